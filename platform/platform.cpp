@@ -1,0 +1,125 @@
+// POSIX implementation of the platform layer.
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int plat_lock_init(PlatLock *lock)
+{
+    return pthread_mutex_init(&lock->m, nullptr) == 0;
+}
+
+void plat_lock_destroy(PlatLock *lock) { pthread_mutex_destroy(&lock->m); }
+void plat_lock_enter(PlatLock *lock) { pthread_mutex_lock(&lock->m); }
+void plat_lock_leave(PlatLock *lock) { pthread_mutex_unlock(&lock->m); }
+
+uint32_t plat_thread_id(void)
+{
+    // Numbered on first use: pthread_t is opaque, and 0 must mean "nobody".
+    static std::atomic<uint32_t> next{1};
+    thread_local uint32_t id = 0;
+    if (id == 0)
+        id = next.fetch_add(1);
+    return id;
+}
+
+namespace {
+struct ThreadStart {
+    void (*fn)(void *);
+    void *arg;
+};
+
+void *thread_trampoline(void *p)
+{
+    ThreadStart start = *static_cast<ThreadStart *>(p);
+    delete static_cast<ThreadStart *>(p);
+    start.fn(start.arg);
+    return nullptr;
+}
+} // namespace
+
+int plat_thread_start(void (*fn)(void *), void *arg)
+{
+    auto *start = new (std::nothrow) ThreadStart{fn, arg};
+    if (!start)
+        return 0;
+    pthread_t t;
+    if (pthread_create(&t, nullptr, thread_trampoline, start) != 0) {
+        delete start;
+        return 0;
+    }
+    pthread_detach(t);
+    return 1;
+}
+
+void plat_thread_exit(void) { pthread_exit(nullptr); }
+
+void plat_sleep_ms(unsigned ms)
+{
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+int64_t plat_clock_frequency(void) { return 1000000000; }
+
+int64_t plat_clock_counter(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+static int is_regular(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int plat_open(const char *path, int flags, int mode)
+{
+    if (!path)
+        return -1;
+    int fd = open(path, flags | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    if (!is_regular(fd)) {
+        close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    return fd;
+}
+
+FILE *plat_fopen(const char *path, const char *mode)
+{
+    if (!path || !mode)
+        return nullptr;
+    FILE *fp = fopen(path, mode);
+    if (!fp)
+        return nullptr;
+    if (!is_regular(fileno(fp))) {
+        fclose(fp);
+        errno = ENOENT;
+        return nullptr;
+    }
+    return fp;
+}
+
+int plat_file_size(const char *path, uint64_t *size)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    if (size)
+        *size = static_cast<uint64_t>(st.st_size);
+    return 1;
+}
+
+int plat_file_exists(const char *path) { return plat_file_size(path, nullptr); }
