@@ -3,7 +3,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,3 +126,80 @@ int plat_file_size(const char *path, uint64_t *size)
 }
 
 int plat_file_exists(const char *path) { return plat_file_size(path, nullptr); }
+
+int64_t plat_read(int fd, void *buf, size_t len)
+{
+    for (;;) {
+        ssize_t n = read(fd, buf, len);
+        if (n >= 0)
+            return static_cast<int64_t>(n);
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+int plat_close(int fd) { return close(fd) == 0; }
+
+int plat_fd_size(int fd, uint64_t *size)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    if (size)
+        *size = static_cast<uint64_t>(st.st_size);
+    return 1;
+}
+
+int plat_path_info(const char *path, PlatPathInfo *info)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0)
+        return 0;
+    if (info) {
+        info->size = static_cast<uint64_t>(st.st_size);
+        info->mtime = static_cast<int64_t>(st.st_mtime);
+        info->is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
+    }
+    return 1;
+}
+
+int plat_same_file(const char *a, const char *b)
+{
+    struct stat sa, sb;
+    if (!a || !b || stat(a, &sa) != 0 || stat(b, &sb) != 0)
+        return 0;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+int plat_mkdir(const char *path) { return path && mkdir(path, 0777) == 0; }
+
+int plat_chmod(const char *path, unsigned mode)
+{
+    return path && chmod(path, static_cast<mode_t>(mode)) == 0;
+}
+
+char *plat_full_path(const char *path, char *buf, size_t size)
+{
+    if (!path || !buf || size == 0)
+        return nullptr;
+    char *resolved = realpath(path, nullptr); // allocated: no PATH_MAX guess
+    if (!resolved)
+        return nullptr;
+    size_t len = strlen(resolved);
+    char *result = nullptr;
+    if (len < size) {
+        memcpy(buf, resolved, len + 1);
+        result = buf;
+    }
+    free(resolved);
+    return result;
+}
+
+void *plat_lib_load(const char *name) { return name ? dlopen(name, RTLD_NOW | RTLD_LOCAL) : nullptr; }
+
+void *plat_lib_symbol(void *lib, const char *name)
+{
+    return lib && name ? dlsym(lib, name) : nullptr;
+}
+
+int plat_lib_free(void *lib) { return lib && dlclose(lib) == 0; }

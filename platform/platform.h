@@ -1,6 +1,6 @@
 // The operating-system layer: threads and locks, sleeping, the monotonic
-// clock and files under UTF-8 names. Everything else in the tree reaches the
-// system through this narrow C-style interface.
+// clock, files under UTF-8 names and shared libraries. Everything else in
+// the tree reaches the system through this narrow C-style interface.
 #pragma once
 
 #include <cstddef>
@@ -50,3 +50,35 @@ FILE *plat_fopen(const char *path, const char *mode);
 int plat_file_exists(const char *path);
 // 1 when path names a regular file and stores its size, else 0.
 int plat_file_size(const char *path, uint64_t *size);
+
+// Descriptor reads: at most len bytes, retried when a signal interrupts;
+// the count (0 at the end of the file) or -1 on a read error.
+int64_t plat_read(int fd, void *buf, size_t len);
+// close(2); 1, or 0 when the system reported an error.
+int plat_close(int fd);
+// 1 when the open descriptor is a regular file and stores its size, else 0.
+int plat_fd_size(int fd, uint64_t *size);
+
+// What stat(2) says about a name of any kind (file, directory, ...).
+struct PlatPathInfo {
+    uint64_t size;
+    int64_t mtime; // seconds since 1970
+    int is_dir;
+};
+// 1 and fills info when path exists, else 0.
+int plat_path_info(const char *path, PlatPathInfo *info);
+// 1 when both names lead to the same existing file, else 0.
+int plat_same_file(const char *a, const char *b);
+// Creates one directory (mode 0777 before the umask); 1, or 0 on failure.
+int plat_mkdir(const char *path);
+// Sets the permission bits; 1, or 0 on failure.
+int plat_chmod(const char *path, unsigned mode);
+// The absolute form of an existing path into buf (size bytes); NULL when it
+// cannot be resolved or does not fit.
+char *plat_full_path(const char *path, char *buf, size_t size);
+
+// ---- shared libraries -------------------------------------------------------
+
+void *plat_lib_load(const char *name);                 // NULL on failure
+void *plat_lib_symbol(void *lib, const char *name);    // NULL when missing
+int plat_lib_free(void *lib);                          // 1 when released

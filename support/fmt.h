@@ -12,9 +12,9 @@
 #include <cstdio>
 
 // A sink takes one piece of text of len bytes (the piece may hold NUL bytes
-// and is also NUL-terminated at text[len]). It returns 1 when it took the
-// piece and 0 when it failed. A sink that failed keeps its first error and
-// the engine hands it nothing more for the rest of that format.
+// and need not be NUL-terminated: sinks go by len). It returns 1 when it
+// took the piece and 0 when it failed. A sink that failed keeps its first
+// error and the engine hands it nothing more for the rest of that format.
 typedef int (*FmtSink)(void *user, const char *text, size_t len);
 
 // Optional per-character filter for %s (nothing in the program passes one):
@@ -83,6 +83,10 @@ int strbuf_sink(void *sb, const char *text, size_t len);       // StrBuf *
 // 0 when the sink failed.
 int fmt_stage_append(char *stage, size_t stage_size, size_t *pending, int masked,
                      FmtSink sink, void *user, const char *text, size_t len);
+
+// Growth of every StrBuf goes through this function (realloc); tests swap it
+// to make growing fail.
+extern void *(*strbuf_realloc)(void *ptr, size_t size);
 
 // ---- StrBuf helpers --------------------------------------------------------
 

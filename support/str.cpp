@@ -1,1 +1,544 @@
-// placeholder
+// String helpers and tokenizers.
+#include "support/str.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+struct FoldTable {
+    uint32_t v[256];
+    constexpr FoldTable() : v()
+    {
+        for (int i = 0; i < 256; i++)
+            v[i] = (i >= 'a' && i <= 'z') ? static_cast<uint32_t>(i - 32) : static_cast<uint32_t>(i);
+    }
+};
+constexpr FoldTable kFold;
+} // namespace
+
+const uint32_t str_fold_table[256] = {
+#define F(i) kFold.v[i]
+#define F8(i) F(i), F(i + 1), F(i + 2), F(i + 3), F(i + 4), F(i + 5), F(i + 6), F(i + 7)
+#define F64(i) F8(i), F8(i + 8), F8(i + 16), F8(i + 24), F8(i + 32), F8(i + 40), F8(i + 48), F8(i + 56)
+    F64(0), F64(64), F64(128), F64(192)
+#undef F64
+#undef F8
+#undef F
+};
+
+char *str_copy_bounded(char *dst, const char *src, size_t size)
+{
+    if (size == 0)
+        return nullptr;
+    size_t i = 0;
+    for (; i + 1 < size && src[i]; i++)
+        dst[i] = src[i];
+    dst[i] = '\0';
+    return dst;
+}
+
+char *str_append_bounded(char *dst, const char *src, size_t size)
+{
+    if (size == 0)
+        return nullptr;
+    size_t len = strnlen(dst, size);
+    if (len >= size)
+        return nullptr; // no terminator within size: nothing may be written
+    str_copy_bounded(dst + len, src, size - len);
+    return dst;
+}
+
+static int casecmp_n(const char *a, const char *b, long n)
+{
+    if (a == b)
+        return 0;
+    const unsigned char *pa = reinterpret_cast<const unsigned char *>(a);
+    const unsigned char *pb = reinterpret_cast<const unsigned char *>(b);
+    for (long i = 0; n < 0 || i < n; i++) {
+        uint32_t fa = str_fold_table[pa[i]], fb = str_fold_table[pb[i]];
+        if (fa != fb)
+            return fa > fb ? static_cast<int>(i + 1) : -static_cast<int>(i + 1);
+        if (fa == 0)
+            return 0;
+    }
+    return 0;
+}
+
+int str_casecmp(const char *a, const char *b) { return casecmp_n(a, b, -1); }
+
+int str_ncasecmp(const char *a, const char *b, long n) { return n <= 0 ? 0 : casecmp_n(a, b, n); }
+
+char *str_token(char *text, const char *delims, char **cursor)
+{
+    char *p = text ? text : *cursor;
+    if (!p)
+        return nullptr;
+    p += strspn(p, delims);
+    if (!*p) {
+        *cursor = p;
+        return nullptr;
+    }
+    char *end = p + strcspn(p, delims);
+    if (*end) {
+        *end = '\0';
+        *cursor = end + 1;
+    } else {
+        *cursor = end;
+    }
+    return p;
+}
+
+const char *str_token_quoted_len(const char *text, const char *delims, char quote,
+                                 const char **cursor, size_t *len)
+{
+    const char *p = text ? text : *cursor;
+    if (!p || !*p) {
+        if (p)
+            *cursor = p;
+        return nullptr;
+    }
+    p += strspn(p, delims);
+    if (!*p) {
+        *cursor = p;
+        *len = 0;
+        return nullptr;
+    }
+    const char *start = p;
+    bool quoted = false;
+    for (; *p; p++) {
+        if (quote && *p == quote)
+            quoted = !quoted;
+        else if (!quoted && strchr(delims, *p))
+            break;
+    }
+    *len = static_cast<size_t>(p - start);
+    *cursor = *p ? p + 1 : p;
+    return start;
+}
+
+char *str_token_quoted(char *text, const char *delims, char quote, char **cursor)
+{
+    const char *cur = text ? nullptr : *cursor;
+    size_t len = 0;
+    const char *start = str_token_quoted_len(text, delims, quote, &cur, &len);
+    *cursor = const_cast<char *>(cur);
+    if (!start)
+        return nullptr;
+    char *tok = const_cast<char *>(start);
+    if (tok[len]) {
+        tok[len] = '\0';
+        *cursor = tok + len + 1;
+    }
+    return tok;
+}
+
+// A growing heap buffer for the file readers.
+namespace {
+struct Grow {
+    char *data = nullptr;
+    size_t len = 0;
+    size_t cap = 0;
+    bool reserve(size_t extra)
+    {
+        if (extra > STR_FILE_READ_MAX || len > STR_FILE_READ_MAX - extra)
+            return false;
+        size_t need = len + extra + 1;
+        if (need <= cap)
+            return true;
+        size_t ncap = cap ? cap : 4096;
+        while (ncap < need)
+            ncap *= 2;
+        char *n = static_cast<char *>(realloc(data, ncap));
+        if (!n)
+            return false;
+        data = n;
+        cap = ncap;
+        return true;
+    }
+    char *finish(size_t *out_len)
+    {
+        if (!reserve(0)) {
+            free(data);
+            return nullptr;
+        }
+        data[len] = '\0';
+        if (out_len)
+            *out_len = len;
+        return data;
+    }
+    void fail() { free(data); }
+};
+const size_t kReadBlock = 64 * 1024;
+} // namespace
+
+char *file_read_all(FILE *fp, size_t *len)
+{
+    Grow g;
+    for (;;) {
+        if (!g.reserve(kReadBlock)) {
+            g.fail();
+            return nullptr;
+        }
+        size_t n = fread(g.data + g.len, 1, kReadBlock, fp);
+        g.len += n;
+        if (n < kReadBlock) {
+            if (ferror(fp)) {
+                g.fail();
+                return nullptr;
+            }
+            if (feof(fp))
+                break;
+        }
+    }
+    return g.finish(len);
+}
+
+char *file_read_text_crlf(FILE *fp, size_t *len)
+{
+    Grow g;
+    char block[kReadBlock];
+    bool after_cr = false; // the last byte seen was a CR (already written as CR LF)
+    for (;;) {
+        size_t n = fread(block, 1, sizeof block, fp);
+        if (n > 0) {
+            // At worst every byte becomes CR LF.
+            if (!g.reserve(2 * n)) {
+                g.fail();
+                return nullptr;
+            }
+            char *out = g.data + g.len;
+            for (size_t i = 0; i < n; i++) {
+                char c = block[i];
+                if (c == '\n') {
+                    if (!after_cr) {
+                        *out++ = '\r';
+                        *out++ = '\n';
+                    }
+                    after_cr = false;
+                } else if (c == '\r') {
+                    *out++ = '\r';
+                    *out++ = '\n';
+                    after_cr = true;
+                } else {
+                    *out++ = c;
+                    after_cr = false;
+                }
+            }
+            g.len = static_cast<size_t>(out - g.data);
+        }
+        if (n < sizeof block) {
+            if (ferror(fp)) {
+                g.fail();
+                return nullptr;
+            }
+            if (feof(fp))
+                break;
+        }
+    }
+    return g.finish(len);
+}
+
+const char *str_next_line(const char **cursor, size_t *len, const char *end)
+{
+    *len = 0;
+    const char *p = *cursor;
+    if (end ? p >= end : !*p)
+        return nullptr;
+    const char *start = p;
+    if (end) {
+        while (p < end && *p != '\n' && *p != '\r')
+            p++;
+    } else {
+        while (*p && *p != '\n' && *p != '\r')
+            p++;
+    }
+    *len = static_cast<size_t>(p - start);
+    if (end ? p < end : *p != '\0') {
+        if (*p == '\r') {
+            p++;
+            if ((end ? p < end : true) && *p == '\n')
+                p++;
+        } else if (*p == '\n') {
+            p++;
+        }
+    }
+    *cursor = p;
+    return start;
+}
+
+static bool word_char(char c) { return c && c != ' ' && c != '\t' && c != '\n' && c != '\r'; }
+
+char *str_wrap_next_line(const char **cursor, char *out, size_t n)
+{
+    if (!*cursor)
+        return nullptr;
+    const char *p = *cursor;
+    size_t len = 0;
+    bool word_start = true; // the first character of the line starts a word
+    for (;;) {
+        char c = *p;
+        if (c == '\0') {
+            *cursor = nullptr;
+            break;
+        }
+        if (c == '\n') {
+            *cursor = p + 1;
+            break;
+        }
+        if (c == '\r') {
+            *cursor = p + ((p[1] == '\n') ? 2 : 1);
+            break;
+        }
+        if (len >= n) {
+            // A full line: a following line end belongs to it, else one
+            // space is swallowed as the break.
+            if (*p == ' ')
+                p++;
+            if (*p == '\r')
+                p += (p[1] == '\n') ? 2 : 1;
+            else if (*p == '\n')
+                p++;
+            *cursor = *p ? p : nullptr;
+            break;
+        }
+        if (c == ' ' || c == '\t') {
+            out[len++] = c;
+            p++;
+            word_start = true;
+            continue;
+        }
+        if (word_start) {
+            size_t w = 0;
+            while (word_char(p[w]))
+                w++;
+            word_start = false;
+            if (w > n) {
+                size_t take = n - len;
+                memcpy(out + len, p, take);
+                len += take;
+                p += take;
+                *cursor = p;
+                break;
+            }
+            if (len + w > n) {
+                *cursor = p;
+                break;
+            }
+            memcpy(out + len, p, w);
+            len += w;
+            p += w;
+            continue;
+        }
+        out[len++] = c;
+        p++;
+    }
+    out[len] = '\0';
+    return out;
+}
+
+char *str_lower_ascii(char *text)
+{
+    for (char *p = text; *p; p++)
+        if (*p >= 'A' && *p <= 'Z')
+            *p = static_cast<char>(*p + 32);
+    return text;
+}
+
+int str_tolower_char(int c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+
+char *str_upper_ascii(char *text)
+{
+    for (char *p = text; *p; p++)
+        if (*p >= 'a' && *p <= 'z')
+            *p = static_cast<char>(*p - 32);
+    return text;
+}
+
+int str_toupper_char(int c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
+
+// Decodes one UTF-8 sequence at p; returns its length or 0 when malformed.
+static size_t utf8_decode(const unsigned char *p, uint32_t *cp)
+{
+    unsigned char c = p[0];
+    if (c < 0x80) {
+        *cp = c;
+        return 1;
+    }
+    size_t n;
+    uint32_t v, min;
+    if ((c & 0xe0) == 0xc0) {
+        n = 2, v = c & 0x1f, min = 0x80;
+    } else if ((c & 0xf0) == 0xe0) {
+        n = 3, v = c & 0x0f, min = 0x800;
+    } else if ((c & 0xf8) == 0xf0) {
+        n = 4, v = c & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    for (size_t i = 1; i < n; i++) {
+        if ((p[i] & 0xc0) != 0x80)
+            return 0; // also stops at the NUL
+        v = (v << 6) | (p[i] & 0x3f);
+    }
+    if (v < min || v > 0x10ffff || (v >= 0xd800 && v <= 0xdfff))
+        return 0;
+    *cp = v;
+    return n;
+}
+
+char16_t *str_to_wide(const char *text)
+{
+    if (!text)
+        return nullptr;
+    std::u16string out;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    while (*p) {
+        uint32_t cp;
+        size_t n = utf8_decode(p, &cp);
+        if (!n)
+            return nullptr;
+        p += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xd800 + (cp >> 10));
+            out += static_cast<char16_t>(0xdc00 + (cp & 0x3ff));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    char16_t *res = static_cast<char16_t *>(malloc((out.size() + 1) * sizeof(char16_t)));
+    if (res) {
+        memcpy(res, out.c_str(), (out.size() + 1) * sizeof(char16_t));
+    }
+    return res;
+}
+
+char *str_from_wide(const char16_t *text)
+{
+    if (!text)
+        return nullptr;
+    std::string out;
+    for (const char16_t *p = text; *p; p++) {
+        uint32_t cp = *p;
+        if (cp >= 0xd800 && cp <= 0xdbff) {
+            if (p[1] < 0xdc00 || p[1] > 0xdfff)
+                return nullptr;
+            cp = 0x10000 + ((cp - 0xd800) << 10) + (p[1] - 0xdc00);
+            p++;
+        } else if (cp >= 0xdc00 && cp <= 0xdfff) {
+            return nullptr;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xc0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3f));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xe0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (cp & 0x3f));
+        } else {
+            out += static_cast<char>(0xf0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (cp & 0x3f));
+        }
+    }
+    return strdup(out.c_str());
+}
+
+int str_has_nonprint(const char *text)
+{
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++)
+        if (*p < 0x20 || *p > 0x7e)
+            return 1;
+    return 0;
+}
+
+int int_abs(int v) { return v < 0 ? -v : v; }
+
+char *str_append_u64_bounded(char *dst, uint64_t v, size_t size)
+{
+    char digits[24];
+    int i = sizeof digits - 1;
+    digits[i] = '\0';
+    do {
+        digits[--i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    return str_append_bounded(dst, digits + i, size);
+}
+
+char *str_append_int_bounded(char *dst, int v, size_t size)
+{
+    if (v < 0) {
+        if (!str_append_bounded(dst, "-", size))
+            return nullptr;
+        return str_append_u64_bounded(dst, static_cast<uint64_t>(-static_cast<int64_t>(v)), size);
+    }
+    return str_append_u64_bounded(dst, static_cast<uint64_t>(v), size);
+}
+
+char *str_append_char_bounded(char *dst, char c, size_t size)
+{
+    char one[2] = {c, '\0'};
+    return str_append_bounded(dst, one, size);
+}
+
+const char *str_contains_nocase(const char *text, const char *needle)
+{
+    if (!text || !needle || !*text || !*needle)
+        return nullptr;
+    size_t n = strlen(needle);
+    for (const char *p = text; *p; p++)
+        if (str_ncasecmp(p, needle, static_cast<long>(n)) == 0)
+            return text;
+    return nullptr;
+}
+
+char *str_reverse(char *text)
+{
+    size_t n = strlen(text);
+    for (size_t i = 0; i < n / 2; i++) {
+        char t = text[i];
+        text[i] = text[n - 1 - i];
+        text[n - 1 - i] = t;
+    }
+    return text;
+}
+
+char *str_cut_line_end(char *text)
+{
+    text[strcspn(text, "\r\n")] = '\0';
+    return text;
+}
+
+char *str_keep_alnum_space(char *text, char *out)
+{
+    if (!out)
+        return text;
+    char *o = out;
+    for (const char *p = text; *p; p++) {
+        char c = *p;
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' ')
+            *o++ = c;
+    }
+    *o = '\0';
+    return out;
+}
+
+const char *str_find_any_bounded(const char *text, const char *set, const char **pos,
+                                 const char *end)
+{
+    const char *p = text;
+    for (; (end ? p < end : true) && *p; p++) {
+        if (*set && strchr(set, *p)) {
+            *pos = p;
+            return p;
+        }
+    }
+    *pos = p;
+    return nullptr;
+}

@@ -1,0 +1,20 @@
+// The one door for text that goes raw into a header line or an SMTP
+// command: addresses, display names, header-field names and values, the
+// X-Mailer text, Message-ID, Content-ID, MIME type, charset, HELO name, DSN
+// ENVID, boundaries. CR, LF, NUL and every other control byte (and DEL) are
+// refused there, so no option can smuggle a second header line or command.
+#pragma once
+
+#include <cstddef>
+
+enum {
+    TEXT_NO_TAB = 0,    // TAB refused too (addresses, names of things)
+    TEXT_ALLOW_TAB = 1, // TAB allowed (header values, display names)
+};
+
+// 1 when text (NUL-terminated) holds no control byte, TAB allowed only with
+// TEXT_ALLOW_TAB; 0 otherwise. A NULL text counts as clean.
+int text_is_clean(const char *text, int tab_rule);
+
+// The same over exactly len bytes (a NUL among them is refused).
+int text_is_clean_n(const char *text, size_t len, int tab_rule);

@@ -1,0 +1,32 @@
+// Random identifiers (MIME boundaries, Message-ID, DSN envelope ids), the
+// header-text encoder and the Content-ID percent-escape.
+#pragma once
+
+#include <cstddef>
+
+enum {
+    MAIL_ID_LEN = 16,        // characters of one identifier
+    MAIL_BOUNDARY_LEN = 20,  // "==" + identifier + "=="
+    RFC2047_WORD_MAX = 75,   // longest encoded word
+};
+
+// Draws one identifier under the global mutex: 16 base64url characters and
+// a NUL into out (17 bytes or more). Returns out.
+char *mail_random_id(char *out);
+// "==" + a fresh identifier + "==" and a NUL into out (21 bytes or more).
+char *mail_random_boundary(char *out);
+// "<" + identifier + "@" + the domain of address + ">" into out of size
+// bytes. NULL (out holding the empty text) when address has no "@" or the
+// result does not fit.
+char *mail_message_id(char *out, size_t size, const char *address);
+
+// Header-text encoder: a copy of text when it is only printable ASCII and
+// TAB, else RFC 2047 "=?utf-8?B?...?=" words of at most 75 characters each,
+// separated by single spaces and cut only between UTF-8 characters, so the
+// header writers can fold at those spaces. NULL for NULL or no memory.
+char *hdr_encode_text(const char *text);
+
+// Content-ID escape into out of size bytes: letters, digits, space and
+// !$'()*+,-.;_ are kept, every other byte is "%" and two lower-case hex
+// digits; an escape that would not fit is left out. Returns out.
+char *mime_percent_escape(const char *text, char *out, size_t size);

@@ -1,0 +1,125 @@
+// Session option codes: every setting of a MailContext is made through
+// mail_set_option with a code and up to four texts. The low byte names the
+// option (240 to 244 are actions), bits 8-11 a sub-choice whose meaning
+// depends on the option, and three modifier bits refine it.
+#pragma once
+
+#include "mail/session.h"
+
+// ---- code layout and option numbers -------------------------------------------
+enum : unsigned {
+    MAILOPT_NUMBER_MASK = 0x00ff,
+    MAILOPT_SUB_MASK = 0x0f00,
+    MAILOPT_SUB_SHIFT = 8,
+    MAILOPT_FROM_FILE = 0x1000, // the value is a file name; with ATTACH: inline
+    MAILOPT_BINARY = 0x2000,    // with BODY and FROM_FILE: read raw bytes
+    MAILOPT_CLEAR = 0x8000,     // clear or reset instead of setting
+
+    // Sub-choices of MAILOPT_RECIPIENT (tested in this order).
+    MAILOPT_TO = 0x100,
+    MAILOPT_CC = 0x200,
+    MAILOPT_BCC = 0x400,
+
+    // ---- option numbers (one enumeration with the bits above, so that a
+    // code is written as MAILOPT_RECIPIENT | MAILOPT_TO) ----
+    MAILOPT_FROM = 1,
+    MAILOPT_RECIPIENT = 2,
+    MAILOPT_SUBJECT = 5,
+    MAILOPT_BODY = 6,        // sub-choice: BODY_ENC_* << 8
+    MAILOPT_OUTPUT_FILE = 7,
+    MAILOPT_SERVER = 8,
+    MAILOPT_EMAIL_FILE = 9,
+    MAILOPT_CREDENTIALS = 10,
+    MAILOPT_OAUTH = 11,
+    MAILOPT_ATTACH = 12,     // sub-choice: index 0 auto, 1 base64, 2 QP, 3 uuencode
+    MAILOPT_PRIORITY = 15,   // sub-choice: priority << 8
+    MAILOPT_REPLY_TO = 16,
+    MAILOPT_BODY_HTML = 17,
+    MAILOPT_HELO = 18,
+    MAILOPT_HEADER = 19,
+    MAILOPT_CHARSET = 20,
+    MAILOPT_LINE_LENGTH = 21,
+    MAILOPT_FORCE_MIME = 22,
+    MAILOPT_AUTH_TYPES = 23, // sub-choice: MAIL_AUTH_ALLOW_* << 8
+    MAILOPT_IP_FAMILY = 24,  // sub-choice: 0x100 IPv4, 0x200 IPv6
+    MAILOPT_DSN = 25,
+    MAILOPT_MDN = 26,
+    MAILOPT_TLS_MODE = 27,   // sub-choice: 0x100 STARTTLS, 0x200 required, 0x300 implicit
+    MAILOPT_DOT_STUFF = 28,
+    MAILOPT_TIMEOUT = 29,
+    MAILOPT_DKIM = 30,            // full program only
+    MAILOPT_DATE = 32,
+    MAILOPT_RETURN_PATH = 33,
+    MAILOPT_DELETE_HEADER = 34,
+    MAILOPT_EMAIL_FILE_SCAN = 35, // full program only
+    MAILOPT_RAW_HEADERS = 36,
+    MAILOPT_VERIFY = 37,
+    MAILOPT_TLS_CIPHERS = 38,
+    MAILOPT_TLS_PROTOCOLS = 39,
+    MAILOPT_DKIM_ALGORITHMS = 40, // full program only
+    MAILOPT_DKIM_CANON = 41,      // full program only
+    MAILOPT_DKIM_DOMAIN = 43,     // full program only
+    MAILOPT_TIMEOUT_VALUE = 208,
+    MAILOPT_DEBUG = 224,
+    MAILOPT_PROXY = 225,     // sub-choice: 0x100 SOCKS5, 0x200 HTTPS
+    MAILOPT_PROXY_AUTH = 226,
+    MAILOPT_X_MAILER = 227,
+    MAILOPT_MESSAGE_ID = 228,
+    MAILOPT_BOUNDARIES = 229,
+    // Actions.
+    MAILOPT_CONNECT = 240,
+    MAILOPT_QUIT = 241,
+    MAILOPT_SEND = 242,
+    MAILOPT_DELIVER = 243,
+    MAILOPT_FREE = 244,
+};
+
+// Allow mask of mail_set_auth_mechanisms (and, shifted by 8, the
+// sub-choice of MAILOPT_AUTH_TYPES).
+enum {
+    MAIL_AUTH_ALLOW_CRAM_MD5 = 1,
+    MAIL_AUTH_ALLOW_PLAIN = 2,
+    MAIL_AUTH_ALLOW_LOGIN = 4,
+    MAIL_AUTH_ALLOW_OAUTHBEARER = 8,
+};
+
+// Limits of option values.
+enum {
+    MAIL_LINE_LENGTH_MIN = 78,
+    MAIL_LINE_LENGTH_MAX = 998,
+    MAIL_DSN_ENVID_MAX = 100,
+    // The connection counts its time-out in milliseconds in 32 bits.
+    MAIL_TIMEOUT_MAX = 2147483,
+    MAIL_TIMEOUT_DEFAULT = 300,
+    // A Message-ID value with its two angle brackets and the NUL must fit.
+    MAIL_MESSAGE_ID_VALUE_MAX = MAIL_MESSAGE_ID_SIZE - 3,
+    MAIL_PORT_MAX = 65535,
+    MAIL_PROXY_SOCKS_PORT = 1080,
+    MAIL_PROXY_HTTPS_PORT = 8080,
+};
+// Latest fixed date accepted: 9999-12-31 23:59:59 UTC, the last second a
+// four-digit year can show.
+constexpr long long MAIL_DATE_MAX = 253402300799LL;
+
+// The option switch. Returns 1 on success and 0 on failure; a failing
+// option leaves the session as it was. Only two kinds of failure leave a
+// message in the error text: a value holding a control character where it
+// would go raw into a header line or SMTP command ("Control character in
+// the subject", ...), and an action this build cannot run yet.
+int mail_set_option(MailContext *ctx, unsigned code, const char *value1, const char *value2,
+                    const char *value3, const char *value4);
+
+// The name of the option an option code's low byte names ("MAILOPT_FROM"),
+// or NULL when this program has no such option.
+const char *mail_option_name(unsigned code);
+
+// mail_set_option with value4 NULL; the form the front end uses.
+int mail_set_option_basic(MailContext *ctx, int code, const char *value1, const char *value2,
+                          const char *value3);
+
+// Disables every AUTH mechanism not in the allow mask and enables each one
+// in it; returns 1 when OAUTHBEARER is allowed, else 0.
+int mail_set_auth_mechanisms(MailContext *ctx, int allow);
+
+// Replaces the session's NOTIFY bits with those of the letters; returns 1.
+int mail_set_dsn_notify(MailContext *ctx, const char *letters);

@@ -1,0 +1,212 @@
+// The mail session object: process-wide start-up, creating and freeing a
+// session, its callbacks, error text and a few accessors.
+#include "mail/session.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "support/str.h"
+
+Mutex *mail_global_mutex = nullptr;
+RandState *mail_global_rand = nullptr;
+
+int mail_global_init(int flag, int seed)
+{
+    if (!flag) {
+        // The network library's clean-up goes here once it exists; the mutex
+        // and the generator live on for the whole process.
+        return 1;
+    }
+    if (!mail_global_mutex)
+        mail_global_mutex = mutex_new();
+    uint32_t s = seed ? static_cast<uint32_t>(seed) : static_cast<uint32_t>(time(nullptr));
+    RandState *fresh = rand_new(s);
+    // A second start-up re-seeds; swap under the lock so that a draw in
+    // progress never sees a freed generator.
+    if (mail_global_mutex)
+        mutex_lock(mail_global_mutex);
+    RandState *old = mail_global_rand;
+    if (fresh)
+        mail_global_rand = fresh;
+    if (mail_global_mutex)
+        mutex_unlock(mail_global_mutex);
+    if (fresh && old)
+        rand_free(old);
+    // The network library's start-up (with its TLS part) goes here once it
+    // exists.
+    return 1;
+}
+
+MailContext *mail_new(void)
+{
+    MailContext *ctx = new (std::nothrow) MailContext{};
+    if (!ctx)
+        return nullptr;
+    ctx->status_fn = mail_status_default;
+    ctx->line_length = 78;
+    ctx->mode = MAIL_MODE_SMTP;
+    return ctx;
+}
+
+// Secrets are overwritten before their memory goes back to the heap.
+static void free_secret(char *text)
+{
+    if (!text)
+        return;
+    volatile char *p = text;
+    while (*p)
+        *p++ = 0;
+    free(text);
+}
+
+int mail_free(MailContext *ctx)
+{
+    if (!ctx)
+        return 0;
+    char *texts[] = {
+        ctx->charset,       ctx->dsn_envid,        ctx->email_file,       ctx->output_file,
+        ctx->from_address,  ctx->from_name,        ctx->return_path,      ctx->helo_name,
+        ctx->server_host,   ctx->html_body,        ctx->error_text,       ctx->text_body,
+        ctx->proxy_host,    ctx->proxy_user,       ctx->reply_to_address, ctx->reply_to_name,
+        ctx->subject,       ctx->tls_ciphers,      ctx->tls_protocols,    ctx->user,
+        ctx->mailer,        ctx->boundary_mixed,   ctx->boundary_alternative,
+        ctx->boundary_related,
+#if TARVEX_FULL
+        ctx->dkim_domain,
+#endif
+    };
+    for (char *text : texts)
+        free(text);
+    free_secret(ctx->password);
+    free_secret(ctx->proxy_password);
+    addr_recipient_list_free(&ctx->to);
+    addr_recipient_list_free(&ctx->cc);
+    addr_recipient_list_free(&ctx->bcc);
+    hdr_list_free(&ctx->headers);
+    hdr_list_free(&ctx->removed_headers);
+    att_list_free(&ctx->attachments);
+    delete ctx;
+    return 1;
+}
+
+// Stores fn in the slot of type when fn's kind matches the slot.
+static int set_callback_slot(MailContext *ctx, int type, int kind, void (*fn)(void), void *user)
+{
+    if (!ctx || type != kind)
+        return 0;
+    switch (type) {
+    case MAILCB_TRACE:
+        ctx->trace_fn = reinterpret_cast<MailTraceFn>(fn);
+        ctx->trace_user = user;
+        return 1;
+    case MAILCB_STATUS:
+        ctx->status_fn = fn ? reinterpret_cast<MailStatusFn>(fn) : mail_status_default;
+        ctx->status_user = user;
+        return 1;
+    case MAILCB_RECIPIENTS:
+        ctx->recipient_fn = reinterpret_cast<MailRecipientFn>(fn);
+        ctx->recipient_user = user;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int mail_set_callback(MailContext *ctx, int type, MailTraceFn fn, void *user)
+{
+    return set_callback_slot(ctx, type, MAILCB_TRACE, reinterpret_cast<void (*)(void)>(fn), user);
+}
+
+int mail_set_callback(MailContext *ctx, int type, MailStatusFn fn, void *user)
+{
+    return set_callback_slot(ctx, type, MAILCB_STATUS, reinterpret_cast<void (*)(void)>(fn),
+                             user);
+}
+
+int mail_set_callback(MailContext *ctx, int type, MailRecipientFn fn, void *user)
+{
+    return set_callback_slot(ctx, type, MAILCB_RECIPIENTS, reinterpret_cast<void (*)(void)>(fn),
+                             user);
+}
+
+int mail_set_callback(MailContext *ctx, int type, decltype(nullptr), void *user)
+{
+    // A NULL function fits every slot: it removes the callback (the status
+    // slot falls back to the default).
+    if (type < MAILCB_TRACE || type > MAILCB_RECIPIENTS)
+        return 0;
+    return set_callback_slot(ctx, type, type, nullptr, user);
+}
+
+int mail_status_default(void *, int, int, const char *)
+{
+    return MAIL_ANSWER_CONTINUE;
+}
+
+int mail_set_extra_part(MailContext *ctx, const DataBlob *blob, int level)
+{
+    if (!ctx)
+        return 0;
+    const DataBlob *stored = blob && blob->length ? blob : nullptr;
+    if (level)
+        ctx->extra_related = stored;
+    else
+        ctx->extra_mixed = stored;
+    return 1;
+}
+
+void mail_set_error(MailContext *ctx, char *text)
+{
+    if (!ctx) {
+        free(text);
+        return;
+    }
+    free(ctx->error_text);
+    ctx->error_text = text;
+}
+
+const char *mail_last_error(const MailContext *ctx)
+{
+    return ctx && ctx->error_text ? ctx->error_text : "";
+}
+
+int mail_credentials_complete(const MailContext *ctx)
+{
+    if (!ctx || !ctx->user)
+        return 1;
+    if (!*ctx->user)
+        return 0;
+    return ctx->password && *ctx->password ? 1 : 0;
+}
+
+int mail_connection_info(const MailContext *ctx, char *host, char *peer, unsigned short *port,
+                         int *info)
+{
+    if (!ctx)
+        return 0;
+    int filled = 0;
+    if (host) {
+        str_copy_bounded(host, ctx->server_host ? ctx->server_host : "", MAIL_HOST_TEXT_SIZE);
+        filled++;
+    }
+    if (peer) {
+        // The peer address of a live connection comes from the network
+        // library once it exists; until then no connection can be open.
+        peer[0] = 0;
+    }
+    if (port)
+        *port = static_cast<unsigned short>(ctx->port);
+    if (info) {
+        int bits = 0;
+        if (ctx->flags & MAILF_ESMTP)
+            bits |= 1;
+        if (ctx->flags & MAILF_STARTTLS_NOW)
+            bits |= 2;
+        if (ctx->flags & MAILF_SMTPS)
+            bits |= 4;
+        *info = bits;
+    }
+    return filled;
+}

@@ -1,0 +1,295 @@
+// The mail session: one MailContext holds every setting of one message and
+// one server dialogue, plus the callbacks through which the session reports
+// back. Options are set through mail_set_option (mail/option.h); the SMTP
+// client and the message writers read and write the fields directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mail/list.h"
+#include "support/list.h"
+#include "support/lock.h"
+#include "support/rand.h"
+
+// The open server connection belongs to the network library.
+struct Connection;
+#if TARVEX_FULL
+// Root of the process-wide DKIM key registry (a tree of signing domains).
+struct AvlNode;
+#endif
+
+// ---- process-wide state ----------------------------------------------------
+
+// Made by mail_global_init and kept for the whole process: the lock held
+// around every draw from the random generator, and the generator itself.
+extern Mutex *mail_global_mutex;
+extern RandState *mail_global_rand;
+
+// ---- callbacks -------------------------------------------------------------
+
+enum {
+    MAILCB_TRACE = 1,
+    MAILCB_STATUS = 2,
+    MAILCB_RECIPIENTS = 3,
+};
+
+// Direction of a trace line.
+enum {
+    MAIL_TRACE_NOTE = -1,
+    MAIL_TRACE_SENT = 0,
+    MAIL_TRACE_RECEIVED = 1,
+};
+
+// Status stages.
+enum {
+    MAIL_STAGE_CONNECT = 1,
+    MAIL_STAGE_EHLO = 2,
+    MAIL_STAGE_STARTTLS = 3,
+    MAIL_STAGE_AUTH = 4,
+    MAIL_STAGE_READY = 5,
+    MAIL_STAGE_MAIL_FROM = 6,
+    MAIL_STAGE_RCPT = 7,
+    MAIL_STAGE_NO_RECIPIENTS = 8,
+    MAIL_STAGE_ATTACHMENT = 9,
+    MAIL_STAGE_DATA = 10,
+    MAIL_STAGE_DISCONNECTED = 11,
+    MAIL_STAGE_RCPT_UTF8 = 12,
+    MAIL_STAGE_PRECHECK = 255,
+};
+
+// Status results.
+enum {
+    MAIL_RESULT_OK = 1,     // the stage succeeded
+    MAIL_RESULT_FAILED = 2, // it failed; the session can go on
+    MAIL_RESULT_FATAL = 4,  // it failed; the connection or message is lost
+};
+
+// Answers of the status callback, compared as whole values.
+enum {
+    MAIL_ANSWER_CONTINUE = 0,
+    MAIL_ANSWER_STOP_RECIPIENTS = 1,
+    MAIL_ANSWER_RESET = 2,
+    MAIL_ANSWER_QUIT = 4,
+};
+
+// Kinds asked of the recipient callback.
+enum {
+    MAIL_RCPT_TO = 0x100,
+    MAIL_RCPT_CC = 0x200,
+    MAIL_RCPT_ENVELOPE = 0x800,
+};
+
+// A protocol line sent or received, or a note; the result is ignored.
+typedef int (*MailTraceFn)(void *user, int direction, const char *text);
+// One stage report; returns a MAIL_ANSWER_* value.
+typedef int (*MailStatusFn)(void *user, int stage, int result, const char *text);
+// Supplies one recipient of `kind` per nonzero return (texts stay the
+// callback's); called again until it returns 0.
+typedef int (*MailRecipientFn)(void *user, int kind, const char **address, const char **name,
+                               const char **params);
+
+// ---- modes, flags ----------------------------------------------------------
+
+enum {
+    MAIL_MODE_SMTP = 1,           // compose and send
+    MAIL_MODE_FILE = 2,           // compose into output_file
+    MAIL_MODE_PRECONSTRUCTED = 4, // send the ready message in email_file
+};
+
+enum {
+    MAIL_PROXY_SOCKS = 0, // SOCKS5
+    MAIL_PROXY_HTTPS = 1, // HTTPS CONNECT
+};
+
+// Text-body encodings, kept in bits 6-7 of flags.
+enum {
+    BODY_ENC_7BIT = 0,
+    BODY_ENC_BASE64 = 1,
+    BODY_ENC_QP = 2,
+};
+constexpr unsigned MAILF_BODY_ENC_SHIFT = 6;
+
+// Bits of MailContext.flags. "EHLO" bits are set from the server's EHLO
+// reply; the others are the caller's choices or connection state.
+enum : uint32_t {
+    MAILF_AUTH_CRAM_MD5 = 0x1,        // EHLO: offered and not disabled
+    MAILF_AUTH_LOGIN = 0x4,           // EHLO
+    MAILF_AUTH_PLAIN = 0x8,           // EHLO
+    MAILF_AUTH_OAUTHBEARER = 0x10,    // EHLO
+    MAILF_CONNECTED = 0x20,           // the connection is alive
+    MAILF_BODY_ENC_MASK = 0xc0,       // BODY_ENC_* << 6
+    MAILF_SERVER_DSN = 0x100,         // EHLO: the server offers DSN
+    MAILF_NOTIFY_MASK = 0x1e00,       // session DSN NOTIFY bits << 9
+    MAILF_ESMTP = 0x2000,             // the server answered EHLO
+    MAILF_RAW_HEADERS = 0x4000,       // preconstructed message without generated header
+    MAILF_FORCE_MIME = 0x8000,        // always build a MIME message
+    MAILF_DOT_STUFF_FILE = 0x10000,   // dot-stuff the File-mode output
+    MAILF_MDN = 0x20000,              // write Disposition-Notification-To
+    MAILF_NO_CRAM_MD5 = 0x40000,      // AUTH mechanisms disabled by the caller
+    MAILF_NO_LOGIN = 0x80000,
+    MAILF_NO_PLAIN = 0x100000,
+    MAILF_NO_OAUTHBEARER = 0x200000,
+    MAILF_USE_OAUTHBEARER = 0x400000, // authenticate with OAUTHBEARER; password is the token
+    MAILF_SMTPS = 0x1000000,          // implicit TLS from the first byte (default port 465)
+    // Issue STARTTLS: set from EHLO when STARTTLS is asked for and offered,
+    // or chosen because no usable authentication was offered; it stays set
+    // while STARTTLS is in force, so a later connection of the same session
+    // starts with it.
+    MAILF_STARTTLS_NOW = 0x4000000,
+    MAILF_STARTTLS_REQUIRED = 0x8000000, // fail when STARTTLS is not offered
+    MAILF_STARTTLS = 0x10000000,         // use STARTTLS when offered
+    MAILF_VERIFY = 0x20000000,           // verify the server certificate
+    MAILF_DOT_STUFF = 0x40000000,        // writers double a leading dot
+    MAILF_HTML_FROM_FILE = 0x80000000u,  // html_body holds a file path
+};
+constexpr unsigned MAILF_NOTIFY_SHIFT = 9;
+
+// Bits of MailContext.flags2.
+enum : uint32_t {
+    MAILF2_BODY_FROM_FILE = 0x1,       // the text body was read from a file
+    MAILF2_SERVER_SMTPUTF8 = 0x2,      // EHLO: the server offers SMTPUTF8
+    MAILF2_DEBUG_MASK = 0xc,           // trace level 0-3; copied into the connection's flags
+    MAILF2_RECIPIENTS_FROM_FILE = 0x10, // To and Cc taken from the preconstructed message
+    MAILF2_FROM_FROM_FILE = 0x20,      // the sender taken from the preconstructed message
+    MAILF2_DKIM = 0x40,                // DKIM signing on
+};
+constexpr unsigned MAILF2_DEBUG_SHIFT = 2;
+
+// Caller-owned raw MIME content that a session may add to a message; it
+// must stay alive as long as the session may write one.
+struct DataBlob {
+    const char *data;
+    size_t length;
+};
+
+enum { MAIL_MESSAGE_ID_SIZE = 512 };
+
+// One mail session. Created zero-filled; every text is NUL-terminated
+// UTF-8 owned by the session (a private copy made when the option was set;
+// replacing or clearing frees the old copy).
+struct MailContext {
+    Connection *connection; // open server connection, NULL when none
+    int64_t fixed_date;     // Date field value (seconds since 1970 UTC); 0 = now
+    uint32_t mode;          // MAIL_MODE_*
+    uint32_t flags;         // MAILF_*
+    uint32_t flags2;        // MAILF2_*
+    uint16_t dkim_algorithms; // DKIM algorithm bits << 8; 0 = writer's default
+    uint16_t dkim_canons;     // DKIM canonicalisation bits << 8; 0 = writer's default
+    uint32_t line_length;     // wrap width of a 7bit text body, 78 to 998
+
+    MailTraceFn trace_fn;         // NULL = no trace
+    MailStatusFn status_fn;       // never NULL
+    MailRecipientFn recipient_fn; // NULL = the three recipient lists
+
+    int32_t ip_family;   // 0 any, 4 IPv4 only, 6 IPv6 only
+    int32_t port;        // 0-65535; 0 = default (25, or 465 with implicit TLS)
+    int32_t priority;    // 1-5 for X-Priority; 0 unset
+    int32_t proxy_port;  // 0 = none set
+    int32_t proxy_type;  // MAIL_PROXY_*
+    int32_t timeout;     // seconds, 0 to 2147483; 0 = the connection's default
+    int32_t last_code;   // last SMTP reply code read
+    uint32_t failing_code; // last unexpected reply code; 0 = none
+
+    char *charset;      // NULL = us-ascii (7-bit) / utf-8 (8-bit)
+    char *dsn_envid;    // at most 100 characters; NULL = drawn per message
+    char *email_file;   // preconstructed message file
+    char *output_file;  // File-mode output file
+    char *from_address; // contains "@"
+    char *from_name;    // header-encoded display name
+    char *return_path;  // MAIL FROM address; NULL = from_address
+    char *helo_name;    // NULL = the local address in brackets
+    char *server_host;
+    char *html_body;    // the HTML itself, or a path with MAILF_HTML_FROM_FILE
+    char *error_text;   // last error text (see mail_set_error)
+    char *text_body;
+    // Bytes of text_body: a body read as raw bytes may hold NUL bytes, so
+    // writers go by this count rather than by the terminating NUL.
+    size_t text_body_length;
+    char *password;     // or the bearer token with MAILF_USE_OAUTHBEARER
+    char *proxy_host;
+    char *proxy_password;
+    char *proxy_user;
+    char *reply_to_address; // contains "@"
+    char *reply_to_name;    // header-encoded
+    char *subject;          // header-encoded
+    char *tls_ciphers;
+    char *tls_protocols;
+    char *user;             // NULL = no authentication
+    char *mailer;           // X-Mailer, also the HTTPS proxy's User-Agent
+    char *boundary_mixed;   // preset boundaries; NULL = drawn per message
+    char *boundary_alternative;
+    char *boundary_related;
+    // Message-ID with its angle brackets; empty = generated when the header
+    // block is written, then kept for later messages of the session.
+    char message_id[MAIL_MESSAGE_ID_SIZE];
+
+    ListLink *attachments;     // Attachment records, written oldest first
+    ListLink *headers;         // custom HeaderField records, written oldest first
+    ListLink *removed_headers; // names to drop from a preconstructed message
+    Recipient *bcc;            // newest first
+    Recipient *cc;
+    Recipient *to;
+
+    const DataBlob *extra_mixed;   // borrowed, never freed by the session
+    const DataBlob *extra_related; // borrowed
+
+    void *trace_user;
+    void *status_user;
+    void *recipient_user;
+
+#if TARVEX_FULL
+    AvlNode *dkim_keys; // borrowed registry root, set by the front end
+    char *dkim_domain;  // signing domain when no key matches the sender's
+#endif
+};
+
+// ---- operations ------------------------------------------------------------
+
+// flag nonzero: creates the global mutex and random generator (seed 0 =
+// the current calendar time); flag 0: the network clean-up only. Returns 1.
+int mail_global_init(int flag, int seed);
+
+// A new zero-filled session (default status callback, line length 78, SMTP
+// mode), or NULL when memory is exhausted.
+MailContext *mail_new(void);
+
+// Frees every owned text and list and the session itself; returns 1 (0 for
+// NULL). It neither closes the connection (MAILOPT_FREE quits first) nor
+// frees the borrowed extra parts and key registry.
+int mail_free(MailContext *ctx);
+
+// Installs a callback and its user pointer in the slot of `type`. The
+// function's type must match the slot's; returns 1, or 0 (nothing stored)
+// for an unknown type or a mismatched function. Installing nullptr in the
+// status slot restores mail_status_default.
+int mail_set_callback(MailContext *ctx, int type, MailTraceFn fn, void *user);
+int mail_set_callback(MailContext *ctx, int type, MailStatusFn fn, void *user);
+int mail_set_callback(MailContext *ctx, int type, MailRecipientFn fn, void *user);
+int mail_set_callback(MailContext *ctx, int type, decltype(nullptr) fn, void *user);
+
+// The default status callback: answers MAIL_ANSWER_CONTINUE.
+int mail_status_default(void *user, int stage, int result, const char *text);
+
+// Stores a caller-owned blob at the multipart/related level (level nonzero)
+// or the multipart/mixed level; a NULL or empty blob stores NULL. Returns 1.
+int mail_set_extra_part(MailContext *ctx, const DataBlob *blob, int level);
+
+// The session's error text: the last failure that has a message. Every
+// setter replaces it with a fresh heap copy (old one freed); success leaves
+// it untouched. mail_set_error takes `text` over (it is not copied).
+void mail_set_error(MailContext *ctx, char *text);
+// error_text, or "" when there is none.
+const char *mail_last_error(const MailContext *ctx);
+
+// 1 when no user is set, or a non-empty user has a non-empty password.
+int mail_credentials_complete(const MailContext *ctx);
+
+// Outputs may be NULL. host (256 bytes): server_host, cut to fit, or "";
+// peer (256 bytes): the peer address of a live connection, else "";
+// port: the port; info: 1 ESMTP + 2 STARTTLS now + 4 implicit TLS.
+// Returns the number of texts filled (host counts 1, a peer from a
+// connection 1 more).
+enum { MAIL_HOST_TEXT_SIZE = 256 };
+int mail_connection_info(const MailContext *ctx, char *host, char *peer, unsigned short *port,
+                         int *info);

@@ -1,0 +1,75 @@
+// String helpers: bounded copy and append that always terminate, comparison
+// through a fixed case-folding table, tokenizers, whole-file readers, a line
+// iterator (LF, CR LF and lone CR) and the line taker that wraps plain-text
+// bodies at a given width.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Entry i equals i, except that "a" to "z" fold to "A" to "Z".
+extern const uint32_t str_fold_table[256];
+
+// Copies at most size - 1 bytes and terminates; NULL (nothing written) for
+// size 0.
+char *str_copy_bounded(char *dst, const char *src, size_t size);
+// Appends so that the whole text stays within size bytes. NULL (nothing
+// written) for size 0 or when dst already fills size bytes without a NUL.
+char *str_append_bounded(char *dst, const char *src, size_t size);
+
+// 0 when equal ignoring case, else +/- the 1-based position of the first
+// difference (sign: which text folds higher there).
+int str_casecmp(const char *a, const char *b);
+int str_ncasecmp(const char *a, const char *b, long n);
+
+// strtok_r with an explicit cursor: text NULL continues at *cursor.
+char *str_token(char *text, const char *delims, char **cursor);
+// The same without writing into the text: the start of the next token (its
+// length in *len), delimiters inside quote characters belonging to it.
+const char *str_token_quoted_len(const char *text, const char *delims, char quote,
+                                 const char **cursor, size_t *len);
+// str_token with the quote rule of str_token_quoted_len.
+char *str_token_quoted(char *text, const char *delims, char quote, char **cursor);
+
+// Cap of the whole-file readers: a larger file is refused.
+enum : size_t { STR_FILE_READ_MAX = (size_t)1 << 34 };
+
+// Every remaining byte of the stream plus a NUL (the text may hold NULs);
+// NULL on a read error or when memory runs out. *len gets the byte count.
+char *file_read_all(FILE *fp, size_t *len);
+// The stream as text with every line end (LF, CR LF, lone CR) made CR LF;
+// NULL on a read error or when memory runs out. len, when given, gets the
+// length.
+char *file_read_text_crlf(FILE *fp, size_t *len = nullptr);
+
+// The next line from *cursor: its start, its length (without the line end)
+// in *len; NULL at the end. With an end bound only the bound ends the text
+// (NUL bytes before it belong to lines); without one the NUL ends it.
+const char *str_next_line(const char **cursor, size_t *len, const char *end);
+
+// The next output line of at most n characters into out (n + 1 bytes);
+// *cursor becomes NULL once the text is finished. NULL when *cursor is NULL.
+char *str_wrap_next_line(const char **cursor, char *out, size_t n);
+
+char *str_lower_ascii(char *text);
+int str_tolower_char(int c);
+char *str_upper_ascii(char *text);
+int str_toupper_char(int c);
+
+// Library helpers that the program itself does not call.
+char *str_from_wide(const char16_t *text);    // heap UTF-8, NULL if malformed
+char16_t *str_to_wide(const char *text);      // heap UTF-16, NULL if malformed
+int str_has_nonprint(const char *text);       // a byte outside 0x20..0x7e
+int int_abs(int v);
+char *str_append_int_bounded(char *dst, int v, size_t size);
+char *str_append_u64_bounded(char *dst, uint64_t v, size_t size);
+char *str_append_char_bounded(char *dst, char c, size_t size);
+const char *str_contains_nocase(const char *text, const char *needle);
+char *str_reverse(char *text);
+char *str_cut_line_end(char *text);
+char *str_keep_alnum_space(char *text, char *out);
+// First position before end (NULL: the whole text) whose byte is in set;
+// *pos gets it, or where the search stopped when none is found.
+const char *str_find_any_bounded(const char *text, const char *set, const char **pos,
+                                 const char *end);
