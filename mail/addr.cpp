@@ -2,9 +2,6 @@
 #include "mail/addr.h"
 
 #include <cstring>
-#include <string>
-
-#include "support/str.h"
 
 static bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
 static bool control(unsigned char c) { return c < 0x20 || c == 0x7f; }
@@ -233,24 +230,37 @@ static bool decode_label(const unsigned char *p, size_t len, uint32_t *cps, size
     return true;
 }
 
+// Appends len bytes to the text of used bytes in out (size bytes); false,
+// with nothing written, when they and the NUL would not fit.
+static bool append_bounded(char *out, size_t size, size_t *used, const char *src, size_t len)
+{
+    if (len >= size - *used)
+        return false;
+    memcpy(out + *used, src, len);
+    *used += len;
+    out[*used] = '\0';
+    return true;
+}
+
 char *addr_idn_domain(const char *domain, char *out, size_t size)
 {
-    if (size == 0)
+    if (!out || size == 0)
         return nullptr;
     out[0] = '\0';
     if (!domain)
         return nullptr;
-    std::string result;
+    size_t used = 0;
     const char *p = domain;
-    while (*p) {
+    for (;;) {
+        // Empty labels (leading, trailing, doubled full stops) vanish.
         while (*p == '.')
             p++;
+        if (!*p)
+            break;
         const char *start = p;
         while (*p && *p != '.')
             p++;
         size_t len = static_cast<size_t>(p - start);
-        if (!len)
-            break;
         const unsigned char *label = reinterpret_cast<const unsigned char *>(start);
         bool ascii = true;
         for (size_t i = 0; i < len; i++) {
@@ -259,25 +269,26 @@ char *addr_idn_domain(const char *domain, char *out, size_t size)
             if (!printable(label[i]))
                 ascii = false;
         }
-        std::string piece;
-        if (ascii) {
-            piece.assign(start, len);
-        } else {
+        // A label goes in whole or not at all, so out keeps the labels
+        // before a failing one and is never cut inside a label.
+        size_t mark = used;
+        bool ok = used == 0 || append_bounded(out, size, &used, ".", 1);
+        if (ok && ascii) {
+            ok = append_bounded(out, size, &used, start, len);
+        } else if (ok) {
             uint32_t cps[ADDR_BUF_SIZE];
             size_t count = 0;
-            if (len > ADDR_BUF_SIZE || !decode_label(label, len, cps, &count))
-                return nullptr;
             char enc[ADDR_BUF_SIZE];
             uint64_t enc_len = sizeof enc;
-            if (addr_punycode_encode(count, cps, nullptr, &enc_len, enc) != PUNY_SUCCESS)
-                return nullptr;
-            piece = "xn--" + std::string(enc, static_cast<size_t>(enc_len));
+            ok = len <= ADDR_BUF_SIZE && decode_label(label, len, cps, &count) &&
+                 addr_punycode_encode(count, cps, nullptr, &enc_len, enc) == PUNY_SUCCESS &&
+                 append_bounded(out, size, &used, "xn--", 4) &&
+                 append_bounded(out, size, &used, enc, static_cast<size_t>(enc_len));
         }
-        std::string next = result.empty() ? piece : result + "." + piece;
-        if (next.size() + 1 > size)
-            return nullptr; // never a silent cut
-        result = next;
-        memcpy(out, result.c_str(), result.size() + 1);
+        if (!ok) {
+            out[mark] = '\0';
+            return nullptr;
+        }
     }
     return out;
 }
@@ -287,23 +298,28 @@ char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *ki
     int k = addr_classify(address);
     if (kind)
         *kind = k;
-    if (k == ADDR_KIND_BAD || (k == ADDR_KIND_UTF8_LOCAL && !smtputf8))
+    if (k == ADDR_KIND_BAD || (k == ADDR_KIND_UTF8_LOCAL && !smtputf8) || !out)
         return nullptr;
     size_t len = strlen(address);
     if (smtputf8) {
-        if (len + 1 > size)
+        if (len >= size)
             return nullptr;
         memcpy(out, address, len + 1);
         return out;
     }
+    // Built aside so that out stays untouched on every failure.
     const char *at = strchr(address, '@');
-    std::string local(address, static_cast<size_t>(at - address));
-    char domain[ADDR_BUF_SIZE];
-    if (!addr_idn_domain(at + 1, domain, sizeof domain))
+    size_t local = static_cast<size_t>(at - address);
+    char work[ADDR_BUF_SIZE];
+    size_t used = 0;
+    work[0] = '\0';
+    if (!append_bounded(work, sizeof work, &used, address, local + 1))
         return nullptr;
-    std::string whole = local + "@" + domain;
-    if (whole.size() + 1 > size)
+    if (!addr_idn_domain(at + 1, work + used, sizeof work - used))
         return nullptr;
-    memcpy(out, whole.c_str(), whole.size() + 1);
+    size_t whole = used + strlen(work + used);
+    if (whole >= size)
+        return nullptr;
+    memcpy(out, work, whole + 1);
     return out;
 }

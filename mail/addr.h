@@ -25,6 +25,9 @@ enum {
     PUNY_OVERFLOW = 3,
 };
 
+// The kind of an address by its bytes (not its grammar): local part is what
+// comes before the first "@". NULL, empty, longer than ADDR_MAX, without
+// "@" or holding a control byte (below 0x20, DEL) is ADDR_KIND_BAD.
 int addr_classify(const char *address);
 
 // The domain with every non-ASCII label written as "xn--" + Punycode, into
@@ -34,13 +37,17 @@ int addr_classify(const char *address);
 char *addr_idn_domain(const char *domain, char *out, size_t size);
 
 // The address as it may go out: unchanged with SMTPUTF8, else with its
-// domain converted. NULL when the address is bad, needs SMTPUTF8 that is not
-// in force (out untouched), or its conversion fails or does not fit. kind,
-// when given, receives the classification in every case.
+// domain converted. NULL, with out untouched, when the address is bad
+// (ADDR_KIND_BAD), needs SMTPUTF8 that is not in force (kind
+// ADDR_KIND_UTF8_LOCAL), or its domain cannot be converted or the result
+// does not fit in size bytes. kind, when given, receives the classification
+// in every case, so a caller can tell "SMTPUTF8 required" from the rest.
 char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *kind, int smtputf8);
 
-// RFC 3492 coder. *output_length is the capacity on entry and the count
-// written on success.
+// RFC 3492 coder (PUNY_* status). *output_length is the capacity on entry
+// (bytes for the encoder, code points for the decoder) and the count written
+// on success; nothing is ever written past the capacity, the output is not
+// terminated. case_flags may be NULL (no mixed-case annotation).
 int addr_punycode_encode(uint64_t input_length, const uint32_t input[], const unsigned char case_flags[],
                          uint64_t *output_length, char output[]);
 int addr_punycode_decode(uint64_t input_length, const char input[], uint64_t *output_length,

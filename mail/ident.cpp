@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <mutex>
 
+#include "mail/check.h"
 #include "mail/session.h"
 #include "support/encode.h"
 #include "support/lock.h"
@@ -15,8 +16,26 @@
 // every identifier so that ids drawn close together always differ.
 static uint32_t id_counter = 0;
 
+// The front end starts the session library before any session exists; a
+// caller that draws an identifier without it (a library user, a test) gets
+// the same start-up once instead of a null generator.
+static bool id_state_ready()
+{
+    static std::once_flag once;
+    if (!mail_global_mutex || !mail_global_rand)
+        std::call_once(once, [] {
+            if (!mail_global_mutex || !mail_global_rand)
+                mail_global_init(1, 0);
+        });
+    return mail_global_mutex && mail_global_rand;
+}
+
 char *mail_random_id(char *out)
 {
+    if (!id_state_ready()) {
+        out[0] = '\0';
+        return nullptr;
+    }
     uint32_t w[3];
     mutex_lock(mail_global_mutex);
     w[0] = rand_next(mail_global_rand);
@@ -36,7 +55,10 @@ char *mail_random_id(char *out)
 char *mail_random_boundary(char *out)
 {
     out[0] = out[1] = '=';
-    mail_random_id(out + 2);
+    if (!mail_random_id(out + 2)) {
+        out[0] = '\0';
+        return nullptr;
+    }
     memcpy(out + 2 + MAIL_ID_LEN, "==", 3);
     return out;
 }
@@ -49,13 +71,26 @@ char *mail_message_id(char *out, size_t size, const char *address)
     if (!at)
         return nullptr;
     const char *domain = at + 1;
-    size_t need = 1 + MAIL_ID_LEN + 1 + strlen(domain) + 1 + 1;
-    if (need > size)
+    // The field goes raw into the header block: nothing may start a new line.
+    if (!text_is_clean(domain, TEXT_NO_TAB))
+        return nullptr;
+    size_t dlen = strlen(domain);
+    // "<" id "@" domain ">" NUL; a Message-ID that does not fit is refused
+    // rather than cut.
+    if (size < 1 + MAIL_ID_LEN + 1 + 1 + 1 || dlen > size - (1 + MAIL_ID_LEN + 1 + 1 + 1))
         return nullptr;
     char id[MAIL_ID_LEN + 1];
-    mail_random_id(id);
-    std::string s = std::string("<") + id + "@" + domain + ">";
-    memcpy(out, s.c_str(), s.size() + 1);
+    if (!mail_random_id(id))
+        return nullptr;
+    char *o = out;
+    *o++ = '<';
+    memcpy(o, id, MAIL_ID_LEN);
+    o += MAIL_ID_LEN;
+    *o++ = '@';
+    memcpy(o, domain, dlen);
+    o += dlen;
+    *o++ = '>';
+    *o = '\0';
     return out;
 }
 
@@ -87,6 +122,22 @@ static size_t utf8_char_len(const unsigned char *p)
     return n;
 }
 
+// Bytes of text that go into the encoded word starting at pos: as many whole
+// characters as 45 bytes hold ("=?utf-8?B?" + 60 base64 characters + "?="
+// is 72, within the 75 of RFC 2047).
+static size_t next_word_bytes(const unsigned char *p, size_t pos, size_t len)
+{
+    const size_t kMaxBytes = (RFC2047_WORD_MAX - 12) / 4 * 3;
+    size_t take = 0;
+    while (pos + take < len) {
+        size_t c = utf8_char_len(p + pos + take);
+        if (take + c > kMaxBytes)
+            break;
+        take += c;
+    }
+    return take;
+}
+
 char *hdr_encode_text(const char *text)
 {
     if (!text)
@@ -94,32 +145,34 @@ char *hdr_encode_text(const char *text)
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
     if (is_plain_header_text(p))
         return strdup(text);
-    // "=?utf-8?B?" + base64 + "?=" is 12 characters around the base64, so a
-    // word carries at most 63 base64 characters: 45 bytes of text.
-    const size_t kPrefix = 10, kSuffix = 2;
-    const size_t max_bytes = (RFC2047_WORD_MAX - kPrefix - kSuffix) / 4 * 3;
+    static const char kOpen[] = "=?utf-8?B?", kClose[] = "?=";
+    const size_t kOverhead = sizeof kOpen - 1 + sizeof kClose - 1;
     size_t len = strlen(text);
-    std::string out;
-    out.reserve(len * 2 + 32);
-    size_t pos = 0;
-    char b64[64];
-    while (pos < len) {
-        size_t take = 0;
-        while (pos + take < len) {
-            size_t c = utf8_char_len(p + pos + take);
-            if (take + c > max_bytes)
-                break;
-            take += c;
-        }
-        if (!out.empty())
-            out += ' ';
-        out += "=?utf-8?B?";
-        size_t n = b64_encode(p + pos, static_cast<ptrdiff_t>(take), b64);
-        out.append(b64, n);
-        out += "?=";
+    // First pass sizes the result exactly: each word, and one space between
+    // two words (readers drop white space between encoded words).
+    size_t total = 1;
+    for (size_t pos = 0; pos < len;) {
+        size_t take = next_word_bytes(p, pos, len);
+        total += (pos ? 1 : 0) + kOverhead + b64_encoded_size(take);
         pos += take;
     }
-    return strdup(out.c_str());
+    char *out = static_cast<char *>(malloc(total));
+    if (!out)
+        return nullptr;
+    char *o = out;
+    for (size_t pos = 0; pos < len;) {
+        size_t take = next_word_bytes(p, pos, len);
+        if (pos)
+            *o++ = ' ';
+        memcpy(o, kOpen, sizeof kOpen - 1);
+        o += sizeof kOpen - 1;
+        o += b64_encode(p + pos, static_cast<ptrdiff_t>(take), o);
+        memcpy(o, kClose, sizeof kClose - 1);
+        o += sizeof kClose - 1;
+        pos += take;
+    }
+    *o = '\0';
+    return out;
 }
 
 static bool kept_in_content_id(unsigned char c)
@@ -134,6 +187,8 @@ char *mime_percent_escape(const char *text, char *out, size_t size)
     if (size == 0)
         return out;
     size_t o = 0;
+    if (!text)
+        text = "";
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
         size_t n = kept_in_content_id(*p) ? 1 : 3;
         if (o + n >= size)

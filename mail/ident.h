@@ -11,13 +11,17 @@ enum {
 };
 
 // Draws one identifier under the global mutex: 16 base64url characters and
-// a NUL into out (17 bytes or more). Returns out.
+// a NUL into out (17 bytes or more). Returns out. A draw before
+// mail_global_init runs the start-up itself (seeded from the clock); NULL,
+// with out holding the empty text, only when that start-up had no memory.
 char *mail_random_id(char *out);
-// "==" + a fresh identifier + "==" and a NUL into out (21 bytes or more).
+// "==" + a fresh identifier + "==" and a NUL into out (21 bytes or more);
+// NULL (out empty) as for mail_random_id.
 char *mail_random_boundary(char *out);
-// "<" + identifier + "@" + the domain of address + ">" into out of size
-// bytes. NULL (out holding the empty text) when address has no "@" or the
-// result does not fit.
+// "<" + identifier + "@" + the domain of address (after its first "@") +
+// ">" into out of size bytes (the session's message_id is 512). NULL, with
+// out holding the empty text when size > 0, when address has no "@", its
+// domain holds a control byte, or the result does not fit.
 char *mail_message_id(char *out, size_t size, const char *address);
 
 // Header-text encoder: a copy of text when it is only printable ASCII and

@@ -176,11 +176,14 @@ void store_secret(char **field, char *value)
 
 bool non_empty(const char *text) { return text && *text; }
 
-// An address that a session field or a recipient may hold: non-empty,
-// with "@", at most 254 bytes (the bound every address buffer keeps).
-bool usable_address(const char *text)
+// An address that a session field may hold: non-empty, with "@", clean
+// (a refusal names its role), at most 254 bytes (the bound every address
+// buffer keeps).
+bool address_ok(MailContext *ctx, const char *text, TextRole role)
 {
-    return non_empty(text) && strchr(text, '@') && addr_classify(text) != ADDR_KIND_BAD;
+    if (!non_empty(text) || !strchr(text, '@') || !text_ok(ctx, text, role))
+        return false;
+    return addr_classify(text) != ADDR_KIND_BAD;
 }
 
 int fail_unavailable(MailContext *ctx)
@@ -235,9 +238,7 @@ int opt_flag2_clear(MailContext *ctx, const OptionCall &c)
 int set_address_and_name(MailContext *ctx, const OptionCall &c, char **address, char **name,
                          TextRole address_role, TextRole name_role)
 {
-    if (!usable_address(c.v1))
-        return 0;
-    if (!text_ok(ctx, c.v1, address_role) || !text_ok(ctx, c.v2, name_role))
+    if (!address_ok(ctx, c.v1, address_role) || !text_ok(ctx, c.v2, name_role))
         return 0;
     char *new_address, *new_name;
     bool ok = copy_text(c.v1, &new_address);
@@ -273,7 +274,7 @@ int opt_reply_to_clear(MailContext *ctx, const OptionCall &)
 
 int opt_return_path(MailContext *ctx, const OptionCall &c)
 {
-    if (!usable_address(c.v1) || !text_ok(ctx, c.v1, ROLE_RETURN_PATH))
+    if (!address_ok(ctx, c.v1, ROLE_RETURN_PATH))
         return 0;
     char *copy;
     if (!copy_text(c.v1, &copy))

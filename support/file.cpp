@@ -1,10 +1,11 @@
-// File helpers under UTF-8 names.
+// File helpers under UTF-8 names: every name goes to the file system
+// unchanged through the platform layer. file_map loads a whole file into a
+// private heap copy, so that a file changed on disk cannot hurt its reader.
 #include "support/file.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <string>
 
 #include "platform/platform.h"
 #include "support/str.h"
@@ -122,8 +123,10 @@ int file_copy(const char *from, const char *to)
     fclose(in);
     if (fclose(out) != 0)
         ok = false;
-    if (!ok)
-        remove(to); // no partial copy that could pass for a whole one
+    // No partial copy that could pass for a whole one; only a regular file
+    // of our making is removed, never a device or the like.
+    if (!ok && plat_file_exists(to))
+        remove(to);
     return ok;
 }
 
@@ -182,10 +185,13 @@ int dir_create_path(const char *path, const char *mode_text)
         return 1;
     if (strlen(path) > DIR_CREATE_PATH_MAX)
         return 0;
-    std::string built;
+    // Rebuilt with "/" between the components: never longer than the path
+    // itself, so the fixed buffer always has room.
+    char built[DIR_CREATE_PATH_MAX + 2];
+    size_t len = 0;
     const char *p = path;
     if (*p == '/' || *p == '\\')
-        built = "/";
+        built[len++] = '/';
     while (*p) {
         while (*p == '/' || *p == '\\')
             p++;
@@ -194,17 +200,19 @@ int dir_create_path(const char *path, const char *mode_text)
             p++;
         if (p == start)
             break;
-        if (!built.empty() && built.back() != '/')
-            built += '/';
-        built.append(start, static_cast<size_t>(p - start));
+        if (len > 0 && built[len - 1] != '/')
+            built[len++] = '/';
+        memcpy(built + len, start, static_cast<size_t>(p - start));
+        len += static_cast<size_t>(p - start);
+        built[len] = '\0';
         PlatPathInfo info;
-        if (plat_path_info(built.c_str(), &info)) {
+        if (plat_path_info(built, &info)) {
             if (!info.is_dir)
                 return 0; // a file stands where a directory must go
             continue;
         }
         // Another process may create the same component in between.
-        if (!plat_mkdir(built.c_str()) && !is_dir(built.c_str()))
+        if (!plat_mkdir(built) && !is_dir(built))
             return 0;
     }
     return 1;
@@ -215,7 +223,7 @@ int dir_create_path_default(const char *path) { return dir_create_path(path, nul
 char *path_join(char *buf, const char *dir, const char *subdir, const char *name, int create)
 {
     buf[0] = '\0';
-    str_append_bounded(buf, dir, FILE_PATH_MAX);
+    str_append_bounded(buf, dir ? dir : "", FILE_PATH_MAX);
     str_append_bounded(buf, "/", FILE_PATH_MAX);
     if (subdir) {
         str_append_bounded(buf, subdir, FILE_PATH_MAX);
@@ -223,7 +231,7 @@ char *path_join(char *buf, const char *dir, const char *subdir, const char *name
         if (create && !is_dir(buf))
             dir_create_path(buf, nullptr);
     }
-    str_append_bounded(buf, name, FILE_PATH_MAX);
+    str_append_bounded(buf, name ? name : "", FILE_PATH_MAX);
     return buf;
 }
 

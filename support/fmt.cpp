@@ -10,10 +10,16 @@ void *(*strbuf_realloc)(void *ptr, size_t size) = realloc;
 
 namespace {
 
-// The engine's state for one format.
+// Room for the text of any number, and of any double in "%f" form (the
+// largest finite double needs 309 digits, a sign, a point and six decimals).
+constexpr size_t kWorkSize = 512;
+
+// The engine's state for one format. Pieces from the buffer hold at most
+// size - 2 bytes; a piece of size - 1 bytes can only come from one
+// conversion text taken whole into an empty buffer.
 struct Stage {
     char *buf;
-    size_t size; // bytes of buf; pieces from it hold at most size - 2 bytes
+    size_t size;
     size_t pending;
     FmtSink sink;
     void *user;
@@ -21,9 +27,8 @@ struct Stage {
 
     void hand(const char *text, size_t len)
     {
-        if (failed)
-            return;
-        if (!sink(user, text, len))
+        // A sink that failed once keeps its first error: hand it nothing more.
+        if (!failed && !sink(user, text, len))
             failed = true;
     }
     void flush()
@@ -32,11 +37,14 @@ struct Stage {
         hand(buf, pending);
         pending = 0;
     }
+    // One piece of a conversion text (or an escape's character).
     void append(const char *text, size_t n, bool masked)
     {
         if (failed)
             return;
         if (masked) {
+            // Masked text never passes through the buffer: the sink sees the
+            // text before it, then one "*" per byte.
             flush();
             for (size_t i = 0; i < n && !failed; i++)
                 hand("*", 1);
@@ -49,17 +57,18 @@ struct Stage {
         }
         flush();
         if (n >= size) {
-            hand(text, n);
+            hand(text, n); // long texts skip the copy
         } else {
             memcpy(buf, text, n);
             pending = n;
         }
     }
-    // Literal characters, taken as if appended one at a time.
+    // A run of literal characters, with the same result as appending them
+    // one at a time: every full buffer goes out as a piece of size - 2 bytes.
     void literal(const char *text, size_t n)
     {
         while (n && !failed) {
-            if (pending == size - 2)
+            if (pending >= size - 2)
                 flush();
             size_t take = size - 2 - pending;
             if (take > n)
@@ -72,24 +81,37 @@ struct Stage {
     }
 };
 
-// Digits of v in the given base into the end of a small buffer.
-char *digits(uint64_t v, unsigned base, bool negative, char *end)
+// Digits of v in base Base, written backwards ending at end; returns the
+// start. A constant base lets the compiler turn the divisions into shifts
+// and multiplications.
+template <unsigned Base> char *digits(uint64_t v, bool negative, char *end)
 {
     static const char kDigits[] = "0123456789abcdef";
     char *p = end;
     do {
-        *--p = kDigits[v % base];
-        v /= base;
+        *--p = kDigits[v % Base];
+        v /= Base;
     } while (v);
     if (negative)
         *--p = '-';
     return p;
 }
 
+// The magnitude without overflow for the smallest value.
 uint64_t magnitude(int64_t v) { return v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v); }
 
-void text_conversion(Stage &st, const char *s, int has_precision, int precision, bool masked,
-                     FmtFilter filter, bool lower)
+template <unsigned Base> void number(Stage &st, uint64_t v, bool negative, bool masked)
+{
+    char work[72]; // 64 binary digits and a sign
+    char *end = work + sizeof work;
+    char *s = digits<Base>(v, negative, end);
+    st.append(s, static_cast<size_t>(end - s), masked);
+}
+
+// %s, %S, %.*s and %.*S. A positive count takes exactly that many bytes,
+// NUL bytes included; a negative one takes the whole text.
+void text_conversion(Stage &st, const char *s, bool has_precision, int precision, bool masked,
+                     FmtFilter filter)
 {
     if (has_precision && precision == 0)
         return;
@@ -98,23 +120,24 @@ void text_conversion(Stage &st, const char *s, int has_precision, int precision,
         return;
     }
     size_t n = (has_precision && precision > 0) ? static_cast<size_t>(precision) : strlen(s);
-    if (filter && lower) {
-        char scratch[FMT_FILTER_SCRATCH];
-        auto emit = [&](const char *r) {
-            if (r)
-                st.append(r, strlen(r), masked);
-            else
-                st.flush();
-        };
-        emit(filter(reinterpret_cast<const char *>(1), scratch, sizeof scratch));
-        for (size_t i = 0; i < n && (has_precision && precision > 0 ? true : s[i] != '\0'); i++) {
-            char one[2] = {s[i], '\0'};
-            emit(filter(one, scratch, sizeof scratch));
-        }
-        emit(filter(reinterpret_cast<const char *>(1), scratch, sizeof scratch));
+    if (!filter) {
+        st.append(s, n, masked);
         return;
     }
-    st.append(s, n, masked);
+    char scratch[FMT_FILTER_SCRATCH];
+    const char *marker = reinterpret_cast<const char *>(1);
+    auto emit = [&](const char *r) {
+        if (r)
+            st.append(r, strlen(r), masked);
+        else
+            st.flush();
+    };
+    emit(filter(marker, scratch, sizeof scratch));
+    for (size_t i = 0; i < n && !st.failed; i++) {
+        char one[2] = {s[i], '\0'};
+        emit(filter(one, scratch, sizeof scratch));
+    }
+    emit(filter(marker, scratch, sizeof scratch));
 }
 
 void run(Stage &st, const unsigned char *mask, FmtFilter filter, const char *format, va_list ap)
@@ -122,6 +145,7 @@ void run(Stage &st, const unsigned char *mask, FmtFilter filter, const char *for
     unsigned index = 0;
     const char *p = format;
     for (;;) {
+        // Literal text goes in whole runs up to the next '%' or '\'.
         size_t run_len = strcspn(p, "%\\");
         if (run_len) {
             st.literal(p, run_len);
@@ -142,11 +166,13 @@ void run(Stage &st, const unsigned char *mask, FmtFilter filter, const char *for
             p += 2;
             continue;
         }
-        // A conversion.
+        // A conversion: "%", an optional ".*" (its count takes an argument
+        // index of its own), then the letter.
         p++;
-        int has_precision = 0, precision = 0;
+        bool has_precision = false;
+        int precision = 0;
         if (p[0] == '.' && p[1] == '*') {
-            has_precision = 1;
+            has_precision = true;
             precision = va_arg(ap, int);
             index++;
             p += 2;
@@ -156,35 +182,33 @@ void run(Stage &st, const unsigned char *mask, FmtFilter filter, const char *for
             break;
         p++;
         bool masked = mask && fmt_mask_test(mask, index);
-        char work[512];
-        char *end = work + sizeof work;
         switch (letter) {
         case 'd':
         case 'i': {
             int v = va_arg(ap, int);
-            char *s = digits(magnitude(v), 10, v < 0, end);
-            st.append(s, static_cast<size_t>(end - s), masked);
+            number<10>(st, magnitude(v), v < 0, masked);
             break;
         }
         case 'D':
         case 'I': {
             int64_t v = va_arg(ap, long long);
-            char *s = digits(magnitude(v), 10, v < 0, end);
-            st.append(s, static_cast<size_t>(end - s), masked);
+            number<10>(st, magnitude(v), v < 0, masked);
             break;
         }
         case 'u':
-        case 'x': {
-            uint32_t v = static_cast<uint32_t>(va_arg(ap, int));
-            char *s = digits(v, letter == 'u' ? 10 : 16, false, end);
-            st.append(s, static_cast<size_t>(end - s), masked);
+            number<10>(st, static_cast<uint32_t>(va_arg(ap, int)), false, masked);
+            break;
+        case 'x':
+            number<16>(st, static_cast<uint32_t>(va_arg(ap, int)), false, masked);
+            break;
+        case 'o': {
+            int v = va_arg(ap, int);
+            number<8>(st, magnitude(v), v < 0, masked);
             break;
         }
-        case 'o':
         case 'b': {
             int v = va_arg(ap, int);
-            char *s = digits(magnitude(v), letter == 'o' ? 8 : 2, v < 0, end);
-            st.append(s, static_cast<size_t>(end - s), masked);
+            number<2>(st, magnitude(v), v < 0, masked);
             break;
         }
         case 'c': {
@@ -194,27 +218,50 @@ void run(Stage &st, const unsigned char *mask, FmtFilter filter, const char *for
             break;
         }
         case 'f': {
-            double v = va_arg(ap, double);
-            int n = snprintf(work, sizeof work, "%f", v);
-            if (n > 0)
-                st.append(work, static_cast<size_t>(n) < sizeof work ? static_cast<size_t>(n) : sizeof work - 1,
-                          masked);
+            char work[kWorkSize];
+            int n = snprintf(work, sizeof work, "%f", va_arg(ap, double));
+            if (n > 0) {
+                size_t len = static_cast<size_t>(n) < sizeof work ? static_cast<size_t>(n) : sizeof work - 1;
+                st.append(work, len, masked);
+            }
             break;
         }
         case 's':
-        case 'S':
-            text_conversion(st, va_arg(ap, const char *), has_precision, precision, masked, filter,
-                            letter == 's');
+            text_conversion(st, va_arg(ap, const char *), has_precision, precision, masked, filter);
+            break;
+        case 'S': // like s, but never filtered
+            text_conversion(st, va_arg(ap, const char *), has_precision, precision, masked, nullptr);
             break;
         case '%':
             st.append("%", 1, masked);
             break;
         default:
-            break; // unknown letters print nothing
+            break; // an unknown letter prints nothing and reads nothing
         }
+        if (st.failed)
+            return;
         index++;
     }
+    // The last piece always goes out, even when empty.
     st.flush();
+}
+
+// Gives a buffer with nothing allocated its first 1024 bytes. A failure is
+// recorded like any growth failure, so later appends cannot leave a hole.
+bool strbuf_start(StrBuf *sb)
+{
+    if (sb->data)
+        return true;
+    char *data = static_cast<char *>(strbuf_realloc(nullptr, 1024));
+    if (!data) {
+        sb->flags |= STRBUF_NOMEM;
+        return false;
+    }
+    data[0] = '\0';
+    sb->data = data;
+    sb->capacity = 1024;
+    sb->length = 0;
+    return true;
 }
 
 } // namespace
@@ -234,13 +281,13 @@ int fmt_vformat(FmtSink sink, void *user, const unsigned char *mask, FmtFilter f
 int fmt_stage_append(char *stage, size_t stage_size, size_t *pending, int masked, FmtSink sink, void *user,
                      const char *text, size_t len)
 {
-    if (stage_size < 3)
+    // The rule needs room for at least one byte and its NUL.
+    if (!stage || !pending || stage_size < 2 || *pending >= stage_size)
         return 0;
     Stage st{stage, stage_size, *pending, sink ? sink : fmt_stdout_sink, user, false};
     st.append(text, len, masked != 0);
     *pending = st.pending;
-    if (st.pending < stage_size)
-        stage[st.pending] = '\0';
+    stage[st.pending] = '\0';
     return st.failed ? 0 : 1;
 }
 
@@ -271,23 +318,24 @@ int fmt_stdout_sink(void *, const char *text, size_t len)
 
 int fmt_file_sink(void *fp, const char *text, size_t len)
 {
+    if (!fp)
+        return 0;
+    // A short write leaves the FILE's error flag set for whoever closes it.
     return len == 0 || fwrite(text, 1, len, static_cast<FILE *>(fp)) == len;
 }
 
 int strbuf_sink(void *p, const char *text, size_t len)
 {
     StrBuf *sb = static_cast<StrBuf *>(p);
-    if (sb->flags & STRBUF_NOMEM)
+    if (!sb || (sb->flags & STRBUF_NOMEM))
         return 0; // a text with a hole in it must never look whole
-    if (len == 0 && sb->data)
-        return 1;
     if (!sb->data || sb->length + len >= sb->capacity) {
-        if (len > SIZE_MAX / 4 || sb->length > SIZE_MAX / 4) {
+        // Refuse sizes whose doubling or terminating NUL would wrap.
+        if (len > SIZE_MAX / 4 || sb->length > SIZE_MAX / 4 || sb->capacity > SIZE_MAX / 4) {
             sb->flags |= STRBUF_NOMEM;
             return 0;
         }
-        size_t need = sb->length + len + 1;
-        size_t cap = sb->capacity * 2 > sb->length + len ? sb->capacity * 2 : need;
+        size_t cap = sb->capacity * 2 > sb->length + len ? sb->capacity * 2 : sb->length + len + 1;
         char *data = static_cast<char *>(strbuf_realloc(sb->data, cap));
         if (!data) {
             sb->flags |= STRBUF_NOMEM;
@@ -304,23 +352,9 @@ int strbuf_sink(void *p, const char *text, size_t len)
 
 // ---- StrBuf front ends -------------------------------------------------------
 
-static bool strbuf_start(StrBuf *sb)
-{
-    if (sb->capacity != 0)
-        return true;
-    char *data = static_cast<char *>(strbuf_realloc(nullptr, 1024));
-    if (!data)
-        return false;
-    data[0] = '\0';
-    sb->data = data;
-    sb->capacity = 1024;
-    sb->length = 0;
-    return true;
-}
-
 char *sbuf_vprintf(StrBuf *sb, const char *format, va_list ap)
 {
-    if (!sb || !strbuf_start(sb))
+    if (!sb || (sb->flags & STRBUF_NOMEM) || !strbuf_start(sb))
         return nullptr;
     if (!fmt_vformat(strbuf_sink, sb, nullptr, nullptr, format, ap) || (sb->flags & STRBUF_NOMEM))
         return nullptr;
@@ -339,32 +373,33 @@ char *sbuf_printf(StrBuf *sb, const char *format, ...)
 char *str_vaprintf_masked(char **strp, const unsigned char *mask, FmtFilter filter, const char *format,
                           va_list ap)
 {
-    StrBuf sb = {};
-    bool adopted = strp && *strp;
-    size_t original = 0;
-    if (adopted) {
-        original = strlen(*strp);
-        sb.data = *strp;
-        sb.capacity = original; // the first append reallocates
-        sb.length = original;
-    } else if (!strbuf_start(&sb)) {
+    // The new text is made apart and joined to the caller's text only when
+    // it is whole, so a failure leaves *strp exactly as it was.
+    StrBuf tmp = {};
+    if (!strbuf_start(&tmp))
+        return nullptr;
+    if (!fmt_vformat(strbuf_sink, &tmp, mask, filter, format, ap) || (tmp.flags & STRBUF_NOMEM)) {
+        free(tmp.data);
         return nullptr;
     }
-    int ok = fmt_vformat(strbuf_sink, &sb, mask, filter, format, ap);
-    if (!ok || (sb.flags & STRBUF_NOMEM)) {
-        if (adopted) {
-            // The text may have moved while growing: hand back the caller's
-            // own text, unchanged in content.
-            sb.data[original] = '\0';
-            *strp = sb.data;
-        } else {
-            free(sb.data);
-        }
+    if (!strp)
+        return tmp.data;
+    if (!*strp) {
+        *strp = tmp.data;
+        return tmp.data;
+    }
+    size_t old = strlen(*strp);
+    char *joined = nullptr;
+    if (tmp.length < SIZE_MAX - old - 1)
+        joined = static_cast<char *>(strbuf_realloc(*strp, old + tmp.length + 1));
+    if (!joined) {
+        free(tmp.data);
         return nullptr;
     }
-    if (strp)
-        *strp = sb.data;
-    return sb.data;
+    memcpy(joined + old, tmp.data, tmp.length + 1);
+    free(tmp.data);
+    *strp = joined;
+    return joined;
 }
 
 char *str_aprintf(char **strp, const char *format, ...)
@@ -378,10 +413,14 @@ char *str_aprintf(char **strp, const char *format, ...)
 
 int str_set_printf(char **strp, const char *format, ...)
 {
+    if (!strp)
+        return 0;
     char buf[4096];
+    buf[0] = '\0';
     va_list ap;
     va_start(ap, format);
-    vsnprintf(buf, sizeof buf, format, ap);
+    if (vsnprintf(buf, sizeof buf, format ? format : "", ap) < 0)
+        buf[0] = '\0';
     va_end(ap);
     free(*strp);
     *strp = strdup(buf);
@@ -390,10 +429,13 @@ int str_set_printf(char **strp, const char *format, ...)
 
 void fmt_mask_set(unsigned char *mask, unsigned n, int flag)
 {
+    if (!mask)
+        return;
+    unsigned char bit = static_cast<unsigned char>(1u << (n % 8));
     if (flag & 0xff)
-        mask[n / 8] = static_cast<unsigned char>(mask[n / 8] | (1u << (n % 8)));
+        mask[n / 8] = static_cast<unsigned char>(mask[n / 8] | bit);
     else
-        mask[n / 8] = static_cast<unsigned char>(mask[n / 8] & ~(1u << (n % 8)));
+        mask[n / 8] = static_cast<unsigned char>(mask[n / 8] & ~bit);
 }
 
 int fmt_mask_test(const unsigned char *mask, unsigned n) { return mask ? (mask[n / 8] >> (n % 8)) & 1 : 0; }
@@ -416,15 +458,22 @@ void sbuf_release(StrBuf *sb)
 
 int sbuf_set_length(StrBuf *sb, long long n)
 {
+    if (!sb)
+        return 0;
     long long target = n < 0 ? static_cast<long long>(sb->length) + n : n;
     if (target < 0 || static_cast<unsigned long long>(target) > sb->length)
         return 0;
     sb->length = static_cast<size_t>(target);
+    // Keep data the NUL-terminated text of length bytes.
+    if (sb->data)
+        sb->data[sb->length] = '\0';
     return 1;
 }
 
 void str_list_free(void **head)
 {
+    if (!head)
+        return;
     // Each link points at the next-field of its cell {payload, next}.
     void **next_field = static_cast<void **>(*head);
     while (next_field) {

@@ -130,7 +130,10 @@ void *pool_block_take(uint32_t slots_per_block, uint32_t slot_size, PoolBlock *b
         return nullptr;
     }
     b->used++;
-    return slot_at(b, slot_size, index);
+    // Marked at once so pool_free accepts exactly the slots handed out.
+    char *slot = slot_at(b, slot_size, index);
+    reinterpret_cast<SlotHeader *>(slot)->in_use = 1;
+    return slot;
 }
 
 static void *hand_out(BlockPool *p, PoolBlock *b, char *slot)

@@ -43,7 +43,7 @@ struct BlockPool {
 };
 
 // While nonzero, pools hand out plain heap blocks instead (never set by the
-// program).
+// program). Change it only while no pool has a slot out.
 extern int pool_plain_alloc;
 
 // NULL for 0 or more than 65535 slots, a slot size of 0, a block larger than
@@ -55,7 +55,8 @@ void *pool_alloc(BlockPool *pool); // zeroed slot, or NULL
 void pool_free(BlockPool *pool, void *ptr);
 void pool_destroy(BlockPool *pool);
 // The block-level step of pool_alloc alone (no lock, no zeroing): the slot
-// header of the next slot of block, or NULL when the block is full.
+// header of the next slot of block, marked in use, or NULL when the block is
+// full.
 void *pool_block_take(uint32_t slots_per_block, uint32_t slot_size, PoolBlock *block);
 // Bytes of one block for the given numbers (header and slots); only
 // meaningful for numbers pool_new accepts.

@@ -1,4 +1,6 @@
-// String helpers and tokenizers.
+// String helpers and tokenizers on plain NUL-terminated texts, and the two
+// whole-file readers. The readers grow their buffer geometrically and treat
+// a read error as failure, never as the end of the file.
 #include "support/str.h"
 
 #include <cerrno>
@@ -274,6 +276,13 @@ char *str_wrap_next_line(const char **cursor, char *out, size_t n)
 {
     if (!*cursor)
         return nullptr;
+    if (n == 0) {
+        // No character fits a line of width 0: end the text rather than
+        // return empty lines for ever.
+        out[0] = '\0';
+        *cursor = nullptr;
+        return out;
+    }
     const char *p = *cursor;
     size_t len = 0;
     bool word_start = true; // the first character of the line starts a word
@@ -292,15 +301,22 @@ char *str_wrap_next_line(const char **cursor, char *out, size_t n)
             break;
         }
         if (len >= n) {
-            // A full line: a following line end belongs to it, else one
-            // space is swallowed as the break.
-            if (*p == ' ')
+            // A full line: one space after it is the break and goes with it,
+            // and so does a line end right after it (or after that space),
+            // so that a line of exactly the width is not followed by an
+            // empty one. A space that ends the text finishes it.
+            if (*p == ' ') {
                 p++;
+                if (!*p) {
+                    *cursor = nullptr;
+                    break;
+                }
+            }
             if (*p == '\r')
                 p += (p[1] == '\n') ? 2 : 1;
             else if (*p == '\n')
                 p++;
-            *cursor = *p ? p : nullptr;
+            *cursor = p;
             break;
         }
         if (c == ' ' || c == '\t') {

@@ -36,11 +36,12 @@ char *str_token_quoted(char *text, const char *delims, char quote, char **cursor
 enum : size_t { STR_FILE_READ_MAX = (size_t)1 << 34 };
 
 // Every remaining byte of the stream plus a NUL (the text may hold NULs);
-// NULL on a read error or when memory runs out. *len gets the byte count.
+// NULL on a read error, when memory runs out or past STR_FILE_READ_MAX.
+// *len gets the byte count on success and is untouched on failure.
 char *file_read_all(FILE *fp, size_t *len);
-// The stream as text with every line end (LF, CR LF, lone CR) made CR LF;
-// NULL on a read error or when memory runs out. len, when given, gets the
-// length.
+// The stream as text with every line end (LF, CR LF, lone CR) made CR LF,
+// also when a CR LF pair straddles two reads; failures as file_read_all.
+// len, when given, gets the length.
 char *file_read_text_crlf(FILE *fp, size_t *len = nullptr);
 
 // The next line from *cursor: its start, its length (without the line end)
@@ -50,6 +51,9 @@ const char *str_next_line(const char **cursor, size_t *len, const char *end);
 
 // The next output line of at most n characters into out (n + 1 bytes);
 // *cursor becomes NULL once the text is finished. NULL when *cursor is NULL.
+// A line filled to exactly n characters takes one following space and a
+// following line end with it, so no empty line follows it. n 0 ends the
+// text at once (empty line, *cursor NULL).
 char *str_wrap_next_line(const char **cursor, char *out, size_t n);
 
 char *str_lower_ascii(char *text);

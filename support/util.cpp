@@ -1,11 +1,11 @@
-// Number, date and text helpers.
+// Number, date and text helpers: calendar names, UUID text, character-set
+// tests, numbers in any base, byte swapping and shared-library access.
 #include "support/util.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 
 #include "platform/platform.h"
 
@@ -72,8 +72,14 @@ int str_all_in_set(const char *text, const char *set)
     return str_all_in_set_n(text, set, static_cast<long>(strlen(text)));
 }
 
+static bool base_ok(int base) { return base >= 2 && base <= 36; }
+
 char *str_u64_to_base(uint64_t value, int base, char *out)
 {
+    if (!base_ok(base)) {
+        out[0] = '\0';
+        return nullptr;
+    }
     char *p = out;
     do {
         unsigned d = static_cast<unsigned>(value % static_cast<unsigned>(base));
@@ -91,7 +97,7 @@ char *str_u64_to_base(uint64_t value, int base, char *out)
 
 char *str_u64_to_base_right(uint64_t value, int base, char *buf, size_t size)
 {
-    if (size == 0)
+    if (size == 0 || !base_ok(base))
         return nullptr;
     char *p = buf + size - 1;
     *p = '\0';
@@ -257,10 +263,11 @@ int str_list_index(const char *text, const char *const *list)
 
 char *str_html_escape(const char *text)
 {
-    size_t need = 1;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++)
-        need += 8;
-    char *out = static_cast<char *>(malloc(need));
+    // Sized for the worst case: every byte becoming "&percnt;".
+    size_t len = strlen(text);
+    if (len > (SIZE_MAX - 1) / 8)
+        return nullptr;
+    char *out = static_cast<char *>(malloc(len * 8 + 1));
     if (!out)
         return nullptr;
     char *o = out;
@@ -338,7 +345,7 @@ void *bswap64_to(void *dst, uint64_t v)
     return memcpy(dst, &v, sizeof v);
 }
 
-void *lib_load(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
-void *lib_symbol(void *lib, const char *name) { return lib ? dlsym(lib, name) : nullptr; }
-int lib_free(void *lib) { return (lib && dlclose(lib) == 0) ? 0 : 1; }
+void *lib_load(const char *name) { return plat_lib_load(name); }
+void *lib_symbol(void *lib, const char *name) { return plat_lib_symbol(lib, name); }
+int lib_free(void *lib) { return plat_lib_free(lib) ? 0 : 1; }
 void mem_free(void *p) { free(p); }

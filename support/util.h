@@ -50,3 +50,13 @@ void *lib_load(const char *name);
 void *lib_symbol(void *lib, const char *name);
 int lib_free(void *lib);
 void mem_free(void *p);
+
+#if TARVEX_FULL
+// The full program's key reader (support/pem.cpp, linked with libcrypto).
+// 1 and *key when the PEM file holds an RSA private key; 0 (and *key NULL)
+// for a missing file, an unreadable or encrypted key, or a key of another
+// type. pem_rsa_key_free accepts NULL and always gives 1.
+struct evp_pkey_st;
+int pem_rsa_key_load(const char *path, evp_pkey_st **key);
+int pem_rsa_key_free(evp_pkey_st *key);
+#endif

@@ -1,1 +1,474 @@
-// placeholder
+// Random identifiers (layout, counter, threads), Message-ID bounds, the
+// header-text encoder (checked against Python's e-mail package) and the
+// Content-ID percent-escape.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "helpers.h"
+#include "mail/ident.h"
+#include "support/encode.h"
+
+namespace {
+
+const char kUrlAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+bool only_url_alphabet(const std::string &s)
+{
+    return s.find_first_not_of(kUrlAlphabet) == std::string::npos;
+}
+
+// The 12 bytes behind an identifier.
+std::string id_bytes(const std::string &id)
+{
+    unsigned char buf[16];
+    size_t n = b64_decode(id.data(), static_cast<ptrdiff_t>(id.size()), buf);
+    return std::string(reinterpret_cast<char *>(buf), n);
+}
+
+unsigned id_counter_of(const std::string &id)
+{
+    std::string b = id_bytes(id);
+    return static_cast<unsigned char>(b[4]) | static_cast<unsigned char>(b[5]) << 8;
+}
+
+std::string draw_id()
+{
+    char out[MAIL_ID_LEN + 1];
+    EXPECT_EQ(mail_random_id(out), out);
+    return out;
+}
+
+// Owns a result of hdr_encode_text.
+std::string encode(const std::string &text)
+{
+    char *r = hdr_encode_text(text.c_str());
+    EXPECT_NE(r, nullptr);
+    std::string s = r ? r : "";
+    free(r);
+    return s;
+}
+
+std::vector<std::string> split_words(const std::string &s)
+{
+    std::vector<std::string> words;
+    size_t start = 0;
+    for (;;) {
+        size_t sp = s.find(' ', start);
+        words.push_back(s.substr(start, sp - start));
+        if (sp == std::string::npos)
+            return words;
+        start = sp + 1;
+    }
+}
+
+// Checks the form of every encoded word and returns the bytes they carry,
+// in order. utf8_words: each word's bytes must be whole UTF-8 characters.
+std::string decode_words(const std::string &encoded, bool utf8_words)
+{
+    std::string all;
+    for (const std::string &w : split_words(encoded)) {
+        SCOPED_TRACE(w);
+        EXPECT_LE(w.size(), 75u);
+        EXPECT_EQ(w.rfind("=?utf-8?B?", 0), 0u);
+        EXPECT_GE(w.size(), 12u + 4u);
+        EXPECT_EQ(w.substr(w.size() - 2), "?=");
+        std::string b64 = w.substr(10, w.size() - 12);
+        EXPECT_EQ(b64.size() % 4, 0u);
+        EXPECT_EQ(b64.find_first_not_of(
+                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+                  std::string::npos);
+        std::vector<unsigned char> buf(b64.size());
+        size_t n = b64_decode(b64.data(), static_cast<ptrdiff_t>(b64.size()), buf.data());
+        std::string bytes(reinterpret_cast<char *>(buf.data()), n);
+        if (utf8_words) {
+            // A word never starts with a continuation byte nor ends inside a
+            // sequence.
+            EXPECT_NE(static_cast<unsigned char>(bytes[0]) & 0xc0, 0x80);
+            size_t i = bytes.size();
+            while (i > 0 && (static_cast<unsigned char>(bytes[i - 1]) & 0xc0) == 0x80)
+                i--;
+            EXPECT_GT(i, 0u);
+            if (i == 0)
+                continue;
+            unsigned char lead = static_cast<unsigned char>(bytes[i - 1]);
+            size_t seq = lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+            EXPECT_EQ(bytes.size() - (i - 1), seq);
+        }
+        all += bytes;
+    }
+    return all;
+}
+
+// Python's e-mail package as the reader: decode_header on the words, and the
+// modern header registry on a Subject folded at every space between words.
+// Prints two lines: the bytes decode_header gives (hex), and the registry's
+// decoded text (hex of its UTF-8, or "-" when the input is not UTF-8).
+std::string python_decodes(const std::string &text, const std::string &encoded)
+{
+    const char *script =
+        "import sys, email, email.header, email.policy\n"
+        "src_hex, enc = sys.stdin.read().split('\\n')[:2]\n"
+        "src = bytes.fromhex(src_hex)\n"
+        "raw = b''.join(p if isinstance(p, bytes) else p.encode('ascii')\n"
+        "               for p, _ in email.header.decode_header(enc))\n"
+        "print(raw.hex())\n"
+        "folded = '\\r\\n '.join(enc.split(' '))\n"
+        "msg = email.message_from_string('Subject: ' + folded + '\\r\\n\\r\\n',\n"
+        "                                policy=email.policy.default)\n"
+        "try:\n"
+        "    src.decode('utf-8')\n"
+        "    print(str(msg['Subject']).encode('utf-8').hex())\n"
+        "except UnicodeDecodeError:\n"
+        "    print('-')\n";
+    int status = -1;
+    std::string out = run_python(script, to_hex(text) + "\n" + encoded + "\n", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+}
+
+} // namespace
+
+// ---- identifiers -----------------------------------------------------------
+
+TEST(RandomId, SixteenUrlSafeCharactersWithACounterThatGrowsByOne)
+{
+    std::string prev = draw_id();
+    for (int i = 0; i < 200; i++) {
+        std::string id = draw_id();
+        SCOPED_TRACE(id);
+        ASSERT_EQ(id.size(), 16u);
+        EXPECT_TRUE(only_url_alphabet(id));
+        EXPECT_NE(id, prev);
+        EXPECT_EQ(id_bytes(id).size(), 12u);
+        // Bytes 4-5 hold the process-wide counter, least significant first.
+        EXPECT_EQ(id_counter_of(id), (id_counter_of(prev) + 1) & 0xffff);
+        prev = id;
+    }
+}
+
+TEST(RandomId, BytesMatchPythonsBase64urlReading)
+{
+    // An independent reading of the same text: Python's urlsafe decoder
+    // must give the same 12 bytes, counter included.
+    std::string a = draw_id(), b = draw_id();
+    std::string out = run_python("import sys, base64\n"
+                                 "for t in sys.stdin.read().split():\n"
+                                 "    d = base64.urlsafe_b64decode(t + '==')\n"
+                                 "    print(len(d), d[4] | d[5] << 8, d.hex())\n",
+                                 a + "\n" + b + "\n");
+    std::string expect = "12 " + std::to_string(id_counter_of(a)) + " " + to_hex(id_bytes(a)) +
+                         "\n12 " + std::to_string(id_counter_of(b)) + " " +
+                         to_hex(id_bytes(b)) + "\n";
+    EXPECT_EQ(out, expect);
+}
+
+TEST(RandomId, BoundaryIsTwentyCharactersBetweenDoubleEquals)
+{
+    char out[MAIL_BOUNDARY_LEN + 1];
+    std::string before = draw_id();
+    ASSERT_EQ(mail_random_boundary(out), out);
+    std::string b = out;
+    ASSERT_EQ(b.size(), 20u);
+    EXPECT_EQ(b.substr(0, 2), "==");
+    EXPECT_EQ(b.substr(18), "==");
+    std::string id = b.substr(2, 16);
+    EXPECT_TRUE(only_url_alphabet(id));
+    // Boundaries take part in the same counter sequence.
+    EXPECT_EQ(id_counter_of(id), (id_counter_of(before) + 1) & 0xffff);
+}
+
+TEST(RandomId, DrawsFromSeveralThreadsNeverCollide)
+{
+    const int kThreads = 8, kEach = 4000; // fewer than 65536 in all
+    std::vector<std::vector<std::string>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++)
+        threads.emplace_back([&got, t] {
+            char out[MAIL_ID_LEN + 1];
+            for (int i = 0; i < kEach; i++)
+                got[t].push_back(mail_random_id(out) ? out : "");
+        });
+    for (auto &th : threads)
+        th.join();
+    std::set<std::string> ids;
+    std::set<unsigned> counters;
+    for (const auto &v : got)
+        for (const std::string &id : v) {
+            ASSERT_EQ(id.size(), 16u);
+            ids.insert(id);
+            counters.insert(id_counter_of(id));
+        }
+    // Each draw held the lock: no two share a counter value or a text.
+    EXPECT_EQ(ids.size(), size_t(kThreads) * kEach);
+    EXPECT_EQ(counters.size(), size_t(kThreads) * kEach);
+}
+
+// ---- Message-ID ----------------------------------------------------------------
+
+TEST(MessageId, AngleBracketsAroundIdAndTheSendersDomain)
+{
+    struct Case {
+        const char *address;
+        const char *domain;
+    } cases[] = {
+        {"user@example.com", "example.com"},
+        {"a@b@c.example", "b@c.example"}, // everything after the first "@"
+        {"x@", ""},
+        {"j\xc3\xb6rg@b\xc3\xbc" "cher.example", "b\xc3\xbc" "cher.example"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.address);
+        char out[512];
+        ASSERT_EQ(mail_message_id(out, sizeof out, c.address), out);
+        std::string m = out;
+        ASSERT_EQ(m.size(), 1 + 16 + 1 + strlen(c.domain) + 1);
+        EXPECT_EQ(m[0], '<');
+        EXPECT_TRUE(only_url_alphabet(m.substr(1, 16)));
+        EXPECT_EQ(m.substr(17), std::string("@") + c.domain + ">");
+    }
+}
+
+TEST(MessageId, RefusedWhenUnfitForTheHeader)
+{
+    const char *bad[] = {"no-at-sign", "", "u@exa\r\nBcc: x@y", "u@a\tb", "u@a\x7f"};
+    for (const char *a : bad) {
+        SCOPED_TRACE(a);
+        char out[64];
+        memset(out, 'Z', sizeof out);
+        EXPECT_EQ(mail_message_id(out, sizeof out, a), nullptr);
+        EXPECT_STREQ(out, "");
+    }
+    char out[8] = "keep";
+    EXPECT_EQ(mail_message_id(out, 8, nullptr), nullptr);
+    EXPECT_STREQ(out, "");
+}
+
+TEST(MessageId, BoundedByTheOutputSize)
+{
+    // The session keeps the Message-ID in 512 bytes: "<" 16 "@" d ">" NUL
+    // fits for a domain of 492 bytes and not one byte more.
+    const size_t kSession = 512;
+    for (size_t dlen : {491u, 492u, 493u, 600u}) {
+        SCOPED_TRACE(dlen);
+        std::string address = "u@" + std::string(dlen, 'd');
+        std::vector<char> buf(kSession + 16, 'Z');
+        char *r = mail_message_id(buf.data(), kSession, address.c_str());
+        if (dlen <= 492) {
+            ASSERT_EQ(r, buf.data());
+            EXPECT_EQ(strlen(buf.data()), dlen + 19);
+        } else {
+            EXPECT_EQ(r, nullptr);
+            EXPECT_EQ(buf[0], '\0');
+        }
+        for (size_t i = kSession; i < buf.size(); i++)
+            ASSERT_EQ(buf[i], 'Z') << "written past the buffer at " << i;
+    }
+    // Every size around the exact need of a short domain.
+    const std::string address = "me@example.org"; // needs 1+16+1+11+1+1 = 31
+    for (size_t size = 0; size <= 33; size++) {
+        SCOPED_TRACE(size);
+        std::vector<char> buf(40, 'Z');
+        char *r = mail_message_id(buf.data(), size, address.c_str());
+        EXPECT_EQ(r != nullptr, size >= 31);
+        if (size > 0 && !r) {
+            EXPECT_EQ(buf[0], '\0');
+        }
+        if (size == 0) {
+            EXPECT_EQ(buf[0], 'Z');
+        }
+        for (size_t i = size; i < buf.size(); i++)
+            ASSERT_EQ(buf[i], 'Z') << "written past the buffer at " << i;
+    }
+}
+
+// ---- header-text encoder ------------------------------------------------------
+
+TEST(HeaderText, PlainPrintableTextPassesUnchanged)
+{
+    std::string every_printable;
+    for (int c = 0x20; c <= 0x7e; c++)
+        every_printable += static_cast<char>(c);
+    const std::string cases[] = {
+        "", "abc", "Hello World", "tab\there", "Re: [list] =?not-a-word?= 100% (ok)",
+        every_printable,
+        std::string(400, 'x'), // long plain text is the header writer's to fold
+    };
+    for (const std::string &t : cases) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(encode(t), t);
+    }
+    EXPECT_EQ(hdr_encode_text(nullptr), nullptr);
+}
+
+TEST(HeaderText, AnyOtherByteGivesEncodedWords)
+{
+    struct Case {
+        std::string text;
+        std::string expect;
+    } cases[] = {
+        // abc alone stays; with 0xE9 after it the base64 part is 8 long.
+        {"abc\xe9", "=?utf-8?B?YWJj6Q==?="},
+        {"J\xc3\xb6rg", "=?utf-8?B?SsO2cmc=?="},
+        {"line\r\nBcc: x@y", "=?utf-8?B?bGluZQ0KQmNjOiB4QHk=?="},
+        {"bell\x07", "=?utf-8?B?YmVsbAc=?="},
+        {"del\x7f", "=?utf-8?B?ZGVsfw==?="},
+        {"\n", "=?utf-8?B?Cg==?="},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.text));
+        EXPECT_EQ(encode(c.text), c.expect);
+    }
+}
+
+TEST(HeaderText, WordsSplitOnlyBetweenCharacters)
+{
+    // A word carries at most 45 bytes, and only whole characters: the count
+    // of words and the bytes in the first one show where each cut falls.
+    std::string e2 = "\xc3\xa9", e3 = "\xe2\x82\xac", e4 = "\xf0\x9f\x98\x80";
+    auto rep = [](const std::string &s, int n) {
+        std::string r;
+        for (int i = 0; i < n; i++)
+            r += s;
+        return r;
+    };
+    struct Case {
+        std::string text;
+        size_t words;
+        size_t first_bytes;
+    } cases[] = {
+        {rep(e2, 22), 1, 44},
+        {rep(e2, 23), 2, 44},         // 46 bytes: the 23rd character moves on
+        {"a" + rep(e2, 22), 1, 45},
+        {"a" + rep(e2, 23), 2, 45},
+        {rep(e3, 15), 1, 45},
+        {rep(e3, 16), 2, 45},
+        {"ab" + rep(e3, 15), 2, 44},  // 47 bytes: a cut at 45 would split a char
+        {rep(e4, 11), 1, 44},
+        {rep(e4, 12), 2, 44},
+        {"a" + rep(e4, 11), 1, 45},
+        {"ab" + rep(e4, 11), 2, 42},
+        {rep("x", 44) + e2, 2, 44},
+        {rep("x", 45) + e2, 2, 45},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.text));
+        std::string enc = encode(c.text);
+        std::vector<std::string> words = split_words(enc);
+        EXPECT_EQ(words.size(), c.words);
+        EXPECT_EQ(enc.find("  "), std::string::npos);
+        EXPECT_EQ(decode_words(enc, true), c.text);
+        EXPECT_EQ(decode_words(words[0], true).size(), c.first_bytes);
+    }
+}
+
+TEST(HeaderText, MalformedUtf8IsCarriedByteWise)
+{
+    // Lone Latin-1 bytes, a stray continuation byte, a sequence cut by the
+    // end of the text and one cut by an ASCII byte: nothing is lost.
+    const std::string cases[] = {
+        [] {
+            std::string s;
+            for (int i = 0; i < 30; i++)
+                s += "Caf\xe9 ";
+            return s;
+        }(),
+        std::string(44, 'a') + "\x80\x80\x80",
+        std::string(43, 'a') + "\xe2\x82",
+        std::string(44, 'a') + "\xf0\x9f" "b\xf0\x9f\x98",
+        "\xff\xfe" + std::string(60, 'z'),
+    };
+    for (const std::string &t : cases) {
+        SCOPED_TRACE(to_hex(t));
+        std::string enc = encode(t);
+        EXPECT_EQ(decode_words(enc, false), t);
+        std::string py = python_decodes(t, enc);
+        EXPECT_EQ(py.substr(0, py.find('\n')), to_hex(t));
+    }
+}
+
+TEST(HeaderText, LongMixedTextDecodesExactlyInPython)
+{
+    // 300 characters of ASCII and 2-, 3- and 4-byte characters, and a
+    // 4-byte run that does not line up with the 45-byte words.
+    const char *pieces[] = {"a",    "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", " ",
+                            "Z",    "\xd0\xb6", "\xe4\xb8\xad", "\xf0\x9d\x84\x9e", "!",
+                            "\t"};
+    std::string mixed;
+    for (int i = 0; i < 300; i++)
+        mixed += pieces[(i * 7 + i / 3) % 11];
+    std::string emoji = "x";
+    for (int i = 0; i < 100; i++)
+        emoji += "\xf0\x9f\x98\x80";
+    for (const std::string &t : {mixed, emoji}) {
+        SCOPED_TRACE(to_hex(t).substr(0, 40));
+        std::string enc = encode(t);
+        EXPECT_GT(split_words(enc).size(), 5u);
+        EXPECT_EQ(decode_words(enc, true), t);
+        EXPECT_EQ(python_decodes(t, enc), to_hex(t) + "\n" + to_hex(t) + "\n");
+    }
+}
+
+// ---- Content-ID percent-escape --------------------------------------------------
+
+TEST(PercentEscape, KeepsTheSafeSetAndEscapesEveryOtherByte)
+{
+    const std::string kept = " !$'()*+,-.0123456789;ABCDEFGHIJKLMNOPQRSTUVWXYZ_"
+                             "abcdefghijklmnopqrstuvwxyz";
+    ASSERT_EQ(kept.size(), 75u);
+    for (int c = 1; c < 256; c++) {
+        SCOPED_TRACE(c);
+        char in[2] = {static_cast<char>(c), 0};
+        char out[8];
+        mime_percent_escape(in, out, sizeof out);
+        if (kept.find(static_cast<char>(c)) != std::string::npos) {
+            EXPECT_EQ(std::string(out), std::string(in));
+        } else {
+            char expect[4];
+            snprintf(expect, sizeof expect, "%%%02x", c);
+            EXPECT_EQ(std::string(out), expect);
+        }
+    }
+    char out[64];
+    EXPECT_EQ(mime_percent_escape("a%b/c:d@e \xdb", out, sizeof out), out);
+    EXPECT_STREQ(out, "a%25b%2fc%3ad%40e %db");
+}
+
+TEST(PercentEscape, NeverWritesAPartialEscapeOrPastTheSize)
+{
+    struct Case {
+        const char *text;
+        size_t size;
+        const char *expect;
+    } cases[] = {
+        {"a%", 4, "a"},    // "%25" needs positions 1-3 plus the NUL
+        {"a%", 5, "a%25"},
+        {"a%", 6, "a%25"},
+        {"a%", 2, "a"},
+        {"a%", 1, ""},
+        {"abc", 3, "ab"},
+        {"abc", 4, "abc"},
+        {"%%", 7, "%25%25"},
+        {"%%", 6, "%25"},
+        {"", 1, ""},
+        {nullptr, 4, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.text ? c.text : "(null)") + " size " +
+                     std::to_string(c.size));
+        char buf[16];
+        memset(buf, 'Z', sizeof buf);
+        EXPECT_EQ(mime_percent_escape(c.text, buf, c.size), buf);
+        EXPECT_STREQ(buf, c.expect);
+        for (size_t i = c.size; i < sizeof buf; i++)
+            ASSERT_EQ(buf[i], 'Z');
+    }
+    char untouched[4] = "xyz";
+    mime_percent_escape("abc", untouched, 0);
+    EXPECT_STREQ(untouched, "xyz");
+}

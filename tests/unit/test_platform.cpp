@@ -1,1 +1,156 @@
-// placeholder
+// Tests of the platform layer: locks, thread identity, sleeping, the
+// monotonic clock and the file calls that refuse directories.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/unit/helpers.h"
+
+namespace {
+
+TEST(Platform, LockExcludes)
+{
+    PlatLock lock;
+    ASSERT_EQ(plat_lock_init(&lock), 1);
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; i++) {
+                plat_lock_enter(&lock);
+                counter++;
+                plat_lock_leave(&lock);
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(counter, 80000);
+    plat_lock_destroy(&lock);
+}
+
+TEST(Platform, ThreadIdsAreNonZeroStableAndDistinct)
+{
+    uint32_t mine = plat_thread_id();
+    EXPECT_NE(mine, 0u);
+    EXPECT_EQ(plat_thread_id(), mine);
+    std::vector<uint32_t> ids(8);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < ids.size(); i++)
+        threads.emplace_back([&ids, i] {
+            ids[i] = plat_thread_id();
+            EXPECT_EQ(plat_thread_id(), ids[i]);
+        });
+    for (auto &t : threads)
+        t.join();
+    std::set<uint32_t> distinct(ids.begin(), ids.end());
+    distinct.insert(mine);
+    EXPECT_EQ(distinct.size(), ids.size() + 1);
+    EXPECT_FALSE(distinct.count(0));
+}
+
+std::atomic<int> started_with{0};
+
+void record_arg(void *arg) { started_with = *static_cast<int *>(arg); }
+
+void exit_early(void *arg)
+{
+    static_cast<std::atomic<int> *>(arg)->store(1);
+    plat_thread_exit();
+}
+
+TEST(Platform, ThreadStartAndExit)
+{
+    static int value = 42;
+    started_with = 0;
+    ASSERT_EQ(plat_thread_start(record_arg, &value), 1);
+    for (int i = 0; i < 10000 && started_with.load() == 0; i++)
+        plat_sleep_ms(1);
+    EXPECT_EQ(started_with.load(), 42);
+
+    static std::atomic<int> reached{0};
+    ASSERT_EQ(plat_thread_start(exit_early, &reached), 1);
+    for (int i = 0; i < 10000 && reached.load() == 0; i++)
+        plat_sleep_ms(1);
+    EXPECT_EQ(reached.load(), 1);
+}
+
+TEST(Platform, ClockIsMonotonicAndCoversSleeps)
+{
+    EXPECT_EQ(plat_clock_frequency(), 1000000000);
+    int64_t last = plat_clock_counter();
+    for (int i = 0; i < 100000; i++) {
+        int64_t now = plat_clock_counter();
+        ASSERT_GE(now, last);
+        last = now;
+    }
+    int64_t before = plat_clock_counter();
+    plat_sleep_ms(15);
+    EXPECT_GE(plat_clock_counter() - before, 15 * 1000000);
+    before = plat_clock_counter();
+    plat_sleep_ms(0);
+    EXPECT_GE(plat_clock_counter(), before);
+}
+
+TEST(Platform, FilesRefuseDirectories)
+{
+    TempDir dir;
+    std::string file = dir.file("data.txt");
+    write_file(file, "12345");
+    std::string sub = dir.file("sub");
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    std::string missing = dir.file("missing");
+
+    int fd = plat_open(file.c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    char buf[8] = {};
+    EXPECT_EQ(read(fd, buf, sizeof buf), 5);
+    close(fd);
+    EXPECT_EQ(plat_open(sub.c_str(), O_RDONLY, 0), -1);
+    EXPECT_EQ(plat_open(missing.c_str(), O_RDONLY, 0), -1);
+    EXPECT_EQ(plat_open(nullptr, O_RDONLY, 0), -1);
+
+    FILE *fp = plat_fopen(file.c_str(), "rb");
+    ASSERT_TRUE(fp);
+    fclose(fp);
+    EXPECT_EQ(plat_fopen(sub.c_str(), "rb"), nullptr);
+    EXPECT_EQ(plat_fopen(missing.c_str(), "rb"), nullptr);
+    EXPECT_EQ(plat_fopen(nullptr, "rb"), nullptr);
+
+    // Creating through plat_open and plat_fopen gives regular files.
+    std::string made = dir.file("made");
+    fd = plat_open(made.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(write(fd, "ab", 2), 2);
+    close(fd);
+    fp = plat_fopen(dir.file("made2").c_str(), "wb");
+    ASSERT_TRUE(fp);
+    fclose(fp);
+
+    EXPECT_EQ(plat_file_exists(file.c_str()), 1);
+    EXPECT_EQ(plat_file_exists(sub.c_str()), 0);
+    EXPECT_EQ(plat_file_exists(missing.c_str()), 0);
+    EXPECT_EQ(plat_file_exists(nullptr), 0);
+
+    uint64_t size = 0;
+    EXPECT_EQ(plat_file_size(file.c_str(), &size), 1);
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(plat_file_size(made.c_str(), &size), 1);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(plat_file_size(dir.file("made2").c_str(), &size), 1);
+    EXPECT_EQ(size, 0u);
+    size = 77;
+    EXPECT_EQ(plat_file_size(sub.c_str(), &size), 0);
+    EXPECT_EQ(plat_file_size(missing.c_str(), &size), 0);
+    EXPECT_EQ(size, 77u);
+}
+
+} // namespace

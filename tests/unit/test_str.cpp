@@ -1,1 +1,632 @@
-// placeholder
+// The string helpers: bounded copy and append, case-folding comparison,
+// tokenizers, the whole-file readers, the line iterator and the line wrapper.
+#include "support/str.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/helpers.h"
+
+namespace {
+
+// Every byte of s in a heap block of exactly s.size() bytes (no NUL after
+// it), so that a read past the end shows under the address sanitizer.
+std::vector<char> exact(const std::string &s) { return std::vector<char>(s.begin(), s.end()); }
+
+// Opens bytes as a stream through a temporary file.
+struct StreamOf {
+    TempDir dir;
+    FILE *fp = nullptr;
+    explicit StreamOf(const std::string &bytes)
+    {
+        write_file(dir.file("in"), bytes);
+        fp = fopen(dir.file("in").c_str(), "rb");
+    }
+    ~StreamOf()
+    {
+        if (fp)
+            fclose(fp);
+    }
+};
+
+// Independent rule for the CR LF reader: each of CR LF, lone CR and lone LF
+// becomes CR LF; every other byte stays.
+std::string crlf_reference(const std::string &in)
+{
+    std::string out;
+    for (size_t i = 0; i < in.size(); i++) {
+        if (in[i] == '\r') {
+            out += "\r\n";
+            if (i + 1 < in.size() && in[i + 1] == '\n')
+                i++;
+        } else if (in[i] == '\n') {
+            out += "\r\n";
+        } else {
+            out += in[i];
+        }
+    }
+    return out;
+}
+
+std::string read_crlf(const std::string &in, bool *ok = nullptr)
+{
+    StreamOf s(in);
+    size_t len = 12345;
+    char *text = file_read_text_crlf(s.fp, &len);
+    if (ok)
+        *ok = text != nullptr;
+    if (!text)
+        return "";
+    std::string out(text, len);
+    EXPECT_EQ(text[len], '\0');
+    free(text);
+    return out;
+}
+
+} // namespace
+
+TEST(StrFold, FoldsOnlyLowerCaseLetters)
+{
+    for (int i = 0; i < 256; i++) {
+        SCOPED_TRACE(i);
+        uint32_t want = (i >= 'a' && i <= 'z') ? static_cast<uint32_t>(i - 32) : static_cast<uint32_t>(i);
+        EXPECT_EQ(str_fold_table[i], want);
+    }
+}
+
+TEST(StrBounded, CopyCutsToSizeMinusOne)
+{
+    struct Case {
+        const char *src;
+        size_t size;
+        const char *want;
+    } cases[] = {
+        {"abc", 4, "abc"},    // exactly size - 1 characters: whole
+        {"abcd", 4, "abc"},   // longer: size - 1 kept
+        {"abcdefgh", 1, ""},  // room for the NUL only
+        {"", 4, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.src) + " size " + std::to_string(c.size));
+        std::vector<char> dst(c.size, 'X');
+        EXPECT_EQ(str_copy_bounded(dst.data(), c.src, c.size), dst.data());
+        EXPECT_STREQ(dst.data(), c.want);
+    }
+    char untouched[4] = "xyz";
+    EXPECT_EQ(str_copy_bounded(untouched, "abc", 0), nullptr);
+    EXPECT_STREQ(untouched, "xyz");
+}
+
+TEST(StrBounded, AppendKeepsTextWithinSize)
+{
+    struct Case {
+        const char *start;
+        const char *src;
+        size_t size;
+        const char *want;
+    } cases[] = {
+        {"ab", "cd", 8, "abcd"},
+        {"ab", "cdefgh", 5, "abcd"},
+        {"abcd", "ef", 5, "abcd"}, // destination holds size - 1: nothing added
+        {"", "xyz", 3, "xy"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.start) + "+" + c.src);
+        std::vector<char> dst(c.size, 'X');
+        memcpy(dst.data(), c.start, strlen(c.start) + 1);
+        EXPECT_EQ(str_append_bounded(dst.data(), c.src, c.size), dst.data());
+        EXPECT_STREQ(dst.data(), c.want);
+    }
+    char buf[4] = "abc";
+    EXPECT_EQ(str_append_bounded(buf, "x", 0), nullptr);
+    EXPECT_STREQ(buf, "abc");
+    // A destination already filling size bytes without a NUL: nothing is
+    // written (in particular not at position size) and NULL says so.
+    std::vector<char> full = exact("abcd");
+    EXPECT_EQ(str_append_bounded(full.data(), "x", full.size()), nullptr);
+    EXPECT_EQ(std::string(full.data(), full.size()), "abcd");
+}
+
+TEST(StrBounded, AppendNumbersAndCharacters)
+{
+    char buf[32] = "n=";
+    str_append_int_bounded(buf, -2147483647 - 1, sizeof buf);
+    EXPECT_STREQ(buf, "n=-2147483648");
+    buf[2] = '\0';
+    str_append_u64_bounded(buf, UINT64_MAX, sizeof buf);
+    EXPECT_STREQ(buf, "n=18446744073709551615");
+    char small[6] = "ab";
+    str_append_u64_bounded(small, 123456, sizeof small);
+    EXPECT_STREQ(small, "ab123");
+    str_append_char_bounded(small, 'z', sizeof small);
+    EXPECT_STREQ(small, "ab123");
+    char c2[4] = "a";
+    EXPECT_EQ(str_append_char_bounded(c2, 'b', sizeof c2), c2);
+    EXPECT_STREQ(c2, "ab");
+    EXPECT_EQ(str_append_int_bounded(c2, 5, 0), nullptr);
+}
+
+TEST(StrCase, CompareGivesFirstDifferencePosition)
+{
+    struct Case {
+        const char *a, *b;
+        int want;
+    } cases[] = {
+        {"Hello", "hELLO", 0},
+        {"", "", 0},
+        {"ab_", "abc", 3},   // "_" sorts after every letter
+        {"abc", "ab_", -3},
+        {"ab[", "abZ", 3},
+        {"a`", "az", 2},
+        {"@", "a", -1},      // the at sign sorts before the letters
+        {"9", "A", -1},
+        {"\x80", "z", 1},    // high bytes after all ASCII
+        {"\xc3\xa9", "\xc3\x89", 2},
+        {"ab", "abc", -3},   // a prefix: minus (its length + 1)
+        {"abc", "ab", 3},
+        {"", "x", -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        EXPECT_EQ(str_casecmp(c.a, c.b), c.want);
+    }
+    const char *same = "x";
+    EXPECT_EQ(str_casecmp(same, same), 0);
+}
+
+TEST(StrCase, CompareBoundedByN)
+{
+    struct Case {
+        const char *a, *b;
+        long n;
+        int want;
+    } cases[] = {
+        {"abcX", "ABCY", 3, 0},
+        {"abcX", "ABCY", 4, -4},
+        {"abc", "xyz", 0, 0},
+        {"abc", "xyz", -5, 0},
+        {"ab", "abc", 2, 0},
+        {"ab", "abc", 3, -3},
+        {"same", "SAME", 100, 0}, // stops at the NUL, not at n
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b + " n " + std::to_string(c.n));
+        EXPECT_EQ(str_ncasecmp(c.a, c.b, c.n), c.want);
+    }
+}
+
+TEST(StrCase, LowerUpperAscii)
+{
+    char t[] = "AbZ\xc3\x89-9";
+    EXPECT_EQ(str_lower_ascii(t), t);
+    EXPECT_STREQ(t, "abz\xc3\x89-9");
+    EXPECT_STREQ(str_upper_ascii(t), "ABZ\xc3\x89-9");
+    EXPECT_EQ(str_tolower_char('Q'), 'q');
+    EXPECT_EQ(str_tolower_char('q'), 'q');
+    EXPECT_EQ(str_tolower_char(0xC9), 0xC9);
+    EXPECT_EQ(str_toupper_char('q'), 'Q');
+    EXPECT_EQ(str_toupper_char('['), '[');
+}
+
+TEST(StrToken, SplitsInPlaceLikeStrtok)
+{
+    struct Case {
+        const char *text;
+        const char *delims;
+        std::vector<std::string> tokens;
+    } cases[] = {
+        {"a,b,,c", ",", {"a", "b", "c"}},      // adjacent delimiters: no empty token
+        {",, ,", ", ", {}},                     // only delimiters
+        {"", ",", {}},
+        {"  one two  ", " ", {"one", "two"}},
+        {"x", ",", {"x"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string buf = c.text;
+        std::vector<std::string> got;
+        char *cursor = nullptr;
+        for (char *t = str_token(buf.data(), c.delims, &cursor); t;
+             t = str_token(nullptr, c.delims, &cursor))
+            got.push_back(t);
+        EXPECT_EQ(got, c.tokens);
+        EXPECT_EQ(*cursor, '\0'); // rests at the end
+        EXPECT_EQ(str_token(nullptr, c.delims, &cursor), nullptr);
+    }
+}
+
+TEST(StrToken, QuotedLengthLeavesTextAlone)
+{
+    const char *text = "  ab, \"c d\" ,e";
+    const char *cursor = nullptr;
+    size_t len = 99;
+    const char *t = str_token_quoted_len(text, " ,", '"', &cursor, &len);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::string(t, len), "ab");
+    EXPECT_EQ(cursor, t + 3); // after the delimiter that ended it
+    t = str_token_quoted_len(nullptr, " ,", '"', &cursor, &len);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::string(t, len), "\"c d\""); // quotes stay in the token
+    t = str_token_quoted_len(nullptr, " ,", '"', &cursor, &len);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::string(t, len), "e");
+    EXPECT_EQ(*cursor, '\0');
+    len = 99;
+    EXPECT_EQ(str_token_quoted_len(nullptr, " ,", '"', &cursor, &len), nullptr);
+    EXPECT_EQ(len, 99u); // the remaining text was empty: untouched
+    EXPECT_STREQ(text, "  ab, \"c d\" ,e");
+
+    // Only delimiters remain: NULL with the length set to 0.
+    cursor = nullptr;
+    len = 99;
+    EXPECT_EQ(str_token_quoted_len(" ,, ", " ,", 0, &cursor, &len), nullptr);
+    EXPECT_EQ(len, 0u);
+
+    // A quote character of 0 disables quoting.
+    cursor = nullptr;
+    t = str_token_quoted_len("\"a b\"", " ", 0, &cursor, &len);
+    EXPECT_EQ(std::string(t, len), "\"a");
+}
+
+TEST(StrToken, QuotedInPlace)
+{
+    std::string buf = "x 'y z' w";
+    std::vector<std::string> got;
+    char *cursor = nullptr;
+    for (char *t = str_token_quoted(buf.data(), " ", '\'', &cursor); t;
+         t = str_token_quoted(nullptr, " ", '\'', &cursor))
+        got.push_back(t);
+    EXPECT_EQ(got, (std::vector<std::string>{"x", "'y z'", "w"}));
+}
+
+TEST(StrReadAll, KeepsEveryByteAndCountsThem)
+{
+    std::string big;
+    for (size_t i = 0; i < 300000; i++)
+        big += static_cast<char>(i * 7 % 256); // holds NUL bytes, spans many blocks
+    const std::string inputs[] = {"", "x", std::string("a\0b", 3), std::string(1024, 'q'),
+                                  std::string(65536, 'r'), big};
+    for (const std::string &in : inputs) {
+        SCOPED_TRACE(in.size());
+        StreamOf s(in);
+        size_t len = 12345;
+        char *text = file_read_all(s.fp, &len);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(len, in.size());
+        EXPECT_EQ(std::string(text, len), in);
+        EXPECT_EQ(text[len], '\0');
+        free(text);
+    }
+}
+
+TEST(StrReadAll, ReadsFromTheCurrentPosition)
+{
+    StreamOf s("headerBODY");
+    ASSERT_EQ(fseek(s.fp, 6, SEEK_SET), 0);
+    size_t len = 0;
+    char *text = file_read_all(s.fp, &len);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text, len), "BODY");
+    free(text);
+}
+
+// A stream on a directory opens but every read fails: that is an error,
+// not an empty file.
+TEST(StrReadAll, ReadErrorIsFailure)
+{
+    TempDir dir;
+    FILE *fp = fopen(dir.path.c_str(), "rb");
+    ASSERT_NE(fp, nullptr);
+    size_t len = 777;
+    EXPECT_EQ(file_read_all(fp, &len), nullptr);
+    EXPECT_EQ(len, 777u);
+    clearerr(fp);
+    EXPECT_EQ(file_read_text_crlf(fp, &len), nullptr);
+    EXPECT_EQ(len, 777u);
+    fclose(fp);
+}
+
+TEST(StrReadCrlf, LineEndsBecomeCrlf)
+{
+    struct Case {
+        std::string in, want;
+    } cases[] = {
+        {"a\nb", "a\r\nb"},          // no line end after the last line
+        {"a\r\nb\r\n", "a\r\nb\r\n"}, // CR LF stays
+        {"", ""},
+        {"\n\n", "\r\n\r\n"},
+        {"a\rb", "a\r\nb"},           // lone CR: a line end, nothing after it lost
+        {"a\r\rb", "a\r\n\r\nb"},
+        {"a\r", "a\r\n"},
+        {"\r\n\r", "\r\n\r\n"},
+        {"x\n\ry", "x\r\n\r\ny"},
+        {std::string("n\0ul\n", 5), std::string("n\0ul\r\n", 6)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.in));
+        bool ok = false;
+        EXPECT_EQ(read_crlf(c.in, &ok), c.want);
+        EXPECT_TRUE(ok);
+    }
+    // The length out is optional.
+    StreamOf s("p\nq");
+    char *text = file_read_text_crlf(s.fp);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "p\r\nq");
+    free(text);
+}
+
+// Line ends at and around every piece edge a reader might use (1023/1024
+// bytes, 64 KiB), and lines far longer than any piece, lose no byte and
+// split no CR LF pair into two line ends.
+TEST(StrReadCrlf, NoByteLostAtSliceEdges)
+{
+    const size_t edges[] = {1022, 1023, 1024, 1025, 2047, 2048, 4095, 4096,
+                            65534, 65535, 65536, 65537, 131071, 131072};
+    const char *ends[] = {"\r\n", "\r", "\n", "\n\r", "\r\r\n"};
+    for (size_t edge : edges) {
+        for (const char *end : ends) {
+            SCOPED_TRACE(std::to_string(edge) + " " + to_hex(end));
+            std::string in(edge, 'a');
+            in += end;
+            in += std::string(3000, 'b');
+            in += "\r";
+            EXPECT_EQ(read_crlf(in), crlf_reference(in));
+        }
+    }
+    // One line longer than several blocks, then short lines.
+    std::string huge;
+    for (size_t i = 0; i < 500000; i++)
+        huge += static_cast<char>('a' + i % 26);
+    std::string in = huge + "\r\n" + "x\ry\n" + huge;
+    std::string got = read_crlf(in);
+    EXPECT_EQ(got.size(), crlf_reference(in).size());
+    EXPECT_TRUE(got == crlf_reference(in));
+}
+
+TEST(StrNextLine, AllLineEnds)
+{
+    const char *text = "one\r\ntwo\rthree\nfour";
+    const char *cursor = text;
+    size_t len = 99;
+    std::vector<std::string> lines;
+    while (const char *line = str_next_line(&cursor, &len, nullptr))
+        lines.emplace_back(line, len);
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_EQ(len, 0u);
+    EXPECT_EQ(*cursor, '\0');
+
+    cursor = "";
+    len = 5;
+    EXPECT_EQ(str_next_line(&cursor, &len, nullptr), nullptr);
+    EXPECT_EQ(len, 0u);
+
+    // A text ending in a line end gives no empty last line.
+    cursor = "a\n";
+    lines.clear();
+    while (const char *line = str_next_line(&cursor, &len, nullptr))
+        lines.emplace_back(line, len);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a"}));
+}
+
+// With an end bound only the bound ends the text: NUL bytes inside belong
+// to their line, and nothing at or after the bound is read.
+TEST(StrNextLine, BoundNotNulEndsTheText)
+{
+    struct Case {
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {std::string("a\0b\r\nc", 6), {std::string("a\0b", 3), "c"}},
+        {std::string("\0\n\0", 3), {std::string("\0", 1), std::string("\0", 1)}},
+        {"x\r", {"x"}},              // a CR as the last byte before the bound
+        {"x\r\n", {"x"}},
+        {"\n\n", {"", ""}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.text));
+        std::vector<char> buf = exact(c.text);
+        const char *cursor = buf.data();
+        const char *end = buf.data() + buf.size();
+        size_t len = 0;
+        std::vector<std::string> lines;
+        while (const char *line = str_next_line(&cursor, &len, end))
+            lines.emplace_back(line, len);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(cursor, end);
+    }
+    // A cursor already at the bound gives nothing, whatever follows it.
+    std::vector<char> at = exact("more");
+    const char *at_cursor = at.data();
+    size_t at_len = 9;
+    EXPECT_EQ(str_next_line(&at_cursor, &at_len, at.data()), nullptr);
+    EXPECT_EQ(at_len, 0u);
+    EXPECT_EQ(at_cursor, at.data());
+
+    // A bound between CR and LF: the LF lies beyond it and is not looked at.
+    std::vector<char> buf = exact("ab\r\n");
+    const char *cursor = buf.data();
+    size_t len = 0;
+    const char *line = str_next_line(&cursor, &len, buf.data() + 3);
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(len, 2u);
+    EXPECT_EQ(cursor, buf.data() + 3);
+    EXPECT_EQ(str_next_line(&cursor, &len, buf.data() + 3), nullptr);
+}
+
+namespace {
+// Every line the wrapper gives for text at width n; the cursor must be
+// NULL after the last.
+std::vector<std::string> wrap_all(const char *text, size_t n)
+{
+    std::vector<std::string> lines;
+    std::vector<char> out(n + 1, 'Z');
+    const char *cursor = text;
+    for (int guard = 0; guard < 1000; guard++) {
+        char *line = str_wrap_next_line(&cursor, out.data(), n);
+        if (!line)
+            break;
+        EXPECT_LE(strlen(line), n);
+        lines.push_back(line);
+    }
+    EXPECT_EQ(cursor, nullptr);
+    return lines;
+}
+} // namespace
+
+TEST(StrWrap, Lines)
+{
+    using V = std::vector<std::string>;
+    struct Case {
+        const char *text;
+        size_t n;
+        V lines;
+    } cases[] = {
+        {"abcd efghijk", 10, {"abcd ", "efghijk"}},
+        {"abcdefghijkl", 5, {"abcde", "fghij", "kl"}},     // a long word is cut
+        {"ab cdefghij", 5, {"ab cd", "efghi", "j"}},
+        {"ab\n", 5, {"ab", ""}},                           // trailing line end: one empty line
+        {"abcde fgh", 5, {"abcde", "fgh"}},                // the space after a full line goes
+        {"abcde\nfgh", 5, {"abcde", "fgh"}},               // full line: its line end goes with it
+        {"abcde\r\nfgh", 5, {"abcde", "fgh"}},
+        {"abcde\rfgh", 5, {"abcde", "fgh"}},
+        {"abcde \nfgh", 5, {"abcde", "fgh"}},
+        {"abcde\n\nfgh", 5, {"abcde", "", "fgh"}},         // a real empty line stays
+        {"abcde", 5, {"abcde"}},
+        {"abcde ", 5, {"abcde"}},
+        {"a\tb c", 10, {"a\tb c"}},
+        {"ab\rcd\r\nef\ngh", 10, {"ab", "cd", "ef", "gh"}},
+        {"", 5, {""}},
+        {"abc   def", 5, {"abc  ", "def"}},
+        {"x\x01y zz", 3, {"x\x01y", "zz"}},                  // control bytes belong to words
+        {"aa bb cc", 1, {"a", "a", "b", "b", "c", "c"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.text) + " n " + std::to_string(c.n));
+        EXPECT_EQ(wrap_all(c.text, c.n), c.lines);
+    }
+}
+
+TEST(StrWrap, CursorSteps)
+{
+    char out[11];
+    const char *text = "abcd efghijk";
+    const char *cursor = text;
+    EXPECT_STREQ(str_wrap_next_line(&cursor, out, 10), "abcd ");
+    EXPECT_EQ(cursor, text + 5);
+    EXPECT_STREQ(str_wrap_next_line(&cursor, out, 10), "efghijk");
+    EXPECT_EQ(cursor, nullptr);
+    EXPECT_EQ(str_wrap_next_line(&cursor, out, 10), nullptr);
+
+    text = "abcde fgh";
+    cursor = text;
+    EXPECT_STREQ(str_wrap_next_line(&cursor, out, 5), "abcde");
+    EXPECT_EQ(cursor, text + 6);
+}
+
+TEST(StrWide, RoundTripsThroughUtf16)
+{
+    const char *texts[] = {"", "plain", "caf\xc3\xa9", "\xe2\x82\xac 5",
+                           "\xf0\x9f\x98\x80 smile", "\xf4\x8f\xbf\xbf"};
+    for (const char *t : texts) {
+        SCOPED_TRACE(to_hex(t));
+        char16_t *w = str_to_wide(t);
+        ASSERT_NE(w, nullptr);
+        char *back = str_from_wide(w);
+        ASSERT_NE(back, nullptr);
+        EXPECT_STREQ(back, t);
+        free(w);
+        free(back);
+    }
+    char16_t *w = str_to_wide("a\xf0\x9f\x98\x80");
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w[0], u'a');
+    EXPECT_EQ(w[1], 0xD83D);
+    EXPECT_EQ(w[2], 0xDE00);
+    EXPECT_EQ(w[3], 0);
+    free(w);
+}
+
+TEST(StrWide, RefusesMalformedInput)
+{
+    const char *bad_utf8[] = {
+        "\x80",             // a continuation byte alone
+        "\xc3",             // cut short by the NUL
+        "\xc0\xaf",         // overlong
+        "\xe0\x80\xaf",     // overlong
+        "\xed\xa0\x80",     // a surrogate written in UTF-8
+        "\xf4\x90\x80\x80", // beyond U+10FFFF
+        "\xff",
+        "ok\xe2\x82",
+    };
+    for (const char *t : bad_utf8) {
+        SCOPED_TRACE(to_hex(t));
+        EXPECT_EQ(str_to_wide(t), nullptr);
+    }
+    const std::u16string bad_utf16[] = {
+        std::u16string(1, char16_t(0xD800)),      // high surrogate at the end
+        u"a" + std::u16string(1, char16_t(0xDC00)) + u"b", // lone low surrogate
+        std::u16string(1, char16_t(0xD800)) + u"x",
+    };
+    for (const std::u16string &t : bad_utf16) {
+        SCOPED_TRACE(t.size());
+        EXPECT_EQ(str_from_wide(t.c_str()), nullptr);
+    }
+    EXPECT_EQ(str_to_wide(nullptr), nullptr);
+    EXPECT_EQ(str_from_wide(nullptr), nullptr);
+}
+
+TEST(StrSmall, Helpers)
+{
+    EXPECT_EQ(str_has_nonprint("plain text ~"), 0);
+    EXPECT_EQ(str_has_nonprint("tab\there"), 1);
+    EXPECT_EQ(str_has_nonprint("caf\xc3\xa9"), 1);
+    EXPECT_EQ(str_has_nonprint("\x7f"), 1);
+    EXPECT_EQ(str_has_nonprint(""), 0);
+
+    EXPECT_EQ(int_abs(-5), 5);
+    EXPECT_EQ(int_abs(7), 7);
+
+    const char *hay = "Hello World";
+    EXPECT_EQ(str_contains_nocase(hay, "wORLD"), hay); // the text, not the match
+    EXPECT_EQ(str_contains_nocase(hay, "worlds"), nullptr);
+    EXPECT_EQ(str_contains_nocase(hay, ""), nullptr);
+    EXPECT_EQ(str_contains_nocase("", "a"), nullptr);
+
+    char r[] = "abcde";
+    EXPECT_STREQ(str_reverse(r), "edcba");
+    char r2[] = "";
+    EXPECT_STREQ(str_reverse(r2), "");
+
+    char line[] = "value\r\nmore";
+    EXPECT_STREQ(str_cut_line_end(line), "value");
+    char line2[] = "no end";
+    EXPECT_STREQ(str_cut_line_end(line2), "no end");
+
+    char in[] = "A-b c_9!\xc3\xa9";
+    char out[sizeof in];
+    EXPECT_EQ(str_keep_alnum_space(in, out), out);
+    EXPECT_STREQ(out, "Ab c9");
+    EXPECT_EQ(str_keep_alnum_space(in, nullptr), in);
+    EXPECT_STREQ(in, "A-b c_9!\xc3\xa9");
+}
+
+TEST(StrFindAny, StopsAtBoundOrNul)
+{
+    const char *text = "key=value;rest";
+    const char *pos = nullptr;
+    EXPECT_EQ(str_find_any_bounded(text, ";=", &pos, nullptr), text + 3);
+    EXPECT_EQ(pos, text + 3);
+    EXPECT_EQ(str_find_any_bounded(text, ";", &pos, text + 5), nullptr);
+    EXPECT_EQ(pos, text + 5); // stopped at the bound
+    EXPECT_EQ(str_find_any_bounded(text, "#", &pos, nullptr), nullptr);
+    EXPECT_EQ(pos, text + strlen(text)); // stopped at the NUL
+    EXPECT_EQ(str_find_any_bounded(text, "", &pos, nullptr), nullptr);
+    // Nothing at or after the bound is read.
+    std::vector<char> buf = exact("abc");
+    EXPECT_EQ(str_find_any_bounded(buf.data(), "z", &pos, buf.data() + buf.size()), nullptr);
+    EXPECT_EQ(pos, buf.data() + 3);
+}

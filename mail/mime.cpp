@@ -1,0 +1,376 @@
+// The MIME message writer: decides the structure (one text part, or
+// multipart/mixed with multipart/alternative and multipart/related inside),
+// writes the header block, the text and HTML bodies, the uuencode and yEnc
+// blocks of non-MIME attachments and has the part writer add the MIME parts.
+// Everything is streamed in large slices; nothing grows with attachment size.
+#include "mail/writer.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "mail/ident.h"
+#include "mail/list.h"
+#include "support/encode.h"
+#include "support/file.h"
+#include "support/str.h"
+
+namespace {
+
+// Reads until buf is full or the file ends; -1 on a read error.
+ssize_t read_full(int fd, char *buf, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, buf + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+struct Fd {
+    int fd;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+};
+
+void set_error(MailContext *ctx, const std::string &text) { mail_set_error(ctx, strdup(text.c_str())); }
+
+// Writes len bytes as base64 lines of 76 characters, in large batches.
+void write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out, size_t out_size)
+{
+    size_t o = 0;
+    for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
+        size_t n = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
+        if (o + 80 > out_size) {
+            print(user, "%.*s", static_cast<int>(o), out);
+            o = 0;
+        }
+        o += b64_encode(data + i, static_cast<ptrdiff_t>(n), out + o);
+        out[o++] = '\r';
+        out[o++] = '\n';
+    }
+    if (o)
+        print(user, "%.*s", static_cast<int>(o), out);
+}
+
+// Quoted-printable of one run of bytes, output in batches.
+void write_qp(MessagePrintFn print, void *user, QpState *st, const char *data, size_t len, int text,
+              char *out, size_t out_size)
+{
+    const size_t step = (out_size - QP_FLUSH_MAX) / 6;
+    for (size_t i = 0; i < len; i += step) {
+        size_t n = len - i < step ? len - i : step;
+        size_t o = qp_encode(st, data + i, static_cast<ptrdiff_t>(n), out, text);
+        print(user, "%.*s", static_cast<int>(o), out);
+    }
+}
+
+void write_qp_flush(MessagePrintFn print, void *user, QpState *st, char *out)
+{
+    size_t o = qp_encode(st, nullptr, 0, out, 1);
+    if (o)
+        print(user, "%.*s", static_cast<int>(o), out);
+}
+
+const size_t kOutSize = 6 * MIME_READ_SLICE + 64;
+
+struct Buffers {
+    std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
+    std::unique_ptr<char[]> out{new char[kOutSize]};
+};
+
+// Streams a file through base64 or text-mode quoted-printable; MIME_OK or
+// MIME_FAIL_READ.
+int stream_file(MessagePrintFn print, void *user, int fd, bool base64, Buffers &b)
+{
+    // Whole base64 lines per read, so the line breaks fall where the
+    // 57-byte slices put them.
+    const size_t chunk = base64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE : MIME_READ_SLICE;
+    QpState st = {};
+    for (;;) {
+        ssize_t n = read_full(fd, b.in.get(), chunk);
+        if (n < 0)
+            return MIME_FAIL_READ;
+        if (n == 0)
+            break;
+        if (base64)
+            write_base64(print, user, b.in.get(), static_cast<size_t>(n), b.out.get(), kOutSize);
+        else
+            write_qp(print, user, &st, b.in.get(), static_cast<size_t>(n), 1, b.out.get(), kOutSize);
+        if (static_cast<size_t>(n) < chunk)
+            break;
+    }
+    if (!base64) {
+        write_qp_flush(print, user, &st, b.out.get());
+        print(user, "\r\n");
+    }
+    return MIME_OK;
+}
+
+// The text or HTML body held in memory, by encoding.
+void write_memory_body(MessagePrintFn print, void *user, const char *data, size_t len, int encoding,
+                       Buffers &b)
+{
+    if (encoding == BODY_ENC_BASE64) {
+        write_base64(print, user, data, len, b.out.get(), kOutSize);
+        return;
+    }
+    QpState st = {};
+    write_qp(print, user, &st, data, len, 1, b.out.get(), kOutSize);
+    write_qp_flush(print, user, &st, b.out.get());
+    print(user, "\r\n");
+}
+
+// A 7bit body: lines wrapped at the session's width.
+void write_wrapped(MessagePrintFn print, void *user, const char *text, unsigned width)
+{
+    char line[1024];
+    if (width >= sizeof line)
+        width = sizeof line - 1;
+    const char *cursor = text;
+    while (str_wrap_next_line(&cursor, line, width))
+        print(user, "%s\r\n", line);
+}
+
+void choose_boundary(const char *preset, char *out)
+{
+    if (preset)
+        str_copy_bounded(out, preset, MIME_BOUNDARY_MAX + 1);
+    else
+        mail_random_boundary(out);
+}
+
+bool has_high_byte(const char *data, size_t len)
+{
+    for (size_t i = 0; i < len; i++)
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return true;
+    return false;
+}
+
+// uuencode and yEnc blocks after the text, in the order of addition.
+int write_after_text(MailContext *ctx, MessagePrintFn print, void *user, Buffers &b)
+{
+    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
+        Fd f(file_open_utf8(a->path, O_RDONLY, 0));
+        if (f.fd < 0) {
+            std::string text = std::string("Could not open attachment (") + a->path + ")";
+            set_error(ctx, text);
+            ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, text.c_str());
+            continue;
+        }
+        if (a->encoding != ATT_ENC_UUENCODE && a->encoding != ATT_ENC_YENC)
+            continue;
+        bool yenc = a->encoding == ATT_ENC_YENC;
+        off_t size = 0;
+        if (yenc) {
+            size = lseek(f.fd, 0, SEEK_END);
+            if (size < 0 || lseek(f.fd, 0, SEEK_SET) != 0)
+                continue;
+            print(user, "=ybegin size=%D line=%d name=%s\r\n", static_cast<long long>(size), MIME_YENC_SLICE,
+                  a->encoded_name);
+        } else {
+            print(user, "begin 644 %s\r\n", a->encoded_name);
+        }
+        const size_t line_in = yenc ? MIME_YENC_SLICE : MIME_UU_SLICE;
+        const size_t chunk = MIME_READ_SLICE / line_in * line_in;
+        for (;;) {
+            ssize_t n = read_full(f.fd, b.in.get(), chunk);
+            if (n < 0) {
+                set_error(ctx, std::string("Read error on attachment (") + a->path + ")");
+                return MIME_FAIL_READ;
+            }
+            size_t o = 0;
+            for (size_t i = 0; i < static_cast<size_t>(n); i += line_in) {
+                size_t len = static_cast<size_t>(n) - i < line_in ? static_cast<size_t>(n) - i : line_in;
+                o += yenc ? yenc_encode(b.in.get() + i, len, b.out.get() + o)
+                          : uu_encode_line(b.in.get() + i, len, b.out.get() + o);
+                b.out[o++] = '\r';
+                b.out[o++] = '\n';
+            }
+            if (o)
+                print(user, "%.*s", static_cast<int>(o), b.out.get());
+            if (static_cast<size_t>(n) < chunk)
+                break;
+        }
+        if (yenc)
+            print(user, "=yend size=%D\r\n", static_cast<long long>(size));
+        else
+            print(user, "`\r\nend\r\n");
+    }
+    return MIME_OK;
+}
+
+void write_transfer_encoding(MessagePrintFn print, void *user, int encoding)
+{
+    if (encoding == BODY_ENC_BASE64)
+        print(user, "Content-Transfer-Encoding: base64\r\n");
+    else if (encoding == BODY_ENC_QP)
+        print(user, "Content-Transfer-Encoding: quoted-printable\r\n");
+}
+
+} // namespace
+
+int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user)
+{
+    Buffers b;
+    const char *text = ctx->text_body;
+    size_t text_len = text ? (ctx->text_body_length ? ctx->text_body_length : strlen(text)) : 0;
+
+    // 8-bit text needs an encoding that carries it, and a charset.
+    bool eight_bit = (ctx->flags2 & MAILF2_BODY_FROM_FILE) || (text && has_high_byte(text, text_len));
+    if (eight_bit) {
+        if (((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT) == BODY_ENC_7BIT)
+            ctx->flags = (ctx->flags & ~MAILF_BODY_ENC_MASK) | (BODY_ENC_QP << MAILF_BODY_ENC_SHIFT);
+        if (!ctx->charset)
+            ctx->charset = strdup("utf-8");
+    }
+    int encoding = static_cast<int>((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT);
+    const char *charset = ctx->charset ? ctx->charset : "us-ascii";
+
+    int mixed = 0, related = 0;
+    mime_structure_flags(ctx, &mixed, &related, nullptr);
+    // The structure table looks at every attachment for inline parts.
+    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a))
+        if (a->is_inline)
+            related = mixed = 1;
+    bool single = !mixed && !ctx->attachments;
+
+    char mixed_boundary[MIME_BOUNDARY_MAX + 1] = {}, alt_boundary[MIME_BOUNDARY_MAX + 1] = {},
+         rel_boundary[MIME_BOUNDARY_MAX + 1] = {};
+    choose_boundary(ctx->boundary_mixed, mixed_boundary);
+
+    mime_write_headers(ctx, print, user);
+    for (HeaderField *h = hdr_first(ctx->headers); h; h = hdr_next(h)) {
+        std::string line = std::string(h->name) + ": " + h->value;
+        hdr_write_folded(print, user, line.data(), line.size());
+    }
+
+    if (mixed) {
+        print(user, "Content-Type: multipart/mixed;\r\n\tboundary=\"%s\"\r\n", mixed_boundary);
+        print(user, "MIME-Version: 1.0\r\n");
+        print(user, "\r\nMIME\r\n--%s\r\n", mixed_boundary);
+        if (ctx->html_body) {
+            choose_boundary(ctx->boundary_alternative, alt_boundary);
+            print(user, "Content-Type: multipart/alternative;\r\n\tboundary=\"%s\"\r\n\r\n", alt_boundary);
+            print(user, "--%s\r\n", alt_boundary);
+        }
+        print(user, "Content-Type: text/plain; charset=\"%s\"\r\n", charset);
+        write_transfer_encoding(print, user, encoding);
+    } else if (single) {
+        if (encoding != BODY_ENC_7BIT)
+            print(user, "MIME-Version: 1.0\r\n");
+        print(user, "Content-Type: text/plain; charset=%s\r\n", charset);
+        if (encoding == BODY_ENC_7BIT)
+            print(user, "Content-Transfer-Encoding: 7bit\r\n");
+        else
+            write_transfer_encoding(print, user, encoding);
+    } else if (encoding != BODY_ENC_7BIT) {
+        // Text followed by uuencode or yEnc blocks: the blocks are not part
+        // of any encoding, so the text goes as it is and says so.
+        print(user, "MIME-Version: 1.0\r\n");
+        print(user, "Content-Type: text/plain; charset=%s\r\n", charset);
+        print(user, "Content-Transfer-Encoding: 8bit\r\n");
+        encoding = BODY_ENC_7BIT;
+    }
+    print(user, "\r\n");
+
+    if (text) {
+        if (encoding == BODY_ENC_7BIT)
+            write_wrapped(print, user, text, ctx->line_length);
+        else
+            write_memory_body(print, user, text, text_len, encoding, b);
+    }
+
+    if (ctx->html_body) {
+        print(user, "--%s\r\n", alt_boundary);
+        if (related) {
+            choose_boundary(ctx->boundary_related, rel_boundary);
+            print(user, "Content-Type: multipart/related;\r\n\tboundary=\"%s\"\r\n\r\n", rel_boundary);
+            print(user, "--%s\r\n", rel_boundary);
+        }
+        print(user, "Content-Type: text/html; charset=\"utf-8\"\r\n");
+        print(user, "Content-Transfer-Encoding: %s\r\n\r\n", encoding == BODY_ENC_BASE64 ? "base64" : "quoted-printable");
+        int html_encoding = encoding == BODY_ENC_BASE64 ? BODY_ENC_BASE64 : BODY_ENC_QP;
+        if (ctx->flags & MAILF_HTML_FROM_FILE) {
+            Fd f(file_open_utf8(ctx->html_body, O_RDONLY, 0));
+            if (f.fd < 0) {
+                // The HTML body must not go out empty.
+                std::string msg = std::string("Could not open HTML body file (") + ctx->html_body + ")";
+                set_error(ctx, msg);
+                ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, msg.c_str());
+                return MIME_FAIL_READ;
+            }
+            if (stream_file(print, user, f.fd, html_encoding == BODY_ENC_BASE64, b) != MIME_OK) {
+                set_error(ctx, std::string("Read error on HTML body file (") + ctx->html_body + ")");
+                return MIME_FAIL_READ;
+            }
+        } else {
+            write_memory_body(print, user, ctx->html_body, strlen(ctx->html_body), html_encoding, b);
+        }
+        if (related) {
+            if (ctx->extra_related)
+                print(user, "%.*s", static_cast<int>(ctx->extra_related->length), ctx->extra_related->data);
+            int status = MIME_OK;
+            mime_write_parts(ctx, 1, rel_boundary, print, user, &status);
+            if (status != MIME_OK)
+                return status;
+            print(user, "--%s--\r\n\r\n", rel_boundary);
+        }
+        print(user, "--%s--\r\n\r\n", alt_boundary);
+    }
+
+    int status = write_after_text(ctx, print, user, b);
+    if (status != MIME_OK)
+        return status;
+
+    if (mixed) {
+        if (ctx->extra_mixed)
+            print(user, "%.*s", static_cast<int>(ctx->extra_mixed->length), ctx->extra_mixed->data);
+        mime_write_parts(ctx, 0, mixed_boundary, print, user, &status);
+        if (status != MIME_OK)
+            return status;
+        print(user, "--%s--\r\n", mixed_boundary);
+    }
+    return MIME_OK;
+}
+
+int mime_check_attachments(const MailContext *ctx, const char **message)
+{
+    bool mime = ctx->extra_mixed || ctx->extra_related || ctx->html_body || (ctx->flags & MAILF_FORCE_MIME);
+    bool related = ctx->extra_related != nullptr;
+    bool uu = false;
+    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
+        if (a->is_inline)
+            mime = related = true;
+        if (a->encoding == ATT_ENC_AUTO || a->encoding == ATT_ENC_BASE64 || a->encoding == ATT_ENC_QP)
+            mime = true;
+        if (a->encoding == ATT_ENC_UUENCODE)
+            uu = true;
+    }
+    const char *msg = nullptr;
+    if (uu && mime)
+        msg = "Mixing MIME and Uuencoded attachments is prohibited";
+    if (related && !ctx->html_body)
+        msg = "Inline attachments require a HTML body";
+    if (message)
+        *message = msg;
+    return msg ? 0 : 1;
+}

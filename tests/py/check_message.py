@@ -1,0 +1,96 @@
+"""Parses a written message with Python's email package and checks it
+against expectations given as JSON on standard input.
+
+Expectations (all optional):
+  subject, from_name, from_addr, to (list of addresses), text, html,
+  attachments: [{filename, sha256, inline, cid, content_type}],
+  max_line (longest line allowed, CR LF excluded), strict (parse with
+  policy=strict), headers: {name: value}.
+Prints "OK", or the first mismatch and exits 1.
+"""
+import email
+import email.policy
+import hashlib
+import json
+import sys
+
+
+def fail(msg):
+    print(msg)
+    sys.exit(1)
+
+
+def main():
+    path = sys.argv[1]
+    want = json.load(sys.stdin)
+    raw = open(path, "rb").read()
+    if b"\n" in raw.replace(b"\r\n", b""):
+        fail("bare LF in message")
+    if b"\r" in raw.replace(b"\r\n", b""):
+        fail("bare CR in message")
+    limit = want.get("max_line", 998)
+    for n, line in enumerate(raw.split(b"\r\n")):
+        if len(line) > limit:
+            fail("line %d has %d octets" % (n + 1, len(line)))
+    policy = email.policy.strict if want.get("strict") else email.policy.default
+    msg = email.message_from_bytes(raw, policy=policy)
+    if msg.defects:
+        fail("defects: %r" % msg.defects)
+    if "subject" in want and str(msg["subject"]) != want["subject"]:
+        fail("subject %r != %r" % (str(msg["subject"]), want["subject"]))
+    if "from_addr" in want or "from_name" in want:
+        addrs = msg["from"].addresses
+        if len(addrs) != 1:
+            fail("from has %d addresses" % len(addrs))
+        if "from_addr" in want and addrs[0].addr_spec != want["from_addr"]:
+            fail("from addr %r" % addrs[0].addr_spec)
+        if "from_name" in want and addrs[0].display_name != want["from_name"]:
+            fail("from name %r != %r" % (addrs[0].display_name, want["from_name"]))
+    if "to" in want:
+        got = [a.addr_spec for a in msg["to"].addresses]
+        if got != want["to"]:
+            fail("to %r != %r" % (got, want["to"]))
+    for name, value in want.get("headers", {}).items():
+        if str(msg[name]) != value:
+            fail("header %s %r != %r" % (name, str(msg[name]), value))
+    body = msg.get_body(preferencelist=("plain",))
+    if "text" in want:
+        if body is None:
+            fail("no text part")
+        got = body.get_payload(decode=True).decode(body.get_content_charset() or "us-ascii")
+        if got != want["text"]:
+            fail("text %r != %r" % (got, want["text"]))
+    if "html" in want:
+        part = msg.get_body(preferencelist=("html",))
+        if part is None:
+            fail("no html part")
+        got = part.get_payload(decode=True).decode("utf-8")
+        if got != want["html"]:
+            fail("html %r != %r" % (got, want["html"]))
+    if "attachments" in want:
+        found = []
+        for part in msg.walk():
+            disp = part.get_content_disposition()
+            if disp not in ("attachment", "inline"):
+                continue
+            data = part.get_payload(decode=True)
+            if part.get_content_maintype() == "message":
+                data = None  # checked on the raw bytes by the caller
+            found.append({
+                "filename": part.get_filename(),
+                "sha256": hashlib.sha256(data).hexdigest() if data is not None else None,
+                "inline": disp == "inline",
+                "cid": part.get("content-id"),
+                "content_type": part.get_content_type(),
+            })
+        exp = want["attachments"]
+        if len(found) != len(exp):
+            fail("%d attachments, want %d: %r" % (len(found), len(exp), found))
+        for f, e in zip(found, exp):
+            for k, v in e.items():
+                if f.get(k) != v:
+                    fail("attachment %r: %s %r != %r" % (f.get("filename"), k, f.get(k), v))
+    print("OK")
+
+
+main()
