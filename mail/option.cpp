@@ -13,6 +13,7 @@
 #include "mail/check.h"
 #include "mail/ident.h"
 #include "mail/list.h"
+#include "mail/writer.h"
 #include "support/file.h"
 #include "support/num.h"
 #include "support/str.h"
@@ -1020,8 +1021,11 @@ int opt_send(MailContext *ctx, const OptionCall &)
 
 int opt_deliver(MailContext *ctx, const OptionCall &)
 {
-    if (ctx->server_host || ctx->output_file)
+    // SMTP delivery comes with the SMTP client; File mode is here.
+    if (ctx->server_host)
         return fail_unavailable(ctx);
+    if (ctx->output_file)
+        return mime_write_to_file(ctx) == MIME_OK;
     return 0;
 }
 

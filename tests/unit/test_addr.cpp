@@ -370,6 +370,7 @@ TEST(AddrIdn, OutputThatDoesNotFitFailsAtEveryBoundary)
 
 TEST(AddrPrepare, WithAndWithoutSmtputf8)
 {
+    const std::string l254 = std::string(250, 'a') + "@b.c";
     struct Case {
         std::string address;
         int smtputf8;
@@ -395,7 +396,8 @@ TEST(AddrPrepare, WithAndWithoutSmtputf8)
         {"", 1, nullptr, ADDR_KIND_BAD},
         {"user@example.com\r\nDATA", 1, nullptr, ADDR_KIND_BAD},
         {"user@example.com\r\nDATA", 0, nullptr, ADDR_KIND_BAD},
-        {std::string(250, 'a') + "@b.c", 1, nullptr, ADDR_KIND_BAD},
+        {std::string(251, 'a') + "@b.c", 1, nullptr, ADDR_KIND_BAD}, // 255 bytes
+        {l254, 0, l254.c_str(), ADDR_KIND_ASCII},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(to_hex(c.address) + " smtputf8 " + std::to_string(c.smtputf8));
