@@ -7,10 +7,28 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
+#include "mail/list.h"
+#include "platform/platform.h"
 #include "support/dotstuff.h"
 #include "support/file.h"
+
+namespace {
+
+// The input file that is the output file itself, or NULL. Writing into a
+// file while reading it would attach a truncated (or endlessly growing)
+// copy of the message.
+const char *input_that_is_output(MailContext *ctx)
+{
+    if (ctx->html_body && (ctx->flags & MAILF_HTML_FROM_FILE) && plat_same_file(ctx->html_body, ctx->output_file))
+        return ctx->html_body;
+    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a))
+        if (plat_same_file(a->path, ctx->output_file))
+            return a->path;
+    return nullptr;
+}
+
+} // namespace
 
 int mime_write_to_file(MailContext *ctx)
 {
@@ -20,7 +38,20 @@ int mime_write_to_file(MailContext *ctx)
     else
         ctx->flags &= ~MAILF_DOT_STUFF;
 
-    FILE *fp = ctx->output_file ? file_fopen_utf8(ctx->output_file, "wb") : nullptr;
+    if (!ctx->output_file) {
+        mail_set_error(ctx, strdup("Failed to open output file"));
+        return MIME_FAIL_OPEN;
+    }
+    // Settings that cannot make a message fail before the file is touched,
+    // so an existing file of that name is not truncated for nothing.
+    if (!mime_check_message(ctx))
+        return MIME_FAIL_INPUT;
+    if (const char *input = input_that_is_output(ctx)) {
+        mail_set_error(ctx, strdup((std::string("Output file is also an input file (") + input + ")").c_str()));
+        return MIME_FAIL_INPUT;
+    }
+
+    FILE *fp = file_fopen_utf8(ctx->output_file, "wb");
     if (!fp) {
         mail_set_error(ctx, strdup("Failed to open output file"));
         return MIME_FAIL_OPEN;
@@ -37,14 +68,16 @@ int mime_write_to_file(MailContext *ctx)
         msg_sink_init(&ms, fmt_file_sink, fp);
     }
     int result = mime_write_message(ctx, msg_printf, &ms);
-    if (result == MIME_OK && (ms.failed || ferror(fp)))
+    // A refused piece makes the rest of the writing a no-op; the failure
+    // found here is the one that counts.
+    if (result != MIME_FAIL_READ && result != MIME_FAIL_INPUT && (ms.failed || ferror(fp)))
         result = MIME_FAIL_WRITE;
     if (fclose(fp) != 0 && result == MIME_OK)
         result = MIME_FAIL_WRITE;
     if (result != MIME_OK) {
         if (result == MIME_FAIL_WRITE)
             mail_set_error(ctx, strdup((std::string("Failed to write output file (") + ctx->output_file + ")").c_str()));
-        unlink(ctx->output_file);
+        remove(ctx->output_file);
     }
     return result;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "mail/addr.h"
 #include "mail/ident.h"
@@ -44,7 +45,7 @@ static std::string encode_as_words(const std::string &text, size_t first_bytes =
 {
     std::string out;
     size_t pos = 0;
-    char b64[64];
+    char b64[80];
     size_t limit = first_bytes;
     while (pos < text.size()) {
         size_t take = text.size() - pos < limit ? text.size() - pos : limit;
@@ -68,6 +69,8 @@ static bool is_b64_char(char c)
 }
 
 // Length of the "=?utf-8?B?" base64 "?=" word at p, 0 when there is none.
+// Only words a reader accepts count: at most RFC2047_WORD_MAX characters
+// with whole base64 quads.
 static size_t encoded_word_len(const char *p, const char *end)
 {
     const char *q = p;
@@ -80,7 +83,11 @@ static size_t encoded_word_len(const char *p, const char *end)
         q++;
     if (end - q < 2 || q[0] != '?' || q[1] != '=')
         return 0;
-    return static_cast<size_t>(q + 2 - p);
+    size_t b64_len = static_cast<size_t>(q - (p + 10));
+    size_t len = static_cast<size_t>(q + 2 - p);
+    if (b64_len % 4 != 0 || len > RFC2047_WORD_MAX)
+        return 0;
+    return len;
 }
 
 // When the encoded words that open a field's value would make its first
@@ -89,7 +96,8 @@ static size_t encoded_word_len(const char *p, const char *end)
 static std::string fit_first_line(const char *line, size_t len)
 {
     const char *end = line + len;
-    const char *colon = static_cast<const char *>(memchr(line, ':', len));
+    // Only a field's own line has a name before its value.
+    const char *colon = len && line[0] != ' ' && line[0] != '\t' ? static_cast<const char *>(memchr(line, ':', len)) : nullptr;
     if (!colon || colon + 1 >= end || colon[1] != ' ')
         return std::string(line, len);
     const char *run = colon + 2;
@@ -104,7 +112,7 @@ static std::string fit_first_line(const char *line, size_t len)
         size_t w = encoded_word_len(p, end);
         if (!w)
             break;
-        unsigned char bytes[64];
+        unsigned char bytes[b64_decoded_max(RFC2047_WORD_MAX)];
         size_t n = b64_decode(p + 10, static_cast<ptrdiff_t>(w - 12), bytes);
         text.append(reinterpret_cast<char *>(bytes), n);
         p += w;
@@ -122,9 +130,11 @@ void hdr_write_folded(MessagePrintFn print, void *user, const char *text, size_t
     std::string fitted = fit_first_line(text, text_len);
     const char *line = fitted.data();
     size_t len = fitted.size();
-    // Fold before a space when the line would pass the soft limit; a run
-    // without spaces stays whole (encoded words are at most 75 characters,
-    // and the writers encode any longer run before it gets here).
+    const char *colon = len && line[0] != ' ' && line[0] != '\t' ? static_cast<const char *>(memchr(line, ':', len)) : nullptr;
+    size_t name_space = colon ? static_cast<size_t>(colon - line) + 1 : len;
+    // Fold before a space when the line would pass the soft limit. A run
+    // without spaces stays whole: callers make sure none is longer than
+    // HDR_RUN_MAX, so every line stays under the hard limit.
     size_t start = 0; // start of the current output line
     size_t col = 0;
     size_t i = 0;
@@ -133,10 +143,10 @@ void hdr_write_folded(MessagePrintFn print, void *user, const char *text, size_t
         while (word_end < len && line[word_end] != ' ')
             word_end++;
         size_t word = word_end - i;
-        // Never fold at the space after the field name: the value would
-        // then begin with white space.
-        bool after_name = i > 0 && line[i - 1] == ':' && start == 0;
-        if (col > 0 && line[i] == ' ' && !after_name && col + word > HDR_LINE_SOFT) {
+        // Never fold at the space after the field name (the value would
+        // then begin with white space), nor before a bare space: the new
+        // line must hold more than white space.
+        if (col > 0 && line[i] == ' ' && i != name_space && word > 1 && col + word > HDR_LINE_SOFT) {
             print(user, "%.*s\r\n", static_cast<int>(i - start), line + start);
             start = i;
             col = 0;
@@ -152,39 +162,40 @@ static void write_field(MessagePrintFn print, void *user, const std::string &lin
     hdr_write_folded(print, user, line.data(), line.size());
 }
 
-// A header value that could not be folded under the hard limit is written as
-// encoded words instead (plain text with a run of hundreds of characters).
+// True when no space-free run of s is longer than HDR_RUN_MAX.
+static bool runs_fit(const std::string &s)
+{
+    size_t run = 0;
+    for (char c : s) {
+        run = c == ' ' ? 0 : run + 1;
+        if (run > HDR_RUN_MAX)
+            return false;
+    }
+    return true;
+}
+
+// A header value as it can be folded: unchanged, or as encoded words when
+// it holds a run too long for any line.
 static std::string foldable(const char *value)
 {
     std::string v = value ? value : "";
-    size_t run = 0;
-    for (char c : v) {
-        run = c == ' ' ? 0 : run + 1;
-        if (run > HDR_LINE_HARD - 100)
-            return encode_as_words(v);
-    }
-    return v;
+    return runs_fit(v) ? v : encode_as_words(v);
 }
 
 // True when s is only "=?utf-8?B?" base64 "?=" words separated by single
 // spaces, as the header-text encoder makes them.
 static bool is_encoded_words(const char *s)
 {
+    const char *end = s + strlen(s);
     const char *p = s;
-    if (!*p)
+    if (p == end)
         return false;
     for (;;) {
-        if (strncmp(p, "=?utf-8?B?", 10) != 0)
+        size_t w = encoded_word_len(p, end);
+        if (!w)
             return false;
-        p += 10;
-        while (is_b64_char(*p))
-            p++;
-        for (int pad = 0; *p == '=' && pad < 2; pad++)
-            p++;
-        if (strncmp(p, "?=", 2) != 0)
-            return false;
-        p += 2;
-        if (!*p)
+        p += w;
+        if (p == end)
             return true;
         if (*p != ' ')
             return false;
@@ -192,32 +203,74 @@ static bool is_encoded_words(const char *s)
     }
 }
 
-void hdr_append_display_name(char **out, const char *name)
-{
-    std::string s = *out ? *out : "";
-    if (is_encoded_words(name)) {
-        s += name;
-    } else {
-        // A quoted string: no text can end it early and show another address.
-        s += '"';
-        for (const char *p = name; *p; p++) {
-            if (*p == '"' || *p == '\\')
-                s += '\\';
-            s += *p;
-        }
-        s += '"';
-    }
-    free(*out);
-    *out = strdup(s.c_str());
-}
-
 static std::string display_name(const char *name)
 {
-    char *t = nullptr;
-    hdr_append_display_name(&t, name);
-    std::string s = t ? t : "";
-    free(t);
-    return s;
+    if (is_encoded_words(name))
+        return name;
+    // A quoted string: no text can end it early and show another address.
+    std::string s = "\"";
+    for (const char *p = name; *p; p++) {
+        if (*p == '"' || *p == '\\')
+            s += '\\';
+        s += *p;
+    }
+    s += '"';
+    return runs_fit(s) ? s : encode_as_words(name);
+}
+
+int hdr_append_display_name(char **out, const char *name)
+{
+    std::string s = (*out ? *out : "") + display_name(name ? name : "");
+    char *copy = strdup(s.c_str());
+    if (!copy)
+        return 0;
+    free(*out);
+    *out = copy;
+    return 1;
+}
+
+// Characters of an atom (RFC 5322 atext, and UTF-8 bytes).
+static bool is_atext(unsigned char c)
+{
+    return c >= 0x80 || (c > 0x20 && c < 0x7f && !strchr("()<>[]:;@\\,.\"", c));
+}
+
+// A dot-atom at p: atoms joined by single dots. Returns the end, or NULL.
+static const unsigned char *skip_dot_atom(const unsigned char *p)
+{
+    if (!is_atext(*p))
+        return nullptr;
+    while (is_atext(*p) || (*p == '.' && is_atext(p[1])))
+        p++;
+    return p;
+}
+
+int hdr_address_is_safe(const char *address)
+{
+    if (addr_classify(address) == ADDR_KIND_BAD)
+        return 0;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(address);
+    if (*p == '"') {
+        for (p++; *p != '"'; p++) {
+            if (!*p)
+                return 0;
+            if (*p == '\\' && !*++p)
+                return 0;
+        }
+        p++;
+    } else if (!(p = skip_dot_atom(p))) {
+        return 0;
+    }
+    if (*p++ != '@')
+        return 0;
+    if (*p == '[') {
+        for (p++; *p != ']'; p++)
+            if (!*p || *p == '[' || *p == '\\' || *p == ' ')
+                return 0;
+        return p[1] == '\0';
+    }
+    p = skip_dot_atom(p);
+    return p && *p == '\0';
 }
 
 // The address as the header shows it: prepared for the server's abilities;
@@ -310,41 +363,40 @@ int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print
     const char *first_prefix = kind == MAIL_RCPT_CC ? "Cc: " : "To: ";
     if (ctx->recipient_fn) {
         const char *address = nullptr, *name = nullptr, *params = nullptr;
-        bool first = true;
+        bool any = false;
         std::string line;
         while (ctx->recipient_fn(ctx->recipient_user, kind, &address, &name, &params)) {
-            if (!first) {
+            // The callback's texts were never checked: an address that is
+            // not one clean mailbox stays out of the header (it could carry
+            // a line break or show further addresses); the name is encoded.
+            if (!hdr_address_is_safe(address))
+                continue;
+            char *encoded = hdr_encode_text(name);
+            std::string entry = (encoded && *encoded) ? mailbox(ctx, encoded, address) : prepared(ctx, address);
+            free(encoded);
+            if (any) {
                 line += ",";
                 write_field(print, user, line);
             }
-            char *encoded = hdr_encode_text(name);
-            // The callback's texts were never checked: nothing with a line
-            // break may reach the header.
-            std::string entry = (encoded && *encoded) ? mailbox(ctx, encoded, address) : prepared(ctx, address);
-            free(encoded);
-            for (char &c : entry)
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
-                    c = ' ';
-            line = (first ? first_prefix : "\t") + entry;
-            first = false;
+            line = (any ? "\t" : first_prefix) + entry;
+            any = true;
         }
-        if (!first)
+        if (any)
             write_field(print, user, line);
         return 1;
     }
-    Recipient *list = kind == MAIL_RCPT_CC ? ctx->cc : ctx->to;
-    if (!list) {
+    std::vector<std::string> entries;
+    for (Recipient *r = kind == MAIL_RCPT_CC ? ctx->cc : ctx->to; r; r = r->next)
+        if (hdr_address_is_safe(r->address)) // a listed address that is not one mailbox goes like Bcc
+            entries.push_back(mailbox(ctx, r->display_name, r->address));
+    if (entries.empty()) {
         if (kind != MAIL_RCPT_CC)
             write_field(print, user,
                         std::string("To: \"Undisclosed recipients\" <") + (ctx->from_address ? ctx->from_address : "") + ">");
         return 1;
     }
-    for (Recipient *r = list; r; r = r->next) {
-        std::string line = (r == list ? first_prefix : "\t") + mailbox(ctx, r->display_name, r->address);
-        if (r->next)
-            line += ",";
-        write_field(print, user, line);
-    }
+    for (size_t i = 0; i < entries.size(); i++)
+        write_field(print, user, (i ? "\t" : first_prefix) + entries[i] + (i + 1 < entries.size() ? "," : ""));
     return 1;
 }
 
@@ -407,6 +459,27 @@ int mime_write_x_mailer(MailContext *ctx, MessagePrintFn print, void *user)
     return 1;
 }
 
+void hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value)
+{
+    // A quoted string, as display names are (also around encoded words,
+    // which a parameter cannot carry unquoted).
+    std::string q = "\"";
+    for (const char *p = value; *p; p++) {
+        if (*p == '"' || *p == '\\')
+            q += '\\';
+        q += *p;
+    }
+    q += '"';
+    if (!runs_fit(q))
+        q = "\"" + encode_as_words(value) + "\"";
+    write_field(print, user, std::string("\t") + param + "=" + q);
+}
+
+void mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value)
+{
+    write_field(print, user, std::string(name) + ": " + foldable(value));
+}
+
 void mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user)
 {
     mime_write_date(ctx, print, user);
@@ -440,7 +513,9 @@ void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int 
             rel = true;
             break; // the first inline attachment settles it
         }
-        if (a->encoding == ATT_ENC_AUTO || a->encoding == ATT_ENC_BASE64 || a->encoding == ATT_ENC_QP)
+        // A message/* part once copied as it is stays a MIME part.
+        if (a->encoding == ATT_ENC_AUTO || a->encoding == ATT_ENC_BASE64 || a->encoding == ATT_ENC_QP ||
+            a->encoding == ATT_ENC_RAW)
             mime_att = true;
     }
     bool mix = rel || ctx->extra_mixed || ctx->html_body || mime_att || (ctx->flags & MAILF_FORCE_MIME);

@@ -1,66 +1,121 @@
 // MIME attachment parts: the inline parts inside multipart/related and the
 // regular parts at the end of multipart/mixed. An automatic encoding is
-// chosen from a sample of the file; message/* files are copied as 7bit.
+// chosen from a sample of the file; message/* files are copied as they are,
+// with CR LF line ends.
 #include "mail/writer.h"
 
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "mail/ident.h"
 #include "mail/list.h"
 #include "mail/mimetype.h"
+#include "platform/platform.h"
 #include "support/encode.h"
 #include "support/file.h"
 #include "support/str.h"
 
 namespace {
 
-ssize_t read_some(int fd, char *buf, size_t n)
+// Longest type and Content-ID texts: their lines ("Content-Type: " type
+// ";", "Content-ID: <" id ">") cannot be folded and must stay within
+// HDR_LINE_HARD.
+const size_t kTypeMax = HDR_LINE_HARD - 15;
+const size_t kContentIdMax = HDR_LINE_HARD - 14;
+
+// Reads until buf is full or the file ends; -1 on a read error.
+int64_t read_some(int fd, char *buf, size_t n)
 {
     size_t got = 0;
     while (got < n) {
-        ssize_t r = read(fd, buf + got, n - got);
-        if (r < 0 && errno == EINTR)
-            continue;
+        int64_t r = plat_read(fd, buf + got, n - got);
         if (r < 0)
             return -1;
         if (r == 0)
             break;
         got += static_cast<size_t>(r);
     }
-    return static_cast<ssize_t>(got);
+    return static_cast<int64_t>(got);
 }
+
+struct Fd {
+    int fd;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            plat_close(fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+};
 
 bool counts_printable(unsigned char c) { return (c >= 0x21 && c <= 0x7e && c != '=') || c == ' ' || c == '\t'; }
 
-std::string quoted(const char *text)
+// The automatic choice from the first MIME_SAMPLE_SIZE bytes; the file is
+// rewound. False when it could not be rewound.
+bool sample_encoding(int fd, int *choice)
 {
-    std::string s = "\"";
-    for (const char *p = text; *p; p++) {
-        if (*p == '"' || *p == '\\')
-            s += '\\';
-        s += *p;
+    unsigned char sample[MIME_SAMPLE_SIZE];
+    int64_t n = read_some(fd, reinterpret_cast<char *>(sample), sizeof sample);
+    *choice = ATT_ENC_BASE64;
+    if (n > 0) {
+        size_t printable = 0;
+        for (int64_t i = 0; i < n; i++)
+            printable += counts_printable(sample[i]);
+        // The quotient in single precision: 17 of 20 is exactly 0.85f.
+        if (static_cast<float>(printable) / static_cast<float>(n) >= 0.85f)
+            *choice = ATT_ENC_QP;
     }
-    return s + "\"";
+    return plat_seek(fd, 0, SEEK_SET) == 0;
 }
 
-// Streams the file's bytes as base64, binary quoted-printable or a raw 7bit
-// copy (with every line end made CR LF). MIME_OK or MIME_FAIL_READ.
-int write_body(MessagePrintFn print, void *user, int fd, int encoding)
+// Whether a file copied as it is holds bytes of 0x80 or more; the file is
+// rewound. -1 on a read error or when it cannot be rewound.
+int scan_eight_bit(int fd, char *buf, size_t size)
 {
-    std::unique_ptr<char[]> in(new char[MIME_READ_SLICE]);
-    const size_t out_size = 6 * MIME_READ_SLICE + 64;
-    std::unique_ptr<char[]> out(new char[out_size]);
+    int eight = 0;
+    for (;;) {
+        int64_t n = read_some(fd, buf, size);
+        if (n < 0)
+            return -1;
+        for (int64_t i = 0; i < n && !eight; i++)
+            eight = static_cast<unsigned char>(buf[i]) >= 0x80;
+        if (eight || static_cast<size_t>(n) < size)
+            break;
+    }
+    return plat_seek(fd, 0, SEEK_SET) == 0 ? eight : -1;
+}
+
+// The part's MIME type: the given one (cut to fit its line), else the type
+// of the attachment's own name, never of its encoded form. That name is
+// the display name when it has an extension, else the file's base name.
+void part_type(const Attachment *a, char *type)
+{
+    if (a->mime_type) {
+        str_copy_bounded(type, a->mime_type, kTypeMax + 1);
+        return;
+    }
+    const char *shown = a->display_name ? file_base_name(a->display_name) : nullptr;
+    if (shown && strchr(shown, '.'))
+        mimetype_from_name(shown, type);
+    else
+        mimetype_from_name(file_base_name(a->path), type);
+}
+
+// Streams the file's bytes as base64, binary quoted-printable or a copy as
+// it is (with every line end made CR LF). MIME_OK or MIME_FAIL_READ.
+int write_body(MessagePrintFn print, void *user, int fd, int encoding, char *in, char *out)
+{
     const size_t chunk = encoding == ATT_ENC_BASE64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE
                                                     : static_cast<size_t>(MIME_READ_SLICE);
     QpState st = {};
-    bool after_cr = false;
+    CrlfState crlf = {};
     for (;;) {
-        ssize_t n = read_some(fd, in.get(), chunk);
+        int64_t n = read_some(fd, in, chunk);
         if (n < 0)
             return MIME_FAIL_READ;
         size_t len = static_cast<size_t>(n);
@@ -68,43 +123,26 @@ int write_body(MessagePrintFn print, void *user, int fd, int encoding)
         if (encoding == ATT_ENC_BASE64) {
             for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
                 size_t k = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
-                o += b64_encode(in.get() + i, static_cast<ptrdiff_t>(k), out.get() + o);
+                o += b64_encode(in + i, static_cast<ptrdiff_t>(k), out + o);
                 out[o++] = '\r';
                 out[o++] = '\n';
             }
         } else if (encoding == ATT_ENC_QP) {
             if (len)
-                o = qp_encode(&st, in.get(), static_cast<ptrdiff_t>(len), out.get(), 0);
+                o = qp_encode(&st, in, static_cast<ptrdiff_t>(len), out, 0);
         } else {
-            for (size_t i = 0; i < len; i++) {
-                char c = in[i];
-                if (c == '\n') {
-                    if (!after_cr)
-                        out[o++] = '\r';
-                    out[o++] = '\n';
-                    after_cr = false;
-                } else if (after_cr) {
-                    out[o++] = '\n'; // a lone CR ends its line too
-                    out[o++] = c;
-                    after_cr = c == '\r';
-                } else {
-                    out[o++] = c;
-                    after_cr = c == '\r';
-                }
-            }
+            o = mime_crlf_convert(&crlf, in, len, out);
         }
         if (o)
-            print(user, "%.*s", static_cast<int>(o), out.get());
+            print(user, "%.*s", static_cast<int>(o), out);
         if (len < chunk)
             break;
     }
-    if (encoding == ATT_ENC_QP) {
-        size_t o = qp_encode(&st, nullptr, 0, out.get(), 0);
-        if (o)
-            print(user, "%.*s", static_cast<int>(o), out.get());
-    } else if (encoding == ATT_ENC_RAW && after_cr) {
-        print(user, "\n");
-    }
+    size_t o = encoding == ATT_ENC_QP ? qp_encode(&st, nullptr, 0, out, 0)
+               : encoding == ATT_ENC_RAW ? mime_crlf_finish(&crlf, out)
+                                         : 0;
+    if (o)
+        print(user, "%.*s", static_cast<int>(o), out);
     return MIME_OK;
 }
 
@@ -112,26 +150,8 @@ int write_body(MessagePrintFn print, void *user, int fd, int encoding)
 
 int mime_choose_encoding(int fd)
 {
-    unsigned char sample[MIME_SAMPLE_SIZE];
-    ssize_t n = read_some(fd, reinterpret_cast<char *>(sample), sizeof sample);
-    int choice = ATT_ENC_BASE64;
-    if (n > 0) {
-        size_t printable = 0;
-        for (ssize_t i = 0; i < n; i++)
-            printable += counts_printable(sample[i]);
-        if (static_cast<float>(printable) / static_cast<float>(n) >= 0.85f)
-            choice = ATT_ENC_QP;
-    }
-    lseek(fd, 0, SEEK_SET);
-    return choice;
-}
-
-int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void *user)
-{
-    const DataBlob *blob = kind ? ctx->extra_related : ctx->extra_mixed;
-    if (blob)
-        print(user, "%.*s", static_cast<int>(blob->length), blob->data);
-    return 1;
+    int choice;
+    return sample_encoding(fd, &choice) ? choice : ATT_ENC_BASE64;
 }
 
 int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, MessagePrintFn print, void *user,
@@ -140,59 +160,76 @@ int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, M
     int count = 0;
     if (status)
         *status = MIME_OK;
+    std::unique_ptr<char[]> in, out;
     for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
         if ((a->is_inline != 0) != (inline_parts != 0))
             continue;
-        if (a->encoding != ATT_ENC_AUTO && a->encoding != ATT_ENC_BASE64 && a->encoding != ATT_ENC_QP)
+        if (a->encoding != ATT_ENC_AUTO && a->encoding != ATT_ENC_BASE64 && a->encoding != ATT_ENC_QP &&
+            a->encoding != ATT_ENC_RAW)
             continue;
-        int fd = file_open_utf8(a->path, O_RDONLY, 0);
-        if (fd < 0) {
-            ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, a->path);
+        Fd f(file_open_utf8(a->path, O_RDONLY, 0));
+        if (f.fd < 0) {
+            // Reported once, with the text the uuencode road uses too.
+            std::string text = std::string("Could not open attachment (") + a->path + ")";
+            mail_set_error(ctx, strdup(text.c_str()));
+            ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, text.c_str());
             count = -1;
             continue;
         }
-        bool automatic = a->encoding == ATT_ENC_AUTO;
-        if (automatic)
-            a->encoding = mime_choose_encoding(fd);
-        print(user, "--%s\r\n", boundary);
+        if (!in) {
+            in.reset(new char[MIME_READ_SLICE]);
+            out.reset(new char[6 * MIME_READ_SLICE + 64]);
+        }
 
-        // The type comes from the file's own name, never from its encoded form.
         char type[MIMETYPE_OUT_SIZE];
-        if (a->mime_type)
-            str_copy_bounded(type, a->mime_type, sizeof type);
-        else
-            mimetype_from_name(file_base_name(a->path), type);
-        int encoding = a->encoding;
-        if (str_ncasecmp(type, "message/", 8) == 0) {
-            if (automatic)
-                encoding = ATT_ENC_RAW;
+        part_type(a, type);
+        bool message = str_ncasecmp(type, "message/", 8) == 0;
+        bool read_ok = true;
+        if (a->encoding == ATT_ENC_AUTO) {
+            // A message/* part keeps its type and goes as it is; anything
+            // else is sampled. The choice stays in the record, so a second
+            // message of the session is written the same way.
+            if (message)
+                a->encoding = ATT_ENC_RAW;
             else
-                str_copy_bounded(type, "text/plain", sizeof type);
+                read_ok = sample_encoding(f.fd, &a->encoding);
+        } else if (message && a->encoding != ATT_ENC_RAW) {
+            // message/* may not be base64 or quoted-printable.
+            str_copy_bounded(type, "text/plain", sizeof type);
         }
-
-        if (inline_parts) {
-            print(user, "Content-Type: %s\r\n", type);
-            print(user, "Content-Disposition: inline\r\n");
-            if (a->content_id) {
-                print(user, "Content-ID: <%s>\r\n", a->content_id);
+        int encoding = a->encoding;
+        int eight_bit = 0;
+        if (read_ok && encoding == ATT_ENC_RAW) {
+            eight_bit = scan_eight_bit(f.fd, in.get(), MIME_READ_SLICE);
+            read_ok = eight_bit >= 0;
+        }
+        int result = MIME_FAIL_READ;
+        if (read_ok) {
+            print(user, "--%s\r\n", boundary);
+            if (inline_parts) {
+                print(user, "Content-Type: %s\r\n", type);
+                print(user, "Content-Disposition: inline\r\n");
+                if (a->content_id) {
+                    print(user, "Content-ID: <%.*s>\r\n", static_cast<int>(strnlen(a->content_id, kContentIdMax)),
+                          a->content_id);
+                } else {
+                    char escaped[kContentIdMax + 1];
+                    mime_percent_escape(a->encoded_name, escaped, sizeof escaped);
+                    print(user, "Content-ID: <%s>\r\n", escaped);
+                }
             } else {
-                char escaped[4096];
-                mime_percent_escape(a->encoded_name, escaped, sizeof escaped);
-                print(user, "Content-ID: <%s>\r\n", escaped);
+                print(user, "Content-Type: %s;\r\n", type);
+                hdr_write_param(print, user, "name", a->encoded_name);
+                print(user, "Content-Disposition: attachment;\r\n");
+                hdr_write_param(print, user, "filename", a->encoded_name);
             }
-        } else {
-            std::string name = quoted(a->encoded_name);
-            print(user, "Content-Type: %s;\r\n", type);
-            std::string line = "\tname=" + name;
-            hdr_write_folded(print, user, line.data(), line.size());
-            print(user, "Content-Disposition: attachment;\r\n");
-            line = "\tfilename=" + name;
-            hdr_write_folded(print, user, line.data(), line.size());
+            print(user, "Content-Transfer-Encoding: %s\r\n\r\n",
+                  encoding == ATT_ENC_BASE64 ? "base64"
+                  : encoding == ATT_ENC_QP   ? "quoted-printable"
+                  : eight_bit                ? "8bit"
+                                             : "7bit");
+            result = write_body(print, user, f.fd, encoding, in.get(), out.get());
         }
-        print(user, "Content-Transfer-Encoding: %s\r\n\r\n",
-              encoding == ATT_ENC_BASE64 ? "base64" : encoding == ATT_ENC_QP ? "quoted-printable" : "7bit");
-        int result = write_body(print, user, fd, encoding);
-        close(fd);
         if (result != MIME_OK) {
             mail_set_error(ctx, strdup((std::string("Read error on attachment (") + a->path + ")").c_str()));
             if (status)

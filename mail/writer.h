@@ -1,11 +1,12 @@
 // The message writers: the generated header block, the MIME message with
 // its bodies and attachment parts, the attachment consistency check and
 // File-mode output. Writers print through a MessagePrintFn with its user
-// pointer and emit the message unstuffed; dot-stuffing is a filter in front
-// of the final sink (support/dotstuff.h).
+// pointer and emit the message unstuffed, exactly as the recipient reads it;
+// dot-stuffing is a filter in front of the final sink (support/dotstuff.h).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "mail/session.h"
 #include "support/fmt.h"
@@ -33,32 +34,42 @@ enum {
     MIME_FAIL_WRITE = -1, // the sink refused a piece (disk full, lost connection)
     MIME_FAIL_READ = -2,  // a body or attachment file failed while being read
     MIME_FAIL_NOMEM = -3, // memory ran out while rendering
+    MIME_FAIL_INPUT = -4, // the settings cannot make a valid message; nothing written
 };
 
 // Slice sizes of the streamed encodings (input bytes per step).
 enum {
     MIME_B64_SLICE = 57,     // one 76-character base64 line
-    MIME_QP_SLICE = 256,
     MIME_UU_SLICE = 45,
     MIME_YENC_SLICE = 499,   // one yEnc line
-    MIME_RAW_SLICE = 64 * 1024,
     MIME_READ_SLICE = 64 * 1024, // file reads are this large, whatever the encoding
+    MIME_WRITE_SLICE = 1024 * 1024, // longest piece handed to one "%.*s"
     MIME_SAMPLE_SIZE = 4096, // bytes looked at to choose an automatic encoding
     MIME_BOUNDARY_MAX = 63,
     HDR_LINE_SOFT = 78,      // fold header lines at white space beyond this
     HDR_LINE_HARD = 998,     // no generated header line is longer
+    // A run of text without a space longer than this is written as encoded
+    // words, so that folding can keep every line under HDR_LINE_HARD.
+    HDR_RUN_MAX = 800,
+    HDR_NAME_MAX = 150,      // longest custom header-field name written
 };
 
 // ---- header block ----------------------------------------------------------
 
 // Writes one logical header line (without its CR LF), folded at spaces so
-// that lines stay within HDR_LINE_SOFT where a space allows and within
-// HDR_LINE_HARD always, then CR LF.
+// that lines stay within HDR_LINE_SOFT where a space allows, then CR LF. A
+// fold never leaves a line of white space only.
 void hdr_write_folded(MessagePrintFn print, void *user, const char *line, size_t len);
 
 // Appends a display name as it may stand before an address: encoded words
-// as they are, any other text as a quoted string with '"' and '\' escaped.
-void hdr_append_display_name(char **out, const char *name);
+// as they are, any other text as a quoted string with '"' and '\' escaped
+// (text too long to fold becomes encoded words). *out stays as it was when
+// memory runs out; returns 1, or 0 then.
+int hdr_append_display_name(char **out, const char *name);
+
+// 1 when address can stand in a header field as one mailbox: a dot-atom
+// or quoted-string local part, "@", a dot-atom or domain-literal domain.
+int hdr_address_is_safe(const char *address);
 
 void mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_date(MailContext *ctx, MessagePrintFn print, void *user);
@@ -72,6 +83,11 @@ int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_dnt(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_priority(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_x_mailer(MailContext *ctx, MessagePrintFn print, void *user);
+// One parameter line of a part header: TAB, param, "=", the value as a
+// quoted string ('"' and '\' escaped; encoded words when too long to fold).
+void hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value);
+// One custom header field "name: value", folded like the generated ones.
+void mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value);
 
 struct tm;
 // Broken-down UTC time of t into out; NULL when it has none.
@@ -83,10 +99,36 @@ void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int 
 
 // ---- message and parts -------------------------------------------------------
 
-// Writes one message. MIME_OK, or MIME_FAIL_WRITE / MIME_FAIL_READ /
-// MIME_FAIL_NOMEM with error_text set; what was written before a failure
-// stays written (the caller discards it).
+// 1 when the session's settings make a valid message: the attachments fit
+// one form, preset boundaries and the charset are usable, custom field names
+// fit a line, sender and reply-to addresses can stand in a header. Else 0
+// with error_text saying why. mime_write_message runs it first.
+int mime_check_message(MailContext *ctx);
+
+// Writes one message. MIME_OK, or MIME_FAIL_INPUT (nothing written) /
+// MIME_FAIL_WRITE / MIME_FAIL_READ with error_text set; what was written
+// before a read failure stays written (the caller discards it).
 int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user);
+
+// Renders the whole message into sb (a zeroed record) for signing: the
+// text the recipient reads, without dot-stuffing. *header_len gets the
+// bytes of the header block; the blank line after it follows. The
+// results of mime_write_message, and MIME_FAIL_NOMEM when the buffer could
+// not grow: the text is then incomplete and must not be sent.
+int mime_render_message(MailContext *ctx, StrBuf *sb, size_t *header_len);
+
+// Writes len bytes (NUL bytes included) in pieces of MIME_WRITE_SLICE.
+void mime_write_bytes(MessagePrintFn print, void *user, const char *data, size_t len);
+
+// Line-end conversion of copied content: every LF, CR LF and lone CR
+// becomes CR LF, also when a CR LF pair straddles two calls. out needs 2 *
+// len bytes; returns the bytes written. mime_crlf_finish ends a lone CR left
+// at the end (writes at most 1 byte).
+struct CrlfState {
+    int after_cr;
+};
+size_t mime_crlf_convert(CrlfState *st, const char *in, size_t len, char *out);
+size_t mime_crlf_finish(CrlfState *st, char *out);
 
 // The MIME parts of the file attachments of one level (inline parts inside
 // multipart/related, or the regular ones). The number of parts taken up,
@@ -94,16 +136,19 @@ int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user);
 // MIME_OK or the failure that stopped the writing.
 int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, MessagePrintFn print,
                      void *user, int *status = nullptr);
-// The automatic choice for an open file (left at its start): ATT_ENC_QP
-// for mostly printable content, else ATT_ENC_BASE64.
+// The automatic choice for an open file, which is left at its start:
+// ATT_ENC_QP for mostly printable content, else ATT_ENC_BASE64 (also when
+// the file cannot be read or rewound).
 int mime_choose_encoding(int fd);
-// The session's raw extra content of one level ("%.*s"); returns 1.
+// The session's raw extra content of one level, with CR LF line ends and a
+// line end after it; returns 1.
 int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void *user);
 
 // ---- checks and file output --------------------------------------------------
 
 // 1 when the attachments fit one message form; else 0 with *message one of
-// "Mixing MIME and Uuencoded attachments is prohibited" or
+// "Mixing MIME and Uuencoded attachments is prohibited",
+// "Mixing MIME and yEnc attachments is prohibited" or
 // "Inline attachments require a HTML body".
 int mime_check_attachments(const MailContext *ctx, const char **message);
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,6 +141,12 @@ int64_t plat_read(int fd, void *buf, size_t len)
 
 int plat_close(int fd) { return close(fd) == 0; }
 
+int64_t plat_seek(int fd, int64_t offset, int whence)
+{
+    off_t r = lseek(fd, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
 int plat_fd_size(int fd, uint64_t *size)
 {
     struct stat st;
@@ -203,3 +210,46 @@ void *plat_lib_symbol(void *lib, const char *name)
 }
 
 int plat_lib_free(void *lib) { return lib && dlclose(lib) == 0; }
+
+int plat_exit_status(int status)
+{
+    int code = static_cast<int>(static_cast<unsigned>(status) & 0xffu);
+    return status != 0 && code == 0 ? 1 : code;
+}
+
+void plat_exit(int status)
+{
+    fflush(stdout);
+    fflush(stderr);
+    exit(plat_exit_status(status));
+}
+
+int plat_console_width(void)
+{
+    struct winsize ws;
+    if (!isatty(STDOUT_FILENO) || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0)
+        return 80;
+    return ws.ws_col;
+}
+
+char *plat_config_dir(void)
+{
+    const char *dir = getenv("APPDATA");
+    if (dir && *dir)
+        return strdup(dir);
+    dir = getenv("XDG_CONFIG_HOME");
+    if (dir && *dir)
+        return strdup(dir);
+    dir = getenv("HOME");
+    if (!dir || !*dir)
+        return nullptr;
+    // Sized from the value itself: a long home folder is never cut.
+    size_t len = strlen(dir);
+    static const char tail[] = "/.config";
+    char *path = static_cast<char *>(malloc(len + sizeof tail));
+    if (!path)
+        return nullptr;
+    memcpy(path, dir, len);
+    memcpy(path + len, tail, sizeof tail);
+    return path;
+}

@@ -1,6 +1,7 @@
 // The operating-system layer: threads and locks, sleeping, the monotonic
-// clock, files under UTF-8 names and shared libraries. Everything else in
-// the tree reaches the system through this narrow C-style interface.
+// clock, files under UTF-8 names, shared libraries, the process exit code,
+// the console width and the configuration folder. Everything else in the
+// tree reaches the system through this narrow C-style interface.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +57,9 @@ int plat_file_size(const char *path, uint64_t *size);
 int64_t plat_read(int fd, void *buf, size_t len);
 // close(2); 1, or 0 when the system reported an error.
 int plat_close(int fd);
+// Moves a descriptor's offset (whence SEEK_SET, SEEK_CUR or SEEK_END);
+// the new offset, or -1 on failure.
+int64_t plat_seek(int fd, int64_t offset, int whence);
 // 1 when the open descriptor is a regular file and stores its size, else 0.
 int plat_fd_size(int fd, uint64_t *size);
 
@@ -82,3 +86,20 @@ char *plat_full_path(const char *path, char *buf, size_t size);
 void *plat_lib_load(const char *name);                 // NULL on failure
 void *plat_lib_symbol(void *lib, const char *name);    // NULL when missing
 int plat_lib_free(void *lib);                          // 1 when released
+
+// ---- process, console and environment ------------------------------------------
+
+// The code the process reports for a run's status: its low 8 bits, except
+// that a non-zero status whose low byte is 0 gives 1, so that a failure
+// never looks like success (554 gives 42, 256 gives 1, -1 gives 255).
+int plat_exit_status(int status);
+// Flushes the standard streams and ends the process with
+// plat_exit_status(status).
+[[noreturn]] void plat_exit(int status);
+// Columns of the terminal behind standard output; 80 when it is not a
+// terminal or reports no width.
+int plat_console_width(void);
+// The folder of the user's configuration files: $APPDATA, else
+// $XDG_CONFIG_HOME, else $HOME/.config (an empty variable counts as unset).
+// A heap text the caller frees, or NULL when none is set or memory ran out.
+char *plat_config_dir(void);

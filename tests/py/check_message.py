@@ -2,10 +2,14 @@
 against expectations given as JSON on standard input.
 
 Expectations (all optional):
-  subject, from_name, from_addr, to (list of addresses), text, html,
+  subject, from_name, from_addr, to and cc (lists of addresses), to_names
+  (display names of the To addresses), text, html,
   attachments: [{filename, sha256, inline, cid, content_type}],
-  max_line (longest line allowed, CR LF excluded), strict (parse with
-  policy=strict), headers: {name: value}.
+  tree (content types of the part tree, one per line, indented by one
+  space per level), max_line (longest line allowed, CR LF excluded),
+  strict (parse with policy=strict), headers: {name: value}.
+Always checked: CR LF line ends only, no header line of white space only,
+no parser defects in any part.
 Prints "OK", or the first mismatch and exits 1.
 """
 import email
@@ -20,6 +24,14 @@ def fail(msg):
     sys.exit(1)
 
 
+def tree(part, depth=0):
+    lines = [" " * depth + part.get_content_type()]
+    if part.is_multipart():
+        for sub in part.iter_parts():
+            lines += tree(sub, depth + 1)
+    return lines
+
+
 def main():
     path = sys.argv[1]
     want = json.load(sys.stdin)
@@ -32,10 +44,19 @@ def main():
     for n, line in enumerate(raw.split(b"\r\n")):
         if len(line) > limit:
             fail("line %d has %d octets" % (n + 1, len(line)))
+    header = raw.split(b"\r\n\r\n", 1)[0]
+    for n, line in enumerate(header.split(b"\r\n")):
+        if line[:1] in (b" ", b"\t") and not line.strip(b" \t"):
+            fail("header line %d is white space only" % (n + 1))
     policy = email.policy.strict if want.get("strict") else email.policy.default
     msg = email.message_from_bytes(raw, policy=policy)
-    if msg.defects:
-        fail("defects: %r" % msg.defects)
+    for part in msg.walk():
+        if part.defects:
+            fail("defects in %s: %r" % (part.get_content_type(), part.defects))
+    if "tree" in want:
+        got = "\n".join(tree(msg))
+        if got != want["tree"]:
+            fail("tree %r != %r" % (got, want["tree"]))
     if "subject" in want and str(msg["subject"]) != want["subject"]:
         fail("subject %r != %r" % (str(msg["subject"]), want["subject"]))
     if "from_addr" in want or "from_name" in want:
@@ -46,10 +67,15 @@ def main():
             fail("from addr %r" % addrs[0].addr_spec)
         if "from_name" in want and addrs[0].display_name != want["from_name"]:
             fail("from name %r != %r" % (addrs[0].display_name, want["from_name"]))
-    if "to" in want:
-        got = [a.addr_spec for a in msg["to"].addresses]
-        if got != want["to"]:
-            fail("to %r != %r" % (got, want["to"]))
+    for field in ("to", "cc"):
+        if field in want:
+            got = [a.addr_spec for a in msg[field].addresses] if msg[field] is not None else []
+            if got != want[field]:
+                fail("%s %r != %r" % (field, got, want[field]))
+    if "to_names" in want:
+        got = [a.display_name for a in msg["to"].addresses]
+        if got != want["to_names"]:
+            fail("to names %r != %r" % (got, want["to_names"]))
     for name, value in want.get("headers", {}).items():
         if str(msg[name]) != value:
             fail("header %s %r != %r" % (name, str(msg[name]), value))

@@ -1,0 +1,107 @@
+// Printing what the session reports: the status callback decides what a
+// user must see and whether the message went through; the trace callback
+// prints the protocol dialogue for -d and -dd.
+#include "cli/cli.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "support/fmt.h"
+#include "support/rand.h"
+
+namespace {
+
+void print_to(FILE *fp, const char *format, va_list ap)
+{
+    fmt_vformat(fmt_file_sink, fp, nullptr, nullptr, format, ap);
+}
+
+} // namespace
+
+void cli_error(const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    print_to(stderr, format, ap);
+    va_end(ap);
+}
+
+void cli_out(const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    print_to(stdout, format, ap);
+    va_end(ap);
+}
+
+std::string cli_printable(const char *text)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : ""); *p; p++) {
+        if ((*p < 0x20 && *p != '\t') || *p == 0x7f) {
+            out += "\\x";
+            out += hex[*p >> 4];
+            out += hex[*p & 15];
+        } else {
+            out += static_cast<char>(*p);
+        }
+    }
+    return out;
+}
+
+char *cli_format_stamp(char *buf, size_t size, uint64_t now_ns)
+{
+    uint64_t elapsed = now_ns >= cli_start_ns ? now_ns - cli_start_ns : 0;
+    int seconds = static_cast<int>(elapsed / 1000000000u);
+    int millis = static_cast<int>((elapsed / 1000000u) % 1000u);
+    // A fixed format for the standard formatter; "%.3d" pads the
+    // milliseconds to three digits.
+    snprintf(buf, size, "[%d.%.3d] ", seconds, millis);
+    return buf;
+}
+
+int cli_status_report(void *user, int stage, int result, const char *text)
+{
+    const MailContext *ctx = static_cast<const MailContext *>(user);
+    const char *shown = text ? text : "";
+    if (stage == MAIL_STAGE_ATTACHMENT) {
+        // The attachment is left out and the message goes on.
+        cli_error("%s\n", cli_printable(shown).c_str());
+        return MAIL_ANSWER_CONTINUE;
+    }
+    if (stage == MAIL_STAGE_AUTH && result == MAIL_RESULT_FAILED) {
+        cli_error("%s\n", cli_printable(shown).c_str());
+        return MAIL_ANSWER_QUIT;
+    }
+    if (stage == MAIL_STAGE_RCPT && result == MAIL_RESULT_FAILED) {
+        cli_error("Recipient %s rejected (%s)\n", cli_printable(shown).c_str(),
+                  cli_printable(ctx ? mail_last_error(ctx) : "").c_str());
+        return MAIL_ANSWER_CONTINUE;
+    }
+    if (stage == MAIL_STAGE_NO_RECIPIENTS) {
+        cli_send_succeeded = 0;
+        return MAIL_ANSWER_QUIT;
+    }
+    // Only the report that the data was accepted marks success; any fatal
+    // report, also one after the data, marks failure.
+    if (stage == MAIL_STAGE_DATA || result == MAIL_RESULT_FATAL) {
+        cli_send_succeeded = result == MAIL_RESULT_OK;
+        return MAIL_ANSWER_QUIT;
+    }
+    return MAIL_ANSWER_CONTINUE;
+}
+
+int cli_trace_print(void *, int direction, const char *text)
+{
+    if (cli_timestamps) {
+        char stamp[32];
+        cli_out("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
+    }
+    // The text carries its own line end.
+    if (direction < 0)
+        cli_out("%s", text ? text : "");
+    else
+        cli_out("%s %s", direction == MAIL_TRACE_SENT ? ">" : "<", text ? text : "");
+    return 1;
+}

@@ -1,0 +1,118 @@
+// The host-specification parser of the server and proxy options.
+#include "net/hostspec.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "support/num.h"
+
+namespace {
+
+char *copy_n(const char *text, size_t len)
+{
+    char *out = static_cast<char *>(malloc(len + 1));
+    if (out) {
+        memcpy(out, text, len);
+        out[len] = 0;
+    }
+    return out;
+}
+
+// The port text after a ":", or -1 when it is negative. Values beyond 32
+// bits saturate rather than wrap.
+int64_t read_port(const char *text)
+{
+    int64_t n = num_parse_i64(text);
+    if (n < 0)
+        return -1;
+    return n > int64_t(UINT32_MAX) ? int64_t(UINT32_MAX) : n;
+}
+
+void wipe_free(char *text)
+{
+    if (!text)
+        return;
+    volatile char *p = text;
+    while (*p)
+        *p++ = 0;
+    free(text);
+}
+
+} // namespace
+
+int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **user,
+                       char **password, char delimiter)
+{
+    *host = *user = *password = nullptr;
+    if (!text)
+        return HOSTSPEC_NO_TEXT;
+
+    const char *at = strrchr(text, '@');
+    const char *host_part = at ? at + 1 : text;
+    char *new_user = nullptr, *new_password = nullptr;
+    if (at) {
+        size_t user_len = static_cast<size_t>(at - text);
+        const char *delim = static_cast<const char *>(memchr(text, delimiter, user_len));
+        if (delim) {
+            new_user = copy_n(text, static_cast<size_t>(delim - text));
+            new_password = copy_n(delim + 1, static_cast<size_t>(at - delim - 1));
+        } else {
+            new_user = copy_n(text, user_len);
+            new_password = copy_n("", 0);
+        }
+    } else {
+        new_user = copy_n("", 0);
+        new_password = copy_n("", 0);
+    }
+    if (!new_user || !new_password) {
+        free(new_user);
+        wipe_free(new_password);
+        return HOSTSPEC_NO_TEXT;
+    }
+
+    int code = HOSTSPEC_OK;
+    char *new_host = nullptr;
+    int64_t new_port = -2; // -2: no port given
+    if (host_part[0] == '[') {
+        const char *close = strrchr(host_part, ']');
+        if (!close) {
+            code = HOSTSPEC_NO_BRACKET;
+        } else {
+            new_host = copy_n(host_part + 1, static_cast<size_t>(close - host_part - 1));
+            if (close[1] == ':') {
+                new_port = read_port(close + 2);
+                if (new_port < 0)
+                    code = HOSTSPEC_BAD_PORT;
+            }
+        }
+    } else {
+        const char *colon = strchr(host_part, ':');
+        size_t host_len = colon ? static_cast<size_t>(colon - host_part) : strlen(host_part);
+        new_host = copy_n(host_part, host_len);
+        if (colon) {
+            new_port = read_port(colon + 1);
+            if (new_port <= 0)
+                code = HOSTSPEC_BAD_PORT;
+        }
+    }
+    if (code == HOSTSPEC_OK && !new_host)
+        code = HOSTSPEC_NO_MEMORY;
+    if (code != HOSTSPEC_OK) {
+        free(new_host);
+        free(new_user);
+        wipe_free(new_password);
+        return code;
+    }
+    *host = new_host;
+    *user = new_user;
+    *password = new_password;
+    if (new_port >= 0)
+        *port = static_cast<uint32_t>(new_port);
+    return HOSTSPEC_OK;
+}
+
+int ip_parse_host_spec_colon(const char *text, char **host, uint32_t *port, char **user,
+                             char **password)
+{
+    return ip_parse_host_spec(text, host, port, user, password, ':');
+}

@@ -1,0 +1,759 @@
+// Tests of the front end's pieces: the option dispatcher and its parsers,
+// configuration files, status and trace printing, the banner, and the
+// platform calls the front end needs (exit code, console width, folder of
+// the configuration file). Whole runs of the programs are tested end to end
+// under tests/e2e/.
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <openssl/crypto.h>
+#include <sstream>
+#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "mail/list.h"
+#include "mail/option.h"
+#include "mail/session.h"
+#include "platform/platform.h"
+#include "tests/unit/helpers.h"
+
+namespace {
+
+std::string text(const char *t) { return t ? "\"" + std::string(t) + "\"" : "NULL"; }
+
+// The session fields options can touch, as one comparable text.
+std::string snapshot(const MailContext *c)
+{
+    std::ostringstream o;
+    o << std::hex << c->flags << " " << c->flags2 << std::dec << " mode " << c->mode << " port "
+      << c->port << " proxy " << text(c->proxy_host) << ":" << c->proxy_port << "/"
+      << c->proxy_type << " " << text(c->proxy_user) << " " << text(c->proxy_password)
+      << " prio " << c->priority << " ip " << c->ip_family << " len " << c->line_length
+      << " timeout " << c->timeout;
+    for (const char *t : {c->from_address, c->from_name, c->reply_to_address, c->reply_to_name,
+                          c->return_path, c->subject, c->text_body, c->html_body, c->charset,
+                          c->server_host, c->user, c->password, c->helo_name, c->output_file,
+                          c->email_file, c->dsn_envid, c->tls_ciphers, c->tls_protocols})
+        o << " " << text(t);
+    for (const Recipient *list : {c->to, c->cc, c->bcc}) {
+        o << " |";
+        for (const Recipient *r = list; r; r = r->next)
+            o << " " << r->address << "/" << text(r->display_name) << "/" << r->notify;
+    }
+    for (Attachment *a = att_first(c->attachments); a; a = att_next(a))
+        o << " att " << a->path << "/" << a->encoding << "/" << a->is_inline << "/"
+          << text(a->content_id);
+    for (HeaderField *h = hdr_first(c->headers); h; h = hdr_next(h))
+        o << " head " << h->name << "=" << text(h->value);
+    for (HeaderField *h = hdr_first(c->removed_headers); h; h = hdr_next(h))
+        o << " del " << h->name;
+    return o.str();
+}
+
+struct Cli : ::testing::Test {
+    void SetUp() override
+    {
+        cli_reset_switches();
+        ctx = mail_new();
+        ASSERT_NE(ctx, nullptr);
+    }
+    void TearDown() override
+    {
+        mail_free(ctx);
+        cli_reset_switches();
+    }
+    // One word through the dispatcher; stderr is captured into `err`.
+    int apply(const std::string &word)
+    {
+        std::string scratch = word;
+        ::testing::internal::CaptureStderr();
+        int status = cli_option_status(ctx, scratch.data());
+        err += ::testing::internal::GetCapturedStderr();
+        return status;
+    }
+    MailContext *ctx = nullptr;
+    std::string err;
+    TempDir dir;
+};
+
+// ---- accepted words and what they set ------------------------------------------
+
+TEST_F(Cli, WordsSetTheSession)
+{
+    write_file(dir.file("a.txt"), "attachment\n");
+    write_file(dir.file("a b&c.png"), "png");
+    write_file(dir.file("body.txt"), "one\ntwo\n");
+    write_file(dir.file("page.html"), "<p>x</p>");
+    write_file(dir.file("msg.eml"), "Subject: x\r\n\r\nbody\r\n");
+    const std::string a = dir.file("a.txt");
+    struct Case {
+        std::vector<std::string> words;
+        std::function<void(const MailContext *)> check;
+    } cases[] = {
+        {{"subject:Hello there"}, [](auto c) { EXPECT_STREQ(c->subject, "Hello there"); }},
+        // Trailing blanks belong to the value.
+        {{"subject:Hi  "}, [](auto c) { EXPECT_STREQ(c->subject, "Hi  "); }},
+        {{"from:a@b.c:Ann"},
+         [](auto c) {
+             EXPECT_STREQ(c->from_address, "a@b.c");
+             EXPECT_STREQ(c->from_name, "Ann");
+         }},
+        {{"from:a@b.c:Ann:NSF"}, [](auto c) { EXPECT_STREQ(c->from_name, "Ann"); }},
+        {{"reply-to:r@b.c"},
+         [](auto c) {
+             EXPECT_STREQ(c->reply_to_address, "r@b.c");
+             EXPECT_EQ(c->reply_to_name, nullptr);
+         }},
+        {{"to:x@y.z:\"Doe: John\":NF"},
+         [](auto c) {
+             ASSERT_NE(c->to, nullptr);
+             EXPECT_STREQ(c->to->address, "x@y.z");
+             EXPECT_STREQ(c->to->display_name, "Doe: John");
+             EXPECT_EQ(c->to->notify, unsigned(MAIL_NOTIFY_NEVER | MAIL_NOTIFY_FAILURE));
+         }},
+        // Between the closing quote and the next ":" everything is skipped.
+        {{"to:x@y.z:\"Q\"junk:S"},
+         [](auto c) {
+             EXPECT_STREQ(c->to->display_name, "Q");
+             EXPECT_EQ(c->to->notify, unsigned(MAIL_NOTIFY_SUCCESS));
+         }},
+        // A ":" before the "@" belongs to the address; an empty name is none.
+        {{"cc:a:b@y.z::D"},
+         [](auto c) {
+             ASSERT_NE(c->cc, nullptr);
+             EXPECT_STREQ(c->cc->address, "a:b@y.z");
+             EXPECT_EQ(c->cc->display_name, nullptr);
+             EXPECT_EQ(c->cc->notify, unsigned(MAIL_NOTIFY_DELAY));
+         }},
+        // Bcc recipients never carry a display name.
+        {{"bcc:x@y.z:Name:SD"},
+         [](auto c) {
+             ASSERT_NE(c->bcc, nullptr);
+             EXPECT_EQ(c->bcc->display_name, nullptr);
+             EXPECT_EQ(c->bcc->notify, unsigned(MAIL_NOTIFY_SUCCESS | MAIL_NOTIFY_DELAY));
+         }},
+        {{"to:one@y.z", "to:two@y.z"},
+         [](auto c) {
+             ASSERT_NE(c->to, nullptr);
+             EXPECT_STREQ(c->to->address, "two@y.z");
+             ASSERT_NE(c->to->next, nullptr);
+             EXPECT_STREQ(c->to->next->address, "one@y.z");
+         }},
+        {{"return-path:bounce@b.c"}, [](auto c) { EXPECT_STREQ(c->return_path, "bounce@b.c"); }},
+        {{"body:a\\tb\\nc\\\\n"}, [](auto c) { EXPECT_STREQ(c->text_body, "a\tb\r\nc\\n"); }},
+        {{"body--html:<p>x</p>"}, [](auto c) { EXPECT_STREQ(c->html_body, "<p>x</p>"); }},
+        {{"body-64"}, [](auto c) { EXPECT_EQ((c->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT, unsigned(BODY_ENC_BASE64)); }},
+        {{"body-qp"}, [](auto c) { EXPECT_EQ((c->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT, unsigned(BODY_ENC_QP)); }},
+        {{"head:X-Test: value"},
+         [](auto c) {
+             HeaderField *h = hdr_first(c->headers);
+             ASSERT_NE(h, nullptr);
+             EXPECT_STREQ(h->name, "X-Test");
+             EXPECT_STREQ(h->value, " value");
+         }},
+        {{"head:" + std::string(3000, 'x') + ":" + std::string(3000, 'v')},
+         [](auto c) {
+             HeaderField *h = hdr_first(c->headers);
+             ASSERT_NE(h, nullptr);
+             EXPECT_EQ(strlen(h->name), 3000u);
+             EXPECT_EQ(strlen(h->value), 3000u);
+         }},
+        {{"delhead:Received"},
+         [](auto c) {
+             HeaderField *h = hdr_first(c->removed_headers);
+             ASSERT_NE(h, nullptr);
+             EXPECT_STREQ(h->name, "Received");
+         }},
+        {{"mime", "dotstuff", "mdn", "oauth", "rawheadanything"},
+         [](auto c) {
+             uint32_t want = MAILF_FORCE_MIME | MAILF_DOT_STUFF_FILE | MAILF_MDN |
+                             MAILF_USE_OAUTHBEARER | MAILF_RAW_HEADERS;
+             EXPECT_EQ(c->flags & want, want);
+         }},
+        {{"4"}, [](auto c) { EXPECT_EQ(c->ip_family, 4); }},
+        {{"4", "6"}, [](auto c) { EXPECT_EQ(c->ip_family, 6); }},
+        {{"linelen:100", "timeout:30", "helo:me.example"},
+         [](auto c) {
+             EXPECT_EQ(c->line_length, 100u);
+             EXPECT_EQ(c->timeout, 30);
+             EXPECT_STREQ(c->helo_name, "me.example");
+         }},
+        {{"dsn:SF", "dsnid:env-1"},
+         [](auto c) {
+             EXPECT_EQ((c->flags & MAILF_NOTIFY_MASK) >> MAILF_NOTIFY_SHIFT,
+                       unsigned(MAIL_NOTIFY_SUCCESS | MAIL_NOTIFY_FAILURE));
+             EXPECT_STREQ(c->dsn_envid, "env-1");
+         }},
+        {{"priority:2"}, [](auto c) { EXPECT_EQ(c->priority, 2); }},
+        // 128 would reach the clear bit of the option code (and 16 the
+        // file bit): numbers beyond the sub-choice bits are not passed.
+        {{"priority:2", "priority:128"}, [](auto c) { EXPECT_EQ(c->priority, 2); }},
+        {{"priority:2", "priority:16"}, [](auto c) { EXPECT_EQ(c->priority, 2); }},
+        {{"file:" + dir.file("out.eml")},
+         [&](auto c) {
+             EXPECT_EQ(c->output_file, dir.file("out.eml"));
+             EXPECT_EQ(c->mode, unsigned(MAIL_MODE_FILE));
+         }},
+        {{"emailfile:" + dir.file("msg.eml")}, [](auto c) { EXPECT_EQ(c->mode, unsigned(MAIL_MODE_PRECONSTRUCTED)); }},
+        {{"a:" + a, "a64:" + a, "aqp:" + a, "auu:" + a},
+         [](auto c) {
+             std::vector<int> encodings;
+             for (Attachment *at = att_first(c->attachments); at; at = att_next(at))
+                 encodings.push_back(at->encoding);
+             EXPECT_EQ(encodings, (std::vector<int>{ATT_ENC_AUTO, ATT_ENC_BASE64, ATT_ENC_QP,
+                                                    ATT_ENC_UUENCODE}));
+         }},
+        // An inline part's content identifier is its escaped base name.
+        {{"ai:" + dir.file("a b&c.png")},
+         [](auto c) {
+             Attachment *at = att_first(c->attachments);
+             ASSERT_NE(at, nullptr);
+             EXPECT_TRUE(at->is_inline);
+             EXPECT_STREQ(at->content_id, "a b%26c.png");
+         }},
+        {{"body-file:" + dir.file("body.txt") + ":iso-8859-1"},
+         [](auto c) {
+             EXPECT_STREQ(c->text_body, "one\r\ntwo\r\n");
+             EXPECT_STREQ(c->charset, "iso-8859-1");
+         }},
+        // A ":" followed by a path separator is part of the path.
+        {{"body-file:" + dir.file("body.txt")}, [](auto c) { EXPECT_EQ(c->charset, nullptr); }},
+        {{"body-html:" + dir.file("page.html")},
+         [](auto c) { EXPECT_TRUE(c->flags & MAILF_HTML_FROM_FILE); }},
+        {{"host:u:p@mx.example:2525"},
+         [](auto c) {
+             EXPECT_STREQ(c->server_host, "mx.example");
+             EXPECT_EQ(c->port, 2525);
+             EXPECT_STREQ(c->user, "u");
+             EXPECT_STREQ(c->password, "p");
+         }},
+        // A -host: without credentials drops those of an earlier one.
+        {{"host:u:p@a.example", "host:b.example"},
+         [](auto c) {
+             EXPECT_STREQ(c->server_host, "b.example");
+             EXPECT_EQ(c->port, 0);
+             EXPECT_EQ(c->user, nullptr);
+             EXPECT_EQ(c->password, nullptr);
+         }},
+        {{"host:u:@a.example"},
+         [](auto c) {
+             EXPECT_STREQ(c->user, "u");
+             EXPECT_FALSE(mail_credentials_complete(c));
+         }},
+        // A part that fails changes nothing: the earlier server keeps its
+        // credentials.
+        {{"host:u:p@a.example:25", "host:v:q@b.example:0", "host:v:q@b.example:70000",
+          "host:v:q@[::1", "host:v:q@:25", "host:v:q@"},
+         [](auto c) {
+             EXPECT_STREQ(c->server_host, "a.example");
+             EXPECT_EQ(c->port, 25);
+             EXPECT_STREQ(c->user, "u");
+             EXPECT_STREQ(c->password, "p");
+         }},
+        // The delimiter counts for -host: options after it only.
+        {{"host:u|p@a.example", "passdelim:|"},
+         [](auto c) {
+             EXPECT_STREQ(c->user, "u|p");
+             EXPECT_STREQ(c->password, "");
+         }},
+        {{"passdelim:|", "host:u|p:w@a.example"},
+         [](auto c) {
+             EXPECT_STREQ(c->user, "u");
+             EXPECT_STREQ(c->password, "p:w");
+         }},
+        {{"host:me@example.com:" + std::string(4000, 't') + "@mx.example"},
+         [](auto c) {
+             EXPECT_STREQ(c->user, "me@example.com");
+             EXPECT_EQ(strlen(c->password), 4000u);
+         }},
+        {{"proxy:pu:pp@px.example:3128"},
+         [](auto c) {
+             EXPECT_STREQ(c->proxy_host, "px.example");
+             EXPECT_EQ(c->proxy_port, 3128);
+             EXPECT_STREQ(c->proxy_user, "pu");
+             EXPECT_STREQ(c->proxy_password, "pp");
+         }},
+        {{"proxy:px.example"},
+         [](auto c) {
+             EXPECT_EQ(c->proxy_port, int(MAIL_PROXY_SOCKS_PORT));
+             EXPECT_STREQ(c->proxy_user, "");
+         }},
+        {{"proxytype:HTTPS", "proxy:px.example"},
+         [](auto c) {
+             EXPECT_EQ(c->proxy_type, int(MAIL_PROXY_HTTPS));
+             EXPECT_EQ(c->proxy_port, int(MAIL_PROXY_HTTPS_PORT));
+         }},
+        // The port was chosen when -proxy: was applied.
+        {{"proxy:px.example", "proxytype:HTTPS"},
+         [](auto c) {
+             EXPECT_EQ(c->proxy_type, int(MAIL_PROXY_HTTPS));
+             EXPECT_EQ(c->proxy_port, int(MAIL_PROXY_SOCKS_PORT));
+         }},
+        {{"proxytype:HTTPS", "proxytype:SOCKS5"}, [](auto c) { EXPECT_EQ(c->proxy_type, int(MAIL_PROXY_SOCKS)); }},
+        {{"proxy:pu:pp@px.example:3128", "proxy:x.example:0x"},
+         [](auto c) {
+             EXPECT_STREQ(c->proxy_host, "px.example");
+             EXPECT_STREQ(c->proxy_user, "pu");
+         }},
+        {{"authtypes:PLAIN,,FOO,LOGIN"},
+         [](auto c) {
+             uint32_t off = MAILF_NO_CRAM_MD5 | MAILF_NO_OAUTHBEARER;
+             EXPECT_EQ(c->flags & off, off);
+             EXPECT_EQ(c->flags & (MAILF_NO_PLAIN | MAILF_NO_LOGIN), 0u);
+         }},
+        {{"starttls", "verify", "tls-ciphers:HIGH", "tls-protocols:tlsv1.3"},
+         [](auto c) {
+             EXPECT_TRUE(c->flags & MAILF_STARTTLS);
+             EXPECT_TRUE(c->flags & MAILF_VERIFY);
+             EXPECT_STREQ(c->tls_ciphers, "HIGH");
+             EXPECT_STREQ(c->tls_protocols, "tlsv1.3");
+         }},
+        {{"requiretls"}, [](auto c) { EXPECT_TRUE(c->flags & MAILF_STARTTLS_REQUIRED); }},
+        {{"secureport"}, [](auto c) { EXPECT_TRUE(c->flags & MAILF_SMTPS); }},
+    };
+    for (const Case &c : cases) {
+        std::string trace;
+        for (const std::string &w : c.words)
+            trace += w.substr(0, 80) + " ";
+        SCOPED_TRACE(trace);
+        mail_free(ctx);
+        ctx = mail_new();
+        cli_reset_switches();
+        err.clear();
+        for (const std::string &w : c.words)
+            ASSERT_EQ(apply(w), 0) << err;
+        EXPECT_EQ(err, "");
+        c.check(ctx);
+    }
+}
+
+TEST_F(Cli, IgnoredWordsChangeNothing)
+{
+    const std::string before = snapshot(ctx);
+    for (const char *word : {"config:/no/such/file", "nodefault", "skipnofile", "clutf8",
+                             "body-literal", "ign:anything at all", "head:Bad Name:v",
+                             "head:no colon", "subject:", "timeout:0"}) {
+        SCOPED_TRACE(word);
+        EXPECT_EQ(apply(word), 0);
+        EXPECT_EQ(snapshot(ctx), before);
+    }
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(cli_no_default_config, 0); // read by the pre-scan only
+}
+
+TEST_F(Cli, SwitchesOfTheFrontEnd)
+{
+    EXPECT_EQ(apply("-"), 0);
+    EXPECT_EQ(cli_body_from_stdin, 1);
+    EXPECT_EQ(apply("d"), 0);
+    EXPECT_EQ(ctx->trace_fn, &cli_trace_print);
+    EXPECT_EQ(ctx->trace_user, ctx);
+    EXPECT_EQ((ctx->flags2 & MAILF2_DEBUG_MASK) >> MAILF2_DEBUG_SHIFT, 1u);
+    EXPECT_EQ(cli_timestamps, 0);
+    EXPECT_EQ(apply("dd"), 0);
+    EXPECT_EQ((ctx->flags2 & MAILF2_DEBUG_MASK) >> MAILF2_DEBUG_SHIFT, 2u);
+    EXPECT_EQ(cli_timestamps, 1);
+}
+
+TEST_F(Cli, SkipMissingFilesLeavesAttachmentsOut)
+{
+    cli_skip_missing_files = 1;
+    EXPECT_EQ(apply("a:" + dir.file("missing.txt")), 0);
+    EXPECT_EQ(ctx->attachments, nullptr);
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Cli, BodyLiteralReadsRawBytes)
+{
+    write_file(dir.file("raw.bin"), std::string("a\nb\0c", 5));
+    cli_body_literal = 1;
+    ASSERT_EQ(apply("body-file:" + dir.file("raw.bin")), 0);
+    EXPECT_EQ(std::string(ctx->text_body, ctx->text_body_length), std::string("a\nb\0c", 5));
+}
+
+// ---- refused words ---------------------------------------------------------------
+
+TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
+{
+    const std::string missing = dir.file("missing");
+    struct Case {
+        std::string word;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"nosuch", 2, "Unknown option: nosuch\n"},
+        {"docs", 2, "Unknown option: docs\n"},
+        {"proxytype:socks", 2, "Unknown option: proxytype:socks\n"},
+        {"Subject:x", 2, "Unknown option: Subject:x\n"},
+        {" subject:x", 2, "Unknown option:  subject:x\n"},
+        {"bad\x1b[2Jword", 2, "Unknown option: bad\\x1b[2Jword\n"},
+        // Words of later parts of the program.
+        {"awild:r:*.txt", 2, "Unknown option: awild:r:*.txt\n"},
+        {"dkim:example.com:sel:key.pem", 2, "Unknown option: dkim:example.com:sel:key.pem\n"},
+        {"no-dkim", 2, "Unknown option: no-dkim\n"},
+        {"asciidoc", 2, "Unknown option: asciidoc\n"},
+        {"bindpass", 2, "Unknown option: bindpass\n"},
+        {"authtypes:FOO,BAR", 2, "Unknown authentication types: FOO,BAR\n"},
+        {"authtypes:,", 2, "Unknown authentication types: ,\n"},
+        {"to:nobody", 1, "Invalid address in -to (nobody)\n"},
+        {"from:", 1, "Invalid address in -from ()\n"},
+        {"reply-to:x.example:Name", 1, "Invalid address in -reply-to (x.example:Name)\n"},
+        {"return-path:nobody", 1, "Invalid address in -return-path (nobody)\n"},
+        {"from:a@b.c:\"Ann", 1, "Unclosed quote in -from (a@b.c:\"Ann)\n"},
+        {"to:a\x01@b.c", 1,
+         "Invalid address in -to (a\\x01@b.c): Control character in the recipient address\n"},
+        {"cc:a@b.c:Bad\nName", 1,
+         "Invalid address in -cc (a@b.c:Bad\\x0aName): Control character in the recipient name\n"},
+        {"to:" + std::string(300, 'a') + "@b.c", 1,
+         "Invalid address in -to (" + std::string(300, 'a') + "@b.c)\n"},
+        {"to:@" + missing, 10, "Failed to set To from file (" + missing + ")\n"},
+        {"cc:@" + missing, 10, "Failed to set Cc from file (" + missing + ")\n"},
+        {"bcc:@" + missing, 10, "Failed to set Bcc from file (" + missing + ")\n"},
+        {"a:" + missing, 10, "Failed to attach file (" + missing + ")\n"},
+        {"ai:" + missing, 10, "Failed to attach file (" + missing + ")\n"},
+        {"a:" + dir.path, 10, "Failed to attach file (" + dir.path + ")\n"},
+        {"body-file:" + missing, 10, "Failed to read body file (" + missing + ")\n"},
+        {"body-file:" + missing + ":utf-8", 10, "Failed to read body file (" + missing + ")\n"},
+        {"body-html:" + missing, 10, "Failed to read HTML body file (" + missing + ")\n"},
+        {"emailfile:" + missing, 10, "Failed to find emailfile (" + missing + ")\n"},
+        {"passdelim:", 1, "Missing delimiter character in -passdelim:\n"},
+        {"subject:a\x01" "b", 1, "Invalid -subject option (Control character in the subject)\n"},
+        {"head:X-A:v\x01", 1, "Invalid -head option (Control character in the header-field value)\n"},
+        {"head:X-\xc3\xa4:v", 1, "Invalid -head option (Invalid character in the header-field name)\n"},
+        {"helo:a\rb", 1, "Invalid -helo option (Control character in the HELO name)\n"},
+        {"host:mx\x01.example", 1, "Invalid -host option (Control character in the server host)\n"},
+        {"proxy:px\x01.example", 1, "Invalid -proxy option (Control character in the proxy host)\n"},
+        {"dsnid:a b", 1, "Invalid -dsnid option (Invalid character in the DSN envelope identifier)\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.word.substr(0, 80));
+        mail_free(ctx);
+        ctx = mail_new();
+        err.clear();
+        EXPECT_EQ(apply(c.word), c.status);
+        EXPECT_EQ(err, c.message);
+    }
+}
+
+TEST_F(Cli, RefusedHostKeepsTheEarlierServer)
+{
+    ASSERT_EQ(apply("host:u:p@a.example:25"), 0);
+    const std::string before = snapshot(ctx);
+    EXPECT_EQ(apply("host:v:q@b\x01.example"), 1);
+    EXPECT_EQ(snapshot(ctx), before);
+}
+
+TEST(CliDeath, FatalWordEndsTheProcessWithItsStatus)
+{
+    MailContext *ctx = mail_new();
+    char word[] = "nosuch";
+    EXPECT_EXIT(cli_apply_option(ctx, word), ::testing::ExitedWithCode(2), "Unknown option: nosuch");
+    char good[] = "subject:x";
+    EXPECT_EQ(cli_apply_option(ctx, good), 1);
+    mail_free(ctx);
+}
+
+// ---- helpers of the dispatcher ------------------------------------------------------
+
+TEST(CliUnescape, Table)
+{
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"plain", "plain"},
+        {"a\\tb", "a\tb"},
+        {"a\\nb", "a\r\nb"},
+        {"\\n\\n", "\r\n\r\n"},
+        {"a\\\\nb", "a\\nb"}, // an escaped backslash, then the letter n
+        {"a\\\\\\nb", "a\\\r\nb"},
+        {"a\\xb", "a\\xb"},   // other escapes stay as they are
+        {"end\\", "end\\"},   // a lone backslash at the end too
+        {"", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.in);
+        std::string buf = c.in;
+        EXPECT_EQ(cli_unescape_body(buf.data()), buf.data());
+        EXPECT_EQ(std::string(buf.c_str()), c.out);
+    }
+}
+
+TEST(CliPrintable, ControlBytesAreShownEscaped)
+{
+    EXPECT_EQ(cli_printable("a\tb"), "a\tb");
+    EXPECT_EQ(cli_printable("a\r\n\x7f\x1b"), "a\\x0d\\x0a\\x7f\\x1b");
+    EXPECT_EQ(cli_printable("\xc3\xa4"), "\xc3\xa4");
+    EXPECT_EQ(cli_printable(nullptr), "");
+}
+
+// ---- configuration files ----------------------------------------------------------------
+
+TEST_F(Cli, ConfigFileAppliesEveryLine)
+{
+    struct Case {
+        const char *name;
+        std::string content;
+    } cases[] = {
+        {"bom-crlf", "\xEF\xBB\xBFsubject:From file\r\nto:a@b.c\r\n#to:never@b.c\r\n\r\n\r\nto:d@e.f\r\n-\r\n"},
+        {"lf", "subject:From file\nto:a@b.c\n# comment\n\nto:d@e.f\n-"},
+        {"cr", "subject:From file\rto:a@b.c\r\r\rto:d@e.f\r-\r"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        mail_free(ctx);
+        ctx = mail_new();
+        cli_reset_switches();
+        write_file(dir.file("t.conf"), c.content);
+        ASSERT_EQ(cfg_read_file(ctx, dir.file("t.conf").c_str()), 1);
+        EXPECT_STREQ(ctx->subject, "From file");
+        ASSERT_NE(ctx->to, nullptr);
+        EXPECT_STREQ(ctx->to->address, "d@e.f");
+        ASSERT_NE(ctx->to->next, nullptr);
+        EXPECT_STREQ(ctx->to->next->address, "a@b.c");
+        EXPECT_EQ(ctx->to->next->next, nullptr);
+        EXPECT_EQ(cli_body_from_stdin, 1);
+    }
+}
+
+TEST_F(Cli, ConfigFileThatCannotBeOpened)
+{
+    EXPECT_EQ(cfg_read_file(ctx, dir.file("missing.conf").c_str()), 0);
+    EXPECT_EQ(cfg_read_file(ctx, dir.path.c_str()), 0);
+    write_file(dir.file("empty.conf"), "");
+    EXPECT_EQ(cfg_read_file(ctx, dir.file("empty.conf").c_str()), 1);
+}
+
+TEST(CliConfigDeath, BadLinesEndTheRun)
+{
+    TempDir dir;
+    struct Case {
+        const char *name;
+        std::string content;
+        int status;
+        const char *message;
+    } cases[] = {
+        {"leading blank", "subject:ok\n subject:x\n", 2, "Unknown option:  subject:x"},
+        {"dash", "-subject:x\n", 2, "Unknown option: -subject:x"},
+        {"NUL", std::string("subject:a\0b\n", 12), 1, "NUL byte in configuration file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir.file("bad.conf"), c.content);
+        MailContext *ctx = mail_new();
+        EXPECT_EXIT(cfg_read_file(ctx, dir.file("bad.conf").c_str()),
+                    ::testing::ExitedWithCode(c.status), c.message);
+        mail_free(ctx);
+    }
+}
+
+// ---- status and trace printing ---------------------------------------------------------
+
+TEST_F(Cli, StatusReportTable)
+{
+    struct Case {
+        int stage, result;
+        const char *text;
+        int answer;
+        const char *printed;
+        int succeeded; // cli_send_succeeded afterwards, starting from 7
+    } cases[] = {
+        {MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, "/tmp/gone.pdf", MAIL_ANSWER_CONTINUE, "/tmp/gone.pdf\n", 7},
+        {MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FATAL, "/tmp/gone.pdf", MAIL_ANSWER_CONTINUE, "/tmp/gone.pdf\n", 7},
+        {MAIL_STAGE_AUTH, MAIL_RESULT_FAILED, "535 bad credentials", MAIL_ANSWER_QUIT, "535 bad credentials\n", 7},
+        {MAIL_STAGE_AUTH, MAIL_RESULT_OK, "ok", MAIL_ANSWER_CONTINUE, "", 7},
+        {MAIL_STAGE_RCPT, MAIL_RESULT_FAILED, "x@y.z", MAIL_ANSWER_CONTINUE, "Recipient x@y.z rejected (550 no such user)\n", 7},
+        {MAIL_STAGE_RCPT, MAIL_RESULT_OK, "x@y.z", MAIL_ANSWER_CONTINUE, "", 7},
+        {MAIL_STAGE_NO_RECIPIENTS, MAIL_RESULT_FAILED, "", MAIL_ANSWER_QUIT, "", 0},
+        {MAIL_STAGE_DATA, MAIL_RESULT_OK, "250 queued", MAIL_ANSWER_QUIT, "", 1},
+        {MAIL_STAGE_DATA, MAIL_RESULT_FAILED, "554 no", MAIL_ANSWER_QUIT, "", 0},
+        {MAIL_STAGE_DISCONNECTED, MAIL_RESULT_FATAL, "lost", MAIL_ANSWER_QUIT, "", 0},
+        {MAIL_STAGE_AUTH, MAIL_RESULT_FATAL, "lost", MAIL_ANSWER_QUIT, "", 0},
+        {MAIL_STAGE_CONNECT, MAIL_RESULT_FAILED, "refused", MAIL_ANSWER_CONTINUE, "", 7},
+        {MAIL_STAGE_EHLO, MAIL_RESULT_OK, "ok", MAIL_ANSWER_CONTINUE, "", 7},
+    };
+    mail_set_error(ctx, strdup("550 no such user"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.stage) + "/" + std::to_string(c.result));
+        cli_send_succeeded = 7;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(cli_status_report(ctx, c.stage, c.result, c.text), c.answer);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.printed);
+        EXPECT_EQ(cli_send_succeeded, c.succeeded);
+    }
+}
+
+TEST(CliStamp, SecondsAndThreeDigitMilliseconds)
+{
+    cli_start_ns = 1000;
+    struct Case {
+        uint64_t elapsed_ns;
+        const char *stamp;
+    } cases[] = {
+        {0, "[0.000] "},
+        {1500000000ull, "[1.500] "},
+        {12034000000ull, "[12.034] "},
+        {999999999ull, "[0.999] "},
+        {3600007000000ull, "[3600.007] "},
+    };
+    for (const Case &c : cases) {
+        char buf[32];
+        EXPECT_STREQ(cli_format_stamp(buf, sizeof buf, 1000 + c.elapsed_ns), c.stamp);
+    }
+    char buf[32];
+    EXPECT_STREQ(cli_format_stamp(buf, sizeof buf, 10), "[0.000] "); // clock before start
+    cli_reset_switches();
+}
+
+TEST(CliTrace, DirectionsAndStamps)
+{
+    cli_reset_switches();
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(cli_trace_print(nullptr, MAIL_TRACE_SENT, "ehlo me\r\n"), 1);
+    cli_trace_print(nullptr, MAIL_TRACE_RECEIVED, "250 ok\r\n");
+    cli_trace_print(nullptr, 7, "250 other\r\n");
+    cli_trace_print(nullptr, MAIL_TRACE_NOTE, "ip_connect: refused\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "> ehlo me\r\n< 250 ok\r\n< 250 other\r\nip_connect: refused\n");
+
+    cli_timestamps = 1;
+    cli_start_ns = time_now_ns();
+    ::testing::internal::CaptureStdout();
+    cli_trace_print(nullptr, MAIL_TRACE_SENT, "quit\r\n");
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(::testing::internal::RE::FullMatch(out, "\\[[0-9]+\\.[0-9][0-9][0-9]\\] > quit\r\n")) << out;
+    cli_reset_switches();
+}
+
+// ---- banner ---------------------------------------------------------------------------
+
+TEST(CliBanner, FormatOfTheFullProgram)
+{
+    char buf[1024];
+    std::string want = std::string("Tarvex ") + cli_version + " " + cli_architecture + " (" +
+                       OpenSSL_version(OPENSSL_VERSION) + "), " + cli_build_date;
+    EXPECT_EQ(cli_format_banner(buf, sizeof buf), buf);
+    EXPECT_EQ(std::string(buf), want);
+    EXPECT_EQ(strlen(cli_build_date), 11u); // "Mmm dd yyyy"
+}
+
+// ---- platform calls of the front end ---------------------------------------------------
+
+TEST(CliPlatform, ExitStatusKeepsFailuresNonZero)
+{
+    struct Case {
+        int status, code;
+    } cases[] = {
+        {0, 0}, {1, 1}, {2, 2}, {3, 3}, {10, 10}, {255, 255}, {256, 1}, {512, 1},
+        {554, 42}, {666, 154}, {667, 155}, {-1, 255}, {-256, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.status);
+        EXPECT_EQ(plat_exit_status(c.status), c.code);
+    }
+    EXPECT_EXIT(plat_exit(554), ::testing::ExitedWithCode(42), "");
+    EXPECT_EXIT(plat_exit(256), ::testing::ExitedWithCode(1), "");
+}
+
+// Sets or unsets (NULL) an environment variable for one scope.
+struct EnvVar {
+    EnvVar(const char *name, const char *value) : name(name)
+    {
+        const char *old = getenv(name);
+        had = old != nullptr;
+        if (had)
+            saved = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~EnvVar()
+    {
+        if (had)
+            setenv(name, saved.c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    const char *name;
+    bool had;
+    std::string saved;
+};
+
+TEST(CliPlatform, ConfigFolderFromTheEnvironment)
+{
+    const std::string long_home = "/home/" + std::string(3000, 'h');
+    const std::string long_want = long_home + "/.config";
+    struct Case {
+        const char *appdata, *xdg, *home;
+        const char *want; // NULL: none
+    } cases[] = {
+        {"/w/AppData", "/x/config", "/h", "/w/AppData"},
+        {nullptr, "/x/config", "/h", "/x/config"},
+        {"", "/x/config", "/h", "/x/config"},
+        {nullptr, nullptr, "/h", "/h/.config"},
+        {nullptr, "", "/h", "/h/.config"},
+        {nullptr, nullptr, long_home.c_str(), long_want.c_str()}, // kept whole
+        {nullptr, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, "", nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.appdata ? c.appdata : "-") + " " + (c.xdg ? c.xdg : "-") + " " +
+                     std::string(c.home ? c.home : "-").substr(0, 20));
+        EnvVar a("APPDATA", c.appdata), x("XDG_CONFIG_HOME", c.xdg), h("HOME", c.home);
+        char *dir = plat_config_dir();
+        if (c.want) {
+            ASSERT_NE(dir, nullptr);
+            EXPECT_STREQ(dir, c.want);
+        } else {
+            EXPECT_EQ(dir, nullptr);
+        }
+        free(dir);
+    }
+}
+
+// Runs fn with standard output on fd, then puts the old one back.
+template <typename F>
+int with_stdout_on(int fd, F fn)
+{
+    fflush(stdout);
+    int saved = dup(STDOUT_FILENO);
+    dup2(fd, STDOUT_FILENO);
+    int result = fn();
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    return result;
+}
+
+TEST(CliPlatform, ConsoleWidth)
+{
+    int null_fd = open("/dev/null", O_WRONLY);
+    ASSERT_GE(null_fd, 0);
+    EXPECT_EQ(with_stdout_on(null_fd, plat_console_width), 80);
+    close(null_fd);
+
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    struct winsize ws = {};
+    ws.ws_row = 40;
+    ws.ws_col = 132;
+    ASSERT_EQ(ioctl(slave, TIOCSWINSZ, &ws), 0);
+    EXPECT_EQ(with_stdout_on(slave, plat_console_width), 132);
+    ws.ws_col = 0; // a terminal that reports no width
+    ASSERT_EQ(ioctl(slave, TIOCSWINSZ, &ws), 0);
+    EXPECT_EQ(with_stdout_on(slave, plat_console_width), 80);
+    close(slave);
+    close(master);
+}
+
+} // namespace
