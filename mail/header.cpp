@@ -371,7 +371,11 @@ int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print
             // a line break or show further addresses); the name is encoded.
             if (!hdr_address_is_safe(address))
                 continue;
-            char *encoded = hdr_encode_text(name);
+            std::string clean = name ? name : "";
+            for (char &c : clean)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                    c = ' '; // a name shows no line breaks or other controls
+            char *encoded = name ? hdr_encode_text(clean.c_str()) : nullptr;
             std::string entry = (encoded && *encoded) ? mailbox(ctx, encoded, address) : prepared(ctx, address);
             free(encoded);
             if (any) {

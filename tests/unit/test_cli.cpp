@@ -450,7 +450,7 @@ TEST_F(Cli, RefusedHostKeepsTheEarlierServer)
     EXPECT_EQ(snapshot(ctx), before);
 }
 
-TEST(CliDeath, FatalWordEndsTheProcessWithItsStatus)
+TEST(CliDeathTest, FatalWordEndsTheProcessWithItsStatus)
 {
     MailContext *ctx = mail_new();
     char word[] = "nosuch";
@@ -530,7 +530,7 @@ TEST_F(Cli, ConfigFileThatCannotBeOpened)
     EXPECT_EQ(cfg_read_file(ctx, dir.file("empty.conf").c_str()), 1);
 }
 
-TEST(CliConfigDeath, BadLinesEndTheRun)
+TEST(CliConfigDeathTest, BadLinesEndTheRun)
 {
     TempDir dir;
     struct Case {
@@ -657,8 +657,13 @@ TEST(CliPlatform, ExitStatusKeepsFailuresNonZero)
         SCOPED_TRACE(c.status);
         EXPECT_EQ(plat_exit_status(c.status), c.code);
     }
+}
+
+TEST(CliPlatformDeathTest, ExitReachesTheParentMapped)
+{
     EXPECT_EXIT(plat_exit(554), ::testing::ExitedWithCode(42), "");
     EXPECT_EXIT(plat_exit(256), ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(plat_exit(0), ::testing::ExitedWithCode(0), "");
 }
 
 // Sets or unsets (NULL) an environment variable for one scope.

@@ -6,10 +6,15 @@
 #include "mail/session.h"
 #include "mail/writer.h"
 #include "support/dotstuff.h"
+#include "support/file.h"
+#include "platform/platform.h"
+#include "mail/list.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -518,6 +523,891 @@ TEST(Writer, AttachmentSetsThatDoNotFitOneForm)
             EXPECT_STREQ(msg, c.want);
         else
             EXPECT_EQ(msg, nullptr);
+    }
+}
+
+// ---- header block ----------------------------------------------------------------
+
+const char kDate[] = "Date: Thu, 01 Jan 1970 23:59:59 GMT\r\n";
+
+// A session with a fixed date and Message-ID, so the header block is exact.
+struct FixedSession : Session {
+    FixedSession()
+    {
+        set(MAILOPT_FROM, "a@example.com");
+        set(MAILOPT_DATE, "86399");
+        set(MAILOPT_MESSAGE_ID, "id@example.com");
+    }
+    std::string headers()
+    {
+        Capture c;
+        mime_write_headers(ctx, msg_printf, &c.ms);
+        return c.text();
+    }
+    std::string message(int *result = nullptr)
+    {
+        Capture c;
+        int r = mime_write_message(ctx, msg_printf, &c.ms);
+        if (result)
+            *result = r;
+        return c.text();
+    }
+    std::vector<std::string> removed() const
+    {
+        std::vector<std::string> names;
+        for (HeaderField *h = hdr_first(ctx->removed_headers); h; h = hdr_next(h))
+            names.push_back(h->name);
+        return names;
+    }
+};
+
+TEST(Writer, HeaderBlockHasEveryFieldInItsOrder)
+{
+    {
+        SCOPED_TRACE("every field");
+        FixedSession s;
+        s.set(MAILOPT_FROM, "a@example.com", "Ann");
+        s.set(MAILOPT_SUBJECT, "Hi");
+        s.set(MAILOPT_REPLY_TO, "r@example.com", "Rob");
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com");
+        s.set(MAILOPT_RECIPIENT | MAILOPT_CC, "c@example.com", "Cy");
+        s.set(MAILOPT_RECIPIENT | MAILOPT_BCC, "hidden@example.com");
+        s.set(MAILOPT_MDN);
+        s.set(MAILOPT_PRIORITY | 0x100);
+        s.set(MAILOPT_X_MAILER, "Tarvex 1.0");
+        EXPECT_EQ(s.headers(), std::string(kDate) +
+                                   "Subject: Hi\r\n"
+                                   "From: \"Ann\" <a@example.com>\r\n"
+                                   "Reply-To: \"Rob\" <r@example.com>\r\n"
+                                   "To: b@example.com\r\n"
+                                   "Cc: \"Cy\" <c@example.com>\r\n"
+                                   "Message-ID: <id@example.com>\r\n"
+                                   "Disposition-Notification-To: \"Ann\" <a@example.com>\r\n"
+                                   "X-Priority: 1 (Highest)\r\n"
+                                   "X-Mailer: Tarvex 1.0\r\n");
+    }
+    {
+        SCOPED_TRACE("no recipients, empty sender name with MDN");
+        FixedSession s;
+        free(s.ctx->from_name);
+        s.ctx->from_name = strdup("");
+        s.set(MAILOPT_MDN);
+        EXPECT_EQ(s.headers(), std::string(kDate) +
+                                   "From: a@example.com\r\n"
+                                   "To: \"Undisclosed recipients\" <a@example.com>\r\n"
+                                   "Message-ID: <id@example.com>\r\n"
+                                   "Disposition-Notification-To: \"\" <a@example.com>\r\n");
+    }
+    {
+        SCOPED_TRACE("MDN without a sender name");
+        FixedSession s;
+        s.set(MAILOPT_MDN);
+        EXPECT_NE(s.headers().find("\r\nDisposition-Notification-To: a@example.com\r\n"), std::string::npos);
+    }
+}
+
+TEST(Writer, TextThatOnlyLooksLikeEncodedWordsIsWrittenAsItIs)
+{
+    // Too long to be a real encoded word: it must not be decoded into a
+    // word-sized buffer and made again.
+    for (size_t n : {size_t{64}, size_t{300}, size_t{780}}) {
+        SCOPED_TRACE(n);
+        FixedSession s;
+        std::string fake = "=?utf-8?B?" + std::string(n, 'A') + "?=";
+        s.set(MAILOPT_SUBJECT, fake.c_str());
+        EXPECT_NE(s.headers().find("\r\nSubject: " + fake + "\r\nFrom:"), std::string::npos);
+    }
+}
+
+TEST(Writer, PriorityTable)
+{
+    struct Case {
+        int priority;
+        const char *line; // nullptr: no X-Priority field
+    } cases[] = {
+        {0, nullptr}, {1, "X-Priority: 1 (Highest)\r\n"}, {2, "X-Priority: 2 (High)\r\n"},
+        {3, nullptr}, {4, "X-Priority: 4 (Low)\r\n"},     {5, "X-Priority: 5 (Lowest)\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.priority);
+        FixedSession s;
+        s.ctx->priority = c.priority;
+        std::string h = s.headers();
+        if (c.line)
+            EXPECT_NE(h.find(std::string("\r\n") + c.line), std::string::npos) << h;
+        else
+            EXPECT_EQ(h.find("X-Priority"), std::string::npos) << h;
+    }
+}
+
+TEST(Writer, RecipientsComeNewestFirstAndOnlyAsCleanMailboxes)
+{
+    FixedSession s;
+    s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "a@example.com", "A \"quoted\" \\ name");
+    // Accepted by the list, but it would show a second address in the field.
+    s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "x@example.com, evil@attacker.test");
+    s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com");
+    s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "c@example.com", "Zo\xc3\xab");
+    std::string h = s.headers();
+    EXPECT_NE(h.find("To: =?utf-8?B?Wm/Dqw==?= <c@example.com>,\r\n"
+                     "\tb@example.com,\r\n"
+                     "\t\"A \\\"quoted\\\" \\\\ name\" <a@example.com>\r\n"
+                     "Message-ID:"),
+              std::string::npos)
+        << h;
+    EXPECT_EQ(h.find("evil"), std::string::npos);
+    EXPECT_EQ(h.find("Cc:"), std::string::npos);
+}
+
+TEST(Writer, AddressesThatCanStandInAHeader)
+{
+    struct Case {
+        const char *address;
+        int safe;
+    } cases[] = {
+        {"a@example.com", 1},
+        {"first.last+tag@sub.example.com", 1},
+        {"\"john smith\"@example.com", 1},
+        {"\"a\\\"b\"@example.com", 1},
+        {"user@[192.0.2.1]", 1},
+        {"user@[IPv6:2001:db8::1]", 1},
+        {"j\xc3\xb6rg@b\xc3\xbc" "cher.example", 1},
+        {"a b@example.com", 0},
+        {"a@example.com, evil@attacker.test", 0},
+        {"a@example.com>", 0},
+        {"<a@example.com", 0},
+        {"a..b@example.com", 0},
+        {".a@example.com", 0},
+        {"a@example..com", 0},
+        {"a@example.com.", 0},
+        {"a@", 0},
+        {"@example.com", 0},
+        {"a@b@c", 0},
+        {"a@[1.2.3.4", 0},
+        {"a@[1.2]x", 0},
+        {"\"open@example.com", 0},
+        {"a@exa(mple).com", 0},
+        {"a;b@example.com", 0},
+        {"a@example.com\r\nBcc: x@y", 0},
+        {"", 0},
+        {nullptr, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.address ? c.address : "(null)");
+        EXPECT_EQ(hdr_address_is_safe(c.address), c.safe);
+    }
+}
+
+// Recipients handed out by a callback, per kind.
+struct Feed {
+    struct Entry {
+        const char *address, *name;
+    };
+    std::vector<Entry> to, cc;
+    size_t next_to = 0, next_cc = 0;
+    std::vector<int> kinds;
+};
+
+int feed_recipients(void *user, int kind, const char **address, const char **name, const char **params)
+{
+    auto *f = static_cast<Feed *>(user);
+    f->kinds.push_back(kind);
+    std::vector<Feed::Entry> &list = kind == MAIL_RCPT_CC ? f->cc : f->to;
+    size_t &next = kind == MAIL_RCPT_CC ? f->next_cc : f->next_to;
+    if (next >= list.size()) {
+        next = 0; // ready for the next message
+        return 0;
+    }
+    *address = list[next].address;
+    *name = list[next].name;
+    *params = "NOTIFY=NEVER";
+    next++;
+    return 1;
+}
+
+TEST(Writer, RecipientCallbackTextsCannotBreakTheHeader)
+{
+    TempDir dir;
+    FixedSession s;
+    Feed feed;
+    feed.to = {
+        {"a@example.com", "Ann"},
+        {"x@example.com\r\nBcc: evil@attacker.test", nullptr},
+        {"y@example.com, evil@attacker.test", "Y"},
+        {nullptr, "nobody"},
+        {"not an address", nullptr},
+        {"c@example.com", "Zo\xc3\xab \"Z\"\nBcc: evil@attacker.test"},
+        {"d@example.com", ""},
+        {"e@example.com", "E \"the\" <boss@attacker.test>"},
+    };
+    feed.cc = {{"f@example.com", nullptr}};
+    ASSERT_EQ(mail_set_callback(s.ctx, MAILCB_RECIPIENTS, feed_recipients, &feed), 1);
+    s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "listed@example.com"); // the callback replaces the lists
+    s.set(MAILOPT_BODY, "text");
+    std::string h = s.headers();
+    EXPECT_NE(h.find("To: \"Ann\" <a@example.com>,\r\n"), std::string::npos) << h;
+    EXPECT_NE(h.find("\r\n\td@example.com,\r\n"), std::string::npos) << h;
+    EXPECT_NE(h.find("\r\nCc: f@example.com\r\nMessage-ID:"), std::string::npos) << h;
+    EXPECT_EQ(h.find("Bcc"), std::string::npos) << h;
+    EXPECT_EQ(h.find("listed@"), std::string::npos) << h;
+    EXPECT_EQ((std::vector<int>{MAIL_RCPT_TO, MAIL_RCPT_TO, MAIL_RCPT_TO, MAIL_RCPT_TO, MAIL_RCPT_TO,
+                                MAIL_RCPT_TO, MAIL_RCPT_TO, MAIL_RCPT_TO, MAIL_RCPT_TO, MAIL_RCPT_CC,
+                                MAIL_RCPT_CC}),
+              feed.kinds);
+
+    std::string out = dir.file("m.eml");
+    s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+    ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+    std::string json = "{\"strict\": true, \"to\": [\"a@example.com\", \"c@example.com\", \"d@example.com\", "
+                       "\"e@example.com\"], \"to_names\": [\"Ann\", " +
+                       json_string("Zo\xc3\xab \"Z\" Bcc: evil@attacker.test") + ", \"\", " +
+                       json_string("E \"the\" <boss@attacker.test>") + "], \"cc\": [\"f@example.com\"]}";
+    EXPECT_EQ(check(out, json), "OK\n");
+}
+
+TEST(Writer, CallbackThatGivesNothingWritesNoField)
+{
+    FixedSession s;
+    Feed feed;
+    ASSERT_EQ(mail_set_callback(s.ctx, MAILCB_RECIPIENTS, feed_recipients, &feed), 1);
+    EXPECT_EQ(s.headers(), std::string(kDate) + "From: a@example.com\r\nMessage-ID: <id@example.com>\r\n");
+}
+
+TEST(Writer, RemovalListInPreconstructedMode)
+{
+    struct Case {
+        const char *name;
+        bool extras;   // subject, reply-to, MDN, priority 3, X-Mailer
+        uint32_t from_file; // MAILF2_RECIPIENTS_FROM_FILE / MAILF2_FROM_FROM_FILE
+        uint32_t mode;
+        std::vector<std::string> removed;
+        const char *headers_after_date;
+    } cases[] = {
+        {"every generated field", true, 0, MAIL_MODE_PRECONSTRUCTED,
+         {"Date", "Subject", "From", "Reply-To", "To", "Cc", "Message-ID", "Disposition-Notification-To",
+          "X-Priority"},
+         // Priority 3 writes no field but still takes the file's away; no
+         // X-Mailer is generated for a ready message.
+         "Subject: Hi\r\nFrom: a@example.com\r\nReply-To: r@example.com\r\n"
+         "To: \"Undisclosed recipients\" <a@example.com>\r\nMessage-ID: <id@example.com>\r\n"
+         "Disposition-Notification-To: a@example.com\r\n"},
+        {"sender and recipients from the file", false, MAILF2_RECIPIENTS_FROM_FILE | MAILF2_FROM_FROM_FILE,
+         MAIL_MODE_PRECONSTRUCTED, {"Date", "Message-ID"}, "Message-ID: <id@example.com>\r\n"},
+        {"SMTP mode keeps no list", true, 0, MAIL_MODE_SMTP, {},
+         "Subject: Hi\r\nFrom: a@example.com\r\nReply-To: r@example.com\r\n"
+         "To: \"Undisclosed recipients\" <a@example.com>\r\nMessage-ID: <id@example.com>\r\n"
+         "Disposition-Notification-To: a@example.com\r\nX-Mailer: Tarvex\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        if (c.extras) {
+            s.set(MAILOPT_SUBJECT, "Hi");
+            s.set(MAILOPT_REPLY_TO, "r@example.com");
+            s.set(MAILOPT_MDN);
+            s.set(MAILOPT_PRIORITY | 0x300);
+            s.set(MAILOPT_X_MAILER, "Tarvex");
+        }
+        s.ctx->flags2 |= c.from_file;
+        s.ctx->mode = c.mode;
+        EXPECT_EQ(s.headers(), std::string(kDate) + c.headers_after_date);
+        EXPECT_EQ(s.removed(), c.removed);
+    }
+}
+
+// ---- structure -----------------------------------------------------------------------
+
+// The boundary lines of a message, in order.
+std::vector<std::string> boundary_lines(const std::string &msg)
+{
+    std::vector<std::string> lines;
+    for (size_t pos = 0; pos < msg.size();) {
+        size_t e = msg.find("\r\n", pos);
+        if (e == std::string::npos)
+            e = msg.size();
+        if (msg.compare(pos, 2, "--") == 0)
+            lines.push_back(msg.substr(pos, e - pos));
+        pos = e + 2;
+    }
+    return lines;
+}
+
+TEST(Writer, NestingOfTextHtmlRelatedAndMixedParts)
+{
+    TempDir dir;
+    write_file(dir.file("logo.png"), random_bytes(500, 2));
+    write_file(dir.file("report.pdf"), random_bytes(800, 3));
+    struct Case {
+        const char *name;
+        bool text, html, inline_part, regular, force_mime;
+        const char *tree;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"forced MIME, text only", true, false, false, false, true, "multipart/mixed\n text/plain",
+         {"--mix-b", "--mix-b--"}},
+        {"HTML without text: the text part is still there", false, true, false, false, false,
+         "multipart/mixed\n multipart/alternative\n  text/plain\n  text/html",
+         {"--mix-b", "--alt-b", "--alt-b", "--alt-b--", "--mix-b--"}},
+        {"HTML with an inline part", true, true, true, false, false,
+         "multipart/mixed\n multipart/alternative\n  text/plain\n  multipart/related\n   text/html\n   image/png",
+         {"--mix-b", "--alt-b", "--alt-b", "--rel-b", "--rel-b", "--rel-b--", "--alt-b--", "--mix-b--"}},
+        {"HTML, inline and regular parts", true, true, true, true, false,
+         "multipart/mixed\n multipart/alternative\n  text/plain\n  multipart/related\n   text/html\n   image/png\n"
+         " application/pdf",
+         {"--mix-b", "--alt-b", "--alt-b", "--rel-b", "--rel-b", "--rel-b--", "--alt-b--", "--mix-b", "--mix-b--"}},
+        {"text and a regular part", true, false, false, true, false,
+         "multipart/mixed\n text/plain\n application/pdf", {"--mix-b", "--mix-b", "--mix-b--"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+        if (c.text)
+            s.set(MAILOPT_BODY, "The text.");
+        if (c.html)
+            s.set(MAILOPT_BODY_HTML, "<p>html <img src=\"cid:logo.png\"></p>");
+        if (c.inline_part)
+            s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, dir.file("logo.png").c_str());
+        if (c.regular)
+            s.set(MAILOPT_ATTACH, dir.file("report.pdf").c_str());
+        if (c.force_mime)
+            s.set(MAILOPT_FORCE_MIME);
+        std::string out = dir.file("m.eml");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        std::string msg = read_file(out);
+        EXPECT_EQ(boundary_lines(msg), c.lines);
+        EXPECT_NE(msg.find("Content-Type: multipart/mixed;\r\n\tboundary=\"mix-b\"\r\nMIME-Version: 1.0\r\n"
+                           "\r\nMIME\r\n--mix-b\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(msg.compare(msg.size() - 11, 11, "--mix-b--\r\n"), 0);
+        if (c.html) {
+            EXPECT_NE(msg.find("--alt-b--\r\n\r\n"), std::string::npos);
+        }
+        if (c.inline_part) {
+            EXPECT_NE(msg.find("--rel-b--\r\n\r\n--alt-b--\r\n\r\n"), std::string::npos);
+        }
+        EXPECT_EQ(check(out, std::string("{\"strict\": true, \"tree\": ") + json_string(c.tree) + "}"), "OK\n");
+    }
+}
+
+TEST(Writer, PresetBoundariesAreCutTo63AndChecked)
+{
+    TempDir dir;
+    {
+        SCOPED_TRACE("long preset");
+        FixedSession s;
+        std::string longb(80, 'M');
+        s.set(MAILOPT_BOUNDARIES, longb.c_str());
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_BODY_HTML, "<p>x</p>");
+        std::string msg = s.message();
+        std::string cut(63, 'M');
+        EXPECT_NE(msg.find("\tboundary=\"" + cut + "\"\r\n"), std::string::npos);
+        EXPECT_EQ(msg.find(std::string(64, 'M')), std::string::npos);
+        EXPECT_EQ(msg.compare(msg.size() - 69, 69, "--" + cut + "--\r\n"), 0);
+        // The alternative level, not preset, is drawn fresh.
+        std::vector<std::string> lines = boundary_lines(msg);
+        ASSERT_EQ(lines.size(), 5u);
+        EXPECT_EQ(lines[1].size(), 2u + 20u);
+    }
+    struct Case {
+        const char *name;
+        const char *mixed, *alternative, *related;
+        std::string error;
+    } cases[] = {
+        {"empty", "", nullptr, nullptr, "Invalid MIME boundary ()"},
+        {"quote", "a\"b", nullptr, nullptr, "Invalid MIME boundary (a\"b)"},
+        {"backslash", nullptr, "a\\b", nullptr, "Invalid MIME boundary (a\\b)"},
+        {"ends with a space once cut", (std::string(62, 'x') + " y").c_str(), nullptr, nullptr, ""},
+        {"inner level starts with the outer one", "abc", "abcdef", nullptr,
+         "MIME boundaries of two levels clash (abc, abcdef)"},
+        {"same boundary twice", "abc", nullptr, "abc", "MIME boundaries of two levels clash (abc, abc)"},
+    };
+    std::string spaced = std::string(62, 'x') + " y";
+    cases[3].mixed = spaced.c_str();
+    cases[3].error = "Invalid MIME boundary (" + spaced + ")";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.ctx->boundary_mixed = c.mixed ? strdup(c.mixed) : nullptr;
+        s.ctx->boundary_alternative = c.alternative ? strdup(c.alternative) : nullptr;
+        s.ctx->boundary_related = c.related ? strdup(c.related) : nullptr;
+        s.set(MAILOPT_BODY, "text");
+        std::string out = dir.file("m.eml");
+        write_file(out, "old message");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_INPUT);
+        EXPECT_EQ(mail_last_error(s.ctx), c.error);
+        EXPECT_EQ(read_file(out), "old message"); // never touched
+        int result = 0;
+        EXPECT_EQ(s.message(&result), "");
+        EXPECT_EQ(result, MIME_FAIL_INPUT);
+    }
+}
+
+TEST(Writer, SettingsThatCannotMakeAMessageAreRefusedBeforeWriting)
+{
+    TempDir dir;
+    write_file(dir.file("f.bin"), "data");
+    struct Case {
+        const char *name;
+        void (*setup)(FixedSession &, const TempDir &);
+        std::string error;
+    } cases[] = {
+        {"charset that would end its parameter",
+         [](FixedSession &s, const TempDir &) { s.set(MAILOPT_CHARSET, "utf-8\"; x=\"y"); },
+         "Invalid charset (utf-8\"; x=\"y)"},
+        {"charset with a space", [](FixedSession &s, const TempDir &) { s.set(MAILOPT_CHARSET, "utf 8"); },
+         "Invalid charset (utf 8)"},
+        {"sender address that is two", [](FixedSession &s, const TempDir &) {
+             s.set(MAILOPT_FROM, "a@example.com, evil@attacker.test");
+         },
+         "Invalid sender address (a@example.com, evil@attacker.test)"},
+        {"reply-to with a space", [](FixedSession &s, const TempDir &) { s.set(MAILOPT_REPLY_TO, "r r@example.com"); },
+         "Invalid reply-to address (r r@example.com)"},
+        {"custom field name too long for a line", [](FixedSession &s, const TempDir &) {
+             ASSERT_EQ(hdr_list_add(&s.ctx->headers, std::string(200, 'X').c_str(), "v"), 1);
+         },
+         "Header field name too long (" + std::string(40, 'X') + "...)"},
+        {"yEnc in a MIME message", [](FixedSession &s, const TempDir &d) {
+             s.set(MAILOPT_ATTACH, d.file("f.bin").c_str());
+             ASSERT_EQ(att_add(&s.ctx->attachments, d.file("f.bin").c_str(), ATT_ENC_YENC, 0, nullptr, nullptr, nullptr), 1);
+         },
+         "Mixing MIME and yEnc attachments is prohibited"},
+        {"inline part without HTML", [](FixedSession &s, const TempDir &d) {
+             s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, d.file("f.bin").c_str());
+         },
+         "Inline attachments require a HTML body"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.set(MAILOPT_BODY, "text");
+        c.setup(s, dir);
+        std::string out = dir.file("m.eml");
+        write_file(out, "old message");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_INPUT);
+        EXPECT_EQ(mail_last_error(s.ctx), c.error);
+        EXPECT_EQ(read_file(out), "old message");
+    }
+}
+
+TEST(Writer, OutputFileThatIsAnInputIsRefused)
+{
+    TempDir dir;
+    std::string out = dir.file("m.eml");
+    write_file(out, "an older message");
+    for (bool html : {false, true}) {
+        SCOPED_TRACE(html ? "HTML body file" : "attachment");
+        FixedSession s;
+        s.set(MAILOPT_BODY, "text");
+        if (html)
+            s.set(MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, out.c_str());
+        else
+            s.set(MAILOPT_ATTACH, out.c_str());
+        s.set(MAILOPT_OUTPUT_FILE, (dir.path + "/./m.eml").c_str());
+        EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_INPUT);
+        EXPECT_EQ(mail_last_error(s.ctx), "Output file is also an input file (" + out + ")");
+        EXPECT_EQ(read_file(out), "an older message");
+    }
+}
+
+// The content header lines of a message: after the Message-ID line, up to
+// the blank line.
+std::string content_lines(const std::string &msg)
+{
+    size_t start = msg.find("Message-ID: <id@example.com>\r\n");
+    if (start == std::string::npos)
+        return "(no Message-ID)";
+    start += strlen("Message-ID: <id@example.com>\r\n");
+    size_t blank = msg.find("\r\n\r\n");
+    return blank + 2 >= start ? msg.substr(start, blank + 2 - start) : "";
+}
+
+TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
+{
+    TempDir dir;
+    write_file(dir.file("a.bin"), random_bytes(100, 5));
+    const char *ascii = "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n";
+    struct Case {
+        const char *name;
+        const char *body;
+        unsigned body_sub; // body encoding sub-choice
+        const char *charset;
+        int att_encoding; // -1: none
+        const char *content;
+        const char *body_start; // what follows the blank line
+    } cases[] = {
+        {"plain ASCII", "Hello", 0, nullptr, -1, ascii, "Hello\r\n"},
+        {"8-bit text", "caf\xc3\xa9", 0, nullptr, -1,
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+         "caf=C3=A9\r\n"},
+        {"8-bit text in a set charset", "caf\xe9", 0, "iso-8859-1", -1,
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+         "caf=E9\r\n"},
+        {"base64 asked for", "Hello", 0x100, nullptr, -1,
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: base64\r\n",
+         "SGVsbG8=\r\n"},
+        {"7bit in another charset", "Hello", 0, "iso-2022-jp", -1,
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=iso-2022-jp\r\nContent-Transfer-Encoding: 7bit\r\n",
+         "Hello\r\n"},
+        {"uuencode after ASCII text", "Hello", 0, nullptr, ATT_ENC_UUENCODE, "", "Hello\r\nbegin 644 a.bin\r\n"},
+        {"uuencode after 8-bit text", "caf\xc3\xa9", 0, nullptr, ATT_ENC_UUENCODE,
+         "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n",
+         "caf\xc3\xa9\r\nbegin 644 a.bin\r\n"},
+        {"yEnc after ASCII text asked as base64", "Hello", 0x100, nullptr, ATT_ENC_YENC, "",
+         "Hello\r\n=ybegin size=100 line=499 name=a.bin\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.set(MAILOPT_BODY | c.body_sub, c.body);
+        if (c.charset)
+            s.set(MAILOPT_CHARSET, c.charset);
+        if (c.att_encoding >= 0) {
+            ASSERT_EQ(att_add(&s.ctx->attachments, dir.file("a.bin").c_str(), c.att_encoding, 0, nullptr, nullptr,
+                              nullptr),
+                      1);
+        }
+        int result = 0;
+        std::string msg = s.message(&result);
+        ASSERT_EQ(result, MIME_OK) << mail_last_error(s.ctx);
+        EXPECT_EQ(content_lines(msg), c.content);
+        size_t blank = msg.find("\r\n\r\n");
+        EXPECT_EQ(msg.compare(blank + 4, strlen(c.body_start), c.body_start), 0) << msg.substr(blank);
+    }
+}
+
+// ---- attachment parts -------------------------------------------------------------------
+
+TEST(Writer, AutomaticEncodingFromASampleOfTheFile)
+{
+    TempDir dir;
+    std::string binary_tail = random_bytes(3000, 11);
+    struct Case {
+        const char *name;
+        std::string content;
+        int want; // ATT_ENC_QP or ATT_ENC_BASE64
+    } cases[] = {
+        {"17 of 20 printable: exactly 0.85", std::string(17, 'a') + "\x01\x02\x03", ATT_ENC_QP},
+        {"16 of 20 printable", std::string(16, 'a') + "\x01\x02\x03\x04", ATT_ENC_BASE64},
+        {"space and TAB count, = does not", std::string(9, ' ') + std::string(8, '\t') + "===", ATT_ENC_QP},
+        {"= does not count", std::string(16, 'a') + "====", ATT_ENC_BASE64},
+        {"every line end counts against", [] {
+             std::string t;
+             for (int i = 0; i < 200; i++)
+                 t += "abcdef\r\n";
+             return t;
+         }(), ATT_ENC_BASE64},
+        {"only the first 4096 bytes are looked at", std::string(4096, 'p') + binary_tail, ATT_ENC_QP},
+        {"binary", random_bytes(5000, 12), ATT_ENC_BASE64},
+        {"empty", "", ATT_ENC_BASE64},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir.file("f.dat"), c.content);
+        FixedSession s;
+        s.set(MAILOPT_BOUNDARIES, "mix-b");
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH, dir.file("f.dat").c_str());
+        std::string out = dir.file("m.eml");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        EXPECT_EQ(att_first(s.ctx->attachments)->encoding, c.want); // the choice is kept
+        std::string msg = read_file(out);
+        const char *cte = c.want == ATT_ENC_QP ? "quoted-printable" : "base64";
+        EXPECT_NE(msg.find(std::string("filename=\"f.dat\"\r\nContent-Transfer-Encoding: ") + cte + "\r\n\r\n"),
+                  std::string::npos);
+        if (c.content.empty()) {
+            EXPECT_NE(msg.find("Content-Transfer-Encoding: base64\r\n\r\n\r\n--mix-b--\r\n"), std::string::npos);
+        }
+        std::string json = "{\"attachments\": [{\"filename\": \"f.dat\", \"sha256\": \"" + sha256_of(c.content) + "\"}]}";
+        EXPECT_EQ(check(out, json), "OK\n");
+    }
+}
+
+TEST(Writer, ChooseEncodingLeavesTheFileAtItsStart)
+{
+    TempDir dir;
+    write_file(dir.file("t.txt"), "Zhello, world");
+    int fd = file_open_utf8(dir.file("t.txt").c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(mime_choose_encoding(fd), ATT_ENC_QP);
+    char first = 0;
+    EXPECT_EQ(plat_read(fd, &first, 1), 1);
+    EXPECT_EQ(first, 'Z');
+    plat_close(fd);
+    EXPECT_EQ(mime_choose_encoding(-1), ATT_ENC_BASE64); // nothing to read
+}
+
+TEST(Writer, PartNamesTypesAndContentIds)
+{
+    TempDir dir;
+    write_file(dir.file("logo 1.png"), "png");
+    write_file(dir.file("inv.pdf"), "pdf");
+    write_file(dir.file("blob"), "blob");
+    std::string long_name(1500, 'n');
+    struct Case {
+        const char *name;
+        const char *file;
+        bool is_inline;
+        const char *content_id, *mime_type, *display;
+        std::string want_type_line, want_id_line;
+    } cases[] = {
+        {"inline, base name kept with its space", "logo 1.png", true, nullptr, nullptr, nullptr,
+         "Content-Type: image/png\r\n", "Content-ID: <logo 1.png>\r\n"},
+        {"inline with a given id", "logo 1.png", true, "cid-1@example.com", nullptr, nullptr,
+         "Content-Type: image/png\r\n", "Content-ID: <cid-1@example.com>\r\n"},
+        {"inline, bytes outside the kept set escaped", "blob", true, nullptr, nullptr, "x@y:z.png",
+         "Content-Type: image/png\r\n", "Content-ID: <x%40y%3az.png>\r\n"},
+        {"inline, non-ASCII name: type from the name, id from its encoded form", "blob", true, nullptr, nullptr,
+         "\xc3\xa9.png", "Content-Type: image/png\r\n", "Content-ID: <%3d%3futf-8%3fB%3fw6kucG5n%3f%3d>\r\n"},
+        {"regular, type from a non-ASCII display name", "blob", false, nullptr, nullptr, "Bericht \xc3\xbc.pdf",
+         "Content-Type: application/pdf;\r\n", ""},
+        {"regular, display name without extension: the file's type", "inv.pdf", false, nullptr, nullptr,
+         "Invoice", "Content-Type: application/pdf;\r\n", ""},
+        {"regular, given type", "inv.pdf", false, nullptr, "text/x-custom", nullptr,
+         "Content-Type: text/x-custom;\r\n", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_BODY_HTML, "<p>x</p>");
+        s.set(MAILOPT_ATTACH | (c.is_inline ? MAILOPT_FROM_FILE : 0u), dir.file(c.file).c_str(), c.content_id,
+              c.mime_type, c.display);
+        std::string out = dir.file("m.eml");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        std::string msg = read_file(out);
+        EXPECT_NE(msg.find("\r\n" + c.want_type_line), std::string::npos) << msg;
+        if (!c.want_id_line.empty()) {
+            EXPECT_NE(msg.find("\r\nContent-Disposition: inline\r\n" + c.want_id_line), std::string::npos) << msg;
+        }
+        std::string shown = c.display ? c.display : c.file;
+        std::string json = "{\"strict\": true, \"attachments\": [{\"inline\": " + std::string(c.is_inline ? "true" : "false");
+        if (!c.is_inline)
+            json += ", \"filename\": " + json_string(shown);
+        json += "}]}";
+        EXPECT_EQ(check(out, json), "OK\n");
+    }
+}
+
+TEST(Writer, LongTextsFoldUnderTheLineLimitAndParseBack)
+{
+    TempDir dir;
+    write_file(dir.file("f.txt"), "content\n");
+    std::string subject_run(2000, 'x');
+    std::string fake_word = "=?utf-8?B?" + std::string(1000, 'A') + "?=";
+    std::string spaced = "a" + std::string(200, ' ') + "b";
+    std::string name_run(1500, 'n');
+    std::string quote_run = "q\"\\" + std::string(700, '"');
+    std::string file_name = std::string(1200, 'f') + ".txt";
+    std::string value = std::string(3000, 'y') + " tail";
+    struct Case {
+        const char *name;
+        std::string subject;
+    } cases[] = {
+        {"a 2000-character run", subject_run},
+        {"an encoded word too long to be one, as plain text", fake_word},
+        {"a run of spaces", spaced},
+        {"many short words", [] {
+             std::string t;
+             for (int i = 0; i < 300; i++)
+                 t += "word" + std::to_string(i) + " ";
+             return t + "end";
+         }()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.set(MAILOPT_SUBJECT, c.subject.c_str());
+        s.set(MAILOPT_FROM, "a@example.com", name_run.c_str());
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com", quote_run.c_str());
+        s.set(MAILOPT_HEADER, "X-Long", value.c_str());
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH, dir.file("f.txt").c_str(), nullptr, nullptr, file_name.c_str());
+        std::string out = dir.file("m.eml");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        // Long names are several encoded words, which Python's address
+        // parser joins with a space: names are compared without spaces.
+        std::string json = "{\"strict\": true, \"max_line\": 998, \"names_without_spaces\": true, "
+                           "\"subject\": " + json_string(c.subject) +
+                           ", \"from_name\": " + json_string(name_run) + ", \"to_names\": [" +
+                           json_string(quote_run) + "], \"headers\": {\"X-Long\": " + json_string(value) +
+                           "}, \"attachments\": [{\"filename\": " + json_string(file_name) + "}]}";
+        EXPECT_EQ(check(out, json), "OK\n");
+    }
+}
+
+TEST(Writer, MessagePartIsWrittenTheSameEveryTime)
+{
+    TempDir dir;
+    write_file(dir.file("inner.eml"), "Subject: inner\n\nbody\n");
+    write_file(dir.file("eight.eml"), "Subject: inner\n\ncaf\xc3\xa9\n");
+    struct Case {
+        const char *name;
+        const char *file;
+        unsigned sub;
+        const char *type_line, *cte_line;
+    } cases[] = {
+        {"automatic: copied as it is", "inner.eml", 0, "Content-Type: message/rfc822;\r\n",
+         "Content-Transfer-Encoding: 7bit\r\n"},
+        {"automatic, 8-bit content: declared 8bit", "eight.eml", 0, "Content-Type: message/rfc822;\r\n",
+         "Content-Transfer-Encoding: 8bit\r\n"},
+        {"base64 asked for: declared text/plain", "inner.eml", 0x100, "Content-Type: text/plain;\r\n",
+         "Content-Transfer-Encoding: base64\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        s.set(MAILOPT_BOUNDARIES, "mix-b");
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH | c.sub, dir.file(c.file).c_str());
+        std::string first = s.message(), second = s.message();
+        EXPECT_EQ(first, second);
+        EXPECT_NE(first.find(c.type_line), std::string::npos) << first;
+        EXPECT_NE(first.find(c.cte_line), std::string::npos) << first;
+    }
+}
+
+TEST(Writer, HtmlFileEndingInALoneCrClosesItsLine)
+{
+    TempDir dir;
+    write_file(dir.file("p.html"), "<p>x</p>\r");
+    FixedSession s;
+    s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b");
+    s.set(MAILOPT_BODY, "text");
+    s.set(MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, dir.file("p.html").c_str());
+    EXPECT_NE(s.message().find("\r\n\r\n<p>x</p>=0D\r\n--alt-b--\r\n\r\n--mix-b--\r\n"), std::string::npos);
+}
+
+TEST(Writer, EmptyYencAttachment)
+{
+    TempDir dir;
+    write_file(dir.file("e.bin"), "");
+    FixedSession s;
+    s.set(MAILOPT_BODY, "text");
+    ASSERT_EQ(att_add(&s.ctx->attachments, dir.file("e.bin").c_str(), ATT_ENC_YENC, 0, nullptr, nullptr, nullptr), 1);
+    std::string msg = s.message();
+    EXPECT_EQ(msg.substr(msg.find("\r\n\r\n") + 4), "text\r\n=ybegin size=0 line=499 name=e.bin\r\n=yend size=0\r\n");
+}
+
+TEST(Writer, ExtraContentGetsCrlfAndEndsItsLine)
+{
+    TempDir dir;
+    FixedSession s;
+    s.set(MAILOPT_BOUNDARIES, "mix-b");
+    s.set(MAILOPT_BODY, "text");
+    static const char kExtra[] = "--mix-b\nContent-Type: text/plain\nContent-Disposition: attachment; "
+                                 "filename=\"e.txt\"\n\nextra line";
+    DataBlob blob = {kExtra, sizeof kExtra - 1};
+    ASSERT_EQ(mail_set_extra_part(s.ctx, &blob, 0), 1);
+    std::string out = dir.file("m.eml");
+    s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+    ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+    EXPECT_NE(read_file(out).find("\r\n\r\nextra line\r\n--mix-b--\r\n"), std::string::npos);
+    std::string json =
+        "{\"attachments\": [{\"filename\": \"e.txt\", \"sha256\": \"" + sha256_of("extra line") + "\"}]}";
+    EXPECT_EQ(check(out, json), "OK\n");
+}
+
+TEST(Writer, EveryVanishedAttachmentIsReportedOnce)
+{
+    TempDir dir;
+    write_file(dir.file("in.png"), "png");
+    write_file(dir.file("reg.bin"), "bin");
+    write_file(dir.file("uu.bin"), "uu");
+    struct Case {
+        const char *name;
+        bool mime;
+    } cases[] = {{"inline and regular MIME parts", true}, {"uuencode block", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedSession s;
+        std::vector<Recorded> reports;
+        mail_set_callback(s.ctx, MAILCB_STATUS, record_status, &reports);
+        s.set(MAILOPT_BODY, "text");
+        std::vector<std::string> gone;
+        if (c.mime) {
+            s.set(MAILOPT_BODY_HTML, "<p>x</p>");
+            s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, dir.file("in.png").c_str());
+            s.set(MAILOPT_ATTACH, dir.file("reg.bin").c_str());
+            gone = {dir.file("in.png"), dir.file("reg.bin")};
+        } else {
+            s.set(MAILOPT_ATTACH | 0x300, dir.file("uu.bin").c_str());
+            gone = {dir.file("uu.bin")};
+        }
+        for (const std::string &g : gone)
+            std::remove(g.c_str());
+        int result = 0;
+        std::string msg = s.message(&result);
+        EXPECT_EQ(result, MIME_OK);
+        ASSERT_EQ(reports.size(), gone.size());
+        for (size_t i = 0; i < gone.size(); i++) {
+            EXPECT_EQ(reports[i].stage, MAIL_STAGE_ATTACHMENT);
+            EXPECT_EQ(reports[i].result, MAIL_RESULT_FAILED);
+            EXPECT_EQ(reports[i].text, "Could not open attachment (" + gone[i] + ")");
+        }
+        EXPECT_EQ(msg.find("Content-Disposition: attachment"), std::string::npos);
+        EXPECT_EQ(msg.find("begin 644"), std::string::npos);
+        for (const char *name : {"in.png", "reg.bin", "uu.bin"})
+            write_file(dir.file(name), "back");
+    }
+}
+
+// ---- rendering for signing ----------------------------------------------------------------
+
+size_t g_realloc_limit = 0;
+void *limited_realloc(void *p, size_t n) { return n > g_realloc_limit ? nullptr : realloc(p, n); }
+
+TEST(Writer, RenderingForSigningIsTheUnstuffedMessageWithItsHeaderLength)
+{
+    TempDir dir;
+    write_file(dir.file("a.bin"), random_bytes(50000, 21));
+    auto setup = [&](FixedSession &s) {
+        s.set(MAILOPT_BOUNDARIES, "mix-b");
+        s.set(MAILOPT_BODY, "line\n.dot line");
+        s.set(MAILOPT_ATTACH, dir.file("a.bin").c_str());
+        s.set(MAILOPT_DOT_STUFF);
+    };
+    FixedSession s;
+    setup(s);
+    StrBuf sb = {};
+    size_t header_len = 0;
+    ASSERT_EQ(mime_render_message(s.ctx, &sb, &header_len), MIME_OK);
+    std::string rendered(sb.data, sb.length);
+    sbuf_release(&sb);
+    // The header block ends with its last field's line end; the blank line follows.
+    EXPECT_EQ(rendered.find("\r\n\r\n"), header_len - 2);
+    EXPECT_EQ(rendered.substr(header_len - 19, 21), "MIME-Version: 1.0\r\n\r\n");
+    EXPECT_NE(rendered.find("\r\n.dot line\r\n"), std::string::npos); // signed as the recipient reads it
+
+    // The same message through the file, dot-stuffed on the way.
+    std::string out = dir.file("m.eml");
+    s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+    ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK);
+    std::string stuffed = rendered;
+    stuffed.replace(stuffed.find("\r\n.dot line"), 11, "\r\n..dot line");
+    EXPECT_EQ(read_file(out), stuffed);
+
+    // A buffer that cannot grow fails the rendering: nothing with a hole.
+    for (size_t limit : {size_t{0}, size_t{4096}, size_t{40000}}) {
+        SCOPED_TRACE(limit);
+        FixedSession t;
+        setup(t);
+        void *(*saved)(void *, size_t) = strbuf_realloc;
+        g_realloc_limit = limit;
+        strbuf_realloc = limited_realloc;
+        StrBuf small = {};
+        int result = mime_render_message(t.ctx, &small, nullptr);
+        strbuf_realloc = saved;
+        EXPECT_EQ(result, MIME_FAIL_NOMEM);
+        EXPECT_STREQ(mail_last_error(t.ctx), "Out of memory while rendering the message");
+        sbuf_release(&small);
     }
 }
 

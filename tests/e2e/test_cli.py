@@ -1,0 +1,453 @@
+"""End-to-end tests of the two programs' command line: exit statuses, the
+exact messages on the right stream, where configuration comes from and in
+which order, and the message File mode writes, read back with Python's
+email package.
+
+The programs are the ones of the build tree, named by TARVEX_BIN and
+TARVEX_PLAIN_BIN. Every run gets fresh HOME, APPDATA and XDG_CONFIG_HOME
+folders, so no configuration of the machine can leak in.
+"""
+import email
+import email.policy
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+FULL = os.environ.get("TARVEX_BIN", "")
+PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
+PROGRAMS = {"tarvex": FULL, "tarvex-plain": PLAIN}
+
+FULL_BANNER_RE = re.compile(
+    r"Tarvex \S+ \S+ \(OpenSSL [^)]*\), [A-Z][a-z]{2} [ 0-9]\d \d{4}\n\n"
+    r'Use "tarvex /\?" for help\.\n\n\Z')
+PLAIN_BANNER_RE = re.compile(
+    r"Tarvex Version \S+ \S+ \(No SSL\), [A-Z][a-z]{2} [ 0-9]\d \d{4}\n\n\n\n"
+    r'Use "tarvex /\?" for help\.\n\n\Z')
+BANNER_RE = {"tarvex": FULL_BANNER_RE, "tarvex-plain": PLAIN_BANNER_RE}
+
+STDIN_PROMPT = "Reading body from stdin, enter message and end with ^D\n"
+STDIN_DONE = "Finished reading body"
+
+
+class Result:
+    def __init__(self, proc):
+        self.status = proc.returncode
+        self.stdout = proc.stdout.decode("utf-8", "replace")
+        self.stderr = proc.stderr.decode("utf-8", "replace")
+
+    def __repr__(self):
+        return "status %d\nstdout %r\nstderr %r" % (self.status, self.stdout, self.stderr)
+
+
+class Sandbox:
+    """A temporary folder with its own home; runs a program inside it."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="tarvex-e2e-")
+        self.home = self.path("home")
+        os.makedirs(self.home)
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def write(self, name, data):
+        full = self.path(name) if not os.path.isabs(name) else name
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data.encode("utf-8") if isinstance(data, str) else data)
+        return full
+
+    def default_config(self, text):
+        """The default file where HOME alone points."""
+        return self.write(os.path.join(self.home, ".config", "tarvex.conf"), text)
+
+    def run(self, program, args, env=None, stdin=b""):
+        environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home}
+        # Sanitizer settings of the build are passed on.
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                environment[name] = os.environ[name]
+        for name, value in (env or {}).items():
+            if value is None:
+                environment.pop(name, None)
+            else:
+                environment[name] = value
+        proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root, env=environment,
+                              input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=60)
+        return Result(proc)
+
+    def message(self, name="out.eml"):
+        with open(self.path(name), "rb") as f:
+            raw = f.read()
+        return raw, email.message_from_bytes(raw, policy=email.policy.default)
+
+
+class SandboxTest(unittest.TestCase):
+    def setUp(self):
+        for name, path in PROGRAMS.items():
+            if not path or not os.access(path, os.X_OK):
+                self.fail("%s not found: set TARVEX_BIN and TARVEX_PLAIN_BIN" % name)
+        self.box = Sandbox()
+        self.addCleanup(self.box.close)
+
+    def fresh(self):
+        """A new sandbox for one case of a table."""
+        box = Sandbox()
+        self.addCleanup(box.close)
+        return box
+
+    def assertRun(self, result, status, stdout=None, stderr=None):
+        self.assertEqual(result.status, status, result)
+        if stdout is not None:
+            if isinstance(stdout, re.Pattern):
+                self.assertRegex(result.stdout, stdout, result)
+            else:
+                self.assertEqual(result.stdout, stdout, result)
+        if stderr is not None:
+            if isinstance(stderr, re.Pattern):
+                self.assertRegex(result.stderr, stderr, result)
+            else:
+                self.assertEqual(result.stderr, stderr, result)
+
+
+def plain_text(msg):
+    """The text body with its line ends as "\\n" and none at the end."""
+    return msg.get_body(("plain",)).get_content().replace("\r\n", "\n").rstrip("\n")
+
+
+SENDER = ["-from:sender@example.com", "-to:rcpt@example.org"]
+
+
+class ExitStatusTest(SandboxTest):
+    def test_banner_without_arguments(self):
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                self.assertRun(self.box.run(program, []), 1, BANNER_RE[program], "")
+
+    def test_statuses_and_messages(self):
+        missing = "/nonexistent/tarvex-e2e"
+        # (arguments, status, stdout (None: not checked, "banner"), stderr)
+        cases = [
+            (["bare"], 2, "", "Unknown option: bare\n"),
+            (["-subject:x", "bare", "-to:"], 2, "", "Unknown option: bare\n"),
+            (["-docs"], 2, "", "Unknown option: docs\n"),
+            (["-nosuch:value"], 2, "", "Unknown option: nosuch:value\n"),
+            (["-proxytype:socks"], 2, "", "Unknown option: proxytype:socks\n"),
+            # Words that come with later parts of the program.
+            (["/?"], 2, "", "Unknown option: /?\n"),
+            (["-asciidoc"], 2, "", "Unknown option: asciidoc\n"),
+            (["-doc"], 2, "", "Unknown option: doc\n"),
+            (["-bindpass"], 2, "", "Unknown option: bindpass\n"),
+            (["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
+            (["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:example.com:s:key.pem\n"),
+            (["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:example.com\n"),
+            (["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:rsa-sha256\n"),
+            (["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:r/r\n"),
+            (["-no-dkim"], 2, "", "Unknown option: no-dkim\n"),
+            (["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
+            (["-config:" + missing], 1, "", "Unable to open configuration file %s\n" % missing),
+            # The missing -config: file is found before any option is applied.
+            (["bare", "-config:" + missing], 1, "", "Unable to open configuration file %s\n" % missing),
+            (["-host:mx.example", "-file:out.eml"] + SENDER, 1, "",
+             "Concurrent send and output to file not supported\n"),
+            (["-host:mx.example"], 1, "banner", "No from address specified\nNo recipients specified\n"),
+            (["-from:a@example.com"], 1, "banner",
+             "No host or output file specified\nNo recipients specified\n"),
+            (["-bcc:b@example.com", "-file:out.eml"], 1, "banner", "No from address specified\n"),
+            # A -host: that does not parse changes nothing.
+            (["-host:mx.example:0"] + SENDER, 1, "banner", "No host or output file specified\n"),
+            (["-host:u:@mx.example"] + SENDER, 1, "", "Incorrectly specified user credentials\n"),
+            (["-to:nobody.example.com", "-file:out.eml"], 1, "",
+             "Invalid address in -to (nobody.example.com)\n"),
+            (["-from:a@b.example:\"Ann", "-file:out.eml"], 1, "",
+             "Unclosed quote in -from (a@b.example:\"Ann)\n"),
+            (["-subject:a\x01b"], 1, "",
+             "Invalid -subject option (Control character in the subject)\n"),
+            (["-passdelim:"], 1, "", "Missing delimiter character in -passdelim:\n"),
+            (["-a:" + missing] + SENDER, 10, "", "Failed to attach file (%s)\n" % missing),
+            (["-to:@" + missing], 10, "", "Failed to set To from file (%s)\n" % missing),
+            (["-body-file:" + missing], 10, "", "Failed to read body file (%s)\n" % missing),
+            (["-body-html:" + missing], 10, "", "Failed to read HTML body file (%s)\n" % missing),
+            (["-emailfile:" + missing], 10, "", "Failed to find emailfile (%s)\n" % missing),
+            (["-host:127.0.0.1:2525"] + SENDER, 1, "",
+             "Message send failed (not available in this build)\n"),
+            (["-file:" + missing + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
+            # A file that opens but cannot be read while the message is written.
+            (["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
+             "Read error on attachment (/proc/self/mem)\n"),
+        ]
+        for program in PROGRAMS:
+            for args, status, stdout, stderr in cases:
+                with self.subTest(program=program, args=args):
+                    box = self.fresh()
+                    result = box.run(program, args)
+                    want_out = BANNER_RE[program] if stdout == "banner" else stdout
+                    self.assertRun(result, status, want_out, stderr)
+                    self.assertFalse(os.path.exists(box.path("out.eml")))
+
+    def test_preconstructed_mode_without_sender_and_recipients(self):
+        self.box.write("ready.eml", "From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n")
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                result = self.box.run(program, ["-emailfile:ready.eml", "-host:mx.example"])
+                self.assertRun(result, 1, BANNER_RE[program],
+                               "Incomplete configuration and unable to determine values from"
+                               " e-mail file\nNo from address specified\nNo recipients specified\n")
+
+    def test_dd_stamps_the_send_failure(self):
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                result = self.box.run(program, ["-dd", "-host:127.0.0.1"] + SENDER)
+                self.assertRun(result, 1, "", re.compile(
+                    r"\A\[\d+\.\d{3}\] Message send failed \(not available in this build\)\n\Z"))
+
+    def test_full_only_words(self):
+        words = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-ciphers:HIGH",
+                 "-tls-protocols:tlsv1.3"]
+        for word in words:
+            with self.subTest(word=word):
+                args = [word, "-file:out.eml"] + SENDER
+                self.assertRun(self.box.run("tarvex", args), 0, "", "")
+                self.assertRun(self.box.run("tarvex-plain", args), 2, "",
+                               "Unknown option: %s\n" % word[1:])
+
+    def test_skipnofile_leaves_the_attachment_out(self):
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                box = self.fresh()
+                result = box.run(program, ["-a:/nonexistent/x.pdf", "-skipnofile", "-file:out.eml"]
+                                 + SENDER)
+                self.assertRun(result, 0, "", "")
+                _, msg = box.message()
+                self.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])
+
+
+class ConfigurationTest(SandboxTest):
+    def subject_and_to(self, box):
+        _, msg = box.message()
+        return str(msg["subject"]), [a.addr_spec for a in msg["to"].addresses]
+
+    def test_precedence_of_sources(self):
+        default = "from:f@example.com\nsubject:Default\nto:d@example.com\n"
+        first = "subject:First\nto:c1@example.com\n"
+        second = "subject:Second\nto:c2@example.com\n"
+        # (default file, -config: files, other arguments, subject, To list)
+        cases = [
+            (default, [], [], "Default", ["d@example.com"]),
+            (default, [first], [], "First", ["c1@example.com", "d@example.com"]),
+            (default, [first, second], [], "Second",
+             ["c2@example.com", "c1@example.com", "d@example.com"]),
+            (default, [first], ["-subject:Command", "-to:a@example.com"], "Command",
+             ["a@example.com", "c1@example.com", "d@example.com"]),
+            # -config: files come before every command-line option,
+            # wherever they stand.
+            (default, [first], ["-subject:Command", "CONFIGS"], "Command",
+             ["c1@example.com", "d@example.com"]),
+            (default, [first], ["-nodefault", "-from:f@example.com"], "First", ["c1@example.com"]),
+            (None, [first], ["-from:f@example.com"], "First", ["c1@example.com"]),
+        ]
+        for program in PROGRAMS:
+            for default_text, configs, args, subject, to in cases:
+                with self.subTest(program=program, configs=len(configs), args=args):
+                    box = self.fresh()
+                    if default_text is not None:
+                        box.default_config(default_text)
+                    names = [box.write("c%d.conf" % i, text) for i, text in enumerate(configs)]
+                    config_args = ["-config:" + n for n in names]
+                    if "CONFIGS" in args:
+                        i = args.index("CONFIGS")
+                        full_args = args[:i] + config_args + args[i + 1:]
+                    else:
+                        full_args = config_args + args
+                    result = box.run(program, full_args + ["-file:out.eml"])
+                    self.assertRun(result, 0, "", "")
+                    self.assertEqual(self.subject_and_to(box), (subject, to))
+
+    def test_location_of_the_default_file(self):
+        # APPDATA wins over XDG_CONFIG_HOME, which wins over HOME/.config;
+        # an empty variable counts as unset.
+        cases = [
+            ({"APPDATA": "A", "XDG_CONFIG_HOME": "X"}, "AppData"),
+            ({"APPDATA": "", "XDG_CONFIG_HOME": "X"}, "Xdg"),
+            ({"XDG_CONFIG_HOME": "X"}, "Xdg"),
+            ({"XDG_CONFIG_HOME": ""}, "Home"),
+            ({}, "Home"),
+        ]
+        for env, subject in cases:
+            with self.subTest(env=env):
+                box = self.fresh()
+                box.write("A/tarvex.conf", "subject:AppData\n")
+                box.write("X/tarvex.conf", "subject:Xdg\n")
+                box.default_config("subject:Home\n")
+                run_env = {"APPDATA": None, "XDG_CONFIG_HOME": None}
+                for name, value in env.items():
+                    run_env[name] = box.path(value) if value else ""
+                result = box.run("tarvex", ["-file:out.eml"] + SENDER, env=run_env)
+                self.assertRun(result, 0, "", "")
+                self.assertEqual(self.subject_and_to(box)[0], subject)
+
+    def test_long_default_path_is_kept_whole(self):
+        # A home folder of more than 1024 bytes: the path is not cut.
+        deep = self.box.path(*(["d" * 200] * 6))
+        os.makedirs(os.path.join(deep, ".config"))
+        self.box.write(os.path.join(deep, ".config", "tarvex.conf"), "subject:Deep\n")
+        result = self.box.run("tarvex", ["-file:out.eml"] + SENDER, env={"HOME": deep})
+        self.assertRun(result, 0, "", "")
+        self.assertEqual(self.subject_and_to(self.box)[0], "Deep")
+
+    def test_file_format(self):
+        text = ("\ufeffsubject:Line ends\r\n# to:never@example.com\r\n#\r\n\r\n\r\n"
+                "to:a@example.com\rto:b@example.com\n\nfrom:f@example.com\n"
+                "nodefault\nskipnofile\nclutf8\nbody-literal\nconfig:/nonexistent\n"
+                "head:X-Trailing:kept  \n")
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                box = self.fresh()
+                name = box.write("t.conf", text)
+                result = box.run(program, ["-config:" + name, "-file:out.eml"])
+                self.assertRun(result, 0, "", "")
+                self.assertEqual(self.subject_and_to(box),
+                                 ("Line ends", ["b@example.com", "a@example.com"]))
+                raw, _ = box.message()
+                self.assertIn(b"\r\nX-Trailing: kept  \r\n", raw)
+
+    def test_bad_lines_end_the_run(self):
+        # (file text, status, stderr)
+        cases = [
+            ("subject:ok\n subject:x\n", 2, "Unknown option:  subject:x\n"),
+            ("-subject:x\n", 2, "Unknown option: -subject:x\n"),
+            ("Subject:x\n", 2, "Unknown option: Subject:x\n"),
+            ("to:nobody\n", 1, "Invalid address in -to (nobody)\n"),
+            ("subject:a\0b\n", 1, "NUL byte in configuration file CONF\n"),
+        ]
+        for program in PROGRAMS:
+            for text, status, stderr in cases:
+                with self.subTest(program=program, text=text):
+                    box = self.fresh()
+                    name = box.write("bad.conf", text)
+                    result = box.run(program, ["-config:" + name, "-file:out.eml"] + SENDER)
+                    self.assertRun(result, status, "", stderr.replace("CONF", name))
+                    self.assertFalse(os.path.exists(box.path("out.eml")))
+
+    def test_default_file_with_full_only_words(self):
+        self.box.default_config("starttls\nsubject:Full\n")
+        args = ["-file:out.eml"] + SENDER
+        self.assertRun(self.box.run("tarvex", args), 0, "", "")
+        self.assertRun(self.box.run("tarvex-plain", args), 2, "", "Unknown option: starttls\n")
+        self.assertRun(self.box.run("tarvex-plain", ["-nodefault"] + args), 0, "", "")
+
+    def test_dash_line_reads_the_body_from_stdin(self):
+        name = self.box.write("stdin.conf", "-\n")
+        result = self.box.run("tarvex", ["-config:" + name, "-file:out.eml"] + SENDER,
+                              stdin=b"from the config\n")
+        self.assertRun(result, 0, STDIN_PROMPT + STDIN_DONE, "")
+        _, msg = self.box.message()
+        self.assertEqual(plain_text(msg), "from the config")
+
+
+class FileModeTest(SandboxTest):
+    def test_composed_message(self):
+        box = self.box
+        pdf = os.urandom(3000)
+        box.write("report.pdf", pdf)
+        box.write("notes.txt", "first line\nsecond line\n")
+        logo = b"\x89PNG\r\n\x1a\n" + os.urandom(500)
+        box.write("logo.png", logo)
+        box.write("page.html", '<p>Hello <img src="cid:logo.png"></p>')
+        args = [
+            "-from:sender@example.com:Ann Sender",
+            "-to:first@example.org:\"Doe: John\"",
+            "-to:second@example.org",
+            "-cc:copy@example.org:Carbon",
+            "-bcc:hidden@example.org",
+            "-reply-to:answers@example.com",
+            "-subject:Gr\u00fc\u00dfe aus K\u00f6ln",
+            "-body:Line one\\nLine\\ttwo\\n",
+            "-body-html:page.html",
+            "-head:X-Custom: custom value",
+            "-priority:1",
+            "-mdn",
+            "-a64:report.pdf",
+            "-a:notes.txt",
+            "-ai:logo.png",
+            "-file:out.eml",
+        ]
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                result = box.run(program, args)
+                self.assertRun(result, 0, "", "")
+                raw, msg = box.message()
+                self.assertNotIn(b"\n", raw.replace(b"\r\n", b""))
+                self.assertEqual(msg.defects, [])
+                self.assertEqual(str(msg["subject"]), "Gr\u00fc\u00dfe aus K\u00f6ln")
+                self.assertEqual(msg["from"].addresses[0].display_name, "Ann Sender")
+                self.assertEqual(msg["from"].addresses[0].addr_spec, "sender@example.com")
+                # Recipients come out newest first.
+                self.assertEqual([(a.display_name, a.addr_spec) for a in msg["to"].addresses],
+                                 [("", "second@example.org"), ("Doe: John", "first@example.org")])
+                self.assertEqual([a.addr_spec for a in msg["cc"].addresses], ["copy@example.org"])
+                self.assertIsNone(msg["bcc"])
+                self.assertNotIn(b"hidden@example.org", raw)
+                self.assertEqual(msg["reply-to"].addresses[0].addr_spec, "answers@example.com")
+                self.assertEqual(str(msg["x-custom"]), "custom value")
+                self.assertEqual(str(msg["x-priority"])[:1], "1")
+                self.assertIn("sender@example.com", str(msg["disposition-notification-to"]))
+                self.assertTrue(str(msg["x-mailer"]).startswith("Tarvex "))
+                self.assertEqual(plain_text(msg), "Line one\nLine\ttwo")
+                self.assertIn('src="cid:logo.png"', msg.get_body(("html",)).get_content())
+                parts = {p.get_filename(): p for p in msg.walk() if p.get_filename()}
+                self.assertEqual(sorted(parts), ["notes.txt", "report.pdf"])
+                self.assertEqual(hashlib.sha256(parts["report.pdf"].get_payload(decode=True)).digest(),
+                                 hashlib.sha256(pdf).digest())
+                self.assertEqual(parts["report.pdf"]["content-transfer-encoding"], "base64")
+                self.assertEqual(parts["notes.txt"].get_payload(decode=True).replace(b"\r\n", b"\n"),
+                                 b"first line\nsecond line\n")
+                # The inline image is referred to by its base name.
+                inline = [p for p in msg.walk() if p.get_content_disposition() == "inline"]
+                self.assertEqual(len(inline), 1)
+                self.assertEqual(str(inline[0]["content-id"]), "<logo.png>")
+                self.assertEqual(inline[0].get_payload(decode=True), logo)
+                self.assertEqual(inline[0].get_content_type(), "image/png")
+
+    def test_body_sources(self):
+        box = self.box
+        box.write("latin1.txt", "Gr\u00fc\u00dfe\n".encode("iso-8859-1"))
+        # (arguments, standard input, standard output, body text, charset)
+        cases = [
+            (["-body-file:latin1.txt:iso-8859-1"], b"", "", "Gr\u00fc\u00dfe\n", "iso-8859-1"),
+            (["--"], b"typed\nlines\n", STDIN_PROMPT + STDIN_DONE, "typed\nlines\n", None),
+            # Standard input at its end at once: an empty body, both prompts.
+            (["--"], b"", STDIN_PROMPT + STDIN_DONE, "", None),
+            (["-body:a\\\\nb"], b"", "", "a\\nb\n", None),
+        ]
+        for program in PROGRAMS:
+            for args, stdin, stdout, body, charset in cases:
+                with self.subTest(program=program, args=args):
+                    result = box.run(program, args + ["-file:out.eml"] + SENDER, stdin=stdin)
+                    self.assertRun(result, 0, stdout, "")
+                    _, msg = box.message()
+                    part = msg.get_body(("plain",))
+                    self.assertEqual(plain_text(msg), body.rstrip("\n"))
+                    if charset:
+                        self.assertEqual(part.get_content_charset(), charset)
+
+    def test_dotstuff(self):
+        for args, want in ((["-dotstuff"], b"\r\n..hidden\r\n"), ([], b"\r\n.hidden\r\n")):
+            with self.subTest(args=args):
+                result = self.box.run("tarvex", args + ["-body:x\\n.hidden", "-file:out.eml"]
+                                      + SENDER)
+                self.assertRun(result, 0, "", "")
+                raw, _ = self.box.message()
+                self.assertIn(want, raw)
+
+
+if __name__ == "__main__":
+    unittest.main()
