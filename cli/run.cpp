@@ -309,6 +309,7 @@ int cli_main(int argc, char **argv)
             switch (result) {
             case MIME_FAIL_READ: return STATUS_READ;
             case MIME_FAIL_NOMEM: return STATUS_NOMEM;
+            case MIME_FAIL_INPUT: return STATUS_USAGE; // settings no message can carry
             default: return STATUS_NOT_WRITTEN; // not opened, or not written whole
             }
         }

@@ -44,6 +44,22 @@ HeaderField *hdr_next(const HeaderField *field)
                                      : nullptr;
 }
 
+// Frees every record of a ListLink list, newest first, and empties it; 0
+// when list itself is NULL.
+static int link_list_free(ListLink **list, void (*free_record)(ListLink *link))
+{
+    if (!list)
+        return 0;
+    ListLink *link = *list;
+    while (link) {
+        ListLink *older = link->next;
+        free_record(link);
+        link = older;
+    }
+    *list = nullptr;
+    return 1;
+}
+
 // A copy of text, or NULL for NULL; *failed is set when the copy itself
 // could not be made.
 static char *copy_or_null(const char *text, bool *failed)
@@ -73,14 +89,22 @@ int mail_parse_notify_letters(const char *letters)
     return bits;
 }
 
+static void rcpt_free(Recipient *rcpt)
+{
+    free(rcpt->address);
+    free(rcpt->display_name);
+    free(rcpt);
+}
+
 Recipient *addr_recipient_add(Recipient **list, const char *address, const char *name,
                               const char *letters)
 {
-    if (!list || !address || addr_classify(address) == ADDR_KIND_BAD)
-        return nullptr;
-    // The address goes raw into RCPT TO and the To/Cc fields; a control
-    // byte there would start a second command or header line.
-    if (!text_is_clean(address, TEXT_NO_TAB) || !text_is_clean(name, TEXT_ALLOW_TAB))
+    // The address goes raw into RCPT TO and the To/Cc fields: the
+    // classification refuses any control byte, which would start a second
+    // command or header line. The name is encoded, but is held to the same
+    // door so that a refusal never depends on how it would be encoded.
+    if (!list || !address || addr_classify(address) == ADDR_KIND_BAD ||
+        !text_is_clean(name, TEXT_ALLOW_TAB))
         return nullptr;
     Recipient *rcpt = static_cast<Recipient *>(calloc(1, sizeof(Recipient)));
     if (!rcpt)
@@ -88,9 +112,7 @@ Recipient *addr_recipient_add(Recipient **list, const char *address, const char 
     rcpt->address = strdup(address);
     rcpt->display_name = name ? hdr_encode_text(name) : nullptr;
     if (!rcpt->address || (name && !rcpt->display_name)) {
-        free(rcpt->address);
-        free(rcpt->display_name);
-        free(rcpt);
+        rcpt_free(rcpt);
         return nullptr;
     }
     rcpt->notify = static_cast<unsigned>(mail_parse_notify_letters(letters)) & MAIL_NOTIFY_MASK;
@@ -106,9 +128,7 @@ int addr_recipient_list_free(Recipient **list)
     Recipient *rcpt = *list;
     while (rcpt) {
         Recipient *older = rcpt->next;
-        free(rcpt->address);
-        free(rcpt->display_name);
-        free(rcpt);
+        rcpt_free(rcpt);
         rcpt = older;
     }
     *list = nullptr;
@@ -163,16 +183,8 @@ int att_add(ListLink **list, const char *path, int encoding, int is_inline,
 
 int att_list_free(ListLink **list)
 {
-    if (!list)
-        return 0;
-    ListLink *link = *list;
-    while (link) {
-        ListLink *older = link->next;
-        att_free(LIST_RECORD(link, Attachment, link));
-        link = older;
-    }
-    *list = nullptr;
-    return 1;
+    return link_list_free(list,
+                          [](ListLink *link) { att_free(LIST_RECORD(link, Attachment, link)); });
 }
 
 // ---- header fields ---------------------------------------------------------------
@@ -188,6 +200,13 @@ int hdr_name_is_valid(const char *name)
     return 1;
 }
 
+static void hdr_free(HeaderField *field)
+{
+    free(field->name);
+    free(field->value);
+    free(field);
+}
+
 int hdr_list_add(ListLink **list, const char *name, const char *value)
 {
     if (!list || !name || !value || !hdr_name_is_valid(name) ||
@@ -199,9 +218,7 @@ int hdr_list_add(ListLink **list, const char *name, const char *value)
     field->name = strdup(name);
     field->value = hdr_encode_text(value);
     if (!field->name || !field->value) {
-        free(field->name);
-        free(field->value);
-        free(field);
+        hdr_free(field);
         return 0;
     }
     list_push_front(list, &field->link);
@@ -210,17 +227,6 @@ int hdr_list_add(ListLink **list, const char *name, const char *value)
 
 int hdr_list_free(ListLink **list)
 {
-    if (!list)
-        return 0;
-    ListLink *link = *list;
-    while (link) {
-        ListLink *older = link->next;
-        HeaderField *field = LIST_RECORD(link, HeaderField, link);
-        free(field->name);
-        free(field->value);
-        free(field);
-        link = older;
-    }
-    *list = nullptr;
-    return 1;
+    return link_list_free(list,
+                          [](ListLink *link) { hdr_free(LIST_RECORD(link, HeaderField, link)); });
 }

@@ -1,7 +1,9 @@
 // The session's option switch: one table of option rows (number, name,
-// handler, clear handler, full-program-only flag), looked up by the low
-// byte of the code. Every handler checks and copies everything it needs
-// before it changes the session, so a failing option changes nothing.
+// handler, clear handler, full-program-only flag, and for the rows of one
+// text the field it fills), looked up by the low byte of the code. Every
+// handler checks and copies everything it needs before it changes the
+// session, so a failing option changes nothing beyond the one early effect
+// a row names (MAILOPT_BODY stores its encoding first).
 #include "mail/option.h"
 
 #include <cstdio>
@@ -19,33 +21,6 @@
 #include "support/str.h"
 
 namespace {
-
-// One call of the switch, decoded.
-struct OptionCall {
-    unsigned code;
-    unsigned sub;   // code & MAILOPT_SUB_MASK
-    bool from_file; // MAILOPT_FROM_FILE
-    bool binary;    // MAILOPT_BINARY
-    uint32_t arg;   // the row's argument (flag rows: the bit)
-    const char *v1, *v2, *v3, *v4;
-};
-
-typedef int (*OptionHandler)(MailContext *ctx, const OptionCall &call);
-
-enum : unsigned {
-    OPT_FULL_ONLY = 1, // the plain program fails this number like an unlisted one
-};
-
-struct OptionRow {
-    unsigned number;
-    const char *name;
-    OptionHandler set;
-    // Run when MAILOPT_CLEAR is given; NULL: the clear bit is ignored and
-    // the option acts as when set.
-    OptionHandler clear;
-    unsigned flags; // OPT_*
-    uint32_t arg;
-};
 
 // ---- the validation door, with the role names of its messages ----------------
 
@@ -73,6 +48,7 @@ enum TextRole {
     ROLE_PROXY_HOST,
     ROLE_DKIM_DOMAIN,
     ROLE_COUNT,
+    ROLE_NONE = ROLE_COUNT, // a text that goes into neither a header nor a command
 };
 
 enum TextRule {
@@ -122,11 +98,42 @@ bool all_printable_ascii(const char *text, bool colon_allowed)
     return true;
 }
 
+// One call of the switch, decoded.
+struct OptionCall {
+    unsigned code;
+    unsigned sub;   // code & MAILOPT_SUB_MASK
+    bool from_file; // MAILOPT_FROM_FILE
+    bool binary;    // MAILOPT_BINARY
+    uint32_t arg;   // the row's argument (flag rows: the bit)
+    char *MailContext::*text; // the row's text field, for rows of one text
+    TextRole role;            // how that text is checked
+    const char *v1, *v2, *v3, *v4;
+};
+
+typedef int (*OptionHandler)(MailContext *ctx, const OptionCall &call);
+
+enum : unsigned {
+    OPT_FULL_ONLY = 1, // the plain program fails this number like an unlisted one
+};
+
+struct OptionRow {
+    unsigned number;
+    const char *name;
+    OptionHandler set;
+    // Run when MAILOPT_CLEAR is given; NULL: the clear bit is ignored and
+    // the option acts as when set.
+    OptionHandler clear;
+    unsigned flags; // OPT_*
+    uint32_t arg;
+    char *MailContext::*text;
+    TextRole role;
+};
+
 // True when text (NULL counts as clean) may take the role; otherwise the
 // session's error text names the role and the option must fail.
 bool text_ok(MailContext *ctx, const char *text, TextRole role)
 {
-    if (!text)
+    if (!text || role == ROLE_NONE)
         return true;
     const TextRoleInfo &info = text_roles[role];
     const char *problem = nullptr;
@@ -167,12 +174,8 @@ void store(char **field, char *value)
 // Passwords and tokens are overwritten before their memory is freed.
 void store_secret(char **field, char *value)
 {
-    if (*field) {
-        volatile char *p = *field;
-        while (*p)
-            *p++ = 0;
-    }
-    store(field, value);
+    mail_free_secret(*field);
+    *field = value;
 }
 
 bool non_empty(const char *text) { return text && *text; }
@@ -233,6 +236,29 @@ int opt_flag2_clear(MailContext *ctx, const OptionCall &c)
     return 1;
 }
 
+// Rows of one text: value1, checked for its role and copied into the
+// row's field; NULL makes the field NULL. Clearing makes it NULL as well.
+int opt_text_optional(MailContext *ctx, const OptionCall &c)
+{
+    char *copy;
+    if (!text_ok(ctx, c.v1, c.role) || !copy_text(c.v1, &copy))
+        return 0;
+    store(&(ctx->*c.text), copy);
+    return 1;
+}
+
+// The same with value1 required.
+int opt_text(MailContext *ctx, const OptionCall &c)
+{
+    return c.v1 && opt_text_optional(ctx, c);
+}
+
+int opt_text_clear(MailContext *ctx, const OptionCall &c)
+{
+    store(&(ctx->*c.text), nullptr);
+    return 1;
+}
+
 // ---- addresses -------------------------------------------------------------------
 
 // From and Reply-To: an address and an optional display name, stored together.
@@ -275,19 +301,7 @@ int opt_reply_to_clear(MailContext *ctx, const OptionCall &)
 
 int opt_return_path(MailContext *ctx, const OptionCall &c)
 {
-    if (!address_ok(ctx, c.v1, ROLE_RETURN_PATH))
-        return 0;
-    char *copy;
-    if (!copy_text(c.v1, &copy))
-        return 0;
-    store(&ctx->return_path, copy);
-    return 1;
-}
-
-int opt_return_path_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->return_path, nullptr);
-    return 1;
+    return address_ok(ctx, c.v1, c.role) && opt_text(ctx, c);
 }
 
 int opt_recipient(MailContext *ctx, const OptionCall &c)
@@ -332,18 +346,10 @@ int opt_recipient_clear(MailContext *ctx, const OptionCall &c)
 
 int opt_subject(MailContext *ctx, const OptionCall &c)
 {
-    if (!non_empty(c.v1) || !text_ok(ctx, c.v1, ROLE_SUBJECT))
-        return 0;
     char *encoded;
-    if (!encode_text(c.v1, &encoded))
+    if (!non_empty(c.v1) || !text_ok(ctx, c.v1, c.role) || !encode_text(c.v1, &encoded))
         return 0;
-    store(&ctx->subject, encoded);
-    return 1;
-}
-
-int opt_subject_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->subject, nullptr);
+    store(&(ctx->*c.text), encoded);
     return 1;
 }
 
@@ -362,10 +368,12 @@ int opt_body(MailContext *ctx, const OptionCall &c)
     case 0x200: encoding = BODY_ENC_QP; break;
     default: return 0;
     }
-    if (!c.v1) {
-        store_body_encoding(ctx, encoding);
+    // The encoding is stored before anything else and stays whatever
+    // becomes of the value: the words that give only an encoding
+    // (-body-64, -body-qp) and those that give a body share this row.
+    store_body_encoding(ctx, encoding);
+    if (!c.v1)
         return 1;
-    }
     char *text = nullptr;
     size_t length = 0;
     if (!c.from_file) {
@@ -387,9 +395,9 @@ int opt_body(MailContext *ctx, const OptionCall &c)
         if (!text)
             return 0;
     }
-    store_body_encoding(ctx, encoding);
-    // The flag tells the writer the body came from a file; a body given as
-    // a value replaces a file's body and so takes the flag away.
+    // The flag tells the writer the body came from a file, so it is set
+    // only with a file's body; a body given as a value replaces a file's
+    // body and so takes the flag away.
     if (c.from_file)
         ctx->flags2 |= MAILF2_BODY_FROM_FILE;
     else
@@ -419,20 +427,12 @@ int opt_body_html(MailContext *ctx, const OptionCall &c)
             return 0;
         fclose(fp);
     }
-    char *copy;
-    if (!copy_text(c.v1, &copy))
+    if (!opt_text(ctx, c))
         return 0;
-    store(&ctx->html_body, copy);
     if (c.from_file)
         ctx->flags |= MAILF_HTML_FROM_FILE;
     else
         ctx->flags &= ~uint32_t(MAILF_HTML_FROM_FILE);
-    return 1;
-}
-
-int opt_body_html_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->html_body, nullptr);
     return 1;
 }
 
@@ -485,19 +485,13 @@ int opt_delete_header_clear(MailContext *ctx, const OptionCall &)
 
 int opt_charset(MailContext *ctx, const OptionCall &c)
 {
-    if (!c.v1 || !text_ok(ctx, c.v1, ROLE_CHARSET))
+    if (!c.v1)
         return 0;
-    char *copy;
-    if (!copy_text(*c.v1 ? c.v1 : nullptr, &copy))
-        return 0;
-    store(&ctx->charset, copy);
-    return 1;
-}
-
-int opt_charset_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->charset, nullptr);
-    return 1;
+    // An empty charset means the default, as no charset does.
+    OptionCall call = c;
+    if (!*call.v1)
+        call.v1 = nullptr;
+    return opt_text_optional(ctx, call);
 }
 
 int opt_line_length(MailContext *ctx, const OptionCall &c)
@@ -544,23 +538,6 @@ int opt_date(MailContext *ctx, const OptionCall &c)
     if (seconds > static_cast<uint64_t>(MAIL_DATE_MAX))
         return 0;
     ctx->fixed_date = static_cast<int64_t>(seconds);
-    return 1;
-}
-
-int opt_x_mailer(MailContext *ctx, const OptionCall &c)
-{
-    if (!c.v1 || !text_ok(ctx, c.v1, ROLE_X_MAILER))
-        return 0;
-    char *copy;
-    if (!copy_text(c.v1, &copy))
-        return 0;
-    store(&ctx->mailer, copy);
-    return 1;
-}
-
-int opt_x_mailer_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->mailer, nullptr);
     return 1;
 }
 
@@ -677,20 +654,27 @@ int opt_server(MailContext *ctx, const OptionCall &c)
 
 int opt_helo(MailContext *ctx, const OptionCall &c)
 {
-    if (!text_ok(ctx, c.v1, ROLE_HELO))
-        return 0;
     // An empty name would make an "ehlo" without argument; it means the
     // default (the local address) as a NULL one does.
-    char *copy;
-    if (!copy_text(c.v1 && *c.v1 ? c.v1 : nullptr, &copy))
-        return 0;
-    store(&ctx->helo_name, copy);
-    return 1;
+    OptionCall call = c;
+    if (call.v1 && !*call.v1)
+        call.v1 = nullptr;
+    return opt_text_optional(ctx, call);
 }
 
-int opt_helo_clear(MailContext *ctx, const OptionCall &)
+// A user name and its secret (value1, value2), stored together.
+int store_user_and_secret(const OptionCall &c, char **user_field, char **secret_field)
 {
-    store(&ctx->helo_name, nullptr);
+    char *user, *secret;
+    bool ok = copy_text(c.v1, &user);
+    ok = copy_text(c.v2, &secret) && ok;
+    if (!ok) {
+        free(user);
+        mail_free_secret(secret);
+        return 0;
+    }
+    store(user_field, user);
+    store_secret(secret_field, secret);
     return 1;
 }
 
@@ -698,17 +682,7 @@ int opt_credentials(MailContext *ctx, const OptionCall &c)
 {
     if (!non_empty(c.v1) || !c.v2)
         return 0;
-    char *user, *password;
-    bool ok = copy_text(c.v1, &user);
-    ok = copy_text(c.v2, &password) && ok;
-    if (!ok) {
-        free(user);
-        store_secret(&password, nullptr);
-        return 0;
-    }
-    store(&ctx->user, user);
-    store_secret(&ctx->password, password);
-    return 1;
+    return store_user_and_secret(c, &ctx->user, &ctx->password);
 }
 
 int opt_credentials_clear(MailContext *ctx, const OptionCall &)
@@ -785,37 +759,6 @@ int opt_tls_mode_clear(MailContext *ctx, const OptionCall &)
     return 1;
 }
 
-int store_required_copy(const OptionCall &c, char **field)
-{
-    char *copy;
-    if (!c.v1 || !copy_text(c.v1, &copy))
-        return 0;
-    store(field, copy);
-    return 1;
-}
-
-int opt_tls_ciphers(MailContext *ctx, const OptionCall &c)
-{
-    return store_required_copy(c, &ctx->tls_ciphers);
-}
-
-int opt_tls_ciphers_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->tls_ciphers, nullptr);
-    return 1;
-}
-
-int opt_tls_protocols(MailContext *ctx, const OptionCall &c)
-{
-    return store_required_copy(c, &ctx->tls_protocols);
-}
-
-int opt_tls_protocols_clear(MailContext *ctx, const OptionCall &)
-{
-    store(&ctx->tls_protocols, nullptr);
-    return 1;
-}
-
 // Applies the session's time-out to an open connection. The network
 // library fills this seam; until it exists no connection can be open.
 void apply_timeout(MailContext *ctx)
@@ -877,12 +820,12 @@ int opt_proxy(MailContext *ctx, const OptionCall &c)
         type = MAIL_PROXY_HTTPS;
     else if (c.sub & 0x100)
         type = MAIL_PROXY_SOCKS;
-    int64_t port = c.v2 ? parse_port(c.v2) : 0;
-    if (port < 0 || !text_ok(ctx, c.v1, ROLE_PROXY_HOST))
-        return 0;
+    // Without a host only the type is stored (the -proxytype: words), and
+    // the port text is not looked at.
     if (c.v1) {
+        int64_t port = c.v2 ? parse_port(c.v2) : 0;
         char *copy;
-        if (!copy_text(c.v1, &copy))
+        if (port < 0 || !text_ok(ctx, c.v1, ROLE_PROXY_HOST) || !copy_text(c.v1, &copy))
             return 0;
         store(&ctx->proxy_host, copy);
         if (!port)
@@ -905,17 +848,7 @@ int opt_proxy_auth(MailContext *ctx, const OptionCall &c)
 {
     if (!c.v1 || !c.v2)
         return 0;
-    char *user, *password;
-    bool ok = copy_text(c.v1, &user);
-    ok = copy_text(c.v2, &password) && ok;
-    if (!ok) {
-        free(user);
-        store_secret(&password, nullptr);
-        return 0;
-    }
-    store(&ctx->proxy_user, user);
-    store_secret(&ctx->proxy_password, password);
-    return 1;
+    return store_user_and_secret(c, &ctx->proxy_user, &ctx->proxy_password);
 }
 
 int opt_proxy_auth_clear(MailContext *ctx, const OptionCall &)
@@ -959,34 +892,6 @@ int opt_dkim_canon_clear(MailContext *ctx, const OptionCall &)
 {
     ctx->dkim_canons = 0x100; // simple/simple
     return 1;
-}
-
-int opt_dkim_domain(MailContext *ctx, const OptionCall &c)
-{
-#if TARVEX_FULL
-    if (!text_ok(ctx, c.v1, ROLE_DKIM_DOMAIN))
-        return 0;
-    char *copy;
-    if (!copy_text(c.v1, &copy))
-        return 0;
-    store(&ctx->dkim_domain, copy);
-    return 1;
-#else
-    (void)ctx;
-    (void)c;
-    return 0;
-#endif
-}
-
-int opt_dkim_domain_clear(MailContext *ctx, const OptionCall &)
-{
-#if TARVEX_FULL
-    store(&ctx->dkim_domain, nullptr);
-    return 1;
-#else
-    (void)ctx;
-    return 0;
-#endif
 }
 
 // ---- actions ------------------------------------------------------------------------
@@ -1039,12 +944,16 @@ int opt_free(MailContext *ctx, const OptionCall &)
 
 // ---- the table ----------------------------------------------------------------------
 
-#define ROW(number, set, clear, flags, arg) {number, #number, set, clear, flags, arg}
+#define ROW(number, set, clear, flags, arg) \
+    {number, #number, set, clear, flags, arg, nullptr, ROLE_NONE}
+// A row that fills one text field of the session.
+#define TEXT_ROW(number, set, clear, flags, field, role) \
+    {number, #number, set, clear, flags, 0, &MailContext::field, role}
 
 const OptionRow option_rows[] = {
     ROW(MAILOPT_FROM, opt_from, nullptr, 0, 0),
     ROW(MAILOPT_RECIPIENT, opt_recipient, opt_recipient_clear, 0, 0),
-    ROW(MAILOPT_SUBJECT, opt_subject, opt_subject_clear, 0, 0),
+    TEXT_ROW(MAILOPT_SUBJECT, opt_subject, opt_text_clear, 0, subject, ROLE_SUBJECT),
     ROW(MAILOPT_BODY, opt_body, opt_body_clear, 0, 0),
     ROW(MAILOPT_OUTPUT_FILE, opt_output_file, opt_output_file_clear, 0, 0),
     ROW(MAILOPT_SERVER, opt_server, nullptr, 0, 0),
@@ -1054,10 +963,10 @@ const OptionRow option_rows[] = {
     ROW(MAILOPT_ATTACH, opt_attach, opt_attach_clear, 0, 0),
     ROW(MAILOPT_PRIORITY, opt_priority, opt_priority_clear, 0, 0),
     ROW(MAILOPT_REPLY_TO, opt_reply_to, opt_reply_to_clear, 0, 0),
-    ROW(MAILOPT_BODY_HTML, opt_body_html, opt_body_html_clear, 0, 0),
-    ROW(MAILOPT_HELO, opt_helo, opt_helo_clear, 0, 0),
+    TEXT_ROW(MAILOPT_BODY_HTML, opt_body_html, opt_text_clear, 0, html_body, ROLE_NONE),
+    TEXT_ROW(MAILOPT_HELO, opt_helo, opt_text_clear, 0, helo_name, ROLE_HELO),
     ROW(MAILOPT_HEADER, opt_header, opt_header_clear, 0, 0),
-    ROW(MAILOPT_CHARSET, opt_charset, opt_charset_clear, 0, 0),
+    TEXT_ROW(MAILOPT_CHARSET, opt_charset, opt_text_clear, 0, charset, ROLE_CHARSET),
     ROW(MAILOPT_LINE_LENGTH, opt_line_length, opt_line_length_clear, 0, 0),
     ROW(MAILOPT_FORCE_MIME, opt_flag_set, opt_flag_clear, 0, MAILF_FORCE_MIME),
     ROW(MAILOPT_AUTH_TYPES, opt_auth_types, opt_auth_types_clear, 0, 0),
@@ -1069,21 +978,25 @@ const OptionRow option_rows[] = {
     ROW(MAILOPT_TIMEOUT, opt_timeout, opt_timeout_clear, 0, 0),
     ROW(MAILOPT_DKIM, opt_flag2_set, opt_flag2_clear, OPT_FULL_ONLY, MAILF2_DKIM),
     ROW(MAILOPT_DATE, opt_date, nullptr, 0, 0),
-    ROW(MAILOPT_RETURN_PATH, opt_return_path, opt_return_path_clear, 0, 0),
+    TEXT_ROW(MAILOPT_RETURN_PATH, opt_return_path, opt_text_clear, 0, return_path,
+             ROLE_RETURN_PATH),
     ROW(MAILOPT_DELETE_HEADER, opt_delete_header, opt_delete_header_clear, 0, 0),
     ROW(MAILOPT_EMAIL_FILE_SCAN, opt_email_file_scan, nullptr, OPT_FULL_ONLY, 0),
     ROW(MAILOPT_RAW_HEADERS, opt_flag_set, opt_flag_clear, 0, MAILF_RAW_HEADERS),
     ROW(MAILOPT_VERIFY, opt_flag_set, opt_flag_clear, 0, MAILF_VERIFY),
-    ROW(MAILOPT_TLS_CIPHERS, opt_tls_ciphers, opt_tls_ciphers_clear, 0, 0),
-    ROW(MAILOPT_TLS_PROTOCOLS, opt_tls_protocols, opt_tls_protocols_clear, 0, 0),
+    TEXT_ROW(MAILOPT_TLS_CIPHERS, opt_text, opt_text_clear, 0, tls_ciphers, ROLE_NONE),
+    TEXT_ROW(MAILOPT_TLS_PROTOCOLS, opt_text, opt_text_clear, 0, tls_protocols, ROLE_NONE),
     ROW(MAILOPT_DKIM_ALGORITHMS, opt_dkim_algorithms, opt_dkim_algorithms_clear, OPT_FULL_ONLY, 0),
     ROW(MAILOPT_DKIM_CANON, opt_dkim_canon, opt_dkim_canon_clear, OPT_FULL_ONLY, 0),
-    ROW(MAILOPT_DKIM_DOMAIN, opt_dkim_domain, opt_dkim_domain_clear, OPT_FULL_ONLY, 0),
+#if TARVEX_FULL // the plain session has no dkim_domain field
+    TEXT_ROW(MAILOPT_DKIM_DOMAIN, opt_text_optional, opt_text_clear, OPT_FULL_ONLY, dkim_domain,
+             ROLE_DKIM_DOMAIN),
+#endif
     ROW(MAILOPT_TIMEOUT_VALUE, opt_timeout_value, nullptr, 0, 0),
     ROW(MAILOPT_DEBUG, opt_debug, opt_debug_clear, 0, 0),
     ROW(MAILOPT_PROXY, opt_proxy, opt_proxy_clear, 0, 0),
     ROW(MAILOPT_PROXY_AUTH, opt_proxy_auth, opt_proxy_auth_clear, 0, 0),
-    ROW(MAILOPT_X_MAILER, opt_x_mailer, opt_x_mailer_clear, 0, 0),
+    TEXT_ROW(MAILOPT_X_MAILER, opt_text, opt_text_clear, 0, mailer, ROLE_X_MAILER),
     ROW(MAILOPT_MESSAGE_ID, opt_message_id, opt_message_id_clear, 0, 0),
     ROW(MAILOPT_BOUNDARIES, opt_boundaries, opt_boundaries_clear, 0, 0),
     ROW(MAILOPT_CONNECT, opt_connect, nullptr, 0, 0),
@@ -1094,6 +1007,7 @@ const OptionRow option_rows[] = {
 };
 
 #undef ROW
+#undef TEXT_ROW
 
 // The row of this program for an option number, or NULL.
 const OptionRow *find_row(unsigned number)
@@ -1121,8 +1035,9 @@ int mail_set_option(MailContext *ctx, unsigned code, const char *value1, const c
     const OptionRow *row = find_row(code & MAILOPT_NUMBER_MASK);
     if (!row)
         return 0;
-    OptionCall call = {code,           code & MAILOPT_SUB_MASK, (code & MAILOPT_FROM_FILE) != 0,
-                       (code & MAILOPT_BINARY) != 0, row->arg, value1, value2, value3, value4};
+    OptionCall call = {code,      code & MAILOPT_SUB_MASK, (code & MAILOPT_FROM_FILE) != 0,
+                       (code & MAILOPT_BINARY) != 0, row->arg, row->text, row->role,
+                       value1,    value2,           value3,    value4};
     if ((code & MAILOPT_CLEAR) && row->clear)
         return row->clear(ctx, call);
     return row->set(ctx, call);

@@ -102,7 +102,8 @@ enum {
 constexpr long long MAIL_DATE_MAX = 253402300799LL;
 
 // The option switch. Returns 1 on success and 0 on failure; a failing
-// option leaves the session as it was. Only two kinds of failure leave a
+// option leaves the session as it was, except that MAILOPT_BODY stores its
+// encoding before it looks at the value. Only two kinds of failure leave a
 // message in the error text: a value holding a control character where it
 // would go raw into a header line or SMTP command ("Control character in
 // the subject", ...), and an action this build cannot run yet.

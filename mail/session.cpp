@@ -50,8 +50,7 @@ MailContext *mail_new(void)
     return ctx;
 }
 
-// Secrets are overwritten before their memory goes back to the heap.
-static void free_secret(char *text)
+void mail_free_secret(char *text)
 {
     if (!text)
         return;
@@ -79,8 +78,8 @@ int mail_free(MailContext *ctx)
     };
     for (char *text : texts)
         free(text);
-    free_secret(ctx->password);
-    free_secret(ctx->proxy_password);
+    mail_free_secret(ctx->password);
+    mail_free_secret(ctx->proxy_password);
     addr_recipient_list_free(&ctx->to);
     addr_recipient_list_free(&ctx->cc);
     addr_recipient_list_free(&ctx->bcc);

@@ -86,13 +86,27 @@ static int is_regular(int fd)
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// A name that exists but is no regular file (a FIFO, a device, a
+// directory). Checked before opening: opening a FIFO waits for its other
+// end, so a check of the open descriptor alone would come too late.
+static int exists_not_regular(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 int plat_open(const char *path, int flags, int mode)
 {
     if (!path)
         return -1;
+    if (exists_not_regular(path)) {
+        errno = ENOENT;
+        return -1;
+    }
     int fd = open(path, flags | O_CLOEXEC, mode);
     if (fd < 0)
         return -1;
+    // The name may have changed between the look and the open.
     if (!is_regular(fd)) {
         close(fd);
         errno = ENOENT;
@@ -105,6 +119,10 @@ FILE *plat_fopen(const char *path, const char *mode)
 {
     if (!path || !mode)
         return nullptr;
+    if (exists_not_regular(path)) {
+        errno = ENOENT;
+        return nullptr;
+    }
     FILE *fp = fopen(path, mode);
     if (!fp)
         return nullptr;
@@ -177,6 +195,10 @@ int plat_same_file(const char *a, const char *b)
         return 0;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+int plat_rename(const char *from, const char *to) { return from && to && rename(from, to) == 0; }
+
+int plat_remove(const char *path) { return path && remove(path) == 0; }
 
 int plat_mkdir(const char *path) { return path && mkdir(path, 0777) == 0; }
 

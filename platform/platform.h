@@ -40,8 +40,9 @@ int64_t plat_clock_frequency(void);
 int64_t plat_clock_counter(void);
 
 // ---- files ----------------------------------------------------------------
-// Names are UTF-8 and reach the file system unchanged. Opening for reading
-// refuses directories and other non-regular files as if they were missing.
+// Names are UTF-8 and reach the file system unchanged. Opening refuses
+// directories and other non-regular files as if they were missing; a FIFO
+// or device is refused before it is opened, so opening never blocks on one.
 
 // open(2) with the flags and mode; -1 on failure.
 int plat_open(const char *path, int flags, int mode);
@@ -73,6 +74,10 @@ struct PlatPathInfo {
 int plat_path_info(const char *path, PlatPathInfo *info);
 // 1 when both names lead to the same existing file, else 0.
 int plat_same_file(const char *a, const char *b);
+// Renames (replacing an existing file at to); 1, or 0 on failure.
+int plat_rename(const char *from, const char *to);
+// Removes a file; 1, or 0 on failure.
+int plat_remove(const char *path);
 // Creates one directory (mode 0777 before the umask); 1, or 0 on failure.
 int plat_mkdir(const char *path);
 // Sets the permission bits; 1, or 0 on failure.

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "support/util.h"
+
 namespace {
 
 const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -429,17 +431,6 @@ struct PctClass {
 };
 constexpr PctClass kPct;
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 char *pct_encode(const char *text, char *out, size_t size)
@@ -499,7 +490,7 @@ size_t qp_decode(const char *text, size_t len, char *out, int line_mode)
                 return 0;
             break;
         }
-        int hi = hex_value(next), lo = hex_value(text[i + 2]);
+        int hi = hex_nibble(next), lo = hex_nibble(text[i + 2]);
         if (hi >= 0 && lo >= 0)
             out[o++] = static_cast<char>(hi << 4 | lo);
         i += 2;

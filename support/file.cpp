@@ -101,7 +101,9 @@ int file_copy(const char *from, const char *to)
     FILE *in = plat_fopen(from, "rb");
     if (!in)
         return 0;
-    FILE *out = fopen(to, "wb");
+    // Only a regular file is written: a device or FIFO as the destination
+    // is refused like a folder.
+    FILE *out = plat_fopen(to, "wb");
     if (!out) {
         fclose(in);
         return 0;
@@ -123,21 +125,20 @@ int file_copy(const char *from, const char *to)
     fclose(in);
     if (fclose(out) != 0)
         ok = false;
-    // No partial copy that could pass for a whole one; only a regular file
-    // of our making is removed, never a device or the like.
-    if (!ok && plat_file_exists(to))
-        remove(to);
+    // No partial copy that could pass for a whole one.
+    if (!ok)
+        plat_remove(to);
     return ok;
 }
 
 int file_move(const char *from, const char *to)
 {
-    if (rename(from, to) == 0)
+    if (plat_rename(from, to))
         return 1;
     // Only a complete copy may cost the source.
     if (!file_copy(from, to))
         return 0;
-    return remove(from) == 0;
+    return plat_remove(from);
 }
 
 int64_t file_size(const char *path)

@@ -133,7 +133,8 @@ void text_conversion(Stage &st, const char *s, bool has_precision, int precision
             st.flush();
     };
     emit(filter(marker, scratch, sizeof scratch));
-    for (size_t i = 0; i < n && !st.failed; i++) {
+    // The filter works on characters: it stops at a NUL even within a count.
+    for (size_t i = 0; i < n && s[i] && !st.failed; i++) {
         char one[2] = {s[i], '\0'};
         emit(filter(one, scratch, sizeof scratch));
     }
@@ -329,7 +330,9 @@ int strbuf_sink(void *p, const char *text, size_t len)
     StrBuf *sb = static_cast<StrBuf *>(p);
     if (!sb || (sb->flags & STRBUF_NOMEM))
         return 0; // a text with a hole in it must never look whole
-    if (!sb->data || sb->length + len >= sb->capacity) {
+    // Written as a difference (capacity > length once allocated), so that no
+    // sum can wrap past the check.
+    if (!sb->data || len >= sb->capacity - sb->length) {
         // Refuse sizes whose doubling or terminating NUL would wrap.
         if (len > SIZE_MAX / 4 || sb->length > SIZE_MAX / 4 || sb->capacity > SIZE_MAX / 4) {
             sb->flags |= STRBUF_NOMEM;

@@ -180,16 +180,18 @@ void pool_free(BlockPool *p, void *ptr)
         return;
     }
     mutex_lock(p->lock);
-    char *slot = static_cast<char *>(ptr) - slot_header_bytes();
+    // Addresses are compared as numbers: the pointer may belong to no block
+    // at all, and relational comparison of pointers into different objects
+    // has no defined result.
+    uintptr_t slot = reinterpret_cast<uintptr_t>(ptr) - slot_header_bytes();
     size_t stride = slot_stride(p->slot_size);
     for (ListLink *l = p->blocks; l; l = l->next) {
         PoolBlock *b = LIST_RECORD(l, PoolBlock, link);
-        char *first = slot_at(b, p->slot_size, 0);
-        char *end = first + stride * p->slots_per_block;
-        if (slot < first || slot >= end)
+        uintptr_t first = reinterpret_cast<uintptr_t>(slot_at(b, p->slot_size, 0));
+        if (slot < first || slot - first >= stride * p->slots_per_block)
             continue;
         size_t offset = static_cast<size_t>(slot - first);
-        SlotHeader *h = reinterpret_cast<SlotHeader *>(slot);
+        SlotHeader *h = reinterpret_cast<SlotHeader *>(slot_at(b, p->slot_size, 0) + offset);
         // Not a slot start, or already returned: ignore rather than corrupt.
         if (offset % stride != 0 || !h->in_use)
             break;

@@ -8,7 +8,18 @@ static const char *skip_blanks(const char *p)
     return p;
 }
 
-static inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+// Reads the digits at p into *value, stopping at limit instead of wrapping;
+// returns the first character after them.
+static const char *digits_saturating(const char *p, uint64_t limit, uint64_t *value)
+{
+    uint64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        unsigned d = static_cast<unsigned>(*p - '0');
+        v = (v > (limit - d) / 10) ? limit : v * 10 + d;
+    }
+    *value = v;
+    return p;
+}
 
 int64_t num_parse_i64(const char *text, const char **end)
 {
@@ -23,16 +34,12 @@ int64_t num_parse_i64(const char *text, const char **end)
         negative = *p == '-';
         p++;
     }
-    // Accumulate the magnitude; INT64_MIN's magnitude is one more than MAX.
+    // INT64_MIN's magnitude is one more than INT64_MAX.
     const uint64_t limit = negative ? static_cast<uint64_t>(INT64_MAX) + 1 : INT64_MAX;
     uint64_t value = 0;
-    const char *digits = p;
-    for (; is_digit(*p); p++) {
-        unsigned d = static_cast<unsigned>(*p - '0');
-        value = (value > (limit - d) / 10) ? limit : value * 10 + d;
-    }
+    const char *after = digits_saturating(p, limit, &value);
     if (end)
-        *end = p == digits ? text : p;
+        *end = after == p ? text : after;
     if (negative)
         return value == limit ? INT64_MIN : -static_cast<int64_t>(value);
     return static_cast<int64_t>(value);
@@ -49,12 +56,8 @@ uint64_t num_parse_u64(const char *text, const char **end)
     if (*p == '+')
         p++;
     uint64_t value = 0;
-    const char *digits = p;
-    for (; is_digit(*p); p++) {
-        unsigned d = static_cast<unsigned>(*p - '0');
-        value = (value > (UINT64_MAX - d) / 10) ? UINT64_MAX : value * 10 + d;
-    }
+    const char *after = digits_saturating(p, UINT64_MAX, &value);
     if (end)
-        *end = p == digits ? text : p;
+        *end = after == p ? text : after;
     return value;
 }

@@ -55,8 +55,13 @@ uint64_t time_now_ns(void)
     // A counter without a usable frequency cannot be turned into time.
     if (freq <= 0)
         return 0;
-    double counter = static_cast<double>(plat_clock_counter());
-    return static_cast<uint64_t>(counter / (static_cast<double>(freq) / 1e9));
+    int64_t count = plat_clock_counter();
+    // Only values an unsigned 64-bit number can hold are converted: a
+    // negative counter reads as 0, one beyond the range as the largest value.
+    if (count <= 0)
+        return 0;
+    double ns = static_cast<double>(count) / (static_cast<double>(freq) / 1e9);
+    return ns < 18446744073709551616.0 ? static_cast<uint64_t>(ns) : UINT64_MAX;
 }
 
 uint64_t time_ns_per_second(void) { return 1000000000u; }

@@ -172,7 +172,21 @@ struct Grow {
     }
     void fail() { free(data); }
 };
+
 const size_t kReadBlock = 64 * 1024;
+
+// One read of up to size bytes into buf; *got is the count. 1 while the
+// stream may hold more, 0 at its end, -1 on a read error (which must never
+// pass for the end of the file).
+int read_block(FILE *fp, char *buf, size_t size, size_t *got)
+{
+    *got = fread(buf, 1, size, fp);
+    if (*got == size)
+        return 1;
+    if (ferror(fp))
+        return -1;
+    return feof(fp) ? 0 : 1;
+}
 } // namespace
 
 char *file_read_all(FILE *fp, size_t *len)
@@ -183,16 +197,15 @@ char *file_read_all(FILE *fp, size_t *len)
             g.fail();
             return nullptr;
         }
-        size_t n = fread(g.data + g.len, 1, kReadBlock, fp);
+        size_t n = 0;
+        int more = read_block(fp, g.data + g.len, kReadBlock, &n);
         g.len += n;
-        if (n < kReadBlock) {
-            if (ferror(fp)) {
-                g.fail();
-                return nullptr;
-            }
-            if (feof(fp))
-                break;
+        if (more < 0) {
+            g.fail();
+            return nullptr;
         }
+        if (more == 0)
+            break;
     }
     return g.finish(len);
 }
@@ -203,7 +216,12 @@ char *file_read_text_crlf(FILE *fp, size_t *len)
     char block[kReadBlock];
     bool after_cr = false; // the last byte seen was a CR (already written as CR LF)
     for (;;) {
-        size_t n = fread(block, 1, sizeof block, fp);
+        size_t n = 0;
+        int more = read_block(fp, block, sizeof block, &n);
+        if (more < 0) {
+            g.fail();
+            return nullptr;
+        }
         if (n > 0) {
             // At worst every byte becomes CR LF.
             if (!g.reserve(2 * n)) {
@@ -230,14 +248,8 @@ char *file_read_text_crlf(FILE *fp, size_t *len)
             }
             g.len = static_cast<size_t>(out - g.data);
         }
-        if (n < sizeof block) {
-            if (ferror(fp)) {
-                g.fail();
-                return nullptr;
-            }
-            if (feof(fp))
-                break;
-        }
+        if (more == 0)
+            break;
     }
     return g.finish(len);
 }
@@ -473,7 +485,9 @@ int str_has_nonprint(const char *text)
     return 0;
 }
 
-int int_abs(int v) { return v < 0 ? -v : v; }
+// The smallest int has no positive counterpart: it stays as it is (the
+// unsigned negation wraps back to it) instead of overflowing.
+int int_abs(int v) { return v < 0 ? static_cast<int>(0u - static_cast<unsigned>(v)) : v; }
 
 char *str_append_u64_bounded(char *dst, uint64_t v, size_t size)
 {

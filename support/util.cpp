@@ -26,7 +26,7 @@ const char *time_weekday_abbr(int d) { return (d >= 0 && d <= 7) ? kDayAbbr[d] :
 const char *time_weekday_name(int d) { return (d >= 0 && d <= 7) ? kDayName[d] : ""; }
 const char *time_weekday_short(int d) { return (d >= 0 && d <= 7) ? kDayShort[d] : ""; }
 
-int hex_digit_value(int c)
+int hex_nibble(int c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -34,7 +34,13 @@ int hex_digit_value(int c)
         return c - 'a' + 10;
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
-    return 0;
+    return -1;
+}
+
+int hex_digit_value(int c)
+{
+    int v = hex_nibble(c);
+    return v < 0 ? 0 : v;
 }
 
 int str_parse_uuid(const char *text, unsigned char out[16])
@@ -149,6 +155,10 @@ static int days_in_month(long y, long m)
 
 int date_neighbours(long date, char unit, long *prev, long *next)
 {
+    // Eight digits at most: the year stays within four, and no neighbour
+    // computed below can overflow.
+    if (date < 0 || date > 99999999)
+        return 0;
     long y = date / 10000, m = date / 100 % 100, d = date % 100;
     if (unit != 'd' && unit != 'm' && unit != 'y')
         unit = m == 0 ? 'y' : (d != 0 ? 'd' : 'm');
@@ -285,7 +295,7 @@ char *str_html_escape(const char *text)
             size_t n = strlen(rep);
             memcpy(o, rep, n);
             o += n;
-        } else if (*p >= 0x20 || *p == '\t' || *p == '\n' || *p == '\r') {
+        } else if ((*p >= 0x20 && *p != 0x7f) || *p == '\t' || *p == '\n' || *p == '\r') {
             *o++ = static_cast<char>(*p);
         }
     }

@@ -30,11 +30,13 @@ char *str_i64_to_base_right(int64_t value, int base, char *buf, size_t size);
 void sleep_1ms(void);
 
 const char *num_ordinal_suffix(long n);
+// date is YYYYMMDD (0 to 99999999); 0 and prev/next untouched outside that.
 int date_neighbours(long date, char unit, long *prev, long *next);
 char *str_random(char *buf, const char *set, long n);
 char *str_unescape(char *text);
 char *str_from_double(double v, char *buf, size_t size);
-int hex_digit_value(int c);
+int hex_digit_value(int c); // 0 for a character that is no hex digit
+int hex_nibble(int c);      // 0 to 15, or -1 for a character that is no hex digit
 int int_pow(int base, int exponent);
 int int_in_list(int value, ...);
 int str_list_index(const char *text, const char *const *list);

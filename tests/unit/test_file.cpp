@@ -2,10 +2,14 @@
 // names, base names, and the copy, move, directory and path helpers.
 #include "support/file.h"
 
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -176,18 +180,63 @@ TEST(FileCopy, FailuresKeepTheSource)
     EXPECT_EQ(read_file(dir.file("src")), "precious");
 }
 
-// A destination whose writes fail (the device that is always full): the
-// copy reports failure, also when only the final flush fails.
+// Runs fn in a child process whose files may not grow past limit bytes (a
+// write beyond it fails instead of raising a signal); returns fn's result,
+// or -1 when the child did not end normally.
+static int with_file_size_limit(rlim_t limit, int (*fn)(const char *, const char *), const char *a,
+                         const char *b)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl;
+        getrlimit(RLIMIT_FSIZE, &rl);
+        rl.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &rl);
+        _exit(fn(a, b));
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Writes that fail part way (the destination may not grow past 1000
+// bytes) are reported, and no partial copy is left behind; a source that
+// fits copies whole under the same limit.
 TEST(FileCopy, WriteFailureIsReported)
 {
-    if (!fs::is_character_file("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
     TempDir dir;
     write_file(dir.file("small"), "tiny");
     write_file(dir.file("big"), std::string(50000, 'b'));
-    EXPECT_EQ(file_copy(dir.file("small").c_str(), "/dev/full"), 0);
-    EXPECT_EQ(file_copy(dir.file("big").c_str(), "/dev/full"), 0);
-    EXPECT_TRUE(fs::is_character_file("/dev/full")); // a device is never removed
+    const std::string dst = dir.file("dst");
+    EXPECT_EQ(with_file_size_limit(1000, file_copy, dir.file("big").c_str(), dst.c_str()), 0);
+    EXPECT_FALSE(fs::exists(dst));
+    EXPECT_EQ(read_file(dir.file("big")), std::string(50000, 'b'));
+    EXPECT_EQ(with_file_size_limit(1000, file_copy, dir.file("small").c_str(), dst.c_str()), 1);
+    EXPECT_EQ(read_file(dst), "tiny");
+
+    // A move across file systems that cannot copy keeps its source.
+    struct stat here, shm;
+    if (stat("/dev/shm", &shm) == 0 && stat(dir.path.c_str(), &here) == 0 && shm.st_dev != here.st_dev &&
+        access("/dev/shm", W_OK) == 0) {
+        std::string other = "/dev/shm/tarvex-move-full-" + std::to_string(getpid());
+        EXPECT_EQ(with_file_size_limit(1000, file_move, dir.file("big").c_str(), other.c_str()), 0);
+        EXPECT_FALSE(fs::exists(other));
+        EXPECT_EQ(read_file(dir.file("big")), std::string(50000, 'b'));
+    }
+}
+
+// A device as the destination is refused like a folder, and never removed.
+TEST(FileCopy, DeviceDestinationIsRefused)
+{
+    if (!fs::is_character_file("/dev/null"))
+        GTEST_SKIP() << "no /dev/null";
+    TempDir dir;
+    write_file(dir.file("small"), "tiny");
+    EXPECT_EQ(file_copy(dir.file("small").c_str(), "/dev/null"), 0);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
     EXPECT_EQ(read_file(dir.file("small")), "tiny");
 }
 

@@ -340,6 +340,12 @@ TEST(FmtFilter, PerCharacterResults)
     ASSERT_EQ(record_v(r, nullptr, test_filter, "%.*s", 2, "acd"), 1);
     EXPECT_EQ(r.pieces, (std::vector<std::string>{"|AC|"}));
 
+    // The filter takes characters: a NUL ends them even within the count.
+    static const char with_nul[] = {'a', '\0', 'c'};
+    r = Recorder();
+    ASSERT_EQ(record_v(r, nullptr, test_filter, "%.*s", 3, with_nul), 1);
+    EXPECT_EQ(r.pieces, (std::vector<std::string>{"|A|"}));
+
     r = Recorder();
     ASSERT_EQ(record_v(r, nullptr, test_filter, "%S", "abc"), 1); // S ignores the filter
     EXPECT_EQ(r.pieces, (std::vector<std::string>{"abc"}));
@@ -595,6 +601,9 @@ TEST(StrBuf, NoMemoryIsSticky)
     // byte is read, and the refusal is as sticky as a failed allocation.
     StrBuf huge = {};
     ASSERT_NE(sbuf_printf(&huge, "ok"), nullptr);
+    EXPECT_EQ(strbuf_sink(&huge, "x", SIZE_MAX), 0); // length + n would wrap to a small size
+    EXPECT_EQ(huge.length, 2u);
+    huge.flags = 0;
     EXPECT_EQ(strbuf_sink(&huge, "x", SIZE_MAX / 2), 0);
     EXPECT_NE(huge.flags & STRBUF_NOMEM, 0u);
     EXPECT_EQ(huge.capacity, 1024u);

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -151,6 +152,92 @@ TEST(Platform, FilesRefuseDirectories)
     EXPECT_EQ(plat_file_size(sub.c_str(), &size), 0);
     EXPECT_EQ(plat_file_size(missing.c_str(), &size), 0);
     EXPECT_EQ(size, 77u);
+}
+
+// A FIFO is no regular file: every open refuses it at once instead of
+// waiting for a writer or reader at its other end. Run in a child with an
+// alarm, so that a wrong implementation fails instead of hanging the tests.
+TEST(Platform, FifoIsRefusedWithoutWaiting)
+{
+    TempDir dir;
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(5);
+        int refused = plat_open(fifo.c_str(), O_RDONLY, 0) == -1 &&
+                      plat_open(fifo.c_str(), O_WRONLY, 0) == -1 && !plat_fopen(fifo.c_str(), "rb") &&
+                      !plat_fopen(fifo.c_str(), "wb") && !plat_file_exists(fifo.c_str());
+        _exit(refused ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "an open of the FIFO blocked";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Platform, DescriptorReadSeekAndSize)
+{
+    TempDir dir;
+    std::string file = dir.file("data");
+    write_file(file, "0123456789");
+    int fd = plat_open(file.c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    uint64_t size = 0;
+    EXPECT_EQ(plat_fd_size(fd, &size), 1);
+    EXPECT_EQ(size, 10u);
+    char buf[16] = {};
+    EXPECT_EQ(plat_read(fd, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "0123");
+    EXPECT_EQ(plat_seek(fd, 8, SEEK_SET), 8);
+    EXPECT_EQ(plat_read(fd, buf, sizeof buf), 2);
+    EXPECT_EQ(std::string(buf, 2), "89");
+    EXPECT_EQ(plat_read(fd, buf, sizeof buf), 0); // the end
+    EXPECT_EQ(plat_seek(fd, -3, SEEK_END), 7);
+    EXPECT_EQ(plat_seek(fd, -100, SEEK_SET), -1);
+    EXPECT_EQ(plat_close(fd), 1);
+    EXPECT_EQ(plat_read(fd, buf, 1), -1); // closed
+    EXPECT_EQ(plat_close(fd), 0);
+    EXPECT_EQ(plat_fd_size(fd, &size), 0);
+}
+
+TEST(Platform, NamesRenameRemoveAndDirectories)
+{
+    TempDir dir;
+    std::string a = dir.file("a"), b = dir.file("b"), sub = dir.file("sub");
+    write_file(a, "abc");
+    ASSERT_EQ(plat_mkdir(sub.c_str()), 1);
+    EXPECT_EQ(plat_mkdir(sub.c_str()), 0); // exists
+
+    PlatPathInfo info{};
+    ASSERT_EQ(plat_path_info(a.c_str(), &info), 1);
+    EXPECT_EQ(info.size, 3u);
+    EXPECT_EQ(info.is_dir, 0);
+    ASSERT_EQ(plat_path_info(sub.c_str(), &info), 1);
+    EXPECT_EQ(info.is_dir, 1);
+    EXPECT_EQ(plat_path_info(b.c_str(), &info), 0);
+
+    EXPECT_EQ(plat_same_file(a.c_str(), (sub + "/../a").c_str()), 1);
+    EXPECT_EQ(plat_same_file(a.c_str(), sub.c_str()), 0);
+    EXPECT_EQ(plat_same_file(a.c_str(), b.c_str()), 0);
+
+    char full[4096];
+    ASSERT_EQ(plat_full_path((sub + "/../a").c_str(), full, sizeof full), full);
+    EXPECT_EQ(plat_same_file(full, a.c_str()), 1);
+    EXPECT_EQ(full[0], '/');
+    EXPECT_EQ(plat_full_path(a.c_str(), full, 2), nullptr); // does not fit
+
+    EXPECT_EQ(plat_rename(a.c_str(), b.c_str()), 1);
+    EXPECT_EQ(plat_file_exists(a.c_str()), 0);
+    EXPECT_EQ(read_file(b), "abc");
+    EXPECT_EQ(plat_rename(a.c_str(), b.c_str()), 0); // no source
+    EXPECT_EQ(plat_remove(b.c_str()), 1);
+    EXPECT_EQ(plat_file_exists(b.c_str()), 0);
+    EXPECT_EQ(plat_remove(b.c_str()), 0);
+    EXPECT_EQ(plat_rename(nullptr, b.c_str()), 0);
+    EXPECT_EQ(plat_remove(nullptr), 0);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // tokenizers, the whole-file readers, the line iterator and the line wrapper.
 #include "support/str.h"
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -589,6 +590,9 @@ TEST(StrSmall, Helpers)
 
     EXPECT_EQ(int_abs(-5), 5);
     EXPECT_EQ(int_abs(7), 7);
+    EXPECT_EQ(int_abs(INT_MAX), INT_MAX);
+    EXPECT_EQ(int_abs(-INT_MAX), INT_MAX);
+    EXPECT_EQ(int_abs(INT_MIN), INT_MIN); // no positive counterpart; no overflow
 
     const char *hay = "Hello World";
     EXPECT_EQ(str_contains_nocase(hay, "wORLD"), hay); // the text, not the match

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -194,6 +195,10 @@ TEST(UtilNumbers, OrdinalPowHexList)
         EXPECT_EQ(hex_digit_value(digits[i]), values[i]) << digits[i];
     EXPECT_EQ(hex_digit_value('g'), 0);
     EXPECT_EQ(hex_digit_value(0), 0);
+    for (size_t i = 0; i < strlen(digits); i++)
+        EXPECT_EQ(hex_nibble(digits[i]), values[i]) << digits[i];
+    for (int c : {int{'g'}, int{'G'}, int{'/'}, int{':'}, int{'@'}, int{'`'}, int{' '}, 0, -23, 0xe9})
+        EXPECT_EQ(hex_nibble(c), -1) << c;
 
     EXPECT_EQ(int_in_list(5, 1, 5, 9, -1), 1);
     EXPECT_EQ(int_in_list(7, 1, 2, -1), 0);
@@ -229,6 +234,19 @@ TEST(UtilDates, Neighbours)
         EXPECT_EQ(prev, c.prev);
         EXPECT_EQ(next, c.next);
     }
+    // Beyond eight digits (where a neighbour could overflow) or negative:
+    // refused, the outputs untouched.
+    for (long bad : {-1L, 100000000L, LONG_MAX, LONG_MIN}) {
+        SCOPED_TRACE(bad);
+        long prev = 7, next = 7;
+        EXPECT_EQ(date_neighbours(bad, 'y', &prev, &next), 0);
+        EXPECT_EQ(date_neighbours(bad, 'd', &prev, &next), 0);
+        EXPECT_EQ(prev, 7);
+        EXPECT_EQ(next, 7);
+    }
+    long prev = 0, next = 0;
+    ASSERT_EQ(date_neighbours(99991231, 'd', &prev, &next), 1);
+    EXPECT_EQ(next, 100000101L);
 }
 
 TEST(UtilText, RandomFromSet)
@@ -296,7 +314,7 @@ TEST(UtilText, ListIndexEscapeRot13)
         {"<a href=\"x\">50% & more</a>",
          "&lt;a href=&quot;x&quot;&gt;50&percnt; &amp; more&lt;/a&gt;"},
         {"tab\there\r\nnext", "tab\there\r\nnext"},
-        {"bell\x07 esc\x1b!", "bell esc!"}, // other controls dropped
+        {"bell\x07 esc\x1b! del\x7f.", "bell esc! del."}, // other controls dropped
         {"caf\xc3\xa9", "caf\xc3\xa9"},
         {"", ""},
         {"%%%%", "&percnt;&percnt;&percnt;&percnt;"},
@@ -317,30 +335,37 @@ TEST(UtilText, ListIndexEscapeRot13)
 
 TEST(UtilBytes, SwapOrder)
 {
-    const unsigned char mem[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
-    // Read from an odd address too: no alignment is needed.
-    unsigned char odd[9];
-    memcpy(odd + 1, mem, 8);
-    EXPECT_EQ(bswap16_at(odd + 1), bswap16_at(mem));
-    uint16_t v16;
-    memcpy(&v16, mem, 2);
-    EXPECT_EQ(bswap16_at(mem), __builtin_bswap16(v16));
-    uint32_t v32;
-    memcpy(&v32, mem, 4);
-    EXPECT_EQ(bswap32_at(mem), __builtin_bswap32(v32));
-    uint64_t v64;
-    memcpy(&v64, mem, 8);
-    EXPECT_EQ(bswap64_at(odd + 1), __builtin_bswap64(v64));
+    // Read from an odd address: no alignment is needed.
+    const unsigned char mem[9] = {0xee, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    uint16_t native16;
+    uint32_t native32;
+    uint64_t native64;
+    memcpy(&native16, mem + 1, 2);
+    memcpy(&native32, mem + 1, 4);
+    memcpy(&native64, mem + 1, 8);
+    // Whatever the machine's order, a swap reverses the bytes in memory.
+    auto reversed = [](auto v) {
+        decltype(v) r;
+        unsigned char b[sizeof v];
+        memcpy(b, &v, sizeof v);
+        for (size_t i = 0; i < sizeof v / 2; i++)
+            std::swap(b[i], b[sizeof v - 1 - i]);
+        memcpy(&r, b, sizeof v);
+        return r;
+    };
+    EXPECT_EQ(bswap16_at(mem + 1), reversed(native16));
+    EXPECT_EQ(bswap32_at(mem + 1), reversed(native32));
+    EXPECT_EQ(bswap64_at(mem + 1), reversed(native64));
 
     unsigned char out[9] = {};
-    EXPECT_EQ(bswap16_to(out + 1, 0x0102), out + 1);
-    uint16_t back16;
-    memcpy(&back16, out + 1, 2);
-    EXPECT_EQ(back16, __builtin_bswap16(uint16_t(0x0102)));
-    bswap32_to(out + 1, 0x01020304u);
-    EXPECT_EQ(bswap32_at(out + 1), 0x01020304u);
-    bswap64_to(out + 1, 0x0102030405060708ull);
-    EXPECT_EQ(bswap64_at(out + 1), 0x0102030405060708ull);
+    EXPECT_EQ(bswap16_to(out + 1, native16), out + 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(out + 1), 2), "\x02\x01");
+    EXPECT_EQ(bswap32_to(out + 1, native32), out + 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(out + 1), 4), "\x04\x03\x02\x01");
+    EXPECT_EQ(bswap64_to(out + 1, native64), out + 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(out + 1), 8), "\x08\x07\x06\x05\x04\x03\x02\x01");
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(bswap64_at(out + 1), native64); // twice is the identity
 }
 
 TEST(UtilLib, LoadLookUpAndFree)

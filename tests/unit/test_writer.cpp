@@ -1,7 +1,10 @@
-// The message writers, end to end into files: exact wire form of the simple
-// message, every structure parsed back by Python's email package, every
-// attachment encoding round-tripped to the original bytes, dot-stuffing,
-// and the failures that must not leave a partial message behind.
+// The message writers: the exact header block (field order, priority
+// table, removal list of a ready message, recipient lists and callback),
+// the exact wire form of the simple message, every structure and nesting
+// parsed back by Python's email package, every attachment encoding
+// round-tripped to the original bytes, folding under the line limit,
+// dot-stuffing, rendering for signing, and the failures that must not leave
+// a partial or broken message behind.
 #include "mail/option.h"
 #include "mail/session.h"
 #include "mail/writer.h"
@@ -469,6 +472,10 @@ TEST(Writer, DotStuffFilterKeepsStateAcrossPieces)
         {{"a.b\r\n"}, "a.b\r\n"},
         {{std::string("\0.\n.", 4)}, std::string("\0.\n..", 5)},
         {{"", ".", ""}, ".."},
+        {{"x", ".y"}, "x.y"},
+        {{"a\r", "\n..b"}, "a\r\n...b"},
+        {{std::string("\n\0.\n", 4), ".."}, std::string("\n\0.\n...", 7)},
+        {{"l1\r\n.l2\r\nl3\r\n.", "\r\n"}, "l1\r\n..l2\r\nl3\r\n..\r\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.want);
@@ -479,6 +486,14 @@ TEST(Writer, DotStuffFilterKeepsStateAcrossPieces)
             ASSERT_EQ(dotstuff_sink(&ds, p.data(), p.size()), 1);
         EXPECT_EQ(std::string(sb.data ? sb.data : "", sb.length), c.want);
         sbuf_release(&sb);
+    }
+    // A failing sink behind the filter is reported, also on the inserted dot.
+    for (size_t limit : {size_t{0}, size_t{3}}) {
+        SCOPED_TRACE(limit);
+        LimitSink ls{limit, ""};
+        DotStuffSink ds;
+        dotstuff_init(&ds, limit_sink, &ls);
+        EXPECT_EQ(dotstuff_sink(&ds, "ab\n.c", 5), 0);
     }
 }
 
@@ -1077,6 +1092,17 @@ TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
         EXPECT_EQ(content_lines(msg), c.content);
         size_t blank = msg.find("\r\n\r\n");
         EXPECT_EQ(msg.compare(blank + 4, strlen(c.body_start), c.body_start), 0) << msg.substr(blank);
+    }
+    {
+        SCOPED_TRACE("ASCII body read from a file counts as 8-bit");
+        write_file(dir.file("body.txt"), "Hello\n");
+        FixedSession s;
+        s.set(MAILOPT_BODY | MAILOPT_FROM_FILE, dir.file("body.txt").c_str());
+        std::string msg = s.message();
+        EXPECT_EQ(content_lines(msg), "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                                      "Content-Transfer-Encoding: quoted-printable\r\n");
+        EXPECT_STREQ(s.ctx->charset, "utf-8");
+        EXPECT_EQ((s.ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT, unsigned{BODY_ENC_QP});
     }
 }
 
