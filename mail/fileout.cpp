@@ -77,7 +77,7 @@ int mime_write_to_file(MailContext *ctx)
     if (result != MIME_OK) {
         if (result == MIME_FAIL_WRITE)
             mail_set_error(ctx, strdup((std::string("Failed to write output file (") + ctx->output_file + ")").c_str()));
-        remove(ctx->output_file);
+        plat_remove(ctx->output_file);
     }
     return result;
 }

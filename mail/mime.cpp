@@ -4,6 +4,7 @@
 // blocks of non-MIME attachments and has the part writer add the MIME parts.
 // Everything is streamed in large slices; nothing grows with attachment size.
 #include "mail/writer.h"
+#include "mail/fileread.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -20,32 +21,6 @@
 
 namespace {
 
-// Reads until buf is full or the file ends; -1 on a read error.
-int64_t read_full(int fd, char *buf, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        int64_t r = plat_read(fd, buf + got, n - got);
-        if (r < 0)
-            return -1;
-        if (r == 0)
-            break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<int64_t>(got);
-}
-
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            plat_close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-};
 
 void set_error(MailContext *ctx, const std::string &text) { mail_set_error(ctx, strdup(text.c_str())); }
 
@@ -102,7 +77,7 @@ int stream_file(MessagePrintFn print, void *user, int fd, bool base64, Buffers &
     const size_t chunk = base64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE : MIME_READ_SLICE;
     QpState st = {};
     for (;;) {
-        int64_t n = read_full(fd, b.in.get(), chunk);
+        int64_t n = mime_read_full(fd, b.in.get(), chunk);
         if (n < 0)
             return MIME_FAIL_READ;
         if (n == 0)
@@ -224,7 +199,7 @@ int write_after_text(MailContext *ctx, MessagePrintFn print, void *user, Buffers
         // MIME attachments are opened (and reported) by the part writer.
         if (a->encoding != ATT_ENC_UUENCODE && a->encoding != ATT_ENC_YENC)
             continue;
-        Fd f(file_open_utf8(a->path, O_RDONLY, 0));
+        MimeFd f(file_open_utf8(a->path, O_RDONLY, 0));
         if (f.fd < 0) {
             std::string text = std::string("Could not open attachment (") + a->path + ")";
             set_error(ctx, text);
@@ -250,7 +225,7 @@ int write_after_text(MailContext *ctx, MessagePrintFn print, void *user, Buffers
             // when the file grows while it is read.
             if (yenc && size - done < want)
                 want = static_cast<size_t>(size - done);
-            int64_t n = want ? read_full(f.fd, b.in.get(), want) : 0;
+            int64_t n = want ? mime_read_full(f.fd, b.in.get(), want) : 0;
             if (n < 0) {
                 set_error(ctx, std::string("Read error on attachment (") + a->path + ")");
                 return MIME_FAIL_READ;
@@ -298,7 +273,7 @@ int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark
 
     // The HTML file is opened before anything is written: a message must
     // not go out with its HTML part empty.
-    Fd html_file(-1);
+    MimeFd html_file(-1);
     if (ctx->html_body && (ctx->flags & MAILF_HTML_FROM_FILE)) {
         html_file.fd = file_open_utf8(ctx->html_body, O_RDONLY, 0);
         if (html_file.fd < 0) {

@@ -3,6 +3,7 @@
 // chosen from a sample of the file; message/* files are copied as they are,
 // with CR LF line ends.
 #include "mail/writer.h"
+#include "mail/fileread.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,32 +27,6 @@ namespace {
 const size_t kTypeMax = HDR_LINE_HARD - 15;
 const size_t kContentIdMax = HDR_LINE_HARD - 14;
 
-// Reads until buf is full or the file ends; -1 on a read error.
-int64_t read_some(int fd, char *buf, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        int64_t r = plat_read(fd, buf + got, n - got);
-        if (r < 0)
-            return -1;
-        if (r == 0)
-            break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<int64_t>(got);
-}
-
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            plat_close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-};
 
 bool counts_printable(unsigned char c) { return (c >= 0x21 && c <= 0x7e && c != '=') || c == ' ' || c == '\t'; }
 
@@ -60,7 +35,7 @@ bool counts_printable(unsigned char c) { return (c >= 0x21 && c <= 0x7e && c != 
 bool sample_encoding(int fd, int *choice)
 {
     unsigned char sample[MIME_SAMPLE_SIZE];
-    int64_t n = read_some(fd, reinterpret_cast<char *>(sample), sizeof sample);
+    int64_t n = mime_read_full(fd, reinterpret_cast<char *>(sample), sizeof sample);
     *choice = ATT_ENC_BASE64;
     if (n > 0) {
         size_t printable = 0;
@@ -79,7 +54,7 @@ int scan_eight_bit(int fd, char *buf, size_t size)
 {
     int eight = 0;
     for (;;) {
-        int64_t n = read_some(fd, buf, size);
+        int64_t n = mime_read_full(fd, buf, size);
         if (n < 0)
             return -1;
         for (int64_t i = 0; i < n && !eight; i++)
@@ -115,7 +90,7 @@ int write_body(MessagePrintFn print, void *user, int fd, int encoding, char *in,
     QpState st = {};
     CrlfState crlf = {};
     for (;;) {
-        int64_t n = read_some(fd, in, chunk);
+        int64_t n = mime_read_full(fd, in, chunk);
         if (n < 0)
             return MIME_FAIL_READ;
         size_t len = static_cast<size_t>(n);
@@ -167,7 +142,7 @@ int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, M
         if (a->encoding != ATT_ENC_AUTO && a->encoding != ATT_ENC_BASE64 && a->encoding != ATT_ENC_QP &&
             a->encoding != ATT_ENC_RAW)
             continue;
-        Fd f(file_open_utf8(a->path, O_RDONLY, 0));
+        MimeFd f(file_open_utf8(a->path, O_RDONLY, 0));
         if (f.fd < 0) {
             // Reported once, with the text the uuencode road uses too.
             std::string text = std::string("Could not open attachment (") + a->path + ")";
