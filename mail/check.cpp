@@ -21,3 +21,14 @@ int text_is_clean(const char *text, int tab_rule)
 {
     return text ? text_is_clean_n(text, strlen(text), tab_rule) : 1;
 }
+
+int text_is_visible_ascii(const char *text, int colon_allowed)
+{
+    if (!text || !*text)
+        return 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
+        if (*p < 33 || *p > 126 || (*p == ':' && !colon_allowed))
+            return 0;
+    }
+    return 1;
+}

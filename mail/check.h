@@ -18,3 +18,8 @@ int text_is_clean(const char *text, int tab_rule);
 
 // The same over exactly len bytes (a NUL among them is refused).
 int text_is_clean_n(const char *text, size_t len, int tab_rule);
+
+// 1 when text is one or more visible ASCII characters (33 to 126), with ":"
+// allowed only when colon_allowed: without it the rule of a header-field
+// name, with it the rule of an SMTP parameter value such as the ENVID.
+int text_is_visible_ascii(const char *text, int colon_allowed);

@@ -191,13 +191,7 @@ int att_list_free(ListLink **list)
 
 int hdr_name_is_valid(const char *name)
 {
-    if (!name || !*name)
-        return 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; p++) {
-        if (*p < 33 || *p > 126 || *p == ':')
-            return 0;
-    }
-    return 1;
+    return text_is_visible_ascii(name, 0);
 }
 
 static void hdr_free(HeaderField *field)

@@ -89,15 +89,6 @@ const TextRoleInfo text_roles[] = {
 };
 static_assert(sizeof text_roles / sizeof text_roles[0] == ROLE_COUNT, "one name per role");
 
-bool all_printable_ascii(const char *text, bool colon_allowed)
-{
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
-        if (*p < 33 || *p > 126 || (*p == ':' && !colon_allowed))
-            return false;
-    }
-    return true;
-}
-
 // One call of the switch, decoded.
 struct OptionCall {
     unsigned code;
@@ -139,8 +130,8 @@ bool text_ok(MailContext *ctx, const char *text, TextRole role)
     const char *problem = nullptr;
     if (!text_is_clean(text, info.rule == RULE_ALLOW_TAB ? TEXT_ALLOW_TAB : TEXT_NO_TAB))
         problem = "Control character in the ";
-    else if ((info.rule == RULE_FIELD_NAME && !all_printable_ascii(text, false)) ||
-             (info.rule == RULE_XTEXT && !all_printable_ascii(text, true)))
+    else if ((info.rule == RULE_FIELD_NAME && !text_is_visible_ascii(text, 0)) ||
+             (info.rule == RULE_XTEXT && !text_is_visible_ascii(text, 1)))
         problem = "Invalid character in the ";
     if (!problem)
         return true;

@@ -1,10 +1,12 @@
 // Tests of the recipient, attachment and header-field lists: their order,
-// what the constructors store and refuse, and freeing.
+// what the constructors store and refuse, and freeing; and the validation
+// door for text that goes raw into a header line or an SMTP command.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "mail/check.h"
 #include "mail/list.h"
 #include "tests/unit/helpers.h"
 
@@ -294,4 +296,29 @@ TEST(HeaderList, FieldNameRule)
     EXPECT_EQ(hdr_name_is_valid(" "), 0);
     EXPECT_EQ(hdr_name_is_valid(""), 0);
     EXPECT_EQ(hdr_name_is_valid(nullptr), 0);
+}
+
+// ---- the validation door ----------------------------------------------------------------
+
+TEST(TextDoor, EveryControlByteIsRefusedTabOnlyWhereAllowed)
+{
+    for (int c = 1; c < 256; c++) {
+        SCOPED_TRACE(c);
+        const char text[] = {'a', static_cast<char>(c), 'b', 0};
+        bool control = c < 0x20 || c == 0x7f;
+        EXPECT_EQ(text_is_clean(text, TEXT_NO_TAB), control ? 0 : 1);
+        EXPECT_EQ(text_is_clean(text, TEXT_ALLOW_TAB), control && c != '\t' ? 0 : 1);
+        // Header-field names and SMTP parameter values: visible ASCII only.
+        bool visible = c >= 33 && c <= 126;
+        EXPECT_EQ(text_is_visible_ascii(text, 1), visible ? 1 : 0);
+        EXPECT_EQ(text_is_visible_ascii(text, 0), visible && c != ':' ? 1 : 0);
+    }
+    EXPECT_EQ(text_is_clean(nullptr, TEXT_NO_TAB), 1);
+    EXPECT_EQ(text_is_clean("", TEXT_NO_TAB), 1);
+    EXPECT_EQ(text_is_visible_ascii("", 1), 0);
+    EXPECT_EQ(text_is_visible_ascii(nullptr, 1), 0);
+    // Counted texts: a NUL inside is refused, bytes past the count unread.
+    EXPECT_EQ(text_is_clean_n("ab\0cd", 5, TEXT_ALLOW_TAB), 0);
+    EXPECT_EQ(text_is_clean_n("ab\ncd", 2, TEXT_NO_TAB), 1);
+    EXPECT_EQ(text_is_clean_n("ab\ncd", 3, TEXT_NO_TAB), 0);
 }

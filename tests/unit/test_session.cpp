@@ -245,5 +245,6 @@ TEST(Session, FreeFullyLoadedSession)
     }
     mail_set_error(ctx, strdup("an error"));
     EXPECT_EQ(mail_free(ctx), 1);
+    mail_free_secret(nullptr);
     EXPECT_EQ(mail_free(nullptr), 0);
 }
