@@ -20,6 +20,9 @@ void print_to(FILE *fp, const char *format, va_list ap)
 
 void cli_error(const char *format, ...)
 {
+    // What standard output holds goes out first, so that a message printed
+    // after the banner also follows it when both streams share one file.
+    fflush(stdout);
     va_list ap;
     va_start(ap, format);
     print_to(stderr, format, ap);

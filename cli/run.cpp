@@ -72,10 +72,18 @@ bool starts_with(const char *text, const char *prefix)
 }
 
 // Steps before the options: the switches that change how the rest is read.
-void prescan(int argc, char **argv)
+// Returns 0, or the exit status of a switch that ends the run (its message
+// printed).
+int prescan(int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
+        if (starts_with(arg, "-encryptpass:")) {
+            // Password encryption is not part of this program yet. The
+            // value is a password: the message names the word only.
+            cli_error("Unknown option: -encryptpass:\n");
+            return STATUS_UNKNOWN;
+        }
         if (strcmp(arg, "-nodefault") == 0)
             cli_no_default_config = 1;
         else if (strcmp(arg, "-skipnofile") == 0)
@@ -85,6 +93,7 @@ void prescan(int argc, char **argv)
         else if (strcmp(arg, "-body-literal") == 0)
             cli_body_literal = 1;
     }
+    return STATUS_OK;
 }
 
 void apply_default_config(MailContext *ctx)
@@ -197,7 +206,8 @@ int cli_main(int argc, char **argv)
     }
 
     // 5. Pre-scan.
-    prescan(argc, argv);
+    if (int status = prescan(argc, argv))
+        return status;
 
     // 8. The default configuration file, 9. every -config: file, wherever
     // it stands, before any command-line option.

@@ -1,4 +1,4 @@
-// The host-specification parser of the server and proxy options.
+// The host-text parser of the server and proxy options.
 #include "net/hostspec.h"
 
 #include <cstdlib>

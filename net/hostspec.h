@@ -11,7 +11,7 @@ enum {
     HOSTSPEC_NO_TEXT = 1,    // no text given, or no memory to copy it
     HOSTSPEC_NO_BRACKET = 3, // the host begins with "[" and holds no "]"
     HOSTSPEC_NO_MEMORY = 4,  // no memory for the host text
-    HOSTSPEC_BAD_PORT = 5,   // an unbracketed host whose port reads as 0 or less
+    HOSTSPEC_BAD_PORT = 5,   // a port that reads as negative, or as 0 after an unbracketed host
 };
 
 // Splits text. The last "@" ends the user part, so a user name may itself

@@ -29,6 +29,7 @@ PLAIN_BANNER_RE = re.compile(
     r'Use "tarvex /\?" for help\.\n\n\Z')
 BANNER_RE = {"tarvex": FULL_BANNER_RE, "tarvex-plain": PLAIN_BANNER_RE}
 
+DIRECTORY = object()  # a folder where a file is expected
 STDIN_PROMPT = "Reading body from stdin, enter message and end with ^D\n"
 STDIN_DONE = "Finished reading body"
 
@@ -37,7 +38,7 @@ class Result:
     def __init__(self, proc):
         self.status = proc.returncode
         self.stdout = proc.stdout.decode("utf-8", "replace")
-        self.stderr = proc.stderr.decode("utf-8", "replace")
+        self.stderr = (proc.stderr or b"").decode("utf-8", "replace")
 
     def __repr__(self):
         return "status %d\nstdout %r\nstderr %r" % (self.status, self.stdout, self.stderr)
@@ -68,7 +69,10 @@ class Sandbox:
         """The default file where HOME alone points."""
         return self.write(os.path.join(self.home, ".config", "tarvex.conf"), text)
 
-    def run(self, program, args, env=None, stdin=b""):
+    def run(self, program, args, env=None, stdin=b"", merge=False):
+        """Runs program in the folder with stdin as its standard input (the
+        bytes, or DIRECTORY: a folder, which cannot be read); merge puts
+        standard error into standard output, in the order written."""
         environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home}
         # Sanitizer settings of the build are passed on.
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
@@ -79,9 +83,18 @@ class Sandbox:
                 environment.pop(name, None)
             else:
                 environment[name] = value
-        proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root, env=environment,
-                              input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=60)
+        streams = {"stdout": subprocess.PIPE,
+                   "stderr": subprocess.STDOUT if merge else subprocess.PIPE}
+        if stdin is DIRECTORY:
+            fd = os.open(self.root, os.O_RDONLY)
+            try:
+                proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
+                                      env=environment, stdin=fd, timeout=60, **streams)
+            finally:
+                os.close(fd)
+        else:
+            proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
+                                  env=environment, input=stdin, timeout=60, **streams)
         return Result(proc)
 
     def message(self, name="out.eml"):
@@ -124,110 +137,170 @@ def plain_text(msg):
 
 
 SENDER = ["-from:sender@example.com", "-to:rcpt@example.org"]
+BOTH = tuple(PROGRAMS)
+MISSING = "/nonexistent/tarvex-e2e"
+SEND_FAILED = "Message send failed (not available in this build)\n"
+PRECONSTRUCTED_FAILED = ("Incomplete configuration and unable to determine values from"
+                         " e-mail file\n")
+# Words only the full program knows; the plain program refuses them.
+FULL_ONLY_WORDS = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-ciphers:HIGH",
+                   "-tls-protocols:tlsv1.3"]
+# Files every run of the run-sequence table finds in its folder.
+FIXTURES = {
+    "ready.eml": "From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n",
+    "notes.txt": "notes\n",
+}
 
 
-class ExitStatusTest(SandboxTest):
-    def test_banner_without_arguments(self):
-        for program in PROGRAMS:
-            with self.subTest(program=program):
-                self.assertRun(self.box.run(program, []), 1, BANNER_RE[program], "")
+class Run:
+    """One row of the run-sequence table: the programs it is for, the
+    arguments, the exit status and both streams exactly ("banner": the
+    program's banner and usage hint; a compiled pattern for texts with a
+    time in them). A run that fails leaves no output file; a successful one
+    with -file: leaves one, which `check` may look at."""
 
-    def test_statuses_and_messages(self):
-        missing = "/nonexistent/tarvex-e2e"
-        # (arguments, status, stdout (None: not checked, "banner"), stderr)
-        cases = [
-            (["bare"], 2, "", "Unknown option: bare\n"),
-            (["-subject:x", "bare", "-to:"], 2, "", "Unknown option: bare\n"),
-            (["-docs"], 2, "", "Unknown option: docs\n"),
-            (["-nosuch:value"], 2, "", "Unknown option: nosuch:value\n"),
-            (["-proxytype:socks"], 2, "", "Unknown option: proxytype:socks\n"),
-            # Words that come with later parts of the program.
-            (["/?"], 2, "", "Unknown option: /?\n"),
-            (["-asciidoc"], 2, "", "Unknown option: asciidoc\n"),
-            (["-doc"], 2, "", "Unknown option: doc\n"),
-            (["-bindpass"], 2, "", "Unknown option: bindpass\n"),
-            (["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
-            (["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:example.com:s:key.pem\n"),
-            (["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:example.com\n"),
-            (["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:rsa-sha256\n"),
-            (["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:r/r\n"),
-            (["-no-dkim"], 2, "", "Unknown option: no-dkim\n"),
-            (["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
-            (["-config:" + missing], 1, "", "Unable to open configuration file %s\n" % missing),
-            # The missing -config: file is found before any option is applied.
-            (["bare", "-config:" + missing], 1, "", "Unable to open configuration file %s\n" % missing),
-            (["-host:mx.example", "-file:out.eml"] + SENDER, 1, "",
-             "Concurrent send and output to file not supported\n"),
-            (["-host:mx.example"], 1, "banner", "No from address specified\nNo recipients specified\n"),
-            (["-from:a@example.com"], 1, "banner",
-             "No host or output file specified\nNo recipients specified\n"),
-            (["-bcc:b@example.com", "-file:out.eml"], 1, "banner", "No from address specified\n"),
-            # A -host: that does not parse changes nothing.
-            (["-host:mx.example:0"] + SENDER, 1, "banner", "No host or output file specified\n"),
-            (["-host:u:@mx.example"] + SENDER, 1, "", "Incorrectly specified user credentials\n"),
-            (["-to:nobody.example.com", "-file:out.eml"], 1, "",
-             "Invalid address in -to (nobody.example.com)\n"),
-            (["-from:a@b.example:\"Ann", "-file:out.eml"], 1, "",
-             "Unclosed quote in -from (a@b.example:\"Ann)\n"),
-            (["-subject:a\x01b"], 1, "",
-             "Invalid -subject option (Control character in the subject)\n"),
-            (["-passdelim:"], 1, "", "Missing delimiter character in -passdelim:\n"),
-            (["-a:" + missing] + SENDER, 10, "", "Failed to attach file (%s)\n" % missing),
-            (["-to:@" + missing], 10, "", "Failed to set To from file (%s)\n" % missing),
-            (["-body-file:" + missing], 10, "", "Failed to read body file (%s)\n" % missing),
-            (["-body-html:" + missing], 10, "", "Failed to read HTML body file (%s)\n" % missing),
-            (["-emailfile:" + missing], 10, "", "Failed to find emailfile (%s)\n" % missing),
-            (["-host:127.0.0.1:2525"] + SENDER, 1, "",
-             "Message send failed (not available in this build)\n"),
-            (["-file:" + missing + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
-            # A file that opens but cannot be read while the message is written.
-            (["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
-             "Read error on attachment (/proc/self/mem)\n"),
-        ]
-        for program in PROGRAMS:
-            for args, status, stdout, stderr in cases:
-                with self.subTest(program=program, args=args):
+    def __init__(self, args, status, stdout, stderr, programs=BOTH, check=None, stdin=b""):
+        self.args, self.status, self.stdout, self.stderr = args, status, stdout, stderr
+        self.programs, self.check, self.stdin = programs, check, stdin
+
+
+def no_attachment(test, msg):
+    test.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])
+
+
+RUN_CASES = [
+    Run([], 1, "banner", ""),
+    # Arguments that are not option words, and words the programs do not know.
+    Run(["bare"], 2, "", "Unknown option: bare\n"),
+    # Options apply in order: the first refusal ends the run.
+    Run(["-subject:x", "bare", "-passdelim:"], 2, "", "Unknown option: bare\n"),
+    Run(["-passdelim:", "bare"], 1, "", "Missing delimiter character in -passdelim:\n"),
+    Run([""], 2, "", "Unknown option: \n"),
+    Run(["-docs"], 2, "", "Unknown option: docs\n"),
+    Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:value\n"),
+    Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:socks\n"),
+    Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
+    # Words of features that are not part of the programs yet.
+    Run(["/?"], 2, "", "Unknown option: /?\n"),
+    Run(["-asciidoc"], 2, "", "Unknown option: asciidoc\n"),
+    Run(["-asciidocs"], 2, "", "Unknown option: asciidocs\n"),
+    Run(["-doc"], 2, "", "Unknown option: doc\n"),
+    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
+    Run(["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
+    Run(["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:example.com:s:key.pem\n"),
+    Run(["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:example.com\n"),
+    Run(["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:rsa-sha256\n"),
+    Run(["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:r/r\n"),
+    Run(["-no-dkim"], 2, "", "Unknown option: no-dkim\n"),
+    # The value of -encryptpass: is a password: it is never shown, and the
+    # word ends the run before any configuration is read.
+    Run(["-file:out.eml", "-config:" + MISSING, "-encryptpass:s3cret"] + SENDER, 2, "",
+        "Unknown option: -encryptpass:\n"),
+    # An encrypted -host: password: the full program refuses it (without
+    # showing it); the plain program takes every password as written.
+    Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 2, "",
+        "Encrypted passwords are not supported in -host:\n", programs=("tarvex",)),
+    Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 1, "", SEND_FAILED,
+        programs=("tarvex-plain",)),
+    # Too short to be encrypted: a plain password in both programs.
+    Run(["-host:me:$ab@mx.example"] + SENDER, 1, "", SEND_FAILED),
+    # -config: files: applied before any command-line option.
+    Run(["-config:" + MISSING], 1, "", "Unable to open configuration file %s\n" % MISSING),
+    Run(["bare", "-config:" + MISSING], 1, "",
+        "Unable to open configuration file %s\n" % MISSING),
+    Run(["-config:."], 1, "", "Unable to open configuration file .\n"),
+    # Opens, but cannot be read.
+    Run(["-config:/proc/self/mem"], 1, "", "Unable to open configuration file /proc/self/mem\n"),
+    # Checks after the options.
+    Run(["-host:mx.example", "-file:out.eml"] + SENDER, 1, "",
+        "Concurrent send and output to file not supported\n"),
+    Run(["-host:mx.example"], 1, "banner", "No from address specified\nNo recipients specified\n"),
+    Run(["-from:a@example.com"], 1, "banner",
+        "No host or output file specified\nNo recipients specified\n"),
+    Run(["-bcc:b@example.com", "-file:out.eml"], 1, "banner", "No from address specified\n"),
+    Run(["-subject:only"], 1, "banner", "No host or output file specified\n"
+        "No from address specified\nNo recipients specified\n"),
+    # A -host: that does not parse changes nothing.
+    Run(["-host:mx.example:0"] + SENDER, 1, "banner", "No host or output file specified\n"),
+    Run(["-host:u:@mx.example"] + SENDER, 1, "", "Incorrectly specified user credentials\n"),
+    Run(["-ai:notes.txt", "-file:out.eml"] + SENDER, 1, "",
+        "Inline attachments require a HTML body\n"),
+    Run(["-a64:notes.txt", "-auu:notes.txt", "-file:out.eml"] + SENDER, 1, "",
+        "Mixing MIME and Uuencoded attachments is prohibited\n"),
+    # The body from standard input (read whole: FileModeTest).
+    Run(["--", "-file:out.eml"] + SENDER, 1, STDIN_PROMPT,
+        "NUL byte in the body from standard input\n", stdin=b"a\0b"),
+    Run(["--", "-file:out.eml"] + SENDER, 12, STDIN_PROMPT,
+        "Failed to read the body from standard input\n", stdin=DIRECTORY),
+    # Preconstructed mode: sender and recipients cannot be taken from the
+    # message file (the plain program never can), so they must come from
+    # options.
+    Run(["-emailfile:ready.eml", "-host:mx.example"], 1, "banner",
+        PRECONSTRUCTED_FAILED + "No from address specified\nNo recipients specified\n"),
+    Run(["-emailfile:ready.eml", "-host:mx.example"] + SENDER, 1, "",
+        PRECONSTRUCTED_FAILED + SEND_FAILED, programs=("tarvex-plain",)),
+    # Refused values.
+    Run(["-to:nobody.example.com", "-file:out.eml"], 1, "",
+        "Invalid address in -to (nobody.example.com)\n"),
+    Run(["-from:a@b.example:\"Ann", "-file:out.eml"], 1, "",
+        "Unclosed quote in -from (a@b.example:\"Ann)\n"),
+    Run(["-subject:a\x01b"], 1, "", "Invalid -subject option (Control character in the subject)\n"),
+    # Files that options name.
+    Run(["-a:" + MISSING] + SENDER, 10, "", "Failed to attach file (%s)\n" % MISSING),
+    Run(["-a:" + MISSING, "-skipnofile", "-file:out.eml"] + SENDER, 0, "", "",
+        check=no_attachment),
+    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s)\n" % MISSING),
+    Run(["-bcc:@" + MISSING], 10, "", "Failed to set Bcc from file (%s)\n" % MISSING),
+    Run(["-body-file:" + MISSING], 10, "", "Failed to read body file (%s)\n" % MISSING),
+    Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s)\n" % MISSING),
+    Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s)\n" % MISSING),
+    # Delivery and File-mode output.
+    Run(["-host:127.0.0.1:2525"] + SENDER, 1, "", SEND_FAILED),
+    Run(["-dd", "-host:127.0.0.1"] + SENDER, 1, "",
+        re.compile(r"\A\[\d+\.\d{3}\] " + re.escape(SEND_FAILED) + r"\Z")),
+    Run(["-d", "-host:127.0.0.1"] + SENDER, 1, "", SEND_FAILED),
+    Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
+    # A file that opens but cannot be read while the message is written.
+    Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
+        "Read error on attachment (/proc/self/mem)\n"),
+    # Settings that no message can carry: nothing is written.
+    Run(["-head:X-" + "a" * 200 + ":v", "-file:out.eml"] + SENDER, 1, "",
+        "Header field name too long (X-" + "a" * 38 + "...)\n"),
+    Run(["-file:out.eml"] + SENDER, 0, "", ""),
+]
+for _word in FULL_ONLY_WORDS:
+    RUN_CASES.append(Run([_word, "-file:out.eml"] + SENDER, 0, "", "", programs=("tarvex",)))
+    RUN_CASES.append(Run([_word, "-file:out.eml"] + SENDER, 2, "",
+                         "Unknown option: %s\n" % _word[1:], programs=("tarvex-plain",)))
+
+
+class RunSequenceTest(SandboxTest):
+    def test_messages_and_statuses(self):
+        for case in RUN_CASES:
+            for program in case.programs:
+                with self.subTest(program=program, args=case.args):
                     box = self.fresh()
-                    result = box.run(program, args)
-                    want_out = BANNER_RE[program] if stdout == "banner" else stdout
-                    self.assertRun(result, status, want_out, stderr)
-                    self.assertFalse(os.path.exists(box.path("out.eml")))
+                    for name, text in FIXTURES.items():
+                        box.write(name, text)
+                    result = box.run(program, case.args, stdin=case.stdin)
+                    want_out = BANNER_RE[program] if case.stdout == "banner" else case.stdout
+                    self.assertRun(result, case.status, want_out, case.stderr)
+                    written = case.status == 0 and "-file:out.eml" in case.args
+                    self.assertEqual(os.path.exists(box.path("out.eml")), written)
+                    if written:
+                        _, msg = box.message()
+                        self.assertEqual(msg.defects, [])
+                        if case.check:
+                            case.check(self, msg)
 
-    def test_preconstructed_mode_without_sender_and_recipients(self):
-        self.box.write("ready.eml", "From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n")
+    def test_messages_follow_the_banner_on_one_stream(self):
         for program in PROGRAMS:
             with self.subTest(program=program):
-                result = self.box.run(program, ["-emailfile:ready.eml", "-host:mx.example"])
-                self.assertRun(result, 1, BANNER_RE[program],
-                               "Incomplete configuration and unable to determine values from"
-                               " e-mail file\nNo from address specified\nNo recipients specified\n")
-
-    def test_dd_stamps_the_send_failure(self):
-        for program in PROGRAMS:
-            with self.subTest(program=program):
-                result = self.box.run(program, ["-dd", "-host:127.0.0.1"] + SENDER)
-                self.assertRun(result, 1, "", re.compile(
-                    r"\A\[\d+\.\d{3}\] Message send failed \(not available in this build\)\n\Z"))
-
-    def test_full_only_words(self):
-        words = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-ciphers:HIGH",
-                 "-tls-protocols:tlsv1.3"]
-        for word in words:
-            with self.subTest(word=word):
-                args = [word, "-file:out.eml"] + SENDER
-                self.assertRun(self.box.run("tarvex", args), 0, "", "")
-                self.assertRun(self.box.run("tarvex-plain", args), 2, "",
-                               "Unknown option: %s\n" % word[1:])
-
-    def test_skipnofile_leaves_the_attachment_out(self):
-        for program in PROGRAMS:
-            with self.subTest(program=program):
-                box = self.fresh()
-                result = box.run(program, ["-a:/nonexistent/x.pdf", "-skipnofile", "-file:out.eml"]
-                                 + SENDER)
-                self.assertRun(result, 0, "", "")
-                _, msg = box.message()
-                self.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])
+                result = self.box.run(program, ["-subject:x"], merge=True)
+                self.assertEqual(result.status, 1)
+                self.assertTrue(result.stdout.endswith(
+                    "help.\n\nNo host or output file specified\nNo from address specified\n"
+                    "No recipients specified\n"), result)
 
 
 class ConfigurationTest(SandboxTest):
@@ -253,14 +326,24 @@ class ConfigurationTest(SandboxTest):
              ["c1@example.com", "d@example.com"]),
             (default, [first], ["-nodefault", "-from:f@example.com"], "First", ["c1@example.com"]),
             (None, [first], ["-from:f@example.com"], "First", ["c1@example.com"]),
+            # A default file that cannot be opened is no error.
+            (DIRECTORY, [first], ["-from:f@example.com"], "First", ["c1@example.com"]),
+            # Inside a file, "config:" names nothing that is read, and the
+            # switches of the command line's pre-scan do nothing.
+            (default, ["config:NESTED\nnodefault\n", "subject:Nested\n"], [], "Nested",
+             ["d@example.com"]),
         ]
         for program in PROGRAMS:
             for default_text, configs, args, subject, to in cases:
                 with self.subTest(program=program, configs=len(configs), args=args):
                     box = self.fresh()
-                    if default_text is not None:
+                    if default_text is DIRECTORY:
+                        os.makedirs(os.path.join(box.home, ".config", "tarvex.conf"))
+                    elif default_text is not None:
                         box.default_config(default_text)
-                    names = [box.write("c%d.conf" % i, text) for i, text in enumerate(configs)]
+                    box.write("nested.conf", "subject:Never\nto:never@example.com\n")
+                    names = [box.write("c%d.conf" % i, text.replace("NESTED", box.path("nested.conf")))
+                             for i, text in enumerate(configs)]
                     config_args = ["-config:" + n for n in names]
                     if "CONFIGS" in args:
                         i = args.index("CONFIGS")
@@ -272,6 +355,7 @@ class ConfigurationTest(SandboxTest):
                     self.assertEqual(self.subject_and_to(box), (subject, to))
 
     def test_location_of_the_default_file(self):
+        deep = os.path.join(*(["d" * 200] * 6))
         # APPDATA wins over XDG_CONFIG_HOME, which wins over HOME/.config;
         # an empty variable counts as unset.
         cases = [
@@ -280,6 +364,8 @@ class ConfigurationTest(SandboxTest):
             ({"XDG_CONFIG_HOME": "X"}, "Xdg"),
             ({"XDG_CONFIG_HOME": ""}, "Home"),
             ({}, "Home"),
+            # A home folder of more than 1024 bytes: the path is not cut.
+            ({"HOME": deep}, "Deep"),
         ]
         for env, subject in cases:
             with self.subTest(env=env):
@@ -287,21 +373,13 @@ class ConfigurationTest(SandboxTest):
                 box.write("A/tarvex.conf", "subject:AppData\n")
                 box.write("X/tarvex.conf", "subject:Xdg\n")
                 box.default_config("subject:Home\n")
+                box.write(os.path.join(deep, ".config", "tarvex.conf"), "subject:Deep\n")
                 run_env = {"APPDATA": None, "XDG_CONFIG_HOME": None}
                 for name, value in env.items():
                     run_env[name] = box.path(value) if value else ""
                 result = box.run("tarvex", ["-file:out.eml"] + SENDER, env=run_env)
                 self.assertRun(result, 0, "", "")
                 self.assertEqual(self.subject_and_to(box)[0], subject)
-
-    def test_long_default_path_is_kept_whole(self):
-        # A home folder of more than 1024 bytes: the path is not cut.
-        deep = self.box.path(*(["d" * 200] * 6))
-        os.makedirs(os.path.join(deep, ".config"))
-        self.box.write(os.path.join(deep, ".config", "tarvex.conf"), "subject:Deep\n")
-        result = self.box.run("tarvex", ["-file:out.eml"] + SENDER, env={"HOME": deep})
-        self.assertRun(result, 0, "", "")
-        self.assertEqual(self.subject_and_to(self.box)[0], "Deep")
 
     def test_file_format(self):
         text = ("\ufeffsubject:Line ends\r\n# to:never@example.com\r\n#\r\n\r\n\r\n"
@@ -320,22 +398,32 @@ class ConfigurationTest(SandboxTest):
                 self.assertIn(b"\r\nX-Trailing: kept  \r\n", raw)
 
     def test_bad_lines_end_the_run(self):
-        # (file text, status, stderr)
+        # (file text, status, stderr); the same in the default file and in
+        # a -config: file.
         cases = [
             ("subject:ok\n subject:x\n", 2, "Unknown option:  subject:x\n"),
             ("-subject:x\n", 2, "Unknown option: -subject:x\n"),
             ("Subject:x\n", 2, "Unknown option: Subject:x\n"),
+            # The help and password switches are no words of a file; a
+            # password is not shown.
+            ("asciidoc\n", 2, "Unknown option: asciidoc\n"),
+            ("encryptpass:s3cret\n", 2, "Unknown option: encryptpass:\n"),
             ("to:nobody\n", 1, "Invalid address in -to (nobody)\n"),
             ("subject:a\0b\n", 1, "NUL byte in configuration file CONF\n"),
         ]
         for program in PROGRAMS:
-            for text, status, stderr in cases:
-                with self.subTest(program=program, text=text):
-                    box = self.fresh()
-                    name = box.write("bad.conf", text)
-                    result = box.run(program, ["-config:" + name, "-file:out.eml"] + SENDER)
-                    self.assertRun(result, status, "", stderr.replace("CONF", name))
-                    self.assertFalse(os.path.exists(box.path("out.eml")))
+            for where in ("-config:", "default"):
+                for text, status, stderr in cases:
+                    with self.subTest(program=program, where=where, text=text):
+                        box = self.fresh()
+                        if where == "default":
+                            name, args = box.default_config(text), []
+                        else:
+                            name = box.write("bad.conf", text)
+                            args = ["-config:" + name]
+                        result = box.run(program, args + ["-file:out.eml"] + SENDER)
+                        self.assertRun(result, status, "", stderr.replace("CONF", name))
+                        self.assertFalse(os.path.exists(box.path("out.eml")))
 
     def test_default_file_with_full_only_words(self):
         self.box.default_config("starttls\nsubject:Full\n")
@@ -344,13 +432,8 @@ class ConfigurationTest(SandboxTest):
         self.assertRun(self.box.run("tarvex-plain", args), 2, "", "Unknown option: starttls\n")
         self.assertRun(self.box.run("tarvex-plain", ["-nodefault"] + args), 0, "", "")
 
-    def test_dash_line_reads_the_body_from_stdin(self):
-        name = self.box.write("stdin.conf", "-\n")
-        result = self.box.run("tarvex", ["-config:" + name, "-file:out.eml"] + SENDER,
-                              stdin=b"from the config\n")
-        self.assertRun(result, 0, STDIN_PROMPT + STDIN_DONE, "")
-        _, msg = self.box.message()
-        self.assertEqual(plain_text(msg), "from the config")
+
+LONG_VALUE = " ".join("word%d" % i for i in range(600))
 
 
 class FileModeTest(SandboxTest):
@@ -373,6 +456,8 @@ class FileModeTest(SandboxTest):
             "-body:Line one\\nLine\\ttwo\\n",
             "-body-html:page.html",
             "-head:X-Custom: custom value",
+            # Longer than any buffer of a fixed size: folded, never cut.
+            "-head:X-Long: " + LONG_VALUE,
             "-priority:1",
             "-mdn",
             "-a64:report.pdf",
@@ -398,6 +483,7 @@ class FileModeTest(SandboxTest):
                 self.assertNotIn(b"hidden@example.org", raw)
                 self.assertEqual(msg["reply-to"].addresses[0].addr_spec, "answers@example.com")
                 self.assertEqual(str(msg["x-custom"]), "custom value")
+                self.assertEqual(str(msg["x-long"]), LONG_VALUE)
                 self.assertEqual(str(msg["x-priority"])[:1], "1")
                 self.assertIn("sender@example.com", str(msg["disposition-notification-to"]))
                 self.assertTrue(str(msg["x-mailer"]).startswith("Tarvex "))
@@ -420,12 +506,16 @@ class FileModeTest(SandboxTest):
     def test_body_sources(self):
         box = self.box
         box.write("latin1.txt", "Gr\u00fc\u00dfe\n".encode("iso-8859-1"))
+        box.write("stdin.conf", "-\n")
         # (arguments, standard input, standard output, body text, charset)
         cases = [
             (["-body-file:latin1.txt:iso-8859-1"], b"", "", "Gr\u00fc\u00dfe\n", "iso-8859-1"),
             (["--"], b"typed\nlines\n", STDIN_PROMPT + STDIN_DONE, "typed\nlines\n", None),
             # Standard input at its end at once: an empty body, both prompts.
             (["--"], b"", STDIN_PROMPT + STDIN_DONE, "", None),
+            # A configuration line "-" asks for it too.
+            (["-config:stdin.conf"], b"from the config\n", STDIN_PROMPT + STDIN_DONE,
+             "from the config\n", None),
             (["-body:a\\\\nb"], b"", "", "a\\nb\n", None),
         ]
         for program in PROGRAMS:

@@ -92,6 +92,8 @@ TEST_F(Cli, WordsSetTheSession)
     write_file(dir.file("body.txt"), "one\ntwo\n");
     write_file(dir.file("page.html"), "<p>x</p>");
     write_file(dir.file("msg.eml"), "Subject: x\r\n\r\nbody\r\n");
+    ASSERT_TRUE(plat_mkdir(dir.file("c:").c_str()));
+    write_file(dir.file("c:/body.txt"), "drive\n");
     const std::string a = dir.file("a.txt");
     struct Case {
         std::vector<std::string> words;
@@ -223,8 +225,18 @@ TEST_F(Cli, WordsSetTheSession)
              EXPECT_STREQ(c->text_body, "one\r\ntwo\r\n");
              EXPECT_STREQ(c->charset, "iso-8859-1");
          }},
-        // A ":" followed by a path separator is part of the path.
-        {{"body-file:" + dir.file("body.txt")}, [](auto c) { EXPECT_EQ(c->charset, nullptr); }},
+        // A ":" followed by a path separator is part of the path (a drive
+        // letter); a ":" with nothing after it ends the path.
+        {{"body-file:" + dir.file("c:/body.txt")},
+         [](auto c) {
+             EXPECT_STREQ(c->text_body, "drive\r\n");
+             EXPECT_EQ(c->charset, nullptr);
+         }},
+        {{"body-file:" + dir.file("body.txt") + ":"},
+         [](auto c) {
+             EXPECT_STREQ(c->text_body, "one\r\ntwo\r\n");
+             EXPECT_EQ(c->charset, nullptr);
+         }},
         {{"body-html:" + dir.file("page.html")},
          [](auto c) { EXPECT_TRUE(c->flags & MAILF_HTML_FROM_FILE); }},
         {{"host:u:p@mx.example:2525"},
@@ -268,6 +280,9 @@ TEST_F(Cli, WordsSetTheSession)
              EXPECT_STREQ(c->user, "u");
              EXPECT_STREQ(c->password, "p:w");
          }},
+        // Too short to be an encrypted password: taken as written.
+        {{"host:me:$ab@mx.example"}, [](auto c) { EXPECT_STREQ(c->password, "$ab"); }},
+        {{"host:me:$@mx.example"}, [](auto c) { EXPECT_STREQ(c->password, "$"); }},
         {{"host:me@example.com:" + std::string(4000, 't') + "@mx.example"},
          [](auto c) {
              EXPECT_STREQ(c->user, "me@example.com");
@@ -400,6 +415,10 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"no-dkim", 2, "Unknown option: no-dkim\n"},
         {"asciidoc", 2, "Unknown option: asciidoc\n"},
         {"bindpass", 2, "Unknown option: bindpass\n"},
+        // A password is never shown.
+        {"encryptpass:s3cret", 2, "Unknown option: encryptpass:\n"},
+        {"encryptpass:", 2, "Unknown option: encryptpass:\n"},
+        {"host:me:$AAAAAAAAAAAAAAAA@mx.example", 2, "Encrypted passwords are not supported in -host:\n"},
         {"authtypes:FOO,BAR", 2, "Unknown authentication types: FOO,BAR\n"},
         {"authtypes:,", 2, "Unknown authentication types: ,\n"},
         {"to:nobody", 1, "Invalid address in -to (nobody)\n"},
@@ -442,12 +461,25 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
     }
 }
 
-TEST_F(Cli, RefusedHostKeepsTheEarlierServer)
+TEST_F(Cli, RefusedServerOrProxyChangesNothing)
 {
     ASSERT_EQ(apply("host:u:p@a.example:25"), 0);
+    ASSERT_EQ(apply("proxy:pu:pp@px.example:3128"), 0);
     const std::string before = snapshot(ctx);
-    EXPECT_EQ(apply("host:v:q@b\x01.example"), 1);
-    EXPECT_EQ(snapshot(ctx), before);
+    struct Case {
+        const char *word;
+        int status;
+    } cases[] = {
+        {"host:v:q@b\x01.example", 1},
+        {"host:v:$AAAAAAAAAAAAAAAA@b.example:26", 2},
+        {"proxy:qu:qp@qx\x01.example", 1},
+        {"proxy:qu:qp@qx.example:70000", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.word);
+        EXPECT_EQ(apply(c.word), c.status);
+        EXPECT_EQ(snapshot(ctx), before);
+    }
 }
 
 TEST(CliDeathTest, FatalWordEndsTheProcessWithItsStatus)

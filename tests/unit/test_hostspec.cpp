@@ -1,4 +1,4 @@
-// Tests of the host-specification parser behind -host: and -proxy:.
+// Tests of the host-text parser behind -host: and -proxy:.
 #include "net/hostspec.h"
 
 #include <gtest/gtest.h>
@@ -59,8 +59,14 @@ TEST(HostSpec, SplitsCredentialsHostAndPort)
         {"[2001:db8::1]:2525", ':', "2001:db8::1", "", "", 2525},
         {"[2001:db8::1]", ':', "2001:db8::1", "", "", kUntouched},
         {"u:p@[::1]:0", ':', "::1", "u", "p", 0},
-        // Anything after "]" other than ":" is ignored.
+        // Anything after "]" other than ":" is ignored; the last "]" closes.
         {"[::1]x:25", ':', "::1", "", "", kUntouched},
+        {"[a]b]:25", ':', "a]b", "", "", 25},
+        // After brackets any port text is taken, one that reads as 0 too.
+        {"[::1]:abc", ':', "::1", "", "", 0},
+        {"[::1]:", ':', "::1", "", "", 0},
+        // The delimiter may be "@" itself: the last "@" still ends the user part.
+        {"u@p@h", '@', "h", "u", "p", kUntouched},
         // An unbracketed IPv6 literal is cut at its first ":".
         {"2001:25::1", ':', "2001", "", "", 25},
         {"h:25junk", ':', "h", "", "", 25},
