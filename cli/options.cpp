@@ -106,12 +106,7 @@ struct HostParts {
     {
         free(host);
         free(user);
-        if (password) {
-            volatile char *p = password;
-            while (*p)
-                *p++ = 0;
-            free(password);
-        }
+        str_free_secret(password);
     }
 };
 

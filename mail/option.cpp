@@ -165,7 +165,7 @@ void store(char **field, char *value)
 // Passwords and tokens are overwritten before their memory is freed.
 void store_secret(char **field, char *value)
 {
-    mail_free_secret(*field);
+    str_free_secret(*field);
     *field = value;
 }
 
@@ -661,7 +661,7 @@ int store_user_and_secret(const OptionCall &c, char **user_field, char **secret_
     ok = copy_text(c.v2, &secret) && ok;
     if (!ok) {
         free(user);
-        mail_free_secret(secret);
+        str_free_secret(secret);
         return 0;
     }
     store(user_field, user);

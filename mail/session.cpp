@@ -50,16 +50,6 @@ MailContext *mail_new(void)
     return ctx;
 }
 
-void mail_free_secret(char *text)
-{
-    if (!text)
-        return;
-    volatile char *p = text;
-    while (*p)
-        *p++ = 0;
-    free(text);
-}
-
 int mail_free(MailContext *ctx)
 {
     if (!ctx)
@@ -78,8 +68,8 @@ int mail_free(MailContext *ctx)
     };
     for (char *text : texts)
         free(text);
-    mail_free_secret(ctx->password);
-    mail_free_secret(ctx->proxy_password);
+    str_free_secret(ctx->password);
+    str_free_secret(ctx->proxy_password);
     addr_recipient_list_free(&ctx->to);
     addr_recipient_list_free(&ctx->cc);
     addr_recipient_list_free(&ctx->bcc);

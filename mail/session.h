@@ -275,10 +275,6 @@ int mail_status_default(void *user, int stage, int result, const char *text);
 // or the multipart/mixed level; a NULL or empty blob stores NULL. Returns 1.
 int mail_set_extra_part(MailContext *ctx, const DataBlob *blob, int level);
 
-// Overwrites a secret (password, token) before its memory goes back to the
-// heap; NULL is allowed.
-void mail_free_secret(char *text);
-
 // The session's error text: the last failure that has a message. Every
 // setter replaces it with a fresh heap copy (old one freed); success leaves
 // it untouched. mail_set_error takes `text` over (it is not copied).

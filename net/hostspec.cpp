@@ -1,5 +1,6 @@
 // The host-text parser of the server and proxy options.
 #include "net/hostspec.h"
+#include "support/str.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,16 +27,6 @@ int64_t read_port(const char *text)
     if (n < 0)
         return -1;
     return n > int64_t(UINT32_MAX) ? int64_t(UINT32_MAX) : n;
-}
-
-void wipe_free(char *text)
-{
-    if (!text)
-        return;
-    volatile char *p = text;
-    while (*p)
-        *p++ = 0;
-    free(text);
 }
 
 } // namespace
@@ -66,7 +57,7 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
     }
     if (!new_user || !new_password) {
         free(new_user);
-        wipe_free(new_password);
+        str_free_secret(new_password);
         return HOSTSPEC_NO_TEXT;
     }
 
@@ -100,7 +91,7 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
     if (code != HOSTSPEC_OK) {
         free(new_host);
         free(new_user);
-        wipe_free(new_password);
+        str_free_secret(new_password);
         return code;
     }
     *host = new_host;

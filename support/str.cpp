@@ -366,6 +366,17 @@ char *str_wrap_next_line(const char **cursor, char *out, size_t n)
     return out;
 }
 
+void str_free_secret(char *text)
+{
+    if (!text)
+        return;
+    // volatile: the stores must happen although the memory is freed next.
+    volatile char *p = text;
+    while (*p)
+        *p++ = 0;
+    free(text);
+}
+
 char *str_lower_ascii(char *text)
 {
     for (char *p = text; *p; p++)

@@ -56,6 +56,10 @@ const char *str_next_line(const char **cursor, size_t *len, const char *end);
 // text at once (empty line, *cursor NULL).
 char *str_wrap_next_line(const char **cursor, char *out, size_t n);
 
+// Overwrites a secret (password, token) before its memory goes back to the
+// heap; NULL is allowed.
+void str_free_secret(char *text);
+
 char *str_lower_ascii(char *text);
 int str_tolower_char(int c);
 char *str_upper_ascii(char *text);

@@ -7,6 +7,7 @@
 
 #include "mail/option.h"
 #include "mail/session.h"
+#include "support/str.h"
 #include "support/rand.h"
 #include "tests/unit/helpers.h"
 
@@ -245,6 +246,6 @@ TEST(Session, FreeFullyLoadedSession)
     }
     mail_set_error(ctx, strdup("an error"));
     EXPECT_EQ(mail_free(ctx), 1);
-    mail_free_secret(nullptr);
+    str_free_secret(nullptr);
     EXPECT_EQ(mail_free(nullptr), 0);
 }
