@@ -203,18 +203,25 @@ static bool is_encoded_words(const char *s)
     }
 }
 
-static std::string display_name(const char *name)
+// text as an RFC 5322 quoted string, '"' and '\\' escaped.
+static std::string quoted_string(const char *text)
 {
-    if (is_encoded_words(name))
-        return name;
-    // A quoted string: no text can end it early and show another address.
     std::string s = "\"";
-    for (const char *p = name; *p; p++) {
+    for (const char *p = text; *p; p++) {
         if (*p == '"' || *p == '\\')
             s += '\\';
         s += *p;
     }
     s += '"';
+    return s;
+}
+
+static std::string display_name(const char *name)
+{
+    if (is_encoded_words(name))
+        return name;
+    // A quoted string: no text can end it early and show another address.
+    std::string s = quoted_string(name);
     return runs_fit(s) ? s : encode_as_words(name);
 }
 
@@ -467,13 +474,7 @@ void hdr_write_param(MessagePrintFn print, void *user, const char *param, const 
 {
     // A quoted string, as display names are (also around encoded words,
     // which a parameter cannot carry unquoted).
-    std::string q = "\"";
-    for (const char *p = value; *p; p++) {
-        if (*p == '"' || *p == '\\')
-            q += '\\';
-        q += *p;
-    }
-    q += '"';
+    std::string q = quoted_string(value);
     if (!runs_fit(q))
         q = "\"" + encode_as_words(value) + "\"";
     write_field(print, user, std::string("\t") + param + "=" + q);
@@ -518,8 +519,7 @@ void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int 
             break; // the first inline attachment settles it
         }
         // A message/* part once copied as it is stays a MIME part.
-        if (a->encoding == ATT_ENC_AUTO || a->encoding == ATT_ENC_BASE64 || a->encoding == ATT_ENC_QP ||
-            a->encoding == ATT_ENC_RAW)
+        if (att_is_mime_part(a))
             mime_att = true;
     }
     bool mix = rel || ctx->extra_mixed || ctx->html_body || mime_att || (ctx->flags & MAILF_FORCE_MIME);

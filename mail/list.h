@@ -48,6 +48,14 @@ struct Attachment {
     ListLink link;
 };
 
+// 1 when the attachment becomes a MIME part; uuencode and yEnc blocks
+// follow the text outside the MIME structure instead.
+inline int att_is_mime_part(const Attachment *a)
+{
+    return a->encoding == ATT_ENC_AUTO || a->encoding == ATT_ENC_BASE64 || a->encoding == ATT_ENC_QP ||
+           a->encoding == ATT_ENC_RAW;
+}
+
 // One header field (custom fields), or one name to remove (empty value).
 struct HeaderField {
     char *name;  // owned copy

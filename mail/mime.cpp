@@ -24,24 +24,6 @@ namespace {
 
 void set_error(MailContext *ctx, const std::string &text) { mail_set_error(ctx, strdup(text.c_str())); }
 
-// Writes len bytes as base64 lines of 76 characters, in large batches.
-void write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out, size_t out_size)
-{
-    size_t o = 0;
-    for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
-        size_t n = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
-        if (o + 80 > out_size) {
-            print(user, "%.*s", static_cast<int>(o), out);
-            o = 0;
-        }
-        o += b64_encode(data + i, static_cast<ptrdiff_t>(n), out + o);
-        out[o++] = '\r';
-        out[o++] = '\n';
-    }
-    if (o)
-        print(user, "%.*s", static_cast<int>(o), out);
-}
-
 // Quoted-printable of one run of bytes, output in batches.
 void write_qp(MessagePrintFn print, void *user, QpState *st, const char *data, size_t len, int text,
               char *out, size_t out_size)
@@ -61,11 +43,9 @@ void write_qp_flush(MessagePrintFn print, void *user, QpState *st, char *out)
         print(user, "%.*s", static_cast<int>(o), out);
 }
 
-const size_t kOutSize = 6 * MIME_READ_SLICE + 64;
-
 struct Buffers {
     std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
-    std::unique_ptr<char[]> out{new char[kOutSize]};
+    std::unique_ptr<char[]> out{new char[MIME_ENCODE_BUF_SIZE]};
 };
 
 // Streams a file through base64 or text-mode quoted-printable; MIME_OK or
@@ -83,9 +63,9 @@ int stream_file(MessagePrintFn print, void *user, int fd, bool base64, Buffers &
         if (n == 0)
             break;
         if (base64)
-            write_base64(print, user, b.in.get(), static_cast<size_t>(n), b.out.get(), kOutSize);
+            mime_write_base64(print, user, b.in.get(), static_cast<size_t>(n), b.out.get(), MIME_ENCODE_BUF_SIZE);
         else
-            write_qp(print, user, &st, b.in.get(), static_cast<size_t>(n), 1, b.out.get(), kOutSize);
+            write_qp(print, user, &st, b.in.get(), static_cast<size_t>(n), 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
         if (static_cast<size_t>(n) < chunk)
             break;
     }
@@ -101,11 +81,11 @@ void write_memory_body(MessagePrintFn print, void *user, const char *data, size_
                        Buffers &b)
 {
     if (encoding == BODY_ENC_BASE64) {
-        write_base64(print, user, data, len, b.out.get(), kOutSize);
+        mime_write_base64(print, user, data, len, b.out.get(), MIME_ENCODE_BUF_SIZE);
         return;
     }
     QpState st = {};
-    write_qp(print, user, &st, data, len, 1, b.out.get(), kOutSize);
+    write_qp(print, user, &st, data, len, 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
     write_qp_flush(print, user, &st, b.out.get());
     print(user, "\r\n");
 }
@@ -183,12 +163,11 @@ void write_raw_blob(MessagePrintFn print, void *user, const DataBlob *blob)
     CrlfState st = {};
     for (size_t i = 0; i < blob->length; i += slice) {
         size_t n = blob->length - i < slice ? blob->length - i : slice;
-        size_t o = mime_crlf_convert(&st, blob->data + i, n, out);
+        size_t o = str_crlf_convert(&st, blob->data + i, n, out);
         print(user, "%.*s", static_cast<int>(o), out);
     }
-    if (st.after_cr)
-        print(user, "\n");
-    else if (blob->data[blob->length - 1] != '\n')
+    char last = blob->data[blob->length - 1];
+    if (last != '\n' && last != '\r')
         print(user, "\r\n");
 }
 
@@ -201,9 +180,7 @@ int write_after_text(MailContext *ctx, MessagePrintFn print, void *user, Buffers
             continue;
         MimeFd f(file_open_utf8(a->path, O_RDONLY, 0));
         if (f.fd < 0) {
-            std::string text = std::string("Could not open attachment (") + a->path + ")";
-            set_error(ctx, text);
-            ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, text.c_str());
+            mime_report_open_failure(ctx, "Could not open attachment", a->path);
             continue;
         }
         bool yenc = a->encoding == ATT_ENC_YENC;
@@ -277,9 +254,7 @@ int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark
     if (ctx->html_body && (ctx->flags & MAILF_HTML_FROM_FILE)) {
         html_file.fd = file_open_utf8(ctx->html_body, O_RDONLY, 0);
         if (html_file.fd < 0) {
-            std::string msg = std::string("Could not open HTML body file (") + ctx->html_body + ")";
-            set_error(ctx, msg);
-            ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, msg.c_str());
+            mime_report_open_failure(ctx, "Could not open HTML body file", ctx->html_body);
             return MIME_FAIL_READ;
         }
     }
@@ -300,13 +275,8 @@ int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark
     const char *charset = ctx->charset ? ctx->charset : "us-ascii";
     bool plain_charset = str_casecmp(charset, "us-ascii") == 0;
 
-    int mixed = 0, related = 0;
-    mime_structure_flags(ctx, &mixed, &related, nullptr);
-    // The structure table looks at every attachment for inline parts.
-    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a))
-        if (a->is_inline)
-            related = mixed = 1;
-    bool single = !mixed && !ctx->attachments;
+    int mixed = 0, related = 0, single = 0;
+    mime_structure_flags(ctx, &mixed, &related, &single);
 
     char mixed_boundary[MIME_BOUNDARY_MAX + 1] = {}, alt_boundary[MIME_BOUNDARY_MAX + 1] = {},
          rel_boundary[MIME_BOUNDARY_MAX + 1] = {};
@@ -408,33 +378,28 @@ int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark
 
 } // namespace
 
-size_t mime_crlf_convert(CrlfState *st, const char *in, size_t len, char *out)
+void mime_write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out, size_t out_size)
 {
     size_t o = 0;
-    for (size_t i = 0; i < len; i++) {
-        char c = in[i];
-        if (c == '\n') {
-            if (!st->after_cr)
-                out[o++] = '\r';
-            out[o++] = '\n';
-            st->after_cr = 0;
-            continue;
+    for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
+        size_t n = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
+        if (o + 80 > out_size) {
+            print(user, "%.*s", static_cast<int>(o), out);
+            o = 0;
         }
-        if (st->after_cr)
-            out[o++] = '\n'; // a lone CR ends its line too
-        out[o++] = c;
-        st->after_cr = c == '\r';
+        o += b64_encode(data + i, static_cast<ptrdiff_t>(n), out + o);
+        out[o++] = '\r';
+        out[o++] = '\n';
     }
-    return o;
+    if (o)
+        print(user, "%.*s", static_cast<int>(o), out);
 }
 
-size_t mime_crlf_finish(CrlfState *st, char *out)
+void mime_report_open_failure(MailContext *ctx, const char *what, const char *path)
 {
-    if (!st->after_cr)
-        return 0;
-    st->after_cr = 0;
-    out[0] = '\n';
-    return 1;
+    std::string text = std::string(what) + " (" + path + ")";
+    set_error(ctx, text);
+    ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, text.c_str());
 }
 
 int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void *user)
@@ -530,8 +495,7 @@ int mime_check_attachments(const MailContext *ctx, const char **message)
     for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
         if (a->is_inline)
             mime = related = true;
-        if (a->encoding == ATT_ENC_AUTO || a->encoding == ATT_ENC_BASE64 || a->encoding == ATT_ENC_QP ||
-            a->encoding == ATT_ENC_RAW)
+        if (att_is_mime_part(a))
             mime = true;
         if (a->encoding == ATT_ENC_UUENCODE)
             uu = true;

@@ -96,26 +96,19 @@ int write_body(MessagePrintFn print, void *user, int fd, int encoding, char *in,
         size_t len = static_cast<size_t>(n);
         size_t o = 0;
         if (encoding == ATT_ENC_BASE64) {
-            for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
-                size_t k = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
-                o += b64_encode(in + i, static_cast<ptrdiff_t>(k), out + o);
-                out[o++] = '\r';
-                out[o++] = '\n';
-            }
+            mime_write_base64(print, user, in, len, out, MIME_ENCODE_BUF_SIZE);
         } else if (encoding == ATT_ENC_QP) {
             if (len)
                 o = qp_encode(&st, in, static_cast<ptrdiff_t>(len), out, 0);
         } else {
-            o = mime_crlf_convert(&crlf, in, len, out);
+            o = str_crlf_convert(&crlf, in, len, out);
         }
         if (o)
             print(user, "%.*s", static_cast<int>(o), out);
         if (len < chunk)
             break;
     }
-    size_t o = encoding == ATT_ENC_QP ? qp_encode(&st, nullptr, 0, out, 0)
-               : encoding == ATT_ENC_RAW ? mime_crlf_finish(&crlf, out)
-                                         : 0;
+    size_t o = encoding == ATT_ENC_QP ? qp_encode(&st, nullptr, 0, out, 0) : 0;
     if (o)
         print(user, "%.*s", static_cast<int>(o), out);
     return MIME_OK;
@@ -139,21 +132,17 @@ int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, M
     for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
         if ((a->is_inline != 0) != (inline_parts != 0))
             continue;
-        if (a->encoding != ATT_ENC_AUTO && a->encoding != ATT_ENC_BASE64 && a->encoding != ATT_ENC_QP &&
-            a->encoding != ATT_ENC_RAW)
+        if (!att_is_mime_part(a))
             continue;
         MimeFd f(file_open_utf8(a->path, O_RDONLY, 0));
         if (f.fd < 0) {
-            // Reported once, with the text the uuencode road uses too.
-            std::string text = std::string("Could not open attachment (") + a->path + ")";
-            mail_set_error(ctx, strdup(text.c_str()));
-            ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, text.c_str());
+            mime_report_open_failure(ctx, "Could not open attachment", a->path);
             count = -1;
             continue;
         }
         if (!in) {
             in.reset(new char[MIME_READ_SLICE]);
-            out.reset(new char[6 * MIME_READ_SLICE + 64]);
+            out.reset(new char[MIME_ENCODE_BUF_SIZE]);
         }
 
         char type[MIMETYPE_OUT_SIZE];

@@ -44,6 +44,8 @@ enum {
     MIME_YENC_SLICE = 499,   // one yEnc line
     MIME_READ_SLICE = 64 * 1024, // file reads are this large, whatever the encoding
     MIME_WRITE_SLICE = 1024 * 1024, // longest piece handed to one "%.*s"
+    // Output room of one read slice in its widest encoding (quoted-printable).
+    MIME_ENCODE_BUF_SIZE = 6 * MIME_READ_SLICE + 64,
     MIME_SAMPLE_SIZE = 4096, // bytes looked at to choose an automatic encoding
     MIME_BOUNDARY_MAX = 63,
     HDR_LINE_SOFT = 78,      // fold header lines at white space beyond this
@@ -117,18 +119,13 @@ int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user);
 // not grow: the text is then incomplete and must not be sent.
 int mime_render_message(MailContext *ctx, StrBuf *sb, size_t *header_len);
 
+// Writes len bytes as base64 lines of 76 characters with CR LF, batched
+// through out (out_size bytes, at least 80).
+void mime_write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out,
+                       size_t out_size);
+
 // Writes len bytes (NUL bytes included) in pieces of MIME_WRITE_SLICE.
 void mime_write_bytes(MessagePrintFn print, void *user, const char *data, size_t len);
-
-// Line-end conversion of copied content: every LF, CR LF and lone CR
-// becomes CR LF, also when a CR LF pair straddles two calls. out needs 2 *
-// len bytes; returns the bytes written. mime_crlf_finish ends a lone CR left
-// at the end (writes at most 1 byte).
-struct CrlfState {
-    int after_cr;
-};
-size_t mime_crlf_convert(CrlfState *st, const char *in, size_t len, char *out);
-size_t mime_crlf_finish(CrlfState *st, char *out);
 
 // The MIME parts of the file attachments of one level (inline parts inside
 // multipart/related, or the regular ones). The number of parts taken up,
@@ -136,6 +133,10 @@ size_t mime_crlf_finish(CrlfState *st, char *out);
 // MIME_OK or the failure that stopped the writing.
 int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, MessagePrintFn print,
                      void *user, int *status = nullptr);
+// A body or attachment file that could not be opened: "<what> (<path>)"
+// becomes error_text and one MAIL_STAGE_ATTACHMENT / MAIL_RESULT_FAILED
+// report, the same for every writer that opens files.
+void mime_report_open_failure(MailContext *ctx, const char *what, const char *path);
 // The automatic choice for an open file, which is left at its start:
 // ATT_ENC_QP for mostly printable content, else ATT_ENC_BASE64 (also when
 // the file cannot be read or rewound).

@@ -210,11 +210,34 @@ char *file_read_all(FILE *fp, size_t *len)
     return g.finish(len);
 }
 
+size_t str_crlf_convert(CrlfState *st, const char *in, size_t len, char *out)
+{
+    size_t o = 0;
+    for (size_t i = 0; i < len; i++) {
+        char c = in[i];
+        if (c == '\n') {
+            if (!st->after_cr) {
+                out[o++] = '\r';
+                out[o++] = '\n';
+            }
+            st->after_cr = 0;
+        } else if (c == '\r') {
+            out[o++] = '\r';
+            out[o++] = '\n';
+            st->after_cr = 1;
+        } else {
+            out[o++] = c;
+            st->after_cr = 0;
+        }
+    }
+    return o;
+}
+
 char *file_read_text_crlf(FILE *fp, size_t *len)
 {
     Grow g;
     char block[kReadBlock];
-    bool after_cr = false; // the last byte seen was a CR (already written as CR LF)
+    CrlfState st = {};
     for (;;) {
         size_t n = 0;
         int more = read_block(fp, block, sizeof block, &n);
@@ -228,25 +251,7 @@ char *file_read_text_crlf(FILE *fp, size_t *len)
                 g.fail();
                 return nullptr;
             }
-            char *out = g.data + g.len;
-            for (size_t i = 0; i < n; i++) {
-                char c = block[i];
-                if (c == '\n') {
-                    if (!after_cr) {
-                        *out++ = '\r';
-                        *out++ = '\n';
-                    }
-                    after_cr = false;
-                } else if (c == '\r') {
-                    *out++ = '\r';
-                    *out++ = '\n';
-                    after_cr = true;
-                } else {
-                    *out++ = c;
-                    after_cr = false;
-                }
-            }
-            g.len = static_cast<size_t>(out - g.data);
+            g.len += str_crlf_convert(&st, block, n, g.data + g.len);
         }
         if (more == 0)
             break;

@@ -44,6 +44,14 @@ char *file_read_all(FILE *fp, size_t *len);
 // len, when given, gets the length.
 char *file_read_text_crlf(FILE *fp, size_t *len = nullptr);
 
+// Streaming line-end conversion: every LF, CR LF and lone CR becomes CR LF,
+// also when a CR LF pair straddles two calls. out needs 2 * len bytes;
+// returns the bytes written. Start with a zeroed state.
+struct CrlfState {
+    int after_cr; // the last byte seen was a CR (already written as CR LF)
+};
+size_t str_crlf_convert(CrlfState *st, const char *in, size_t len, char *out);
+
 // The next line from *cursor: its start, its length (without the line end)
 // in *len; NULL at the end. With an end bound only the bound ends the text
 // (NUL bytes before it belong to lines); without one the NUL ends it.

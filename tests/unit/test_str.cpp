@@ -388,6 +388,23 @@ TEST(StrReadCrlf, NoByteLostAtSliceEdges)
     EXPECT_TRUE(got == crlf_reference(in));
 }
 
+// The streaming converter keeps its state between calls: cut anywhere, the
+// two outputs together equal the conversion of the whole text.
+TEST(StrCrlfConvert, SplitAnywhereGivesTheWholeConversion)
+{
+    const std::string texts[] = {"a\r\nb", "a\rb\r", "\r\r\n\n", "x\n\ry\r\n", std::string("n\0\r\n", 4)};
+    for (const std::string &in : texts) {
+        for (size_t cut = 0; cut <= in.size(); cut++) {
+            SCOPED_TRACE(to_hex(in) + " cut " + std::to_string(cut));
+            CrlfState st = {};
+            std::string out(2 * in.size(), '\0');
+            size_t n = str_crlf_convert(&st, in.data(), cut, &out[0]);
+            n += str_crlf_convert(&st, in.data() + cut, in.size() - cut, &out[n]);
+            EXPECT_EQ(out.substr(0, n), crlf_reference(in));
+        }
+    }
+}
+
 TEST(StrNextLine, AllLineEnds)
 {
     const char *text = "one\r\ntwo\rthree\nfour";
