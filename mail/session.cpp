@@ -2,14 +2,19 @@
 // session, its callbacks, error text and a few accessors.
 #include "mail/session.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
 
+#include "support/fmt.h"
 #include "support/str.h"
 
 Mutex *mail_global_mutex = nullptr;
+
+// Shown when not even the out-of-memory text can be copied.
+static char nomem_text[] = "Out of memory";
 RandState *mail_global_rand = nullptr;
 
 int mail_global_init(int flag, int seed)
@@ -57,7 +62,7 @@ int mail_free(MailContext *ctx)
     char *texts[] = {
         ctx->charset,       ctx->dsn_envid,        ctx->email_file,       ctx->output_file,
         ctx->from_address,  ctx->from_name,        ctx->return_path,      ctx->helo_name,
-        ctx->server_host,   ctx->html_body,        ctx->error_text,       ctx->text_body,
+        ctx->server_host,   ctx->html_body,        ctx->text_body,
         ctx->proxy_host,    ctx->proxy_user,       ctx->reply_to_address, ctx->reply_to_name,
         ctx->subject,       ctx->tls_ciphers,      ctx->tls_protocols,    ctx->user,
         ctx->mailer,        ctx->boundary_mixed,   ctx->boundary_alternative,
@@ -68,6 +73,8 @@ int mail_free(MailContext *ctx)
     };
     for (char *text : texts)
         free(text);
+    if (ctx->error_text != nomem_text)
+        free(ctx->error_text);
     str_free_secret(ctx->password);
     str_free_secret(ctx->proxy_password);
     addr_recipient_list_free(&ctx->to);
@@ -152,8 +159,58 @@ void mail_set_error(MailContext *ctx, char *text)
         free(text);
         return;
     }
-    free(ctx->error_text);
+    if (ctx->error_text != nomem_text)
+        free(ctx->error_text);
     ctx->error_text = text;
+    ctx->error_nomem = 0;
+}
+
+void mail_set_errorf(MailContext *ctx, const char *format, ...)
+{
+    if (!ctx)
+        return;
+    va_list ap;
+    va_start(ap, format);
+    char *text = nullptr;
+    char *made = str_vaprintf_masked(&text, nullptr, nullptr, format, ap);
+    va_end(ap);
+    if (!made) {
+        mail_set_nomem(ctx);
+        return;
+    }
+    mail_set_error(ctx, made);
+}
+
+void mail_set_nomem(MailContext *ctx)
+{
+    if (!ctx)
+        return;
+    char *copy = strdup(nomem_text);
+    if (ctx->error_text != nomem_text)
+        free(ctx->error_text);
+    ctx->error_text = copy ? copy : nomem_text;
+    ctx->error_nomem = 1;
+}
+
+int mail_error_is_nomem(const MailContext *ctx)
+{
+    return ctx && ctx->error_nomem;
+}
+
+int mail_report(MailContext *ctx, int stage, int result, const char *text, int honoured)
+{
+    if (!ctx)
+        return MAIL_ANSWER_CONTINUE;
+    MailStatusFn fn = ctx->status_fn ? ctx->status_fn : mail_status_default;
+    int answer = fn(ctx->status_user, stage, result, text ? text : "");
+    switch (answer) {
+    case MAIL_ANSWER_STOP_RECIPIENTS:
+    case MAIL_ANSWER_RESET:
+    case MAIL_ANSWER_QUIT:
+        return (honoured & answer) ? answer : MAIL_ANSWER_CONTINUE;
+    default:
+        return MAIL_ANSWER_CONTINUE;
+    }
 }
 
 const char *mail_last_error(const MailContext *ctx)

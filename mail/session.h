@@ -202,6 +202,7 @@ struct MailContext {
     char *server_host;
     char *html_body;    // the HTML itself, or a path with MAILF_HTML_FROM_FILE
     char *error_text;   // last error text (see mail_set_error)
+    int error_nomem;    // the last error was memory exhaustion (mail_set_nomem)
     char *text_body;
     // Bytes of text_body: a body read as raw bytes may hold NUL bytes, so
     // writers go by this count rather than by the terminating NUL.
@@ -279,6 +280,24 @@ int mail_set_extra_part(MailContext *ctx, const DataBlob *blob, int level);
 // setter replaces it with a fresh heap copy (old one freed); success leaves
 // it untouched. mail_set_error takes `text` over (it is not copied).
 void mail_set_error(MailContext *ctx, char *text);
+// The one formatted error setter: formats through the support library's
+// engine (its dialect) and stores the text as the session's error text.
+// When formatting runs out of memory the error becomes the out-of-memory
+// failure (mail_set_nomem). Clears the out-of-memory mark otherwise.
+void mail_set_errorf(MailContext *ctx, const char *format, ...);
+// Records that memory ran out: error text "Out of memory" (a static text
+// when even that copy fails) and the out-of-memory mark, which the front
+// end turns into its status 666.
+void mail_set_nomem(MailContext *ctx);
+// 1 when the last stored failure was memory exhaustion.
+int mail_error_is_nomem(const MailContext *ctx);
+
+// The one way every stage reports to the status callback: calls it with
+// (stage, result, text) and returns its answer when that answer is one of
+// `honoured` (a mask of MAIL_ANSWER_STOP_RECIPIENTS, MAIL_ANSWER_RESET and
+// MAIL_ANSWER_QUIT, which the reporting stage names), else
+// MAIL_ANSWER_CONTINUE. text NULL is passed as "".
+int mail_report(MailContext *ctx, int stage, int result, const char *text, int honoured = 0);
 // error_text, or "" when there is none.
 const char *mail_last_error(const MailContext *ctx);
 
