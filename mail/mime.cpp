@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
 
@@ -178,7 +177,7 @@ int write_after_text(MailContext *ctx, MessagePrintFn print, void *user, Buffers
         // MIME attachments are opened (and reported) by the part writer.
         if (a->encoding != ATT_ENC_UUENCODE && a->encoding != ATT_ENC_YENC)
             continue;
-        MimeFd f(file_open_utf8(a->path, O_RDONLY, 0));
+        MimeFd f(file_open_utf8(a->path, PLAT_OPEN_READ));
         if (f.fd < 0) {
             mime_report_open_failure(ctx, "Could not open attachment", a->path);
             continue;
@@ -252,7 +251,7 @@ int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark
     // not go out with its HTML part empty.
     MimeFd html_file(-1);
     if (ctx->html_body && (ctx->flags & MAILF_HTML_FROM_FILE)) {
-        html_file.fd = file_open_utf8(ctx->html_body, O_RDONLY, 0);
+        html_file.fd = file_open_utf8(ctx->html_body, PLAT_OPEN_READ);
         if (html_file.fd < 0) {
             mime_report_open_failure(ctx, "Could not open HTML body file", ctx->html_body);
             return MIME_FAIL_READ;

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
 
@@ -45,7 +44,7 @@ bool sample_encoding(int fd, int *choice)
         if (static_cast<float>(printable) / static_cast<float>(n) >= 0.85f)
             *choice = ATT_ENC_QP;
     }
-    return plat_seek(fd, 0, SEEK_SET) == 0;
+    return plat_seek(fd, 0, PLAT_SEEK_SET) == 0;
 }
 
 // Whether a file copied as it is holds bytes of 0x80 or more; the file is
@@ -62,7 +61,7 @@ int scan_eight_bit(int fd, char *buf, size_t size)
         if (eight || static_cast<size_t>(n) < size)
             break;
     }
-    return plat_seek(fd, 0, SEEK_SET) == 0 ? eight : -1;
+    return plat_seek(fd, 0, PLAT_SEEK_SET) == 0 ? eight : -1;
 }
 
 // The part's MIME type: the given one (cut to fit its line), else the type
@@ -134,7 +133,7 @@ int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, M
             continue;
         if (!att_is_mime_part(a))
             continue;
-        MimeFd f(file_open_utf8(a->path, O_RDONLY, 0));
+        MimeFd f(file_open_utf8(a->path, PLAT_OPEN_READ));
         if (f.fd < 0) {
             mime_report_open_failure(ctx, "Could not open attachment", a->path);
             count = -1;

@@ -8,18 +8,28 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <csignal>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-int plat_lock_init(PlatLock *lock)
+static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatLock::opaque), "PlatLock too small");
+static_assert(alignof(pthread_mutex_t) <= alignof(PlatLock), "PlatLock alignment");
+
+static pthread_mutex_t *lock_of(PlatLock *lock)
 {
-    return pthread_mutex_init(&lock->m, nullptr) == 0;
+    return reinterpret_cast<pthread_mutex_t *>(lock->opaque);
 }
 
-void plat_lock_destroy(PlatLock *lock) { pthread_mutex_destroy(&lock->m); }
-void plat_lock_enter(PlatLock *lock) { pthread_mutex_lock(&lock->m); }
-void plat_lock_leave(PlatLock *lock) { pthread_mutex_unlock(&lock->m); }
+int plat_lock_init(PlatLock *lock)
+{
+    return pthread_mutex_init(lock_of(lock), nullptr) == 0;
+}
+
+void plat_lock_destroy(PlatLock *lock) { pthread_mutex_destroy(lock_of(lock)); }
+void plat_lock_enter(PlatLock *lock) { pthread_mutex_lock(lock_of(lock)); }
+void plat_lock_leave(PlatLock *lock) { pthread_mutex_unlock(lock_of(lock)); }
 
 uint32_t plat_thread_id(void)
 {
@@ -95,8 +105,25 @@ static int exists_not_regular(const char *path)
     return stat(path, &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-int plat_open(const char *path, int flags, int mode)
+int plat_open(const char *path, int how)
 {
+    int flags, mode = 0;
+    switch (how) {
+    case PLAT_OPEN_READ:
+        flags = O_RDONLY;
+        break;
+    case PLAT_OPEN_WRITE:
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+        mode = 0666;
+        break;
+    case PLAT_OPEN_CREATE_NEW:
+        flags = O_WRONLY | O_CREAT | O_EXCL;
+        mode = 0600;
+        break;
+    default:
+        errno = EINVAL;
+        return -1;
+    }
     if (!path)
         return -1;
     if (exists_not_regular(path)) {
@@ -113,6 +140,34 @@ int plat_open(const char *path, int flags, int mode)
         return -1;
     }
     return fd;
+}
+
+int plat_open_temp_beside(const char *target, char *tmp_path, size_t size)
+{
+    if (!target || !*target || !tmp_path || size == 0)
+        return -1;
+    const char *slash = strrchr(target, '/');
+    size_t dir_len = slash ? static_cast<size_t>(slash - target) + 1 : 0;
+    const char *base = target + dir_len;
+    if (!*base)
+        return -1;
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; attempt++) {
+        unsigned n = serial.fetch_add(1);
+        int len = snprintf(tmp_path, size, "%.*s.%s.%ld.%u.tmp", static_cast<int>(dir_len), target,
+                           base, static_cast<long>(getpid()), n);
+        if (len < 0 || static_cast<size_t>(len) >= size) {
+            tmp_path[0] = 0;
+            return -1;
+        }
+        int fd = plat_open(tmp_path, PLAT_OPEN_CREATE_NEW);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            break;
+    }
+    tmp_path[0] = 0;
+    return -1;
 }
 
 FILE *plat_fopen(const char *path, const char *mode)
@@ -161,7 +216,10 @@ int plat_close(int fd) { return close(fd) == 0; }
 
 int64_t plat_seek(int fd, int64_t offset, int whence)
 {
-    off_t r = lseek(fd, static_cast<off_t>(offset), whence);
+    static const int whences[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (whence < PLAT_SEEK_SET || whence > PLAT_SEEK_END)
+        return -1;
+    off_t r = lseek(fd, static_cast<off_t>(offset), whences[whence]);
     return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 
@@ -232,6 +290,12 @@ void *plat_lib_symbol(void *lib, const char *name)
 }
 
 int plat_lib_free(void *lib) { return lib && dlclose(lib) == 0; }
+
+void plat_ignore_write_signals(void)
+{
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
 
 int plat_exit_status(int status)
 {

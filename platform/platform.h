@@ -7,13 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <pthread.h>
 
 // ---- threads and locks ----------------------------------------------------
 
-// A plain non-recursive lock.
+// A plain non-recursive lock. The storage is opaque: only the platform
+// layer knows what lives in it.
 struct PlatLock {
-    pthread_mutex_t m;
+    alignas(16) unsigned char opaque[64];
 };
 
 int plat_lock_init(PlatLock *lock);     // 1, or 0 when the system refused
@@ -44,8 +44,19 @@ int64_t plat_clock_counter(void);
 // directories and other non-regular files as if they were missing; a FIFO
 // or device is refused before it is opened, so opening never blocks on one.
 
-// open(2) with the flags and mode; -1 on failure.
-int plat_open(const char *path, int flags, int mode);
+// How plat_open opens a file.
+enum {
+    PLAT_OPEN_READ = 1,       // read only
+    PLAT_OPEN_WRITE = 2,      // write only; created (mode 0666 before the umask) or truncated
+    PLAT_OPEN_CREATE_NEW = 3, // write only; created (mode 0600), fails when the name exists
+};
+// Opens a file in one of the PLAT_OPEN_* modes; a descriptor, or -1.
+int plat_open(const char *path, int how);
+// Creates a new empty file beside target (same folder, a name of its own
+// that starts with "." and the target's name) for writing the target's
+// next content; its name goes into tmp_path (size bytes). A descriptor, or
+// -1 when none could be made or the name does not fit.
+int plat_open_temp_beside(const char *target, char *tmp_path, size_t size);
 // fopen(3); NULL on failure.
 FILE *plat_fopen(const char *path, const char *mode);
 // 1 when path names an existing regular file, else 0.
@@ -58,8 +69,9 @@ int plat_file_size(const char *path, uint64_t *size);
 int64_t plat_read(int fd, void *buf, size_t len);
 // close(2); 1, or 0 when the system reported an error.
 int plat_close(int fd);
-// Moves a descriptor's offset (whence SEEK_SET, SEEK_CUR or SEEK_END);
-// the new offset, or -1 on failure.
+enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
+// Moves a descriptor's offset (whence PLAT_SEEK_*); the new offset, or -1
+// on failure.
 int64_t plat_seek(int fd, int64_t offset, int whence);
 // 1 when the open descriptor is a regular file and stores its size, else 0.
 int plat_fd_size(int fd, uint64_t *size);
@@ -93,6 +105,11 @@ void *plat_lib_symbol(void *lib, const char *name);    // NULL when missing
 int plat_lib_free(void *lib);                          // 1 when released
 
 // ---- process, console and environment ------------------------------------------
+
+// Sets the process up so that write failures are errors, not signals: a
+// write to a closed socket or pipe (SIGPIPE) and a write past the file-size
+// limit (SIGXFSZ) fail with an error code instead of killing the process.
+void plat_ignore_write_signals(void);
 
 // The code the process reports for a run's status: its low 8 bits, except
 // that a non-zero status whose low byte is 0 gives 1, so that a failure

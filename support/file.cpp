@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 
 #include "platform/platform.h"
 #include "support/str.h"
@@ -16,7 +15,7 @@ static const size_t kMapReadChunk = (size_t)64 << 20;
 FileMap *file_map(const char *path, int write)
 {
     (void)write; // the view is a private copy: writable, never written back
-    int fd = plat_open(path, O_RDONLY, 0);
+    int fd = plat_open(path, PLAT_OPEN_READ);
     if (fd < 0)
         return nullptr;
     uint64_t size64 = 0;
@@ -62,7 +61,7 @@ void file_unmap(FileMap *map)
 
 FILE *file_fopen_utf8(const char *path, const char *mode) { return plat_fopen(path, mode); }
 
-int file_open_utf8(const char *path, int flags, int mode) { return plat_open(path, flags, mode); }
+int file_open_utf8(const char *path, int how) { return plat_open(path, how); }
 
 int file_exists_utf8(const char *path) { return plat_file_exists(path); }
 

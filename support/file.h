@@ -24,7 +24,7 @@ FileMap *file_map(const char *path, int write);
 void file_unmap(FileMap *map);
 
 FILE *file_fopen_utf8(const char *path, const char *mode);
-int file_open_utf8(const char *path, int flags, int mode); // -1 on failure
+int file_open_utf8(const char *path, int how); // PLAT_OPEN_*; -1 on failure
 int file_exists_utf8(const char *path);
 int file_exists(const char *path);
 // Pointer into path after its last "\" or "/", or path itself.

@@ -1,5 +1,6 @@
 // The file helpers: whole-file loading, opening and testing under UTF-8
 // names, base names, and the copy, move, directory and path helpers.
+#include "platform/platform.h"
 #include "support/file.h"
 
 #include <csignal>
@@ -82,7 +83,7 @@ TEST(FileUtf8, NonAsciiNamesReachTheFileSystem)
     EXPECT_EQ(file_exists_utf8(path.c_str()), 1);
     EXPECT_EQ(file_exists(path.c_str()), 1);
 
-    int fd = file_open_utf8(path.c_str(), O_RDONLY, 0);
+    int fd = file_open_utf8(path.c_str(), PLAT_OPEN_READ);
     ASSERT_GE(fd, 0);
     char buf[16] = {};
     EXPECT_EQ(read(fd, buf, sizeof buf), 7);
@@ -108,8 +109,8 @@ TEST(FileUtf8, FopenModesAndRefusals)
 
     EXPECT_EQ(file_fopen_utf8(dir.file("missing").c_str(), "rb"), nullptr);
     EXPECT_EQ(file_fopen_utf8(dir.path.c_str(), "rb"), nullptr); // a directory
-    EXPECT_EQ(file_open_utf8(dir.path.c_str(), O_RDONLY, 0), -1);
-    EXPECT_EQ(file_open_utf8(dir.file("missing").c_str(), O_RDONLY, 0), -1);
+    EXPECT_EQ(file_open_utf8(dir.path.c_str(), PLAT_OPEN_READ), -1);
+    EXPECT_EQ(file_open_utf8(dir.file("missing").c_str(), PLAT_OPEN_READ), -1);
 
     fs::create_directory(dir.file("sub"));
     EXPECT_EQ(file_exists(dir.file("sub").c_str()), 0);

@@ -110,14 +110,14 @@ TEST(Platform, FilesRefuseDirectories)
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
     std::string missing = dir.file("missing");
 
-    int fd = plat_open(file.c_str(), O_RDONLY, 0);
+    int fd = plat_open(file.c_str(), PLAT_OPEN_READ);
     ASSERT_GE(fd, 0);
     char buf[8] = {};
     EXPECT_EQ(read(fd, buf, sizeof buf), 5);
     close(fd);
-    EXPECT_EQ(plat_open(sub.c_str(), O_RDONLY, 0), -1);
-    EXPECT_EQ(plat_open(missing.c_str(), O_RDONLY, 0), -1);
-    EXPECT_EQ(plat_open(nullptr, O_RDONLY, 0), -1);
+    EXPECT_EQ(plat_open(sub.c_str(), PLAT_OPEN_READ), -1);
+    EXPECT_EQ(plat_open(missing.c_str(), PLAT_OPEN_READ), -1);
+    EXPECT_EQ(plat_open(nullptr, PLAT_OPEN_READ), -1);
 
     FILE *fp = plat_fopen(file.c_str(), "rb");
     ASSERT_TRUE(fp);
@@ -128,7 +128,7 @@ TEST(Platform, FilesRefuseDirectories)
 
     // Creating through plat_open and plat_fopen gives regular files.
     std::string made = dir.file("made");
-    fd = plat_open(made.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    fd = plat_open(made.c_str(), PLAT_OPEN_WRITE);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(write(fd, "ab", 2), 2);
     close(fd);
@@ -166,8 +166,8 @@ TEST(Platform, FifoIsRefusedWithoutWaiting)
     pid_t pid = fork();
     if (pid == 0) {
         alarm(5);
-        int refused = plat_open(fifo.c_str(), O_RDONLY, 0) == -1 &&
-                      plat_open(fifo.c_str(), O_WRONLY, 0) == -1 && !plat_fopen(fifo.c_str(), "rb") &&
+        int refused = plat_open(fifo.c_str(), PLAT_OPEN_READ) == -1 &&
+                      plat_open(fifo.c_str(), PLAT_OPEN_WRITE) == -1 && !plat_fopen(fifo.c_str(), "rb") &&
                       !plat_fopen(fifo.c_str(), "wb") && !plat_file_exists(fifo.c_str());
         _exit(refused ? 0 : 1);
     }
@@ -183,7 +183,7 @@ TEST(Platform, DescriptorReadSeekAndSize)
     TempDir dir;
     std::string file = dir.file("data");
     write_file(file, "0123456789");
-    int fd = plat_open(file.c_str(), O_RDONLY, 0);
+    int fd = plat_open(file.c_str(), PLAT_OPEN_READ);
     ASSERT_GE(fd, 0);
     uint64_t size = 0;
     EXPECT_EQ(plat_fd_size(fd, &size), 1);
@@ -191,12 +191,12 @@ TEST(Platform, DescriptorReadSeekAndSize)
     char buf[16] = {};
     EXPECT_EQ(plat_read(fd, buf, 4), 4);
     EXPECT_EQ(std::string(buf, 4), "0123");
-    EXPECT_EQ(plat_seek(fd, 8, SEEK_SET), 8);
+    EXPECT_EQ(plat_seek(fd, 8, PLAT_SEEK_SET), 8);
     EXPECT_EQ(plat_read(fd, buf, sizeof buf), 2);
     EXPECT_EQ(std::string(buf, 2), "89");
     EXPECT_EQ(plat_read(fd, buf, sizeof buf), 0); // the end
-    EXPECT_EQ(plat_seek(fd, -3, SEEK_END), 7);
-    EXPECT_EQ(plat_seek(fd, -100, SEEK_SET), -1);
+    EXPECT_EQ(plat_seek(fd, -3, PLAT_SEEK_END), 7);
+    EXPECT_EQ(plat_seek(fd, -100, PLAT_SEEK_SET), -1);
     EXPECT_EQ(plat_close(fd), 1);
     EXPECT_EQ(plat_read(fd, buf, 1), -1); // closed
     EXPECT_EQ(plat_close(fd), 0);
@@ -241,3 +241,32 @@ TEST(Platform, NamesRenameRemoveAndDirectories)
 }
 
 } // namespace
+
+TEST(PlatformFiles, CreateNewAndTempBeside)
+{
+    TempDir dir;
+    std::string target = dir.file("out.eml");
+    int fd = plat_open(target.c_str(), PLAT_OPEN_CREATE_NEW);
+    ASSERT_GE(fd, 0);
+    plat_close(fd);
+    // A name that exists is never taken over.
+    EXPECT_EQ(plat_open(target.c_str(), PLAT_OPEN_CREATE_NEW), -1);
+
+    char tmp[512];
+    fd = plat_open_temp_beside(target.c_str(), tmp, sizeof tmp);
+    ASSERT_GE(fd, 0);
+    plat_close(fd);
+    std::string t(tmp);
+    EXPECT_EQ(t.rfind(dir.path + "/.out.eml.", 0), 0u) << t;
+    EXPECT_TRUE(plat_file_exists(tmp));
+    char tmp2[512];
+    fd = plat_open_temp_beside(target.c_str(), tmp2, sizeof tmp2);
+    ASSERT_GE(fd, 0);
+    plat_close(fd);
+    EXPECT_STRNE(tmp, tmp2);
+    // Too small a name buffer, an empty or folder-only target.
+    char small[8];
+    EXPECT_EQ(plat_open_temp_beside(target.c_str(), small, sizeof small), -1);
+    EXPECT_EQ(plat_open_temp_beside("", tmp, sizeof tmp), -1);
+    EXPECT_EQ(plat_open_temp_beside("dir/", tmp, sizeof tmp), -1);
+}

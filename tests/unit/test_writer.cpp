@@ -1158,7 +1158,7 @@ TEST(Writer, ChooseEncodingLeavesTheFileAtItsStart)
 {
     TempDir dir;
     write_file(dir.file("t.txt"), "Zhello, world");
-    int fd = file_open_utf8(dir.file("t.txt").c_str(), O_RDONLY, 0);
+    int fd = file_open_utf8(dir.file("t.txt").c_str(), PLAT_OPEN_READ);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(mime_choose_encoding(fd), ATT_ENC_QP);
     char first = 0;
