@@ -20,6 +20,30 @@ enum : unsigned {
     MAILOPT_CC = 0x200,
     MAILOPT_BCC = 0x400,
 
+    // Sub-choices of MAILOPT_BODY: the text body's transfer encoding.
+    MAILOPT_BODY_7BIT = BODY_ENC_7BIT << 8,
+    MAILOPT_BODY_BASE64 = BODY_ENC_BASE64 << 8,
+    MAILOPT_BODY_QP = BODY_ENC_QP << 8,
+
+    // Sub-choices of MAILOPT_ATTACH: the attachment's encoding by index.
+    MAILOPT_ATTACH_AUTO = 0x000,
+    MAILOPT_ATTACH_BASE64 = 0x100,
+    MAILOPT_ATTACH_QP = 0x200,
+    MAILOPT_ATTACH_UUENCODE = 0x300,
+
+    // Sub-choices of MAILOPT_IP_FAMILY.
+    MAILOPT_IPV4_ONLY = 0x100,
+    MAILOPT_IPV6_ONLY = 0x200,
+
+    // Sub-choices of MAILOPT_PROXY.
+    MAILOPT_PROXY_SOCKS = 0x100,
+    MAILOPT_PROXY_HTTPS = 0x200,
+
+    // Sub-choices of MAILOPT_TLS_MODE.
+    MAILOPT_TLS_STARTTLS = 0x100,
+    MAILOPT_TLS_REQUIRED = 0x200, // STARTTLS, failing when it is not offered
+    MAILOPT_TLS_IMPLICIT = 0x300,
+
     // ---- option numbers (one enumeration with the bits above, so that a
     // code is written as MAILOPT_RECIPIENT | MAILOPT_TO) ----
     MAILOPT_FROM = 1,
@@ -40,7 +64,7 @@ enum : unsigned {
     MAILOPT_CHARSET = 20,
     MAILOPT_LINE_LENGTH = 21,
     MAILOPT_FORCE_MIME = 22,
-    MAILOPT_AUTH_TYPES = 23, // sub-choice: MAIL_AUTH_ALLOW_* << 8
+    MAILOPT_AUTH_TYPES = 23, // sub-choice: mailopt_auth_types(MAIL_AUTH_ALLOW_*)
     MAILOPT_IP_FAMILY = 24,  // sub-choice: 0x100 IPv4, 0x200 IPv6
     MAILOPT_DSN = 25,
     MAILOPT_MDN = 26,
@@ -74,6 +98,9 @@ enum : unsigned {
     MAILOPT_FREE = 244,
 };
 
+// The sub-choice of MAILOPT_PRIORITY for priority 1 to 5.
+constexpr unsigned mailopt_priority(unsigned priority) { return (priority & 0xf) << 8; }
+
 // Allow mask of mail_set_auth_mechanisms (and, shifted by 8, the
 // sub-choice of MAILOPT_AUTH_TYPES).
 enum {
@@ -82,6 +109,9 @@ enum {
     MAIL_AUTH_ALLOW_LOGIN = 4,
     MAIL_AUTH_ALLOW_OAUTHBEARER = 8,
 };
+
+// The sub-choice of MAILOPT_AUTH_TYPES for an allow mask.
+constexpr unsigned mailopt_auth_types(unsigned allow) { return (allow & 0xf) << 8; }
 
 // Limits of option values.
 enum {
