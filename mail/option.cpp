@@ -13,6 +13,7 @@
 
 #include "mail/addr.h"
 #include "mail/check.h"
+#include "mail/delivery.h"
 #include "mail/ident.h"
 #include "mail/list.h"
 #include "mail/writer.h"
@@ -750,11 +751,14 @@ int opt_tls_mode_clear(MailContext *ctx, const OptionCall &)
     return 1;
 }
 
-// Applies the session's time-out to an open connection. The network
-// library fills this seam; until it exists no connection can be open.
+// The SMTP client's side of the actions, once installed.
+const MailDelivery *delivery = nullptr;
+
+// Applies the session's time-out to an open connection.
 void apply_timeout(MailContext *ctx)
 {
-    (void)ctx;
+    if (delivery && ctx->connection)
+        delivery->apply_timeout(ctx);
 }
 
 int opt_timeout(MailContext *ctx, const OptionCall &c)
@@ -886,40 +890,59 @@ int opt_dkim_canon_clear(MailContext *ctx, const OptionCall &)
 }
 
 // ---- actions ------------------------------------------------------------------------
-// Connecting, sending and writing the output file belong to the SMTP client
-// and the file writer; until they are part of the build these actions fail
-// with a message once their own preconditions hold.
+// Connecting and sending belong to the SMTP client (mail/delivery.h); without
+// it these actions fail with a message once their own preconditions hold.
 
 int opt_connect(MailContext *ctx, const OptionCall &)
 {
-    return fail_unavailable(ctx);
+    if (!delivery)
+        return fail_unavailable(ctx);
+    if (delivery->connect_and_login(ctx))
+        return 1;
+    delivery->quit(ctx, 0);
+    return 0;
 }
 
 int opt_quit(MailContext *ctx, const OptionCall &)
 {
-    if (!(ctx->flags & MAILF_CONNECTED))
+    if (!(ctx->flags & MAILF_CONNECTED)) {
+        // A connection whose peer went away is still released.
+        if (delivery && ctx->connection)
+            delivery->quit(ctx, 0);
         return 0;
-    return fail_unavailable(ctx);
+    }
+    if (!delivery)
+        return fail_unavailable(ctx);
+    delivery->quit(ctx, MAIL_RESULT_OK);
+    return 1;
 }
 
 int opt_send(MailContext *ctx, const OptionCall &)
 {
-    if (ctx->flags & MAILF_CONNECTED)
-        return fail_unavailable(ctx);
+    if (ctx->flags & MAILF_CONNECTED) {
+        if (!delivery)
+            return fail_unavailable(ctx);
+        return delivery->send_message(ctx) ? 1 : 0;
+    }
     // Not connected: the lost connection is dropped, with one report.
+    if (delivery)
+        return delivery->drop_connection(ctx);
     ctx->failing_code = 0;
-    ctx->status_fn(ctx->status_user, MAIL_STAGE_DISCONNECTED, MAIL_RESULT_FATAL,
-                   ctx->error_text ? ctx->error_text : "Disconnected");
-    ctx->connection = nullptr;
+    mail_report(ctx, MAIL_STAGE_DISCONNECTED, MAIL_RESULT_FATAL,
+                ctx->error_text ? ctx->error_text : "Disconnected");
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
     return 0;
 }
 
 int opt_deliver(MailContext *ctx, const OptionCall &)
 {
-    // SMTP delivery comes with the SMTP client; File mode is here.
-    if (ctx->server_host)
-        return fail_unavailable(ctx);
+    if (ctx->server_host) {
+        if (!delivery)
+            return fail_unavailable(ctx);
+        int sent = delivery->connect_and_login(ctx) && delivery->send_message(ctx);
+        delivery->quit(ctx, MAIL_RESULT_OK);
+        return sent;
+    }
     if (ctx->output_file)
         return mime_write_to_file(ctx) == MIME_OK;
     return 0;
@@ -927,8 +950,10 @@ int opt_deliver(MailContext *ctx, const OptionCall &)
 
 int opt_free(MailContext *ctx, const OptionCall &)
 {
-    // A live connection is quit (without a report) before the session goes;
-    // the SMTP client fills this in, until then none can exist.
+    // Any connection, live or lost, is quit (without a report) and released
+    // before the session goes.
+    if (delivery && ctx->connection)
+        delivery->quit(ctx, 0);
     mail_free(ctx);
     return 1;
 }
@@ -1011,6 +1036,11 @@ const OptionRow *find_row(unsigned number)
 }
 
 } // namespace
+
+void mail_set_delivery(const MailDelivery *installed)
+{
+    delivery = installed;
+}
 
 const char *mail_option_name(unsigned code)
 {

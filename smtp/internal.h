@@ -1,0 +1,44 @@
+// Pieces shared by the stages of the SMTP client. Internal to smtp/.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mail/session.h"
+
+// Capability bits an EHLO reply sets; all of them are cleared before every
+// EHLO, so nothing a server offered outside TLS survives into TLS.
+constexpr uint32_t SMTP_EHLO_FLAGS = MAILF_ESMTP | MAILF_SERVER_DSN | MAILF_AUTH_CRAM_MD5 |
+                                     MAILF_AUTH_PLAIN | MAILF_AUTH_LOGIN | MAILF_AUTH_OAUTHBEARER;
+constexpr uint32_t SMTP_EHLO_FLAGS2 = MAILF2_SERVER_SMTPUTF8;
+
+enum { SMTP_REASON_SIZE = 160 };
+
+// One reply as read.
+struct SmtpReply {
+    int code;                       // the final line's code; 0 when no reply came
+    const char *line;               // the final line (in the connection's buffer) or NULL
+    char reason[SMTP_REASON_SIZE];  // why no reply came
+};
+
+// Called with every line of a reply, final line included.
+typedef void (*SmtpLineFn)(void *user, const char *line, size_t len);
+
+// Reads one whole reply. 1 with r->code and r->line; 0 when none came (the
+// peer left, the time-out passed, or what came breaks the grammar or a cap):
+// MAILF_CONNECTED is cleared and r->reason says why. The error text is not
+// touched. last_code gets the code.
+int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line = nullptr,
+                    void *user = nullptr);
+
+// Reads one reply and returns its code (last_code gets it; failing_code is
+// the caller's to set). -1 when none came: MAILF_CONNECTED is cleared and the
+// reason is the error text. *line (may be NULL) as smtp_read_reply_expect.
+int smtp_read_code(MailContext *ctx, const char **line);
+
+// The error text becomes a copy of text (NULL: none).
+void smtp_set_error_text(MailContext *ctx, const char *text);
+
+// 1 when the session has a live connection; else the lost one is dropped
+// (one disconnect report) and 0 is returned.
+int smtp_alive_or_drop(MailContext *ctx);

@@ -1,0 +1,371 @@
+// Connect and log in: the route to the server, implicit TLS, the greeting,
+// EHLO (HELO after a 500), STARTTLS and AUTH, each stage with its one status
+// report.
+#include <cstring>
+
+#include "smtp/internal.h"
+#include "smtp/smtp.h"
+#include "smtp/wire.h"
+#include "support/fmt.h"
+
+namespace {
+
+enum {
+    SMTP_PORT = 25,
+    SMTPS_PORT = 465,
+    HTTPS_PROXY_PORT = 8080,
+    SOCKS_PROXY_PORT = 1080,
+    // RFC 4954: the longest AUTH command line a server must take, CR LF
+    // included. A longer initial response goes on a line of its own.
+    SMTP_AUTH_LINE_MAX = 12288,
+};
+
+// A failure before there is a dialogue: the message is the error text and
+// the one (CONNECT, FATAL) report; no connection is left.
+int connect_failed(MailContext *ctx)
+{
+    mail_report(ctx, MAIL_STAGE_CONNECT, MAIL_RESULT_FATAL, ctx->error_text);
+    wire_close(ctx);
+    ctx->flags &= ~uint32_t(MAILF_CONNECTED);
+    return 0;
+}
+
+// TCP to the server, directly or through a proxy. The proxy tunnels come
+// with the network library's tunnel layer; a configured proxy fails here
+// until then, rather than going around it.
+int open_route(MailContext *ctx)
+{
+    if (ctx->proxy_host) {
+        bool https = ctx->proxy_type == MAIL_PROXY_HTTPS;
+        if (!ctx->proxy_port)
+            ctx->proxy_port = https ? HTTPS_PROXY_PORT : SOCKS_PROXY_PORT;
+        mail_set_errorf(ctx, "Could not connect to [%s]:%d via %s proxy (proxy tunnels are not "
+                        "supported by this build)",
+                        ctx->server_host, ctx->port, https ? "HTTPS" : "SOCKS");
+        return 0;
+    }
+    if (!wire_connect(ctx, ctx->server_host, ctx->port)) {
+        mail_set_errorf(ctx, "Could not connect to [%s]:%d", ctx->server_host, ctx->port);
+        return 0;
+    }
+    return 1;
+}
+
+// TLS on the connection. A failure leaves only the TLS layer's text as the
+// error text and no connection; it is not reported.
+int start_tls(MailContext *ctx)
+{
+    const char *error = nullptr;
+    if (wire_tls_start(ctx, &error))
+        return 1;
+    smtp_set_error_text(ctx, error ? error : "TLS handshake failed");
+    wire_close(ctx);
+    ctx->flags &= ~uint32_t(MAILF_CONNECTED);
+    return 0;
+}
+
+// EHLO, and HELO when EHLO is answered 500. 1 on success; 0 after a
+// failure, which is handled here (dropped, or reported and quietly quit).
+int greet(MailContext *ctx)
+{
+    const char *line = nullptr;
+    int code = smtp_ehlo(ctx, 1, &line);
+    if (code == 500 && ctx->connection)
+        code = smtp_ehlo(ctx, 0, &line);
+    if (code == 250)
+        return 1;
+    if (!ctx->connection)
+        return 0; // lost: smtp_ehlo made the one report
+    ctx->failing_code = static_cast<uint32_t>(code);
+    smtp_set_error_text(ctx, line);
+    mail_report(ctx, MAIL_STAGE_EHLO, MAIL_RESULT_FATAL, ctx->error_text);
+    smtp_quit(ctx, 0);
+    return 0;
+}
+
+// A report whose QUIT answer ends the session. 1 to go on.
+int report_or_quit(MailContext *ctx, int stage, int result, const char *text)
+{
+    if (mail_report(ctx, stage, result, text, MAIL_ANSWER_QUIT) == MAIL_ANSWER_QUIT) {
+        smtp_quit(ctx, MAIL_RESULT_OK);
+        return 0;
+    }
+    return 1;
+}
+
+// The STARTTLS stage. 1 to go on (in TLS, or in clear when the server
+// refused and TLS was only asked for); 0 when the session ended.
+int starttls(MailContext *ctx)
+{
+    if (!(ctx->flags & MAILF_STARTTLS_NOW)) {
+        if ((ctx->flags & MAILF_STARTTLS_REQUIRED) && !wire_tls_active(ctx)) {
+            mail_set_errorf(ctx, "Server did not indicate support for STARTTLS in EHLO");
+            mail_report(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FATAL, ctx->error_text);
+            smtp_quit(ctx, 0);
+            return 0;
+        }
+        return 1;
+    }
+    wire_printf(ctx, "starttls\r\n");
+    const char *line = nullptr;
+    if (smtp_read_reply_expect(ctx, 220, &line)) {
+        // RFC 3207: nothing may follow the 220 before the handshake. Bytes
+        // that did were sent in clear and could be taken for replies inside
+        // TLS (a planted answer); the dialogue ends instead.
+        if (wire_pending(ctx)) {
+            mail_set_errorf(ctx, "Server sent data after its reply to STARTTLS");
+            return smtp_drop_connection(ctx);
+        }
+        if (!start_tls(ctx))
+            return 0;
+        if (!report_or_quit(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_OK, nullptr))
+            return 0;
+        if (!greet(ctx))
+            return 0;
+        return report_or_quit(ctx, MAIL_STAGE_EHLO, MAIL_RESULT_OK, nullptr);
+    }
+    if (!(ctx->flags & MAILF_CONNECTED))
+        return smtp_drop_connection(ctx);
+    if (ctx->flags & MAILF_STARTTLS_REQUIRED) {
+        smtp_set_error_text(ctx, line);
+        mail_report(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FATAL, ctx->error_text);
+        smtp_quit(ctx, 0);
+        return 0;
+    }
+    // Only asked for (or chosen): the dialogue goes on in clear.
+    mail_set_errorf(ctx, "STARTTLS not accepted (%s)", line ? line : "");
+    if (!report_or_quit(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FAILED, ctx->error_text))
+        return 0;
+    ctx->flags &= ~uint32_t(MAILF_STARTTLS_NOW);
+    return 1;
+}
+
+// ---- AUTH ------------------------------------------------------------------------
+
+enum {
+    AUTH_DONE = 1,    // the exchange ended as it should
+    AUTH_REFUSED = 0, // the server answered otherwise (its code in failing_code)
+    AUTH_LOST = -1,   // no reply came (MAILF_CONNECTED cleared)
+};
+
+// Reads one reply and compares its code.
+int expect(MailContext *ctx, int code, SmtpReply *r)
+{
+    if (!smtp_read_reply(ctx, r))
+        return AUTH_LOST;
+    if (r->code == code)
+        return AUTH_DONE;
+    ctx->failing_code = static_cast<uint32_t>(r->code);
+    return AUTH_REFUSED;
+}
+
+// Sends one secret line: the trace shows its argument as "*".
+void send_masked(MailContext *ctx, const char *format, const SmtpSecret &arg)
+{
+    unsigned char mask[1] = {0};
+    fmt_mask_set(mask, 0, 1);
+    wire_printf_masked(ctx, mask, format, arg.data());
+}
+
+// "auth <mechanism> <response>", or, when that line would be longer than a
+// server must take, "auth <mechanism>", its empty 334 challenge and the
+// response on a line of its own. Reads the reply to the response.
+int send_initial(MailContext *ctx, const char *mechanism, const SmtpSecret &response, SmtpReply *r)
+{
+    size_t line = strlen("auth ") + strlen(mechanism) + 1 + response.size() + 2;
+    if (line <= SMTP_AUTH_LINE_MAX) {
+        unsigned char mask[1] = {0};
+        fmt_mask_set(mask, 1, 1);
+        wire_printf_masked(ctx, mask, "auth %s %s\r\n", mechanism, response.data());
+    } else {
+        wire_printf(ctx, "auth %s\r\n", mechanism);
+        int got = expect(ctx, 334, r);
+        if (got != AUTH_DONE)
+            return got;
+        send_masked(ctx, "%s\r\n", response);
+    }
+    return expect(ctx, 235, r);
+}
+
+// After a 334 the server waits for a response: "*" cancels the exchange
+// (RFC 4954) and keeps the dialogue in step.
+int cancel(MailContext *ctx, SmtpReply *r)
+{
+    wire_printf(ctx, "*\r\n");
+    if (!smtp_read_reply(ctx, r))
+        return AUTH_LOST;
+    ctx->failing_code = static_cast<uint32_t>(r->code);
+    return AUTH_REFUSED;
+}
+
+int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
+{
+    SmtpSecret response;
+    smtp_sasl_oauthbearer(ctx->user, ctx->password ? ctx->password : "", &response);
+    int got = send_initial(ctx, "oauthbearer", response, r);
+    response.clear();
+    if (got == AUTH_REFUSED && r->code == 334) {
+        // The server's error challenge (RFC 7628 3.2.3): answer with a
+        // single 0x01 and take its final reply, whatever its code.
+        wire_printf(ctx, "AQ==\r\n");
+        if (!smtp_read_reply(ctx, r))
+            return AUTH_LOST;
+        ctx->failing_code = static_cast<uint32_t>(r->code);
+        return AUTH_REFUSED;
+    }
+    return got;
+}
+
+int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
+{
+    wire_printf(ctx, "auth cram-md5\r\n");
+    int got = expect(ctx, 334, r);
+    if (got != AUTH_DONE)
+        return got;
+    size_t len = strlen(r->line);
+    if (len <= 4) {
+        *reason = "empty challenge";
+        return cancel(ctx, r);
+    }
+    SmtpSecret response;
+    if (!smtp_sasl_cram_md5(ctx->user, ctx->password ? ctx->password : "", r->line + 4, len - 4,
+                            &response, reason))
+        return cancel(ctx, r);
+    wire_printf(ctx, "%s\r\n", response.data());
+    response.clear();
+    return expect(ctx, 235, r);
+}
+
+int auth_plain(MailContext *ctx, SmtpReply *r, const char **)
+{
+    SmtpSecret response;
+    smtp_sasl_plain(ctx->user, ctx->password ? ctx->password : "", &response);
+    return send_initial(ctx, "plain", response, r);
+}
+
+int auth_login(MailContext *ctx, SmtpReply *r, const char **)
+{
+    wire_printf(ctx, "auth login\r\n");
+    int got = expect(ctx, 334, r);
+    if (got != AUTH_DONE)
+        return got;
+    SmtpSecret text;
+    smtp_sasl_base64(ctx->user, strlen(ctx->user), &text);
+    wire_printf(ctx, "%s\r\n", text.data());
+    got = expect(ctx, 334, r);
+    if (got != AUTH_DONE)
+        return got;
+    const char *password = ctx->password ? ctx->password : "";
+    smtp_sasl_base64(password, strlen(password), &text);
+    send_masked(ctx, "%s\r\n", text);
+    text.clear();
+    return expect(ctx, 235, r);
+}
+
+struct AuthMethod {
+    uint32_t offered; // MAILF_AUTH_* bit
+    const char *name; // as in the failure text
+    int (*run)(MailContext *ctx, SmtpReply *r, const char **reason);
+};
+
+// In the order of preference.
+const AuthMethod auth_methods[] = {
+    {MAILF_AUTH_CRAM_MD5, "CRAM-MD5", auth_cram_md5},
+    {MAILF_AUTH_PLAIN, "PLAIN", auth_plain},
+    {MAILF_AUTH_LOGIN, "LOGIN", auth_login},
+};
+const AuthMethod oauthbearer_method = {MAILF_AUTH_OAUTHBEARER, "OAUTHBEARER", auth_oauthbearer};
+
+// The AUTH stage. 1 to go on (logged in, or not when the status answer
+// says carry on); 0 when the session ended.
+int authenticate(MailContext *ctx)
+{
+    const AuthMethod *method = nullptr;
+    if (ctx->flags & MAILF_USE_OAUTHBEARER) {
+        if (ctx->flags & MAILF_AUTH_OAUTHBEARER)
+            method = &oauthbearer_method;
+        else
+            mail_set_errorf(ctx, "AUTH OAUTHBEARER unavailable");
+    } else {
+        for (const AuthMethod &m : auth_methods) {
+            if (ctx->flags & m.offered) {
+                method = &m;
+                break;
+            }
+        }
+        if (!method)
+            mail_set_errorf(ctx, "Server did not offer a supported authentication mechanism");
+    }
+    if (method) {
+        SmtpReply r{};
+        const char *reason = nullptr;
+        int got = method->run(ctx, &r, &reason);
+        if (got == AUTH_LOST) {
+            mail_set_errorf(ctx, "AUTH %s failed (%s)", method->name, r.reason);
+            return smtp_drop_connection(ctx);
+        }
+        if (got == AUTH_DONE)
+            return report_or_quit(ctx, MAIL_STAGE_AUTH, MAIL_RESULT_OK, ctx->error_text);
+        mail_set_errorf(ctx, "AUTH %s failed (%s)", method->name,
+                        reason ? reason : r.line ? r.line : "");
+    }
+    return report_or_quit(ctx, MAIL_STAGE_AUTH, MAIL_RESULT_FAILED, ctx->error_text);
+}
+
+} // namespace
+
+int smtp_connect_and_login(MailContext *ctx)
+{
+    // A second connect replaces the first connection.
+    if (ctx->connection)
+        smtp_quit(ctx, 0);
+    ctx->flags &= ~uint32_t(MAILF_CONNECTED | MAILF_STARTTLS_NOW);
+    ctx->flags |= MAILF_DOT_STUFF;
+
+    if (!ctx->server_host) {
+        mail_set_errorf(ctx, "No server host set");
+        return connect_failed(ctx);
+    }
+    // The plain program cannot keep a promise of TLS: it refuses rather than
+    // sending in clear what was meant to go encrypted.
+    if (!wire_tls_available() && (ctx->flags & (MAILF_SMTPS | MAILF_STARTTLS_REQUIRED))) {
+        mail_set_errorf(ctx, "TLS is not supported by this program");
+        return connect_failed(ctx);
+    }
+    if (!wire_new(ctx)) {
+        mail_set_nomem(ctx);
+        return connect_failed(ctx);
+    }
+    if (!ctx->port)
+        ctx->port = (ctx->flags & MAILF_SMTPS) ? SMTPS_PORT : SMTP_PORT;
+    if (!open_route(ctx))
+        return connect_failed(ctx);
+    ctx->flags |= MAILF_CONNECTED;
+
+    if ((ctx->flags & MAILF_SMTPS) && !start_tls(ctx))
+        return 0;
+
+    // Greeting.
+    const char *line = nullptr;
+    if (!smtp_read_reply_expect(ctx, 220, &line)) {
+        if (!(ctx->flags & MAILF_CONNECTED))
+            return smtp_drop_connection(ctx);
+        smtp_set_error_text(ctx, line);
+        mail_report(ctx, MAIL_STAGE_CONNECT, MAIL_RESULT_FATAL, ctx->error_text);
+        return 0; // the connection stays for the caller's QUIT
+    }
+    if (!report_or_quit(ctx, MAIL_STAGE_CONNECT, MAIL_RESULT_OK, nullptr))
+        return 0;
+
+    if (!greet(ctx))
+        return 0;
+    mail_report(ctx, MAIL_STAGE_EHLO, MAIL_RESULT_OK, nullptr);
+
+    if (!starttls(ctx))
+        return 0;
+    if (ctx->user && !authenticate(ctx))
+        return 0;
+
+    mail_report(ctx, MAIL_STAGE_READY, MAIL_RESULT_OK, ctx->error_text);
+    return 1;
+}

@@ -1,0 +1,331 @@
+// Envelope and data: MAIL FROM with the DSN and SMTPUTF8 parameters, one
+// RCPT TO per recipient, DATA, the message streamed from the writers through
+// the dot-stuffing filter into the connection, and the end of data. Only the
+// server's acceptance of the end of data marks a message delivered.
+#include <cstring>
+#include <string>
+
+#include "mail/addr.h"
+#include "mail/check.h"
+#include "mail/ident.h"
+#include "mail/writer.h"
+#include "smtp/internal.h"
+#include "smtp/smtp.h"
+#include "smtp/wire.h"
+#include "support/dotstuff.h"
+
+namespace {
+
+bool is_accepting_rcpt(int code)
+{
+    // RFC 5321: 251 (will forward) and 252 (cannot verify, will try) accept
+    // the recipient as 250 does.
+    return code >= 250 && code <= 252;
+}
+
+// 1 when an envelope address needs the server's SMTPUTF8: it is sent as it
+// stands only then, and the MAIL FROM line must say so (RFC 6531).
+bool non_ascii(const char *address)
+{
+    int kind = addr_classify(address);
+    return kind == ADDR_KIND_UTF8_DOMAIN || kind == ADDR_KIND_UTF8_LOCAL;
+}
+
+bool envelope_needs_smtputf8(const MailContext *ctx, const char *sender)
+{
+    if (non_ascii(sender))
+        return true;
+    // Recipients from the callback come one at a time after MAIL FROM and
+    // cannot be looked at here; the lists can.
+    if (ctx->recipient_fn)
+        return false;
+    for (const Recipient *list : {ctx->to, ctx->cc, ctx->bcc})
+        for (const Recipient *r = list; r; r = r->next)
+            if (non_ascii(r->address))
+                return true;
+    return false;
+}
+
+// The answers that end a run of RCPT TO.
+const int RCPT_STOP_ANSWERS = MAIL_ANSWER_STOP_RECIPIENTS | MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT;
+
+enum RcptOutcome {
+    RCPT_NEXT,  // go on with the next recipient
+    RCPT_STOP,  // an answer ended the run (in *answer)
+    RCPT_LOST,  // the connection was lost and dropped
+};
+
+// One refusal of a recipient before anything is sent for it: reason, report,
+// counted as rejected.
+RcptOutcome refuse_before_sending(MailContext *ctx, const char *reason, int stage, const char *shown,
+                                  int *rejected, int *answer)
+{
+    mail_set_errorf(ctx, "%s", reason);
+    int a = mail_report(ctx, stage, MAIL_RESULT_FAILED, shown, RCPT_STOP_ANSWERS);
+    (*rejected)++;
+    if (a) {
+        *answer = a;
+        return RCPT_STOP;
+    }
+    return RCPT_NEXT;
+}
+
+// RCPT TO for one recipient. shown is the address the reports carry; with
+// reported_prepared the prepared address is reported instead once it is
+// sent (the list form).
+RcptOutcome rcpt_one(MailContext *ctx, const char *address, const char *shown, bool report_prepared,
+                     int utf8_stage, const char *params, int *accepted, int *rejected, int *answer)
+{
+    char prepared[ADDR_BUF_SIZE];
+    int kind = ADDR_KIND_BAD;
+    if (!addr_prepare_for_smtp(address, prepared, sizeof prepared, &kind,
+                               (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0)) {
+        if (kind == ADDR_KIND_UTF8_LOCAL)
+            return refuse_before_sending(ctx, "SMTPUTF8 required", utf8_stage, shown, rejected, answer);
+        return refuse_before_sending(ctx, "Invalid recipient address", MAIL_STAGE_RCPT, shown, rejected,
+                                     answer);
+    }
+    // The parameter text goes raw into the command: one line, nothing else.
+    if (!text_is_clean(params, TEXT_NO_TAB))
+        return refuse_before_sending(ctx, "Control character in the RCPT TO parameters",
+                                     MAIL_STAGE_RCPT, shown, rejected, answer);
+
+    wire_printf(ctx, "rcpt to:<%s>%s\r\n", prepared, params ? params : "");
+    const char *line = nullptr;
+    int code = smtp_read_code(ctx, &line);
+    if (code < 0) {
+        smtp_drop_connection(ctx);
+        return RCPT_LOST;
+    }
+    const char *reported = report_prepared ? prepared : shown;
+    int a;
+    if (is_accepting_rcpt(code)) {
+        (*accepted)++;
+        a = mail_report(ctx, MAIL_STAGE_RCPT, MAIL_RESULT_OK, reported, RCPT_STOP_ANSWERS);
+    } else {
+        ctx->failing_code = static_cast<uint32_t>(code);
+        smtp_set_error_text(ctx, line);
+        a = mail_report(ctx, MAIL_STAGE_RCPT, MAIL_RESULT_FAILED, reported, RCPT_STOP_ANSWERS);
+        (*rejected)++;
+    }
+    if (a) {
+        *answer = a;
+        return RCPT_STOP;
+    }
+    return RCPT_NEXT;
+}
+
+// Ends a message whose data could not be sent whole. SMTP has no way to take
+// back data once DATA was accepted except leaving without the final ".":
+// the server then drops the transaction. Nothing after the failure point
+// went out (write failures are sticky), so no message with a hole is ever
+// ended.
+int abandon_data(MailContext *ctx, int result, const char *why)
+{
+    switch (result) {
+    case MIME_FAIL_WRITE:
+        mail_set_errorf(ctx, "Connection lost while sending the message data (%s)",
+                        why ? why : "write failed");
+        break;
+    case MIME_FAIL_NOMEM:
+        mail_set_nomem(ctx);
+        break;
+    default:
+        // A file that failed while being read, or settings no message can
+        // carry: the writers left the reason.
+        if (!ctx->error_text)
+            mail_set_errorf(ctx, "The message could not be written");
+        break;
+    }
+    return smtp_drop_connection(ctx);
+}
+
+} // namespace
+
+int smtp_dsn_requested(const MailContext *ctx)
+{
+    if (ctx->flags & MAILF_NOTIFY_MASK)
+        return 1;
+    for (const Recipient *list : {ctx->to, ctx->cc, ctx->bcc})
+        for (const Recipient *r = list; r; r = r->next)
+            if (r->notify & MAIL_NOTIFY_MASK)
+                return 1;
+    return 0;
+}
+
+int smtp_rcpt_list(MailContext *ctx, Recipient *first, const char *params, int *accepted,
+                   int *rejected, int *answer)
+{
+    *answer = 0;
+    const bool dsn = (ctx->flags & MAILF_SERVER_DSN) != 0;
+    if (ctx->recipient_fn) {
+        for (;;) {
+            const char *address = nullptr, *name = nullptr, *own = nullptr;
+            if (!ctx->recipient_fn(ctx->recipient_user, MAIL_RCPT_ENVELOPE, &address, &name, &own))
+                return 1;
+            const char *use = own && *own ? own : params;
+            RcptOutcome o = rcpt_one(ctx, address ? address : "", address ? address : "", false,
+                                     MAIL_STAGE_RCPT_UTF8, use, accepted, rejected, answer);
+            if (o == RCPT_LOST)
+                return 0;
+            if (o == RCPT_STOP)
+                return 1;
+        }
+    }
+    for (Recipient *r = first; r; r = r->next) {
+        char own[SMTP_NOTIFY_TEXT_SIZE];
+        const char *use = params;
+        if (dsn && (r->notify & MAIL_NOTIFY_MASK))
+            use = smtp_notify_text(own, r->notify & MAIL_NOTIFY_MASK);
+        RcptOutcome o = rcpt_one(ctx, r->address, r->address, true, MAIL_STAGE_RCPT, use, accepted,
+                                 rejected, answer);
+        if (o == RCPT_LOST)
+            return 0;
+        if (o == RCPT_STOP)
+            return 1;
+    }
+    return 1;
+}
+
+int smtp_send_message(MailContext *ctx)
+{
+    mail_set_error(ctx, nullptr);
+    if (!smtp_alive_or_drop(ctx))
+        return 0;
+    int accepted = 0, rejected = 0;
+
+    // Pre-send check: nothing goes out for a message that cannot be made.
+    const char *rule = nullptr;
+    bool fits = mime_check_attachments(ctx, &rule) != 0;
+    if (!fits)
+        smtp_set_error_text(ctx, rule);
+    else if (ctx->mode == MAIL_MODE_PRECONSTRUCTED && ctx->email_file) {
+        fits = false;
+        mail_set_errorf(ctx, "Sending a message file is not supported by this build");
+    } else {
+        fits = mime_check_message(ctx) != 0;
+    }
+    if (!fits) {
+        int a = mail_report(ctx, MAIL_STAGE_PRECHECK, MAIL_RESULT_FAILED, ctx->error_text,
+                            MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
+        smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT);
+        return 0;
+    }
+
+    // Envelope sender.
+    const char *sender = ctx->return_path ? ctx->return_path : ctx->from_address;
+    const int smtputf8 = (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0;
+    char prepared[ADDR_BUF_SIZE];
+    int kind = ADDR_KIND_BAD;
+    if (!sender || !addr_prepare_for_smtp(sender, prepared, sizeof prepared, &kind, smtputf8)) {
+        mail_set_errorf(ctx, "%s", kind == ADDR_KIND_UTF8_LOCAL ? "SMTPUTF8 required"
+                                                                 : "Invalid sender address");
+        mail_report(ctx, MAIL_STAGE_MAIL_FROM, MAIL_RESULT_FATAL, sender);
+        smtp_quit(ctx, 0);
+        return 0;
+    }
+    std::string params;
+    if ((ctx->flags & MAILF_SERVER_DSN) && smtp_dsn_requested(ctx)) {
+        char drawn[MAIL_ID_LEN + 1];
+        const char *envid = ctx->dsn_envid ? ctx->dsn_envid : mail_random_id(drawn);
+        params = " RET=HDRS";
+        if (envid && *envid)
+            params += " ENVID=" + smtp_xtext(envid);
+    }
+    if (smtputf8 && envelope_needs_smtputf8(ctx, sender))
+        params += " SMTPUTF8";
+    wire_printf(ctx, "mail from:<%s>%s\r\n", prepared, params.c_str());
+    const char *line = nullptr;
+    if (!smtp_read_reply_expect(ctx, 250, &line)) {
+        if (!(ctx->flags & MAILF_CONNECTED))
+            return smtp_drop_connection(ctx);
+        smtp_set_error_text(ctx, line);
+        mail_report(ctx, MAIL_STAGE_MAIL_FROM, MAIL_RESULT_FATAL, nullptr);
+        smtp_quit(ctx, 0);
+        return 0;
+    }
+    mail_report(ctx, MAIL_STAGE_MAIL_FROM, MAIL_RESULT_OK, nullptr);
+
+    // Recipients.
+    char defaults[SMTP_NOTIFY_TEXT_SIZE] = "";
+    if (ctx->flags & MAILF_SERVER_DSN)
+        smtp_notify_text(defaults, (ctx->flags & MAILF_NOTIFY_MASK) >> MAILF_NOTIFY_SHIFT);
+    int answer = 0;
+    if (ctx->recipient_fn) {
+        if (!smtp_rcpt_list(ctx, nullptr, defaults, &accepted, &rejected, &answer))
+            return 0;
+    } else {
+        for (Recipient *list : {ctx->to, ctx->cc, ctx->bcc}) {
+            if (!smtp_rcpt_list(ctx, list, defaults, &accepted, &rejected, &answer))
+                return 0;
+            if (answer)
+                break;
+        }
+    }
+    if (answer == MAIL_ANSWER_QUIT) {
+        smtp_quit(ctx, 0);
+        return 0;
+    }
+    if (answer == MAIL_ANSWER_RESET) {
+        smtp_rset(ctx);
+        return 0;
+    }
+    if (!accepted) {
+        mail_set_errorf(ctx, "No recipients accepted");
+        int a = mail_report(ctx, MAIL_STAGE_NO_RECIPIENTS, MAIL_RESULT_FAILED, ctx->error_text,
+                            MAIL_ANSWER_QUIT);
+        if (a == MAIL_ANSWER_QUIT)
+            smtp_quit(ctx, MAIL_RESULT_OK);
+        else
+            smtp_rset(ctx);
+        return 0;
+    }
+
+    // DATA.
+    wire_printf(ctx, "data\r\n");
+    if (!smtp_read_reply_expect(ctx, 354, &line)) {
+        if (!(ctx->flags & MAILF_CONNECTED))
+            return smtp_drop_connection(ctx);
+        smtp_set_error_text(ctx, line);
+        int a = mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_FAILED, ctx->error_text,
+                            MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
+        if (!smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT))
+            smtp_rset(ctx);
+        return 0;
+    }
+
+    // The message, unstuffed from the writers, stuffed on the wire.
+    DotStuffSink stuff;
+    dotstuff_init(&stuff, wire_sink, ctx->connection);
+    MsgSink ms;
+    msg_sink_init(&ms, dotstuff_sink, &stuff);
+    int result = mime_write_message(ctx, msg_printf, &ms);
+    if (result == MIME_OK && ms.failed)
+        result = MIME_FAIL_WRITE;
+    const char *why = nullptr;
+    bool whole = result == MIME_OK &&
+                 wire_printf(ctx, stuff.at_line_start ? ".\r\n" : "\r\n.\r\n") &&
+                 wire_flush(ctx, &why);
+    if (!whole) {
+        if (result == MIME_OK || result == MIME_FAIL_WRITE) {
+            result = MIME_FAIL_WRITE;
+            wire_flush(ctx, &why); // the connection's first failure
+        }
+        return abandon_data(ctx, result, why);
+    }
+
+    // End of data.
+    int code = smtp_read_code(ctx, &line);
+    if (code < 0)
+        return smtp_drop_connection(ctx);
+    if (code >= 250 && code <= 259) {
+        mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_OK, ctx->error_text);
+        return 1;
+    }
+    ctx->failing_code = static_cast<uint32_t>(code);
+    smtp_set_error_text(ctx, line);
+    int a = mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_FAILED, ctx->error_text,
+                        MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
+    smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT);
+    return 0;
+}

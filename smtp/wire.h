@@ -1,0 +1,61 @@
+// The SMTP client's view of its connection: the few operations of the
+// network library the dialogue needs, with the session's settings applied
+// and every failure turned into a reason a user can read. Internal to smtp/.
+#pragma once
+
+#include <cstddef>
+
+#include "mail/session.h"
+#include "support/fmt.h"
+
+// Starts the network library (with TLS in the full program). Once per
+// process; later calls change nothing.
+void wire_global_init(void);
+
+// A new, unconnected connection with the session's address family, time-out,
+// trace callback and trace level; stored in ctx->connection. 0 when memory
+// ran out (nothing stored).
+int wire_new(MailContext *ctx);
+// Connects ctx->connection to host and port. 1, or 0.
+int wire_connect(MailContext *ctx, const char *host, int port);
+// Closes and frees ctx->connection (none is harmless) and clears the field.
+void wire_close(MailContext *ctx);
+
+// TLS as a client over the connected socket, with the session's server host
+// name, verify choice, protocols and ciphers. 1, or 0 with *error the TLS
+// layer's text (valid until the connection is closed).
+int wire_tls_start(MailContext *ctx, const char **error);
+// 1 while TLS is on (always 0 in the plain program).
+int wire_tls_active(const MailContext *ctx);
+// 1 when this program can speak TLS.
+int wire_tls_available(void);
+
+// Bytes received and not yet read.
+size_t wire_pending(const MailContext *ctx);
+
+// One command line, formatted in the engine's dialect; the trace shows it
+// (masked: with the arguments marked in mask shown as "*"). Buffered: the
+// next read sends it. 1, or 0 once the connection has failed.
+int wire_printf(MailContext *ctx, const char *format, ...);
+int wire_printf_masked(MailContext *ctx, const unsigned char *mask, const char *format, ...);
+
+// The next line the server sent, without its CR LF, NUL-terminated, valid
+// until the next read; pending commands are sent first. 1, or 0 with
+// *reason saying why none came (closed, time-out, a line longer than
+// SMTP_REPLY_LINE_MAX, a NUL byte, a failed write).
+int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char **reason);
+
+// The message data's sink: a FmtSink over the connection (user: the
+// Connection). Keeps the connection's first write failure.
+int wire_sink(void *connection, const char *text, size_t len);
+// Sends what is buffered. 1, or 0 when the connection has failed (also
+// earlier: the failure is sticky); *reason then says why.
+int wire_flush(MailContext *ctx, const char **reason);
+
+// The local address of the connection as text ("192.0.2.1",
+// "2001:db8:0:0:0:0:0:1") into buf of size bytes; *ipv6 says which family.
+// NULL when it cannot be read.
+char *wire_local_address(MailContext *ctx, char *buf, size_t size, int *ipv6);
+
+// Applies ctx->timeout to the open connection, if any.
+void wire_apply_timeout(MailContext *ctx);
