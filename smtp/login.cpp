@@ -2,6 +2,7 @@
 // EHLO (HELO after a 500), STARTTLS and AUTH, each stage with its one status
 // report.
 #include <cstring>
+#include <string>
 
 #include "smtp/internal.h"
 #include "smtp/smtp.h"
@@ -159,30 +160,20 @@ int expect(MailContext *ctx, int code, SmtpReply *r)
     return AUTH_REFUSED;
 }
 
-// Sends one secret line: the trace shows its argument as "*".
-void send_masked(MailContext *ctx, const char *format, const SmtpSecret &arg)
-{
-    unsigned char mask[1] = {0};
-    fmt_mask_set(mask, 0, 1);
-    wire_printf_masked(ctx, mask, format, arg.data());
-}
-
 // "auth <mechanism> <response>", or, when that line would be longer than a
 // server must take, "auth <mechanism>", its empty 334 challenge and the
 // response on a line of its own. Reads the reply to the response.
 int send_initial(MailContext *ctx, const char *mechanism, const SmtpSecret &response, SmtpReply *r)
 {
-    size_t line = strlen("auth ") + strlen(mechanism) + 1 + response.size() + 2;
-    if (line <= SMTP_AUTH_LINE_MAX) {
-        unsigned char mask[1] = {0};
-        fmt_mask_set(mask, 1, 1);
-        wire_printf_masked(ctx, mask, "auth %s %s\r\n", mechanism, response.data());
+    std::string command = std::string("auth ") + mechanism;
+    if (command.size() + 1 + response.size() + 2 <= SMTP_AUTH_LINE_MAX) {
+        wire_send_secret(ctx, (command + " ").c_str(), response.data());
     } else {
-        wire_printf(ctx, "auth %s\r\n", mechanism);
+        wire_printf(ctx, "%s\r\n", command.c_str());
         int got = expect(ctx, 334, r);
         if (got != AUTH_DONE)
             return got;
-        send_masked(ctx, "%s\r\n", response);
+        wire_send_secret(ctx, "", response.data());
     }
     return expect(ctx, 235, r);
 }
@@ -257,7 +248,7 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
         return got;
     const char *password = ctx->password ? ctx->password : "";
     smtp_sasl_base64(password, strlen(password), &text);
-    send_masked(ctx, "%s\r\n", text);
+    wire_send_secret(ctx, "", text.data());
     text.clear();
     return expect(ctx, 235, r);
 }

@@ -33,11 +33,12 @@ int wire_tls_available(void);
 // Bytes received and not yet read.
 size_t wire_pending(const MailContext *ctx);
 
-// One command line, formatted in the engine's dialect; the trace shows it
-// (masked: with the arguments marked in mask shown as "*"). Buffered: the
-// next read sends it. 1, or 0 once the connection has failed.
+// One command line, formatted in the engine's dialect and traced as sent.
+// Buffered: the next read sends it. 1, or 0 once the connection has failed.
 int wire_printf(MailContext *ctx, const char *format, ...);
-int wire_printf_masked(MailContext *ctx, const unsigned char *mask, const char *format, ...);
+// The line prefix + secret + CR LF; the trace shows the secret as one "*"
+// per character.
+int wire_send_secret(MailContext *ctx, const char *prefix, const char *secret);
 
 // The next line the server sent, without its CR LF, NUL-terminated, valid
 // until the next read; pending commands are sent first. 1, or 0 with

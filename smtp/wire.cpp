@@ -1,0 +1,157 @@
+// The SMTP client's connection over the network library: the session's
+// settings applied to each new connection, and every failure turned into a
+// reason a user can read.
+#include "smtp/wire.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "net/conn.h"
+#include "net/tls.h"
+#include "smtp/proto.h"
+#include "support/fmt.h"
+#include "support/str.h"
+
+namespace {
+
+enum : size_t {
+    // The receive buffer of a server connection; replies are read in place.
+    SMTP_RECV_BUFFER = 10000,
+};
+
+// The reason of a connection's last failure, or a fallback.
+const char *reason_of(const Connection *c, const char *fallback)
+{
+    const char *why = ip_error(c);
+    return why && *why ? why : fallback;
+}
+
+} // namespace
+
+void wire_global_init(void)
+{
+    ip_global_init(ip_has_tls());
+}
+
+int wire_new(MailContext *ctx)
+{
+    Connection *c = ip_new(CONN_TCP, SMTP_RECV_BUFFER, CONN_WAIT);
+    if (!c)
+        return 0;
+    ip_set_family(c, ctx->ip_family);
+    c->log_fn = ctx->trace_fn;
+    c->log_user = ctx->trace_user;
+    // The session's two trace-level bits are the connection's log bits.
+    c->flags |= ctx->flags2 & MAILF2_DEBUG_MASK;
+    c->line_max = SMTP_REPLY_LINE_MAX;
+    if (ctx->timeout > 0)
+        ip_set_timeout(c, ctx->timeout);
+    ctx->connection = c;
+    return 1;
+}
+
+int wire_connect(MailContext *ctx, const char *host, int port)
+{
+    return ctx->connection && ip_connect(ctx->connection, host, static_cast<unsigned>(port));
+}
+
+void wire_close(MailContext *ctx)
+{
+    if (!ctx->connection)
+        return;
+    ip_close(ctx->connection);
+    ip_free(ctx->connection);
+    ctx->connection = nullptr;
+}
+
+int wire_tls_start(MailContext *ctx, const char **error)
+{
+    *error = nullptr;
+    if (!ctx->connection)
+        return 0;
+    return ip_tls_start(ctx->connection, 0, error, ctx->server_host, (ctx->flags & MAILF_VERIFY) != 0,
+                        ctx->tls_protocols, ctx->tls_ciphers);
+}
+
+int wire_tls_active(const MailContext *ctx)
+{
+    return ctx->connection && ctx->connection->tls != nullptr;
+}
+
+int wire_tls_available(void)
+{
+    return ip_has_tls();
+}
+
+size_t wire_pending(const MailContext *ctx)
+{
+    return ctx->connection ? ip_pending(ctx->connection) : 0;
+}
+
+int wire_printf(MailContext *ctx, const char *format, ...)
+{
+    if (!ctx->connection)
+        return 0;
+    va_list ap;
+    va_start(ap, format);
+    int ok = ip_vprintf(ctx->connection, format, ap);
+    va_end(ap);
+    return ok;
+}
+
+int wire_send_secret(MailContext *ctx, const char *prefix, const char *secret)
+{
+    if (!ctx->connection)
+        return 0;
+    unsigned char mask[1] = {0};
+    fmt_mask_set(mask, 1, 1);
+    return ip_printf_masked(ctx->connection, mask, "%s%s\r\n", prefix, secret);
+}
+
+int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char **reason)
+{
+    Connection *c = ctx->connection;
+    if (!c) {
+        *reason = "Not connected";
+        return 0;
+    }
+    char *text = ip_read_until(c, "\r\n", 2);
+    if (!text) {
+        *reason = reason_of(c, "Connection lost");
+        return 0;
+    }
+    *line = text;
+    *len = strlen(text);
+    return 1;
+}
+
+int wire_sink(void *connection, const char *text, size_t len)
+{
+    return ip_sink(connection, text, len);
+}
+
+int wire_flush(MailContext *ctx, const char **reason)
+{
+    if (!ctx->connection) {
+        *reason = "Not connected";
+        return 0;
+    }
+    if (ip_flush(ctx->connection))
+        return 1;
+    *reason = reason_of(ctx->connection, "write failed");
+    return 0;
+}
+
+char *wire_local_address(MailContext *ctx, char *buf, size_t size, int *ipv6)
+{
+    if (!ctx->connection || !ip_local_address(ctx->connection, buf, size, nullptr))
+        return nullptr;
+    *ipv6 = ctx->connection->family == 6;
+    return buf;
+}
+
+void wire_apply_timeout(MailContext *ctx)
+{
+    if (ctx->connection)
+        ip_set_timeout(ctx->connection, ctx->timeout);
+}
