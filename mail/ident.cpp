@@ -102,9 +102,10 @@ static bool is_plain_header_text(const unsigned char *p)
     return true;
 }
 
-// Length of the UTF-8 character starting at p (1 for a byte that does not
-// start a well-formed sequence, so nothing is ever lost).
-static size_t utf8_char_len(const unsigned char *p)
+// Length of the UTF-8 character starting at p, of the avail bytes left (1
+// for a byte that does not start a well-formed sequence, so nothing is
+// ever lost).
+static size_t utf8_char_len(const unsigned char *p, size_t avail)
 {
     unsigned char c = p[0];
     size_t n;
@@ -116,43 +117,42 @@ static size_t utf8_char_len(const unsigned char *p)
         n = 4;
     else
         return 1;
+    if (n > avail)
+        return 1;
     for (size_t i = 1; i < n; i++)
         if ((p[i] & 0xc0) != 0x80)
-            return 1; // also stops at the NUL
+            return 1;
     return n;
 }
 
-// Bytes of text that go into the encoded word starting at pos: as many whole
-// characters as 45 bytes hold ("=?utf-8?B?" + 60 base64 characters + "?="
-// is 72, within the 75 of RFC 2047).
-static size_t next_word_bytes(const unsigned char *p, size_t pos, size_t len)
+// Bytes of text that go into the encoded word starting at pos: as many
+// whole characters as max_bytes hold, and at least one.
+static size_t next_word_bytes(const unsigned char *p, size_t pos, size_t len, size_t max_bytes)
 {
-    const size_t kMaxBytes = (RFC2047_WORD_MAX - 12) / 4 * 3;
     size_t take = 0;
     while (pos + take < len) {
-        size_t c = utf8_char_len(p + pos + take);
-        if (take + c > kMaxBytes)
+        size_t c = utf8_char_len(p + pos + take, len - pos - take);
+        if (take > 0 && take + c > max_bytes)
             break;
         take += c;
+        if (take >= max_bytes)
+            break;
     }
     return take;
 }
 
-char *hdr_encode_text(const char *text)
+char *hdr_encode_words(const char *text, size_t len, size_t first_bytes)
 {
-    if (!text)
-        return nullptr;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-    if (is_plain_header_text(p))
-        return strdup(text);
     static const char kOpen[] = "=?utf-8?B?", kClose[] = "?=";
     const size_t kOverhead = sizeof kOpen - 1 + sizeof kClose - 1;
-    size_t len = strlen(text);
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    if (first_bytes == 0 || first_bytes > HDR_WORD_BYTES)
+        first_bytes = HDR_WORD_BYTES;
     // First pass sizes the result exactly: each word, and one space between
     // two words (readers drop white space between encoded words).
     size_t total = 1;
-    for (size_t pos = 0; pos < len;) {
-        size_t take = next_word_bytes(p, pos, len);
+    for (size_t pos = 0, max = first_bytes; pos < len; max = HDR_WORD_BYTES) {
+        size_t take = next_word_bytes(p, pos, len, max);
         total += (pos ? 1 : 0) + kOverhead + b64_encoded_size(take);
         pos += take;
     }
@@ -160,8 +160,8 @@ char *hdr_encode_text(const char *text)
     if (!out)
         return nullptr;
     char *o = out;
-    for (size_t pos = 0; pos < len;) {
-        size_t take = next_word_bytes(p, pos, len);
+    for (size_t pos = 0, max = first_bytes; pos < len; max = HDR_WORD_BYTES) {
+        size_t take = next_word_bytes(p, pos, len, max);
         if (pos)
             *o++ = ' ';
         memcpy(o, kOpen, sizeof kOpen - 1);
@@ -173,6 +173,15 @@ char *hdr_encode_text(const char *text)
     }
     *o = '\0';
     return out;
+}
+
+char *hdr_encode_text(const char *text)
+{
+    if (!text)
+        return nullptr;
+    if (is_plain_header_text(reinterpret_cast<const unsigned char *>(text)))
+        return strdup(text);
+    return hdr_encode_words(text, strlen(text), HDR_WORD_BYTES);
 }
 
 static bool kept_in_content_id(unsigned char c)
