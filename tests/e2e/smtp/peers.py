@@ -297,6 +297,7 @@ class FakeServer:
       ("starttls",)         the TLS handshake as the server
       ("flood", bytes)      write the bytes again and again until the client leaves
       ("wait_close",)       read and drop everything until the client leaves
+      ("stall",)            neither read nor write until release() is called
       ("close",)            close the connection
       ("reset",)            close it with a reset
 
@@ -311,6 +312,7 @@ class FakeServer:
         self.data = b""
         self.error = None
         self.flooded = 0
+        self.released = threading.Event()
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(1)
@@ -391,6 +393,8 @@ class FakeServer:
                     self.flooded += len(step[1])
             except OSError:
                 pass  # the client left, as it should
+        elif kind == "stall":
+            self.released.wait(self.wait_limit)
         elif kind == "wait_close":
             while conn.recv(65536):
                 pass
@@ -405,7 +409,12 @@ class FakeServer:
             raise ValueError(kind)
         return conn
 
+    def release(self):
+        """Ends a stall."""
+        self.released.set()
+
     def join(self):
+        self.released.set()
         self.thread.join(self.wait_limit + 5)
         return not self.thread.is_alive()
 

@@ -1,0 +1,581 @@
+"""End-to-end tests of SMTP delivery: the real programs against real servers
+on loopback (aiosmtpd and Postfix's smtp-sink) and a scripted fake server
+for what real servers will not do. Each case checks the exit status, the
+messages on standard error and what the server saw; a delivered message is
+compared byte for byte with what File mode writes for the same options.
+
+The programs come from TARVEX_BIN and TARVEX_PLAIN_BIN. Every run gets a
+fresh HOME, so no configuration of the machine leaks in, and (outside
+sanitizer builds) an address-space limit, so a client that buffered what a
+server floods it with would fail instead of passing.
+"""
+import base64
+import os
+import re
+import resource
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from peers import AioPeer, Certificates, FakeServer, SmtpSink, unstuff  # noqa: E402
+
+FULL = os.environ.get("TARVEX_BIN", "")
+PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
+MEMORY_LIMIT = 512 << 20
+
+SENDER = "sender@example.com"
+RECIPIENT = "rcpt@example.org"
+
+
+def sanitized(path):
+    """1 when the program was built with AddressSanitizer (its shadow memory
+    does not fit an address-space limit)."""
+    with open(path, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
+def shell_status(status):
+    """The process exit status main makes of a run's status: its low byte,
+    but 1 when that byte is 0 for a failure."""
+    low = status & 0xFF
+    return 1 if status and not low else low
+
+
+class Run:
+    def __init__(self, proc):
+        self.status = proc.returncode
+        self.stdout = proc.stdout.decode("utf-8", "replace")
+        self.stderr = proc.stderr.decode("utf-8", "replace")
+
+    def __repr__(self):
+        return "status %d\nstdout %r\nstderr %r" % (self.status, self.stdout[-3000:], self.stderr)
+
+
+class SmtpTestCase(unittest.TestCase):
+    certs = None
+
+    @classmethod
+    def setUpClass(cls):
+        for path in (FULL, PLAIN):
+            if not path or not os.access(path, os.X_OK):
+                raise unittest.SkipTest("set TARVEX_BIN and TARVEX_PLAIN_BIN")
+        cls.limit_memory = not sanitized(FULL)
+        SmtpTestCase.certs = SmtpTestCase.certs or Certificates()
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tarvex-smtp-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def run_program(self, args, program=None, timeout=60):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.dir}
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        limit = self.limit_memory
+
+        def bound():
+            if limit:
+                resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
+
+        proc = subprocess.run([program or FULL, "-nodefault"] + list(args), cwd=self.dir, env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=timeout, preexec_fn=bound)
+        run = Run(proc)
+        # A run ends by itself, never by a signal.
+        self.assertGreaterEqual(run.status, 0, run)
+        return run
+
+    def assertRun(self, run, status, stderr=None):
+        self.assertEqual(run.status, shell_status(status), run)
+        if stderr is None:
+            return
+        if isinstance(stderr, re.Pattern):
+            self.assertRegex(run.stderr, stderr, run)
+        else:
+            self.assertEqual(run.stderr, stderr, run)
+
+    def message_args(self, port, *extra, user=None):
+        host = "127.0.0.1:%d" % port
+        if user:
+            host = "%s:%s@%s" % (user[0], user[1], host)
+        return ["-host:" + host, "-from:" + SENDER, "-to:" + RECIPIENT, "-subject:Hello",
+                "-body:First line\\nSecond line"] + list(extra)
+
+    def file_mode(self, *options):
+        """What File mode writes for the same message options."""
+        out = self.path("file-mode.eml")
+        run = self.run_program(["-from:" + SENDER, "-to:" + RECIPIENT, "-subject:Hello",
+                                "-body:First line\\nSecond line"] + list(options) + ["-file:" + out])
+        self.assertRun(run, 0)
+        with open(out, "rb") as f:
+            return f.read()
+
+    def assertSameMessage(self, sent, written):
+        self.assertEqual(normalise(sent), normalise(written))
+
+
+def normalise(message):
+    """A message with its date, Message-ID and boundaries (drawn afresh for
+    every message) replaced by fixed texts."""
+    message = re.sub(rb"(?m)^Date: [^\r]*\r\n", b"Date: (date)\r\n", message)
+    message = re.sub(rb"(?m)^Message-ID: <[^>]*>", b"Message-ID: <(id)>", message)
+    seen = {}
+    return re.sub(rb"==[A-Za-z0-9_-]{16}==",
+                  lambda m: seen.setdefault(m.group(0), b"(boundary %d)" % len(seen)), message)
+
+
+# ---- scripted dialogues ---------------------------------------------------------------
+
+GREETING = [("send", b"220 fake.test ESMTP\r\n")]
+EHLO = [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 8BITMIME\r\n")]
+MAIL = [("expect", b"mail from:<%s>" % SENDER.encode()), ("send", b"250 2.1.0 ok\r\n")]
+RCPT = [("expect", b"rcpt to:<%s>" % RECIPIENT.encode()), ("send", b"250 2.1.5 ok\r\n")]
+DATA = [("expect", b"data"), ("send", b"354 go ahead\r\n")]
+END = [("data",), ("send", b"250 2.0.0 queued\r\n")]
+QUIT = [("expect", b"quit"), ("send", b"221 bye\r\n")]
+WHOLE = GREETING + EHLO + MAIL + RCPT + DATA + END + QUIT
+
+CLOSED = re.compile(r"\AMessage send failed \(Connection closed by the peer\)\n\Z")
+TIMED_OUT = re.compile(r"\AMessage send failed \(Timed out[^\n]*\)\n\Z")
+# A cut or a stall while the message data goes out: either the write or the
+# read after it finds it first.
+DATA_LOST = re.compile(r"\AMessage send failed \((Connection lost while sending the message data "
+                       r"\([^\n]*\)|Connection closed by the peer|Timed out[^\n]*)\)\n\Z")
+
+
+class FakeServerTests(SmtpTestCase):
+    """What real servers will not do: each case ends with the right status and
+    message, within the time-out, without a signal, with bounded memory, and
+    never reports success for a message the server did not accept."""
+
+    def big_attachment(self, size=8 << 20):
+        return self.write("big.bin", os.urandom(size))
+
+    def converse(self, script, *extra, user=None, program=None, certs=None):
+        server = FakeServer(script, certs=certs)
+        run = self.run_program(self.message_args(server.port, *extra, user=user), program=program)
+        self.assertTrue(server.join(), "the fake server did not finish")
+        return run, server
+
+    def test_whole_dialogue_and_the_data_on_the_wire(self):
+        body = "-body:.starts with a dot\\n..two dots\\nmiddle . dot\\n.\\nend"
+        run, server = self.converse(WHOLE, body, "-a:" + self.write("dots.txt", b".a\r\n.b\r\n"))
+        self.assertRun(run, 0, "")
+        self.assertIsNone(server.error)
+        self.assertEqual(server.lines[0], b"ehlo [127.0.0.1]")
+        # Stuffed on the wire, the message File mode writes once unstuffed.
+        self.assertIn(b"\r\n..starts with a dot\r\n...two dots\r\n", server.data)
+        self.assertSameMessage(unstuff(server.data), self.file_mode(body, "-a:" + self.path("dots.txt")))
+
+    def test_connection_cut_at_every_stage(self):
+        auth = [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH PLAIN\r\n"),
+                ("expect", b"auth plain ")]
+        big = self.big_attachment()
+        cases = [
+            ("greeting", [], CLOSED, ()),
+            ("EHLO", GREETING + [("expect", b"ehlo ")], CLOSED, ()),
+            ("AUTH", GREETING + auth, re.compile(
+                r"\AMessage send failed \(AUTH PLAIN failed \(Connection closed by the peer\)\)\n\Z"), ()),
+            ("MAIL", GREETING + EHLO + [("expect", b"mail from:")], CLOSED, ()),
+            ("RCPT", GREETING + EHLO + MAIL + [("expect", b"rcpt to:")], CLOSED, ()),
+            ("DATA", GREETING + EHLO + MAIL + RCPT + [("expect", b"data")], CLOSED, ()),
+            ("inside the data", GREETING + EHLO + MAIL + RCPT + DATA + [("some_data", 100000)],
+             DATA_LOST, ("-a:" + big,)),
+            ("before the reply to the end of data", GREETING + EHLO + MAIL + RCPT + DATA + [("data",)],
+             CLOSED, ()),
+        ]
+        for stage, script, message, extra in cases:
+            for how in ("close", "reset"):
+                with self.subTest(stage=stage, how=how):
+                    user = ("user", "secret") if stage == "AUTH" else None
+                    run, server = self.converse(script + [(how,)], *extra, user=user)
+                    if how == "reset":
+                        self.assertRun(run, 1, re.compile(r"\AMessage send failed \(.+\)\n\Z"))
+                    else:
+                        self.assertRun(run, 1, message)
+                    self.assertIsNone(server.error)
+
+    def test_silence_at_every_stage(self):
+        big = self.big_attachment()
+        cases = [
+            ("greeting", [], TIMED_OUT, ()),
+            ("EHLO", GREETING + [("expect", b"ehlo ")], TIMED_OUT, ()),
+            ("MAIL", GREETING + EHLO + [("expect", b"mail from:")], TIMED_OUT, ()),
+            ("RCPT", GREETING + EHLO + MAIL + [("expect", b"rcpt to:")], TIMED_OUT, ()),
+            ("DATA", GREETING + EHLO + MAIL + RCPT + [("expect", b"data")], TIMED_OUT, ()),
+            # The server stops reading: the client's writes fill the socket.
+            ("inside the data", GREETING + EHLO + MAIL + RCPT + DATA + [("some_data", 1000), ("stall",)],
+             DATA_LOST, ("-a:" + big,)),
+            ("end of data", GREETING + EHLO + MAIL + RCPT + DATA + [("data",)], TIMED_OUT, ()),
+            ("QUIT after a refusal", GREETING + EHLO + [("expect", b"mail from:"),
+                                                         ("send", b"550 no\r\n"), ("expect", b"quit")],
+             re.compile(r"\AMessage send failed \(550 no\)\n\Z"), ()),
+        ]
+        for stage, script, message, extra in cases:
+            with self.subTest(stage=stage):
+                run, server = self.converse(script + [("wait_close",)], "-timeout:1", *extra)
+                self.assertRun(run, 550 if stage.startswith("QUIT") else 1, message)
+
+    def test_replies_that_break_the_grammar_or_a_cap(self):
+        cases = [
+            (b"hello\r\n", "Invalid reply from server (hello)"),
+            (b"2500 ok\r\n", "Invalid reply from server (2500 ok)"),
+            (b"25\r\n", "Invalid reply from server (25)"),
+            (b"220\tok\r\n", "Invalid reply from server (220\tok)"),
+            (b"\r\n", "Empty reply line from server"),
+            (b"220-a\r\n354 b\r\n", "Reply codes differ within one reply (354 b)"),
+            (b"220 a\x00b\r\n", "Received a line holding a NUL byte"),
+        ]
+        for reply, reason in cases:
+            for where in ("greeting", "EHLO"):
+                with self.subTest(reply=reply, where=where):
+                    if where == "greeting":
+                        script = [("send", reply)]
+                    else:
+                        script = GREETING + [("expect", b"ehlo "), ("send", reply.replace(b"220", b"250"))]
+                    expected = reason if where == "greeting" else reason.replace("220", "250")
+                    run, server = self.converse(script + [("wait_close",)])
+                    self.assertRun(run, 1, "Message send failed (%s)\n" % expected)
+
+    def test_endless_replies_stop_at_their_caps(self):
+        cases = [
+            ("a line without an end", [("flood", b"x" * 65536)], "Received a line longer than 4096 bytes"),
+            ("a reply without a final line", GREETING + [("expect", b"ehlo "), ("send", b"250-fake\r\n"),
+                                                         ("flood", b"250-more\r\n" * 1000)],
+             "Reply from server has more than 128 lines"),
+        ]
+        for name, script, reason in cases:
+            with self.subTest(name):
+                run, server = self.converse(script)
+                self.assertRun(run, 1, "Message send failed (%s)\n" % reason)
+
+    def test_replies_split_across_reads_and_byte_by_byte(self):
+        split = (GREETING + [("expect", b"ehlo "), ("send", b"250-fake"), ("send", b".test\r\n250-8BIT"),
+                             ("send", b"MIME\r"), ("send", b"\n250 DSN\r\n")] + MAIL + RCPT + DATA + END + QUIT)
+        bytewise = [(("bytewise",) + step[1:]) if step[0] == "send" else step for step in WHOLE]
+        for name, script in (("split", split), ("byte by byte", bytewise)):
+            with self.subTest(name):
+                run, server = self.converse(script)
+                self.assertRun(run, 0, "")
+                self.assertIsNone(server.error)
+
+    def test_server_refusals(self):
+        cases = [
+            ("421 greeting", [("send", b"421 4.3.2 busy\r\n")] + QUIT, 421, "Message send failed (421 4.3.2 busy)\n"),
+            ("554 greeting", [("send", b"554-no\r\n554 service\r\n")] + QUIT, 554,
+             "Message send failed (554 service)\n"),
+            ("EHLO refused", GREETING + [("expect", b"ehlo "), ("send", b"502 5.5.1 no\r\n")] + QUIT, 502,
+             "Message send failed (502 5.5.1 no)\n"),
+            ("MAIL refused", GREETING + EHLO + [("expect", b"mail from:"), ("send", b"553 5.1.8 bad sender\r\n")] + QUIT,
+             553, "Message send failed (553 5.1.8 bad sender)\n"),
+            ("RCPT refused", GREETING + EHLO + MAIL + [("expect", b"rcpt to:"), ("send", b"550 5.1.1 unknown\r\n")] + QUIT,
+             550, "Recipient %s rejected (550 5.1.1 unknown)\nMessage send failed (No recipients accepted)\n" % RECIPIENT),
+            ("DATA refused", GREETING + EHLO + MAIL + RCPT + [("expect", b"data"), ("send", b"451 4.3.0 later\r\n")] + QUIT,
+             451, "Message send failed (451 4.3.0 later)\n"),
+            ("end of data refused", GREETING + EHLO + MAIL + RCPT + DATA + [("data",), ("send", b"554 5.7.1 rejected\r\n")] + QUIT,
+             554, "Message send failed (554 5.7.1 rejected)\n"),
+        ]
+        for name, script, status, stderr in cases:
+            with self.subTest(name):
+                run, server = self.converse(script)
+                self.assertRun(run, status, stderr)
+                self.assertIsNone(server.error)
+
+    def test_recipients_accepted_with_251_and_252(self):
+        for code in (b"251 2.1.5 will forward", b"252 2.1.5 cannot verify"):
+            with self.subTest(code):
+                script = (GREETING + EHLO + MAIL + [("expect", b"rcpt to:"), ("send", code + b"\r\n")]
+                          + DATA + END + QUIT)
+                run, server = self.converse(script)
+                self.assertRun(run, 0, "")
+
+    def test_multi_line_helo_reply_is_read_whole(self):
+        script = (GREETING + [("expect", b"ehlo "), ("send", b"500 5.5.1 what\r\n"), ("expect", b"helo "),
+                              ("send", b"250-fake.test\r\n250 hello\r\n")] + MAIL + RCPT + DATA + END + QUIT)
+        run, server = self.converse(script)
+        self.assertRun(run, 0, "")
+        self.assertIsNone(server.error)
+
+    def test_starttls_reply_followed_by_more_lines(self):
+        script = (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 STARTTLS\r\n"),
+                              ("expect", b"starttls"), ("send", b"220 go ahead\r\n250-planted\r\n"),
+                              ("wait_close",)])
+        run, server = self.converse(script, "-starttls", certs=self.certs)
+        self.assertRun(run, 1, "Message send failed (Server sent data after its reply to STARTTLS)\n")
+        self.assertIsNone(server.error)
+
+    def starttls_script(self, after_tls_ehlo, rest):
+        return (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n"),
+                            ("expect", b"starttls"), ("send", b"220 go ahead\r\n"), ("starttls",),
+                            ("expect", b"ehlo "), ("send", after_tls_ehlo)] + rest)
+
+    def test_auth_offered_before_starttls_and_not_after(self):
+        script = self.starttls_script(b"250-fake.test\r\n250 8BITMIME\r\n", QUIT)
+        run, server = self.converse(script, "-starttls", user=("user", "secret"), certs=self.certs)
+        message = "Server did not offer a supported authentication mechanism"
+        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertIsNone(server.error)
+        self.assertFalse(any(line.lower().startswith(b"auth") for line in server.lines))
+
+    def test_opportunistic_starttls(self):
+        # No usable mechanism in clear, STARTTLS offered, a user name set:
+        # the full program switches to TLS and logs in there.
+        offer = [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 STARTTLS\r\n")]
+        after = b"250-fake.test\r\n250 AUTH PLAIN\r\n"
+        login = [("expect", b"auth plain AHVzZXIAc2VjcmV0"), ("send", b"235 ok\r\n")]
+        script = (GREETING + offer + [("expect", b"starttls"), ("send", b"220 go ahead\r\n"), ("starttls",),
+                                      ("expect", b"ehlo "), ("send", after)] + login + MAIL + RCPT + DATA + END + QUIT)
+        run, server = self.converse(script, user=("user", "secret"), certs=self.certs)
+        self.assertRun(run, 0, "")
+        self.assertIsNone(server.error)
+        # The plain program cannot go on after a 220 to STARTTLS: it never
+        # chooses it by this rule.
+        script = GREETING + offer + QUIT
+        run, server = self.converse(script, user=("user", "secret"), program=PLAIN)
+        message = "Server did not offer a supported authentication mechanism"
+        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertNotIn(b"starttls", [line.lower() for line in server.lines])
+
+    def test_long_oauthbearer_token_goes_on_a_line_of_its_own(self):
+        token = "T" * 20000
+        script = (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH OAUTHBEARER\r\n"),
+                              ("expect", b"auth oauthbearer"), ("send", b"334 \r\n"), ("expect", b""),
+                              ("send", b"235 ok\r\n")] + MAIL + RCPT + DATA + END + QUIT)
+        run, server = self.converse(script, "-oauth", user=("me,a=b@example.com", token))
+        self.assertRun(run, 0, "")
+        self.assertEqual(server.lines[1], b"auth oauthbearer")
+        self.assertEqual(base64.b64decode(server.lines[2]),
+                         b"n,a=me=2Ca=3Db@example.com,\x01auth=Bearer " + token.encode() + b"\x01\x01")
+
+    def test_trace_masks_secrets_and_escapes_server_text(self):
+        script = ([("send", b"220 fake\x1b[31m.test\r\n"), ("expect", b"ehlo "),
+                   ("send", b"250-fake.test\r\n250 AUTH PLAIN LOGIN\r\n"), ("expect", b"auth plain "),
+                   ("send", b"535 5.7.8 bad\r\n")] + QUIT)
+        run, server = self.converse(script, "-d", "-authtypes:PLAIN", user=("user", "s3cr3t-pw"))
+        self.assertRun(run, 535, "AUTH PLAIN failed (535 5.7.8 bad)\nMessage send failed (AUTH PLAIN failed (535 5.7.8 bad))\n")
+        secret = base64.b64encode(b"\0user\0s3cr3t-pw").decode()
+        self.assertIn("> auth plain %s\r\n" % ("*" * len(secret)), run.stdout)
+        self.assertIn("< 220 fake\\x1b[31m.test\r\n", run.stdout)
+        for text in (run.stdout, run.stderr):
+            self.assertNotIn("s3cr3t-pw", text)
+            self.assertNotIn(secret, text)
+            self.assertNotIn("\x1b", text)
+
+
+class AiosmtpdTests(SmtpTestCase):
+    """Delivery to aiosmtpd: in clear, with STARTTLS and implicit TLS, with
+    every AUTH mechanism, DSN and SMTPUTF8."""
+
+    def peer(self, **options):
+        peer = AioPeer(certs=self.certs, **options)
+        self.addCleanup(peer.close)
+        return peer
+
+    def test_delivery_matches_file_mode(self):
+        text = self.write("text.txt", b"line\r\n.dot line\r\n" * 100)
+        html = self.write("page.html", b"<p>Hello</p>\n")
+        image = self.write("image.png", os.urandom(3000))
+        cases = [
+            (),
+            ("-body:.dot\\n..two\\n.",),
+            ("-a:" + text, "-a:" + image),
+            ("-body-html:" + html, "-ai:" + image),
+            ("-auu:" + image,),
+            ("-mime", "-body-64"),
+        ]
+        peer = self.peer()
+        for options in cases:
+            with self.subTest(options=options):
+                run = self.run_program(self.message_args(peer.port, *options))
+                self.assertRun(run, 0, "")
+                got = peer.messages[-1]
+                self.assertEqual((got.mail_from, got.rcpt_tos), (SENDER, [RECIPIENT]))
+                self.assertSameMessage(got.content, self.file_mode(*options))
+                self.assertEqual(got.helo, "[127.0.0.1]")
+
+    def test_plain_program_delivers_in_clear(self):
+        peer = self.peer()
+        run = self.run_program(self.message_args(peer.port), program=PLAIN)
+        self.assertRun(run, 0, "")
+        self.assertSameMessage(peer.messages[-1].content, self.file_mode())
+
+    def test_tls_modes(self):
+        cases = [
+            ("-starttls", dict(starttls=True)),
+            ("-requiretls", dict(starttls=True)),
+            ("-secureport", dict(implicit=True)),
+        ]
+        for option, server in cases:
+            with self.subTest(option):
+                peer = self.peer(**server)
+                run = self.run_program(self.message_args(peer.port, option))
+                self.assertRun(run, 0, "")
+                self.assertTrue(peer.messages[-1].tls)
+
+    def test_starttls_not_offered(self):
+        peer = self.peer()
+        # Asked for: the message goes in clear. Required: it does not go.
+        run = self.run_program(self.message_args(peer.port, "-starttls"))
+        self.assertRun(run, 0, "")
+        self.assertFalse(peer.messages[-1].tls)
+        run = self.run_program(self.message_args(peer.port, "-requiretls"))
+        self.assertRun(run, 1, "Message send failed (Server did not indicate support for STARTTLS in EHLO)\n")
+        self.assertEqual(len(peer.messages), 1)
+
+    def test_verify_refuses_a_certificate_of_an_unknown_authority(self):
+        peer = self.peer(implicit=True)
+        run = self.run_program(self.message_args(peer.port, "-secureport", "-verify"))
+        self.assertRun(run, 1, re.compile(r"\AMessage send failed \(.*certificate.*\)\n\Z"))
+        self.assertEqual(peer.messages, [])
+
+    def test_auth_mechanisms(self):
+        accounts = {"ann@example.com": "pa:ss word"}
+        tokens = {"ann@example.com": "ya29.token"}
+        cases = [
+            ("CRAM-MD5", (), "pa:ss word"),
+            ("PLAIN", ("-authtypes:PLAIN",), "pa:ss word"),
+            ("LOGIN", ("-authtypes:LOGIN",), "pa:ss word"),
+            ("OAUTHBEARER", ("-oauth",), "ya29.token"),
+        ]
+        for mechanism, options, secret in cases:
+            for tls in (False, True):
+                with self.subTest(mechanism=mechanism, tls=tls):
+                    peer = self.peer(starttls=tls, auth_in_clear=not tls, accounts=accounts, tokens=tokens)
+                    # The password holds the usual delimiter and a blank.
+                    args = (["-passdelim:|"] + self.message_args(peer.port, *options)
+                            + (["-starttls"] if tls else []))
+                    args[1] = "-host:ann@example.com|%s@127.0.0.1:%d" % (secret, peer.port)
+                    run = self.run_program(args)
+                    self.assertRun(run, 0, "")
+                    self.assertEqual(peer.messages[-1].login, b"ann@example.com")
+                    self.assertEqual(peer.messages[-1].tls, tls)
+
+    def test_auth_refused(self):
+        peer = self.peer(accounts={"ann": "right"}, tokens={"ann": "good"})
+        cases = [
+            (("-authtypes:PLAIN",), "wrong", "PLAIN"),
+            ((), "wrong", "CRAM-MD5"),
+            (("-oauth",), "bad", "OAUTHBEARER"),
+        ]
+        for options, secret, mechanism in cases:
+            with self.subTest(mechanism):
+                run = self.run_program(self.message_args(peer.port, *options, user=("ann", secret)))
+                line = "AUTH %s failed (535 5.7.8 Authentication credentials invalid)" % mechanism
+                self.assertRun(run, 535, "%s\nMessage send failed (%s)\n" % (line, line))
+        # The error challenge of OAUTHBEARER was answered with 0x01.
+        self.assertEqual(peer.handler.oauth_error_answers, [b"\x01"])
+        self.assertEqual(peer.messages, [])
+
+    def test_dsn_parameters(self):
+        peer = self.peer(dsn=True)
+        run = self.run_program(self.message_args(peer.port, "-dsn:SF", "-dsnid:run+1=a",
+                                                 "-cc:other@example.org::N"))
+        self.assertRun(run, 0, "")
+        got = peer.messages[-1]
+        self.assertEqual(got.mail_options, ["RET=HDRS", "ENVID=run+2B1+3Da"])
+        self.assertEqual(got.rcpt_options, ["NOTIFY=SUCCESS,FAILURE", "NOTIFY=NEVER"])
+        # A server without DSN gets no parameter at all (aiosmtpd refuses any).
+        plain_peer = self.peer()
+        run = self.run_program(self.message_args(plain_peer.port, "-dsn:SF", "-dsnid:run1"))
+        self.assertRun(run, 0, "")
+        self.assertEqual(plain_peer.messages[-1].mail_options, [])
+
+    def test_smtputf8(self):
+        sender = "j\u00f6rg@example.com"
+        recipient = "r\u00e9ka@b\u00fccher.example"
+        args = ["-from:" + sender, "-to:" + recipient]
+        peer = self.peer(smtputf8=True)
+        run = self.run_program(self.message_args(peer.port) + args)
+        self.assertRun(run, 0, "")
+        got = peer.messages[-1]
+        self.assertTrue(got.smtp_utf8)
+        self.assertEqual((got.mail_from, got.rcpt_tos[-1]), (sender, recipient))
+        # Without SMTPUTF8 a non-ASCII local part cannot go, a domain goes as
+        # Punycode.
+        peer = self.peer()
+        run = self.run_program(self.message_args(peer.port) + ["-from:" + sender])
+        self.assertRun(run, 1, "Message send failed (SMTPUTF8 required)\n")
+        run = self.run_program(self.message_args(peer.port) + ["-to:ann@b\u00fccher.example"])
+        self.assertRun(run, 0, "")
+        self.assertIn("ann@xn--bcher-kva.example", peer.messages[-1].rcpt_tos)
+        self.assertFalse(peer.messages[-1].smtp_utf8)
+
+    def test_one_recipient_refused_among_others(self):
+        peer = self.peer(rcpt_replies={"gone@example.org": "550 5.1.1 no such user",
+                                       "fwd@example.org": "251 2.1.5 will forward"})
+        run = self.run_program(self.message_args(peer.port, "-to:gone@example.org", "-cc:fwd@example.org"))
+        self.assertRun(run, 0, "Recipient gone@example.org rejected (550 5.1.1 no such user)\n")
+        self.assertEqual(sorted(peer.messages[-1].rcpt_tos), ["fwd@example.org", RECIPIENT])
+
+
+class SmtpSinkTests(SmtpTestCase):
+    """Delivery to Postfix's smtp-sink with capabilities switched off,
+    rejections after chosen commands, 421 and dropped connections."""
+
+    def sink(self, *options, dump=False):
+        sink = SmtpSink(*options, dump=dump)
+        self.addCleanup(sink.close)
+        return sink
+
+    def test_capabilities_off(self):
+        # No ESMTP: EHLO is refused with 500 and HELO follows.
+        sink = self.sink("-e", dump=True)
+        run = self.run_program(self.message_args(sink.port))
+        self.assertRun(run, 0, "")
+        self.assertIn(b"X-Helo-Args: [127.0.0.1]\n", sink.messages()[-1])
+        # No DSN: no DSN parameter, whatever was asked.
+        sink = self.sink("-N", dump=True)
+        run = self.run_program(self.message_args(sink.port, "-dsn:SFD"))
+        self.assertRun(run, 0, "")
+        dump = sink.messages()[-1]
+        self.assertIn(b"X-Mail-Args: FROM:<%s>\n" % SENDER.encode(), dump)
+        self.assertIn(b"X-Rcpt-Args: TO:<%s>\n" % RECIPIENT.encode(), dump)
+        # With DSN the parameters arrive.
+        sink = self.sink(dump=True)
+        run = self.run_program(self.message_args(sink.port, "-dsn:SFD", "-dsnid:abc"))
+        self.assertRun(run, 0, "")
+        dump = sink.messages()[-1]
+        self.assertIn(b"X-Mail-Args: FROM:<%s> RET=HDRS ENVID=abc\n" % SENDER.encode(), dump)
+        self.assertIn(b"X-Rcpt-Args: TO:<%s> NOTIFY=SUCCESS,FAILURE,DELAY\n" % RECIPIENT.encode(), dump)
+        # No AUTH offered while a user name is set: no AUTH at all.
+        sink = self.sink("-a")
+        run = self.run_program(self.message_args(sink.port, user=("user", "pw")))
+        message = "Server did not offer a supported authentication mechanism"
+        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+
+    def test_rejections_after_chosen_commands(self):
+        hard = "500 5.3.0 Error: command failed"
+        soft = "450 4.3.0 Error: command failed"
+        cases = [
+            (("-f", "MAIL"), 500, "Message send failed (%s)\n" % hard),
+            (("-r", "RCPT"), 450, "Recipient %s rejected (%s)\nMessage send failed (No recipients accepted)\n"
+             % (RECIPIENT, soft)),
+            (("-f", "DATA"), 500, "Message send failed (%s)\n" % hard),
+            (("-f", "."), 500, "Message send failed (%s)\n" % hard),
+            (("-Q", "MAIL"), 421, re.compile(r"\AMessage send failed \(421 [^\n]*\)\n\Z")),
+            (("-Q", "."), 421, re.compile(r"\AMessage send failed \(421 [^\n]*\)\n\Z")),
+            (("-q", "RCPT"), 1, CLOSED),
+            (("-q", "."), 1, CLOSED),
+            (("-A", "0"), 550, re.compile(r"\AMessage send failed \(550 [^\n]*\)\n\Z")),
+        ]
+        for options, status, stderr in cases:
+            with self.subTest(options=options):
+                sink = self.sink(*options)
+                run = self.run_program(self.message_args(sink.port))
+                self.assertRun(run, status, stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
