@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "support/str.h"
+
 static bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
 static bool control(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
@@ -196,34 +198,14 @@ int addr_punycode_decode(uint64_t input_length, const char input[], uint64_t *ou
 
 // Decodes a label as strict UTF-8 (no overlong forms, surrogates or values
 // beyond U+10FFFF, no sequence cut by the label's end). false when malformed.
-static bool decode_label(const unsigned char *p, size_t len, uint32_t *cps, size_t *count)
+static bool decode_label(const char *p, size_t len, uint32_t *cps, size_t *count)
 {
     size_t n = 0;
     for (size_t i = 0; i < len;) {
-        unsigned char c = p[i];
-        size_t seq;
-        uint32_t v, min;
-        if (c < 0x80) {
-            seq = 1, v = c, min = 0;
-        } else if (c >= 0xc0 && c <= 0xdf) {
-            seq = 2, v = c & 0x1f, min = 0x80;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            seq = 3, v = c & 0x0f, min = 0x800;
-        } else if (c >= 0xf0 && c <= 0xf7) {
-            seq = 4, v = c & 0x07, min = 0x10000;
-        } else {
+        size_t seq = utf8_decode(p + i, len - i, &cps[n]);
+        if (!seq)
             return false;
-        }
-        if (i + seq > len)
-            return false;
-        for (size_t k = 1; k < seq; k++) {
-            if ((p[i + k] & 0xc0) != 0x80)
-                return false;
-            v = v << 6 | (p[i + k] & 0x3f);
-        }
-        if (v < min || v > 0x10ffff || (v >= 0xd800 && v <= 0xdfff))
-            return false;
-        cps[n++] = v;
+        n++;
         i += seq;
     }
     *count = n;
@@ -280,7 +262,7 @@ char *addr_idn_domain(const char *domain, char *out, size_t size)
             size_t count = 0;
             char enc[ADDR_BUF_SIZE];
             uint64_t enc_len = sizeof enc;
-            ok = len <= ADDR_BUF_SIZE && decode_label(label, len, cps, &count) &&
+            ok = len <= ADDR_BUF_SIZE && decode_label(start, len, cps, &count) &&
                  addr_punycode_encode(count, cps, nullptr, &enc_len, enc) == PUNY_SUCCESS &&
                  append_bounded(out, size, &used, "xn--", 4) &&
                  append_bounded(out, size, &used, enc, static_cast<size_t>(enc_len));

@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mail/addr.h"
 #include "mail/check.h"
 #include "mail/ident.h"
+#include "mail/writer.h"
 #include "support/file.h"
+#include "support/str.h"
 
 // ---- walking -------------------------------------------------------------------
 
@@ -99,12 +100,14 @@ static void rcpt_free(Recipient *rcpt)
 Recipient *addr_recipient_add(Recipient **list, const char *address, const char *name,
                               const char *letters)
 {
-    // The address goes raw into RCPT TO and the To/Cc fields: the
-    // classification refuses any control byte, which would start a second
-    // command or header line. The name is encoded, but is held to the same
-    // door so that a refusal never depends on how it would be encoded.
-    if (!list || !address || addr_classify(address) == ADDR_KIND_BAD ||
-        !text_is_clean(name, TEXT_ALLOW_TAB))
+    // The address goes raw into RCPT TO and the To/Cc fields: it must be
+    // one mailbox by the header writer's own rule (which also refuses any
+    // control byte, a second command or header line), so that every
+    // recipient kept is one the header shows, and well-formed UTF-8. The
+    // name is encoded, but is held to the same door so that a refusal never
+    // depends on how it would be encoded.
+    if (!list || !hdr_address_is_safe(address) || !utf8_valid(address) ||
+        !text_is_clean(name, TEXT_ALLOW_TAB) || !utf8_valid(name))
         return nullptr;
     Recipient *rcpt = static_cast<Recipient *>(calloc(1, sizeof(Recipient)));
     if (!rcpt)
@@ -156,7 +159,8 @@ int att_add(ListLink **list, const char *path, int encoding, int is_inline,
     // display name (header-encoded later) is checked alike so that a
     // refused attachment never depends on how it would be encoded.
     if (!text_is_clean(content_id, TEXT_NO_TAB) || !text_is_clean(mime_type, TEXT_NO_TAB) ||
-        !text_is_clean(display_name, TEXT_ALLOW_TAB))
+        !text_is_clean(display_name, TEXT_ALLOW_TAB) || !utf8_valid(content_id) ||
+        !utf8_valid(mime_type) || !utf8_valid(display_name))
         return 0;
     Attachment *att = static_cast<Attachment *>(calloc(1, sizeof(Attachment)));
     if (!att)
@@ -204,7 +208,7 @@ static void hdr_free(HeaderField *field)
 int hdr_list_add(ListLink **list, const char *name, const char *value)
 {
     if (!list || !name || !value || !hdr_name_is_valid(name) ||
-        !text_is_clean(value, TEXT_ALLOW_TAB))
+        !text_is_clean(value, TEXT_ALLOW_TAB) || !utf8_valid(value))
         return 0;
     HeaderField *field = static_cast<HeaderField *>(calloc(1, sizeof(HeaderField)));
     if (!field)

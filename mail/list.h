@@ -81,10 +81,12 @@ HeaderField *hdr_next(const HeaderField *field);
 // ---- recipients --------------------------------------------------------------
 
 // Makes a Recipient and pushes it in front of *list. Refuses (NULL, list
-// unchanged) an address that is empty, lacks "@" or is longer than 254
-// bytes, an address or name holding a control byte (TAB allowed in the
-// name), and an allocation failure. The name is header-encoded; letters
-// (may be NULL) give the NOTIFY bits.
+// unchanged) an address that is not one mailbox by the header writer's rule
+// (hdr_address_is_safe: also empty, without "@", longer than 254 bytes or
+// holding a control byte), an address or name that is not well-formed
+// UTF-8, a name holding a control byte other than TAB, and an allocation
+// failure. The name is header-encoded; letters (may be NULL) give the
+// NOTIFY bits.
 Recipient *addr_recipient_add(Recipient **list, const char *address, const char *name,
                               const char *letters);
 
@@ -100,8 +102,9 @@ int mail_parse_notify_letters(const char *letters);
 
 // Adds an attachment at the head of *list. Fails (0, list unchanged) when
 // the file does not exist, when content_id or mime_type holds a control
-// byte or the display name one other than TAB, or when memory runs out. An
-// empty content_id or mime_type is stored as NULL.
+// byte or the display name one other than TAB, when one of them is not
+// well-formed UTF-8, or when memory runs out. An empty content_id or
+// mime_type is stored as NULL.
 int att_add(ListLink **list, const char *path, int encoding, int is_inline,
             const char *content_id, const char *mime_type, const char *display_name);
 
@@ -116,8 +119,8 @@ int hdr_name_is_valid(const char *name);
 
 // Adds a field with a copy of name and the header-encoded value at the head
 // of *list. Fails (0, nothing added) when either text is NULL, the name is
-// not a valid field name, the value holds a control byte other than TAB,
-// or memory runs out.
+// not a valid field name, the value holds a control byte other than TAB or
+// is not well-formed UTF-8, or memory runs out.
 int hdr_list_add(ListLink **list, const char *name, const char *value);
 
 // Frees every record and sets the list to NULL; 1, or 0 when list is NULL.

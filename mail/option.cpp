@@ -3,19 +3,21 @@
 // text the field it fills), looked up by the low byte of the code. Every
 // handler checks and copies everything it needs before it changes the
 // session, so a failing option changes nothing beyond the one early effect
-// a row names (MAILOPT_BODY stores its encoding first).
+// a row names (MAILOPT_BODY stores its encoding first). Every failure goes
+// through refuse(), which stores the reason, or through nomem().
 #include "mail/option.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "mail/addr.h"
 #include "mail/check.h"
 #include "mail/delivery.h"
 #include "mail/ident.h"
 #include "mail/list.h"
+#include "mail/seam.h"
 #include "mail/writer.h"
 #include "support/file.h"
 #include "support/num.h"
@@ -23,7 +25,7 @@
 
 namespace {
 
-// ---- the validation door, with the role names of its messages ----------------
+// ---- the roles of values, for the door and the reasons ------------------------
 
 enum TextRole {
     ROLE_SENDER_ADDRESS,
@@ -48,8 +50,12 @@ enum TextRole {
     ROLE_SERVER_HOST,
     ROLE_PROXY_HOST,
     ROLE_DKIM_DOMAIN,
+    // Values that go neither into a header line nor into an SMTP command:
+    // named in reasons, not checked at the door.
+    ROLE_HTML_BODY,
+    ROLE_TLS_CIPHERS,
+    ROLE_TLS_PROTOCOLS,
     ROLE_COUNT,
-    ROLE_NONE = ROLE_COUNT, // a text that goes into neither a header nor a command
 };
 
 enum TextRule {
@@ -57,6 +63,7 @@ enum TextRule {
     RULE_ALLOW_TAB,  // TAB allowed (header values, display names)
     RULE_FIELD_NAME, // a header-field name: printable ASCII 33-126 except ":"
     RULE_XTEXT,      // an SMTP parameter value: printable ASCII 33-126
+    RULE_UNCHECKED,  // not raw header or command text
 };
 
 struct TextRoleInfo {
@@ -87,8 +94,37 @@ const TextRoleInfo text_roles[] = {
     {"server host", RULE_NO_TAB},
     {"proxy host", RULE_NO_TAB},
     {"DKIM domain", RULE_NO_TAB},
+    {"HTML body", RULE_UNCHECKED},
+    {"TLS cipher list", RULE_UNCHECKED},
+    {"TLS protocol list", RULE_UNCHECKED},
 };
 static_assert(sizeof text_roles / sizeof text_roles[0] == ROLE_COUNT, "one name per role");
+
+const char *role_name(TextRole role) { return role < ROLE_COUNT ? text_roles[role].name : "value"; }
+
+// ---- refusals --------------------------------------------------------------------
+
+// Stores the reason of a refusal (engine dialect) and gives the result 0.
+int refuse(MailContext *ctx, const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    mail_set_errorv(ctx, format, ap);
+    va_end(ap);
+    return 0;
+}
+
+// Memory ran out: the out-of-memory mark, result 0.
+int nomem(MailContext *ctx)
+{
+    mail_set_nomem(ctx);
+    return 0;
+}
+
+int refuse_missing(MailContext *ctx, TextRole role)
+{
+    return refuse(ctx, "No %s given", role_name(role));
+}
 
 // One call of the switch, decoded.
 struct OptionCall {
@@ -98,7 +134,7 @@ struct OptionCall {
     bool binary;    // MAILOPT_BINARY
     uint32_t arg;   // the row's argument (flag rows: the bit)
     char *MailContext::*text; // the row's text field, for rows of one text
-    TextRole role;            // how that text is checked
+    TextRole role;            // that text's role
     const char *v1, *v2, *v3, *v4;
 };
 
@@ -121,40 +157,50 @@ struct OptionRow {
     TextRole role;
 };
 
-// True when text (NULL counts as clean) may take the role; otherwise the
-// session's error text names the role and the option must fail.
+// The validation door: true when text (NULL counts as clean) may take the
+// role; otherwise the reason names the role and the option must fail.
 bool text_ok(MailContext *ctx, const char *text, TextRole role)
 {
-    if (!text || role == ROLE_NONE)
+    if (!text || role >= ROLE_COUNT || text_roles[role].rule == RULE_UNCHECKED)
         return true;
     const TextRoleInfo &info = text_roles[role];
     const char *problem = nullptr;
     if (!text_is_clean(text, info.rule == RULE_ALLOW_TAB ? TEXT_ALLOW_TAB : TEXT_NO_TAB))
-        problem = "Control character in the ";
+        problem = "Control character in the %s";
     else if ((info.rule == RULE_FIELD_NAME && !text_is_visible_ascii(text, 0)) ||
              (info.rule == RULE_XTEXT && !text_is_visible_ascii(text, 1)))
-        problem = "Invalid character in the ";
+        problem = "Invalid character in the %s";
+    else if (!utf8_valid(text))
+        problem = "Invalid UTF-8 in the %s";
     if (!problem)
         return true;
-    std::string message = std::string(problem) + info.name;
-    mail_set_error(ctx, strdup(message.c_str()));
+    refuse(ctx, problem, info.name);
     return false;
 }
 
 // ---- copies and stores --------------------------------------------------------
 
-// *out = a copy of src (NULL for NULL); false only when the copy failed.
-bool copy_text(const char *src, char **out)
+// *out = a copy of src (NULL for NULL); false, with the out-of-memory
+// mark, when the copy could not be made.
+bool copy_text(MailContext *ctx, const char *src, char **out)
 {
     *out = src ? strdup(src) : nullptr;
-    return !src || *out;
+    if (src && !*out) {
+        nomem(ctx);
+        return false;
+    }
+    return true;
 }
 
-// *out = the header-encoded src (NULL for NULL); false only on failure.
-bool encode_text(const char *src, char **out)
+// *out = the header-encoded src (NULL for NULL); false as copy_text.
+bool encode_text(MailContext *ctx, const char *src, char **out)
 {
     *out = src ? hdr_encode_text(src) : nullptr;
-    return !src || *out;
+    if (src && !*out) {
+        nomem(ctx);
+        return false;
+    }
+    return true;
 }
 
 void store(char **field, char *value)
@@ -163,7 +209,7 @@ void store(char **field, char *value)
     *field = value;
 }
 
-// Passwords and tokens are overwritten before their memory is freed.
+// Passwords and tokens are wiped before their memory is freed.
 void store_secret(char **field, char *value)
 {
     str_free_secret(*field);
@@ -172,20 +218,32 @@ void store_secret(char **field, char *value)
 
 bool non_empty(const char *text) { return text && *text; }
 
-// An address that a session field may hold: non-empty, with "@", clean
-// (a refusal names its role), at most 254 bytes (the bound every address
-// buffer keeps).
+// An address that a session field may hold: given, clean and well-formed
+// UTF-8, at most ADDR_MAX bytes, and one mailbox by the header writer's own
+// rule, so that every address accepted here is one it writes. A refusal
+// names the role.
 bool address_ok(MailContext *ctx, const char *text, TextRole role)
 {
-    if (!non_empty(text) || !strchr(text, '@') || !text_ok(ctx, text, role))
+    if (!non_empty(text)) {
+        refuse_missing(ctx, role);
         return false;
-    return addr_classify(text) != ADDR_KIND_BAD;
+    }
+    if (!text_ok(ctx, text, role))
+        return false;
+    if (strlen(text) > ADDR_MAX) {
+        refuse(ctx, "The %s is longer than %d bytes", role_name(role), int(ADDR_MAX));
+        return false;
+    }
+    if (!hdr_address_is_safe(text)) {
+        refuse(ctx, "The %s is not a valid mailbox", role_name(role));
+        return false;
+    }
+    return true;
 }
 
 int fail_unavailable(MailContext *ctx)
 {
-    mail_set_error(ctx, strdup("not available in this build"));
-    return 0;
+    return refuse(ctx, "not available in this build");
 }
 
 // Port text of a server or proxy: 0 to 65535, else -1. The saturating
@@ -233,7 +291,7 @@ int opt_flag2_clear(MailContext *ctx, const OptionCall &c)
 int opt_text_optional(MailContext *ctx, const OptionCall &c)
 {
     char *copy;
-    if (!text_ok(ctx, c.v1, c.role) || !copy_text(c.v1, &copy))
+    if (!text_ok(ctx, c.v1, c.role) || !copy_text(ctx, c.v1, &copy))
         return 0;
     store(&(ctx->*c.text), copy);
     return 1;
@@ -242,7 +300,9 @@ int opt_text_optional(MailContext *ctx, const OptionCall &c)
 // The same with value1 required.
 int opt_text(MailContext *ctx, const OptionCall &c)
 {
-    return c.v1 && opt_text_optional(ctx, c);
+    if (!c.v1)
+        return refuse_missing(ctx, c.role);
+    return opt_text_optional(ctx, c);
 }
 
 int opt_text_clear(MailContext *ctx, const OptionCall &c)
@@ -259,12 +319,11 @@ int set_address_and_name(MailContext *ctx, const OptionCall &c, char **address, 
 {
     if (!address_ok(ctx, c.v1, address_role) || !text_ok(ctx, c.v2, name_role))
         return 0;
-    char *new_address, *new_name;
-    bool ok = copy_text(c.v1, &new_address);
-    ok = encode_text(c.v2, &new_name) && ok;
-    if (!ok) {
+    char *new_address, *new_name = nullptr;
+    if (!copy_text(ctx, c.v1, &new_address))
+        return 0;
+    if (!encode_text(ctx, c.v2, &new_name)) {
         free(new_address);
-        free(new_name);
         return 0;
     }
     store(address, new_address);
@@ -302,29 +361,25 @@ int opt_recipient(MailContext *ctx, const OptionCall &c)
                        : (c.sub & MAILOPT_CC)  ? &ctx->cc
                        : (c.sub & MAILOPT_BCC) ? &ctx->bcc
                                                : nullptr;
-    if (!list || !non_empty(c.v1))
-        return 0;
+    if (!list)
+        return refuse(ctx, "No recipient list chosen (To, Cc or Bcc)");
     if (c.from_file) {
-#if TARVEX_FULL
-        // Recipient-list files need the address scanners, which this build
-        // does not have yet.
-        return fail_unavailable(ctx);
-#else
-        return 0; // the plain program has no address scanners
-#endif
+        if (!non_empty(c.v1))
+            return refuse(ctx, "No recipient list file given");
+        return mail_scan_recipient_file(ctx, list, c.v1);
     }
-    if (!strchr(c.v1, '@'))
+    if (!address_ok(ctx, c.v1, ROLE_RECIPIENT_ADDRESS) || !text_ok(ctx, c.v2, ROLE_RECIPIENT_NAME))
         return 0;
-    if (!text_ok(ctx, c.v1, ROLE_RECIPIENT_ADDRESS) || !text_ok(ctx, c.v2, ROLE_RECIPIENT_NAME))
-        return 0;
-    return addr_recipient_add(list, c.v1, c.v2, c.v3) ? 1 : 0;
+    // Everything the constructor refuses is checked above: what is left is
+    // memory running out.
+    return addr_recipient_add(list, c.v1, c.v2, c.v3) ? 1 : nomem(ctx);
 }
 
 int opt_recipient_clear(MailContext *ctx, const OptionCall &c)
 {
-    unsigned lists = c.sub & (MAILOPT_TO | MAILOPT_CC | MAILOPT_BCC);
+    unsigned lists = c.sub & MAILOPT_RECIPIENT_LISTS;
     if (!lists)
-        lists = MAILOPT_TO | MAILOPT_CC | MAILOPT_BCC;
+        lists = MAILOPT_RECIPIENT_LISTS;
     if (lists & MAILOPT_TO)
         addr_recipient_list_free(&ctx->to);
     if (lists & MAILOPT_CC)
@@ -339,7 +394,9 @@ int opt_recipient_clear(MailContext *ctx, const OptionCall &c)
 int opt_subject(MailContext *ctx, const OptionCall &c)
 {
     char *encoded;
-    if (!non_empty(c.v1) || !text_ok(ctx, c.v1, c.role) || !encode_text(c.v1, &encoded))
+    if (!non_empty(c.v1))
+        return refuse_missing(ctx, c.role);
+    if (!text_ok(ctx, c.v1, c.role) || !encode_text(ctx, c.v1, &encoded))
         return 0;
     store(&(ctx->*c.text), encoded);
     return 1;
@@ -351,14 +408,37 @@ void store_body_encoding(MailContext *ctx, uint32_t encoding)
                  (encoding << MAILF_BODY_ENC_SHIFT);
 }
 
+// Reads a body file whole: raw bytes, or text with CR LF line ends. NULL
+// with the reason stored when it cannot be opened or read.
+char *read_body_file(MailContext *ctx, const char *path, bool binary, size_t *length)
+{
+    FILE *fp = file_fopen_utf8(path, "rb");
+    if (!fp) {
+        refuse(ctx, "Cannot open the body file (%s)", path);
+        return nullptr;
+    }
+    int why = STR_READ_OK;
+    char *text = binary ? file_read_all(fp, length, &why) : file_read_text_crlf(fp, length, &why);
+    fclose(fp);
+    if (text)
+        return text;
+    if (why == STR_READ_NOMEM)
+        nomem(ctx);
+    else if (why == STR_READ_TOO_BIG)
+        refuse(ctx, "The body file is too large (%s)", path);
+    else
+        refuse(ctx, "Cannot read the body file (%s)", path);
+    return nullptr;
+}
+
 int opt_body(MailContext *ctx, const OptionCall &c)
 {
     uint32_t encoding;
     switch (c.sub) {
-    case 0x000: encoding = BODY_ENC_7BIT; break;
-    case 0x100: encoding = BODY_ENC_BASE64; break;
-    case 0x200: encoding = BODY_ENC_QP; break;
-    default: return 0;
+    case MAILOPT_BODY_7BIT: encoding = BODY_ENC_7BIT; break;
+    case MAILOPT_BODY_BASE64: encoding = BODY_ENC_BASE64; break;
+    case MAILOPT_BODY_QP: encoding = BODY_ENC_QP; break;
+    default: return refuse(ctx, "Unknown text-body encoding");
     }
     // The encoding is stored before anything else and stays whatever
     // becomes of the value: the words that give only an encoding
@@ -369,21 +449,13 @@ int opt_body(MailContext *ctx, const OptionCall &c)
     char *text = nullptr;
     size_t length = 0;
     if (!c.from_file) {
-        if (!copy_text(c.v1, &text))
+        if (!copy_text(ctx, c.v1, &text))
             return 0;
         length = strlen(text);
     } else {
         // A body file that cannot be opened or read fails the option: the
         // message must not go out without the body it was meant to carry.
-        FILE *fp = file_fopen_utf8(c.v1, "rb");
-        if (!fp)
-            return 0;
-        if (c.binary) {
-            text = file_read_all(fp, &length);
-        } else {
-            text = file_read_text_crlf(fp, &length);
-        }
-        fclose(fp);
+        text = read_body_file(ctx, c.v1, c.binary, &length);
         if (!text)
             return 0;
     }
@@ -407,18 +479,25 @@ int opt_body_clear(MailContext *ctx, const OptionCall &)
     return 1;
 }
 
+// 1 when path opens for reading now; else 0 with "Cannot open the <what>
+// for reading (<path>)".
+int readable_now(MailContext *ctx, const char *what, const char *path)
+{
+    FILE *fp = file_fopen_utf8(path, "rb");
+    if (!fp)
+        return refuse(ctx, "Cannot open the %s for reading (%s)", what, path);
+    fclose(fp);
+    return 1;
+}
+
 int opt_body_html(MailContext *ctx, const OptionCall &c)
 {
     if (!c.v1)
+        return refuse_missing(ctx, c.role);
+    // The file is read when the message is written; it must at least open
+    // now, or the message would go out without its HTML part.
+    if (c.from_file && !readable_now(ctx, "HTML body file", c.v1))
         return 0;
-    if (c.from_file) {
-        // The file is read when the message is written; it must at least
-        // open now, or the message would go out without its HTML part.
-        FILE *fp = file_fopen_utf8(c.v1, "rb");
-        if (!fp)
-            return 0;
-        fclose(fp);
-    }
     if (!opt_text(ctx, c))
         return 0;
     if (c.from_file)
@@ -431,14 +510,33 @@ int opt_body_html(MailContext *ctx, const OptionCall &c)
 int opt_attach(MailContext *ctx, const OptionCall &c)
 {
     static const int encodings[] = {ATT_ENC_AUTO, ATT_ENC_BASE64, ATT_ENC_QP, ATT_ENC_UUENCODE};
-    unsigned index = c.sub >> MAILOPT_SUB_SHIFT;
-    if (index >= sizeof encodings / sizeof encodings[0] || !non_empty(c.v1))
-        return 0;
+    static_assert(mailopt_sub_index(MAILOPT_ATTACH_AUTO) == 0 &&
+                      mailopt_sub_index(MAILOPT_ATTACH_BASE64) == 1 &&
+                      mailopt_sub_index(MAILOPT_ATTACH_QP) == 2 &&
+                      mailopt_sub_index(MAILOPT_ATTACH_UUENCODE) == 3,
+                  "the sub-choice indexes the encodings");
+    unsigned index = mailopt_sub_index(c.code);
+    if (index >= sizeof encodings / sizeof encodings[0])
+        return refuse(ctx, "Unknown attachment encoding");
+    if (!non_empty(c.v1))
+        return refuse(ctx, "No attachment file given");
     if (!text_ok(ctx, c.v2, ROLE_CONTENT_ID) || !text_ok(ctx, c.v3, ROLE_MIME_TYPE) ||
         !text_ok(ctx, c.v4, ROLE_ATTACHMENT_NAME))
         return 0;
-    return att_add(&ctx->attachments, c.v1, encodings[index], c.code & MAILOPT_FROM_FILE, c.v2,
-                   c.v3, c.v4);
+    // A file that exists but cannot be read is refused now: the message
+    // would otherwise go out without it. One that vanishes later is
+    // reported and left out when the message is written.
+    if (!file_exists_utf8(c.v1))
+        return refuse(ctx, "The attachment file does not exist (%s)", c.v1);
+    if (!readable_now(ctx, "attachment file", c.v1))
+        return 0;
+    if (att_add(&ctx->attachments, c.v1, encodings[index], c.code & MAILOPT_FROM_FILE, c.v2, c.v3,
+                c.v4))
+        return 1;
+    // Everything else att_add refuses is checked above.
+    if (!file_exists_utf8(c.v1))
+        return refuse(ctx, "The attachment file does not exist (%s)", c.v1);
+    return nomem(ctx);
 }
 
 int opt_attach_clear(MailContext *ctx, const OptionCall &)
@@ -447,13 +545,25 @@ int opt_attach_clear(MailContext *ctx, const OptionCall &)
     return 1;
 }
 
+// The name (and value) of a header field, given and fit for the door.
+bool field_ok(MailContext *ctx, const char *name, const char *value, bool value_required)
+{
+    if (!non_empty(name)) {
+        refuse_missing(ctx, ROLE_HEADER_NAME);
+        return false;
+    }
+    if (value_required && !value) {
+        refuse_missing(ctx, ROLE_HEADER_VALUE);
+        return false;
+    }
+    return text_ok(ctx, name, ROLE_HEADER_NAME) && text_ok(ctx, value, ROLE_HEADER_VALUE);
+}
+
 int opt_header(MailContext *ctx, const OptionCall &c)
 {
-    if (!non_empty(c.v1) || !c.v2)
+    if (!field_ok(ctx, c.v1, c.v2, true))
         return 0;
-    if (!text_ok(ctx, c.v1, ROLE_HEADER_NAME) || !text_ok(ctx, c.v2, ROLE_HEADER_VALUE))
-        return 0;
-    return hdr_list_add(&ctx->headers, c.v1, c.v2);
+    return hdr_list_add(&ctx->headers, c.v1, c.v2) ? 1 : nomem(ctx);
 }
 
 int opt_header_clear(MailContext *ctx, const OptionCall &)
@@ -464,9 +574,9 @@ int opt_header_clear(MailContext *ctx, const OptionCall &)
 
 int opt_delete_header(MailContext *ctx, const OptionCall &c)
 {
-    if (!non_empty(c.v1) || !text_ok(ctx, c.v1, ROLE_HEADER_NAME))
+    if (!field_ok(ctx, c.v1, nullptr, false))
         return 0;
-    return hdr_list_add(&ctx->removed_headers, c.v1, "");
+    return hdr_list_add(&ctx->removed_headers, c.v1, "") ? 1 : nomem(ctx);
 }
 
 int opt_delete_header_clear(MailContext *ctx, const OptionCall &)
@@ -478,7 +588,7 @@ int opt_delete_header_clear(MailContext *ctx, const OptionCall &)
 int opt_charset(MailContext *ctx, const OptionCall &c)
 {
     if (!c.v1)
-        return 0;
+        return refuse_missing(ctx, c.role);
     // An empty charset means the default, as no charset does.
     OptionCall call = c;
     if (!*call.v1)
@@ -489,7 +599,7 @@ int opt_charset(MailContext *ctx, const OptionCall &c)
 int opt_line_length(MailContext *ctx, const OptionCall &c)
 {
     if (!c.v1)
-        return 0;
+        return refuse(ctx, "No line length given");
     int64_t n = num_parse_i64(c.v1);
     // Taken as unsigned: a negative number counts as above the maximum.
     if (n < 0 || n > MAIL_LINE_LENGTH_MAX)
@@ -508,37 +618,42 @@ int opt_line_length_clear(MailContext *ctx, const OptionCall &)
 
 int opt_priority(MailContext *ctx, const OptionCall &c)
 {
-    unsigned priority = c.sub >> MAILOPT_SUB_SHIFT;
+    unsigned priority = mailopt_sub_index(c.code);
     if (priority < 1 || priority > 5)
-        return 0;
+        return refuse(ctx, "The priority must be 1 to 5");
     ctx->priority = static_cast<int32_t>(priority);
     return 1;
 }
 
 int opt_priority_clear(MailContext *ctx, const OptionCall &)
 {
-    ctx->priority = 3;
+    ctx->priority = MAIL_PRIORITY_NORMAL;
     return 1;
 }
 
 int opt_date(MailContext *ctx, const OptionCall &c)
 {
     if (!c.v1)
-        return 0;
+        return refuse(ctx, "No date given");
     uint64_t seconds = num_parse_u64(c.v1);
     // Beyond the year 9999 no Date field can show the value.
     if (seconds > static_cast<uint64_t>(MAIL_DATE_MAX))
-        return 0;
+        return refuse(ctx, "The date lies beyond the year 9999");
     ctx->fixed_date = static_cast<int64_t>(seconds);
     return 1;
 }
 
 int opt_message_id(MailContext *ctx, const OptionCall &c)
 {
+    if (!c.v1)
+        return refuse_missing(ctx, ROLE_MESSAGE_ID);
+    if (!strchr(c.v1, '@'))
+        return refuse(ctx, "No \"@\" in the Message-ID");
     // With its angle brackets and the NUL the value must fit message_id;
     // a longer one is refused rather than cut.
-    if (!c.v1 || !strchr(c.v1, '@') || strlen(c.v1) > MAIL_MESSAGE_ID_VALUE_MAX)
-        return 0;
+    if (strlen(c.v1) > MAIL_MESSAGE_ID_VALUE_MAX)
+        return refuse(ctx, "The Message-ID is longer than %d characters",
+                      int(MAIL_MESSAGE_ID_VALUE_MAX));
     if (!text_ok(ctx, c.v1, ROLE_MESSAGE_ID))
         return 0;
     snprintf(ctx->message_id, sizeof ctx->message_id, "<%s>", c.v1);
@@ -553,22 +668,21 @@ int opt_message_id_clear(MailContext *ctx, const OptionCall &)
 
 int opt_boundaries(MailContext *ctx, const OptionCall &c)
 {
-    if (!text_ok(ctx, c.v1, ROLE_BOUNDARY) || !text_ok(ctx, c.v2, ROLE_BOUNDARY) ||
-        !text_ok(ctx, c.v3, ROLE_BOUNDARY))
-        return 0;
-    char *mixed, *alternative, *related;
-    bool ok = copy_text(c.v1, &mixed);
-    ok = copy_text(c.v2, &alternative) && ok;
-    ok = copy_text(c.v3, &related) && ok;
-    if (!ok) {
-        free(mixed);
-        free(alternative);
-        free(related);
-        return 0;
+    const char *given[] = {c.v1, c.v2, c.v3};
+    char **fields[] = {&ctx->boundary_mixed, &ctx->boundary_alternative, &ctx->boundary_related};
+    char *copies[3] = {};
+    for (const char *text : given)
+        if (!text_ok(ctx, text, ROLE_BOUNDARY))
+            return 0;
+    for (int i = 0; i < 3; i++) {
+        if (!copy_text(ctx, given[i], &copies[i])) {
+            for (char *copy : copies)
+                free(copy);
+            return 0;
+        }
     }
-    store(&ctx->boundary_mixed, mixed);
-    store(&ctx->boundary_alternative, alternative);
-    store(&ctx->boundary_related, related);
+    for (int i = 0; i < 3; i++)
+        store(fields[i], copies[i]);
     return 1;
 }
 
@@ -585,7 +699,9 @@ int opt_boundaries_clear(MailContext *ctx, const OptionCall &)
 int opt_output_file(MailContext *ctx, const OptionCall &c)
 {
     char *copy;
-    if (!c.v1 || !copy_text(c.v1, &copy))
+    if (!c.v1)
+        return refuse(ctx, "No output file given");
+    if (!copy_text(ctx, c.v1, &copy))
         return 0;
     store(&ctx->output_file, copy);
     ctx->mode = MAIL_MODE_FILE;
@@ -601,9 +717,13 @@ int opt_output_file_clear(MailContext *ctx, const OptionCall &)
 
 int opt_email_file(MailContext *ctx, const OptionCall &c)
 {
-    // The existence test takes the name's bytes as they are.
     char *copy;
-    if (!c.v1 || !file_exists(c.v1) || !copy_text(c.v1, &copy))
+    if (!c.v1)
+        return refuse(ctx, "No message file given");
+    // The existence test takes the name's bytes as they are.
+    if (!file_exists(c.v1))
+        return refuse(ctx, "The message file does not exist (%s)", c.v1);
+    if (!copy_text(ctx, c.v1, &copy))
         return 0;
     store(&ctx->email_file, copy);
     ctx->mode = MAIL_MODE_PRECONSTRUCTED;
@@ -617,27 +737,26 @@ int opt_email_file_clear(MailContext *ctx, const OptionCall &)
     return 1;
 }
 
-int opt_email_file_scan(MailContext *ctx, const OptionCall &)
+int opt_email_file_scan(MailContext *ctx, const OptionCall &c)
 {
     if (!ctx->email_file)
-        return 0;
-    // Reading sender and recipients from the message's header needs the
-    // address scanners, which this build does not have yet; nothing is
-    // marked as taken from the file until they are.
-    return fail_unavailable(ctx);
+        return refuse(ctx, "No message file set");
+    return mail_scan_message_file(ctx, c.v1 != nullptr, c.v2 != nullptr);
 }
 
 // ---- server, credentials, proxy --------------------------------------------------------
 
 int opt_server(MailContext *ctx, const OptionCall &c)
 {
-    if (!c.v1 || !c.v2)
-        return 0;
+    if (!c.v1)
+        return refuse_missing(ctx, ROLE_SERVER_HOST);
+    if (!c.v2)
+        return refuse(ctx, "No server port given");
     int64_t port = parse_port(c.v2);
-    if (port < 0 || !text_ok(ctx, c.v1, ROLE_SERVER_HOST))
-        return 0;
+    if (port < 0)
+        return refuse(ctx, "The server port is out of range (0 to %d)", int(MAIL_PORT_MAX));
     char *copy;
-    if (!copy_text(c.v1, &copy))
+    if (!text_ok(ctx, c.v1, ROLE_SERVER_HOST) || !copy_text(ctx, c.v1, &copy))
         return 0;
     store(&ctx->server_host, copy);
     ctx->port = static_cast<int32_t>(port);
@@ -655,14 +774,14 @@ int opt_helo(MailContext *ctx, const OptionCall &c)
 }
 
 // A user name and its secret (value1, value2), stored together.
-int store_user_and_secret(const OptionCall &c, char **user_field, char **secret_field)
+int store_user_and_secret(MailContext *ctx, const OptionCall &c, char **user_field,
+                          char **secret_field)
 {
     char *user, *secret;
-    bool ok = copy_text(c.v1, &user);
-    ok = copy_text(c.v2, &secret) && ok;
-    if (!ok) {
+    if (!copy_text(ctx, c.v1, &user))
+        return 0;
+    if (!copy_text(ctx, c.v2, &secret)) {
         free(user);
-        str_free_secret(secret);
         return 0;
     }
     store(user_field, user);
@@ -672,9 +791,11 @@ int store_user_and_secret(const OptionCall &c, char **user_field, char **secret_
 
 int opt_credentials(MailContext *ctx, const OptionCall &c)
 {
-    if (!non_empty(c.v1) || !c.v2)
-        return 0;
-    return store_user_and_secret(c, &ctx->user, &ctx->password);
+    if (!non_empty(c.v1))
+        return refuse(ctx, "No user name given");
+    if (!c.v2)
+        return refuse(ctx, "No password given");
+    return store_user_and_secret(ctx, c, &ctx->user, &ctx->password);
 }
 
 int opt_credentials_clear(MailContext *ctx, const OptionCall &)
@@ -686,9 +807,9 @@ int opt_credentials_clear(MailContext *ctx, const OptionCall &)
 
 int opt_auth_types(MailContext *ctx, const OptionCall &c)
 {
-    int allow = static_cast<int>(c.sub >> MAILOPT_SUB_SHIFT);
+    int allow = static_cast<int>(mailopt_sub_index(c.code));
     if (!allow)
-        return 0;
+        return refuse(ctx, "No AUTH mechanism allowed");
     mail_set_auth_mechanisms(ctx, allow);
     return 1;
 }
@@ -696,16 +817,18 @@ int opt_auth_types(MailContext *ctx, const OptionCall &c)
 int opt_auth_types_clear(MailContext *ctx, const OptionCall &c)
 {
     // CRAM-MD5, PLAIN and LOGIN back on; OAUTHBEARER only when asked.
-    mail_set_auth_mechanisms(ctx, static_cast<int>(c.sub >> MAILOPT_SUB_SHIFT) | 7);
+    mail_set_auth_mechanisms(ctx, static_cast<int>(mailopt_sub_index(c.code)) |
+                                      MAIL_AUTH_ALLOW_CRAM_MD5 | MAIL_AUTH_ALLOW_PLAIN |
+                                      MAIL_AUTH_ALLOW_LOGIN);
     return 1;
 }
 
 int opt_ip_family(MailContext *ctx, const OptionCall &c)
 {
-    switch (c.sub & 0x300) {
-    case 0x100: ctx->ip_family = 4; break;
-    case 0x200: ctx->ip_family = 6; break;
-    default: ctx->ip_family = 0; break;
+    switch (c.sub & (MAILOPT_IPV4_ONLY | MAILOPT_IPV6_ONLY)) {
+    case MAILOPT_IPV4_ONLY: ctx->ip_family = MAIL_IP_FAMILY_V4; break;
+    case MAILOPT_IPV6_ONLY: ctx->ip_family = MAIL_IP_FAMILY_V6; break;
+    default: ctx->ip_family = MAIL_IP_FAMILY_ANY; break; // neither or both
     }
     return 1;
 }
@@ -713,10 +836,14 @@ int opt_ip_family(MailContext *ctx, const OptionCall &c)
 int opt_dsn(MailContext *ctx, const OptionCall &c)
 {
     bool envid_given = non_empty(c.v2) && strlen(c.v2) <= MAIL_DSN_ENVID_MAX;
-    if (!c.v1 && !envid_given)
-        return 0;
+    if (!c.v1 && !envid_given) {
+        if (non_empty(c.v2))
+            return refuse(ctx, "The DSN envelope identifier is longer than %d characters",
+                          int(MAIL_DSN_ENVID_MAX));
+        return refuse(ctx, "No DSN NOTIFY letters or envelope identifier given");
+    }
     char *envid = nullptr;
-    if (envid_given && (!text_ok(ctx, c.v2, ROLE_ENVID) || !copy_text(c.v2, &envid)))
+    if (envid_given && (!text_ok(ctx, c.v2, ROLE_ENVID) || !copy_text(ctx, c.v2, &envid)))
         return 0;
     // Without letters the NOTIFY bits already set stay: an ENVID given on
     // its own must not erase them.
@@ -737,9 +864,9 @@ int opt_dsn_clear(MailContext *ctx, const OptionCall &)
 int opt_tls_mode(MailContext *ctx, const OptionCall &c)
 {
     switch (c.sub) {
-    case 0x100: ctx->flags |= MAILF_STARTTLS; break;
-    case 0x200: ctx->flags |= MAILF_STARTTLS | MAILF_STARTTLS_REQUIRED; break;
-    case 0x300: ctx->flags |= MAILF_SMTPS; break;
+    case MAILOPT_TLS_STARTTLS: ctx->flags |= MAILF_STARTTLS; break;
+    case MAILOPT_TLS_REQUIRED: ctx->flags |= MAILF_STARTTLS | MAILF_STARTTLS_REQUIRED; break;
+    case MAILOPT_TLS_IMPLICIT: ctx->flags |= MAILF_SMTPS; break;
     default: break; // any other sub-choice changes nothing
     }
     return 1;
@@ -761,12 +888,27 @@ void apply_timeout(MailContext *ctx)
         delivery->apply_timeout(ctx);
 }
 
+// Seconds of a time-out text within lowest to MAIL_TIMEOUT_MAX, else -1
+// with the reason stored.
+int64_t timeout_seconds(MailContext *ctx, const char *text, int64_t lowest)
+{
+    if (!text) {
+        refuse(ctx, "No time-out given");
+        return -1;
+    }
+    int64_t seconds = num_parse_i64(text);
+    if (seconds < lowest || seconds > MAIL_TIMEOUT_MAX) {
+        refuse(ctx, "The time-out is out of range (%d to %d seconds)", int(lowest),
+               int(MAIL_TIMEOUT_MAX));
+        return -1;
+    }
+    return seconds;
+}
+
 int opt_timeout(MailContext *ctx, const OptionCall &c)
 {
-    if (!c.v1)
-        return 0;
-    int64_t seconds = num_parse_i64(c.v1);
-    if (seconds < 1 || seconds > MAIL_TIMEOUT_MAX)
+    int64_t seconds = timeout_seconds(ctx, c.v1, 1);
+    if (seconds < 0)
         return 0;
     ctx->timeout = static_cast<int32_t>(seconds);
     apply_timeout(ctx);
@@ -782,12 +924,10 @@ int opt_timeout_clear(MailContext *ctx, const OptionCall &)
 
 int opt_timeout_value(MailContext *ctx, const OptionCall &c)
 {
-    if (!c.v1)
-        return 0;
     // No lower bound of 1 here (0 keeps the connection's own default), but
     // the value must still fit the connection's millisecond count.
-    int64_t seconds = num_parse_i64(c.v1);
-    if (seconds < 0 || seconds > MAIL_TIMEOUT_MAX)
+    int64_t seconds = timeout_seconds(ctx, c.v1, 0);
+    if (seconds < 0)
         return 0;
     ctx->timeout = static_cast<int32_t>(seconds);
     return 1;
@@ -795,8 +935,10 @@ int opt_timeout_value(MailContext *ctx, const OptionCall &c)
 
 int opt_debug(MailContext *ctx, const OptionCall &c)
 {
-    if (!ctx->trace_fn || !c.v1)
-        return 0;
+    if (!ctx->trace_fn)
+        return refuse(ctx, "No trace callback installed for the debug level");
+    if (!c.v1)
+        return refuse(ctx, "No debug level given");
     uint32_t level = static_cast<uint32_t>(num_parse_i64(c.v1)) & 3;
     ctx->flags2 = (ctx->flags2 & ~uint32_t(MAILF2_DEBUG_MASK)) | (level << MAILF2_DEBUG_SHIFT);
     return 1;
@@ -811,16 +953,18 @@ int opt_debug_clear(MailContext *ctx, const OptionCall &)
 int opt_proxy(MailContext *ctx, const OptionCall &c)
 {
     int32_t type = ctx->proxy_type;
-    if (c.sub & 0x200)
+    if (c.sub & MAILOPT_PROXY_HTTPS)
         type = MAIL_PROXY_HTTPS;
-    else if (c.sub & 0x100)
+    else if (c.sub & MAILOPT_PROXY_SOCKS)
         type = MAIL_PROXY_SOCKS;
     // Without a host only the type is stored (the -proxytype: words), and
     // the port text is not looked at.
     if (c.v1) {
         int64_t port = c.v2 ? parse_port(c.v2) : 0;
+        if (port < 0)
+            return refuse(ctx, "The proxy port is out of range (0 to %d)", int(MAIL_PORT_MAX));
         char *copy;
-        if (port < 0 || !text_ok(ctx, c.v1, ROLE_PROXY_HOST) || !copy_text(c.v1, &copy))
+        if (!text_ok(ctx, c.v1, ROLE_PROXY_HOST) || !copy_text(ctx, c.v1, &copy))
             return 0;
         store(&ctx->proxy_host, copy);
         if (!port)
@@ -841,9 +985,11 @@ int opt_proxy_clear(MailContext *ctx, const OptionCall &)
 
 int opt_proxy_auth(MailContext *ctx, const OptionCall &c)
 {
-    if (!c.v1 || !c.v2)
-        return 0;
-    return store_user_and_secret(c, &ctx->proxy_user, &ctx->proxy_password);
+    if (!c.v1)
+        return refuse(ctx, "No proxy user name given");
+    if (!c.v2)
+        return refuse(ctx, "No proxy password given");
+    return store_user_and_secret(ctx, c, &ctx->proxy_user, &ctx->proxy_password);
 }
 
 int opt_proxy_auth_clear(MailContext *ctx, const OptionCall &)
@@ -858,40 +1004,53 @@ int opt_proxy_auth_clear(MailContext *ctx, const OptionCall &)
 int opt_dkim_algorithms(MailContext *ctx, const OptionCall &c)
 {
     switch (c.sub) {
-    case 0x100: case 0x200: case 0x400: case 0x600: case 0x700:
+    case MAILOPT_DKIM_ALG_RSA_SHA1:
+    case MAILOPT_DKIM_ALG_RSA_SHA256:
+    case MAILOPT_DKIM_ALG_ED25519_SHA256:
+    case MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256:
+    case MAILOPT_DKIM_ALG_RSA_SHA1 | MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256:
         ctx->dkim_algorithms = static_cast<uint16_t>(ctx->dkim_algorithms | c.sub);
         return 1;
     default:
-        return 0;
+        return refuse(ctx, "Unknown DKIM algorithm choice");
     }
 }
 
 int opt_dkim_algorithms_clear(MailContext *ctx, const OptionCall &)
 {
-    ctx->dkim_algorithms = 0x200; // rsa-sha256 only
+    ctx->dkim_algorithms = MAILOPT_DKIM_ALG_RSA_SHA256;
     return 1;
 }
 
 int opt_dkim_canon(MailContext *ctx, const OptionCall &c)
 {
     switch (c.sub) {
-    case 0x100: case 0x200: case 0x400: case 0x800: case 0xf00:
+    case MAILOPT_DKIM_CANON_SIMPLE_SIMPLE:
+    case MAILOPT_DKIM_CANON_SIMPLE_RELAXED:
+    case MAILOPT_DKIM_CANON_RELAXED_RELAXED:
+    case MAILOPT_DKIM_CANON_RELAXED_SIMPLE:
+    case MAILOPT_DKIM_CANON_ALL:
         ctx->dkim_canons = static_cast<uint16_t>(c.sub);
         return 1;
     default:
-        return 0;
+        return refuse(ctx, "Unknown DKIM canonicalisation choice");
     }
 }
 
 int opt_dkim_canon_clear(MailContext *ctx, const OptionCall &)
 {
-    ctx->dkim_canons = 0x100; // simple/simple
+    ctx->dkim_canons = MAILOPT_DKIM_CANON_SIMPLE_SIMPLE;
     return 1;
 }
 
 // ---- actions ------------------------------------------------------------------------
 // Connecting and sending belong to the SMTP client (mail/delivery.h); without
 // it these actions fail with a message once their own preconditions hold.
+
+int refuse_not_connected(MailContext *ctx)
+{
+    return refuse(ctx, "Not connected to a server");
+}
 
 int opt_connect(MailContext *ctx, const OptionCall &)
 {
@@ -909,7 +1068,7 @@ int opt_quit(MailContext *ctx, const OptionCall &)
         // A connection whose peer went away is still released.
         if (delivery && ctx->connection)
             delivery->quit(ctx, 0);
-        return 0;
+        return refuse_not_connected(ctx);
     }
     if (!delivery)
         return fail_unavailable(ctx);
@@ -924,14 +1083,18 @@ int opt_send(MailContext *ctx, const OptionCall &)
             return fail_unavailable(ctx);
         return delivery->send_message(ctx) ? 1 : 0;
     }
-    // Not connected: the lost connection is dropped, with one report.
-    if (delivery)
-        return delivery->drop_connection(ctx);
-    ctx->failing_code = 0;
-    mail_report(ctx, MAIL_STAGE_DISCONNECTED, MAIL_RESULT_FATAL,
-                ctx->error_text ? ctx->error_text : "Disconnected");
+    // Not connected: the lost connection is dropped, with one report that
+    // carries the error text of the loss, if any.
+    if (delivery) {
+        delivery->drop_connection(ctx);
+    } else {
+        ctx->failing_code = 0;
+        mail_report(ctx, MAIL_STAGE_DISCONNECTED, MAIL_RESULT_FATAL,
+                    ctx->error_text ? ctx->error_text : "Disconnected");
+        ctx->connection = nullptr;
+    }
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
-    return 0;
+    return refuse_not_connected(ctx);
 }
 
 int opt_deliver(MailContext *ctx, const OptionCall &)
@@ -945,7 +1108,7 @@ int opt_deliver(MailContext *ctx, const OptionCall &)
     }
     if (ctx->output_file)
         return mime_write_to_file(ctx) == MIME_OK;
-    return 0;
+    return refuse(ctx, "No server or output file set");
 }
 
 int opt_free(MailContext *ctx, const OptionCall &)
@@ -960,8 +1123,9 @@ int opt_free(MailContext *ctx, const OptionCall &)
 
 // ---- the table ----------------------------------------------------------------------
 
+// A row without a text field of its own (ROLE_COUNT: no role).
 #define ROW(number, set, clear, flags, arg) \
-    {number, #number, set, clear, flags, arg, nullptr, ROLE_NONE}
+    {number, #number, set, clear, flags, arg, nullptr, ROLE_COUNT}
 // A row that fills one text field of the session.
 #define TEXT_ROW(number, set, clear, flags, field, role) \
     {number, #number, set, clear, flags, 0, &MailContext::field, role}
@@ -979,7 +1143,7 @@ const OptionRow option_rows[] = {
     ROW(MAILOPT_ATTACH, opt_attach, opt_attach_clear, 0, 0),
     ROW(MAILOPT_PRIORITY, opt_priority, opt_priority_clear, 0, 0),
     ROW(MAILOPT_REPLY_TO, opt_reply_to, opt_reply_to_clear, 0, 0),
-    TEXT_ROW(MAILOPT_BODY_HTML, opt_body_html, opt_text_clear, 0, html_body, ROLE_NONE),
+    TEXT_ROW(MAILOPT_BODY_HTML, opt_body_html, opt_text_clear, 0, html_body, ROLE_HTML_BODY),
     TEXT_ROW(MAILOPT_HELO, opt_helo, opt_text_clear, 0, helo_name, ROLE_HELO),
     ROW(MAILOPT_HEADER, opt_header, opt_header_clear, 0, 0),
     TEXT_ROW(MAILOPT_CHARSET, opt_charset, opt_text_clear, 0, charset, ROLE_CHARSET),
@@ -1000,14 +1164,13 @@ const OptionRow option_rows[] = {
     ROW(MAILOPT_EMAIL_FILE_SCAN, opt_email_file_scan, nullptr, OPT_FULL_ONLY, 0),
     ROW(MAILOPT_RAW_HEADERS, opt_flag_set, opt_flag_clear, 0, MAILF_RAW_HEADERS),
     ROW(MAILOPT_VERIFY, opt_flag_set, opt_flag_clear, 0, MAILF_VERIFY),
-    TEXT_ROW(MAILOPT_TLS_CIPHERS, opt_text, opt_text_clear, 0, tls_ciphers, ROLE_NONE),
-    TEXT_ROW(MAILOPT_TLS_PROTOCOLS, opt_text, opt_text_clear, 0, tls_protocols, ROLE_NONE),
+    TEXT_ROW(MAILOPT_TLS_CIPHERS, opt_text, opt_text_clear, 0, tls_ciphers, ROLE_TLS_CIPHERS),
+    TEXT_ROW(MAILOPT_TLS_PROTOCOLS, opt_text, opt_text_clear, 0, tls_protocols,
+             ROLE_TLS_PROTOCOLS),
     ROW(MAILOPT_DKIM_ALGORITHMS, opt_dkim_algorithms, opt_dkim_algorithms_clear, OPT_FULL_ONLY, 0),
     ROW(MAILOPT_DKIM_CANON, opt_dkim_canon, opt_dkim_canon_clear, OPT_FULL_ONLY, 0),
-#if TARVEX_FULL // the plain session has no dkim_domain field
     TEXT_ROW(MAILOPT_DKIM_DOMAIN, opt_text_optional, opt_text_clear, OPT_FULL_ONLY, dkim_domain,
              ROLE_DKIM_DOMAIN),
-#endif
     ROW(MAILOPT_TIMEOUT_VALUE, opt_timeout_value, nullptr, 0, 0),
     ROW(MAILOPT_DEBUG, opt_debug, opt_debug_clear, 0, 0),
     ROW(MAILOPT_PROXY, opt_proxy, opt_proxy_clear, 0, 0),
@@ -1025,12 +1188,13 @@ const OptionRow option_rows[] = {
 #undef ROW
 #undef TEXT_ROW
 
-// The row of this program for an option number, or NULL.
+// The row of this program for an option number, or NULL. The full-only
+// rows are missing where the linked seam says this is the plain program.
 const OptionRow *find_row(unsigned number)
 {
     for (const OptionRow &row : option_rows) {
         if (row.number == number)
-            return (row.flags & OPT_FULL_ONLY) && !TARVEX_FULL ? nullptr : &row;
+            return (row.flags & OPT_FULL_ONLY) && !mail_full_program ? nullptr : &row;
     }
     return nullptr;
 }
@@ -1053,9 +1217,10 @@ int mail_set_option(MailContext *ctx, unsigned code, const char *value1, const c
 {
     if (!ctx)
         return 0;
-    const OptionRow *row = find_row(code & MAILOPT_NUMBER_MASK);
+    unsigned number = code & MAILOPT_NUMBER_MASK;
+    const OptionRow *row = find_row(number);
     if (!row)
-        return 0;
+        return refuse(ctx, "Unknown option number %d", int(number));
     OptionCall call = {code,      code & MAILOPT_SUB_MASK, (code & MAILOPT_FROM_FILE) != 0,
                        (code & MAILOPT_BINARY) != 0, row->arg, row->text, row->role,
                        value1,    value2,           value3,    value4};
@@ -1068,24 +1233,6 @@ int mail_set_option_basic(MailContext *ctx, int code, const char *value1, const 
                           const char *value3)
 {
     return mail_set_option(ctx, static_cast<unsigned>(code), value1, value2, value3, nullptr);
-}
-
-int mail_set_auth_mechanisms(MailContext *ctx, int allow)
-{
-    if (!ctx)
-        return 0;
-    const uint32_t all = MAILF_NO_CRAM_MD5 | MAILF_NO_LOGIN | MAILF_NO_PLAIN | MAILF_NO_OAUTHBEARER;
-    uint32_t flags = ctx->flags | all; // everything not in the mask is disabled
-    if (allow & MAIL_AUTH_ALLOW_CRAM_MD5)
-        flags &= ~uint32_t(MAILF_NO_CRAM_MD5);
-    if (allow & MAIL_AUTH_ALLOW_PLAIN)
-        flags &= ~uint32_t(MAILF_NO_PLAIN);
-    if (allow & MAIL_AUTH_ALLOW_LOGIN)
-        flags &= ~uint32_t(MAILF_NO_LOGIN);
-    if (allow & MAIL_AUTH_ALLOW_OAUTHBEARER)
-        flags &= ~uint32_t(MAILF_NO_OAUTHBEARER);
-    ctx->flags = flags;
-    return allow & MAIL_AUTH_ALLOW_OAUTHBEARER ? 1 : 0;
 }
 
 int mail_set_dsn_notify(MailContext *ctx, const char *letters)

@@ -66,10 +66,7 @@ int mail_free(MailContext *ctx)
         ctx->proxy_host,    ctx->proxy_user,       ctx->reply_to_address, ctx->reply_to_name,
         ctx->subject,       ctx->tls_ciphers,      ctx->tls_protocols,    ctx->user,
         ctx->mailer,        ctx->boundary_mixed,   ctx->boundary_alternative,
-        ctx->boundary_related,
-#if TARVEX_FULL
-        ctx->dkim_domain,
-#endif
+        ctx->boundary_related, ctx->dkim_domain,
     };
     for (char *text : texts)
         free(text);
@@ -165,20 +162,25 @@ void mail_set_error(MailContext *ctx, char *text)
     ctx->error_nomem = 0;
 }
 
-void mail_set_errorf(MailContext *ctx, const char *format, ...)
+void mail_set_errorv(MailContext *ctx, const char *format, va_list ap)
 {
     if (!ctx)
         return;
-    va_list ap;
-    va_start(ap, format);
     char *text = nullptr;
     char *made = str_vaprintf_masked(&text, nullptr, nullptr, format, ap);
-    va_end(ap);
     if (!made) {
         mail_set_nomem(ctx);
         return;
     }
     mail_set_error(ctx, made);
+}
+
+void mail_set_errorf(MailContext *ctx, const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    mail_set_errorv(ctx, format, ap);
+    va_end(ap);
 }
 
 void mail_set_nomem(MailContext *ctx)
@@ -216,6 +218,14 @@ int mail_report(MailContext *ctx, int stage, int result, const char *text, int h
 const char *mail_last_error(const MailContext *ctx)
 {
     return ctx && ctx->error_text ? ctx->error_text : "";
+}
+
+void mail_clear_capabilities(MailContext *ctx)
+{
+    if (!ctx)
+        return;
+    ctx->flags &= ~uint32_t(MAILF_CAPABILITY_MASK);
+    ctx->flags2 &= ~uint32_t(MAILF2_CAPABILITY_MASK);
 }
 
 int mail_credentials_complete(const MailContext *ctx)

@@ -4,6 +4,7 @@
 // client and the message writers read and write the fields directly.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -14,10 +15,8 @@
 
 // The open server connection belongs to the network library.
 struct Connection;
-#if TARVEX_FULL
 // Root of the process-wide DKIM key registry (a tree of signing domains).
 struct AvlNode;
-#endif
 
 // ---- process-wide state ----------------------------------------------------
 
@@ -102,6 +101,17 @@ enum {
     MAIL_PROXY_HTTPS = 1, // HTTPS CONNECT
 };
 
+// Values of MailContext.ip_family.
+enum {
+    MAIL_IP_FAMILY_ANY = 0,
+    MAIL_IP_FAMILY_V4 = 4, // IPv4 only
+    MAIL_IP_FAMILY_V6 = 6, // IPv6 only
+};
+
+// The priority a cleared MAILOPT_PRIORITY stores; neither it nor 0 (unset)
+// writes an X-Priority field.
+enum { MAIL_PRIORITY_NORMAL = 3 };
+
 // Text-body encodings, kept in bits 6-7 of flags.
 enum {
     BODY_ENC_7BIT = 0,
@@ -110,51 +120,96 @@ enum {
 };
 constexpr unsigned MAILF_BODY_ENC_SHIFT = 6;
 
-// Bits of MailContext.flags. "EHLO" bits are set from the server's EHLO
-// reply; the others are the caller's choices or connection state.
+// ---- the two flag words ------------------------------------------------------
+// Each bit of flags and flags2 is of one of three kinds, and each kind has
+// its mask:
+// - capabilities: what the server offered in its EHLO reply
+//   (MAILF_CAPABILITY_MASK in flags, MAILF2_CAPABILITY_MASK in flags2).
+//   They describe one EHLO reply only: mail_clear_capabilities clears them
+//   before every EHLO, the one after STARTTLS included, so nothing a server
+//   said before TLS (or an earlier server) outlives it.
+// - the caller's choices, made through the options (MAILF_CHOICE_MASK,
+//   MAILF2_CHOICE_MASK); the SMTP client only reads them.
+// - connection state, kept by the SMTP client and the file writer
+//   (MAILF_STATE_MASK; flags2 holds none).
+
+// Bits of MailContext.flags.
 enum : uint32_t {
-    MAILF_AUTH_CRAM_MD5 = 0x1,        // EHLO: offered and not disabled
-    MAILF_AUTH_LOGIN = 0x4,           // EHLO
-    MAILF_AUTH_PLAIN = 0x8,           // EHLO
-    MAILF_AUTH_OAUTHBEARER = 0x10,    // EHLO
-    MAILF_CONNECTED = 0x20,           // the connection is alive
-    MAILF_BODY_ENC_MASK = 0xc0,       // BODY_ENC_* << 6
-    MAILF_SERVER_DSN = 0x100,         // EHLO: the server offers DSN
-    MAILF_NOTIFY_MASK = 0x1e00,       // session DSN NOTIFY bits << 9
-    MAILF_ESMTP = 0x2000,             // the server answered EHLO
-    MAILF_RAW_HEADERS = 0x4000,       // preconstructed message without generated header
-    MAILF_FORCE_MIME = 0x8000,        // always build a MIME message
-    MAILF_DOT_STUFF_FILE = 0x10000,   // dot-stuff the File-mode output
-    MAILF_MDN = 0x20000,              // write Disposition-Notification-To
-    MAILF_NO_CRAM_MD5 = 0x40000,      // AUTH mechanisms disabled by the caller
+    MAILF_AUTH_CRAM_MD5 = 0x1,        // capability: offered and not disabled
+    MAILF_AUTH_LOGIN = 0x4,           // capability
+    MAILF_AUTH_PLAIN = 0x8,           // capability
+    MAILF_AUTH_OAUTHBEARER = 0x10,    // capability
+    MAILF_CONNECTED = 0x20,           // state: the connection is alive
+    MAILF_BODY_ENC_MASK = 0xc0,       // choice: BODY_ENC_* << 6
+    MAILF_SERVER_DSN = 0x100,         // capability: the server offers DSN
+    MAILF_NOTIFY_MASK = 0x1e00,       // choice: session DSN NOTIFY bits << 9
+    MAILF_ESMTP = 0x2000,             // capability: the server answered EHLO
+    MAILF_RAW_HEADERS = 0x4000,       // choice: preconstructed message without generated header
+    MAILF_FORCE_MIME = 0x8000,        // choice: always build a MIME message
+    MAILF_DOT_STUFF_FILE = 0x10000,   // choice: dot-stuff the File-mode output
+    MAILF_MDN = 0x20000,              // choice: write Disposition-Notification-To
+    MAILF_NO_CRAM_MD5 = 0x40000,      // choice: AUTH mechanisms disabled by the caller
     MAILF_NO_LOGIN = 0x80000,
     MAILF_NO_PLAIN = 0x100000,
     MAILF_NO_OAUTHBEARER = 0x200000,
-    MAILF_USE_OAUTHBEARER = 0x400000, // authenticate with OAUTHBEARER; password is the token
-    MAILF_SMTPS = 0x1000000,          // implicit TLS from the first byte (default port 465)
-    // Issue STARTTLS: set from EHLO when STARTTLS is asked for and offered,
-    // or chosen because no usable authentication was offered; it stays set
-    // while STARTTLS is in force, so a later connection of the same session
-    // starts with it.
+    MAILF_USE_OAUTHBEARER = 0x400000, // choice: authenticate with OAUTHBEARER; password is the token
+    MAILF_SMTPS = 0x1000000,          // choice: implicit TLS from the first byte (default port 465)
+    // State: issue STARTTLS. Set from EHLO when STARTTLS is asked for and
+    // offered, or chosen because no usable authentication was offered; it
+    // stays set while STARTTLS is in force, so a later connection of the
+    // same session starts with it. Not a capability: clearing those before
+    // the EHLO after STARTTLS keeps it.
     MAILF_STARTTLS_NOW = 0x4000000,
-    MAILF_STARTTLS_REQUIRED = 0x8000000, // fail when STARTTLS is not offered
-    MAILF_STARTTLS = 0x10000000,         // use STARTTLS when offered
-    MAILF_VERIFY = 0x20000000,           // verify the server certificate
-    MAILF_DOT_STUFF = 0x40000000,        // writers double a leading dot
-    MAILF_HTML_FROM_FILE = 0x80000000u,  // html_body holds a file path
+    MAILF_STARTTLS_REQUIRED = 0x8000000, // choice: fail when STARTTLS is not offered
+    MAILF_STARTTLS = 0x10000000,         // choice: use STARTTLS when offered
+    MAILF_VERIFY = 0x20000000,           // choice: verify the server certificate
+    MAILF_DOT_STUFF = 0x40000000,        // state: writers double a leading dot
+    MAILF_HTML_FROM_FILE = 0x80000000u,  // choice: html_body holds a file path
+
+    // The AUTH mechanisms the server offered (and the caller did not
+    // disable), and the caller's disable bits; mail/sasl.h ties each
+    // mechanism's two bits together.
+    MAILF_AUTH_MASK = MAILF_AUTH_CRAM_MD5 | MAILF_AUTH_LOGIN | MAILF_AUTH_PLAIN |
+                      MAILF_AUTH_OAUTHBEARER,
+    MAILF_NO_AUTH_MASK = MAILF_NO_CRAM_MD5 | MAILF_NO_LOGIN | MAILF_NO_PLAIN |
+                         MAILF_NO_OAUTHBEARER,
+
+    MAILF_CAPABILITY_MASK = MAILF_AUTH_MASK | MAILF_SERVER_DSN | MAILF_ESMTP,
+    MAILF_CHOICE_MASK = MAILF_BODY_ENC_MASK | MAILF_NOTIFY_MASK | MAILF_RAW_HEADERS |
+                        MAILF_FORCE_MIME | MAILF_DOT_STUFF_FILE | MAILF_MDN |
+                        MAILF_NO_AUTH_MASK | MAILF_USE_OAUTHBEARER | MAILF_SMTPS |
+                        MAILF_STARTTLS_REQUIRED | MAILF_STARTTLS | MAILF_VERIFY |
+                        MAILF_HTML_FROM_FILE,
+    MAILF_STATE_MASK = MAILF_CONNECTED | MAILF_STARTTLS_NOW | MAILF_DOT_STUFF,
 };
 constexpr unsigned MAILF_NOTIFY_SHIFT = 9;
+// Bits 0x2, 0x800000 and 0x2000000 carry no meaning; every other bit is of
+// exactly one kind.
+static_assert((MAILF_CAPABILITY_MASK & MAILF_CHOICE_MASK) == 0 &&
+                  (MAILF_CAPABILITY_MASK & MAILF_STATE_MASK) == 0 &&
+                  (MAILF_CHOICE_MASK & MAILF_STATE_MASK) == 0,
+              "a bit of flags is of one kind only");
+static_assert((MAILF_CAPABILITY_MASK | MAILF_CHOICE_MASK | MAILF_STATE_MASK) ==
+                  ~uint32_t(0x2 | 0x800000 | 0x2000000),
+              "every meaningful bit of flags has its kind");
 
 // Bits of MailContext.flags2.
 enum : uint32_t {
-    MAILF2_BODY_FROM_FILE = 0x1,       // the text body was read from a file
-    MAILF2_SERVER_SMTPUTF8 = 0x2,      // EHLO: the server offers SMTPUTF8
-    MAILF2_DEBUG_MASK = 0xc,           // trace level 0-3; copied into the connection's flags
-    MAILF2_RECIPIENTS_FROM_FILE = 0x10, // To and Cc taken from the preconstructed message
-    MAILF2_FROM_FROM_FILE = 0x20,      // the sender taken from the preconstructed message
-    MAILF2_DKIM = 0x40,                // DKIM signing on
+    MAILF2_BODY_FROM_FILE = 0x1,        // choice: the text body was read from a file
+    MAILF2_SERVER_SMTPUTF8 = 0x2,       // capability: the server offers SMTPUTF8
+    MAILF2_DEBUG_MASK = 0xc,            // choice: trace level 0-3; copied into the connection's flags
+    MAILF2_RECIPIENTS_FROM_FILE = 0x10, // choice: To and Cc taken from the preconstructed message
+    MAILF2_FROM_FROM_FILE = 0x20,       // choice: the sender taken from the preconstructed message
+    MAILF2_DKIM = 0x40,                 // choice: DKIM signing on
+
+    MAILF2_CAPABILITY_MASK = MAILF2_SERVER_SMTPUTF8,
+    MAILF2_CHOICE_MASK = MAILF2_BODY_FROM_FILE | MAILF2_DEBUG_MASK |
+                         MAILF2_RECIPIENTS_FROM_FILE | MAILF2_FROM_FROM_FILE | MAILF2_DKIM,
 };
 constexpr unsigned MAILF2_DEBUG_SHIFT = 2;
+static_assert((MAILF2_CAPABILITY_MASK & MAILF2_CHOICE_MASK) == 0 &&
+                  (MAILF2_CAPABILITY_MASK | MAILF2_CHOICE_MASK) == 0x7f,
+              "every bit of flags2 is of one kind");
 
 // Caller-owned raw MIME content that a session may add to a message; it
 // must stay alive as long as the session may write one.
@@ -239,10 +294,10 @@ struct MailContext {
     void *status_user;
     void *recipient_user;
 
-#if TARVEX_FULL
+    // DKIM: the plain program has the fields too (one layout for both
+    // programs) but never sets them.
     AvlNode *dkim_keys; // borrowed registry root, set by the front end
     char *dkim_domain;  // signing domain when no key matches the sender's
-#endif
 };
 
 // ---- operations ------------------------------------------------------------
@@ -285,6 +340,8 @@ void mail_set_error(MailContext *ctx, char *text);
 // When formatting runs out of memory the error becomes the out-of-memory
 // failure (mail_set_nomem). Clears the out-of-memory mark otherwise.
 void mail_set_errorf(MailContext *ctx, const char *format, ...);
+// The same with the arguments as a va_list.
+void mail_set_errorv(MailContext *ctx, const char *format, va_list ap);
 // Records that memory ran out: error text "Out of memory" (a static text
 // when even that copy fails) and the out-of-memory mark, which the front
 // end turns into its status 666.
@@ -300,6 +357,11 @@ int mail_error_is_nomem(const MailContext *ctx);
 int mail_report(MailContext *ctx, int stage, int result, const char *text, int honoured = 0);
 // error_text, or "" when there is none.
 const char *mail_last_error(const MailContext *ctx);
+
+// Forgets what the server offered (every capability bit of flags and
+// flags2). The SMTP client calls it before every EHLO, the one after
+// STARTTLS included; choices and connection state stay.
+void mail_clear_capabilities(MailContext *ctx);
 
 // 1 when no user is set, or a non-empty user has a non-empty password.
 int mail_credentials_complete(const MailContext *ctx);

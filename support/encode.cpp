@@ -5,13 +5,12 @@
 
 #include <cstring>
 
-#include "support/util.h"
+#include "support/hex.h"
 
 namespace {
 
 constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kB64Url[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-const char kHexUpper[] = "0123456789ABCDEF";
 
 // Two output characters for every 12-bit value, so three input bytes take
 // two lookups and no branch.
@@ -244,15 +243,14 @@ struct QpOutTable {
     unsigned char len[256];
     constexpr QpOutTable() : text(), len()
     {
-        const char hex[] = "0123456789ABCDEF";
         for (int c = 0; c < 256; c++) {
             if ((c >= '!' && c <= '~' && c != '=') || c == ' ' || c == '\t') {
                 text[c][0] = static_cast<char>(c);
                 len[c] = 1;
             } else {
                 text[c][0] = '=';
-                text[c][1] = hex[c >> 4];
-                text[c][2] = hex[c & 15];
+                text[c][1] = HEX_DIGITS_UPPER[c >> 4];
+                text[c][2] = HEX_DIGITS_UPPER[c & 15];
                 len[c] = 3;
             }
         }
@@ -283,8 +281,8 @@ struct QpWriter {
         if (s.column + 3 > kLastColumn)
             soft_break();
         o[0] = '=';
-        o[1] = kHexUpper[c >> 4];
-        o[2] = kHexUpper[c & 15];
+        o[1] = HEX_DIGITS_UPPER[c >> 4];
+        o[2] = HEX_DIGITS_UPPER[c & 15];
         o += 3;
         s.column += 3;
     }
@@ -412,45 +410,32 @@ size_t qp_encode(QpState *st, const void *data, ptrdiff_t count, char *out, int 
 
 // ---- percent encoding and quoted-printable decoding --------------------------
 
-namespace {
-
-// 1: the byte stays as it is in a form value.
-struct PctClass {
-    unsigned char keep[256];
-    constexpr PctClass() : keep()
-    {
-        for (int c = 'a'; c <= 'z'; c++)
-            keep[c] = 1;
-        for (int c = 'A'; c <= 'Z'; c++)
-            keep[c] = 1;
-        for (int c = '0'; c <= '9'; c++)
-            keep[c] = 1;
-        for (const char *p = "!$'()*,-.;_"; *p; p++)
-            keep[static_cast<unsigned char>(*p)] = 1;
-    }
-};
-constexpr PctClass kPct;
-
-} // namespace
-
-char *pct_encode(const char *text, char *out, size_t size)
+// Letters and digits, which every percent-escape keeps.
+static bool is_alnum_ascii(unsigned char c)
 {
-    static const char kHexLower[] = "0123456789abcdef";
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+char *pct_escape(const char *text, const char *keep, int space_as_plus, char *out, size_t size)
+{
     if (size == 0)
         return out;
+    if (!keep)
+        keep = "";
     size_t pos = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : ""); *p;
+         p++) {
         unsigned char c = *p;
         char rep[3];
         size_t n = 1;
-        if (c == ' ') {
+        if (c == ' ' && space_as_plus) {
             rep[0] = '+';
-        } else if (kPct.keep[c]) {
+        } else if (is_alnum_ascii(c) || strchr(keep, c)) {
             rep[0] = static_cast<char>(c);
         } else {
             rep[0] = '%';
-            rep[1] = kHexLower[c >> 4];
-            rep[2] = kHexLower[c & 15];
+            rep[1] = HEX_DIGITS_LOWER[c >> 4];
+            rep[2] = HEX_DIGITS_LOWER[c & 15];
             n = 3;
         }
         if (pos + n >= size)
@@ -460,6 +445,11 @@ char *pct_encode(const char *text, char *out, size_t size)
     }
     out[pos] = '\0';
     return out;
+}
+
+char *pct_encode(const char *text, char *out, size_t size)
+{
+    return pct_escape(text, PCT_FORM_KEEP, 1, out, size);
 }
 
 size_t qp_decode(const char *text, size_t len, char *out, int line_mode)

@@ -4,7 +4,7 @@
 // percent-encoder and quoted-printable decoder.
 // The encoders write into caller buffers sized with the helpers below and
 // return the number of bytes written; none of them allocates or writes a NUL
-// (except pct_encode). None of them checks the room it is given.
+// (except the percent-escapers). None of them checks the room it is given.
 #pragma once
 
 #include <cstddef>
@@ -76,10 +76,17 @@ struct QpState {
 // then ends the line.
 size_t qp_encode(QpState *st, const void *data, ptrdiff_t count, char *out, int text);
 
-// Percent-encoding of a form value: space becomes "+", letters, digits and
-// ! $ ' ( ) * , - . ; _ stay, any other byte becomes "%xx" (lower case).
-// Stops before a replacement that would leave no room for the NUL; out is
-// always NUL-terminated when size > 0. Returns out.
+// The one percent-escaper: letters, digits and the bytes of keep (NULL:
+// none) stay, a space becomes "+" when space_as_plus is set, any other byte
+// becomes "%xx" (lower case). text NULL counts as empty. Stops before a
+// replacement that would leave no room for the NUL; out is always
+// NUL-terminated when size > 0. Returns out. size 3 * strlen(text) + 1 is
+// always enough.
+char *pct_escape(const char *text, const char *keep, int space_as_plus, char *out, size_t size);
+// What a form value keeps besides letters and digits.
+inline constexpr char PCT_FORM_KEEP[] = "!$'()*,-.;_";
+// Percent-encoding of a form value: pct_escape with PCT_FORM_KEEP and a
+// space as "+".
 char *pct_encode(const char *text, char *out, size_t size);
 // Quoted-printable decoding into out (room: qp_decoded_max(len)). "=XX"
 // (either case) gives the byte, "=" before CR LF, CR or LF is a soft line

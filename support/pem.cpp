@@ -1,8 +1,6 @@
 // Reading an RSA private key from a PEM file, for the full program only:
 // the plain program links no cryptography library.
-#include "support/util.h"
-
-#if TARVEX_FULL
+#include "support/pem.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -38,5 +36,3 @@ int pem_rsa_key_free(evp_pkey_st *key)
     EVP_PKEY_free(key); // NULL is accepted
     return 1;
 }
-
-#endif

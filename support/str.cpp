@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace {
 struct FoldTable {
@@ -136,16 +135,20 @@ char *str_token_quoted(char *text, const char *delims, char quote, char **cursor
     return tok;
 }
 
-// A growing heap buffer for the file readers.
+// A growing heap buffer for the file readers. A failed reserve says why in
+// `why` (STR_READ_TOO_BIG or STR_READ_NOMEM).
 namespace {
 struct Grow {
     char *data = nullptr;
     size_t len = 0;
     size_t cap = 0;
+    int why = STR_READ_OK;
     bool reserve(size_t extra)
     {
-        if (extra > STR_FILE_READ_MAX || len > STR_FILE_READ_MAX - extra)
+        if (extra > STR_FILE_READ_MAX || len > STR_FILE_READ_MAX - extra) {
+            why = STR_READ_TOO_BIG;
             return false;
+        }
         size_t need = len + extra + 1;
         if (need <= cap)
             return true;
@@ -153,24 +156,34 @@ struct Grow {
         while (ncap < need)
             ncap *= 2;
         char *n = static_cast<char *>(realloc(data, ncap));
-        if (!n)
+        if (!n) {
+            why = STR_READ_NOMEM;
             return false;
+        }
         data = n;
         cap = ncap;
         return true;
     }
-    char *finish(size_t *out_len)
+    char *finish(size_t *out_len, int *out_why)
     {
-        if (!reserve(0)) {
-            free(data);
-            return nullptr;
-        }
+        if (!reserve(0))
+            return fail(out_why);
         data[len] = '\0';
         if (out_len)
             *out_len = len;
+        if (out_why)
+            *out_why = STR_READ_OK;
         return data;
     }
-    void fail() { free(data); }
+    // Frees what was read; the reason of the failure goes to *out_why.
+    char *fail(int *out_why)
+    {
+        free(data);
+        data = nullptr;
+        if (out_why)
+            *out_why = why;
+        return nullptr;
+    }
 };
 
 const size_t kReadBlock = 64 * 1024;
@@ -189,25 +202,23 @@ int read_block(FILE *fp, char *buf, size_t size, size_t *got)
 }
 } // namespace
 
-char *file_read_all(FILE *fp, size_t *len)
+char *file_read_all(FILE *fp, size_t *len, int *why)
 {
     Grow g;
     for (;;) {
-        if (!g.reserve(kReadBlock)) {
-            g.fail();
-            return nullptr;
-        }
+        if (!g.reserve(kReadBlock))
+            return g.fail(why);
         size_t n = 0;
         int more = read_block(fp, g.data + g.len, kReadBlock, &n);
         g.len += n;
         if (more < 0) {
-            g.fail();
-            return nullptr;
+            g.why = STR_READ_ERROR;
+            return g.fail(why);
         }
         if (more == 0)
             break;
     }
-    return g.finish(len);
+    return g.finish(len, why);
 }
 
 size_t str_crlf_convert(CrlfState *st, const char *in, size_t len, char *out)
@@ -233,7 +244,7 @@ size_t str_crlf_convert(CrlfState *st, const char *in, size_t len, char *out)
     return o;
 }
 
-char *file_read_text_crlf(FILE *fp, size_t *len)
+char *file_read_text_crlf(FILE *fp, size_t *len, int *why)
 {
     Grow g;
     char block[kReadBlock];
@@ -242,21 +253,19 @@ char *file_read_text_crlf(FILE *fp, size_t *len)
         size_t n = 0;
         int more = read_block(fp, block, sizeof block, &n);
         if (more < 0) {
-            g.fail();
-            return nullptr;
+            g.why = STR_READ_ERROR;
+            return g.fail(why);
         }
+        // At worst every byte becomes CR LF.
         if (n > 0) {
-            // At worst every byte becomes CR LF.
-            if (!g.reserve(2 * n)) {
-                g.fail();
-                return nullptr;
-            }
+            if (!g.reserve(2 * n))
+                return g.fail(why);
             g.len += str_crlf_convert(&st, block, n, g.data + g.len);
         }
         if (more == 0)
             break;
     }
-    return g.finish(len);
+    return g.finish(len, why);
 }
 
 const char *str_next_line(const char **cursor, size_t *len, const char *end)
@@ -371,14 +380,19 @@ char *str_wrap_next_line(const char **cursor, char *out, size_t n)
     return out;
 }
 
+void mem_wipe(void *p, size_t n)
+{
+    // volatile: the stores must happen although the memory dies next.
+    volatile unsigned char *v = static_cast<volatile unsigned char *>(p);
+    for (size_t i = 0; i < n; i++)
+        v[i] = 0;
+}
+
 void str_free_secret(char *text)
 {
     if (!text)
         return;
-    // volatile: the stores must happen although the memory is freed next.
-    volatile char *p = text;
-    while (*p)
-        *p++ = 0;
+    mem_wipe(text, strlen(text));
     free(text);
 }
 
@@ -402,9 +416,11 @@ char *str_upper_ascii(char *text)
 
 int str_toupper_char(int c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
 
-// Decodes one UTF-8 sequence at p; returns its length or 0 when malformed.
-static size_t utf8_decode(const unsigned char *p, uint32_t *cp)
+size_t utf8_decode(const char *text, size_t avail, uint32_t *cp)
 {
+    if (!avail)
+        return 0;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
     unsigned char c = p[0];
     if (c < 0x80) {
         *cp = c;
@@ -419,78 +435,128 @@ static size_t utf8_decode(const unsigned char *p, uint32_t *cp)
     } else if ((c & 0xf8) == 0xf0) {
         n = 4, v = c & 0x07, min = 0x10000;
     } else {
-        return 0;
+        return 0; // a continuation byte where a character should start, or 0xf8 and up
     }
+    if (n > avail)
+        return 0; // cut short
     for (size_t i = 1; i < n; i++) {
         if ((p[i] & 0xc0) != 0x80)
-            return 0; // also stops at the NUL
+            return 0;
         v = (v << 6) | (p[i] & 0x3f);
     }
     if (v < min || v > 0x10ffff || (v >= 0xd800 && v <= 0xdfff))
-        return 0;
+        return 0; // overlong, beyond Unicode, or a surrogate
     *cp = v;
     return n;
+}
+
+int utf8_valid_n(const char *text, size_t len)
+{
+    for (size_t i = 0; i < len;) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            i++;
+            continue;
+        }
+        uint32_t cp;
+        size_t n = utf8_decode(text + i, len - i, &cp);
+        if (!n)
+            return 0;
+        i += n;
+    }
+    return 1;
+}
+
+int utf8_valid(const char *text)
+{
+    return text ? utf8_valid_n(text, strlen(text)) : 1;
 }
 
 char16_t *str_to_wide(const char *text)
 {
     if (!text)
         return nullptr;
-    std::u16string out;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-    while (*p) {
+    // First pass: check and count the UTF-16 units; second pass: write.
+    size_t len = strlen(text), units = 0;
+    for (size_t i = 0; i < len;) {
         uint32_t cp;
-        size_t n = utf8_decode(p, &cp);
+        size_t n = utf8_decode(text + i, len - i, &cp);
         if (!n)
             return nullptr;
-        p += n;
+        units += cp >= 0x10000 ? 2 : 1;
+        i += n;
+    }
+    char16_t *out = static_cast<char16_t *>(malloc((units + 1) * sizeof(char16_t)));
+    if (!out)
+        return nullptr;
+    size_t o = 0;
+    for (size_t i = 0; i < len;) {
+        uint32_t cp = 0;
+        i += utf8_decode(text + i, len - i, &cp);
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out += static_cast<char16_t>(0xd800 + (cp >> 10));
-            out += static_cast<char16_t>(0xdc00 + (cp & 0x3ff));
+            out[o++] = static_cast<char16_t>(0xd800 + (cp >> 10));
+            out[o++] = static_cast<char16_t>(0xdc00 + (cp & 0x3ff));
         } else {
-            out += static_cast<char16_t>(cp);
+            out[o++] = static_cast<char16_t>(cp);
         }
     }
-    char16_t *res = static_cast<char16_t *>(malloc((out.size() + 1) * sizeof(char16_t)));
-    if (res) {
-        memcpy(res, out.c_str(), (out.size() + 1) * sizeof(char16_t));
+    out[o] = 0;
+    return out;
+}
+
+// The code point of the UTF-16 text at p and the units it takes (0 for a
+// lone surrogate).
+static size_t utf16_decode(const char16_t *p, uint32_t *cp)
+{
+    uint32_t u = p[0];
+    if (u >= 0xd800 && u <= 0xdbff) {
+        if (p[1] < 0xdc00 || p[1] > 0xdfff)
+            return 0;
+        *cp = 0x10000 + ((u - 0xd800) << 10) + (p[1] - 0xdc00u);
+        return 2;
     }
-    return res;
+    if (u >= 0xdc00 && u <= 0xdfff)
+        return 0;
+    *cp = u;
+    return 1;
+}
+
+static size_t utf8_length_of(uint32_t cp)
+{
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
 }
 
 char *str_from_wide(const char16_t *text)
 {
     if (!text)
         return nullptr;
-    std::string out;
-    for (const char16_t *p = text; *p; p++) {
-        uint32_t cp = *p;
-        if (cp >= 0xd800 && cp <= 0xdbff) {
-            if (p[1] < 0xdc00 || p[1] > 0xdfff)
-                return nullptr;
-            cp = 0x10000 + ((cp - 0xd800) << 10) + (p[1] - 0xdc00);
-            p++;
-        } else if (cp >= 0xdc00 && cp <= 0xdfff) {
+    size_t bytes = 0;
+    for (const char16_t *p = text; *p;) {
+        uint32_t cp;
+        size_t n = utf16_decode(p, &cp);
+        if (!n)
             return nullptr;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xc0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3f));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xe0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (cp & 0x3f));
-        } else {
-            out += static_cast<char>(0xf0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (cp & 0x3f));
-        }
+        bytes += utf8_length_of(cp);
+        p += n;
     }
-    return strdup(out.c_str());
+    char *out = static_cast<char *>(malloc(bytes + 1));
+    if (!out)
+        return nullptr;
+    char *o = out;
+    for (const char16_t *p = text; *p;) {
+        uint32_t cp = 0;
+        p += utf16_decode(p, &cp);
+        size_t n = utf8_length_of(cp);
+        static const unsigned char lead[] = {0, 0, 0xc0, 0xe0, 0xf0};
+        for (size_t k = n; k-- > 1;) {
+            o[k] = static_cast<char>(0x80 | (cp & 0x3f));
+            cp >>= 6;
+        }
+        o[0] = static_cast<char>(lead[n] | cp);
+        o += n;
+    }
+    *o = '\0';
+    return out;
 }
 
 int str_has_nonprint(const char *text)

@@ -35,14 +35,23 @@ char *str_token_quoted(char *text, const char *delims, char quote, char **cursor
 // Cap of the whole-file readers: a larger file is refused.
 enum : size_t { STR_FILE_READ_MAX = (size_t)1 << 34 };
 
+// Why a whole-file reader returned NULL (its optional `why`).
+enum {
+    STR_READ_OK = 0,
+    STR_READ_ERROR = 1,   // the stream reported a read error
+    STR_READ_NOMEM = 2,   // memory ran out
+    STR_READ_TOO_BIG = 3, // the text would pass STR_FILE_READ_MAX
+};
+
 // Every remaining byte of the stream plus a NUL (the text may hold NULs);
 // NULL on a read error, when memory runs out or past STR_FILE_READ_MAX.
-// *len gets the byte count on success and is untouched on failure.
-char *file_read_all(FILE *fp, size_t *len);
+// *len gets the byte count on success and is untouched on failure; why,
+// when given, gets STR_READ_OK or the reason of the failure.
+char *file_read_all(FILE *fp, size_t *len, int *why = nullptr);
 // The stream as text with every line end (LF, CR LF, lone CR) made CR LF,
 // also when a CR LF pair straddles two reads; failures as file_read_all.
 // len, when given, gets the length.
-char *file_read_text_crlf(FILE *fp, size_t *len = nullptr);
+char *file_read_text_crlf(FILE *fp, size_t *len = nullptr, int *why = nullptr);
 
 // Streaming line-end conversion: every LF, CR LF and lone CR becomes CR LF,
 // also when a CR LF pair straddles two calls. out needs 2 * len bytes;
@@ -64,9 +73,24 @@ const char *str_next_line(const char **cursor, size_t *len, const char *end);
 // text at once (empty line, *cursor NULL).
 char *str_wrap_next_line(const char **cursor, char *out, size_t n);
 
-// Overwrites a secret (password, token) before its memory goes back to the
-// heap; NULL is allowed.
+// The one secret wiper: overwrites n bytes with zeros in a way the compiler
+// keeps although the memory is freed or goes out of scope next.
+void mem_wipe(void *p, size_t n);
+// Wipes a secret text (password, token) with mem_wipe and frees it; NULL
+// is allowed.
 void str_free_secret(char *text);
+
+// ---- UTF-8 -------------------------------------------------------------------
+
+// The one UTF-8 decoder: the character at text (at most avail bytes) into
+// *cp and its length in bytes; 0 for a malformed sequence (a stray
+// continuation byte, a sequence cut short by avail, an overlong form, a
+// surrogate or a value beyond U+10FFFF). NUL bytes are characters too.
+size_t utf8_decode(const char *text, size_t avail, uint32_t *cp);
+// 1 when the len bytes are well-formed UTF-8 throughout, else 0.
+int utf8_valid_n(const char *text, size_t len);
+// The same for a NUL-terminated text; NULL counts as valid.
+int utf8_valid(const char *text);
 
 char *str_lower_ascii(char *text);
 int str_tolower_char(int c);

@@ -26,30 +26,14 @@ const char *time_weekday_abbr(int d) { return (d >= 0 && d <= 7) ? kDayAbbr[d] :
 const char *time_weekday_name(int d) { return (d >= 0 && d <= 7) ? kDayName[d] : ""; }
 const char *time_weekday_short(int d) { return (d >= 0 && d <= 7) ? kDayShort[d] : ""; }
 
-int hex_nibble(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-int hex_digit_value(int c)
-{
-    int v = hex_nibble(c);
-    return v < 0 ? 0 : v;
-}
-
 int str_parse_uuid(const char *text, unsigned char out[16])
 {
     if (!text || strlen(text) != 36)
         return 0;
     for (int i = 0; i < 36; i++) {
         bool dash_pos = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash_pos ? text[i] != '-' : !strchr("0123456789abcdef-ABCDEF", text[i]))
+        // A "-" in a digit position is accepted and counts as 0.
+        if (dash_pos ? text[i] != '-' : text[i] != '-' && hex_nibble(text[i]) < 0)
             return 0;
     }
     static const int pairs[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};

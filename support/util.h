@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/hex.h"
+
 const char *time_month_abbr(int month);     // 1..12, else ""
 const char *time_weekday_abbr(int weekday); // 0..7 (0 and 7 Sunday), else ""
 const char *time_month_name(int month);
@@ -35,8 +37,6 @@ int date_neighbours(long date, char unit, long *prev, long *next);
 char *str_random(char *buf, const char *set, long n);
 char *str_unescape(char *text);
 char *str_from_double(double v, char *buf, size_t size);
-int hex_digit_value(int c); // 0 for a character that is no hex digit
-int hex_nibble(int c);      // 0 to 15, or -1 for a character that is no hex digit
 int int_pow(int base, int exponent);
 int int_in_list(int value, ...);
 int str_list_index(const char *text, const char *const *list);
@@ -52,13 +52,3 @@ void *lib_load(const char *name);
 void *lib_symbol(void *lib, const char *name);
 int lib_free(void *lib);
 void mem_free(void *p);
-
-#if TARVEX_FULL
-// The full program's key reader (support/pem.cpp, linked with libcrypto).
-// 1 and *key when the PEM file holds an RSA private key; 0 (and *key NULL)
-// for a missing file, an unreadable or encrypted key, or a key of another
-// type. pem_rsa_key_free accepts NULL and always gives 1.
-struct evp_pkey_st;
-int pem_rsa_key_load(const char *path, evp_pkey_st **key);
-int pem_rsa_key_free(evp_pkey_st *key);
-#endif

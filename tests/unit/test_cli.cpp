@@ -126,11 +126,12 @@ TEST_F(Cli, WordsSetTheSession)
              EXPECT_STREQ(c->to->display_name, "Q");
              EXPECT_EQ(c->to->notify, unsigned(MAIL_NOTIFY_SUCCESS));
          }},
-        // A ":" before the "@" belongs to the address; an empty name is none.
-        {{"cc:a:b@y.z::D"},
+        // A ":" before the "@" belongs to the address (a mailbox holds one
+        // only in a quoted local part); an empty name is none.
+        {{"cc:\"a:b\"@y.z::D"},
          [](auto c) {
              ASSERT_NE(c->cc, nullptr);
-             EXPECT_STREQ(c->cc->address, "a:b@y.z");
+             EXPECT_STREQ(c->cc->address, "\"a:b\"@y.z");
              EXPECT_EQ(c->cc->display_name, nullptr);
              EXPECT_EQ(c->cc->notify, unsigned(MAIL_NOTIFY_DELAY));
          }},
@@ -424,14 +425,22 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"to:nobody", 1, "Invalid address in -to (nobody)\n"},
         {"from:", 1, "Invalid address in -from ()\n"},
         {"reply-to:x.example:Name", 1, "Invalid address in -reply-to (x.example:Name)\n"},
-        {"return-path:nobody", 1, "Invalid address in -return-path (nobody)\n"},
+        {"return-path:nobody", 1,
+         "Invalid address in -return-path (nobody): The return path is not a valid mailbox\n"},
+        {"to:a b@example.org", 1,
+         "Invalid address in -to (a b@example.org): The recipient address is not a valid mailbox\n"},
+        {"cc:a..b@x", 1, "Invalid address in -cc (a..b@x): The recipient address is not a valid mailbox\n"},
+        {"bcc:.a@x", 1, "Invalid address in -bcc (.a@x): The recipient address is not a valid mailbox\n"},
+        {"to:j\xf6rg@b.c", 1,
+         "Invalid address in -to (j\xf6rg@b.c): Invalid UTF-8 in the recipient address\n"},
         {"from:a@b.c:\"Ann", 1, "Unclosed quote in -from (a@b.c:\"Ann)\n"},
         {"to:a\x01@b.c", 1,
          "Invalid address in -to (a\\x01@b.c): Control character in the recipient address\n"},
         {"cc:a@b.c:Bad\nName", 1,
          "Invalid address in -cc (a@b.c:Bad\\x0aName): Control character in the recipient name\n"},
         {"to:" + std::string(300, 'a') + "@b.c", 1,
-         "Invalid address in -to (" + std::string(300, 'a') + "@b.c)\n"},
+         "Invalid address in -to (" + std::string(300, 'a') +
+             "@b.c): The recipient address is longer than 254 bytes\n"},
         {"to:@" + missing, 10, "Failed to set To from file (" + missing + ")\n"},
         {"cc:@" + missing, 10, "Failed to set Cc from file (" + missing + ")\n"},
         {"bcc:@" + missing, 10, "Failed to set Bcc from file (" + missing + ")\n"},

@@ -90,9 +90,9 @@ TEST_F(OptionTest, AttachSubChoices)
         int encoding, is_inline;
     } cases[] = {
         {MAILOPT_ATTACH, ATT_ENC_AUTO, 0},
-        {MAILOPT_ATTACH | 0x100, ATT_ENC_BASE64, 0},
-        {MAILOPT_ATTACH | 0x200, ATT_ENC_QP, 0},
-        {MAILOPT_ATTACH | 0x300 | MAILOPT_FROM_FILE, ATT_ENC_UUENCODE, 0x1000},
+        {MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64, ATT_ENC_BASE64, 0},
+        {MAILOPT_ATTACH | MAILOPT_ATTACH_QP, ATT_ENC_QP, 0},
+        {MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE | MAILOPT_FROM_FILE, ATT_ENC_UUENCODE, MAILOPT_FROM_FILE},
     };
     for (const auto &c : cases)
         ASSERT_EQ(apply(ctx, {c.code, att_path.c_str(), "", "", "Shown"}), 1);
@@ -118,7 +118,7 @@ TEST_F(OptionTest, BodyFromFile)
     EXPECT_TRUE(ctx->flags2 & MAILF2_BODY_FROM_FILE);
 
     // Raw bytes, NUL included, with their length.
-    ASSERT_EQ(apply(ctx, {MAILOPT_BODY | 0x100 | MAILOPT_FROM_FILE | MAILOPT_BINARY, raw_path.c_str()}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_BODY | MAILOPT_BODY_BASE64 | MAILOPT_FROM_FILE | MAILOPT_BINARY, raw_path.c_str()}), 1);
     EXPECT_EQ(std::string(ctx->text_body, ctx->text_body_length), std::string("raw\0body\n", 9));
     EXPECT_EQ((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT, uint32_t(BODY_ENC_BASE64));
 
@@ -127,7 +127,7 @@ TEST_F(OptionTest, BodyFromFile)
     EXPECT_FALSE(ctx->flags2 & MAILF2_BODY_FROM_FILE);
 
     ASSERT_EQ(apply(ctx, {MAILOPT_BODY | MAILOPT_FROM_FILE, body_path.c_str()}), 1);
-    ASSERT_EQ(apply(ctx, {MAILOPT_BODY | 0x200 | MAILOPT_CLEAR}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_BODY | MAILOPT_BODY_QP | MAILOPT_CLEAR}), 1);
     EXPECT_EQ(ctx->text_body, nullptr);
     EXPECT_FALSE(ctx->flags2 & MAILF2_BODY_FROM_FILE);
     EXPECT_EQ(ctx->flags & MAILF_BODY_ENC_MASK, 0u); // the encoding bits stay
@@ -178,7 +178,7 @@ TEST_F(OptionTest, DsnNotifyAndEnvid)
     // The other bits of flags are untouched by the NOTIFY setter.
     ctx->flags |= MAILF_MDN | MAILF_ESMTP;
     EXPECT_EQ(mail_set_dsn_notify(ctx, "NSFD"), 1);
-    EXPECT_EQ(ctx->flags & MAILF_NOTIFY_MASK, 0x1e00u);
+    EXPECT_EQ(ctx->flags & MAILF_NOTIFY_MASK, uint32_t(MAILF_NOTIFY_MASK));
     EXPECT_EQ(ctx->flags & (MAILF_MDN | MAILF_ESMTP), uint32_t(MAILF_MDN | MAILF_ESMTP));
     EXPECT_EQ(mail_set_dsn_notify(ctx, nullptr), 1);
     EXPECT_EQ(ctx->flags & MAILF_NOTIFY_MASK, 0u);
@@ -192,12 +192,12 @@ TEST_F(OptionTest, ProxyTypeAndDefaults)
         int type, port;
         const char *host;
     } steps[] = {
-        {"https default port", {MAILOPT_PROXY | 0x200, "p.b.org", "0"}, MAIL_PROXY_HTTPS, 8080, "p.b.org"},
-        {"socks default port", {MAILOPT_PROXY | 0x100, "s.b.org", "0"}, MAIL_PROXY_SOCKS, 1080, "s.b.org"},
-        {"type only", {MAILOPT_PROXY | 0x200}, MAIL_PROXY_HTTPS, 1080, "s.b.org"},
+        {"https default port", {MAILOPT_PROXY | MAILOPT_PROXY_HTTPS, "p.b.org", "0"}, MAIL_PROXY_HTTPS, 8080, "p.b.org"},
+        {"socks default port", {MAILOPT_PROXY | MAILOPT_PROXY_SOCKS, "s.b.org", "0"}, MAIL_PROXY_SOCKS, 1080, "s.b.org"},
+        {"type only", {MAILOPT_PROXY | MAILOPT_PROXY_HTTPS}, MAIL_PROXY_HTTPS, 1080, "s.b.org"},
         {"no sub-choice keeps type", {MAILOPT_PROXY, "h.b.org"}, MAIL_PROXY_HTTPS, 8080, "h.b.org"},
-        {"both bits: https", {MAILOPT_PROXY | 0x300, "x.b.org", "3128"}, MAIL_PROXY_HTTPS, 3128, "x.b.org"},
-        {"highest port", {MAILOPT_PROXY | 0x100, "y.b.org", "65535"}, MAIL_PROXY_SOCKS, 65535, "y.b.org"},
+        {"both bits: https", {MAILOPT_PROXY | MAILOPT_PROXY_SOCKS | MAILOPT_PROXY_HTTPS, "x.b.org", "3128"}, MAIL_PROXY_HTTPS, 3128, "x.b.org"},
+        {"highest port", {MAILOPT_PROXY | MAILOPT_PROXY_SOCKS, "y.b.org", "65535"}, MAIL_PROXY_SOCKS, 65535, "y.b.org"},
     };
     for (const auto &s : steps) {
         SCOPED_TRACE(s.what);
@@ -215,12 +215,15 @@ TEST_F(OptionTest, AuthMechanismMask)
         unsigned code;
         uint32_t disabled;
     } cases[] = {
-        {MAILOPT_AUTH_TYPES | 0x600, MAILF_NO_CRAM_MD5 | MAILF_NO_OAUTHBEARER},
-        {MAILOPT_AUTH_TYPES | 0x100, MAILF_NO_LOGIN | MAILF_NO_PLAIN | MAILF_NO_OAUTHBEARER},
-        {MAILOPT_AUTH_TYPES | 0x800, MAILF_NO_CRAM_MD5 | MAILF_NO_LOGIN | MAILF_NO_PLAIN},
-        {MAILOPT_AUTH_TYPES | 0xf00, 0},
+        {MAILOPT_AUTH_TYPES | mailopt_auth_types(MAIL_AUTH_ALLOW_PLAIN | MAIL_AUTH_ALLOW_LOGIN),
+         MAILF_NO_CRAM_MD5 | MAILF_NO_OAUTHBEARER},
+        {MAILOPT_AUTH_TYPES | mailopt_auth_types(MAIL_AUTH_ALLOW_CRAM_MD5),
+         MAILF_NO_LOGIN | MAILF_NO_PLAIN | MAILF_NO_OAUTHBEARER},
+        {MAILOPT_AUTH_TYPES | mailopt_auth_types(MAIL_AUTH_ALLOW_OAUTHBEARER),
+         MAILF_NO_CRAM_MD5 | MAILF_NO_LOGIN | MAILF_NO_PLAIN},
+        {MAILOPT_AUTH_TYPES | mailopt_auth_types(MAIL_AUTH_ALLOW_ALL), 0},
         {MAILOPT_AUTH_TYPES | MAILOPT_CLEAR, MAILF_NO_OAUTHBEARER},
-        {MAILOPT_AUTH_TYPES | 0x800 | MAILOPT_CLEAR, 0},
+        {MAILOPT_AUTH_TYPES | mailopt_auth_types(MAIL_AUTH_ALLOW_OAUTHBEARER) | MAILOPT_CLEAR, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.code);
@@ -234,22 +237,24 @@ TEST_F(OptionTest, AuthMechanismMask)
 
 TEST_F(OptionTest, TlsModeAccumulatesAndIpFamily)
 {
-    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | 0x100}), 1);
-    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | 0x300}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | MAILOPT_TLS_STARTTLS}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | MAILOPT_TLS_IMPLICIT}), 1);
     EXPECT_EQ(ctx->flags & (MAILF_STARTTLS | MAILF_SMTPS), uint32_t(MAILF_STARTTLS | MAILF_SMTPS));
     EXPECT_FALSE(ctx->flags & MAILF_STARTTLS_REQUIRED);
-    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | 0x200}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | MAILOPT_TLS_REQUIRED}), 1);
     EXPECT_TRUE(ctx->flags & MAILF_STARTTLS_REQUIRED);
     uint32_t before = ctx->flags;
-    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | 0x400}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE | mailopt_sub(4)}), 1);
     ASSERT_EQ(apply(ctx, {MAILOPT_TLS_MODE}), 1);
     EXPECT_EQ(ctx->flags, before);
 
     const struct {
         unsigned code;
         int family;
-    } families[] = {{MAILOPT_IP_FAMILY | 0x100, 4}, {MAILOPT_IP_FAMILY | 0x200, 6},
-                    {MAILOPT_IP_FAMILY | 0x300, 0}, {MAILOPT_IP_FAMILY | 0x100 | MAILOPT_CLEAR, 4},
+    } families[] = {{MAILOPT_IP_FAMILY | MAILOPT_IPV4_ONLY, MAIL_IP_FAMILY_V4},
+                    {MAILOPT_IP_FAMILY | MAILOPT_IPV6_ONLY, MAIL_IP_FAMILY_V6},
+                    {MAILOPT_IP_FAMILY | MAILOPT_IPV4_ONLY | MAILOPT_IPV6_ONLY, MAIL_IP_FAMILY_ANY},
+                    {MAILOPT_IP_FAMILY | MAILOPT_IPV4_ONLY | MAILOPT_CLEAR, MAIL_IP_FAMILY_V4},
                     {MAILOPT_IP_FAMILY, 0}};
     for (const auto &f : families) {
         SCOPED_TRACE(f.code);
@@ -261,7 +266,7 @@ TEST_F(OptionTest, TlsModeAccumulatesAndIpFamily)
 TEST_F(OptionTest, DebugNeedsTraceCallback)
 {
     ctx->flags2 |= 1u << MAILF2_DEBUG_SHIFT;
-    expect_fails_unchanged({MAILOPT_DEBUG, "3"});
+    expect_fails_unchanged({MAILOPT_DEBUG, "3"}, "No trace callback installed for the debug level");
     ASSERT_EQ(apply(ctx, {MAILOPT_DEBUG | MAILOPT_CLEAR}), 1); // clearing is always allowed
     EXPECT_EQ(ctx->flags2 & MAILF2_DEBUG_MASK, 0u);
     ASSERT_EQ(mail_set_callback(ctx, MAILCB_TRACE, trace_sink, nullptr), 1);
@@ -276,9 +281,11 @@ TEST_F(OptionTest, MessageIdBounds)
     ASSERT_EQ(apply(ctx, {MAILOPT_MESSAGE_ID, id_509.c_str()}), 1);
     EXPECT_EQ(std::string(ctx->message_id), "<" + id_509 + ">");
     const std::string id_511 = std::string(505, 'i') + "@x.org";
-    expect_fails_unchanged({MAILOPT_MESSAGE_ID, id_511.c_str()});
+    expect_fails_unchanged({MAILOPT_MESSAGE_ID, id_511.c_str()},
+                           "The Message-ID is longer than 509 characters");
     const std::string huge = std::string(5000, 'i') + "@x.org";
-    expect_fails_unchanged({MAILOPT_MESSAGE_ID, huge.c_str()});
+    expect_fails_unchanged({MAILOPT_MESSAGE_ID, huge.c_str()},
+                           "The Message-ID is longer than 509 characters");
 }
 
 TEST_F(OptionTest, ReplacingFreesTheOldCopy)

@@ -1,5 +1,6 @@
 // The small helpers: calendar names, UUID parsing, character-set tests,
 // numbers in any base, and the library helpers around them.
+#include "support/pem.h"
 #include "support/util.h"
 
 #include <climits>
@@ -394,7 +395,6 @@ TEST(UtilSleep, SleepsAtLeastOneMillisecond)
     EXPECT_GE(elapsed, plat_clock_frequency() / 1000);
 }
 
-#if TARVEX_FULL
 // The full program's PEM key reader.
 TEST(UtilPem, ReadsRsaKeysOnly)
 {
@@ -423,4 +423,3 @@ TEST(UtilPem, ReadsRsaKeysOnly)
     }
     EXPECT_EQ(pem_rsa_key_free(nullptr), 1);
 }
-#endif

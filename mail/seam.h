@@ -1,0 +1,25 @@
+// What the two programs answer differently at the session's seams. The
+// mail library is compiled once, with one layout of every record for both
+// programs; each program links one small seam library that answers for it:
+//   tarvex        links tarvex_mail_seam_full  (mail/seam_full.cpp)
+//   tarvex-plain  links tarvex_mail_seam_plain (mail/seam_plain.cpp)
+// The plain program has no DKIM signer, no password encryption and no
+// address scanners; its seam says "not in this program" in their place.
+#pragma once
+
+#include "mail/list.h"
+#include "mail/session.h"
+
+// 1 in the full program, 0 in the plain one. Where it is 0 the option rows
+// marked full-only are missing and fail like unlisted option numbers.
+extern const int mail_full_program;
+
+// The address scanners. Each returns 1, or 0 with the reason in the
+// session's error text and nothing changed.
+// Pushes every address of the recipient list file at path (with its
+// display name) in front of *list.
+int mail_scan_recipient_file(MailContext *ctx, Recipient **list, const char *path);
+// Takes the recipients (the To and Cc fields, with recipients nonzero)
+// and the sender (the From field, with sender nonzero) from the header of
+// the session's message file.
+int mail_scan_message_file(MailContext *ctx, int recipients, int sender);

@@ -1,0 +1,23 @@
+// The session's seam as the plain program answers it: no DKIM, no address
+// scanners.
+#include "mail/seam.h"
+
+const int mail_full_program = 0;
+
+// Named on the link line of every program that links this seam (see
+// mail/CMakeLists.txt), so that this file is always taken, whatever the
+// order of the libraries; a program that links both seams fails to link.
+extern const int mail_seam_plain;
+const int mail_seam_plain = 1;
+
+int mail_scan_recipient_file(MailContext *ctx, Recipient **, const char *)
+{
+    mail_set_errorf(ctx, "Recipient list files are not available in this program");
+    return 0;
+}
+
+int mail_scan_message_file(MailContext *ctx, int, int)
+{
+    mail_set_errorf(ctx, "Reading addresses from the message file is not available in this program");
+    return 0;
+}
