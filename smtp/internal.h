@@ -2,15 +2,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "mail/session.h"
-
-// Capability bits an EHLO reply sets; all of them are cleared before every
-// EHLO, so nothing a server offered outside TLS survives into TLS.
-constexpr uint32_t SMTP_EHLO_FLAGS = MAILF_ESMTP | MAILF_SERVER_DSN | MAILF_AUTH_CRAM_MD5 |
-                                     MAILF_AUTH_PLAIN | MAILF_AUTH_LOGIN | MAILF_AUTH_OAUTHBEARER;
-constexpr uint32_t SMTP_EHLO_FLAGS2 = MAILF2_SERVER_SMTPUTF8;
 
 enum { SMTP_REASON_SIZE = 160 };
 

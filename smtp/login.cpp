@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "mail/sasl.h"
 #include "smtp/internal.h"
 #include "smtp/smtp.h"
 #include "smtp/wire.h"
@@ -253,40 +254,51 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
     return expect(ctx, 235, r);
 }
 
-struct AuthMethod {
-    uint32_t offered; // MAILF_AUTH_* bit
-    const char *name; // as in the failure text
+// The client's exchange for each mechanism of the session's SASL table.
+struct AuthExchange {
+    const char *name; // the table's name, also in the failure text
     int (*run)(MailContext *ctx, SmtpReply *r, const char **reason);
 };
 
-// In the order of preference.
-const AuthMethod auth_methods[] = {
-    {MAILF_AUTH_CRAM_MD5, "CRAM-MD5", auth_cram_md5},
-    {MAILF_AUTH_PLAIN, "PLAIN", auth_plain},
-    {MAILF_AUTH_LOGIN, "LOGIN", auth_login},
+const AuthExchange auth_exchanges[] = {
+    {"CRAM-MD5", auth_cram_md5},
+    {"PLAIN", auth_plain},
+    {"LOGIN", auth_login},
+    {"OAUTHBEARER", auth_oauthbearer},
 };
-const AuthMethod oauthbearer_method = {MAILF_AUTH_OAUTHBEARER, "OAUTHBEARER", auth_oauthbearer};
+
+const AuthExchange *exchange_of(const MailSaslMech &m)
+{
+    for (const AuthExchange &e : auth_exchanges)
+        if (strcmp(e.name, m.name) == 0)
+            return &e;
+    return nullptr;
+}
+
+// The mechanism to log in with: OAUTHBEARER when asked for, else the first
+// of the table's order the server offered. NULL, with the error text set,
+// when there is none.
+const AuthExchange *choose_exchange(MailContext *ctx)
+{
+    const bool oauth = (ctx->flags & MAILF_USE_OAUTHBEARER) != 0;
+    for (const MailSaslMech &m : mail_sasl_mechs) {
+        if ((m.offered == MAILF_AUTH_OAUTHBEARER) != oauth || !(ctx->flags & m.offered))
+            continue;
+        if (const AuthExchange *e = exchange_of(m))
+            return e;
+    }
+    if (oauth)
+        mail_set_errorf(ctx, "AUTH OAUTHBEARER unavailable");
+    else
+        mail_set_errorf(ctx, "Server did not offer a supported authentication mechanism");
+    return nullptr;
+}
 
 // The AUTH stage. 1 to go on (logged in, or not when the status answer
 // says carry on); 0 when the session ended.
 int authenticate(MailContext *ctx)
 {
-    const AuthMethod *method = nullptr;
-    if (ctx->flags & MAILF_USE_OAUTHBEARER) {
-        if (ctx->flags & MAILF_AUTH_OAUTHBEARER)
-            method = &oauthbearer_method;
-        else
-            mail_set_errorf(ctx, "AUTH OAUTHBEARER unavailable");
-    } else {
-        for (const AuthMethod &m : auth_methods) {
-            if (ctx->flags & m.offered) {
-                method = &m;
-                break;
-            }
-        }
-        if (!method)
-            mail_set_errorf(ctx, "Server did not offer a supported authentication mechanism");
-    }
+    const AuthExchange *method = choose_exchange(ctx);
     if (method) {
         SmtpReply r{};
         const char *reason = nullptr;

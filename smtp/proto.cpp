@@ -7,6 +7,7 @@
 #include <new>
 
 #include "mail/list.h"
+#include "mail/sasl.h"
 #include "mail/session.h"
 #include "support/encode.h"
 #include "support/md5.h"
@@ -53,20 +54,6 @@ int smtp_reply_feed(SmtpReplyState *st, const char *line, size_t len, const char
 
 namespace {
 
-// The mechanisms the client speaks: offered bit and the caller's disable bit.
-struct AuthMechanism {
-    const char *name;
-    uint32_t offered;
-    uint32_t disabled;
-};
-
-const AuthMechanism auth_mechanisms[] = {
-    {"CRAM-MD5", MAILF_AUTH_CRAM_MD5, MAILF_NO_CRAM_MD5},
-    {"PLAIN", MAILF_AUTH_PLAIN, MAILF_NO_PLAIN},
-    {"LOGIN", MAILF_AUTH_LOGIN, MAILF_NO_LOGIN},
-    {"OAUTHBEARER", MAILF_AUTH_OAUTHBEARER, MAILF_NO_OAUTHBEARER},
-};
-
 // Case-insensitive comparison of len bytes with a whole keyword.
 bool keyword_is(const char *text, size_t len, const char *keyword)
 {
@@ -97,9 +84,9 @@ void smtp_ehlo_parse_line(SmtpEhloOffer *offer, const char *line, size_t len, in
         while (p < end) {
             const char *blank = static_cast<const char *>(memchr(p, ' ', static_cast<size_t>(end - p)));
             const char *word_end = blank ? blank : end;
-            for (const AuthMechanism &m : auth_mechanisms)
-                if (keyword_is(p, static_cast<size_t>(word_end - p), m.name) && !(no_mask & m.disabled))
-                    offer->flags |= m.offered;
+            const MailSaslMech *m = mail_sasl_find(p, static_cast<size_t>(word_end - p));
+            if (m && !(no_mask & m->disabled))
+                offer->flags |= m->offered;
             p = blank ? blank + 1 : end;
         }
     }

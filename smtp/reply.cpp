@@ -207,9 +207,9 @@ int smtp_ehlo(MailContext *ctx, int extended, const char **line)
         return 0;
     char name_buf[512];
     const char *name = client_name(ctx, name_buf, sizeof name_buf);
-    // What an earlier EHLO learned says nothing about this one.
-    ctx->flags &= ~SMTP_EHLO_FLAGS;
-    ctx->flags2 &= ~SMTP_EHLO_FLAGS2;
+    // What an earlier EHLO learned says nothing about this one (above all
+    // what a server offered in clear before STARTTLS).
+    mail_clear_capabilities(ctx);
     wire_printf(ctx, "%s %s\r\n", extended ? "ehlo" : "helo", name);
 
     EhloParse parse{};
