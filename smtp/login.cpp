@@ -143,6 +143,9 @@ int starttls(MailContext *ctx)
 }
 
 // ---- AUTH ------------------------------------------------------------------------
+// The verb is written in lower case like every command; the mechanism name as
+// RFC 4954's grammar spells it, in upper case, since servers may compare it
+// exactly.
 
 enum {
     AUTH_DONE = 1,    // the exchange ended as it should
@@ -194,7 +197,7 @@ int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
 {
     SmtpSecret response;
     smtp_sasl_oauthbearer(ctx->user, ctx->password ? ctx->password : "", &response);
-    int got = send_initial(ctx, "oauthbearer", response, r);
+    int got = send_initial(ctx, "OAUTHBEARER", response, r);
     response.clear();
     if (got == AUTH_REFUSED && r->code == 334) {
         // The server's error challenge (RFC 7628 3.2.3): answer with a
@@ -210,7 +213,7 @@ int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
 
 int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
 {
-    wire_printf(ctx, "auth cram-md5\r\n");
+    wire_printf(ctx, "auth CRAM-MD5\r\n");
     int got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;
@@ -232,12 +235,12 @@ int auth_plain(MailContext *ctx, SmtpReply *r, const char **)
 {
     SmtpSecret response;
     smtp_sasl_plain(ctx->user, ctx->password ? ctx->password : "", &response);
-    return send_initial(ctx, "plain", response, r);
+    return send_initial(ctx, "PLAIN", response, r);
 }
 
 int auth_login(MailContext *ctx, SmtpReply *r, const char **)
 {
-    wire_printf(ctx, "auth login\r\n");
+    wire_printf(ctx, "auth LOGIN\r\n");
     int got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;

@@ -20,11 +20,15 @@ import subprocess
 import tempfile
 import threading
 import time
+import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING
 
 SMTP_SINK = "/usr/sbin/smtp-sink"
+
+# aiosmtpd warns about its own use of a field it deprecated.
+warnings.filterwarnings("ignore", message="Session.login_data is deprecated")
 
 
 def free_port():
@@ -81,15 +85,15 @@ class Certificates:
 class Received:
     """One message as an aiosmtpd peer took it."""
 
-    def __init__(self, envelope, session):
+    def __init__(self, envelope, session, tls):
         self.mail_from = envelope.mail_from
         self.mail_options = list(envelope.mail_options)
         self.rcpt_tos = list(envelope.rcpt_tos)
         self.rcpt_options = list(envelope.rcpt_options)
         self.content = envelope.original_content  # bytes, dot-stuffing undone
         self.smtp_utf8 = envelope.smtp_utf8
-        self.login = session.login_data
-        self.tls = session.ssl is not None
+        self.login = getattr(session.auth_data, "login", None)
+        self.tls = tls
         self.helo = session.host_name
 
 
@@ -120,7 +124,8 @@ class Recorder:
         return reply or "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        self.messages.append(Received(envelope, session))
+        tls = server.transport.get_extra_info("ssl_object") is not None
+        self.messages.append(Received(envelope, session, tls))
         return "250 2.0.0 Accepted"
 
     def check(self, mechanism, login, password):
@@ -135,7 +140,7 @@ class Recorder:
         password = self.accounts.get(user.decode("utf-8", "replace"))
         good = password is not None and hmac.compare_digest(
             hmac.new(password.encode(), challenge, "md5").hexdigest().encode(), digest)
-        return AuthResult(success=good, auth_data=LoginPassword(user, b""))
+        return AuthResult(success=good, handled=False, auth_data=LoginPassword(user, b""))
 
     async def auth_OAUTHBEARER(self, server, args):
         if len(args) > 1:
@@ -198,7 +203,7 @@ class AioPeer:
                  rcpt_replies=None):
         self.handler = Recorder(accounts or {}, tokens or {}, dsn, rcpt_replies or {})
         kwargs = {"enable_SMTPUTF8": smtputf8, "auth_require_tls": not auth_in_clear,
-                  "authenticator": self._authenticate, "hostname": "aio.test"}
+                  "authenticator": self._authenticate}
         if starttls:
             kwargs["tls_context"] = certs.server_context()
         all_mechs = {"PLAIN", "LOGIN", "CRAM-MD5", "OAUTHBEARER"}
@@ -208,14 +213,14 @@ class AioPeer:
             kwargs["auth_exclude_mechanism"] = sorted(all_mechs)
         self.port = free_port()
         self.controller = RecordingController(
-            self.handler, hostname="127.0.0.1", port=self.port,
+            self.handler, hostname="127.0.0.1", port=self.port, server_hostname="aio.test",
             ssl_context=certs.server_context() if implicit else None, **kwargs)
         self.controller.start()  # returns once the server answers
 
     def _authenticate(self, server, session, envelope, mechanism, auth_data):
         ok = isinstance(auth_data, LoginPassword) and self.handler.check(
             mechanism, auth_data.login, auth_data.password)
-        return AuthResult(success=ok, auth_data=auth_data if ok else None)
+        return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
     @property
     def messages(self):

@@ -351,11 +351,11 @@ class FakeServerTests(SmtpTestCase):
     def test_long_oauthbearer_token_goes_on_a_line_of_its_own(self):
         token = "T" * 20000
         script = (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH OAUTHBEARER\r\n"),
-                              ("expect", b"auth oauthbearer"), ("send", b"334 \r\n"), ("expect", b""),
+                              ("expect", b"auth OAUTHBEARER"), ("send", b"334 \r\n"), ("expect", b""),
                               ("send", b"235 ok\r\n")] + MAIL + RCPT + DATA + END + QUIT)
         run, server = self.converse(script, "-oauth", user=("me,a=b@example.com", token))
         self.assertRun(run, 0, "")
-        self.assertEqual(server.lines[1], b"auth oauthbearer")
+        self.assertEqual(server.lines[1], b"auth OAUTHBEARER")
         self.assertEqual(base64.b64decode(server.lines[2]),
                          b"n,a=me=2Ca=3Db@example.com,\x01auth=Bearer " + token.encode() + b"\x01\x01")
 
@@ -366,7 +366,7 @@ class FakeServerTests(SmtpTestCase):
         run, server = self.converse(script, "-d", "-authtypes:PLAIN", user=("user", "s3cr3t-pw"))
         self.assertRun(run, 535, "AUTH PLAIN failed (535 5.7.8 bad)\nMessage send failed (AUTH PLAIN failed (535 5.7.8 bad))\n")
         secret = base64.b64encode(b"\0user\0s3cr3t-pw").decode()
-        self.assertIn("> auth plain %s\r\n" % ("*" * len(secret)), run.stdout)
+        self.assertIn("> auth PLAIN %s\r\n" % ("*" * len(secret)), run.stdout)
         self.assertIn("< 220 fake\\x1b[31m.test\r\n", run.stdout)
         for text in (run.stdout, run.stderr):
             self.assertNotIn("s3cr3t-pw", text)
@@ -501,7 +501,8 @@ class AiosmtpdTests(SmtpTestCase):
         self.assertRun(run, 0, "")
         got = peer.messages[-1]
         self.assertTrue(got.smtp_utf8)
-        self.assertEqual((got.mail_from, got.rcpt_tos[-1]), (sender, recipient))
+        self.assertEqual(got.mail_from, sender)
+        self.assertIn(recipient, got.rcpt_tos)
         # Without SMTPUTF8 a non-ASCII local part cannot go, a domain goes as
         # Punycode.
         peer = self.peer()
@@ -540,15 +541,15 @@ class SmtpSinkTests(SmtpTestCase):
         run = self.run_program(self.message_args(sink.port, "-dsn:SFD"))
         self.assertRun(run, 0, "")
         dump = sink.messages()[-1]
-        self.assertIn(b"X-Mail-Args: FROM:<%s>\n" % SENDER.encode(), dump)
-        self.assertIn(b"X-Rcpt-Args: TO:<%s>\n" % RECIPIENT.encode(), dump)
+        self.assertIn(b"X-Mail-Args: <%s>\n" % SENDER.encode(), dump)
+        self.assertIn(b"X-Rcpt-Args: <%s>\n" % RECIPIENT.encode(), dump)
         # With DSN the parameters arrive.
         sink = self.sink(dump=True)
         run = self.run_program(self.message_args(sink.port, "-dsn:SFD", "-dsnid:abc"))
         self.assertRun(run, 0, "")
         dump = sink.messages()[-1]
-        self.assertIn(b"X-Mail-Args: FROM:<%s> RET=HDRS ENVID=abc\n" % SENDER.encode(), dump)
-        self.assertIn(b"X-Rcpt-Args: TO:<%s> NOTIFY=SUCCESS,FAILURE,DELAY\n" % RECIPIENT.encode(), dump)
+        self.assertIn(b"X-Mail-Args: <%s> RET=HDRS ENVID=abc\n" % SENDER.encode(), dump)
+        self.assertIn(b"X-Rcpt-Args: <%s> NOTIFY=SUCCESS,FAILURE,DELAY\n" % RECIPIENT.encode(), dump)
         # No AUTH offered while a user name is set: no AUTH at all.
         sink = self.sink("-a")
         run = self.run_program(self.message_args(sink.port, user=("user", "pw")))
