@@ -186,8 +186,12 @@ class DsnSMTP(SMTP):
 
 
 class RecordingController(Controller):
+    def __init__(self, handler, smtp_class=DsnSMTP, **kwargs):
+        self.smtp_class = smtp_class
+        super().__init__(handler, **kwargs)
+
     def factory(self):
-        return DsnSMTP(self.handler, **self.SMTP_kwargs)
+        return self.smtp_class(self.handler, **self.SMTP_kwargs)
 
 
 class AioPeer:
@@ -200,7 +204,7 @@ class AioPeer:
 
     def __init__(self, certs=None, starttls=False, implicit=False, auth_in_clear=True,
                  accounts=None, tokens=None, mechanisms=None, dsn=False, smtputf8=False,
-                 rcpt_replies=None):
+                 rcpt_replies=None, smtp_class=DsnSMTP):
         self.handler = Recorder(accounts or {}, tokens or {}, dsn, rcpt_replies or {})
         kwargs = {"enable_SMTPUTF8": smtputf8, "auth_require_tls": not auth_in_clear,
                   "authenticator": self._authenticate}
@@ -213,7 +217,8 @@ class AioPeer:
             kwargs["auth_exclude_mechanism"] = sorted(all_mechs)
         self.port = free_port()
         self.controller = RecordingController(
-            self.handler, hostname="127.0.0.1", port=self.port, server_hostname="aio.test",
+            self.handler, smtp_class=smtp_class, hostname="127.0.0.1", port=self.port,
+            server_hostname="aio.test",
             ssl_context=certs.server_context() if implicit else None, **kwargs)
         self.controller.start()  # returns once the server answers
 
@@ -427,3 +432,53 @@ class FakeServer:
 def unstuff(data):
     """Message data as the recipient reads it: a line's leading "." undoubled."""
     return re.sub(rb"(^|\r\n)\.", rb"\1", data)
+
+
+# ---- a peer process for the unit tests ------------------------------------------------
+
+def serve(argv):
+    """peers.py serve [--starttls | --implicit] [--sessions N] [--limit S] CERT_DIR
+
+    An aiosmtpd peer for tests written in C++: prints "PORT <n>" once it
+    answers, takes N sessions (1 by default) and prints one line per message,
+    "MESSAGE <sender> <recipients joined by ','> <tls 0/1> <content as hex>",
+    then "DONE" and ends; everything is bounded by --limit seconds. CERT_DIR
+    receives the test CA as ca.pem (the server's certificate is for
+    localhost and 127.0.0.1)."""
+    import argparse
+    ap = argparse.ArgumentParser(prog="peers.py serve")
+    ap.add_argument("--starttls", action="store_true")
+    ap.add_argument("--implicit", action="store_true")
+    ap.add_argument("--sessions", type=int, default=1)
+    ap.add_argument("--limit", type=float, default=60)
+    ap.add_argument("cert_dir")
+    args = ap.parse_args(argv)
+    certs = Certificates()
+    shutil.copy(certs.ca, os.path.join(args.cert_dir, "ca.pem"))
+    ended = threading.Semaphore(0)
+
+    class CountingSMTP(DsnSMTP):
+        def connection_lost(self, error):
+            greeted = self.session is not None and self.session.host_name is not None
+            super().connection_lost(error)
+            if greeted:  # not the controller's own readiness probe
+                ended.release()
+
+    peer = AioPeer(certs=certs, starttls=args.starttls, implicit=args.implicit, smtp_class=CountingSMTP)
+    print("PORT %d" % peer.port, flush=True)
+    deadline = time.monotonic() + args.limit
+    for _ in range(args.sessions):
+        if not ended.acquire(timeout=max(0.0, deadline - time.monotonic())):
+            break
+    for m in peer.messages:
+        print("MESSAGE %s %s %d %s" % (m.mail_from, ",".join(m.rcpt_tos), int(m.tls), m.content.hex()),
+              flush=True)
+    print("DONE", flush=True)
+    peer.close()
+    certs.close()
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) > 1 and sys.argv[1] == "serve":
+        serve(sys.argv[2:])
