@@ -187,6 +187,8 @@ TEST_F(Cli, WordsSetTheSession)
              EXPECT_EQ(c->timeout, 30);
              EXPECT_STREQ(c->helo_name, "me.example");
          }},
+        {{"dsnid:" + std::string(MAIL_DSN_ENVID_MAX, 'e')},
+         [](auto c) { EXPECT_EQ(strlen(c->dsn_envid), size_t(MAIL_DSN_ENVID_MAX)); }},
         {{"dsn:SF", "dsnid:env-1"},
          [](auto c) {
              EXPECT_EQ((c->flags & MAILF_NOTIFY_MASK) >> MAILF_NOTIFY_SHIFT,
@@ -352,10 +354,20 @@ TEST_F(Cli, WordsSetTheSession)
 TEST_F(Cli, IgnoredWordsChangeNothing)
 {
     const std::string before = snapshot(ctx);
-    for (const char *word : {"config:/no/such/file", "nodefault", "skipnofile", "clutf8",
-                             "body-literal", "ign:anything at all", "head:Bad Name:v",
-                             "head:no colon", "subject:", "timeout:0"}) {
-        SCOPED_TRACE(word);
+    // Values the session documents as having no effect: the rows whose
+    // every refusal is such a value, and the values the front end leaves
+    // out before asking the session (so that any other refusal of theirs
+    // can end the run).
+    const std::string long_envid = "dsnid:" + std::string(MAIL_DSN_ENVID_MAX + 1, 'e');
+    for (const std::string &word :
+         {std::string("config:/no/such/file"), std::string("nodefault"), std::string("skipnofile"),
+          std::string("clutf8"), std::string("body-literal"), std::string("ign:anything at all"),
+          std::string("head:Bad Name:v"), std::string("head:no colon"), std::string("head::v"),
+          std::string("subject:"), std::string("delhead:"), std::string("dsnid:"), long_envid,
+          std::string("timeout:0"), std::string("timeout:abc"), std::string("priority:0"),
+          std::string("priority:9"), std::string("host:mx.example:70000"),
+          std::string("proxy:px.example:70000")}) {
+        SCOPED_TRACE(word.substr(0, 40));
         EXPECT_EQ(apply(word), 0);
         EXPECT_EQ(snapshot(ctx), before);
     }
@@ -554,6 +566,23 @@ TEST_F(Cli, ConfigFileAppliesEveryLine)
     }
 }
 
+TEST_F(Cli, ConfigFileStopsAtTheLineThatEndsTheRun)
+{
+    write_file(dir.file("t.conf"), "subject:First\nto:a@b.c\nnosuch\nsubject:Never\n");
+    int status = -7;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(cfg_apply_file(ctx, dir.file("t.conf").c_str(), &status), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown option: nosuch\n");
+    EXPECT_EQ(status, 2);
+    EXPECT_STREQ(ctx->subject, "First");
+    ASSERT_NE(ctx->to, nullptr);
+
+    write_file(dir.file("ok.conf"), "subject:Second\n");
+    EXPECT_EQ(cfg_apply_file(ctx, dir.file("ok.conf").c_str(), &status), 1);
+    EXPECT_EQ(status, 0);
+    EXPECT_STREQ(ctx->subject, "Second");
+}
+
 TEST_F(Cli, ConfigFileThatCannotBeOpened)
 {
     EXPECT_EQ(cfg_read_file(ctx, dir.file("missing.conf").c_str()), 0);
@@ -653,6 +682,28 @@ TEST(CliTrace, DirectionsAndStamps)
     cli_trace_print(nullptr, MAIL_TRACE_NOTE, "ip_connect: refused\n");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "> ehlo me\r\n< 250 ok\r\n< 250 other\r\nip_connect: refused\n");
+
+    // What the server sends is shown printable; only the line end at the
+    // very end stays as it is.
+    struct Case {
+        int direction;
+        const char *text, *shown;
+    } cases[] = {
+        {MAIL_TRACE_RECEIVED, "250 ok\x1b[2J\r\n", "< 250 ok\\x1b[2J\r\n"},
+        {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\r\n"},
+        {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\r\n"},
+        {MAIL_TRACE_RECEIVED, "220\tready\x7f\n", "< 220\tready\\x7f\n"},
+        {MAIL_TRACE_RECEIVED, "no line end\x07", "< no line end\\x07"},
+        {MAIL_TRACE_NOTE, "proxy said \x1b]0;x\x07\n", "proxy said \\x1b]0;x\\x07\n"},
+        {MAIL_TRACE_RECEIVED, "\r\n", "< \r\n"},
+        {MAIL_TRACE_RECEIVED, "", "< "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.shown);
+        ::testing::internal::CaptureStdout();
+        cli_trace_print(nullptr, c.direction, c.text);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.shown);
+    }
 
     cli_timestamps = 1;
     cli_start_ns = time_now_ns();
