@@ -294,6 +294,21 @@ class RunSequenceTest(SandboxTest):
                         if case.check:
                             case.check(self, msg)
 
+    def test_closed_output_does_not_kill(self):
+        # Standard output is a pipe nobody reads: the banner cannot be
+        # written, and the run still ends with its own status.
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                read_end, write_end = os.pipe()
+                os.close(read_end)
+                try:
+                    proc = subprocess.run([PROGRAMS[program]], cwd=self.box.root, stdout=write_end,
+                                          stderr=subprocess.PIPE, timeout=60,
+                                          env={"HOME": self.box.home})
+                finally:
+                    os.close(write_end)
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+
     def test_messages_follow_the_banner_on_one_stream(self):
         for program in PROGRAMS:
             with self.subTest(program=program):

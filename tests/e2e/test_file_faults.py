@@ -165,8 +165,7 @@ class FileFaultsTest(SandboxTest):
                 _, msg = box.message()
                 self.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])
 
-    @awaits("File mode writes a temporary file and renames it over the target")
-    def test_failed_write_keeps_the_earlier_file(self):
+    def failed_writes(self, old_file):
         # (arguments, preexec, status): a read error while an attachment is
         # encoded, and a file-size limit that fails a write (a signal must
         # not kill the run).
@@ -180,12 +179,37 @@ class FileFaultsTest(SandboxTest):
                 with self.subTest(program=program, args=args, status=status):
                     box = self.fresh()
                     box.write("big.bin", os.urandom(1 << 20))
-                    box.write("out.eml", OLD_MESSAGE)
+                    if old_file:
+                        box.write("out.eml", OLD_MESSAGE)
                     before = self.listing(box)
                     result = box.run(program, args + ["-file:out.eml"] + SENDER, preexec=preexec)
                     self.assertFailedCleanly(box, result, status, before)
-                    with open(box.path("out.eml"), "rb") as f:
-                        self.assertEqual(f.read(), OLD_MESSAGE)
+                    if old_file:
+                        with open(box.path("out.eml"), "rb") as f:
+                            self.assertEqual(f.read(), OLD_MESSAGE)
+
+    def test_failed_write_leaves_nothing(self):
+        self.failed_writes(old_file=False)
+
+    @awaits("File mode writes a temporary file and renames it over the target")
+    def test_failed_write_keeps_the_earlier_file(self):
+        self.failed_writes(old_file=True)
+
+    def test_configuration_file_larger_than_memory(self):
+        # Memory runs out reading the file: status 666, not "cannot open".
+        for program in PROGRAMS:
+            if sanitized(program):
+                self.skipTest("address-space limits do not apply under AddressSanitizer")
+        config = self.box.write("huge.conf", "#" + "x" * (60 << 20) + "\n")
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                box = self.fresh()
+                before = self.listing(box)
+                result = box.run(program, ["-config:" + config, "-file:out.eml"] + SENDER,
+                                 preexec=limit(resource.RLIMIT_AS, 40 << 20))
+                self.assertFailedCleanly(box, result, NOMEM, before)
+                self.assertEqual(result.stderr,
+                                 "Out of memory reading configuration file %s\n" % config)
 
     @awaits("the writers carry the body's length on every path")
     def test_body_with_a_nul_byte_and_a_uuencoded_attachment(self):
