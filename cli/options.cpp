@@ -99,7 +99,7 @@ int refusal_status(MailContext *ctx, const char *name, const char *value, CliRef
             return EXIT_OK;
         [[fallthrough]];
     case REFUSAL_FILE:
-        cli_error(message, cli_printable(value).c_str());
+        cli_error(message ? message : "Failed to use file (%s)\n", cli_printable(value).c_str());
         return EXIT_INPUT_FILE;
     case REFUSAL_ADDRESS:
         if (reason)
