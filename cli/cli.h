@@ -67,12 +67,12 @@ int cli_option_status(MailContext *ctx, char *word);
 // status; returns 1.
 int cli_apply_option(MailContext *ctx, char *word);
 
-// The pieces of the dispatcher with rules of their own. Each returns 0, or
-// the exit status of a refusal it has reported.
+// The pieces of the dispatcher with rules of their own. Each returns
+// EXIT_OK, or the exit status of a refusal it has reported.
 // Address options: word is "to:", "cc:", "bcc:", "from:" or "reply-to:"
 // followed by "address[:name[:dsn letters]]", the name optionally quoted.
 int cli_opt_address(MailContext *ctx, char *word);
-// -head: "name:value"; a name with a blank in it is ignored.
+// -head: "name:value"; an empty name or one with a blank in it is ignored.
 int cli_opt_header(MailContext *ctx, const char *value);
 // -authtypes: names separated by ",".
 int cli_opt_authtypes(MailContext *ctx, const char *value);
