@@ -101,10 +101,16 @@ int cli_trace_print(void *, int direction, const char *text)
         char stamp[32];
         cli_out("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
     }
-    // The text carries its own line end.
+    // The text carries its own line end, which stays as it is; whatever
+    // else it holds may come from the server and is shown printable.
+    std::string line = text ? text : "";
+    size_t end = line.size();
+    if (end && line[end - 1] == '\n')
+        end -= end > 1 && line[end - 2] == '\r' ? 2 : 1;
+    std::string shown = cli_printable(line.substr(0, end).c_str()) + line.substr(end);
     if (direction < 0)
-        cli_out("%s", text ? text : "");
+        cli_out("%s", shown.c_str());
     else
-        cli_out("%s %s", direction == MAIL_TRACE_SENT ? ">" : "<", text ? text : "");
+        cli_out("%s %s", direction == MAIL_TRACE_SENT ? ">" : "<", shown.c_str());
     return 1;
 }
