@@ -8,11 +8,12 @@
 
 // parent_balance holds the parent's address with the balance code in its
 // two low bits: 0 the left subtree is higher, 1 even, 2 the right is higher.
-struct alignas(4) AvlNode {
+struct AvlNode {
     AvlNode *left;
     AvlNode *right;
     uintptr_t parent_balance;
 };
+static_assert(alignof(AvlNode) >= 4, "the two low bits of a node's address must be free");
 
 enum { AVL_LEFT_HIGH = 0, AVL_EVEN = 1, AVL_RIGHT_HIGH = 2 };
 
