@@ -64,16 +64,19 @@ int mime_read_failure(MailContext *ctx, const char *what, const char *path, int6
 
 // Runs body (returning a MIME_* result) so that no exception leaves it:
 // memory exhaustion in std::string, std::vector or new becomes
-// MIME_FAIL_NOMEM, recorded in the session (when there is one) for the
-// front end's out-of-memory status.
+// MIME_FAIL_NOMEM. A MIME_FAIL_NOMEM result is recorded in the session
+// (when there is one) for the front end's out-of-memory status.
 template <class Body> int mime_guard(MailContext *ctx, Body &&body) noexcept
 {
+    int result = MIME_FAIL_NOMEM;
     try {
-        return body();
+        result = body();
     } catch (const std::bad_alloc &) {
     } catch (const std::length_error &) {
     }
-    if (ctx)
+    // Also a failure that a writer without the session (a parameter line,
+    // a custom field) handed back.
+    if (result == MIME_FAIL_NOMEM && ctx && !mail_error_is_nomem(ctx))
         mail_set_nomem(ctx);
-    return MIME_FAIL_NOMEM;
+    return result;
 }
