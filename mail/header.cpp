@@ -146,9 +146,12 @@ std::string quoted_string(std::string_view text)
     return s;
 }
 
-// Where a Field may be folded: before a blank of text that allows it, and
-// before the blank that a field's encoded words need to begin a new line.
-const char NO_FOLD = 0, MAY_FOLD = 1, MUST_FOLD = 2;
+// Where a Field may be folded: before a blank of text that allows it;
+// before the blank after a long field name only when nothing else keeps
+// the line within HDR_LINE_HARD (a reader may take the fold for part of
+// the value); and before the blank that a field's encoded words need to
+// begin a new line.
+const char NO_FOLD = 0, MAY_FOLD = 1, LAST_RESORT = 2, MUST_FOLD = 3;
 
 // Encoded words whose first word would have less room than this many
 // bytes of text begin on a new line instead.
@@ -168,6 +171,8 @@ public:
     Field &fixed(std::string_view s) { return append(s, NO_FOLD); }
     // Text that may be folded at any of its blanks.
     Field &foldable(std::string_view s) { return append(s, MAY_FOLD); }
+    // The blank after a field name that may be long.
+    Field &name_blank() { return append(" ", LAST_RESORT); }
 
     // len bytes as encoded words, the first one sized to the room left on
     // the current line; `after` characters follow the last word directly.
@@ -235,7 +240,7 @@ public:
 
 private:
     std::string text_;
-    std::string marks_; // per byte of text_: NO_FOLD, MAY_FOLD or MUST_FOLD before it
+    std::string marks_; // per byte of text_: the fold mark before it
     size_t line_start_ = 0; // where the line after a MUST_FOLD begins
     bool words_ = false;
 
@@ -275,26 +280,35 @@ int Field::write(MimeOut &out) const
         folded.append(text_, from, to - from);
         folded += "\r\n";
     };
-    size_t start = 0;           // where the current line begins
-    size_t cand = std::string::npos; // the latest fold point of the line
-    bool has_text = false;      // the line holds more than blanks
+    const size_t none = std::string::npos;
+    size_t start = 0;   // where the current line begins
+    size_t cand = none; // the latest fold point of the line
+    size_t last_resort = none;
+    bool has_text = false; // the line holds more than blanks
     for (size_t i = 0; i < n; i++) {
         if (marks_[i] != NO_FOLD && i > start && has_text && i < last_text) {
             if (marks_[i] == MUST_FOLD) {
                 emit(start, i);
                 start = i;
                 has_text = false;
-                cand = std::string::npos;
+                cand = last_resort = none;
+            } else if (marks_[i] == LAST_RESORT) {
+                last_resort = i;
             } else {
                 cand = i;
             }
         }
         if (!is_blank(text_[i]))
             has_text = true;
-        if (i - start + 1 > limit && cand != std::string::npos) {
-            emit(start, cand);
-            start = cand;
-            cand = std::string::npos;
+        size_t fold = none;
+        if (i - start + 1 > limit && cand != none)
+            fold = cand;
+        else if (i - start + 1 > HDR_LINE_HARD && last_resort != none)
+            fold = last_resort;
+        if (fold != none) {
+            emit(start, fold);
+            start = fold;
+            cand = last_resort = none;
             has_text = false;
             for (size_t k = start; k <= i && !has_text; k++)
                 has_text = !is_blank(text_[k]);
@@ -650,7 +664,7 @@ int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, 
 {
     return mime_guard(nullptr, [&] {
         MimeOut out(print, user);
-        return Field(std::string(name) + ": ").unstructured(value ? value : "").write(out);
+        return Field(std::string(name) + ":").name_blank().unstructured(value ? value : "").write(out);
     });
 }
 

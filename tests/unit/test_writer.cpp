@@ -1700,6 +1700,78 @@ TEST(Writer, LongTextsFoldUnderTheLineLimitAndParseBack)
     }
 }
 
+TEST(Writer, NoHeaderLineIsTooLongWhateverTheTexts)
+{
+    // Texts made of runs of every length around the limits (blanks, TABs,
+    // visible characters, quotes, non-ASCII characters) in every field
+    // that carries text: each header line stays within 998 octets, a line
+    // with encoded words within 76, no folded line holds blanks only, and
+    // Python's strict parser reads the message without a defect.
+    TempDir dir;
+    write_file(dir.file("f.txt"), "content\n");
+    std::mt19937 gen(99);
+    auto text = [&gen] {
+        static const int lengths[] = {1, 2, 60, 76, 77, 78, 79, 85, 89, 90, 91, 150, 700, 799, 800, 801, 997, 999, 1500};
+        std::string t;
+        for (unsigned runs = 1 + gen() % 6; runs > 0; runs--) {
+            int len = lengths[gen() % (sizeof lengths / sizeof lengths[0])];
+            switch (gen() % 5) {
+            case 0: t += std::string(len, ' '); break;
+            case 1: t += repeat(" \t", len / 2 + 1); break;
+            case 2: t += std::string(len, 'x'); break;
+            case 3: t += repeat("\"\\", len / 2 + 1); break;
+            default: t += repeat("\xc3\xa9", len / 2 + 1); break;
+            }
+        }
+        return t;
+    };
+    for (int round = 0; round < 120; round++) {
+        SCOPED_TRACE(round);
+        FixedSession s;
+        s.set(MAILOPT_SUBJECT, text().c_str());
+        s.set(MAILOPT_FROM, "a@example.com", text().c_str());
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com", text().c_str());
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "c@example.com", text().c_str());
+        s.set(MAILOPT_REPLY_TO, "r@example.com", text().c_str());
+        s.set(MAILOPT_MDN);
+        s.set(MAILOPT_X_MAILER, text().c_str());
+        std::string name = "X-" + std::string(gen() % 149, 'n');
+        std::string value = text();
+        if (round == 0) {
+            // The longest name, the longest run and blanks at the end,
+            // where no fold may fall.
+            name = "X-" + std::string(148, 'n');
+            value = std::string(800, 'x') + std::string(90, ' ');
+        }
+        s.set(MAILOPT_HEADER, name.c_str(), value.c_str());
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH, dir.file("f.txt").c_str(), nullptr, nullptr, (text() + ".txt").c_str());
+        int result = 0;
+        std::string msg = s.message(&result);
+        ASSERT_EQ(result, MIME_OK) << mail_last_error(s.ctx);
+        bool in_header = true;
+        for (size_t pos = 0; pos < msg.size();) {
+            size_t end = msg.find("\r\n", pos);
+            std::string line = msg.substr(pos, end - pos);
+            pos = end + 2;
+            ASSERT_LE(line.size(), 998u) << line;
+            if (line.find("=?utf-8?") != std::string::npos) {
+                ASSERT_LE(line.size(), 76u) << line;
+            }
+            if (line.empty()) {
+                in_header = false;
+            } else if (in_header && (line[0] == ' ' || line[0] == '\t')) {
+                ASSERT_NE(line.find_first_not_of(" \t"), std::string::npos) << "a line of blanks only";
+            }
+        }
+        if (round % 20 == 0) {
+            std::string out = dir.file("m.eml");
+            write_file(out, msg);
+            EXPECT_EQ(check(out, "{\"strict\": true}"), "OK\n");
+        }
+    }
+}
+
 TEST(Writer, EncodedWordsFitTheirLineAfterAnyFieldName)
 {
     // However long the text before them, encoded words stand on lines of
