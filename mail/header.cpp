@@ -174,7 +174,7 @@ public:
     // The blank after a field name that may be long.
     Field &name_blank() { return append(" ", LAST_RESORT); }
 
-    // len bytes as encoded words, the first one sized to the room left on
+    // Bytes as encoded words, the first one sized to the room left on
     // the current line; `after` characters follow the last word directly.
     Field &words(std::string_view bytes, size_t after = 0)
     {
@@ -585,8 +585,13 @@ int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user)
         // later messages of the session and must be valid for every one.
         const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
         char domain[1 + ADDR_BUF_SIZE] = "@";
-        if (at && addr_idn_domain(at + 1, domain + 1, sizeof domain - 1))
-            mail_message_id(ctx->message_id, sizeof ctx->message_id, domain);
+        if (at && addr_idn_domain(at + 1, domain + 1, sizeof domain - 1) &&
+            !mail_message_id(ctx->message_id, sizeof ctx->message_id, domain)) {
+            // Such a domain always fits: only the identifier's draw failed,
+            // for want of memory.
+            mail_set_nomem(ctx);
+            return MIME_FAIL_NOMEM;
+        }
     }
     if (!ctx->message_id[0])
         return 0; // no sender domain to make one from
