@@ -58,58 +58,19 @@ bool is_plain(std::string_view text)
     return true;
 }
 
-bool is_b64_char(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
-
-// Length of the "=?utf-8?B?" base64 "?=" word at p, 0 when there is none.
-// Only words a reader accepts count: at most RFC2047_WORD_MAX characters
-// with whole base64 quads.
-size_t encoded_word_len(const char *p, const char *end)
-{
-    const char *q = p;
-    if (end - q < 12 || strncmp(q, "=?utf-8?B?", 10) != 0)
-        return 0;
-    q += 10;
-    while (q < end && is_b64_char(*q))
-        q++;
-    for (int pad = 0; q < end && *q == '=' && pad < 2; pad++)
-        q++;
-    if (end - q < 2 || q[0] != '?' || q[1] != '=')
-        return 0;
-    size_t b64_len = static_cast<size_t>(q - (p + 10));
-    size_t len = static_cast<size_t>(q + 2 - p);
-    if (b64_len % 4 != 0 || len > RFC2047_WORD_MAX)
-        return 0;
-    return len;
-}
-
-// When text is only "=?utf-8?B?" base64 "?=" words separated by single
-// spaces (as the header-text encoder makes them), the bytes they carry go
-// into *out and the result is true.
+// When text is only encoded words (as the header-text encoder makes
+// them), the bytes they carry go into *out and the result is true.
 bool decode_words(const char *text, std::string *out)
 {
-    const char *end = text + strlen(text);
-    const char *p = text;
-    if (p == end)
+    char *bytes = nullptr;
+    size_t len = 0;
+    int r = hdr_decode_words(text, &bytes, &len);
+    if (r < 0)
+        mime_throw_nomem();
+    if (r == 0)
         return false;
-    std::string bytes;
-    for (;;) {
-        size_t w = encoded_word_len(p, end);
-        if (!w)
-            return false;
-        unsigned char buf[b64_decoded_max(RFC2047_WORD_MAX)];
-        size_t n = b64_decode(p + 10, static_cast<ptrdiff_t>(w - 12), buf);
-        bytes.append(reinterpret_cast<char *>(buf), n);
-        p += w;
-        if (p == end)
-            break;
-        if (*p != ' ')
-            return false;
-        p++;
-    }
-    *out = std::move(bytes);
+    std::unique_ptr<char, void (*)(void *)> owned(bytes, free);
+    out->assign(bytes, len);
     return true;
 }
 

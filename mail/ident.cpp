@@ -184,6 +184,72 @@ char *hdr_encode_text(const char *text)
     return hdr_encode_words(text, strlen(text), HDR_WORD_BYTES);
 }
 
+static bool is_b64_char(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+// Length of the "=?utf-8?B?" base64 "?=" word at p, 0 when there is none.
+// Only words a reader accepts count: at most RFC2047_WORD_MAX characters
+// with whole base64 quads.
+static size_t encoded_word_len(const char *p, const char *end)
+{
+    const char *q = p;
+    if (end - q < 12 || strncmp(q, "=?utf-8?B?", 10) != 0)
+        return 0;
+    q += 10;
+    while (q < end && is_b64_char(static_cast<unsigned char>(*q)))
+        q++;
+    for (int pad = 0; q < end && *q == '=' && pad < 2; pad++)
+        q++;
+    if (end - q < 2 || q[0] != '?' || q[1] != '=')
+        return 0;
+    size_t b64_len = static_cast<size_t>(q - (p + 10));
+    size_t len = static_cast<size_t>(q + 2 - p);
+    if (b64_len % 4 != 0 || len > RFC2047_WORD_MAX)
+        return 0;
+    return len;
+}
+
+int hdr_decode_words(const char *text, char **out, size_t *len)
+{
+    *out = nullptr;
+    *len = 0;
+    if (!text || !*text)
+        return 0;
+    const char *end = text + strlen(text);
+    // The words are at least 12 characters for at most 3 bytes per 4: the
+    // bytes never outgrow the text.
+    size_t n = 0;
+    for (const char *p = text;;) {
+        size_t w = encoded_word_len(p, end);
+        if (!w)
+            return 0;
+        n += b64_decoded_max(w - 12);
+        p += w;
+        if (p == end)
+            break;
+        if (*p != ' ')
+            return 0;
+        p++;
+    }
+    char *bytes = static_cast<char *>(malloc(n + 1));
+    if (!bytes)
+        return -1;
+    size_t o = 0;
+    for (const char *p = text; p < end;) {
+        size_t w = encoded_word_len(p, end);
+        o += b64_decode(p + 10, static_cast<ptrdiff_t>(w - 12), reinterpret_cast<unsigned char *>(bytes + o));
+        p += w;
+        if (p < end)
+            p++; // the space between two words
+    }
+    bytes[o] = '\0';
+    *out = bytes;
+    *len = o;
+    return 1;
+}
+
 static bool kept_in_content_id(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

@@ -370,7 +370,7 @@ TEST(HeaderText, WordsSplitOnlyBetweenCharacters)
     }
 }
 
-TEST(HeaderText, EncodeWordsSizesTheFirstWordAndCarriesAnyBytes)
+TEST(HeaderText, EncodeWordsSizesTheFirstWordAndDecodeGivesTheBytesBack)
 {
     // The one encoder behind every encoded word of a header: always words
     // (plain text too), the first one no larger than the room its line
@@ -400,6 +400,23 @@ TEST(HeaderText, EncodeWordsSizesTheFirstWordAndCarriesAnyBytes)
         EXPECT_EQ(words.size(), c.words);
         EXPECT_EQ(decode_words(enc, true), c.text);
         EXPECT_EQ(decode_words(words[0], true).size(), c.first_word_bytes);
+        // The decoder the header writers use gives the bytes back.
+        char *back = nullptr;
+        size_t len = 0;
+        ASSERT_EQ(hdr_decode_words(enc.c_str(), &back, &len), 1);
+        EXPECT_EQ(std::string(back, len), c.text);
+        free(back);
+    }
+    // Anything but words alone, separated by single spaces, is text.
+    std::string overlong = "=?utf-8?B?" + std::string(64, 'A') + "?=";
+    for (const char *text : {"", "abc", "=?utf-8?B?YWJj?=x", "=?utf-8?B?YWJj?=  =?utf-8?B?YWJj?=",
+                             "=?utf-8?B?YWJ?=", "=?UTF-8?B?YWJj?=", " =?utf-8?B?YWJj?=", overlong.c_str()}) {
+        SCOPED_TRACE(text);
+        char *back = reinterpret_cast<char *>(1);
+        size_t len = 9;
+        EXPECT_EQ(hdr_decode_words(text, &back, &len), 0);
+        EXPECT_EQ(back, nullptr);
+        EXPECT_EQ(len, 0u);
     }
     char *empty = hdr_encode_words("", 0, 45);
     ASSERT_NE(empty, nullptr);
