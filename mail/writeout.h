@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -57,6 +58,13 @@ bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size
 // error_text "Read error on <what> (<path>)", with the reason when the
 // file shrank or changed; returns MIME_FAIL_READ.
 int mime_read_failure(MailContext *ctx, const char *what, const char *path, int64_t code);
+
+// The working buffers of one writer: a read slice and the room for its
+// widest encoding.
+struct MimeBuffers {
+    std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
+    std::unique_ptr<char[]> out{new char[MIME_ENCODE_BUF_SIZE]};
+};
 
 // A C allocation that returned NULL inside a writer: handled like a failed
 // std::bad_alloc, by the guard below.
