@@ -1,12 +1,14 @@
 // File mode: the composed message written into the output file, exactly as
-// SMTP DATA would carry it (without the final "."). A file that could not be
-// written completely is removed, so no caller takes a partial message for a
-// whole one.
+// SMTP DATA would carry it (without the final "."). The message goes into a
+// new file beside the target, which replaces the target only once it holds
+// the whole message: the output file is the whole new message or, after
+// any failure, whatever it was before.
 #include "mail/writer.h"
+#include "mail/writeout.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "mail/list.h"
 #include "platform/platform.h"
@@ -28,6 +30,30 @@ const char *input_that_is_output(MailContext *ctx)
     return nullptr;
 }
 
+// Room for the name of the file made beside the target: its folder, a dot,
+// its name, and a process and serial number.
+const size_t kTempNameExtra = 64;
+
+// The message into the open file fp; MIME_OK or the failure. A write that
+// the system refuses (a full disk, the file-size limit) fails the sink.
+int write_into(MailContext *ctx, FILE *fp)
+{
+    // Large writes: the writers hand over big pieces, stdio need not copy.
+    setvbuf(fp, nullptr, _IOFBF, 256 * 1024);
+    DotStuffSink stuff;
+    MsgSink ms;
+    if (ctx->flags & MAILF_DOT_STUFF) {
+        dotstuff_init(&stuff, fmt_file_sink, fp);
+        msg_sink_init(&ms, dotstuff_sink, &stuff);
+    } else {
+        msg_sink_init(&ms, fmt_file_sink, fp);
+    }
+    int result = mime_write_message(ctx, msg_printf, &ms);
+    if (result == MIME_OK && (ms.failed || ferror(fp)))
+        result = MIME_FAIL_WRITE;
+    return result;
+}
+
 } // namespace
 
 int mime_write_to_file(MailContext *ctx)
@@ -39,45 +65,51 @@ int mime_write_to_file(MailContext *ctx)
         ctx->flags &= ~MAILF_DOT_STUFF;
 
     if (!ctx->output_file) {
-        mail_set_error(ctx, strdup("Failed to open output file"));
+        mail_set_errorf(ctx, "Failed to open output file");
         return MIME_FAIL_OPEN;
     }
-    // Settings that cannot make a message fail before the file is touched,
-    // so an existing file of that name is not truncated for nothing.
+    // Settings that cannot make a message fail before any file is made.
     if (!mime_check_message(ctx))
         return MIME_FAIL_INPUT;
+    // A folder, a pipe or a device of that name is never replaced.
+    if (plat_path_info(ctx->output_file, nullptr) && !plat_file_exists(ctx->output_file)) {
+        mail_set_errorf(ctx, "Failed to open output file");
+        return MIME_FAIL_OPEN;
+    }
     if (const char *input = input_that_is_output(ctx)) {
-        mail_set_error(ctx, strdup((std::string("Output file is also an input file (") + input + ")").c_str()));
+        mail_set_errorf(ctx, "Output file is also an input file (%s)", input);
         return MIME_FAIL_INPUT;
     }
 
-    FILE *fp = file_fopen_utf8(ctx->output_file, "wb");
+    size_t tmp_size = strlen(ctx->output_file) + kTempNameExtra;
+    char *tmp = static_cast<char *>(malloc(tmp_size));
+    if (!tmp) {
+        mail_set_nomem(ctx);
+        return MIME_FAIL_NOMEM;
+    }
+    int fd = plat_open_temp_beside(ctx->output_file, tmp, tmp_size);
+    // The new file is written through stdio under its own name.
+    FILE *fp = fd >= 0 ? file_fopen_utf8(tmp, "wb") : nullptr;
+    if (fd >= 0)
+        plat_close(fd);
     if (!fp) {
-        mail_set_error(ctx, strdup("Failed to open output file"));
+        if (fd >= 0)
+            plat_remove(tmp);
+        free(tmp);
+        mail_set_errorf(ctx, "Failed to open output file");
         return MIME_FAIL_OPEN;
     }
-    // Large writes: the writers hand over big pieces, stdio need not copy.
-    setvbuf(fp, nullptr, _IOFBF, 256 * 1024);
 
-    DotStuffSink stuff;
-    MsgSink ms;
-    if (ctx->flags & MAILF_DOT_STUFF) {
-        dotstuff_init(&stuff, fmt_file_sink, fp);
-        msg_sink_init(&ms, dotstuff_sink, &stuff);
-    } else {
-        msg_sink_init(&ms, fmt_file_sink, fp);
-    }
-    int result = mime_write_message(ctx, msg_printf, &ms);
-    // A refused piece makes the rest of the writing a no-op; the failure
-    // found here is the one that counts.
-    if (result != MIME_FAIL_READ && result != MIME_FAIL_INPUT && (ms.failed || ferror(fp)))
-        result = MIME_FAIL_WRITE;
+    int result = write_into(ctx, fp);
     if (fclose(fp) != 0 && result == MIME_OK)
         result = MIME_FAIL_WRITE;
+    if (result == MIME_OK && !plat_rename(tmp, ctx->output_file))
+        result = MIME_FAIL_WRITE;
     if (result != MIME_OK) {
+        plat_remove(tmp);
         if (result == MIME_FAIL_WRITE)
-            mail_set_error(ctx, strdup((std::string("Failed to write output file (") + ctx->output_file + ")").c_str()));
-        plat_remove(ctx->output_file);
+            mail_set_errorf(ctx, "Failed to write output file (%s)", ctx->output_file);
     }
+    free(tmp);
     return result;
 }

@@ -2,13 +2,16 @@
 // Message-ID, Disposition-Notification-To, X-Priority and X-Mailer, in that
 // order, folded so that no line we generate is too long for a transport.
 #include "mail/writer.h"
+#include "mail/writeout.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/addr.h"
@@ -39,201 +42,283 @@ int msg_printf(void *p, const char *format, ...)
 
 // ---- folding -----------------------------------------------------------------
 
-// RFC 2047 words for a text: 45 bytes of text per word (the first word
-// first_bytes at most), cut between UTF-8 characters.
-static std::string encode_as_words(const std::string &text, size_t first_bytes = 45)
-{
-    std::string out;
-    size_t pos = 0;
-    char b64[80];
-    size_t limit = first_bytes;
-    while (pos < text.size()) {
-        size_t take = text.size() - pos < limit ? text.size() - pos : limit;
-        // Do not cut a UTF-8 sequence: step back over continuation bytes.
-        while (take > 1 && pos + take < text.size() && (static_cast<unsigned char>(text[pos + take]) & 0xc0) == 0x80)
-            take--;
-        if (!out.empty())
-            out += ' ';
-        out += "=?utf-8?B?";
-        out.append(b64, b64_encode(text.data() + pos, static_cast<ptrdiff_t>(take), b64));
-        out += "?=";
-        pos += take;
-        limit = 45;
-    }
-    return out;
-}
+namespace {
 
-static bool is_b64_char(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// Length of the "=?utf-8?B?" base64 "?=" word at p, 0 when there is none.
-// Only words a reader accepts count: at most RFC2047_WORD_MAX characters
-// with whole base64 quads.
-static size_t encoded_word_len(const char *p, const char *end)
+// 1 when text is only printable ASCII and TAB (what the header-text
+// encoder leaves as it is).
+bool is_plain(std::string_view text)
 {
-    const char *q = p;
-    if (end - q < 12 || strncmp(q, "=?utf-8?B?", 10) != 0)
-        return 0;
-    q += 10;
-    while (q < end && is_b64_char(*q))
-        q++;
-    for (int pad = 0; q < end && *q == '=' && pad < 2; pad++)
-        q++;
-    if (end - q < 2 || q[0] != '?' || q[1] != '=')
-        return 0;
-    size_t b64_len = static_cast<size_t>(q - (p + 10));
-    size_t len = static_cast<size_t>(q + 2 - p);
-    if (b64_len % 4 != 0 || len > RFC2047_WORD_MAX)
-        return 0;
-    return len;
-}
-
-// When the encoded words that open a field's value would make its first
-// line too long, they are made again with a shorter first word, so that the
-// line folds under the limit without white space before the value.
-static std::string fit_first_line(const char *line, size_t len)
-{
-    const char *end = line + len;
-    // Only a field's own line has a name before its value.
-    const char *colon = len && line[0] != ' ' && line[0] != '\t' ? static_cast<const char *>(memchr(line, ':', len)) : nullptr;
-    if (!colon || colon + 1 >= end || colon[1] != ' ')
-        return std::string(line, len);
-    const char *run = colon + 2;
-    size_t first = encoded_word_len(run, end);
-    size_t prefix = static_cast<size_t>(run - line);
-    if (!first || prefix + first <= HDR_LINE_SOFT || prefix + 12 + 4 > HDR_LINE_SOFT)
-        return std::string(line, len);
-    // Decode the whole run of words; they hold one text cut in pieces.
-    std::string text;
-    const char *p = run;
-    for (;;) {
-        size_t w = encoded_word_len(p, end);
-        if (!w)
-            break;
-        unsigned char bytes[b64_decoded_max(RFC2047_WORD_MAX)];
-        size_t n = b64_decode(p + 10, static_cast<ptrdiff_t>(w - 12), bytes);
-        text.append(reinterpret_cast<char *>(bytes), n);
-        p += w;
-        if (p < end && *p == ' ' && encoded_word_len(p + 1, end))
-            p++;
-        else
-            break;
-    }
-    size_t first_bytes = (HDR_LINE_SOFT - prefix - 12) / 4 * 3;
-    return std::string(line, prefix) + encode_as_words(text, first_bytes) + std::string(p, end);
-}
-
-void hdr_write_folded(MessagePrintFn print, void *user, const char *text, size_t text_len)
-{
-    std::string fitted = fit_first_line(text, text_len);
-    const char *line = fitted.data();
-    size_t len = fitted.size();
-    const char *colon = len && line[0] != ' ' && line[0] != '\t' ? static_cast<const char *>(memchr(line, ':', len)) : nullptr;
-    size_t name_space = colon ? static_cast<size_t>(colon - line) + 1 : len;
-    // Fold before a space when the line would pass the soft limit. A run
-    // without spaces stays whole: callers make sure none is longer than
-    // HDR_RUN_MAX, so every line stays under the hard limit.
-    size_t start = 0; // start of the current output line
-    size_t col = 0;
-    size_t i = 0;
-    while (i < len) {
-        size_t word_end = i + 1;
-        while (word_end < len && line[word_end] != ' ')
-            word_end++;
-        size_t word = word_end - i;
-        // Never fold at the space after the field name (the value would
-        // then begin with white space), nor before a bare space: the new
-        // line must hold more than white space.
-        if (col > 0 && line[i] == ' ' && i != name_space && word > 1 && col + word > HDR_LINE_SOFT) {
-            print(user, "%.*s\r\n", static_cast<int>(i - start), line + start);
-            start = i;
-            col = 0;
-        }
-        col += word;
-        i = word_end;
-    }
-    print(user, "%.*s\r\n", static_cast<int>(len - start), line + start);
-}
-
-static void write_field(MessagePrintFn print, void *user, const std::string &line)
-{
-    hdr_write_folded(print, user, line.data(), line.size());
-}
-
-// True when no space-free run of s is longer than HDR_RUN_MAX.
-static bool runs_fit(const std::string &s)
-{
-    size_t run = 0;
-    for (char c : s) {
-        run = c == ' ' ? 0 : run + 1;
-        if (run > HDR_RUN_MAX)
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c != '\t' && (c < 0x20 || c > 0x7e))
             return false;
     }
     return true;
 }
 
-// A header value as it can be folded: unchanged, or as encoded words when
-// it holds a run too long for any line.
-static std::string foldable(const char *value)
+// When text is only encoded words (as the header-text encoder makes
+// them), the bytes they carry go into *out and the result is true.
+bool decode_words(const char *text, std::string *out)
 {
-    std::string v = value ? value : "";
-    return runs_fit(v) ? v : encode_as_words(v);
+    char *bytes = nullptr;
+    size_t len = 0;
+    int r = hdr_decode_words(text, &bytes, &len);
+    if (r < 0)
+        mime_throw_nomem();
+    if (r == 0)
+        return false;
+    std::unique_ptr<char, void (*)(void *)> owned(bytes, free);
+    out->assign(bytes, len);
+    return true;
 }
 
-// True when s is only "=?utf-8?B?" base64 "?=" words separated by single
-// spaces, as the header-text encoder makes them.
-static bool is_encoded_words(const char *s)
+// True when text can be folded at its blanks into lines within
+// HDR_LINE_HARD: no run of other characters longer than HDR_RUN_MAX and no
+// run of blanks longer than HDR_BLANK_RUN_MAX.
+bool fits_folding(std::string_view text)
 {
-    const char *end = s + strlen(s);
-    const char *p = s;
-    if (p == end)
-        return false;
-    for (;;) {
-        size_t w = encoded_word_len(p, end);
-        if (!w)
-            return false;
-        p += w;
-        if (p == end)
-            return true;
-        if (*p != ' ')
-            return false;
-        p++;
+    size_t run = 0, blanks = 0;
+    for (char c : text) {
+        if (is_blank(c)) {
+            run = 0;
+            if (++blanks > HDR_BLANK_RUN_MAX)
+                return false;
+        } else {
+            blanks = 0;
+            if (++run > HDR_RUN_MAX)
+                return false;
+        }
     }
+    return true;
 }
 
 // text as an RFC 5322 quoted string, '"' and '\\' escaped.
-static std::string quoted_string(const char *text)
+std::string quoted_string(std::string_view text)
 {
     std::string s = "\"";
-    for (const char *p = text; *p; p++) {
-        if (*p == '"' || *p == '\\')
+    for (char c : text) {
+        if (c == '"' || c == '\\')
             s += '\\';
-        s += *p;
+        s += c;
     }
     s += '"';
     return s;
 }
 
-static std::string display_name(const char *name)
+// Where a Field may be folded: before a blank of text that allows it;
+// before the blank after a long field name only when nothing else keeps
+// the line within HDR_LINE_HARD (a reader may take the fold for part of
+// the value); and before the blank that a field's encoded words need to
+// begin a new line.
+const char NO_FOLD = 0, MAY_FOLD = 1, LAST_RESORT = 2, MUST_FOLD = 3;
+
+// Encoded words whose first word would have less room than this many
+// bytes of text begin on a new line instead.
+const size_t kFirstWordMin = 9;
+
+// One logical header line as it is built: its text, where it may be
+// folded, and whether it holds encoded words. Written folded at blanks:
+// lines stay within HDR_LINE_SOFT columns where a blank allows it (within
+// HDR_LINE_WORDS when the field holds encoded words, RFC 2047 section 2),
+// a folded line never holds white space only, and what callers put in
+// (bounded runs, short words) keeps every line within HDR_LINE_HARD.
+class Field {
+public:
+    explicit Field(std::string_view start) { fixed(start); }
+
+    // Text that is never folded inside (a field name, an address).
+    Field &fixed(std::string_view s) { return append(s, NO_FOLD); }
+    // Text that may be folded at any of its blanks.
+    Field &foldable(std::string_view s) { return append(s, MAY_FOLD); }
+    // The blank after a field name that may be long.
+    Field &name_blank() { return append(" ", LAST_RESORT); }
+
+    // Bytes as encoded words, the first one sized to the room left on
+    // the current line; `after` characters follow the last word directly.
+    Field &words(std::string_view bytes, size_t after = 0)
+    {
+        if (bytes.empty())
+            return *this;
+        size_t first = first_word_bytes(text_.size() - line_start_, after);
+        if (first < kFirstWordMin && !text_.empty() && is_blank(text_.back())) {
+            // Too little room after a long field name: the words begin a
+            // line of their own.
+            marks_.back() = MUST_FOLD;
+            line_start_ = text_.size() - 1;
+            first = first_word_bytes(1, after);
+        }
+        char *w = hdr_encode_words(bytes.data(), bytes.size(), first < kFirstWordMin ? size_t{HDR_WORD_BYTES} : first);
+        if (!w)
+            mime_throw_nomem();
+        std::unique_ptr<char, void (*)(void *)> owned(w, free);
+        words_ = true;
+        return foldable(w);
+    }
+
+    // An unstructured value (subject, custom field value, X-Mailer) as the
+    // session holds it: encoded words are made again to fit the line;
+    // plain text stays as it is unless it cannot be folded.
+    Field &unstructured(const char *value)
+    {
+        std::string decoded;
+        if (decode_words(value, &decoded))
+            return words(decoded);
+        if (is_plain(value) && fits_folding(value))
+            return foldable(value);
+        return words(value);
+    }
+
+    // A display name as the session holds it (header-encoded).
+    Field &phrase(const char *name)
+    {
+        std::string decoded;
+        if (decode_words(name, &decoded))
+            return words(decoded);
+        return text_phrase(name);
+    }
+
+    // A display name as given: plain text as a quoted string, so that no
+    // text can end it early and show another address; anything else, and
+    // a quoted string that could not be folded, as encoded words.
+    Field &text_phrase(std::string_view name)
+    {
+        if (is_plain(name)) {
+            std::string q = quoted_string(name);
+            if (fits_folding(q))
+                return foldable(q);
+        }
+        return words(name);
+    }
+
+    Field &mailbox(const MailContext *ctx, const char *name, const char *address);
+
+    // The field written folded, with its final CR LF.
+    int write(MimeOut &out) const;
+
+    const std::string &text() const { return text_; }
+
+private:
+    std::string text_;
+    std::string marks_; // per byte of text_: the fold mark before it
+    size_t line_start_ = 0; // where the line after a MUST_FOLD begins
+    bool words_ = false;
+
+    Field &append(std::string_view s, char blank_mark)
+    {
+        text_.append(s);
+        for (char c : s)
+            marks_ += is_blank(c) ? blank_mark : NO_FOLD;
+        return *this;
+    }
+
+    // Bytes of text the first encoded word may carry when it starts at col
+    // and `after` characters follow it.
+    static size_t first_word_bytes(size_t col, size_t after)
+    {
+        size_t used = col + 12 + after; // "=?utf-8?B?" and "?="
+        return used < HDR_LINE_WORDS ? (HDR_LINE_WORDS - used) / 4 * 3 : 0;
+    }
+};
+
+int Field::write(MimeOut &out) const
 {
-    if (is_encoded_words(name))
-        return name;
-    // A quoted string: no text can end it early and show another address.
-    std::string s = quoted_string(name);
-    return runs_fit(s) ? s : encode_as_words(name);
+    const size_t limit = words_ ? HDR_LINE_WORDS : HDR_LINE_SOFT;
+    const size_t n = text_.size();
+    // A fold must leave text after it: blanks after the last visible
+    // character are never fold points.
+    size_t last_text = 0;
+    for (size_t i = n; i-- > 0;) {
+        if (!is_blank(text_[i])) {
+            last_text = i;
+            break;
+        }
+    }
+    std::string folded;
+    folded.reserve(n + n / 32 + 2);
+    auto emit = [&](size_t from, size_t to) {
+        folded.append(text_, from, to - from);
+        folded += "\r\n";
+    };
+    const size_t none = std::string::npos;
+    size_t start = 0;   // where the current line begins
+    size_t cand = none; // the latest fold point of the line
+    size_t last_resort = none;
+    bool has_text = false; // the line holds more than blanks
+    for (size_t i = 0; i < n; i++) {
+        if (marks_[i] != NO_FOLD && i > start && has_text && i < last_text) {
+            if (marks_[i] == MUST_FOLD) {
+                emit(start, i);
+                start = i;
+                has_text = false;
+                cand = last_resort = none;
+            } else if (marks_[i] == LAST_RESORT) {
+                last_resort = i;
+            } else {
+                cand = i;
+            }
+        }
+        if (!is_blank(text_[i]))
+            has_text = true;
+        size_t fold = none;
+        if (i - start + 1 > limit && cand != none)
+            fold = cand;
+        else if (i - start + 1 > HDR_LINE_HARD && last_resort != none)
+            fold = last_resort;
+        if (fold != none) {
+            emit(start, fold);
+            start = fold;
+            cand = last_resort = none;
+            has_text = false;
+            for (size_t k = start; k <= i && !has_text; k++)
+                has_text = !is_blank(text_[k]);
+        }
+    }
+    emit(start, n);
+    out.bytes(folded.data(), folded.size());
+    return out.status;
 }
+
+// The address as the header shows it: prepared for the server's abilities;
+// an address that has no prepared form (a non-ASCII local part without
+// SMTPUTF8) is shown as it was given.
+std::string prepared(const MailContext *ctx, const char *address)
+{
+    char buf[ADDR_BUF_SIZE];
+    if (addr_prepare_for_smtp(address, buf, sizeof buf, nullptr, (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0))
+        return buf;
+    return address ? address : "";
+}
+
+Field &Field::mailbox(const MailContext *ctx, const char *name, const char *address)
+{
+    if (name && *name)
+        return phrase(name).foldable(" ").fixed("<" + prepared(ctx, address) + ">");
+    return fixed(prepared(ctx, address));
+}
+
+// A single-field writer's result: 1 when the field was written, else the
+// failure of its sink.
+int written(int status) { return status == MIME_OK ? 1 : status; }
+
+} // namespace
 
 int hdr_append_display_name(char **out, const char *name)
 {
-    std::string s = (*out ? *out : "") + display_name(name ? name : "");
-    char *copy = strdup(s.c_str());
-    if (!copy)
-        return 0;
-    free(*out);
-    *out = copy;
-    return 1;
+    int result = mime_guard(nullptr, [&] {
+        Field f("");
+        f.phrase(name ? name : "");
+        char *copy = static_cast<char *>(malloc(strlen(*out ? *out : "") + f.text().size() + 1));
+        if (!copy)
+            return MIME_FAIL_NOMEM;
+        strcpy(copy, *out ? *out : "");
+        strcat(copy, f.text().c_str());
+        free(*out);
+        *out = copy;
+        return MIME_OK;
+    });
+    return result == MIME_OK ? 1 : 0;
 }
 
 // Characters of an atom (RFC 5322 atext, and UTF-8 bytes).
@@ -270,6 +355,11 @@ int hdr_address_is_safe(const char *address)
     }
     if (*p++ != '@')
         return 0;
+    // The domain must have the ASCII form that From, the Message-ID and
+    // the envelope show (a malformed UTF-8 label has none).
+    char idn[ADDR_BUF_SIZE];
+    if (!addr_idn_domain(reinterpret_cast<const char *>(p), idn, sizeof idn))
+        return 0;
     if (*p == '[') {
         for (p++; *p != ']'; p++)
             if (!*p || *p == '[' || *p == '\\' || *p == ' ')
@@ -280,29 +370,15 @@ int hdr_address_is_safe(const char *address)
     return p && *p == '\0';
 }
 
-// The address as the header shows it: prepared for the server's abilities;
-// an address that has no prepared form (a non-ASCII local part without
-// SMTPUTF8) is shown as it was given.
-static std::string prepared(const MailContext *ctx, const char *address)
+// In Preconstructed mode the file's own field of this name gives way; a
+// name that could not be put on the removal list would leave the file's
+// field beside the generated one.
+static int note_removed(MailContext *ctx, const char *name)
 {
-    char buf[ADDR_BUF_SIZE];
-    if (addr_prepare_for_smtp(address, buf, sizeof buf, nullptr, (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0))
-        return buf;
-    return address ? address : "";
-}
-
-static std::string mailbox(const MailContext *ctx, const char *name, const char *address)
-{
-    if (name && *name)
-        return display_name(name) + " <" + prepared(ctx, address) + ">";
-    return prepared(ctx, address);
-}
-
-static void note_removed(MailContext *ctx, const char *name)
-{
-    // In Preconstructed mode the file's own field of this name gives way.
-    if (ctx->mode == MAIL_MODE_PRECONSTRUCTED)
-        hdr_list_add(&ctx->removed_headers, name, "");
+    if (ctx->mode != MAIL_MODE_PRECONSTRUCTED || hdr_list_add(&ctx->removed_headers, name, ""))
+        return MIME_OK;
+    mail_set_nomem(ctx);
+    return MIME_FAIL_NOMEM;
 }
 
 // ---- single fields -------------------------------------------------------------
@@ -335,80 +411,121 @@ int mime_write_date(MailContext *ctx, MessagePrintFn print, void *user)
     char buf[128];
     snprintf(buf, sizeof buf, "Date: %s, %02d %s %04d %02d:%02d:%02d GMT\r\n", time_weekday_abbr(tm.tm_wday),
              tm.tm_mday, time_month_abbr(tm.tm_mon + 1), tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    print(user, "%s", buf);
-    return 1;
+    MimeOut out(print, user);
+    out("%s", buf);
+    return written(out.status);
+}
+
+// Writes one field built by make (a function filling a Field) through the
+// print pair; 1, or the failure.
+template <class Make> static int write_field(MailContext *ctx, MessagePrintFn print, void *user, Make &&make)
+{
+    return mime_guard(ctx, [&] {
+        MimeOut out(print, user);
+        Field f = make();
+        return written(f.write(out));
+    });
 }
 
 int mime_write_subject(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (!ctx->subject)
         return 0;
-    write_field(print, user, "Subject: " + foldable(ctx->subject));
-    return 1;
+    return write_field(ctx, print, user, [&] { return std::move(Field("Subject: ").unstructured(ctx->subject)); });
 }
 
 int mime_write_from(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (ctx->flags2 & MAILF2_FROM_FROM_FILE)
         return 0;
-    write_field(print, user, "From: " + mailbox(ctx, ctx->from_name, ctx->from_address));
-    return 1;
+    return write_field(ctx, print, user,
+                       [&] { return std::move(Field("From: ").mailbox(ctx, ctx->from_name, ctx->from_address)); });
 }
 
 int mime_write_reply_to(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (!ctx->reply_to_address)
         return 0;
-    write_field(print, user, "Reply-To: " + mailbox(ctx, ctx->reply_to_name, ctx->reply_to_address));
-    return 1;
+    return write_field(ctx, print, user, [&] {
+        return std::move(Field("Reply-To: ").mailbox(ctx, ctx->reply_to_name, ctx->reply_to_address));
+    });
 }
+
+namespace {
+
+// A display name from the recipient callback, never checked before: no
+// line breaks or other controls; empty means none.
+std::string callback_name(const char *name)
+{
+    std::string clean = name ? name : "";
+    for (char &c : clean)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    return clean;
+}
+
+// The To or Cc entries from the recipient callback, each on a line of its
+// own; MIME_OK or the failure.
+int write_callback_recipients(int kind, MailContext *ctx, MimeOut &out)
+{
+    const char *first_prefix = kind == MAIL_RCPT_CC ? "Cc: " : "To: ";
+    const char *address = nullptr, *name = nullptr, *params = nullptr;
+    bool any = false;
+    auto entry_field = [&](const std::string &entry_name, const char *addr, bool first) {
+        Field f(first ? first_prefix : "\t");
+        if (entry_name.empty())
+            f.fixed(prepared(ctx, addr));
+        else
+            f.text_phrase(entry_name).foldable(" ").fixed("<" + prepared(ctx, addr) + ">");
+        return f;
+    };
+    // Each entry is written once the next one is known: all but the last
+    // end with ",".
+    std::unique_ptr<Field> previous;
+    while (ctx->recipient_fn(ctx->recipient_user, kind, &address, &name, &params)) {
+        // An address that is not one clean mailbox stays out of the header
+        // (it could carry a line break or show further addresses).
+        if (!hdr_address_is_safe(address))
+            continue;
+        if (previous && previous->fixed(",").write(out) != MIME_OK)
+            return out.status;
+        previous = std::make_unique<Field>(entry_field(callback_name(name), address, !any));
+        any = true;
+    }
+    if (previous)
+        previous->write(out);
+    return out.status;
+}
+
+} // namespace
 
 int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (ctx->flags2 & MAILF2_RECIPIENTS_FROM_FILE)
         return 0;
-    const char *first_prefix = kind == MAIL_RCPT_CC ? "Cc: " : "To: ";
-    if (ctx->recipient_fn) {
-        const char *address = nullptr, *name = nullptr, *params = nullptr;
-        bool any = false;
-        std::string line;
-        while (ctx->recipient_fn(ctx->recipient_user, kind, &address, &name, &params)) {
-            // The callback's texts were never checked: an address that is
-            // not one clean mailbox stays out of the header (it could carry
-            // a line break or show further addresses); the name is encoded.
-            if (!hdr_address_is_safe(address))
-                continue;
-            std::string clean = name ? name : "";
-            for (char &c : clean)
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-                    c = ' '; // a name shows no line breaks or other controls
-            char *encoded = name ? hdr_encode_text(clean.c_str()) : nullptr;
-            std::string entry = (encoded && *encoded) ? mailbox(ctx, encoded, address) : prepared(ctx, address);
-            free(encoded);
-            if (any) {
-                line += ",";
-                write_field(print, user, line);
-            }
-            line = (any ? "\t" : first_prefix) + entry;
-            any = true;
+    return mime_guard(ctx, [&] {
+        MimeOut out(print, user);
+        if (ctx->recipient_fn)
+            return written(write_callback_recipients(kind, ctx, out));
+        std::vector<Recipient *> entries;
+        for (Recipient *r = kind == MAIL_RCPT_CC ? ctx->cc : ctx->to; r; r = r->next)
+            if (hdr_address_is_safe(r->address)) // a listed address that is not one mailbox goes like Bcc
+                entries.push_back(r);
+        if (entries.empty()) {
+            if (kind != MAIL_RCPT_CC)
+                Field("To: \"Undisclosed recipients\" <").fixed(prepared(ctx, ctx->from_address)).fixed(">").write(out);
+            return written(out.status);
         }
-        if (any)
-            write_field(print, user, line);
-        return 1;
-    }
-    std::vector<std::string> entries;
-    for (Recipient *r = kind == MAIL_RCPT_CC ? ctx->cc : ctx->to; r; r = r->next)
-        if (hdr_address_is_safe(r->address)) // a listed address that is not one mailbox goes like Bcc
-            entries.push_back(mailbox(ctx, r->display_name, r->address));
-    if (entries.empty()) {
-        if (kind != MAIL_RCPT_CC)
-            write_field(print, user,
-                        std::string("To: \"Undisclosed recipients\" <") + (ctx->from_address ? ctx->from_address : "") + ">");
-        return 1;
-    }
-    for (size_t i = 0; i < entries.size(); i++)
-        write_field(print, user, (i ? "\t" : first_prefix) + entries[i] + (i + 1 < entries.size() ? "," : ""));
-    return 1;
+        const char *first_prefix = kind == MAIL_RCPT_CC ? "Cc: " : "To: ";
+        for (size_t i = 0; i < entries.size() && out.ok(); i++) {
+            Field f(i ? "\t" : first_prefix);
+            f.mailbox(ctx, entries[i]->display_name, entries[i]->address);
+            if (i + 1 < entries.size())
+                f.fixed(",");
+            f.write(out);
+        }
+        return written(out.status);
+    });
 }
 
 int mime_write_to(MailContext *ctx, MessagePrintFn print, void *user)
@@ -423,24 +540,41 @@ int mime_write_cc(MailContext *ctx, MessagePrintFn print, void *user)
 
 int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user)
 {
-    if (!ctx->message_id[0])
-        mail_message_id(ctx->message_id, sizeof ctx->message_id, ctx->from_address);
+    if (!ctx->message_id[0]) {
+        // The sender's domain in the ASCII form From shows without
+        // SMTPUTF8, whatever the server offers: the identifier is kept for
+        // later messages of the session and must be valid for every one.
+        const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
+        char domain[1 + ADDR_BUF_SIZE] = "@";
+        if (at && addr_idn_domain(at + 1, domain + 1, sizeof domain - 1) &&
+            !mail_message_id(ctx->message_id, sizeof ctx->message_id, domain)) {
+            // Such a domain always fits: only the identifier's draw failed,
+            // for want of memory.
+            mail_set_nomem(ctx);
+            return MIME_FAIL_NOMEM;
+        }
+    }
     if (!ctx->message_id[0])
         return 0; // no sender domain to make one from
-    print(user, "Message-ID: %s\r\n", ctx->message_id);
-    return 1;
+    MimeOut out(print, user);
+    out("Message-ID: %s\r\n", ctx->message_id);
+    return written(out.status);
 }
 
 int mime_write_dnt(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (!(ctx->flags & MAILF_MDN))
         return 0;
-    const char *addr = ctx->from_address ? ctx->from_address : "";
-    if (ctx->from_name)
-        write_field(print, user, "Disposition-Notification-To: " + display_name(ctx->from_name) + " <" + addr + ">");
-    else
-        write_field(print, user, std::string("Disposition-Notification-To: ") + addr);
-    return 1;
+    return write_field(ctx, print, user, [&] {
+        Field f("Disposition-Notification-To: ");
+        // The name is quoted even when empty; the address in the form From
+        // shows it.
+        if (ctx->from_name)
+            f.phrase(ctx->from_name).foldable(" ").fixed("<" + prepared(ctx, ctx->from_address) + ">");
+        else
+            f.fixed(prepared(ctx, ctx->from_address));
+        return f;
+    });
 }
 
 static const char *priority_text(int priority)
@@ -458,54 +592,80 @@ int mime_write_priority(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (ctx->priority == 0)
         return 0;
+    MimeOut out(print, user);
     if (const char *text = priority_text(ctx->priority))
-        print(user, "X-Priority: %s\r\n", text);
-    return 1;
+        out("X-Priority: %s\r\n", text);
+    return written(out.status);
 }
 
 int mime_write_x_mailer(MailContext *ctx, MessagePrintFn print, void *user)
 {
-    if ((ctx->mode == MAIL_MODE_SMTP || ctx->mode == MAIL_MODE_FILE) && ctx->mailer)
-        write_field(print, user, "X-Mailer: " + foldable(ctx->mailer));
-    return 1;
+    if ((ctx->mode != MAIL_MODE_SMTP && ctx->mode != MAIL_MODE_FILE) || !ctx->mailer)
+        return 1;
+    return write_field(ctx, print, user, [&] { return std::move(Field("X-Mailer: ").unstructured(ctx->mailer)); });
 }
 
-void hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value)
+int hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value)
 {
-    // A quoted string, as display names are (also around encoded words,
-    // which a parameter cannot carry unquoted).
-    std::string q = quoted_string(value);
-    if (!runs_fit(q))
-        q = "\"" + encode_as_words(value) + "\"";
-    write_field(print, user, std::string("\t") + param + "=" + q);
+    return mime_guard(nullptr, [&] {
+        MimeOut out(print, user);
+        // A quoted string, as display names are (also around encoded words,
+        // which a parameter cannot carry unquoted).
+        Field f(std::string("\t") + param + "=\"");
+        std::string decoded;
+        if (decode_words(value, &decoded)) {
+            f.words(decoded, 1);
+        } else {
+            std::string q = quoted_string(value);
+            if (is_plain(value) && fits_folding(q))
+                f.foldable(std::string_view(q).substr(1, q.size() - 2));
+            else
+                f.words(value, 1);
+        }
+        return f.fixed("\"").write(out);
+    });
 }
 
-void mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value)
+int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value)
 {
-    write_field(print, user, std::string(name) + ": " + foldable(value));
+    return mime_guard(nullptr, [&] {
+        MimeOut out(print, user);
+        return Field(std::string(name) + ":").name_blank().unstructured(value ? value : "").write(out);
+    });
 }
 
-void mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user)
+int mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user)
 {
-    mime_write_date(ctx, print, user);
-    note_removed(ctx, "Date");
-    if (mime_write_subject(ctx, print, user))
-        note_removed(ctx, "Subject");
-    if (mime_write_from(ctx, print, user))
-        note_removed(ctx, "From");
-    if (mime_write_reply_to(ctx, print, user))
-        note_removed(ctx, "Reply-To");
-    if (mime_write_recipient_header(MAIL_RCPT_TO, ctx, print, user))
-        note_removed(ctx, "To");
-    if (mime_write_recipient_header(MAIL_RCPT_CC, ctx, print, user))
-        note_removed(ctx, "Cc");
-    mime_write_message_id(ctx, print, user);
-    note_removed(ctx, "Message-ID");
-    if (mime_write_dnt(ctx, print, user))
-        note_removed(ctx, "Disposition-Notification-To");
-    if (mime_write_priority(ctx, print, user))
-        note_removed(ctx, "X-Priority");
-    mime_write_x_mailer(ctx, print, user);
+    // Each field writer gives 1 (written), 0 (it does not apply) or a
+    // failure; a failure ends the block at once.
+    struct Step {
+        int (*write)(MailContext *, MessagePrintFn, void *);
+        const char *removed;   // name put on the removal list
+        bool removed_always;   // also when the field does not apply
+    };
+    static const Step steps[] = {
+        {mime_write_date, "Date", true},
+        {mime_write_subject, "Subject", false},
+        {mime_write_from, "From", false},
+        {mime_write_reply_to, "Reply-To", false},
+        {mime_write_to, "To", false},
+        {mime_write_cc, "Cc", false},
+        {mime_write_message_id, "Message-ID", true},
+        {mime_write_dnt, "Disposition-Notification-To", false},
+        {mime_write_priority, "X-Priority", false},
+        {mime_write_x_mailer, nullptr, false},
+    };
+    for (const Step &step : steps) {
+        int r = step.write(ctx, print, user);
+        if (r < 0)
+            return r;
+        if (step.removed && (r == 1 || step.removed_always)) {
+            int noted = note_removed(ctx, step.removed);
+            if (noted != MIME_OK)
+                return noted;
+        }
+    }
+    return MIME_OK;
 }
 
 void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int *single)

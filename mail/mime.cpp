@@ -3,13 +3,14 @@
 // writes the header block, the text and HTML bodies, the uuencode and yEnc
 // blocks of non-MIME attachments and has the part writer add the MIME parts.
 // Everything is streamed in large slices; nothing grows with attachment size.
+// The first failure ends the message: nothing is printed or read after it.
 #include "mail/writer.h"
 #include "mail/fileread.h"
+#include "mail/writeout.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 
 #include "mail/ident.h"
 #include "mail/list.h"
@@ -18,86 +19,135 @@
 #include "support/file.h"
 #include "support/str.h"
 
+int64_t (*mime_read_fn)(int fd, void *buf, size_t len) = plat_read;
+
+int mime_read_failure(MailContext *ctx, const char *what, const char *path, int64_t code)
+{
+    if (code == MIME_READ_SHRANK)
+        mail_set_errorf(ctx, "Read error on %s (%s): the file shrank while it was read", what, path);
+    else if (code == MIME_READ_CHANGED)
+        mail_set_errorf(ctx, "Read error on %s (%s): the file changed while it was read", what, path);
+    else
+        mail_set_errorf(ctx, "Read error on %s (%s)", what, path);
+    return MIME_FAIL_READ;
+}
+
 namespace {
 
-
-void set_error(MailContext *ctx, const std::string &text) { mail_set_error(ctx, strdup(text.c_str())); }
-
 // Quoted-printable of one run of bytes, output in batches.
-void write_qp(MessagePrintFn print, void *user, QpState *st, const char *data, size_t len, int text,
-              char *out, size_t out_size)
+bool write_qp(MimeOut &out, QpState *st, const char *data, size_t len, int text, char *buf, size_t buf_size)
 {
-    const size_t step = (out_size - QP_FLUSH_MAX) / 6;
-    for (size_t i = 0; i < len; i += step) {
+    const size_t step = (buf_size - QP_FLUSH_MAX) / 6;
+    for (size_t i = 0; i < len && out.ok(); i += step) {
         size_t n = len - i < step ? len - i : step;
-        size_t o = qp_encode(st, data + i, static_cast<ptrdiff_t>(n), out, text);
-        print(user, "%.*s", static_cast<int>(o), out);
+        size_t o = qp_encode(st, data + i, static_cast<ptrdiff_t>(n), buf, text);
+        out.bytes(buf, o);
     }
+    return out.ok();
 }
 
-void write_qp_flush(MessagePrintFn print, void *user, QpState *st, char *out)
+// The pending byte of a quoted-printable run, if any.
+bool write_qp_flush(MimeOut &out, QpState *st, int text, char *buf)
 {
-    size_t o = qp_encode(st, nullptr, 0, out, 1);
-    if (o)
-        print(user, "%.*s", static_cast<int>(o), out);
+    size_t o = qp_encode(st, nullptr, 0, buf, text);
+    return out.bytes(buf, o);
 }
 
-struct Buffers {
-    std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
-    std::unique_ptr<char[]> out{new char[MIME_ENCODE_BUF_SIZE]};
-};
+} // namespace
 
-// Streams a file through base64 or text-mode quoted-printable; MIME_OK or
-// MIME_FAIL_READ.
-int stream_file(MessagePrintFn print, void *user, int fd, bool base64, Buffers &b)
+bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size_t buf_size)
+{
+    size_t o = 0;
+    for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
+        size_t n = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
+        if (o + 80 > buf_size) {
+            if (!out.bytes(buf, o))
+                return false;
+            o = 0;
+        }
+        o += b64_encode(data + i, static_cast<ptrdiff_t>(n), buf + o);
+        buf[o++] = '\r';
+        buf[o++] = '\n';
+    }
+    return out.bytes(buf, o);
+}
+
+namespace {
+
+// Streams a file through base64 or text-mode quoted-printable. 0, or the
+// MimeFile read failure (negative); a failed sink shows in out.
+int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, MimeBuffers &b)
 {
     // Whole base64 lines per read, so the line breaks fall where the
     // 57-byte slices put them.
     const size_t chunk = base64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE : MIME_READ_SLICE;
     QpState st = {};
-    for (;;) {
-        int64_t n = mime_read_full(fd, b.in.get(), chunk);
+    while (out.ok()) {
+        int64_t n = f.read(b.in.get(), chunk);
         if (n < 0)
-            return MIME_FAIL_READ;
-        if (n == 0)
-            break;
+            return n;
         if (base64)
-            mime_write_base64(print, user, b.in.get(), static_cast<size_t>(n), b.out.get(), MIME_ENCODE_BUF_SIZE);
+            mime_out_base64(out, b.in.get(), static_cast<size_t>(n), b.out.get(), MIME_ENCODE_BUF_SIZE);
         else
-            write_qp(print, user, &st, b.in.get(), static_cast<size_t>(n), 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
+            write_qp(out, &st, b.in.get(), static_cast<size_t>(n), 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
         if (static_cast<size_t>(n) < chunk)
             break;
     }
-    if (!base64) {
-        write_qp_flush(print, user, &st, b.out.get());
-        print(user, "\r\n");
-    }
-    return MIME_OK;
+    if (!base64 && write_qp_flush(out, &st, 1, b.out.get()))
+        out("\r\n");
+    return 0;
 }
 
 // The text or HTML body held in memory, by encoding.
-void write_memory_body(MessagePrintFn print, void *user, const char *data, size_t len, int encoding,
-                       Buffers &b)
+bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding, MimeBuffers &b)
 {
-    if (encoding == BODY_ENC_BASE64) {
-        mime_write_base64(print, user, data, len, b.out.get(), MIME_ENCODE_BUF_SIZE);
-        return;
-    }
+    if (encoding == BODY_ENC_BASE64)
+        return mime_out_base64(out, data, len, b.out.get(), MIME_ENCODE_BUF_SIZE);
     QpState st = {};
-    write_qp(print, user, &st, data, len, 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
-    write_qp_flush(print, user, &st, b.out.get());
-    print(user, "\r\n");
+    if (write_qp(out, &st, data, len, 1, b.out.get(), MIME_ENCODE_BUF_SIZE) &&
+        write_qp_flush(out, &st, 1, b.out.get()))
+        out("\r\n");
+    return out.ok();
 }
 
-// A text body as it is: lines wrapped at the session's width.
-void write_wrapped(MessagePrintFn print, void *user, const char *text, unsigned width)
+// A text body as it is: lines wrapped at the session's width, batched.
+bool write_wrapped(MimeOut &out, const char *text, size_t len, unsigned width, MimeBuffers &b)
 {
+    // The line wrapper reads NUL-terminated text. A body that holds NUL
+    // bytes is wrapped over a copy in which they stand as another byte of
+    // a word; each line is a run of the text, so it is printed from the
+    // body itself and the NUL bytes go out as they are.
+    std::unique_ptr<char[]> copy;
+    const char *scan = text;
+    if (memchr(text, '\0', len)) {
+        copy.reset(new char[len + 1]);
+        for (size_t i = 0; i < len; i++)
+            copy[i] = text[i] ? text[i] : '\x01';
+        copy[len] = '\0';
+        scan = copy.get();
+    }
     char line[1024];
     if (width >= sizeof line)
         width = sizeof line - 1;
-    const char *cursor = text;
-    while (str_wrap_next_line(&cursor, line, width))
-        print(user, "%s\r\n", line);
+    char *buf = b.out.get();
+    size_t o = 0;
+    const char *cursor = scan;
+    for (;;) {
+        const char *start = cursor;
+        if (!str_wrap_next_line(&cursor, line, width))
+            break;
+        size_t n = strlen(line);
+        if (o + n + 2 > MIME_ENCODE_BUF_SIZE) {
+            if (!out.bytes(buf, o))
+                return false;
+            o = 0;
+        }
+        memcpy(buf + o, text + (start - scan), n);
+        o += n;
+        buf[o++] = '\r';
+        buf[o++] = '\n';
+    }
+    return out.bytes(buf, o);
 }
 
 // Characters a boundary may hold (RFC 2046 bchars; a space not last).
@@ -119,12 +169,14 @@ bool boundary_is_valid(const char *b)
 // A preset boundary as the writer uses it: cut at MIME_BOUNDARY_MAX.
 void preset_boundary(const char *preset, char *out) { str_copy_bounded(out, preset, MIME_BOUNDARY_MAX + 1); }
 
+// A boundary of one level: the preset one, else a fresh one (which needs
+// the random generator's start-up, and so memory).
 void choose_boundary(const char *preset, char *out)
 {
     if (preset)
         preset_boundary(preset, out);
-    else
-        mail_random_boundary(out);
+    else if (!mail_random_boundary(out))
+        mime_throw_nomem();
 }
 
 bool has_high_byte(const char *data, size_t len)
@@ -153,87 +205,90 @@ bool charset_is_valid(const char *cs)
 
 // Raw MIME content given by the caller, with CR LF line ends and ending on a
 // line end, so the boundary line after it starts a line of its own.
-void write_raw_blob(MessagePrintFn print, void *user, const DataBlob *blob)
+bool write_raw_blob(MimeOut &out, const DataBlob *blob)
 {
     if (!blob || !blob->data || !blob->length)
-        return;
+        return out.ok();
     const size_t slice = 4096;
-    char out[2 * slice];
+    char buf[2 * slice];
     CrlfState st = {};
-    for (size_t i = 0; i < blob->length; i += slice) {
+    for (size_t i = 0; i < blob->length && out.ok(); i += slice) {
         size_t n = blob->length - i < slice ? blob->length - i : slice;
-        size_t o = str_crlf_convert(&st, blob->data + i, n, out);
-        print(user, "%.*s", static_cast<int>(o), out);
+        size_t o = str_crlf_convert(&st, blob->data + i, n, buf);
+        out.bytes(buf, o);
     }
     char last = blob->data[blob->length - 1];
     if (last != '\n' && last != '\r')
-        print(user, "\r\n");
+        out("\r\n");
+    return out.ok();
+}
+
+// One uuencode or yEnc block; MIME_OK or the failure.
+int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f, MimeBuffers &b)
+{
+    bool yenc = a->encoding == ATT_ENC_YENC;
+    // A yEnc block carries the size its begin line announces: the size the
+    // file had when it was opened, even when it grows while it is read.
+    const uint64_t size = f.size;
+    if (yenc)
+        out("=ybegin size=%D line=%d name=%s\r\n", static_cast<long long>(size), MIME_YENC_SLICE, a->encoded_name);
+    else
+        out("begin 644 %s\r\n", a->encoded_name);
+    const size_t line_in = yenc ? MIME_YENC_SLICE : MIME_UU_SLICE;
+    const size_t chunk = MIME_READ_SLICE / line_in * line_in;
+    uint64_t done = 0;
+    while (out.ok()) {
+        size_t want = chunk;
+        if (yenc && size - done < want)
+            want = static_cast<size_t>(size - done);
+        int64_t n = want ? f.read(b.in.get(), want) : 0;
+        if (n < 0)
+            return mime_read_failure(ctx, "attachment", a->path, n);
+        size_t o = 0;
+        for (size_t i = 0; i < static_cast<size_t>(n); i += line_in) {
+            size_t len = static_cast<size_t>(n) - i < line_in ? static_cast<size_t>(n) - i : line_in;
+            o += yenc ? yenc_encode(b.in.get() + i, len, b.out.get() + o)
+                      : uu_encode_line(b.in.get() + i, len, b.out.get() + o);
+            b.out[o++] = '\r';
+            b.out[o++] = '\n';
+        }
+        out.bytes(b.out.get(), o);
+        done += static_cast<uint64_t>(n);
+        if (static_cast<size_t>(n) < chunk)
+            break;
+    }
+    if (yenc)
+        out("=yend size=%D\r\n", static_cast<long long>(done));
+    else
+        out("`\r\nend\r\n");
+    return out.status;
 }
 
 // uuencode and yEnc blocks after the text, in the order of addition.
-int write_after_text(MailContext *ctx, MessagePrintFn print, void *user, Buffers &b)
+int write_after_text(MailContext *ctx, MimeOut &out, MimeBuffers &b)
 {
-    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
+    for (Attachment *a = att_first(ctx->attachments); a && out.ok(); a = att_next(a)) {
         // MIME attachments are opened (and reported) by the part writer.
         if (a->encoding != ATT_ENC_UUENCODE && a->encoding != ATT_ENC_YENC)
             continue;
-        MimeFd f(file_open_utf8(a->path, PLAT_OPEN_READ));
-        if (f.fd < 0) {
+        MimeFile f(a->path);
+        if (!f.is_open()) {
             mime_report_open_failure(ctx, "Could not open attachment", a->path);
             continue;
         }
-        bool yenc = a->encoding == ATT_ENC_YENC;
-        uint64_t size = 0;
-        if (yenc) {
-            if (!plat_fd_size(f.fd, &size))
-                continue; // no size, no block
-            print(user, "=ybegin size=%D line=%d name=%s\r\n", static_cast<long long>(size), MIME_YENC_SLICE,
-                  a->encoded_name);
-        } else {
-            print(user, "begin 644 %s\r\n", a->encoded_name);
-        }
-        const size_t line_in = yenc ? MIME_YENC_SLICE : MIME_UU_SLICE;
-        const size_t chunk = MIME_READ_SLICE / line_in * line_in;
-        uint64_t done = 0;
-        for (;;) {
-            size_t want = chunk;
-            // A yEnc block carries the size its begin line announced, even
-            // when the file grows while it is read.
-            if (yenc && size - done < want)
-                want = static_cast<size_t>(size - done);
-            int64_t n = want ? mime_read_full(f.fd, b.in.get(), want) : 0;
-            if (n < 0) {
-                set_error(ctx, std::string("Read error on attachment (") + a->path + ")");
-                return MIME_FAIL_READ;
-            }
-            size_t o = 0;
-            for (size_t i = 0; i < static_cast<size_t>(n); i += line_in) {
-                size_t len = static_cast<size_t>(n) - i < line_in ? static_cast<size_t>(n) - i : line_in;
-                o += yenc ? yenc_encode(b.in.get() + i, len, b.out.get() + o)
-                          : uu_encode_line(b.in.get() + i, len, b.out.get() + o);
-                b.out[o++] = '\r';
-                b.out[o++] = '\n';
-            }
-            if (o)
-                print(user, "%.*s", static_cast<int>(o), b.out.get());
-            done += static_cast<uint64_t>(n);
-            if (static_cast<size_t>(n) < chunk)
-                break;
-        }
-        if (yenc)
-            print(user, "=yend size=%D\r\n", static_cast<long long>(done));
-        else
-            print(user, "`\r\nend\r\n");
+        int status = write_block(ctx, out, a, f, b);
+        if (status != MIME_OK)
+            return status;
     }
-    return MIME_OK;
+    return out.status;
 }
 
-void write_transfer_encoding(MessagePrintFn print, void *user, int encoding)
+void write_transfer_encoding(MimeOut &out, int encoding)
 {
     if (encoding == BODY_ENC_BASE64)
-        print(user, "Content-Transfer-Encoding: base64\r\n");
+        out("Content-Transfer-Encoding: base64\r\n");
     else if (encoding == BODY_ENC_QP)
-        print(user, "Content-Transfer-Encoding: quoted-printable\r\n");
+        out("Content-Transfer-Encoding: quoted-printable\r\n");
 }
 
 // Where the header block ends in a rendered message.
@@ -242,33 +297,35 @@ struct HeaderMark {
     size_t header_len;
 };
 
-int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark *mark)
+int write_message(MailContext *ctx, MimeOut &out, HeaderMark *mark)
 {
     if (!mime_check_message(ctx))
         return MIME_FAIL_INPUT;
 
     // The HTML file is opened before anything is written: a message must
     // not go out with its HTML part empty.
-    MimeFd html_file(-1);
+    std::unique_ptr<MimeFile> html_file;
     if (ctx->html_body && (ctx->flags & MAILF_HTML_FROM_FILE)) {
-        html_file.fd = file_open_utf8(ctx->html_body, PLAT_OPEN_READ);
-        if (html_file.fd < 0) {
+        html_file = std::make_unique<MimeFile>(ctx->html_body);
+        if (!html_file->is_open()) {
             mime_report_open_failure(ctx, "Could not open HTML body file", ctx->html_body);
             return MIME_FAIL_READ;
         }
     }
 
-    Buffers b;
+    MimeBuffers b;
     const char *text = ctx->text_body;
-    size_t text_len = text ? (ctx->text_body_length ? ctx->text_body_length : strlen(text)) : 0;
+    const size_t text_len = text ? ctx->text_body_length : 0;
 
     // 8-bit text needs an encoding that carries it, and a charset.
     bool eight_bit = (ctx->flags2 & MAILF2_BODY_FROM_FILE) || (text && has_high_byte(text, text_len));
     if (eight_bit) {
         if (((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT) == BODY_ENC_7BIT)
             ctx->flags = (ctx->flags & ~MAILF_BODY_ENC_MASK) | (BODY_ENC_QP << MAILF_BODY_ENC_SHIFT);
-        if (!ctx->charset)
-            ctx->charset = strdup("utf-8");
+        // The copy goes through the engine's allocator, as every buffer of
+        // the writers does; without it the text would be declared us-ascii.
+        if (!ctx->charset && !(ctx->charset = str_aprintf(nullptr, "%s", "utf-8")))
+            mime_throw_nomem();
     }
     int encoding = static_cast<int>((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT);
     const char *charset = ctx->charset ? ctx->charset : "us-ascii";
@@ -281,145 +338,139 @@ int write_message(MailContext *ctx, MessagePrintFn print, void *user, HeaderMark
          rel_boundary[MIME_BOUNDARY_MAX + 1] = {};
     choose_boundary(ctx->boundary_mixed, mixed_boundary);
 
-    mime_write_headers(ctx, print, user);
+    int status = mime_write_headers(ctx, out.print, out.user);
+    if (status != MIME_OK)
+        return out.fail(status);
     for (HeaderField *h = hdr_first(ctx->headers); h; h = hdr_next(h))
-        mime_write_custom_field(print, user, h->name, h->value);
+        if ((status = mime_write_custom_field(out.print, out.user, h->name, h->value)) != MIME_OK)
+            return out.fail(status);
 
     if (mixed) {
-        print(user, "Content-Type: multipart/mixed;\r\n\tboundary=\"%s\"\r\n", mixed_boundary);
-        print(user, "MIME-Version: 1.0\r\n");
+        out("Content-Type: multipart/mixed;\r\n\tboundary=\"%s\"\r\n", mixed_boundary);
+        out("MIME-Version: 1.0\r\n");
     } else if (single) {
         // Any Content-Type that says more than the default needs MIME-Version
         // to be read at all.
         if (encoding != BODY_ENC_7BIT || !plain_charset)
-            print(user, "MIME-Version: 1.0\r\n");
-        print(user, "Content-Type: text/plain; charset=%s\r\n", charset);
+            out("MIME-Version: 1.0\r\n");
+        out("Content-Type: text/plain; charset=%s\r\n", charset);
         if (encoding == BODY_ENC_7BIT)
-            print(user, "Content-Transfer-Encoding: 7bit\r\n");
+            out("Content-Transfer-Encoding: 7bit\r\n");
         else
-            write_transfer_encoding(print, user, encoding);
+            write_transfer_encoding(out, encoding);
     } else {
         // Text followed by uuencode or yEnc blocks: the blocks are not part
         // of any encoding, so the text goes as it is; when it is not plain
         // ASCII it says what it is.
         if (eight_bit || !plain_charset) {
-            print(user, "MIME-Version: 1.0\r\n");
-            print(user, "Content-Type: text/plain; charset=%s\r\n", charset);
-            print(user, "Content-Transfer-Encoding: %s\r\n", eight_bit ? "8bit" : "7bit");
+            out("MIME-Version: 1.0\r\n");
+            out("Content-Type: text/plain; charset=%s\r\n", charset);
+            out("Content-Transfer-Encoding: %s\r\n", eight_bit ? "8bit" : "7bit");
         }
         encoding = BODY_ENC_7BIT;
     }
     if (mark)
         mark->header_len = mark->sb->length;
-    print(user, "\r\n");
+    out("\r\n");
 
     if (mixed) {
-        print(user, "MIME\r\n--%s\r\n", mixed_boundary);
+        out("MIME\r\n--%s\r\n", mixed_boundary);
         if (ctx->html_body) {
             choose_boundary(ctx->boundary_alternative, alt_boundary);
-            print(user, "Content-Type: multipart/alternative;\r\n\tboundary=\"%s\"\r\n\r\n", alt_boundary);
-            print(user, "--%s\r\n", alt_boundary);
+            out("Content-Type: multipart/alternative;\r\n\tboundary=\"%s\"\r\n\r\n", alt_boundary);
+            out("--%s\r\n", alt_boundary);
         }
-        print(user, "Content-Type: text/plain; charset=\"%s\"\r\n", charset);
-        write_transfer_encoding(print, user, encoding);
-        print(user, "\r\n");
+        out("Content-Type: text/plain; charset=\"%s\"\r\n", charset);
+        write_transfer_encoding(out, encoding);
+        out("\r\n");
     }
 
-    if (text) {
+    if (text && out.ok()) {
         if (encoding == BODY_ENC_7BIT)
-            write_wrapped(print, user, text, ctx->line_length);
+            write_wrapped(out, text, text_len, ctx->line_length, b);
         else
-            write_memory_body(print, user, text, text_len, encoding, b);
+            write_memory_body(out, text, text_len, encoding, b);
     }
 
-    if (ctx->html_body) {
-        print(user, "--%s\r\n", alt_boundary);
+    if (ctx->html_body && out.ok()) {
+        out("--%s\r\n", alt_boundary);
         if (related) {
             choose_boundary(ctx->boundary_related, rel_boundary);
-            print(user, "Content-Type: multipart/related;\r\n\tboundary=\"%s\"\r\n\r\n", rel_boundary);
-            print(user, "--%s\r\n", rel_boundary);
+            out("Content-Type: multipart/related;\r\n\tboundary=\"%s\"\r\n\r\n", rel_boundary);
+            out("--%s\r\n", rel_boundary);
         }
         int html_encoding = encoding == BODY_ENC_BASE64 ? BODY_ENC_BASE64 : BODY_ENC_QP;
-        print(user, "Content-Type: text/html; charset=\"utf-8\"\r\n");
-        print(user, "Content-Transfer-Encoding: %s\r\n\r\n", html_encoding == BODY_ENC_BASE64 ? "base64" : "quoted-printable");
-        if (html_file.fd >= 0) {
-            if (stream_file(print, user, html_file.fd, html_encoding == BODY_ENC_BASE64, b) != MIME_OK) {
-                set_error(ctx, std::string("Read error on HTML body file (") + ctx->html_body + ")");
-                return MIME_FAIL_READ;
-            }
+        out("Content-Type: text/html; charset=\"utf-8\"\r\n");
+        out("Content-Transfer-Encoding: %s\r\n\r\n", html_encoding == BODY_ENC_BASE64 ? "base64" : "quoted-printable");
+        if (html_file) {
+            int64_t r = stream_file(out, *html_file, html_encoding == BODY_ENC_BASE64, b);
+            if (r < 0)
+                return out.fail(mime_read_failure(ctx, "HTML body file", ctx->html_body, r));
         } else {
-            write_memory_body(print, user, ctx->html_body, strlen(ctx->html_body), html_encoding, b);
+            write_memory_body(out, ctx->html_body, strlen(ctx->html_body), html_encoding, b);
         }
-        if (related) {
-            write_raw_blob(print, user, ctx->extra_related);
-            int status = MIME_OK;
-            mime_write_parts(ctx, 1, rel_boundary, print, user, &status);
+        if (related && write_raw_blob(out, ctx->extra_related)) {
+            mime_write_parts(ctx, 1, rel_boundary, out.print, out.user, &status);
             if (status != MIME_OK)
-                return status;
-            print(user, "--%s--\r\n\r\n", rel_boundary);
+                return out.fail(status);
+            out("--%s--\r\n\r\n", rel_boundary);
         }
-        print(user, "--%s--\r\n\r\n", alt_boundary);
+        out("--%s--\r\n\r\n", alt_boundary);
     }
 
-    int status = write_after_text(ctx, print, user, b);
-    if (status != MIME_OK)
-        return status;
+    if (!out.ok())
+        return out.status;
+    if ((status = write_after_text(ctx, out, b)) != MIME_OK)
+        return out.fail(status);
 
-    if (mixed) {
-        write_raw_blob(print, user, ctx->extra_mixed);
-        mime_write_parts(ctx, 0, mixed_boundary, print, user, &status);
+    if (mixed && write_raw_blob(out, ctx->extra_mixed)) {
+        mime_write_parts(ctx, 0, mixed_boundary, out.print, out.user, &status);
         if (status != MIME_OK)
-            return status;
-        print(user, "--%s--\r\n", mixed_boundary);
+            return out.fail(status);
+        out("--%s--\r\n", mixed_boundary);
     }
-    return MIME_OK;
+    return out.status;
 }
 
 } // namespace
 
-void mime_write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out, size_t out_size)
+int mime_write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *buf, size_t buf_size)
 {
-    size_t o = 0;
-    for (size_t i = 0; i < len; i += MIME_B64_SLICE) {
-        size_t n = len - i < MIME_B64_SLICE ? len - i : size_t{MIME_B64_SLICE};
-        if (o + 80 > out_size) {
-            print(user, "%.*s", static_cast<int>(o), out);
-            o = 0;
-        }
-        o += b64_encode(data + i, static_cast<ptrdiff_t>(n), out + o);
-        out[o++] = '\r';
-        out[o++] = '\n';
-    }
-    if (o)
-        print(user, "%.*s", static_cast<int>(o), out);
+    MimeOut out(print, user);
+    mime_out_base64(out, data, len, buf, buf_size);
+    return out.status;
 }
 
 void mime_report_open_failure(MailContext *ctx, const char *what, const char *path)
 {
-    std::string text = std::string(what) + " (" + path + ")";
-    set_error(ctx, text);
-    ctx->status_fn(ctx->status_user, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, text.c_str());
+    mail_set_errorf(ctx, "%s (%s)", what, path);
+    // The report carries the same text; when memory ran out for the error
+    // text, the report still names the file.
+    if (mail_error_is_nomem(ctx))
+        mail_report(ctx, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, path);
+    else
+        mail_report(ctx, MAIL_STAGE_ATTACHMENT, MAIL_RESULT_FAILED, mail_last_error(ctx));
 }
 
 int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void *user)
 {
-    write_raw_blob(print, user, kind ? ctx->extra_related : ctx->extra_mixed);
-    return 1;
+    MimeOut out(print, user);
+    write_raw_blob(out, kind ? ctx->extra_related : ctx->extra_mixed);
+    return out.status;
 }
 
-void mime_write_bytes(MessagePrintFn print, void *user, const char *data, size_t len)
+int mime_write_bytes(MessagePrintFn print, void *user, const char *data, size_t len)
 {
-    for (size_t i = 0; i < len; i += MIME_WRITE_SLICE) {
-        size_t n = len - i < MIME_WRITE_SLICE ? len - i : size_t{MIME_WRITE_SLICE};
-        print(user, "%.*s", static_cast<int>(n), data + i);
-    }
+    MimeOut out(print, user);
+    out.bytes(data, len);
+    return out.status;
 }
 
 int mime_check_message(MailContext *ctx)
 {
     const char *msg = nullptr;
     if (!mime_check_attachments(ctx, &msg)) {
-        set_error(ctx, msg);
+        mail_set_errorf(ctx, "%s", msg);
         return 0;
     }
     // Preset boundaries, as cut; nested levels must not be prefixes of each
@@ -431,7 +482,7 @@ int mime_check_message(MailContext *ctx)
             continue;
         preset_boundary(presets[i], cut[i]);
         if (!boundary_is_valid(cut[i])) {
-            set_error(ctx, std::string("Invalid MIME boundary (") + presets[i] + ")");
+            mail_set_errorf(ctx, "Invalid MIME boundary (%s)", presets[i]);
             return 0;
         }
         for (int k = 0; k < i; k++) {
@@ -439,27 +490,27 @@ int mime_check_message(MailContext *ctx)
                 continue;
             size_t n = strlen(cut[i]) < strlen(cut[k]) ? strlen(cut[i]) : strlen(cut[k]);
             if (strncmp(cut[i], cut[k], n) == 0) {
-                set_error(ctx, std::string("MIME boundaries of two levels clash (") + cut[k] + ", " + cut[i] + ")");
+                mail_set_errorf(ctx, "MIME boundaries of two levels clash (%s, %s)", cut[k], cut[i]);
                 return 0;
             }
         }
     }
     if (ctx->charset && !charset_is_valid(ctx->charset)) {
-        set_error(ctx, std::string("Invalid charset (") + ctx->charset + ")");
+        mail_set_errorf(ctx, "Invalid charset (%s)", ctx->charset);
         return 0;
     }
     for (HeaderField *h = hdr_first(ctx->headers); h; h = hdr_next(h)) {
         if (strlen(h->name) > HDR_NAME_MAX) {
-            set_error(ctx, std::string("Header field name too long (") + std::string(h->name, 40) + "...)");
+            mail_set_errorf(ctx, "Header field name too long (%.*s...)", 40, h->name);
             return 0;
         }
     }
     if (ctx->from_address && !hdr_address_is_safe(ctx->from_address)) {
-        set_error(ctx, std::string("Invalid sender address (") + ctx->from_address + ")");
+        mail_set_errorf(ctx, "Invalid sender address (%s)", ctx->from_address);
         return 0;
     }
     if (ctx->reply_to_address && !hdr_address_is_safe(ctx->reply_to_address)) {
-        set_error(ctx, std::string("Invalid reply-to address (") + ctx->reply_to_address + ")");
+        mail_set_errorf(ctx, "Invalid reply-to address (%s)", ctx->reply_to_address);
         return 0;
     }
     return 1;
@@ -467,7 +518,10 @@ int mime_check_message(MailContext *ctx)
 
 int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user)
 {
-    return write_message(ctx, print, user, nullptr);
+    return mime_guard(ctx, [&] {
+        MimeOut out(print, user);
+        return write_message(ctx, out, nullptr);
+    });
 }
 
 int mime_render_message(MailContext *ctx, StrBuf *sb, size_t *header_len)
@@ -475,10 +529,14 @@ int mime_render_message(MailContext *ctx, StrBuf *sb, size_t *header_len)
     MsgSink ms;
     msg_sink_init(&ms, strbuf_sink, sb);
     HeaderMark mark = {sb, 0};
-    int result = write_message(ctx, msg_printf, &ms, &mark);
-    if (result == MIME_OK && (ms.failed || (sb->flags & STRBUF_NOMEM))) {
-        // A text with a hole must never be signed or sent.
-        set_error(ctx, "Out of memory while rendering the message");
+    int result = mime_guard(ctx, [&] {
+        MimeOut out(msg_printf, &ms);
+        return write_message(ctx, out, &mark);
+    });
+    if (sb->flags & STRBUF_NOMEM) {
+        // The buffer could not grow: a text with a hole must never be
+        // signed or sent.
+        mail_set_nomem(ctx);
         result = MIME_FAIL_NOMEM;
     }
     if (header_len)

@@ -1,14 +1,15 @@
 // MIME attachment parts: the inline parts inside multipart/related and the
 // regular parts at the end of multipart/mixed. An automatic encoding is
 // chosen from a sample of the file; message/* files are copied as they are,
-// with CR LF line ends.
+// with CR LF line ends, when every line fits a transport and no NUL byte
+// is in them, else they go as application/octet-stream in base64.
 #include "mail/writer.h"
 #include "mail/fileread.h"
+#include "mail/writeout.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string>
 
 #include "mail/ident.h"
 #include "mail/list.h"
@@ -26,43 +27,44 @@ namespace {
 const size_t kTypeMax = HDR_LINE_HARD - 15;
 const size_t kContentIdMax = HDR_LINE_HARD - 14;
 
-
 bool counts_printable(unsigned char c) { return (c >= 0x21 && c <= 0x7e && c != '=') || c == ' ' || c == '\t'; }
 
-// The automatic choice from the first MIME_SAMPLE_SIZE bytes; the file is
-// rewound. False when it could not be rewound.
-bool sample_encoding(int fd, int *choice)
+// The automatic choice from a sample of the first MIME_SAMPLE_SIZE bytes
+// (base64 when none can be read).
+int sample_choice(const unsigned char *sample, int64_t n)
 {
-    unsigned char sample[MIME_SAMPLE_SIZE];
-    int64_t n = mime_read_full(fd, reinterpret_cast<char *>(sample), sizeof sample);
-    *choice = ATT_ENC_BASE64;
-    if (n > 0) {
-        size_t printable = 0;
-        for (int64_t i = 0; i < n; i++)
-            printable += counts_printable(sample[i]);
-        // The quotient in single precision: 17 of 20 is exactly 0.85f.
-        if (static_cast<float>(printable) / static_cast<float>(n) >= 0.85f)
-            *choice = ATT_ENC_QP;
-    }
-    return plat_seek(fd, 0, PLAT_SEEK_SET) == 0;
+    if (n <= 0)
+        return ATT_ENC_BASE64;
+    size_t printable = 0;
+    for (int64_t i = 0; i < n; i++)
+        printable += counts_printable(sample[i]);
+    // The quotient in single precision: 17 of 20 is exactly 0.85f.
+    return static_cast<float>(printable) / static_cast<float>(n) >= 0.85f ? ATT_ENC_QP : ATT_ENC_BASE64;
 }
 
-// Whether a file copied as it is holds bytes of 0x80 or more; the file is
-// rewound. -1 on a read error or when it cannot be rewound.
-int scan_eight_bit(int fd, char *buf, size_t size)
-{
-    int eight = 0;
-    for (;;) {
-        int64_t n = mime_read_full(fd, buf, size);
-        if (n < 0)
-            return -1;
-        for (int64_t i = 0; i < n && !eight; i++)
-            eight = static_cast<unsigned char>(buf[i]) >= 0x80;
-        if (eight || static_cast<size_t>(n) < size)
-            break;
+// What a message/* file holds, line by line, as far as it has been fed:
+// whether it can be copied as it is.
+struct RawScan {
+    size_t col = 0; // bytes of the current line so far
+    bool nul = false, long_line = false, eight_bit = false;
+
+    void feed(const char *data, size_t len)
+    {
+        for (size_t i = 0; i < len; i++) {
+            unsigned char c = static_cast<unsigned char>(data[i]);
+            if (c == '\n' || c == '\r') {
+                col = 0;
+                continue;
+            }
+            if (++col > MSG_LINE_MAX)
+                long_line = true;
+            nul |= c == 0;
+            eight_bit |= c >= 0x80;
+        }
     }
-    return plat_seek(fd, 0, PLAT_SEEK_SET) == 0 ? eight : -1;
-}
+    // No NUL byte and no line longer than a transport carries.
+    bool copyable() const { return !nul && !long_line; }
+};
 
 // The part's MIME type: the given one (cut to fit its line), else the type
 // of the attachment's own name, never of its encoded form. That name is
@@ -81,127 +83,170 @@ void part_type(const Attachment *a, char *type)
 }
 
 // Streams the file's bytes as base64, binary quoted-printable or a copy as
-// it is (with every line end made CR LF). MIME_OK or MIME_FAIL_READ.
-int write_body(MessagePrintFn print, void *user, int fd, int encoding, char *in, char *out)
+// it is (with every line end made CR LF; `expect` is what the scan before
+// it found, and a copy that finds more is a changed file). 0, or a
+// MimeFile read failure code; a failed sink shows in out.
+int64_t write_body(MimeOut &out, MimeFile &f, int encoding, const RawScan &expect, MimeBuffers &b)
 {
     const size_t chunk = encoding == ATT_ENC_BASE64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE
                                                     : static_cast<size_t>(MIME_READ_SLICE);
+    char *in = b.in.get(), *buf = b.out.get();
     QpState st = {};
     CrlfState crlf = {};
-    for (;;) {
-        int64_t n = mime_read_full(fd, in, chunk);
+    RawScan seen;
+    while (out.ok()) {
+        int64_t n = f.read(in, chunk);
         if (n < 0)
-            return MIME_FAIL_READ;
+            return n;
         size_t len = static_cast<size_t>(n);
-        size_t o = 0;
         if (encoding == ATT_ENC_BASE64) {
-            mime_write_base64(print, user, in, len, out, MIME_ENCODE_BUF_SIZE);
+            mime_out_base64(out, in, len, buf, MIME_ENCODE_BUF_SIZE);
         } else if (encoding == ATT_ENC_QP) {
             if (len)
-                o = qp_encode(&st, in, static_cast<ptrdiff_t>(len), out, 0);
+                out.bytes(buf, qp_encode(&st, in, static_cast<ptrdiff_t>(len), buf, 0));
         } else {
-            o = str_crlf_convert(&crlf, in, len, out);
+            seen.feed(in, len);
+            if (!seen.copyable() || (seen.eight_bit && !expect.eight_bit))
+                return MIME_READ_CHANGED;
+            out.bytes(buf, str_crlf_convert(&crlf, in, len, buf));
         }
-        if (o)
-            print(user, "%.*s", static_cast<int>(o), out);
         if (len < chunk)
             break;
     }
-    size_t o = encoding == ATT_ENC_QP ? qp_encode(&st, nullptr, 0, out, 0) : 0;
-    if (o)
-        print(user, "%.*s", static_cast<int>(o), out);
-    return MIME_OK;
+    if (encoding == ATT_ENC_QP)
+        out.bytes(buf, qp_encode(&st, nullptr, 0, buf, 0));
+    return 0;
+}
+
+// Reads a message/* file through once to see whether it can be copied as
+// it is; the file is rewound. 0, or a MimeFile read failure code.
+int64_t scan_raw(MimeFile &f, RawScan *scan, MimeBuffers &b)
+{
+    for (;;) {
+        int64_t n = f.read(b.in.get(), MIME_READ_SLICE);
+        if (n < 0)
+            return n;
+        scan->feed(b.in.get(), static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < MIME_READ_SLICE)
+            break;
+    }
+    return f.rewind() ? 0 : MIME_READ_ERROR;
+}
+
+// One part; MIME_OK or the failure that ends the message.
+int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, const char *boundary, MimeOut &out,
+               MimeBuffers &b)
+{
+    char type[MIMETYPE_OUT_SIZE];
+    part_type(a, type);
+    bool message = str_ncasecmp(type, "message/", 8) == 0;
+    if (a->encoding == ATT_ENC_AUTO) {
+        // A message/* part keeps its type and goes as it is; anything
+        // else is sampled. The choice stays in the record, so a second
+        // message of the session is written the same way.
+        if (message) {
+            a->encoding = ATT_ENC_RAW;
+        } else {
+            int64_t n = f.read(b.in.get(), MIME_SAMPLE_SIZE);
+            a->encoding = sample_choice(reinterpret_cast<unsigned char *>(b.in.get()), n);
+            if (!f.rewind())
+                return mime_read_failure(ctx, "attachment", a->path, MIME_READ_ERROR);
+        }
+    } else if (message && a->encoding != ATT_ENC_RAW) {
+        // message/* may not be base64 or quoted-printable.
+        str_copy_bounded(type, "text/plain", sizeof type);
+    }
+    int encoding = a->encoding;
+    RawScan scan;
+    if (encoding == ATT_ENC_RAW) {
+        int64_t r = scan_raw(f, &scan, b);
+        if (r < 0)
+            return mime_read_failure(ctx, "attachment", a->path, r);
+        if (!scan.copyable()) {
+            // A NUL byte or an over-long line would not survive a 7bit or
+            // 8bit part: the bytes go intact in base64, as data.
+            encoding = ATT_ENC_BASE64;
+            str_copy_bounded(type, "application/octet-stream", sizeof type);
+        }
+    }
+
+    out("--%s\r\n", boundary);
+    if (inline_parts) {
+        out("Content-Type: %s\r\n", type);
+        out("Content-Disposition: inline\r\n");
+        if (a->content_id) {
+            out("Content-ID: <%.*s>\r\n", static_cast<int>(strnlen(a->content_id, kContentIdMax)), a->content_id);
+        } else {
+            char escaped[kContentIdMax + 1];
+            mime_percent_escape(a->encoded_name, escaped, sizeof escaped);
+            out("Content-ID: <%s>\r\n", escaped);
+        }
+    } else {
+        int status = MIME_OK;
+        if (out("Content-Type: %s;\r\n", type) &&
+            (status = hdr_write_param(out.print, out.user, "name", a->encoded_name)) == MIME_OK &&
+            out("Content-Disposition: attachment;\r\n"))
+            status = hdr_write_param(out.print, out.user, "filename", a->encoded_name);
+        if (status != MIME_OK)
+            return out.fail(status);
+    }
+    out("Content-Transfer-Encoding: %s\r\n\r\n", encoding == ATT_ENC_BASE64 ? "base64"
+                                                 : encoding == ATT_ENC_QP   ? "quoted-printable"
+                                                 : scan.eight_bit           ? "8bit"
+                                                                            : "7bit");
+    if (!out.ok())
+        return out.status;
+    int64_t r = write_body(out, f, encoding, scan, b);
+    if (r < 0)
+        return mime_read_failure(ctx, "attachment", a->path, r);
+    out("\r\n");
+    return out.status;
+}
+
+int write_parts(MailContext *ctx, int inline_parts, const char *boundary, MimeOut &out, int *count)
+{
+    std::unique_ptr<MimeBuffers> b;
+    for (Attachment *a = att_first(ctx->attachments); a && out.ok(); a = att_next(a)) {
+        if ((a->is_inline != 0) != (inline_parts != 0))
+            continue;
+        if (!att_is_mime_part(a))
+            continue;
+        MimeFile f(a->path);
+        if (!f.is_open()) {
+            mime_report_open_failure(ctx, "Could not open attachment", a->path);
+            *count = -1;
+            continue;
+        }
+        if (!b)
+            b = std::make_unique<MimeBuffers>();
+        int status = write_part(ctx, a, f, inline_parts, boundary, out, *b);
+        if (status != MIME_OK)
+            return out.fail(status);
+        if (*count >= 0)
+            ++*count;
+    }
+    return out.status;
 }
 
 } // namespace
 
 int mime_choose_encoding(int fd)
 {
-    int choice;
-    return sample_encoding(fd, &choice) ? choice : ATT_ENC_BASE64;
+    unsigned char sample[MIME_SAMPLE_SIZE];
+    int64_t n = mime_read_full(fd, reinterpret_cast<char *>(sample), sizeof sample);
+    int choice = sample_choice(sample, n);
+    return plat_seek(fd, 0, PLAT_SEEK_SET) == 0 ? choice : ATT_ENC_BASE64;
 }
 
 int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, MessagePrintFn print, void *user,
                      int *status)
 {
     int count = 0;
+    int result = mime_guard(ctx, [&] {
+        MimeOut out(print, user);
+        return write_parts(ctx, inline_parts, boundary, out, &count);
+    });
     if (status)
-        *status = MIME_OK;
-    std::unique_ptr<char[]> in, out;
-    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a)) {
-        if ((a->is_inline != 0) != (inline_parts != 0))
-            continue;
-        if (!att_is_mime_part(a))
-            continue;
-        MimeFd f(file_open_utf8(a->path, PLAT_OPEN_READ));
-        if (f.fd < 0) {
-            mime_report_open_failure(ctx, "Could not open attachment", a->path);
-            count = -1;
-            continue;
-        }
-        if (!in) {
-            in.reset(new char[MIME_READ_SLICE]);
-            out.reset(new char[MIME_ENCODE_BUF_SIZE]);
-        }
-
-        char type[MIMETYPE_OUT_SIZE];
-        part_type(a, type);
-        bool message = str_ncasecmp(type, "message/", 8) == 0;
-        bool read_ok = true;
-        if (a->encoding == ATT_ENC_AUTO) {
-            // A message/* part keeps its type and goes as it is; anything
-            // else is sampled. The choice stays in the record, so a second
-            // message of the session is written the same way.
-            if (message)
-                a->encoding = ATT_ENC_RAW;
-            else
-                read_ok = sample_encoding(f.fd, &a->encoding);
-        } else if (message && a->encoding != ATT_ENC_RAW) {
-            // message/* may not be base64 or quoted-printable.
-            str_copy_bounded(type, "text/plain", sizeof type);
-        }
-        int encoding = a->encoding;
-        int eight_bit = 0;
-        if (read_ok && encoding == ATT_ENC_RAW) {
-            eight_bit = scan_eight_bit(f.fd, in.get(), MIME_READ_SLICE);
-            read_ok = eight_bit >= 0;
-        }
-        int result = MIME_FAIL_READ;
-        if (read_ok) {
-            print(user, "--%s\r\n", boundary);
-            if (inline_parts) {
-                print(user, "Content-Type: %s\r\n", type);
-                print(user, "Content-Disposition: inline\r\n");
-                if (a->content_id) {
-                    print(user, "Content-ID: <%.*s>\r\n", static_cast<int>(strnlen(a->content_id, kContentIdMax)),
-                          a->content_id);
-                } else {
-                    char escaped[kContentIdMax + 1];
-                    mime_percent_escape(a->encoded_name, escaped, sizeof escaped);
-                    print(user, "Content-ID: <%s>\r\n", escaped);
-                }
-            } else {
-                print(user, "Content-Type: %s;\r\n", type);
-                hdr_write_param(print, user, "name", a->encoded_name);
-                print(user, "Content-Disposition: attachment;\r\n");
-                hdr_write_param(print, user, "filename", a->encoded_name);
-            }
-            print(user, "Content-Transfer-Encoding: %s\r\n\r\n",
-                  encoding == ATT_ENC_BASE64 ? "base64"
-                  : encoding == ATT_ENC_QP   ? "quoted-printable"
-                  : eight_bit                ? "8bit"
-                                             : "7bit");
-            result = write_body(print, user, f.fd, encoding, in.get(), out.get());
-        }
-        if (result != MIME_OK) {
-            mail_set_error(ctx, strdup((std::string("Read error on attachment (") + a->path + ")").c_str()));
-            if (status)
-                *status = result;
-            return count;
-        }
-        print(user, "\r\n");
-        if (count >= 0)
-            count++;
-    }
+        *status = result;
     return count;
 }

@@ -49,19 +49,25 @@ enum {
     MIME_SAMPLE_SIZE = 4096, // bytes looked at to choose an automatic encoding
     MIME_BOUNDARY_MAX = 63,
     HDR_LINE_SOFT = 78,      // fold header lines at white space beyond this
+    HDR_LINE_WORDS = 76,     // ... and beyond this in fields with encoded words
     HDR_LINE_HARD = 998,     // no generated header line is longer
-    // A run of text without a space longer than this is written as encoded
-    // words, so that folding can keep every line under HDR_LINE_HARD.
+    // A header value with a run of other characters longer than
+    // HDR_RUN_MAX, or a run of blanks longer than HDR_BLANK_RUN_MAX, is
+    // written as encoded words, so that folding keeps every line within
+    // HDR_LINE_HARD (a folded line must hold more than blanks).
     HDR_RUN_MAX = 800,
+    HDR_BLANK_RUN_MAX = 90,
     HDR_NAME_MAX = 150,      // longest custom header-field name written
+    MSG_LINE_MAX = 998,      // longest line a message/* part is copied with
 };
 
 // ---- header block ----------------------------------------------------------
-
-// Writes one logical header line (without its CR LF), folded at spaces so
-// that lines stay within HDR_LINE_SOFT where a space allows, then CR LF. A
-// fold never leaves a line of white space only.
-void hdr_write_folded(MessagePrintFn print, void *user, const char *line, size_t len);
+// Field writers give 1 when they wrote their field, 0 when it does not
+// apply, and MIME_FAIL_WRITE or MIME_FAIL_NOMEM (negative) on failure.
+// Header lines are folded at blanks: within HDR_LINE_SOFT columns where a
+// blank allows it, within HDR_LINE_WORDS in fields that hold encoded
+// words, never beyond HDR_LINE_HARD, and a fold never leaves a line of
+// white space only. Encoded words are made again to fit their line.
 
 // Appends a display name as it may stand before an address: encoded words
 // as they are, any other text as a quoted string with '"' and '\' escaped
@@ -70,10 +76,12 @@ void hdr_write_folded(MessagePrintFn print, void *user, const char *line, size_t
 int hdr_append_display_name(char **out, const char *name);
 
 // 1 when address can stand in a header field as one mailbox: a dot-atom
-// or quoted-string local part, "@", a dot-atom or domain-literal domain.
+// or quoted-string local part, "@", a dot-atom or domain-literal domain
+// that has an ASCII form (a malformed UTF-8 label has none).
 int hdr_address_is_safe(const char *address);
 
-void mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user);
+// The whole generated block; MIME_OK or the failure that ended it.
+int mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_date(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_from(MailContext *ctx, MessagePrintFn print, void *user);
@@ -81,15 +89,18 @@ int mime_write_reply_to(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_to(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_cc(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_subject(MailContext *ctx, MessagePrintFn print, void *user);
+// The sender's domain goes in in its ASCII ("xn--") form.
 int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_dnt(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_priority(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_x_mailer(MailContext *ctx, MessagePrintFn print, void *user);
 // One parameter line of a part header: TAB, param, "=", the value as a
-// quoted string ('"' and '\' escaped; encoded words when too long to fold).
-void hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value);
+// quoted string ('"' and '\' escaped; encoded words for other text or
+// text too long to fold). MIME_OK or the failure.
+int hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value);
 // One custom header field "name: value", folded like the generated ones.
-void mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value);
+// MIME_OK or the failure.
+int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value);
 
 struct tm;
 // Broken-down UTC time of t into out; NULL when it has none.
@@ -107,9 +118,13 @@ void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int 
 // with error_text saying why. mime_write_message runs it first.
 int mime_check_message(MailContext *ctx);
 
-// Writes one message. MIME_OK, or MIME_FAIL_INPUT (nothing written) /
-// MIME_FAIL_WRITE / MIME_FAIL_READ with error_text set; what was written
-// before a read failure stays written (the caller discards it).
+// Writes one message. MIME_OK, or the first failure, after which nothing
+// more is printed or read: MIME_FAIL_INPUT (nothing written),
+// MIME_FAIL_WRITE (the sink failed), MIME_FAIL_READ (a body or attachment
+// file failed or changed while being read), MIME_FAIL_NOMEM (the session
+// is marked: mail_error_is_nomem); error_text says why. No C++ exception
+// leaves a writer. What was written before a failure stays written: the caller
+// discards it (File mode removes its file, SMTP must not end the data).
 int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user);
 
 // Renders the whole message into sb (a zeroed record) for signing: the
@@ -120,17 +135,19 @@ int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_render_message(MailContext *ctx, StrBuf *sb, size_t *header_len);
 
 // Writes len bytes as base64 lines of 76 characters with CR LF, batched
-// through out (out_size bytes, at least 80).
-void mime_write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out,
-                       size_t out_size);
+// through out (out_size bytes, at least 80). MIME_OK or MIME_FAIL_WRITE.
+int mime_write_base64(MessagePrintFn print, void *user, const char *data, size_t len, char *out,
+                      size_t out_size);
 
 // Writes len bytes (NUL bytes included) in pieces of MIME_WRITE_SLICE.
-void mime_write_bytes(MessagePrintFn print, void *user, const char *data, size_t len);
+// MIME_OK or MIME_FAIL_WRITE.
+int mime_write_bytes(MessagePrintFn print, void *user, const char *data, size_t len);
 
 // The MIME parts of the file attachments of one level (inline parts inside
 // multipart/related, or the regular ones). The number of parts taken up,
 // -1 once a file could not be opened. *status, when given, receives
-// MIME_OK or the failure that stopped the writing.
+// MIME_OK or the failure that stopped the writing (the caller must act on
+// it: nothing more may be written after a failure).
 int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, MessagePrintFn print,
                      void *user, int *status = nullptr);
 // A body or attachment file that could not be opened: "<what> (<path>)"
@@ -142,7 +159,7 @@ void mime_report_open_failure(MailContext *ctx, const char *what, const char *pa
 // the file cannot be read or rewound).
 int mime_choose_encoding(int fd);
 // The session's raw extra content of one level, with CR LF line ends and a
-// line end after it; returns 1.
+// line end after it; MIME_OK or MIME_FAIL_WRITE.
 int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void *user);
 
 // ---- checks and file output --------------------------------------------------
@@ -153,6 +170,10 @@ int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void
 // "Inline attachments require a HTML body".
 int mime_check_attachments(const MailContext *ctx, const char **message);
 
-// File mode: writes the message into output_file. MIME_OK, or a failure
-// (the partial file is removed and error_text says why).
+// File mode: writes the message into a new file beside output_file and
+// renames it over output_file only once the whole message was written and
+// closed. MIME_OK, or a failure (error_text says why): MIME_FAIL_OPEN (no
+// file could be made), MIME_FAIL_INPUT, MIME_FAIL_WRITE (also a file-size
+// limit or a failed rename), MIME_FAIL_READ, MIME_FAIL_NOMEM. On failure
+// the new file is removed and an earlier file of that name stays as it was.
 int mime_write_to_file(MailContext *ctx);
