@@ -118,6 +118,9 @@ const char NO_FOLD = 0, MAY_FOLD = 1, LAST_RESORT = 2, MUST_FOLD = 3;
 // bytes of text begin on a new line instead.
 const size_t kFirstWordMin = 9;
 
+// Blanks in front of an encoded value that stay in front of its words.
+const size_t kLeadBlanksMax = 8;
+
 // One logical header line as it is built: its text, where it may be
 // folded, and whether it holds encoded words. Written folded at blanks:
 // lines stay within HDR_LINE_SOFT columns where a blank allows it (within
@@ -167,6 +170,16 @@ public:
             return words(decoded);
         if (is_plain(value) && fits_folding(value))
             return foldable(value);
+        // A few blanks in front of the value separate it from the colon,
+        // as they do when it is written plain; inside an encoded word they
+        // would become part of the value. (A longer run is content and
+        // goes into the words, so the line stays short.)
+        std::string_view rest(value);
+        size_t lead = 0;
+        while (lead < rest.size() && is_blank(rest[lead]))
+            lead++;
+        if (lead > 0 && lead < rest.size() && lead <= kLeadBlanksMax)
+            return foldable(rest.substr(0, lead)).words(rest.substr(lead));
         return words(value);
     }
 

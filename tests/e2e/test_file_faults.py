@@ -6,11 +6,6 @@ of blanks longer than a line, a message file that cannot be sent yet.
 Every run either writes the whole message or fails with its status, leaves
 the earlier output file of the same name as it was and no temporary file
 beside it. The programs are those of the build tree (see test_cli.py).
-
-Tests marked with `awaits` state the behaviour the named changes of the
-session and the message writers bring. Until those are in, they run and
-fail as expected; once they are in, unittest reports an unexpected success,
-which fails the run, and the mark must go.
 """
 import base64
 import os
@@ -24,12 +19,6 @@ from test_cli import PROGRAMS, SENDER, SandboxTest
 NOMEM = 666 % 256  # the exit code of status 666
 OLD_MESSAGE = b"From: old@example.com\r\n\r\nthe earlier message\r\n"
 NOBODY = 65534
-
-
-def awaits(*changes):
-    """Marks a test whose expectations hold once the changes named are in."""
-    assert changes
-    return unittest.expectedFailure
 
 
 def sanitized(program):
@@ -109,8 +98,6 @@ class FileFaultsTest(SandboxTest):
                     self.assertTrue(result.stderr.startswith(
                         "Invalid address in -%s (%s)" % (option, value)), result)
 
-    @awaits("the session marks out-of-memory on every refused copy",
-            "the writers turn out-of-memory into a failure and remove their file")
     def test_out_of_memory(self):
         # A 30 MB subject (from a configuration file: an argument cannot be
         # that long) under address-space limits from tight to ample: the run
@@ -189,7 +176,6 @@ class FileFaultsTest(SandboxTest):
     def test_failed_write_leaves_nothing(self):
         self.failed_writes(old_file=False)
 
-    @awaits("File mode writes a temporary file and renames it over the target")
     def test_failed_write_keeps_the_earlier_file(self):
         self.failed_writes(old_file=True)
 
@@ -209,7 +195,6 @@ class FileFaultsTest(SandboxTest):
                 self.assertEqual(result.stderr,
                                  "Out of memory reading configuration file %s\n" % config)
 
-    @awaits("the writers carry the body's length on every path")
     def test_body_with_a_nul_byte_and_a_uuencoded_attachment(self):
         body = b"before\0after the NUL\r\nlast line\r\n"
         for program in PROGRAMS:
@@ -225,7 +210,6 @@ class FileFaultsTest(SandboxTest):
                     self.assertIn(b"after the NUL\r\nlast line\r\n", raw)
                     self.assertIn(b"\r\nbegin 644 att.txt\r\n", raw)
 
-    @awaits("the header writer folds and encodes runs of blanks")
     def test_header_lines_never_exceed_998_octets(self):
         blanks = " " * 5000
         # (arguments, header field, value as it must read back)
