@@ -257,9 +257,10 @@ TEST(NetLineReader, EveryKindOfDelivery)
         // A broken rule stays broken: nothing later is read as a line.
         EXPECT_EQ(ip_read_until(c, "\r\n", 2), nullptr);
         EXPECT_STREQ(ip_error(c), k.end_error);
-        // The paced peer really was read a byte at a time (mostly).
+        // The paced peer really was read in single bytes (most of the time;
+        // a busy machine may join a few).
         if (k.step.rfind("drip:", 0) == 0) {
-            EXPECT_GE(log.count(NET_TRACE_NOTE, "recv() read 1 bytes"), 10u);
+            EXPECT_GE(log.count(NET_TRACE_NOTE, "recv() read 1 bytes"), 3u);
         }
         // The buffer grew no further than one record and its delimiter.
         size_t cap = k.line_max ? k.line_max : NET_LINE_MAX_DEFAULT;
