@@ -63,10 +63,10 @@ struct Connection;
 // What the TLS layer plugs into a connection (it lives in a library of its
 // own, so the plain program links none). read and write move at most len
 // bytes once and return the count (0 from read: the peer ended TLS),
-// NET_TLS_WANT_READ / NET_TLS_WANT_WRITE (wait, then call again) or
+// NET_WANT_READ / NET_WANT_WRITE (wait, then call again) or
 // NET_TLS_FAILED (reason in the error text); end shuts TLS down within the
 // time-out, frees it and clears the connection's tls fields.
-enum { NET_TLS_FAILED = -1, NET_TLS_WANT_READ = -2, NET_TLS_WANT_WRITE = -3 };
+enum { NET_TLS_FAILED = -1, NET_WANT_READ = -2, NET_WANT_WRITE = -3 };
 struct NetTlsLayer {
     int64_t (*read)(Connection *c, void *buf, size_t len);
     int64_t (*write)(Connection *c, const void *buf, size_t len);
@@ -121,8 +121,10 @@ int ip_global_init(int with_tls);
 int ip_global_cleanup(void);
 // The lock of the TLS configurations (NULL before ip_global_init(1)).
 extern RwLock *net_tls_lock;
-// The one text of a failure for lack of memory; a caller compares the
-// pointer to tell memory exhaustion from other failures.
+// The words of every failure for lack of memory ("Out of memory"):
+// ip_tls_start hands out this very pointer, and a connection's error text
+// then holds the same words, so a caller can tell memory exhaustion from
+// other failures.
 extern const char net_error_nomem[];
 
 // ---- the object ------------------------------------------------------------
@@ -214,7 +216,10 @@ char *ip_read_all(Connection *c, size_t *len);
 // ---- writing -----------------------------------------------------------------
 
 // Queues len bytes in the send buffer, sending each buffer as it fills;
-// pieces at least as large as the buffer go out directly. 1 when every
+// pieces at least as large as the buffer go out directly. What is queued
+// leaves at the next read, ip_poll for input, ip_flush or ip_close: a
+// writer that expects no answer (the end of a message's data before its
+// final line, a server's reply) flushes itself. 1 when every
 // byte was taken; 0 once any write failed, and from then on every write
 // and flush of the connection fails (the first reason stays in ip_error)
 // and reads fail too, so nothing can follow a hole.
@@ -262,7 +267,7 @@ size_t ip_udp_send(Connection *c, const void *data, size_t len, const PlatSockAd
 // would-block or a datagram longer than NET_UDP_MAX (dropped).
 size_t ip_udp_recv(Connection *c, void *dst, PlatSockAddr *from, int *from_len);
 
-// ---- for the TLS layer -------------------------------------------------------
+// ---- shared by the library's own parts -------------------------------------
 
 // Empties both buffers and clears the sticky failures and end-of-stream
 // mark (a connection starting over).
@@ -277,7 +282,7 @@ int net_fail(Connection *c, const char *format, ...);
 // Records the thread's last socket error in last_error and sets the error
 // text "<call> failed: <system's reason>". Returns 0.
 int net_fail_socket(Connection *c, const char *call);
-// Waits up to wait_ms for the TLS layer's wish (NET_TLS_WANT_READ or
-// NET_TLS_WANT_WRITE). 1 ready, 0 time passed or poll failed (reason set,
+// Waits up to wait_ms until the socket is readable (NET_WANT_READ) or
+// writable (NET_WANT_WRITE). 1 ready, 0 time passed or poll failed (reason set,
 // naming what was waited for).
 int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what);

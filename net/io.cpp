@@ -54,7 +54,7 @@ int send_all(Connection *c, const char *p, size_t len)
             n = c->tls_layer->write(c, p, len);
             net_note(c, CONN_LOG_DEBUG, n >= 0 ? "tls_write() sent %D bytes\n" : "tls_write() returned %D\n",
                      static_cast<long long>(n));
-            if (n == NET_TLS_WANT_READ || n == NET_TLS_WANT_WRITE) {
+            if (n == NET_WANT_READ || n == NET_WANT_WRITE) {
                 if (!net_wait_for(c, n, c->timeout_ms, "waiting to send"))
                     return write_failure(c);
                 continue;
@@ -69,7 +69,7 @@ int send_all(Connection *c, const char *p, size_t len)
             net_note(c, CONN_LOG_DEBUG, n >= 0 ? "send() sent %D bytes\n" : "send() returned %D\n",
                      static_cast<long long>(n));
             if (n == PLAT_NET_WOULD_BLOCK) {
-                if (!net_wait_for(c, NET_TLS_WANT_WRITE, c->timeout_ms, "waiting to send"))
+                if (!net_wait_for(c, NET_WANT_WRITE, c->timeout_ms, "waiting to send"))
                     return write_failure(c);
                 continue;
             }
@@ -169,7 +169,7 @@ void trace_strbuf(Connection *c, StrBuf *sb)
 
 int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what)
 {
-    int r = plat_poll(c->socket, want == NET_TLS_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, wait_ms);
+    int r = plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, wait_ms);
     if (r > 0)
         return 1;
     if (r < 0)
@@ -300,7 +300,7 @@ size_t ip_recv_raw(Connection *c, void *dst, size_t len)
             if (n == PLAT_NET_FAILED)
                 return net_fail_socket(c, "recv()");
             if (n == PLAT_NET_WOULD_BLOCK)
-                n = NET_TLS_WANT_READ;
+                n = NET_WANT_READ;
         }
         if (n > 0)
             return static_cast<size_t>(n);

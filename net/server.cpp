@@ -56,7 +56,7 @@ Connection *ip_accept(Connection *listener, size_t buffer_size, uint32_t flags)
             listener->flags |= CONN_WOULD_BLOCK;
             return nullptr;
         }
-        if (!net_wait_for(listener, NET_TLS_WANT_READ, listener->timeout_ms, "waiting for a connection"))
+        if (!net_wait_for(listener, NET_WANT_READ, listener->timeout_ms, "waiting for a connection"))
             return nullptr;
     }
     Connection *c = ip_new(CONN_TCP, buffer_size, flags);
@@ -93,7 +93,7 @@ size_t ip_udp_send(Connection *c, const void *data, size_t len, const PlatSockAd
             return static_cast<size_t>(n);
         if (n != PLAT_NET_WOULD_BLOCK)
             return net_fail_socket(c, "sendto()");
-        if (!net_wait_for(c, NET_TLS_WANT_WRITE, c->timeout_ms, "waiting to send"))
+        if (!net_wait_for(c, NET_WANT_WRITE, c->timeout_ms, "waiting to send"))
             return 0;
     }
 }
@@ -125,7 +125,7 @@ size_t ip_udp_recv(Connection *c, void *dst, PlatSockAddr *from, int *from_len)
             c->flags |= CONN_WOULD_BLOCK;
             return 0;
         }
-        if (!net_wait_for(c, NET_TLS_WANT_READ, c->timeout_ms, "waiting for a datagram"))
+        if (!net_wait_for(c, NET_WANT_READ, c->timeout_ms, "waiting for a datagram"))
             return 0;
     }
 }

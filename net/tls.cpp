@@ -33,7 +33,7 @@ tls *server_context = nullptr;
 
 class Hold {
   public:
-    Hold(bool exclusive) { rwlock_acquire(net_tls_lock, exclusive ? 1 : 0); }
+    explicit Hold(bool exclusive) { rwlock_acquire(net_tls_lock, exclusive ? 1 : 0); }
     ~Hold() { rwlock_release(net_tls_lock); }
     Hold(const Hold &) = delete;
     Hold &operator=(const Hold &) = delete;
@@ -83,9 +83,9 @@ int64_t transfer_result(Connection *c, ssize_t n, const char *call)
     if (n >= 0)
         return n;
     if (n == TLS_WANT_POLLIN)
-        return NET_TLS_WANT_READ;
+        return NET_WANT_READ;
     if (n == TLS_WANT_POLLOUT)
-        return NET_TLS_WANT_WRITE;
+        return NET_WANT_WRITE;
     const char *why = tls_error(context_of(c));
     net_fail(c, "%s failed: %s", call, why ? why : "unknown error");
     return NET_TLS_FAILED;
@@ -260,7 +260,7 @@ int ip_tls_start(Connection *c, int server, const char **error, const char *serv
         return fail(error, "Not connected");
     if (c->tls)
         return fail(error, "TLS is already on");
-    if (!ip_flush(c))
+    if (c->read_failed || !ip_flush(c))
         return fail(error, c->error_text);
     if (ip_pending(c) || (!server && peer_spoke_early(c))) {
         net_fail(c, "%s", "The peer sent data ahead of the TLS handshake");
