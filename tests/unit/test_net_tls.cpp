@@ -232,6 +232,28 @@ TEST_F(NetTls, RefusedSettingsAreNotKept)
     EXPECT_STREQ(line, "echo after");
 }
 
+TEST_F(NetTls, ReplacedConfigurationOutlivesItsConnections)
+{
+    // A start with other settings replaces the process's configuration
+    // while an earlier connection still runs on the old one.
+    serve_with(certs().key, certs().cert);
+    EchoServer first_server, second_server;
+    Connection *first = connect_to("127.0.0.1", first_server.port);
+    Connection *second = connect_to("127.0.0.1", second_server.port);
+    ASSERT_NE(first, nullptr) << connect_error;
+    ASSERT_NE(second, nullptr) << connect_error;
+    Closer hold_first{first}, hold_second{second};
+    const char *err = nullptr;
+    ASSERT_EQ(ip_tls_start(first, 0, &err, "localhost", 1, nullptr, nullptr), 1) << err;
+    ASSERT_EQ(ip_tls_start(second, 0, &err, "localhost", 0, "tlsv1.2", nullptr), 1) << err;
+    for (Connection *c : {first, second, first}) {
+        ASSERT_TRUE(ip_write_text(c, "still\n"));
+        char *line = ip_read_until(c, "\n", 0);
+        ASSERT_NE(line, nullptr) << ip_error(c);
+        EXPECT_STREQ(line, "echo still");
+    }
+}
+
 TEST_F(NetTls, ServerSetupRefusesMissingFiles)
 {
     struct {
