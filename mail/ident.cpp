@@ -11,6 +11,7 @@
 #include "support/encode.h"
 #include "support/lock.h"
 #include "support/rand.h"
+#include "support/str.h"
 
 // Grows by one per identifier drawn in the process; its low 16 bits go into
 // every identifier so that ids drawn close together always differ.
@@ -107,22 +108,9 @@ static bool is_plain_header_text(const unsigned char *p)
 // ever lost).
 static size_t utf8_char_len(const unsigned char *p, size_t avail)
 {
-    unsigned char c = p[0];
-    size_t n;
-    if (c >= 0xc2 && c <= 0xdf)
-        n = 2;
-    else if (c >= 0xe0 && c <= 0xef)
-        n = 3;
-    else if (c >= 0xf0 && c <= 0xf4)
-        n = 4;
-    else
-        return 1;
-    if (n > avail)
-        return 1;
-    for (size_t i = 1; i < n; i++)
-        if ((p[i] & 0xc0) != 0x80)
-            return 1;
-    return n;
+    uint32_t cp;
+    size_t n = utf8_decode(reinterpret_cast<const char *>(p), avail, &cp);
+    return n ? n : 1;
 }
 
 // Bytes of text that go into the encoded word starting at pos: as many
@@ -250,32 +238,8 @@ int hdr_decode_words(const char *text, char **out, size_t *len)
     return 1;
 }
 
-static bool kept_in_content_id(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           (c && strchr(" !$'()*+,-.;_", c));
-}
-
 char *mime_percent_escape(const char *text, char *out, size_t size)
 {
-    static const char kHex[] = "0123456789abcdef";
-    if (size == 0)
-        return out;
-    size_t o = 0;
-    if (!text)
-        text = "";
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
-        size_t n = kept_in_content_id(*p) ? 1 : 3;
-        if (o + n >= size)
-            break;
-        if (n == 1) {
-            out[o++] = static_cast<char>(*p);
-        } else {
-            out[o++] = '%';
-            out[o++] = kHex[*p >> 4];
-            out[o++] = kHex[*p & 15];
-        }
-    }
-    out[o] = '\0';
-    return out;
+    // Letters, digits and these stay; every other byte becomes "%xx".
+    return pct_escape(text, " !$'()*+,-.;_", 0, out, size);
 }
