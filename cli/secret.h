@@ -1,23 +1,19 @@
 // Copies of texts that may hold a secret: the program's arguments (a -host:
 // password), the text of a configuration file, decoded passwords. Their
-// bytes are overwritten, every one of them, before the memory goes back to
-// the heap; str_free_secret cannot do that here, since these texts may hold
-// NUL bytes (line ends the configuration reader cuts, parts the dispatcher
-// cuts off a word).
+// bytes are overwritten, every one of them (mem_wipe over the whole length),
+// before the memory goes back to the heap; str_free_secret cannot do that
+// here, since these texts may hold NUL bytes (line ends the configuration
+// reader cuts, parts the dispatcher cuts off a word).
 #pragma once
 
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
-// Overwrites size bytes with zeros; volatile, so the stores are kept
-// although the memory is freed right after.
-inline void cli_wipe(void *data, size_t size)
-{
-    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
-    while (size--)
-        *p++ = 0;
-}
+#include "support/str.h"
+
+// Overwrites size bytes with zeros (the one wiper of the support library).
+inline void cli_wipe(void *data, size_t size) { mem_wipe(data, size); }
 
 // A heap text with its length (a NUL after it), wiped whole when it goes.
 // Made with malloc, so a copy that cannot be made is an empty holder
