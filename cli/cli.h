@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
+#include "cli/secret.h"
 #include "mail/session.h"
 
 // ---- build constants -----------------------------------------------------------
@@ -36,10 +38,14 @@ void cli_reset_switches(void);
 
 // ---- run sequence ----------------------------------------------------------------
 
-// One whole run; returns the exit status of the run (see the README's
-// table; main turns it into the process exit code). Fatal option errors end
-// the process from inside the dispatcher.
+// One whole run; returns the exit status of the run (cli/exitcode.h; main
+// turns it into the process exit code). A fatal option error ends the run
+// at once with its status, the session freed (and so wiped) first.
 int cli_main(int argc, char **argv);
+
+// Ends the process with status after a fatal error: the session is freed
+// first, so its secrets are wiped. ctx may be NULL.
+[[noreturn]] void cli_end_run(MailContext *ctx, int status);
 
 // The banner, then the usage hint, on standard output.
 void cli_print_banner(void);
@@ -51,21 +57,22 @@ char *cli_format_banner(char *buf, size_t size);
 
 // Applies one option word (a command-line argument without its dash, or a
 // configuration line as it stands). The word is modifiable scratch that the
-// caller does not need afterwards. Returns 1 for every word it accepts,
-// ignored words included; an unknown word or a refused value prints its
-// message to standard error and ends the process with its exit status.
-int cli_apply_option(MailContext *ctx, char *word);
-
-// The same, returning 0 for an accepted word and the exit status of a
-// refusal (its message already printed) instead of ending the process.
+// caller does not need afterwards. Returns EXIT_OK for every word it
+// accepts, ignored words included, and the exit status of a word that ends
+// the run (its message printed to standard error): an unknown word, a value
+// whose refusal the option table makes fatal, memory running out.
 int cli_option_status(MailContext *ctx, char *word);
 
-// The pieces of the dispatcher with rules of their own. Each returns 0, or
-// the exit status of a refusal it has reported.
+// The same, ending the process (cli_end_run) instead of returning a
+// status; returns 1.
+int cli_apply_option(MailContext *ctx, char *word);
+
+// The pieces of the dispatcher with rules of their own. Each returns
+// EXIT_OK, or the exit status of a refusal it has reported.
 // Address options: word is "to:", "cc:", "bcc:", "from:" or "reply-to:"
 // followed by "address[:name[:dsn letters]]", the name optionally quoted.
 int cli_opt_address(MailContext *ctx, char *word);
-// -head: "name:value"; a name with a blank in it is ignored.
+// -head: "name:value"; an empty name or one with a blank in it is ignored.
 int cli_opt_header(MailContext *ctx, const char *value);
 // -authtypes: names separated by ",".
 int cli_opt_authtypes(MailContext *ctx, const char *value);
@@ -75,10 +82,20 @@ char *cli_unescape_body(char *text);
 
 // ---- configuration files ---------------------------------------------------------
 
-// Applies every option line of a configuration file through
-// cli_apply_option. Returns 1 when the file was read, 0 when it cannot be
-// opened or read (nothing applied then).
+// Applies the option lines of a configuration file, in order, through
+// cli_option_status. Returns 0 when the file cannot be opened or read
+// (nothing applied); otherwise 1 with *status EXIT_OK, or the status of
+// the line that ended the run (the lines before it applied, its message
+// printed), or EXIT_NOMEM when memory ran out reading the file.
+int cfg_apply_file(MailContext *ctx, const char *path, int *status);
+// The same, ending the process (cli_end_run) where *status would not be
+// EXIT_OK; returns 1 or 0 as above.
 int cfg_read_file(MailContext *ctx, const char *path);
+
+// A stream read whole as text with every line end made CR LF. On failure
+// the holder is empty and *nomem tells whether memory ran out (else the
+// stream could not be read).
+CliSecret cli_read_text(FILE *fp, bool *nomem);
 
 // ---- status and trace printing ---------------------------------------------------
 
@@ -86,7 +103,9 @@ int cfg_read_file(MailContext *ctx, const char *path);
 // user must see, records cli_send_succeeded and answers the session.
 int cli_status_report(void *user, int stage, int result, const char *text);
 // The trace callback (MailTraceFn; user is the session): the protocol
-// dialogue and notes on standard output, with -dd stamps. Returns 1.
+// dialogue and notes on standard output, with -dd stamps. Lines come from
+// the server: their control bytes are shown escaped, as cli_printable
+// does, except the line end at the very end. Returns 1.
 int cli_trace_print(void *user, int direction, const char *text);
 // The -dd stamp "[seconds.milliseconds] " of the time since cli_start_ns
 // into buf of size bytes (32 always suffice); returns buf.

@@ -3,44 +3,73 @@
 // Lines beginning with "#" are comments; a UTF-8 byte-order mark is skipped.
 #include "cli/cli.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
-#include "platform/platform.h"
+#include "cli/exitcode.h"
 #include "support/file.h"
 #include "support/str.h"
 
-int cfg_read_file(MailContext *ctx, const char *path)
+CliSecret cli_read_text(FILE *fp, bool *nomem)
 {
+    size_t len = 0;
+    // The reader fails alike for a read error and for memory; the
+    // allocator's ENOMEM tells them apart.
+    errno = 0;
+    char *text = file_read_text_crlf(fp, &len);
+    *nomem = !text && errno == ENOMEM;
+    return CliSecret::adopt(text, len);
+}
+
+int cfg_apply_file(MailContext *ctx, const char *path, int *status)
+{
+    *status = EXIT_OK;
     FILE *fp = file_fopen_utf8(path, "r");
     if (!fp)
         return 0;
-    size_t len = 0;
-    // Every line end becomes CR LF, so the lines split on one delimiter set.
-    std::unique_ptr<char, decltype(&free)> text(file_read_text_crlf(fp, &len), free);
+    bool nomem = false;
+    // The text may hold passwords (-host:): it is wiped when it goes.
+    CliSecret text = cli_read_text(fp, &nomem);
     fclose(fp);
+    if (nomem) {
+        cli_error("Out of memory reading configuration file %s\n", cli_printable(path).c_str());
+        *status = EXIT_NOMEM;
+        return 1;
+    }
     // A file that cannot be read whole applies nothing: half a
     // configuration is never taken for the whole one.
-    if (!text)
+    if (!text.ok())
         return 0;
     // A NUL byte would end a line early and lose what follows it.
-    if (memchr(text.get(), 0, len)) {
+    if (memchr(text.data(), 0, text.size())) {
         cli_error("NUL byte in configuration file %s\n", cli_printable(path).c_str());
-        plat_exit(1);
+        *status = EXIT_USAGE;
+        return 1;
     }
-    char *start = text.get();
-    if (len >= 3 && memcmp(start, "\xEF\xBB\xBF", 3) == 0)
+    char *start = text.data();
+    if (text.size() >= 3 && memcmp(start, "\xEF\xBB\xBF", 3) == 0)
         start += 3;
     char *cursor = nullptr;
     for (char *line = str_token(start, "\r\n", &cursor); line;
          line = str_token(nullptr, "\r\n", &cursor)) {
         // Only the first byte makes a comment; lines are taken as they
-        // stand, blanks included.
+        // stand, blanks included. The first refused line ends the file.
         if (line[0] == '#')
             continue;
-        cli_apply_option(ctx, line);
+        *status = cli_option_status(ctx, line);
+        if (*status != EXIT_OK)
+            break;
     }
+    return 1;
+}
+
+int cfg_read_file(MailContext *ctx, const char *path)
+{
+    int status;
+    if (!cfg_apply_file(ctx, path, &status))
+        return 0;
+    if (status != EXIT_OK)
+        cli_end_run(ctx, status);
     return 1;
 }

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "cli/cli.h"
+#include "cli/exitcode.h"
 #include "platform/platform.h"
 
 int main(int argc, char **argv)
@@ -11,8 +12,10 @@ int main(int argc, char **argv)
     try {
         status = cli_main(argc, argv);
     } catch (const std::bad_alloc &) {
-        // Memory ran out inside the front end's own copies.
-        status = 666;
+        // Memory ran out inside the front end's own copies; the session
+        // went (wiped) on the way out.
+        cli_error("Out of memory\n");
+        status = EXIT_NOMEM;
     }
     return plat_exit_status(status);
 }

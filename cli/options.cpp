@@ -1,7 +1,8 @@
 // The option vocabulary of the command line and the configuration files:
-// one table of words, each with its match kind, handler and whether only
-// the full program knows it (the plain program refuses those as unknown
-// words). Handlers turn a word into session options and front-end switches.
+// one table of words, each with its match kind, its handler, what a value
+// the session refuses means for the run, and whether only the full program
+// knows it (the plain program refuses those as unknown words). Handlers
+// turn a word into session options and front-end switches.
 #include "cli/cli.h"
 
 #include <cstddef>
@@ -9,49 +10,54 @@
 #include <cstring>
 #include <string>
 
+#include "cli/exitcode.h"
+#include "cli/seam.h"
 #include "mail/ident.h"
 #include "mail/option.h"
 #include "net/hostspec.h"
 #include "platform/platform.h"
-#include "support/encode.h"
 #include "support/file.h"
 #include "support/num.h"
 #include "support/str.h"
 
 namespace {
 
-// Exit statuses of refused options.
-enum {
-    STATUS_OK = 0,
-    STATUS_CONFIG = 1,   // a value the session or the front end refuses
-    STATUS_UNKNOWN = 2,  // a word (or a choice inside one) the program does not know
-    STATUS_FILE = 10,    // a file an option names cannot be used
-    STATUS_NOMEM = 666,  // a copy of a value could not be made
-};
-
 enum CliMatch {
     MATCH_EXACT,  // the whole word
     MATCH_PREFIX, // any word that begins with the entry; the rest is the value
 };
 
+// What a value the session refuses means for the run. Memory running out
+// is none of these: it ends the run with EXIT_NOMEM whatever the row says.
+enum CliRefusal {
+    REFUSAL_INVALID,    // "Invalid -%s option (%s)" with the session's reason; EXIT_USAGE
+    REFUSAL_ADDRESS,    // "Invalid address in -%s (%s)" naming the value; EXIT_USAGE
+    REFUSAL_FILE,       // the row's message naming the file; EXIT_INPUT_FILE
+    REFUSAL_ATTACHMENT, // as REFUSAL_FILE, unless -skipnofile leaves the attachment out
+    REFUSAL_IGNORED,    // the session takes only some values and ignores the rest
+};
+
 enum : unsigned {
-    CLI_FULL_ONLY = 1,  // the plain program treats the word as unknown
-    CLI_TIMESTAMPS = 2, // -dd: stamp the trace
+    CLI_FULL_ONLY = 1,     // the plain program treats the word as unknown
+    CLI_TIMESTAMPS = 2,    // -dd: stamp the trace
+    CLI_EMPTY_IGNORED = 4, // an empty value sets nothing (the session takes none)
 };
 
 struct CliOption;
 // word: the whole option word; value: the text after a prefix entry ("" for
-// exact ones). Both are scratch the handler may write into. Returns 0, or
-// the exit status of a refusal it has reported.
+// exact ones). Both are scratch the handler may write into. Returns
+// EXIT_OK, or the exit status of a refusal it has reported.
 typedef int (*CliHandler)(MailContext *ctx, char *word, char *value, const CliOption &opt);
 
 struct CliOption {
-    const char *word;  // without the leading "-"
+    const char *word;    // without the leading "-"
     CliMatch match;
     CliHandler handler;
-    unsigned flags;    // CLI_*
-    unsigned code;     // the session option of the handler
-    const char *fixed; // the value a switch passes, or a label for messages
+    unsigned code;       // the session option of the handler
+    CliRefusal refusal;  // what a value the session refuses means
+    const char *fixed;   // the value a switch passes
+    const char *message; // file refusals: the message, "%s" the file
+    unsigned flags;      // CLI_*
 };
 
 // The option's name for messages: its word up to a ":" ("subject").
@@ -62,8 +68,8 @@ std::string option_name(const CliOption &opt)
     return colon == std::string::npos ? name : name.substr(0, colon);
 }
 
-// One session option; the error text is cleared first, so that a reason
-// left after a refusal belongs to this call.
+// One session option. The error text is cleared first, so that a reason
+// (or the out-of-memory mark) left after a refusal belongs to this call.
 int session_set(MailContext *ctx, unsigned code, const char *v1, const char *v2 = nullptr,
                 const char *v3 = nullptr)
 {
@@ -71,28 +77,53 @@ int session_set(MailContext *ctx, unsigned code, const char *v1, const char *v2 
     return mail_set_option_basic(ctx, static_cast<int>(code), v1, v2, v3);
 }
 
-// The status of a refused option: one whose refusal left a reason (a
-// control byte in a header text, ...) is reported and fatal; a refusal
-// without a reason is the session ignoring a value it does not take.
-int refused(MailContext *ctx, const std::string &name)
+int out_of_memory(const char *name)
 {
-    if (!ctx->error_text)
-        return STATUS_OK;
-    cli_error("Invalid -%s option (%s)\n", name.c_str(), cli_printable(ctx->error_text).c_str());
-    return STATUS_CONFIG;
+    cli_error("Out of memory while applying -%s\n", name);
+    return EXIT_NOMEM;
 }
 
-int refused(MailContext *ctx, const CliOption &opt) { return refused(ctx, option_name(opt)); }
-
-// An address option's value that cannot be used: never dropped silently.
-int bad_address(MailContext *ctx, const char *name, const char *value)
+// The exit status of a value the session has just refused, reported as
+// `how` says. message: the row's text for file refusals.
+int refusal_status(MailContext *ctx, const char *name, const char *value, CliRefusal how,
+                   const char *message)
 {
-    if (ctx->error_text)
-        cli_error("Invalid address in -%s (%s): %s\n", name, cli_printable(value).c_str(),
-                  cli_printable(ctx->error_text).c_str());
-    else
-        cli_error("Invalid address in -%s (%s)\n", name, cli_printable(value).c_str());
-    return STATUS_CONFIG;
+    if (mail_error_is_nomem(ctx))
+        return out_of_memory(name);
+    const char *reason = ctx->error_text;
+    switch (how) {
+    case REFUSAL_IGNORED:
+        return EXIT_OK;
+    case REFUSAL_ATTACHMENT:
+        if (cli_skip_missing_files)
+            return EXIT_OK;
+        [[fallthrough]];
+    case REFUSAL_FILE:
+        cli_error(message ? message : "Failed to use file (%s)\n", cli_printable(value).c_str());
+        return EXIT_INPUT_FILE;
+    case REFUSAL_ADDRESS:
+        if (reason)
+            cli_error("Invalid address in -%s (%s): %s\n", name, cli_printable(value).c_str(),
+                      cli_printable(reason).c_str());
+        else
+            cli_error("Invalid address in -%s (%s)\n", name, cli_printable(value).c_str());
+        return EXIT_USAGE;
+    case REFUSAL_INVALID:
+        break;
+    }
+    // The value itself is not shown: it may be a secret (a -host: password).
+    cli_error("Invalid -%s option (%s)\n", name, reason ? cli_printable(reason).c_str() : "value refused");
+    return EXIT_USAGE;
+}
+
+int refused(MailContext *ctx, const CliOption &opt, const char *value, CliRefusal how)
+{
+    return refusal_status(ctx, option_name(opt).c_str(), value, how, opt.message);
+}
+
+int refused(MailContext *ctx, const CliOption &opt, const char *value)
+{
+    return refused(ctx, opt, value, opt.refusal);
 }
 
 // Texts from the host-text parser, freed (the password wiped) on
@@ -108,21 +139,16 @@ struct HostParts {
         free(user);
         str_free_secret(password);
     }
+    // The parser's result: 1 usable, 0 a value that does not parse (the
+    // option is ignored), -1 memory ran out.
+    int usable(int code) const
+    {
+        if (code == HOSTSPEC_NO_TEXT || code == HOSTSPEC_NO_MEMORY)
+            return -1; // the value was given: only a copy can have failed
+        // A port the session cannot take counts as one that does not parse.
+        return code == HOSTSPEC_OK && *host && port <= MAIL_PORT_MAX;
+    }
 };
-
-#if TARVEX_FULL
-// A password in the encrypted form: "$" and base64 text of at least the
-// 8 bytes of nonce and marker. A shorter "$" text is a plain password.
-bool looks_encrypted(const char *password)
-{
-    if (password[0] != '$')
-        return false;
-    size_t len = strlen(password + 1);
-    std::string bytes(b64_decoded_max(len), '\0');
-    return b64_decode(password + 1, static_cast<ptrdiff_t>(len),
-                      reinterpret_cast<unsigned char *>(bytes.data())) >= 8;
-}
-#endif
 
 // Option words whose value is a secret: an unknown-word message shows the
 // word up to its ":" only.
@@ -133,24 +159,25 @@ const char *const secret_words[] = {"encryptpass:"};
 // The value as the option's only text.
 int opt_value(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
-    return session_set(ctx, opt.code, value) ? STATUS_OK : refused(ctx, opt);
+    return session_set(ctx, opt.code, value) ? EXIT_OK : refused(ctx, opt, value);
 }
 
 // A word without a value: the row's fixed value, if any.
-int opt_switch(MailContext *ctx, char *, char *, const CliOption &opt)
+int opt_switch(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
-    return session_set(ctx, opt.code, opt.fixed) ? STATUS_OK : refused(ctx, opt);
+    return session_set(ctx, opt.code, opt.fixed) ? EXIT_OK : refused(ctx, opt, value);
 }
 
 // Words read elsewhere (the pre-scan, -config:) or deliberately ignored.
-int opt_ignore(MailContext *, char *, char *, const CliOption &) { return STATUS_OK; }
+int opt_ignore(MailContext *, char *, char *, const CliOption &) { return EXIT_OK; }
 
-// ---- attachments, recipients, addresses ------------------------------------------
+// ---- attachments, recipients ----------------------------------------------------
 
 int opt_attach(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     std::string content_id;
-    if (opt.code & MAILOPT_FROM_FILE) {
+    bool is_inline = opt.code & MAILOPT_FROM_FILE;
+    if (is_inline) {
         // An inline part is referred to by its escaped base name; the buffer
         // holds the longest escape, so the identifier is never cut.
         const char *base = file_base_name(value);
@@ -158,12 +185,9 @@ int opt_attach(MailContext *ctx, char *, char *value, const CliOption &opt)
         mime_percent_escape(base, content_id.data(), content_id.size());
         content_id.resize(strlen(content_id.c_str()));
     }
-    if (session_set(ctx, opt.code, value, (opt.code & MAILOPT_FROM_FILE) ? content_id.c_str() : nullptr))
-        return STATUS_OK;
-    if (cli_skip_missing_files)
-        return STATUS_OK;
-    cli_error("Failed to attach file (%s)\n", cli_printable(value).c_str());
-    return STATUS_FILE;
+    if (session_set(ctx, opt.code, value, is_inline ? content_id.c_str() : nullptr))
+        return EXIT_OK;
+    return refused(ctx, opt, value);
 }
 
 // -to:, -cc:, -bcc:: "@" and a recipient list file, or an address form.
@@ -172,21 +196,13 @@ int opt_recipient(MailContext *ctx, char *word, char *value, const CliOption &op
     if (value[0] != '@')
         return cli_opt_address(ctx, word);
     if (session_set(ctx, opt.code | MAILOPT_FROM_FILE, value + 1))
-        return STATUS_OK;
-    cli_error("Failed to set %s from file (%s)\n", opt.fixed, cli_printable(value + 1).c_str());
-    return STATUS_FILE;
+        return EXIT_OK;
+    return refused(ctx, opt, value + 1, REFUSAL_FILE);
 }
 
 int opt_address(MailContext *ctx, char *word, char *, const CliOption &)
 {
     return cli_opt_address(ctx, word);
-}
-
-int opt_return_path(MailContext *ctx, char *, char *value, const CliOption &opt)
-{
-    if (session_set(ctx, opt.code, value))
-        return STATUS_OK;
-    return bad_address(ctx, option_name(opt).c_str(), value);
 }
 
 // ---- bodies and header fields ----------------------------------------------------------
@@ -195,7 +211,7 @@ int opt_body(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     std::string text = value;
     cli_unescape_body(text.data());
-    return session_set(ctx, opt.code, text.c_str()) ? STATUS_OK : refused(ctx, opt);
+    return session_set(ctx, opt.code, text.c_str()) ? EXIT_OK : refused(ctx, opt, value);
 }
 
 // -body-file: "path[:charset]". The last ":" starts a charset unless a path
@@ -209,21 +225,11 @@ int opt_body_file(MailContext *ctx, char *, char *value, const CliOption &opt)
         charset = colon + 1;
     }
     unsigned code = opt.code | (cli_body_literal ? unsigned(MAILOPT_BINARY) : 0u);
-    if (!session_set(ctx, code, value)) {
-        cli_error("Failed to read body file (%s)\n", cli_printable(value).c_str());
-        return STATUS_FILE;
-    }
+    if (!session_set(ctx, code, value))
+        return refused(ctx, opt, value);
     if (charset && !session_set(ctx, MAILOPT_CHARSET, charset))
-        return refused(ctx, opt);
-    return STATUS_OK;
-}
-
-int opt_body_html_file(MailContext *ctx, char *, char *value, const CliOption &opt)
-{
-    if (session_set(ctx, opt.code, value))
-        return STATUS_OK;
-    cli_error("Failed to read HTML body file (%s)\n", cli_printable(value).c_str());
-    return STATUS_FILE;
+        return refused(ctx, opt, charset, REFUSAL_INVALID);
+    return EXIT_OK;
 }
 
 int opt_header(MailContext *ctx, char *, char *value, const CliOption &)
@@ -234,42 +240,40 @@ int opt_header(MailContext *ctx, char *, char *value, const CliOption &)
 // ---- server, proxy, authentication -------------------------------------------------------
 
 // -host: "[user[<delimiter>password]@]host[:port]". A value that does not
-// parse, or a server the session refuses, changes nothing: the
-// credentials go in only together with the server they belong to.
+// parse changes nothing; the credentials go in only together with the
+// server they belong to.
 int opt_host(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     HostParts parts;
-    if (ip_parse_host_spec(value, &parts.host, &parts.port, &parts.user, &parts.password,
-                           cli_password_delimiter) != HOSTSPEC_OK ||
-        !*parts.host)
-        return STATUS_OK;
-#if TARVEX_FULL
+    int usable = parts.usable(ip_parse_host_spec(value, &parts.host, &parts.port, &parts.user,
+                                                 &parts.password, cli_password_delimiter));
+    if (usable <= 0)
+        return usable < 0 ? out_of_memory("host") : EXIT_OK;
     // The full program will read encrypted passwords here; until it can,
     // one is refused rather than sent to the server as it is written.
-    if (looks_encrypted(parts.password)) {
+    if (cli_seam_password_is_encrypted(parts.password)) {
         cli_error("Encrypted passwords are not supported in -host:\n");
-        return STATUS_UNKNOWN;
+        return EXIT_UNKNOWN_OPTION;
     }
-#endif
     std::string port = std::to_string(parts.port);
     if (!session_set(ctx, MAILOPT_SERVER, parts.host, port.c_str()))
-        return refused(ctx, opt);
+        return refused(ctx, opt, value);
     // The credentials of an earlier -host: never outlive its server; the
     // session keeps new ones only with a user name.
     session_set(ctx, MAILOPT_CREDENTIALS | MAILOPT_CLEAR, nullptr);
     if (*parts.user && !session_set(ctx, MAILOPT_CREDENTIALS, parts.user, parts.password))
-        return STATUS_NOMEM; // the server is set: its credentials must not go missing
-    return STATUS_OK;
+        return refused(ctx, opt, value);
+    return EXIT_OK;
 }
 
 int opt_passdelim(MailContext *, char *, char *value, const CliOption &)
 {
     if (!*value) {
         cli_error("Missing delimiter character in -passdelim:\n");
-        return STATUS_CONFIG;
+        return EXIT_USAGE;
     }
     cli_password_delimiter = value[0];
-    return STATUS_OK;
+    return EXIT_OK;
 }
 
 // -proxy: "[user:password@]host[:port]"; a port of 0 or none lets the
@@ -277,17 +281,15 @@ int opt_passdelim(MailContext *, char *, char *value, const CliOption &)
 int opt_proxy(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     HostParts parts;
-    if (ip_parse_host_spec_colon(value, &parts.host, &parts.port, &parts.user, &parts.password) !=
-            HOSTSPEC_OK ||
-        !*parts.host)
-        return STATUS_OK;
+    int usable = parts.usable(ip_parse_host_spec_colon(value, &parts.host, &parts.port,
+                                                       &parts.user, &parts.password));
+    if (usable <= 0)
+        return usable < 0 ? out_of_memory("proxy") : EXIT_OK;
     std::string port = std::to_string(parts.port);
-    if (!session_set(ctx, MAILOPT_PROXY, parts.host, port.c_str()))
-        return refused(ctx, opt);
-    // Only a failed copy refuses the pair.
-    if (!session_set(ctx, MAILOPT_PROXY_AUTH, parts.user, parts.password))
-        return STATUS_NOMEM;
-    return STATUS_OK;
+    if (!session_set(ctx, MAILOPT_PROXY, parts.host, port.c_str()) ||
+        !session_set(ctx, MAILOPT_PROXY_AUTH, parts.user, parts.password))
+        return refused(ctx, opt, value);
+    return EXIT_OK;
 }
 
 int opt_authtypes(MailContext *ctx, char *, char *value, const CliOption &)
@@ -297,106 +299,143 @@ int opt_authtypes(MailContext *ctx, char *, char *value, const CliOption &)
 
 // ---- the rest ------------------------------------------------------------------------------
 
-int opt_email_file(MailContext *ctx, char *, char *value, const CliOption &opt)
-{
-    if (session_set(ctx, opt.code, value))
-        return STATUS_OK;
-    cli_error("Failed to find emailfile (%s)\n", cli_printable(value).c_str());
-    return STATUS_FILE;
-}
-
-int opt_debug(MailContext *ctx, char *, char *, const CliOption &opt)
+int opt_debug(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     mail_set_callback(ctx, MAILCB_TRACE, cli_trace_print, ctx);
-    session_set(ctx, opt.code, opt.fixed);
     if (opt.flags & CLI_TIMESTAMPS)
         cli_timestamps = 1;
-    return STATUS_OK;
+    return session_set(ctx, opt.code, opt.fixed) ? EXIT_OK : refused(ctx, opt, value);
 }
 
 int opt_stdin_body(MailContext *, char *, char *, const CliOption &)
 {
     cli_body_from_stdin = 1;
-    return STATUS_OK;
+    return EXIT_OK;
 }
 
 int opt_dsnid(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
-    return session_set(ctx, opt.code, nullptr, value) ? STATUS_OK : refused(ctx, opt);
+    // The session keeps identifiers of 1 to 100 characters; a longer one
+    // has no effect, as an empty one has none.
+    if (strlen(value) > MAIL_DSN_ENVID_MAX)
+        return EXIT_OK;
+    return session_set(ctx, opt.code, nullptr, value) ? EXIT_OK : refused(ctx, opt, value);
 }
 
 // -priority: the number goes into the sub-choice bits. Only numbers that
 // fit those four bits are passed: a larger one would spill into the
-// modifier bits of the code (0x8000 would clear the priority).
+// modifier bits of the code (MAILOPT_CLEAR would clear the priority).
 int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     int64_t n = num_parse_i64(value);
-    if (n < 0 || n > 15)
-        return STATUS_OK;
-    session_set(ctx, opt.code | (static_cast<unsigned>(n) << MAILOPT_SUB_SHIFT), nullptr);
-    return STATUS_OK;
+    if (n < 0 || n > int64_t(MAILOPT_SUB_MASK >> MAILOPT_SUB_SHIFT))
+        return EXIT_OK;
+    if (session_set(ctx, opt.code | mailopt_priority(static_cast<unsigned>(n)), nullptr))
+        return EXIT_OK;
+    return refused(ctx, opt, value);
 }
 
 // The vocabulary, in matching order: the first entry that matches wins.
 // Words that come with later parts of the program (wildcard attachments,
 // DKIM, help, password encryption) are not here yet, so they are unknown.
+// The refusal column says what a value the session refuses means. A value
+// the user gave is never dropped silently, so a refusal ends the run,
+// except in the rows whose every refusal is a documented "no effect"
+// (REFUSAL_IGNORED). Where only some values of a word have no effect (an
+// empty subject, a port beyond 65535, an over-long DSN identifier, a
+// header name with a blank), the handler or the CLI_EMPTY_IGNORED flag
+// leaves them out before the session is asked.
 const CliOption cli_options[] = {
-    {"a:", MATCH_PREFIX, opt_attach, 0, MAILOPT_ATTACH, nullptr},
-    {"ai:", MATCH_PREFIX, opt_attach, 0, MAILOPT_ATTACH | MAILOPT_FROM_FILE, nullptr},
-    {"a64:", MATCH_PREFIX, opt_attach, 0, MAILOPT_ATTACH | 0x100, nullptr},
-    {"aqp:", MATCH_PREFIX, opt_attach, 0, MAILOPT_ATTACH | 0x200, nullptr},
-    {"auu:", MATCH_PREFIX, opt_attach, 0, MAILOPT_ATTACH | 0x300, nullptr},
-    {"to:", MATCH_PREFIX, opt_recipient, 0, MAILOPT_RECIPIENT | MAILOPT_TO, "To"},
-    {"cc:", MATCH_PREFIX, opt_recipient, 0, MAILOPT_RECIPIENT | MAILOPT_CC, "Cc"},
-    {"bcc:", MATCH_PREFIX, opt_recipient, 0, MAILOPT_RECIPIENT | MAILOPT_BCC, "Bcc"},
-    {"from:", MATCH_PREFIX, opt_address, 0, MAILOPT_FROM, nullptr},
-    {"reply-to:", MATCH_PREFIX, opt_address, 0, MAILOPT_REPLY_TO, nullptr},
-    {"return-path:", MATCH_PREFIX, opt_return_path, 0, MAILOPT_RETURN_PATH, nullptr},
-    {"subject:", MATCH_PREFIX, opt_value, 0, MAILOPT_SUBJECT, nullptr},
-    {"body:", MATCH_PREFIX, opt_body, 0, MAILOPT_BODY, nullptr},
-    {"body-file:", MATCH_PREFIX, opt_body_file, 0, MAILOPT_BODY | MAILOPT_FROM_FILE, nullptr},
-    {"body-html:", MATCH_PREFIX, opt_body_html_file, 0, MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, nullptr},
-    {"body--html:", MATCH_PREFIX, opt_value, 0, MAILOPT_BODY_HTML, nullptr},
-    {"linelen:", MATCH_PREFIX, opt_value, 0, MAILOPT_LINE_LENGTH, nullptr},
-    {"body-64", MATCH_EXACT, opt_switch, 0, MAILOPT_BODY | 0x100, nullptr},
-    {"body-qp", MATCH_EXACT, opt_switch, 0, MAILOPT_BODY | 0x200, nullptr},
-    {"mime", MATCH_EXACT, opt_switch, 0, MAILOPT_FORCE_MIME, nullptr},
-    {"head:", MATCH_PREFIX, opt_header, 0, MAILOPT_HEADER, nullptr},
-    {"delhead:", MATCH_PREFIX, opt_value, 0, MAILOPT_DELETE_HEADER, nullptr},
-    {"rawhead", MATCH_PREFIX, opt_switch, 0, MAILOPT_RAW_HEADERS, nullptr},
-    {"host:", MATCH_PREFIX, opt_host, 0, MAILOPT_SERVER, nullptr},
-    {"passdelim:", MATCH_PREFIX, opt_passdelim, 0, 0, nullptr},
-    {"4", MATCH_EXACT, opt_switch, 0, MAILOPT_IP_FAMILY | 0x100, "4"},
-    {"6", MATCH_EXACT, opt_switch, 0, MAILOPT_IP_FAMILY | 0x200, "6"},
-    {"timeout:", MATCH_PREFIX, opt_value, 0, MAILOPT_TIMEOUT, nullptr},
-    {"authtypes:", MATCH_PREFIX, opt_authtypes, 0, MAILOPT_AUTH_TYPES, nullptr},
-    {"proxy:", MATCH_PREFIX, opt_proxy, 0, MAILOPT_PROXY, nullptr},
-    {"proxytype:SOCKS", MATCH_PREFIX, opt_switch, 0, MAILOPT_PROXY | 0x100, nullptr},
-    {"proxytype:HTTPS", MATCH_PREFIX, opt_switch, 0, MAILOPT_PROXY | 0x200, nullptr},
-    {"file:", MATCH_PREFIX, opt_value, 0, MAILOPT_OUTPUT_FILE, nullptr},
-    {"emailfile:", MATCH_PREFIX, opt_email_file, 0, MAILOPT_EMAIL_FILE, nullptr},
-    {"helo:", MATCH_PREFIX, opt_value, 0, MAILOPT_HELO, nullptr},
-    {"d", MATCH_EXACT, opt_debug, 0, MAILOPT_DEBUG, "1"},
-    {"dd", MATCH_EXACT, opt_debug, CLI_TIMESTAMPS, MAILOPT_DEBUG, "2"},
-    {"dotstuff", MATCH_EXACT, opt_switch, 0, MAILOPT_DOT_STUFF, nullptr},
-    {"-", MATCH_EXACT, opt_stdin_body, 0, 0, nullptr},
-    {"starttls", MATCH_EXACT, opt_switch, CLI_FULL_ONLY, MAILOPT_TLS_MODE | 0x100, "1"},
-    {"requiretls", MATCH_EXACT, opt_switch, CLI_FULL_ONLY, MAILOPT_TLS_MODE | 0x200, "1"},
-    {"secureport", MATCH_EXACT, opt_switch, CLI_FULL_ONLY, MAILOPT_TLS_MODE | 0x300, "1"},
-    {"verify", MATCH_EXACT, opt_switch, CLI_FULL_ONLY, MAILOPT_VERIFY, nullptr},
-    {"tls-ciphers:", MATCH_PREFIX, opt_value, CLI_FULL_ONLY, MAILOPT_TLS_CIPHERS, nullptr},
-    {"tls-protocols:", MATCH_PREFIX, opt_value, CLI_FULL_ONLY, MAILOPT_TLS_PROTOCOLS, nullptr},
-    {"dsn:", MATCH_PREFIX, opt_value, 0, MAILOPT_DSN, nullptr},
-    {"dsnid:", MATCH_PREFIX, opt_dsnid, 0, MAILOPT_DSN, nullptr},
-    {"mdn", MATCH_EXACT, opt_switch, 0, MAILOPT_MDN, "1"},
-    {"priority:", MATCH_PREFIX, opt_priority, 0, MAILOPT_PRIORITY, nullptr},
-    {"config:", MATCH_PREFIX, opt_ignore, 0, 0, nullptr},
-    {"nodefault", MATCH_EXACT, opt_ignore, 0, 0, nullptr},
-    {"skipnofile", MATCH_EXACT, opt_ignore, 0, 0, nullptr},
-    {"clutf8", MATCH_EXACT, opt_ignore, 0, 0, nullptr},
-    {"body-literal", MATCH_EXACT, opt_ignore, 0, 0, nullptr},
-    {"ign:", MATCH_PREFIX, opt_ignore, 0, 0, nullptr},
-    {"oauth", MATCH_EXACT, opt_switch, 0, MAILOPT_OAUTH, nullptr},
+    // word, match, handler, session option, refusal, switch value, file message, flags
+    {"a:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_AUTO, REFUSAL_ATTACHMENT,
+     nullptr, "Failed to attach file (%s)\n", 0},
+    {"ai:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_AUTO | MAILOPT_FROM_FILE,
+     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+    {"a64:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64,
+     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+    {"aqp:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_QP, REFUSAL_ATTACHMENT,
+     nullptr, "Failed to attach file (%s)\n", 0},
+    {"auu:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE,
+     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+    {"to:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_TO, REFUSAL_ADDRESS,
+     nullptr, "Failed to set To from file (%s)\n", 0},
+    {"cc:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_CC, REFUSAL_ADDRESS,
+     nullptr, "Failed to set Cc from file (%s)\n", 0},
+    {"bcc:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_BCC, REFUSAL_ADDRESS,
+     nullptr, "Failed to set Bcc from file (%s)\n", 0},
+    {"from:", MATCH_PREFIX, opt_address, MAILOPT_FROM, REFUSAL_ADDRESS, nullptr, nullptr, 0},
+    {"reply-to:", MATCH_PREFIX, opt_address, MAILOPT_REPLY_TO, REFUSAL_ADDRESS, nullptr, nullptr, 0},
+    {"return-path:", MATCH_PREFIX, opt_value, MAILOPT_RETURN_PATH, REFUSAL_ADDRESS, nullptr,
+     nullptr, 0},
+    {"subject:", MATCH_PREFIX, opt_value, MAILOPT_SUBJECT, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_EMPTY_IGNORED},
+    // A body given as text resets the body encoding to 7bit, as the words
+    // that give only an encoding set it: the later word wins.
+    {"body:", MATCH_PREFIX, opt_body, MAILOPT_BODY | MAILOPT_BODY_7BIT, REFUSAL_INVALID, nullptr,
+     nullptr, 0},
+    {"body-file:", MATCH_PREFIX, opt_body_file, MAILOPT_BODY | MAILOPT_BODY_7BIT | MAILOPT_FROM_FILE,
+     REFUSAL_FILE, nullptr, "Failed to read body file (%s)\n", 0},
+    {"body-html:", MATCH_PREFIX, opt_value, MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, REFUSAL_FILE,
+     nullptr, "Failed to read HTML body file (%s)\n", 0},
+    {"body--html:", MATCH_PREFIX, opt_value, MAILOPT_BODY_HTML, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"linelen:", MATCH_PREFIX, opt_value, MAILOPT_LINE_LENGTH, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"body-64", MATCH_EXACT, opt_switch, MAILOPT_BODY | MAILOPT_BODY_BASE64, REFUSAL_INVALID,
+     nullptr, nullptr, 0},
+    {"body-qp", MATCH_EXACT, opt_switch, MAILOPT_BODY | MAILOPT_BODY_QP, REFUSAL_INVALID, nullptr,
+     nullptr, 0},
+    {"mime", MATCH_EXACT, opt_switch, MAILOPT_FORCE_MIME, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"head:", MATCH_PREFIX, opt_header, MAILOPT_HEADER, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"delhead:", MATCH_PREFIX, opt_value, MAILOPT_DELETE_HEADER, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_EMPTY_IGNORED},
+    {"rawhead", MATCH_PREFIX, opt_switch, MAILOPT_RAW_HEADERS, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"host:", MATCH_PREFIX, opt_host, MAILOPT_SERVER, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"passdelim:", MATCH_PREFIX, opt_passdelim, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"4", MATCH_EXACT, opt_switch, MAILOPT_IP_FAMILY | MAILOPT_IPV4_ONLY, REFUSAL_INVALID, "4",
+     nullptr, 0},
+    {"6", MATCH_EXACT, opt_switch, MAILOPT_IP_FAMILY | MAILOPT_IPV6_ONLY, REFUSAL_INVALID, "6",
+     nullptr, 0},
+    // The session ignores a time-out below one second.
+    {"timeout:", MATCH_PREFIX, opt_value, MAILOPT_TIMEOUT, REFUSAL_IGNORED, nullptr, nullptr, 0},
+    {"authtypes:", MATCH_PREFIX, opt_authtypes, MAILOPT_AUTH_TYPES, REFUSAL_INVALID, nullptr,
+     nullptr, 0},
+    {"proxy:", MATCH_PREFIX, opt_proxy, MAILOPT_PROXY, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"proxytype:SOCKS", MATCH_PREFIX, opt_switch, MAILOPT_PROXY | MAILOPT_PROXY_SOCKS,
+     REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"proxytype:HTTPS", MATCH_PREFIX, opt_switch, MAILOPT_PROXY | MAILOPT_PROXY_HTTPS,
+     REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"file:", MATCH_PREFIX, opt_value, MAILOPT_OUTPUT_FILE, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"emailfile:", MATCH_PREFIX, opt_value, MAILOPT_EMAIL_FILE, REFUSAL_FILE, nullptr,
+     "Failed to find emailfile (%s)\n", 0},
+    {"helo:", MATCH_PREFIX, opt_value, MAILOPT_HELO, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"d", MATCH_EXACT, opt_debug, MAILOPT_DEBUG, REFUSAL_INVALID, "1", nullptr, 0},
+    {"dd", MATCH_EXACT, opt_debug, MAILOPT_DEBUG, REFUSAL_INVALID, "2", nullptr, CLI_TIMESTAMPS},
+    {"dotstuff", MATCH_EXACT, opt_switch, MAILOPT_DOT_STUFF, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"-", MATCH_EXACT, opt_stdin_body, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"starttls", MATCH_EXACT, opt_switch, MAILOPT_TLS_MODE | MAILOPT_TLS_STARTTLS, REFUSAL_INVALID,
+     "1", nullptr, CLI_FULL_ONLY},
+    {"requiretls", MATCH_EXACT, opt_switch, MAILOPT_TLS_MODE | MAILOPT_TLS_REQUIRED,
+     REFUSAL_INVALID, "1", nullptr, CLI_FULL_ONLY},
+    {"secureport", MATCH_EXACT, opt_switch, MAILOPT_TLS_MODE | MAILOPT_TLS_IMPLICIT,
+     REFUSAL_INVALID, "1", nullptr, CLI_FULL_ONLY},
+    {"verify", MATCH_EXACT, opt_switch, MAILOPT_VERIFY, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_FULL_ONLY},
+    {"tls-ciphers:", MATCH_PREFIX, opt_value, MAILOPT_TLS_CIPHERS, REFUSAL_INVALID, nullptr,
+     nullptr, CLI_FULL_ONLY},
+    {"tls-protocols:", MATCH_PREFIX, opt_value, MAILOPT_TLS_PROTOCOLS, REFUSAL_INVALID, nullptr,
+     nullptr, CLI_FULL_ONLY},
+    {"dsn:", MATCH_PREFIX, opt_value, MAILOPT_DSN, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"dsnid:", MATCH_PREFIX, opt_dsnid, MAILOPT_DSN, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_EMPTY_IGNORED},
+    {"mdn", MATCH_EXACT, opt_switch, MAILOPT_MDN, REFUSAL_INVALID, "1", nullptr, 0},
+    // The session takes priorities 1 to 5 and ignores the others.
+    {"priority:", MATCH_PREFIX, opt_priority, MAILOPT_PRIORITY, REFUSAL_IGNORED, nullptr, nullptr, 0},
+    {"config:", MATCH_PREFIX, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"nodefault", MATCH_EXACT, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"skipnofile", MATCH_EXACT, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"clutf8", MATCH_EXACT, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"body-literal", MATCH_EXACT, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"ign:", MATCH_PREFIX, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"oauth", MATCH_EXACT, opt_switch, MAILOPT_OAUTH, REFUSAL_INVALID, nullptr, nullptr, 0},
 };
 
 // The address options and what each passes to the session.
@@ -425,9 +464,11 @@ int cli_option_status(MailContext *ctx, char *word)
                                             : strncmp(word, opt.word, len) == 0;
         if (!hit)
             continue;
-        if ((opt.flags & CLI_FULL_ONLY) && !TARVEX_FULL)
+        if ((opt.flags & CLI_FULL_ONLY) && !cli_seam_knows_full_words())
             break;
         char *value = opt.match == MATCH_PREFIX ? word + len : word + strlen(word);
+        if ((opt.flags & CLI_EMPTY_IGNORED) && !*value)
+            return EXIT_OK;
         return opt.handler(ctx, word, value, opt);
     }
     std::string shown = word;
@@ -435,14 +476,14 @@ int cli_option_status(MailContext *ctx, char *word)
         if (strncmp(word, secret, strlen(secret)) == 0)
             shown = secret;
     cli_error("Unknown option: %s\n", cli_printable(shown.c_str()).c_str());
-    return STATUS_UNKNOWN;
+    return EXIT_UNKNOWN_OPTION;
 }
 
 int cli_apply_option(MailContext *ctx, char *word)
 {
     int status = cli_option_status(ctx, word);
-    if (status != STATUS_OK)
-        plat_exit(status);
+    if (status != EXIT_OK)
+        cli_end_run(ctx, status);
     return 1;
 }
 
@@ -457,7 +498,7 @@ int cli_opt_address(MailContext *ctx, char *word)
     }
     if (!kind) {
         cli_error("Unknown option: %s\n", cli_printable(word).c_str());
-        return STATUS_UNKNOWN;
+        return EXIT_UNKNOWN_OPTION;
     }
     std::string name_of_option(kind->prefix, strlen(kind->prefix) - 1);
     const char *given = word + strlen(kind->prefix);
@@ -468,7 +509,7 @@ int cli_opt_address(MailContext *ctx, char *word)
     char *address = copy.data();
     char *at = strchr(address, '@');
     if (!at)
-        return bad_address(ctx, name_of_option.c_str(), given);
+        return refusal_status(ctx, name_of_option.c_str(), given, REFUSAL_ADDRESS, nullptr);
     char *name = nullptr, *letters = nullptr;
     // The address ends at the first ":" after an "@"; a ":" before it
     // belongs to the address.
@@ -483,7 +524,7 @@ int cli_opt_address(MailContext *ctx, char *word)
             if (!close) {
                 cli_error("Unclosed quote in -%s (%s)\n", name_of_option.c_str(),
                           cli_printable(given).c_str());
-                return STATUS_CONFIG;
+                return EXIT_USAGE;
             }
             *close = 0;
             name = p + 1;
@@ -506,22 +547,24 @@ int cli_opt_address(MailContext *ctx, char *word)
     if (!kind->takes_letters)
         letters = nullptr;
     if (session_set(ctx, kind->code, address, name, letters))
-        return STATUS_OK;
-    return bad_address(ctx, name_of_option.c_str(), given);
+        return EXIT_OK;
+    return refusal_status(ctx, name_of_option.c_str(), given, REFUSAL_ADDRESS, nullptr);
 }
 
 int cli_opt_header(MailContext *ctx, const char *value)
 {
     const char *colon = strchr(value, ':');
     if (!colon)
-        return STATUS_OK;
+        return EXIT_OK;
+    // A name that cannot be one (empty, or with a blank in it) makes the
+    // option have no effect.
     std::string name(value, static_cast<size_t>(colon - value));
-    if (name.find_first_of(" \t") != std::string::npos)
-        return STATUS_OK;
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos)
+        return EXIT_OK;
     // The value is kept whole, leading blank included.
     if (session_set(ctx, MAILOPT_HEADER, name.c_str(), colon + 1))
-        return STATUS_OK;
-    return refused(ctx, std::string("head"));
+        return EXIT_OK;
+    return refusal_status(ctx, "head", value, REFUSAL_INVALID, nullptr);
 }
 
 int cli_opt_authtypes(MailContext *ctx, const char *value)
@@ -547,10 +590,11 @@ int cli_opt_authtypes(MailContext *ctx, const char *value)
     if (!allow) {
         // Taking such a value would disable every mechanism without a word.
         cli_error("Unknown authentication types: %s\n", cli_printable(value).c_str());
-        return STATUS_UNKNOWN;
+        return EXIT_UNKNOWN_OPTION;
     }
-    session_set(ctx, MAILOPT_AUTH_TYPES | (allow << MAILOPT_SUB_SHIFT), nullptr);
-    return STATUS_OK;
+    if (session_set(ctx, MAILOPT_AUTH_TYPES | mailopt_auth_types(allow), nullptr))
+        return EXIT_OK;
+    return refusal_status(ctx, "authtypes", value, REFUSAL_INVALID, nullptr);
 }
 
 char *cli_unescape_body(char *text)

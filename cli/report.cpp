@@ -101,12 +101,12 @@ int cli_trace_print(void *, int direction, const char *text)
         char stamp[32];
         cli_out("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
     }
-    // The text carries its own line end, which is kept; whatever else could
-    // drive the terminal (a server's text is anybody's) is shown escaped.
+    // The text carries its own line end, which stays as it is; whatever
+    // else it holds may come from the server and is shown printable.
     std::string line = text ? text : "";
     size_t end = line.size();
-    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r'))
-        end--;
+    if (end && line[end - 1] == '\n')
+        end -= end > 1 && line[end - 2] == '\r' ? 2 : 1;
     std::string shown = cli_printable(line.substr(0, end).c_str()) + line.substr(end);
     if (direction < 0)
         cli_out("%s", shown.c_str());

@@ -1,26 +1,22 @@
-// The run sequence of both programs: start-up, the switches that change how
-// the rest is read, the default configuration file, the -config: files and
-// the command-line options in that order, the consistency checks, delivery
-// or File-mode output, and the exit status of the run.
+// The run sequence of both programs: start-up, the pre-scan for switches
+// that change how the rest is read, the option sources in their order
+// (default configuration file, -config: files, command line), the checks
+// that the settings make one sendable message, and delivery or File-mode
+// output, each turned into the exit status of the run.
 #include "cli/cli.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 
+#include "cli/exitcode.h"
+#include "cli/seam.h"
 #include "mail/option.h"
 #include "mail/writer.h"
 #include "platform/platform.h"
-#include "support/file.h"
 #include "support/rand.h"
-#include "support/str.h"
-
-#if TARVEX_FULL
-#include <openssl/crypto.h>
-#endif
 
 // ---- build constants -----------------------------------------------------------
 
@@ -39,98 +35,6 @@ const char cli_architecture[] =
 #endif
 const char cli_build_date[] = __DATE__;
 const char cli_config_file_name[] = "tarvex.conf";
-
-namespace {
-
-const char project_address[] = "https://tarvex.example/";
-
-// Exit statuses of the run sequence.
-enum {
-    STATUS_OK = 0,
-    STATUS_USAGE = 1,
-    STATUS_UNKNOWN = 2,
-    STATUS_NOT_WRITTEN = 3,
-    STATUS_READ = 12,
-    STATUS_NOMEM = 666,
-    STATUS_NO_SESSION = -1,
-};
-
-// The session of a run that ends early is freed as well: its secrets are
-// wiped on the way out. (No connection can be open on those paths.)
-struct SessionGuard {
-    MailContext *ctx;
-    ~SessionGuard()
-    {
-        if (ctx)
-            mail_free(ctx);
-    }
-};
-
-bool starts_with(const char *text, const char *prefix)
-{
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
-
-// Steps before the options: the switches that change how the rest is read.
-// Returns 0, or the exit status of a switch that ends the run (its message
-// printed).
-int prescan(int argc, char **argv)
-{
-    for (int i = 1; i < argc; i++) {
-        const char *arg = argv[i];
-        if (starts_with(arg, "-encryptpass:")) {
-            // Password encryption is not part of this program yet. The
-            // value is a password: the message names the word only.
-            cli_error("Unknown option: -encryptpass:\n");
-            return STATUS_UNKNOWN;
-        }
-        if (strcmp(arg, "-nodefault") == 0)
-            cli_no_default_config = 1;
-        else if (strcmp(arg, "-skipnofile") == 0)
-            cli_skip_missing_files = 1;
-        else if (strcmp(arg, "-clutf8") == 0)
-            cli_args_are_utf8 = 1; // the arguments are UTF-8 already
-        else if (strcmp(arg, "-body-literal") == 0)
-            cli_body_literal = 1;
-    }
-    return STATUS_OK;
-}
-
-void apply_default_config(MailContext *ctx)
-{
-    char *dir = plat_config_dir();
-    if (!dir)
-        return;
-    // Built to its full length: a long folder name is never cut.
-    std::string path = std::string(dir) + "/" + cli_config_file_name;
-    free(dir);
-    // A missing or unreadable default file is no error.
-    cfg_read_file(ctx, path.c_str());
-}
-
-// The body from standard input; 0, or the exit status of a failure.
-int read_stdin_body(MailContext *ctx)
-{
-    cli_out("Reading body from stdin, enter message and end with ^D\n");
-    fflush(stdout);
-    size_t len = 0;
-    std::unique_ptr<char, decltype(&free)> body(file_read_text_crlf(stdin, &len), free);
-    if (!body) {
-        cli_error("Failed to read the body from standard input\n");
-        return STATUS_READ;
-    }
-    // A text body ends at its first NUL: refuse rather than lose the rest.
-    if (memchr(body.get(), 0, len)) {
-        cli_error("NUL byte in the body from standard input\n");
-        return STATUS_USAGE;
-    }
-    if (!mail_set_option_basic(ctx, MAILOPT_BODY, body.get(), nullptr, nullptr))
-        return STATUS_NOMEM;
-    cli_out("Finished reading body");
-    return STATUS_OK;
-}
-
-} // namespace
 
 // ---- front-end switches ---------------------------------------------------------
 
@@ -161,13 +65,13 @@ void cli_reset_switches(void)
 
 char *cli_format_banner(char *buf, size_t size)
 {
-#if TARVEX_FULL
-    snprintf(buf, size, "%s %s %s (%s), %s", cli_product_name, cli_version, cli_architecture,
-             OpenSSL_version(OPENSSL_VERSION), cli_build_date);
-#else
-    snprintf(buf, size, "%s Version %s %s (No SSL), %s\n\n", cli_product_name, cli_version,
-             cli_architecture, cli_build_date);
-#endif
+    // The plain program links no crypto library and says so.
+    if (const char *crypto = cli_seam_crypto_version())
+        snprintf(buf, size, "%s %s %s (%s), %s", cli_product_name, cli_version, cli_architecture,
+                 crypto, cli_build_date);
+    else
+        snprintf(buf, size, "%s Version %s %s (No SSL), %s\n\n", cli_product_name, cli_version,
+                 cli_architecture, cli_build_date);
     return buf;
 }
 
@@ -178,82 +82,185 @@ void cli_print_banner(void)
             cli_program_name);
 }
 
-// ---- the run ---------------------------------------------------------------------
-
-int cli_main(int argc, char **argv)
+void cli_end_run(MailContext *ctx, int status)
 {
-    // 1. Start-up.
+    mail_free(ctx);
+    plat_exit(status);
+}
+
+namespace {
+
+const char project_address[] = "https://tarvex.example/";
+const char encryptpass_word[] = "-encryptpass:";
+// The longest password -encryptpass: takes; a longer one is cut.
+const size_t encryptpass_max = 255;
+
+// The session of a run that ends early is freed as well: its secrets are
+// wiped on the way out. (No connection can be open on those paths.)
+struct SessionGuard {
+    MailContext *ctx;
+    ~SessionGuard() { mail_free(ctx); }
+};
+
+bool starts_with(const char *text, const char *prefix)
+{
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// The status of a failed session call that must not fail: memory running
+// out is the only way it can.
+int lost_setting(MailContext *ctx, const char *what)
+{
+    cli_error("%s (%s)\n", what, cli_printable(mail_last_error(ctx)).c_str());
+    return mail_error_is_nomem(ctx) ? EXIT_NOMEM : EXIT_USAGE;
+}
+
+// Write failures are errors rather than signals from the start (a
+// file-size limit fails a write, it does not kill the process); the clock,
+// the random generators and the session are made ready. NULL when no
+// session could be made.
+MailContext *start_up(void)
+{
+    plat_ignore_write_signals();
     time_perf_frequency();
     cli_start_ns = time_now_ns();
     uint32_t seed = static_cast<uint32_t>(time(nullptr)) ^ static_cast<uint32_t>(cli_start_ns);
     mail_global_init(1, static_cast<int>(seed));
     MailContext *ctx = mail_new();
     if (!ctx)
-        return STATUS_NO_SESSION;
-    SessionGuard guard{ctx};
+        return nullptr;
+    // Signing happens only when a key fits the sender's domain.
+    cli_seam_dkim_on(ctx);
+    srand(seed); // the runtime's own generator, for the support library
+    return ctx;
+}
 
-    // 2. The full program signs whenever a key fits the sender's domain.
-#if TARVEX_FULL
-    mail_set_option_basic(ctx, MAILOPT_DKIM, nullptr, nullptr, nullptr);
-#endif
-    // 3. The runtime's own generator, for the support library.
-    srand(seed);
+// What the pre-scan found besides the front-end switches it sets.
+struct Prescan {
+    bool encrypt = false; // -encryptpass: was given
+    bool bind = false;    // -bindpass: bind the encrypted password to this machine
+    CliSecret password;   // the last -encryptpass: value
+};
 
-    // 4. No arguments: banner and usage hint.
-    if (argc < 2) {
-        cli_print_banner();
-        return STATUS_USAGE;
+// The switches that end the run or change how the rest is read, looked
+// for in every argument before any option is applied. Returns EXIT_OK or
+// the status that ends the run.
+int prescan(int argc, char **argv, Prescan *found)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (starts_with(arg, encryptpass_word)) {
+            const char *password = arg + strlen(encryptpass_word);
+            found->password = CliSecret(password, strnlen(password, encryptpass_max));
+            if (!found->password.ok())
+                return EXIT_NOMEM;
+            found->encrypt = true;
+        } else if (strcmp(arg, "-bindpass") == 0) {
+            found->bind = true;
+        } else if (strcmp(arg, "-nodefault") == 0) {
+            cli_no_default_config = 1;
+        } else if (strcmp(arg, "-skipnofile") == 0) {
+            cli_skip_missing_files = 1;
+        } else if (strcmp(arg, "-clutf8") == 0) {
+            cli_args_are_utf8 = 1; // the arguments are UTF-8 already
+        } else if (strcmp(arg, "-body-literal") == 0) {
+            cli_body_literal = 1;
+        }
     }
+    return EXIT_OK;
+}
 
-    // 5. Pre-scan.
-    if (int status = prescan(argc, argv))
+// -encryptpass: takes the whole run: nothing else of the command line is read.
+int encrypt_password(const Prescan &found)
+{
+    int status;
+    if (cli_seam_encrypt_password(found.password.data(), found.bind, &status))
         return status;
+    // The value is a password: the message names the word only.
+    cli_error("Unknown option: %s\n", encryptpass_word);
+    return EXIT_UNKNOWN_OPTION;
+}
 
-    // 8. The default configuration file, 9. every -config: file, wherever
-    // it stands, before any command-line option.
-    if (!cli_no_default_config)
-        apply_default_config(ctx);
+// The default configuration file; one that is missing or cannot be read
+// is no error.
+int apply_default_config(MailContext *ctx)
+{
+    char *dir = plat_config_dir();
+    if (!dir)
+        return EXIT_OK;
+    // Built to its full length: a long folder name is never cut.
+    std::string path = std::string(dir) + "/" + cli_config_file_name;
+    free(dir);
+    int status;
+    cfg_apply_file(ctx, path.c_str(), &status);
+    return status;
+}
+
+// Every -config: file, wherever it stands, before any command-line option.
+int apply_config_files(MailContext *ctx, int argc, char **argv)
+{
     for (int i = 1; i < argc; i++) {
         if (!starts_with(argv[i], "-config:"))
             continue;
         const char *path = argv[i] + strlen("-config:");
-        if (!cfg_read_file(ctx, path)) {
+        int status;
+        if (!cfg_apply_file(ctx, path, &status)) {
             cli_error("Unable to open configuration file %s\n", cli_printable(path).c_str());
-            return STATUS_USAGE;
+            return EXIT_USAGE;
         }
+        if (status != EXIT_OK)
+            return status;
     }
+    return EXIT_OK;
+}
 
-    // 10. Command-line options, in order.
+int apply_command_line(MailContext *ctx, int argc, char **argv)
+{
     for (int i = 1; i < argc; i++) {
         if (argv[i][0] != '-') {
             cli_error("Unknown option: %s\n", cli_printable(argv[i]).c_str());
-            return STATUS_UNKNOWN;
+            return EXIT_UNKNOWN_OPTION;
         }
-        std::string word = argv[i] + 1; // the dispatcher writes into its word
-        cli_apply_option(ctx, word.data());
+        // The dispatcher writes into its word, and the word may hold a
+        // password: it works on a copy that is wiped afterwards.
+        CliSecret word(argv[i] + 1);
+        if (!word.ok())
+            return EXIT_NOMEM;
+        if (int status = cli_option_status(ctx, word.data()))
+            return status;
     }
+    return EXIT_OK;
+}
 
-    // 11. One target only.
+// The option sources in their order; a later one overrides what takes one
+// value and adds to what adds. Returns EXIT_OK or the status of the option
+// that ended the run.
+int apply_options(MailContext *ctx, int argc, char **argv)
+{
+    if (!cli_no_default_config) {
+        if (int status = apply_default_config(ctx))
+            return status;
+    }
+    if (int status = apply_config_files(ctx, argc, argv))
+        return status;
+    return apply_command_line(ctx, argc, argv);
+}
+
+// The settings must make one message for one target.
+int check_settings(MailContext *ctx)
+{
     if (ctx->server_host && ctx->output_file) {
         cli_error("Concurrent send and output to file not supported\n");
-        return STATUS_USAGE;
+        return EXIT_USAGE;
     }
-
-    // 12. Preconstructed mode: sender and recipients may come from the
-    // message file's own header.
-    if (ctx->mode == MAIL_MODE_PRECONSTRUCTED) {
-#if TARVEX_FULL
-        bool no_recipients = !ctx->to && !ctx->cc && !ctx->bcc;
-        bool no_from = !ctx->from_address;
-        if (!mail_set_option_basic(ctx, MAILOPT_EMAIL_FILE_SCAN, no_recipients ? "" : nullptr,
-                                   no_from ? "" : nullptr, nullptr))
-            cli_error("Incomplete configuration and unable to determine values from e-mail file\n");
-#else
-        cli_error("Incomplete configuration and unable to determine values from e-mail file\n");
-#endif
+    // A message file cannot be sent yet. Composing a message from the
+    // other options instead would report success for a message that was
+    // never sent, so a run that names one fails here, whatever mode the
+    // later options chose.
+    if (ctx->email_file) {
+        cli_error("Sending a message file (-emailfile:) is not supported yet\n");
+        return EXIT_USAGE;
     }
-
-    // 13. Completeness.
     bool no_target = !ctx->server_host && !ctx->output_file;
     bool no_from = !ctx->from_address;
     bool no_recipients = !ctx->to && !ctx->cc && !ctx->bcc;
@@ -265,69 +272,138 @@ int cli_main(int argc, char **argv)
             cli_error("No from address specified\n");
         if (no_recipients)
             cli_error("No recipients specified\n");
-        return STATUS_USAGE;
+        return EXIT_USAGE;
     }
-
-    // 14. Credentials.
     if (!mail_credentials_complete(ctx)) {
         cli_error("Incorrectly specified user credentials\n");
-        return STATUS_USAGE;
+        return EXIT_USAGE;
     }
-
-    // 15. Attachment rules.
     const char *rule = nullptr;
     if (!mime_check_attachments(ctx, &rule)) {
         cli_error("%s\n", rule ? rule : "");
-        return STATUS_USAGE;
+        return EXIT_USAGE;
     }
+    return EXIT_OK;
+}
 
-    // 16. Body from standard input.
+// The body from standard input, read to its end.
+int read_stdin_body(MailContext *ctx)
+{
+    cli_out("Reading body from stdin, enter message and end with ^D\n");
+    fflush(stdout);
+    bool nomem = false;
+    CliSecret body = cli_read_text(stdin, &nomem);
+    if (!body.ok()) {
+        if (nomem)
+            return EXIT_NOMEM;
+        cli_error("Failed to read the body from standard input\n");
+        return EXIT_READ_ERROR;
+    }
+    // A text body ends at its first NUL: refuse rather than lose the rest.
+    if (memchr(body.data(), 0, body.size())) {
+        cli_error("NUL byte in the body from standard input\n");
+        return EXIT_USAGE;
+    }
+    // The body encoding chosen by -body-64 or -body-qp stays: no later
+    // word could choose it again.
+    unsigned encoding = (ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT;
+    if (!mail_set_option_basic(ctx, MAILOPT_BODY | (encoding << MAILOPT_SUB_SHIFT), body.data(),
+                               nullptr, nullptr))
+        return lost_setting(ctx, "Failed to set the body from standard input");
+    cli_out("Finished reading body");
+    return EXIT_OK;
+}
+
+// What the session takes last: the body from standard input, the X-Mailer
+// text (also the HTTPS proxy's User-Agent), the status callback.
+int finish_settings(MailContext *ctx)
+{
     if (cli_body_from_stdin) {
-        int status = read_stdin_body(ctx);
-        if (status != STATUS_OK)
+        if (int status = read_stdin_body(ctx))
             return status;
     }
-
-    // 17. X-Mailer (also the HTTPS proxy's User-Agent).
     std::string mailer = std::string(cli_product_name) + " " + cli_version + " " +
                          cli_architecture + " (" + project_address + ")";
-    mail_set_option_basic(ctx, MAILOPT_X_MAILER, mailer.c_str(), nullptr, nullptr);
-
-    // 19. Status reports from here on.
+    if (!mail_set_option_basic(ctx, MAILOPT_X_MAILER, mailer.c_str(), nullptr, nullptr))
+        return lost_setting(ctx, "Failed to set the X-Mailer text");
     mail_set_callback(ctx, MAILCB_STATUS, cli_status_report, ctx);
+    return EXIT_OK;
+}
 
-    // 20., 21. Delivery or File-mode output.
-    if (ctx->server_host) {
-        cli_send_succeeded = 0;
-        mail_set_option_basic(ctx, MAILOPT_DELIVER, nullptr, nullptr, nullptr);
-        if (!cli_send_succeeded) {
-            if (cli_timestamps) {
-                char stamp[32];
-                cli_error("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
-            }
-            cli_error("Message send failed (%s)\n", cli_printable(mail_last_error(ctx)).c_str());
-            return ctx->failing_code ? static_cast<int>(ctx->failing_code) : STATUS_USAGE;
-        }
-    } else {
-        int result = mime_write_to_file(ctx);
-        if (result != MIME_OK) {
-            const char *reason = mail_last_error(ctx);
-            if (*reason)
-                cli_error("%s\n", cli_printable(reason).c_str());
-            else
-                cli_error("Failed to write output file (%s)\n", cli_printable(ctx->output_file).c_str());
-            switch (result) {
-            case MIME_FAIL_READ: return STATUS_READ;
-            case MIME_FAIL_NOMEM: return STATUS_NOMEM;
-            case MIME_FAIL_INPUT: return STATUS_USAGE; // settings no message can carry
-            default: return STATUS_NOT_WRITTEN; // not opened, or not written whole
-            }
-        }
+// SMTP: only the report that the data was accepted counts as success.
+int send_message(MailContext *ctx)
+{
+    cli_send_succeeded = 0;
+    mail_set_option_basic(ctx, MAILOPT_DELIVER, nullptr, nullptr, nullptr);
+    if (cli_send_succeeded)
+        return EXIT_OK;
+    if (cli_timestamps) {
+        char stamp[32];
+        cli_error("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
     }
+    cli_error("Message send failed (%s)\n", cli_printable(mail_last_error(ctx)).c_str());
+    if (mail_error_is_nomem(ctx))
+        return EXIT_NOMEM;
+    return ctx->failing_code ? static_cast<int>(ctx->failing_code) : EXIT_USAGE;
+}
 
-    // 22. Success: the session goes (quitting a live connection first).
+int write_message_file(MailContext *ctx)
+{
+    int result = mime_write_to_file(ctx);
+    if (result == MIME_OK)
+        return EXIT_OK;
+    const char *reason = mail_last_error(ctx);
+    if (*reason)
+        cli_error("%s\n", cli_printable(reason).c_str());
+    else
+        cli_error("Failed to write output file (%s)\n", cli_printable(ctx->output_file).c_str());
+    if (result == MIME_FAIL_NOMEM || mail_error_is_nomem(ctx))
+        return EXIT_NOMEM;
+    switch (result) {
+    case MIME_FAIL_READ: return EXIT_READ_ERROR;
+    case MIME_FAIL_INPUT: return EXIT_USAGE; // settings no message can carry
+    default: return EXIT_FILE_NOT_WRITTEN;   // not opened, or not written whole
+    }
+}
+
+int deliver(MailContext *ctx)
+{
+    return ctx->server_host ? send_message(ctx) : write_message_file(ctx);
+}
+
+} // namespace
+
+// ---- the run ---------------------------------------------------------------------
+
+int cli_main(int argc, char **argv)
+{
+    MailContext *ctx = start_up();
+    if (!ctx)
+        return EXIT_NO_SESSION;
+    SessionGuard guard{ctx};
+
+    if (argc < 2) {
+        cli_print_banner();
+        return EXIT_USAGE;
+    }
+    Prescan found;
+    if (int status = prescan(argc, argv, &found))
+        return status;
+    if (found.encrypt)
+        return encrypt_password(found);
+    if (int status = apply_options(ctx, argc, argv))
+        return status;
+    if (int status = check_settings(ctx))
+        return status;
+    if (int status = finish_settings(ctx))
+        return status;
+    if (int status = deliver(ctx))
+        return status;
+
+    // A run that went through ends the session the orderly way (quitting a
+    // live connection first) and the network library with it.
     guard.ctx = nullptr;
     mail_set_option_basic(ctx, MAILOPT_FREE, nullptr, nullptr, nullptr);
     mail_global_init(0, 0);
-    return STATUS_OK;
+    return EXIT_OK;
 }

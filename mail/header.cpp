@@ -58,58 +58,19 @@ bool is_plain(std::string_view text)
     return true;
 }
 
-bool is_b64_char(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
-
-// Length of the "=?utf-8?B?" base64 "?=" word at p, 0 when there is none.
-// Only words a reader accepts count: at most RFC2047_WORD_MAX characters
-// with whole base64 quads.
-size_t encoded_word_len(const char *p, const char *end)
-{
-    const char *q = p;
-    if (end - q < 12 || strncmp(q, "=?utf-8?B?", 10) != 0)
-        return 0;
-    q += 10;
-    while (q < end && is_b64_char(*q))
-        q++;
-    for (int pad = 0; q < end && *q == '=' && pad < 2; pad++)
-        q++;
-    if (end - q < 2 || q[0] != '?' || q[1] != '=')
-        return 0;
-    size_t b64_len = static_cast<size_t>(q - (p + 10));
-    size_t len = static_cast<size_t>(q + 2 - p);
-    if (b64_len % 4 != 0 || len > RFC2047_WORD_MAX)
-        return 0;
-    return len;
-}
-
-// When text is only "=?utf-8?B?" base64 "?=" words separated by single
-// spaces (as the header-text encoder makes them), the bytes they carry go
-// into *out and the result is true.
+// When text is only encoded words (as the header-text encoder makes
+// them), the bytes they carry go into *out and the result is true.
 bool decode_words(const char *text, std::string *out)
 {
-    const char *end = text + strlen(text);
-    const char *p = text;
-    if (p == end)
+    char *bytes = nullptr;
+    size_t len = 0;
+    int r = hdr_decode_words(text, &bytes, &len);
+    if (r < 0)
+        mime_throw_nomem();
+    if (r == 0)
         return false;
-    std::string bytes;
-    for (;;) {
-        size_t w = encoded_word_len(p, end);
-        if (!w)
-            return false;
-        unsigned char buf[b64_decoded_max(RFC2047_WORD_MAX)];
-        size_t n = b64_decode(p + 10, static_cast<ptrdiff_t>(w - 12), buf);
-        bytes.append(reinterpret_cast<char *>(buf), n);
-        p += w;
-        if (p == end)
-            break;
-        if (*p != ' ')
-            return false;
-        p++;
-    }
-    *out = std::move(bytes);
+    std::unique_ptr<char, void (*)(void *)> owned(bytes, free);
+    out->assign(bytes, len);
     return true;
 }
 
@@ -146,13 +107,19 @@ std::string quoted_string(std::string_view text)
     return s;
 }
 
-// Where a Field may be folded: before a blank of text that allows it, and
-// before the blank that a field's encoded words need to begin a new line.
-const char NO_FOLD = 0, MAY_FOLD = 1, MUST_FOLD = 2;
+// Where a Field may be folded: before a blank of text that allows it;
+// before the blank after a long field name only when nothing else keeps
+// the line within HDR_LINE_HARD (a reader may take the fold for part of
+// the value); and before the blank that a field's encoded words need to
+// begin a new line.
+const char NO_FOLD = 0, MAY_FOLD = 1, LAST_RESORT = 2, MUST_FOLD = 3;
 
 // Encoded words whose first word would have less room than this many
 // bytes of text begin on a new line instead.
 const size_t kFirstWordMin = 9;
+
+// Blanks in front of an encoded value that stay in front of its words.
+const size_t kLeadBlanksMax = 8;
 
 // One logical header line as it is built: its text, where it may be
 // folded, and whether it holds encoded words. Written folded at blanks:
@@ -168,8 +135,10 @@ public:
     Field &fixed(std::string_view s) { return append(s, NO_FOLD); }
     // Text that may be folded at any of its blanks.
     Field &foldable(std::string_view s) { return append(s, MAY_FOLD); }
+    // The blank after a field name that may be long.
+    Field &name_blank() { return append(" ", LAST_RESORT); }
 
-    // len bytes as encoded words, the first one sized to the room left on
+    // Bytes as encoded words, the first one sized to the room left on
     // the current line; `after` characters follow the last word directly.
     Field &words(std::string_view bytes, size_t after = 0)
     {
@@ -201,6 +170,16 @@ public:
             return words(decoded);
         if (is_plain(value) && fits_folding(value))
             return foldable(value);
+        // A few blanks in front of the value separate it from the colon,
+        // as they do when it is written plain; inside an encoded word they
+        // would become part of the value. (A longer run is content and
+        // goes into the words, so the line stays short.)
+        std::string_view rest(value);
+        size_t lead = 0;
+        while (lead < rest.size() && is_blank(rest[lead]))
+            lead++;
+        if (lead > 0 && lead < rest.size() && lead <= kLeadBlanksMax)
+            return foldable(rest.substr(0, lead)).words(rest.substr(lead));
         return words(value);
     }
 
@@ -235,7 +214,7 @@ public:
 
 private:
     std::string text_;
-    std::string marks_; // per byte of text_: NO_FOLD, MAY_FOLD or MUST_FOLD before it
+    std::string marks_; // per byte of text_: the fold mark before it
     size_t line_start_ = 0; // where the line after a MUST_FOLD begins
     bool words_ = false;
 
@@ -275,26 +254,35 @@ int Field::write(MimeOut &out) const
         folded.append(text_, from, to - from);
         folded += "\r\n";
     };
-    size_t start = 0;           // where the current line begins
-    size_t cand = std::string::npos; // the latest fold point of the line
-    bool has_text = false;      // the line holds more than blanks
+    const size_t none = std::string::npos;
+    size_t start = 0;   // where the current line begins
+    size_t cand = none; // the latest fold point of the line
+    size_t last_resort = none;
+    bool has_text = false; // the line holds more than blanks
     for (size_t i = 0; i < n; i++) {
         if (marks_[i] != NO_FOLD && i > start && has_text && i < last_text) {
             if (marks_[i] == MUST_FOLD) {
                 emit(start, i);
                 start = i;
                 has_text = false;
-                cand = std::string::npos;
+                cand = last_resort = none;
+            } else if (marks_[i] == LAST_RESORT) {
+                last_resort = i;
             } else {
                 cand = i;
             }
         }
         if (!is_blank(text_[i]))
             has_text = true;
-        if (i - start + 1 > limit && cand != std::string::npos) {
-            emit(start, cand);
-            start = cand;
-            cand = std::string::npos;
+        size_t fold = none;
+        if (i - start + 1 > limit && cand != none)
+            fold = cand;
+        else if (i - start + 1 > HDR_LINE_HARD && last_resort != none)
+            fold = last_resort;
+        if (fold != none) {
+            emit(start, fold);
+            start = fold;
+            cand = last_resort = none;
             has_text = false;
             for (size_t k = start; k <= i && !has_text; k++)
                 has_text = !is_blank(text_[k]);
@@ -571,8 +559,13 @@ int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user)
         // later messages of the session and must be valid for every one.
         const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
         char domain[1 + ADDR_BUF_SIZE] = "@";
-        if (at && addr_idn_domain(at + 1, domain + 1, sizeof domain - 1))
-            mail_message_id(ctx->message_id, sizeof ctx->message_id, domain);
+        if (at && addr_idn_domain(at + 1, domain + 1, sizeof domain - 1) &&
+            !mail_message_id(ctx->message_id, sizeof ctx->message_id, domain)) {
+            // Such a domain always fits: only the identifier's draw failed,
+            // for want of memory.
+            mail_set_nomem(ctx);
+            return MIME_FAIL_NOMEM;
+        }
     }
     if (!ctx->message_id[0])
         return 0; // no sender domain to make one from
@@ -650,7 +643,7 @@ int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, 
 {
     return mime_guard(nullptr, [&] {
         MimeOut out(print, user);
-        return Field(std::string(name) + ": ").unstructured(value ? value : "").write(out);
+        return Field(std::string(name) + ":").name_blank().unstructured(value ? value : "").write(out);
     });
 }
 

@@ -11,6 +11,7 @@
 #include "support/encode.h"
 #include "support/lock.h"
 #include "support/rand.h"
+#include "support/str.h"
 
 // Grows by one per identifier drawn in the process; its low 16 bits go into
 // every identifier so that ids drawn close together always differ.
@@ -107,22 +108,9 @@ static bool is_plain_header_text(const unsigned char *p)
 // ever lost).
 static size_t utf8_char_len(const unsigned char *p, size_t avail)
 {
-    unsigned char c = p[0];
-    size_t n;
-    if (c >= 0xc2 && c <= 0xdf)
-        n = 2;
-    else if (c >= 0xe0 && c <= 0xef)
-        n = 3;
-    else if (c >= 0xf0 && c <= 0xf4)
-        n = 4;
-    else
-        return 1;
-    if (n > avail)
-        return 1;
-    for (size_t i = 1; i < n; i++)
-        if ((p[i] & 0xc0) != 0x80)
-            return 1;
-    return n;
+    uint32_t cp;
+    size_t n = utf8_decode(reinterpret_cast<const char *>(p), avail, &cp);
+    return n ? n : 1;
 }
 
 // Bytes of text that go into the encoded word starting at pos: as many
@@ -184,32 +172,74 @@ char *hdr_encode_text(const char *text)
     return hdr_encode_words(text, strlen(text), HDR_WORD_BYTES);
 }
 
-static bool kept_in_content_id(unsigned char c)
+static bool is_b64_char(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           (c && strchr(" !$'()*+,-.;_", c));
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+// Length of the "=?utf-8?B?" base64 "?=" word at p, 0 when there is none.
+// Only words a reader accepts count: at most RFC2047_WORD_MAX characters
+// with whole base64 quads.
+static size_t encoded_word_len(const char *p, const char *end)
+{
+    const char *q = p;
+    if (end - q < 12 || strncmp(q, "=?utf-8?B?", 10) != 0)
+        return 0;
+    q += 10;
+    while (q < end && is_b64_char(static_cast<unsigned char>(*q)))
+        q++;
+    for (int pad = 0; q < end && *q == '=' && pad < 2; pad++)
+        q++;
+    if (end - q < 2 || q[0] != '?' || q[1] != '=')
+        return 0;
+    size_t b64_len = static_cast<size_t>(q - (p + 10));
+    size_t len = static_cast<size_t>(q + 2 - p);
+    if (b64_len % 4 != 0 || len > RFC2047_WORD_MAX)
+        return 0;
+    return len;
+}
+
+int hdr_decode_words(const char *text, char **out, size_t *len)
+{
+    *out = nullptr;
+    *len = 0;
+    if (!text || !*text)
+        return 0;
+    const char *end = text + strlen(text);
+    // The words are at least 12 characters for at most 3 bytes per 4: the
+    // bytes never outgrow the text.
+    size_t n = 0;
+    for (const char *p = text;;) {
+        size_t w = encoded_word_len(p, end);
+        if (!w)
+            return 0;
+        n += b64_decoded_max(w - 12);
+        p += w;
+        if (p == end)
+            break;
+        if (*p != ' ')
+            return 0;
+        p++;
+    }
+    char *bytes = static_cast<char *>(malloc(n + 1));
+    if (!bytes)
+        return -1;
+    size_t o = 0;
+    for (const char *p = text; p < end;) {
+        size_t w = encoded_word_len(p, end);
+        o += b64_decode(p + 10, static_cast<ptrdiff_t>(w - 12), reinterpret_cast<unsigned char *>(bytes + o));
+        p += w;
+        if (p < end)
+            p++; // the space between two words
+    }
+    bytes[o] = '\0';
+    *out = bytes;
+    *len = o;
+    return 1;
 }
 
 char *mime_percent_escape(const char *text, char *out, size_t size)
 {
-    static const char kHex[] = "0123456789abcdef";
-    if (size == 0)
-        return out;
-    size_t o = 0;
-    if (!text)
-        text = "";
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
-        size_t n = kept_in_content_id(*p) ? 1 : 3;
-        if (o + n >= size)
-            break;
-        if (n == 1) {
-            out[o++] = static_cast<char>(*p);
-        } else {
-            out[o++] = '%';
-            out[o++] = kHex[*p >> 4];
-            out[o++] = kHex[*p & 15];
-        }
-    }
-    out[o] = '\0';
-    return out;
+    // Letters, digits and these stay; every other byte becomes "%xx".
+    return pct_escape(text, " !$'()*+,-.;_", 0, out, size);
 }

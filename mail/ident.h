@@ -41,6 +41,13 @@ char *hdr_encode_text(const char *text);
 // empty text gives an empty text. A heap text, NULL when memory ran out.
 char *hdr_encode_words(const char *text, size_t len, size_t first_bytes);
 
+// The decoder of what hdr_encode_words makes: when text is only
+// "=?utf-8?B?" base64 "?=" words (each at most RFC2047_WORD_MAX characters
+// of whole base64 quads) separated by single spaces, *out gets a heap copy
+// of the bytes they carry (NUL-terminated, *len bytes without it) and the
+// result is 1. 0 (*out NULL) for any other text, -1 when memory ran out.
+int hdr_decode_words(const char *text, char **out, size_t *len);
+
 // Content-ID escape into out of size bytes: letters, digits, space and
 // !$'()*+,-.;_ are kept, every other byte is "%" and two lower-case hex
 // digits; an escape that would not fit is left out. Returns out.

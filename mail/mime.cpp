@@ -74,14 +74,9 @@ bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size
 
 namespace {
 
-struct Buffers {
-    std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
-    std::unique_ptr<char[]> out{new char[MIME_ENCODE_BUF_SIZE]};
-};
-
 // Streams a file through base64 or text-mode quoted-printable. 0, or the
 // MimeFile read failure (negative); a failed sink shows in out.
-int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, Buffers &b)
+int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, MimeBuffers &b)
 {
     // Whole base64 lines per read, so the line breaks fall where the
     // 57-byte slices put them.
@@ -104,7 +99,7 @@ int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, Buffers &b)
 }
 
 // The text or HTML body held in memory, by encoding.
-bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding, Buffers &b)
+bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding, MimeBuffers &b)
 {
     if (encoding == BODY_ENC_BASE64)
         return mime_out_base64(out, data, len, b.out.get(), MIME_ENCODE_BUF_SIZE);
@@ -116,7 +111,7 @@ bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding,
 }
 
 // A text body as it is: lines wrapped at the session's width, batched.
-bool write_wrapped(MimeOut &out, const char *text, size_t len, unsigned width, Buffers &b)
+bool write_wrapped(MimeOut &out, const char *text, size_t len, unsigned width, MimeBuffers &b)
 {
     // The line wrapper reads NUL-terminated text. A body that holds NUL
     // bytes is wrapped over a copy in which they stand as another byte of
@@ -229,7 +224,7 @@ bool write_raw_blob(MimeOut &out, const DataBlob *blob)
 }
 
 // One uuencode or yEnc block; MIME_OK or the failure.
-int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f, Buffers &b)
+int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f, MimeBuffers &b)
 {
     bool yenc = a->encoding == ATT_ENC_YENC;
     // A yEnc block carries the size its begin line announces: the size the
@@ -270,7 +265,7 @@ int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f
 }
 
 // uuencode and yEnc blocks after the text, in the order of addition.
-int write_after_text(MailContext *ctx, MimeOut &out, Buffers &b)
+int write_after_text(MailContext *ctx, MimeOut &out, MimeBuffers &b)
 {
     for (Attachment *a = att_first(ctx->attachments); a && out.ok(); a = att_next(a)) {
         // MIME attachments are opened (and reported) by the part writer.
@@ -318,7 +313,7 @@ int write_message(MailContext *ctx, MimeOut &out, HeaderMark *mark)
         }
     }
 
-    Buffers b;
+    MimeBuffers b;
     const char *text = ctx->text_body;
     const size_t text_len = text ? ctx->text_body_length : 0;
 

@@ -82,16 +82,11 @@ void part_type(const Attachment *a, char *type)
         mimetype_from_name(file_base_name(a->path), type);
 }
 
-struct PartBuffers {
-    std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
-    std::unique_ptr<char[]> out{new char[MIME_ENCODE_BUF_SIZE]};
-};
-
 // Streams the file's bytes as base64, binary quoted-printable or a copy as
 // it is (with every line end made CR LF; `expect` is what the scan before
 // it found, and a copy that finds more is a changed file). 0, or a
 // MimeFile read failure code; a failed sink shows in out.
-int64_t write_body(MimeOut &out, MimeFile &f, int encoding, const RawScan &expect, PartBuffers &b)
+int64_t write_body(MimeOut &out, MimeFile &f, int encoding, const RawScan &expect, MimeBuffers &b)
 {
     const size_t chunk = encoding == ATT_ENC_BASE64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE
                                                     : static_cast<size_t>(MIME_READ_SLICE);
@@ -125,7 +120,7 @@ int64_t write_body(MimeOut &out, MimeFile &f, int encoding, const RawScan &expec
 
 // Reads a message/* file through once to see whether it can be copied as
 // it is; the file is rewound. 0, or a MimeFile read failure code.
-int64_t scan_raw(MimeFile &f, RawScan *scan, PartBuffers &b)
+int64_t scan_raw(MimeFile &f, RawScan *scan, MimeBuffers &b)
 {
     for (;;) {
         int64_t n = f.read(b.in.get(), MIME_READ_SLICE);
@@ -140,7 +135,7 @@ int64_t scan_raw(MimeFile &f, RawScan *scan, PartBuffers &b)
 
 // One part; MIME_OK or the failure that ends the message.
 int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, const char *boundary, MimeOut &out,
-               PartBuffers &b)
+               MimeBuffers &b)
 {
     char type[MIMETYPE_OUT_SIZE];
     part_type(a, type);
@@ -210,7 +205,7 @@ int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, c
 
 int write_parts(MailContext *ctx, int inline_parts, const char *boundary, MimeOut &out, int *count)
 {
-    std::unique_ptr<PartBuffers> b;
+    std::unique_ptr<MimeBuffers> b;
     for (Attachment *a = att_first(ctx->attachments); a && out.ok(); a = att_next(a)) {
         if ((a->is_inline != 0) != (inline_parts != 0))
             continue;
@@ -223,7 +218,7 @@ int write_parts(MailContext *ctx, int inline_parts, const char *boundary, MimeOu
             continue;
         }
         if (!b)
-            b = std::make_unique<PartBuffers>();
+            b = std::make_unique<MimeBuffers>();
         int status = write_part(ctx, a, f, inline_parts, boundary, out, *b);
         if (status != MIME_OK)
             return out.fail(status);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -58,22 +59,32 @@ bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size
 // file shrank or changed; returns MIME_FAIL_READ.
 int mime_read_failure(MailContext *ctx, const char *what, const char *path, int64_t code);
 
+// The working buffers of one writer: a read slice and the room for its
+// widest encoding.
+struct MimeBuffers {
+    std::unique_ptr<char[]> in{new char[MIME_READ_SLICE]};
+    std::unique_ptr<char[]> out{new char[MIME_ENCODE_BUF_SIZE]};
+};
+
 // A C allocation that returned NULL inside a writer: handled like a failed
 // std::bad_alloc, by the guard below.
 [[noreturn]] inline void mime_throw_nomem() { throw std::bad_alloc(); }
 
 // Runs body (returning a MIME_* result) so that no exception leaves it:
 // memory exhaustion in std::string, std::vector or new becomes
-// MIME_FAIL_NOMEM, recorded in the session (when there is one) for the
-// front end's out-of-memory status.
+// MIME_FAIL_NOMEM. A MIME_FAIL_NOMEM result is recorded in the session
+// (when there is one) for the front end's out-of-memory status.
 template <class Body> int mime_guard(MailContext *ctx, Body &&body) noexcept
 {
+    int result = MIME_FAIL_NOMEM;
     try {
-        return body();
+        result = body();
     } catch (const std::bad_alloc &) {
     } catch (const std::length_error &) {
     }
-    if (ctx)
+    // Also a failure that a writer without the session (a parameter line,
+    // a custom field) handed back.
+    if (result == MIME_FAIL_NOMEM && ctx && !mail_error_is_nomem(ctx))
         mail_set_nomem(ctx);
-    return MIME_FAIL_NOMEM;
+    return result;
 }

@@ -121,8 +121,9 @@ int mime_check_message(MailContext *ctx);
 // Writes one message. MIME_OK, or the first failure, after which nothing
 // more is printed or read: MIME_FAIL_INPUT (nothing written),
 // MIME_FAIL_WRITE (the sink failed), MIME_FAIL_READ (a body or attachment
-// file failed or changed while being read), MIME_FAIL_NOMEM; error_text
-// says why. What was written before a failure stays written: the caller
+// file failed or changed while being read), MIME_FAIL_NOMEM (the session
+// is marked: mail_error_is_nomem); error_text says why. No C++ exception
+// leaves a writer. What was written before a failure stays written: the caller
 // discards it (File mode removes its file, SMTP must not end the data).
 int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user);
 

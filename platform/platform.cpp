@@ -118,7 +118,7 @@ int plat_open(const char *path, int how)
         break;
     case PLAT_OPEN_CREATE_NEW:
         flags = O_WRONLY | O_CREAT | O_EXCL;
-        mode = 0600;
+        mode = 0666;
         break;
     default:
         errno = EINVAL;

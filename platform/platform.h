@@ -48,7 +48,7 @@ int64_t plat_clock_counter(void);
 enum {
     PLAT_OPEN_READ = 1,       // read only
     PLAT_OPEN_WRITE = 2,      // write only; created (mode 0666 before the umask) or truncated
-    PLAT_OPEN_CREATE_NEW = 3, // write only; created (mode 0600), fails when the name exists
+    PLAT_OPEN_CREATE_NEW = 3, // write only; created (mode 0666 before the umask), fails when the name exists
 };
 // Opens a file in one of the PLAT_OPEN_* modes; a descriptor, or -1.
 int plat_open(const char *path, int how);

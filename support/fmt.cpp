@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/hex.h"
+
 void *(*strbuf_realloc)(void *ptr, size_t size) = realloc;
 
 namespace {
@@ -86,10 +88,9 @@ struct Stage {
 // and multiplications.
 template <unsigned Base> char *digits(uint64_t v, bool negative, char *end)
 {
-    static const char kDigits[] = "0123456789abcdef";
     char *p = end;
     do {
-        *--p = kDigits[v % Base];
+        *--p = HEX_DIGITS_LOWER[v % Base];
         v /= Base;
     } while (v);
     if (negative)

@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include "support/hex.h"
+#include "support/str.h"
+
 namespace {
 
 inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
@@ -21,15 +24,6 @@ inline void put_le32(unsigned char *p, uint32_t v)
     p[1] = static_cast<unsigned char>(v >> 8);
     p[2] = static_cast<unsigned char>(v >> 16);
     p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-// Clears memory that held message or key bytes; the volatile writes keep the
-// compiler from dropping a store to an object about to die.
-void wipe(void *p, size_t n)
-{
-    volatile unsigned char *v = static_cast<volatile unsigned char *>(p);
-    for (size_t i = 0; i < n; i++)
-        v[i] = 0;
 }
 
 inline uint32_t f_f(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
@@ -188,7 +182,7 @@ void md5_final(unsigned char out[MD5_DIGEST_LEN], Md5State *st)
     for (int i = 0; i < 4; i++)
         put_le32(out + 4 * i, st->state[i]);
     // The state may hold key material (HMAC): leave nothing behind.
-    wipe(st, sizeof *st);
+    mem_wipe(st, sizeof *st);
 }
 
 void md5_digest(unsigned char out[MD5_DIGEST_LEN], const void *data, ptrdiff_t len)
@@ -223,17 +217,16 @@ void hmac_md5(const void *msg, ptrdiff_t msg_len, const void *key, ptrdiff_t key
     md5_update(&st, pad, MD5_BLOCK_LEN);
     md5_update(&st, inner, MD5_DIGEST_LEN);
     md5_final(out, &st);
-    wipe(k, sizeof k);
-    wipe(pad, sizeof pad);
-    wipe(inner, sizeof inner);
+    mem_wipe(k, sizeof k);
+    mem_wipe(pad, sizeof pad);
+    mem_wipe(inner, sizeof inner);
 }
 
 char *md5_digest_hex(char out[MD5_HEX_LEN + 1], const unsigned char digest[MD5_DIGEST_LEN])
 {
-    static const char kHex[] = "0123456789abcdef";
     for (int i = 0; i < MD5_DIGEST_LEN; i++) {
-        out[i * 2] = kHex[digest[i] >> 4];
-        out[i * 2 + 1] = kHex[digest[i] & 15];
+        out[i * 2] = HEX_DIGITS_LOWER[digest[i] >> 4];
+        out[i * 2 + 1] = HEX_DIGITS_LOWER[digest[i] & 15];
     }
     out[MD5_HEX_LEN] = '\0';
     return out;

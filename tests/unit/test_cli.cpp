@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/exitcode.h"
 #include "mail/list.h"
 #include "mail/option.h"
 #include "mail/session.h"
@@ -188,6 +189,8 @@ TEST_F(Cli, WordsSetTheSession)
              EXPECT_EQ(c->timeout, 30);
              EXPECT_STREQ(c->helo_name, "me.example");
          }},
+        {{"dsnid:" + std::string(MAIL_DSN_ENVID_MAX, 'e')},
+         [](auto c) { EXPECT_EQ(strlen(c->dsn_envid), size_t(MAIL_DSN_ENVID_MAX)); }},
         {{"dsn:SF", "dsnid:env-1"},
          [](auto c) {
              EXPECT_EQ((c->flags & MAILF_NOTIFY_MASK) >> MAILF_NOTIFY_SHIFT,
@@ -344,7 +347,7 @@ TEST_F(Cli, WordsSetTheSession)
         cli_reset_switches();
         err.clear();
         for (const std::string &w : c.words)
-            ASSERT_EQ(apply(w), 0) << err;
+            ASSERT_EQ(apply(w), EXIT_OK) << err;
         EXPECT_EQ(err, "");
         c.check(ctx);
     }
@@ -353,11 +356,21 @@ TEST_F(Cli, WordsSetTheSession)
 TEST_F(Cli, IgnoredWordsChangeNothing)
 {
     const std::string before = snapshot(ctx);
-    for (const char *word : {"config:/no/such/file", "nodefault", "skipnofile", "clutf8",
-                             "body-literal", "ign:anything at all", "head:Bad Name:v",
-                             "head:no colon", "subject:", "timeout:0"}) {
-        SCOPED_TRACE(word);
-        EXPECT_EQ(apply(word), 0);
+    // Values the session documents as having no effect: the rows whose
+    // every refusal is such a value, and the values the front end leaves
+    // out before asking the session (so that any other refusal of theirs
+    // can end the run).
+    const std::string long_envid = "dsnid:" + std::string(MAIL_DSN_ENVID_MAX + 1, 'e');
+    for (const std::string &word :
+         {std::string("config:/no/such/file"), std::string("nodefault"), std::string("skipnofile"),
+          std::string("clutf8"), std::string("body-literal"), std::string("ign:anything at all"),
+          std::string("head:Bad Name:v"), std::string("head:no colon"), std::string("head::v"),
+          std::string("subject:"), std::string("delhead:"), std::string("dsnid:"), long_envid,
+          std::string("timeout:0"), std::string("timeout:abc"), std::string("priority:0"),
+          std::string("priority:9"), std::string("host:mx.example:70000"),
+          std::string("proxy:px.example:70000")}) {
+        SCOPED_TRACE(word.substr(0, 40));
+        EXPECT_EQ(apply(word), EXIT_OK);
         EXPECT_EQ(snapshot(ctx), before);
     }
     EXPECT_EQ(err, "");
@@ -366,14 +379,14 @@ TEST_F(Cli, IgnoredWordsChangeNothing)
 
 TEST_F(Cli, SwitchesOfTheFrontEnd)
 {
-    EXPECT_EQ(apply("-"), 0);
+    EXPECT_EQ(apply("-"), EXIT_OK);
     EXPECT_EQ(cli_body_from_stdin, 1);
-    EXPECT_EQ(apply("d"), 0);
+    EXPECT_EQ(apply("d"), EXIT_OK);
     EXPECT_EQ(ctx->trace_fn, &cli_trace_print);
     EXPECT_EQ(ctx->trace_user, ctx);
     EXPECT_EQ((ctx->flags2 & MAILF2_DEBUG_MASK) >> MAILF2_DEBUG_SHIFT, 1u);
     EXPECT_EQ(cli_timestamps, 0);
-    EXPECT_EQ(apply("dd"), 0);
+    EXPECT_EQ(apply("dd"), EXIT_OK);
     EXPECT_EQ((ctx->flags2 & MAILF2_DEBUG_MASK) >> MAILF2_DEBUG_SHIFT, 2u);
     EXPECT_EQ(cli_timestamps, 1);
 }
@@ -381,7 +394,7 @@ TEST_F(Cli, SwitchesOfTheFrontEnd)
 TEST_F(Cli, SkipMissingFilesLeavesAttachmentsOut)
 {
     cli_skip_missing_files = 1;
-    EXPECT_EQ(apply("a:" + dir.file("missing.txt")), 0);
+    EXPECT_EQ(apply("a:" + dir.file("missing.txt")), EXIT_OK);
     EXPECT_EQ(ctx->attachments, nullptr);
     EXPECT_EQ(err, "");
 }
@@ -390,7 +403,7 @@ TEST_F(Cli, BodyLiteralReadsRawBytes)
 {
     write_file(dir.file("raw.bin"), std::string("a\nb\0c", 5));
     cli_body_literal = 1;
-    ASSERT_EQ(apply("body-file:" + dir.file("raw.bin")), 0);
+    ASSERT_EQ(apply("body-file:" + dir.file("raw.bin")), EXIT_OK);
     EXPECT_EQ(std::string(ctx->text_body, ctx->text_body_length), std::string("a\nb\0c", 5));
 }
 
@@ -404,61 +417,61 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         int status;
         std::string message;
     } cases[] = {
-        {"nosuch", 2, "Unknown option: nosuch\n"},
-        {"docs", 2, "Unknown option: docs\n"},
-        {"proxytype:socks", 2, "Unknown option: proxytype:socks\n"},
-        {"Subject:x", 2, "Unknown option: Subject:x\n"},
-        {" subject:x", 2, "Unknown option:  subject:x\n"},
-        {"bad\x1b[2Jword", 2, "Unknown option: bad\\x1b[2Jword\n"},
+        {"nosuch", EXIT_UNKNOWN_OPTION, "Unknown option: nosuch\n"},
+        {"docs", EXIT_UNKNOWN_OPTION, "Unknown option: docs\n"},
+        {"proxytype:socks", EXIT_UNKNOWN_OPTION, "Unknown option: proxytype:socks\n"},
+        {"Subject:x", EXIT_UNKNOWN_OPTION, "Unknown option: Subject:x\n"},
+        {" subject:x", EXIT_UNKNOWN_OPTION, "Unknown option:  subject:x\n"},
+        {"bad\x1b[2Jword", EXIT_UNKNOWN_OPTION, "Unknown option: bad\\x1b[2Jword\n"},
         // Words of later parts of the program.
-        {"awild:r:*.txt", 2, "Unknown option: awild:r:*.txt\n"},
-        {"dkim:example.com:sel:key.pem", 2, "Unknown option: dkim:example.com:sel:key.pem\n"},
-        {"no-dkim", 2, "Unknown option: no-dkim\n"},
-        {"asciidoc", 2, "Unknown option: asciidoc\n"},
-        {"bindpass", 2, "Unknown option: bindpass\n"},
+        {"awild:r:*.txt", EXIT_UNKNOWN_OPTION, "Unknown option: awild:r:*.txt\n"},
+        {"dkim:example.com:sel:key.pem", EXIT_UNKNOWN_OPTION, "Unknown option: dkim:example.com:sel:key.pem\n"},
+        {"no-dkim", EXIT_UNKNOWN_OPTION, "Unknown option: no-dkim\n"},
+        {"asciidoc", EXIT_UNKNOWN_OPTION, "Unknown option: asciidoc\n"},
+        {"bindpass", EXIT_UNKNOWN_OPTION, "Unknown option: bindpass\n"},
         // A password is never shown.
-        {"encryptpass:s3cret", 2, "Unknown option: encryptpass:\n"},
-        {"encryptpass:", 2, "Unknown option: encryptpass:\n"},
-        {"host:me:$AAAAAAAAAAAAAAAA@mx.example", 2, "Encrypted passwords are not supported in -host:\n"},
-        {"authtypes:FOO,BAR", 2, "Unknown authentication types: FOO,BAR\n"},
-        {"authtypes:,", 2, "Unknown authentication types: ,\n"},
-        {"to:nobody", 1, "Invalid address in -to (nobody)\n"},
-        {"from:", 1, "Invalid address in -from ()\n"},
-        {"reply-to:x.example:Name", 1, "Invalid address in -reply-to (x.example:Name)\n"},
-        {"return-path:nobody", 1,
+        {"encryptpass:s3cret", EXIT_UNKNOWN_OPTION, "Unknown option: encryptpass:\n"},
+        {"encryptpass:", EXIT_UNKNOWN_OPTION, "Unknown option: encryptpass:\n"},
+        {"host:me:$AAAAAAAAAAAAAAAA@mx.example", EXIT_UNKNOWN_OPTION, "Encrypted passwords are not supported in -host:\n"},
+        {"authtypes:FOO,BAR", EXIT_UNKNOWN_OPTION, "Unknown authentication types: FOO,BAR\n"},
+        {"authtypes:,", EXIT_UNKNOWN_OPTION, "Unknown authentication types: ,\n"},
+        {"to:nobody", EXIT_USAGE, "Invalid address in -to (nobody)\n"},
+        {"from:", EXIT_USAGE, "Invalid address in -from ()\n"},
+        {"reply-to:x.example:Name", EXIT_USAGE, "Invalid address in -reply-to (x.example:Name)\n"},
+        {"return-path:nobody", EXIT_USAGE,
          "Invalid address in -return-path (nobody): The return path is not a valid mailbox\n"},
-        {"to:a b@example.org", 1,
+        {"to:a b@example.org", EXIT_USAGE,
          "Invalid address in -to (a b@example.org): The recipient address is not a valid mailbox\n"},
-        {"cc:a..b@x", 1, "Invalid address in -cc (a..b@x): The recipient address is not a valid mailbox\n"},
-        {"bcc:.a@x", 1, "Invalid address in -bcc (.a@x): The recipient address is not a valid mailbox\n"},
-        {"to:j\xf6rg@b.c", 1,
+        {"cc:a..b@x", EXIT_USAGE, "Invalid address in -cc (a..b@x): The recipient address is not a valid mailbox\n"},
+        {"bcc:.a@x", EXIT_USAGE, "Invalid address in -bcc (.a@x): The recipient address is not a valid mailbox\n"},
+        {"to:j\xf6rg@b.c", EXIT_USAGE,
          "Invalid address in -to (j\xf6rg@b.c): Invalid UTF-8 in the recipient address\n"},
-        {"from:a@b.c:\"Ann", 1, "Unclosed quote in -from (a@b.c:\"Ann)\n"},
-        {"to:a\x01@b.c", 1,
+        {"from:a@b.c:\"Ann", EXIT_USAGE, "Unclosed quote in -from (a@b.c:\"Ann)\n"},
+        {"to:a\x01@b.c", EXIT_USAGE,
          "Invalid address in -to (a\\x01@b.c): Control character in the recipient address\n"},
-        {"cc:a@b.c:Bad\nName", 1,
+        {"cc:a@b.c:Bad\nName", EXIT_USAGE,
          "Invalid address in -cc (a@b.c:Bad\\x0aName): Control character in the recipient name\n"},
-        {"to:" + std::string(300, 'a') + "@b.c", 1,
+        {"to:" + std::string(300, 'a') + "@b.c", EXIT_USAGE,
          "Invalid address in -to (" + std::string(300, 'a') +
              "@b.c): The recipient address is longer than 254 bytes\n"},
-        {"to:@" + missing, 10, "Failed to set To from file (" + missing + ")\n"},
-        {"cc:@" + missing, 10, "Failed to set Cc from file (" + missing + ")\n"},
-        {"bcc:@" + missing, 10, "Failed to set Bcc from file (" + missing + ")\n"},
-        {"a:" + missing, 10, "Failed to attach file (" + missing + ")\n"},
-        {"ai:" + missing, 10, "Failed to attach file (" + missing + ")\n"},
-        {"a:" + dir.path, 10, "Failed to attach file (" + dir.path + ")\n"},
-        {"body-file:" + missing, 10, "Failed to read body file (" + missing + ")\n"},
-        {"body-file:" + missing + ":utf-8", 10, "Failed to read body file (" + missing + ")\n"},
-        {"body-html:" + missing, 10, "Failed to read HTML body file (" + missing + ")\n"},
-        {"emailfile:" + missing, 10, "Failed to find emailfile (" + missing + ")\n"},
-        {"passdelim:", 1, "Missing delimiter character in -passdelim:\n"},
-        {"subject:a\x01" "b", 1, "Invalid -subject option (Control character in the subject)\n"},
-        {"head:X-A:v\x01", 1, "Invalid -head option (Control character in the header-field value)\n"},
-        {"head:X-\xc3\xa4:v", 1, "Invalid -head option (Invalid character in the header-field name)\n"},
-        {"helo:a\rb", 1, "Invalid -helo option (Control character in the HELO name)\n"},
-        {"host:mx\x01.example", 1, "Invalid -host option (Control character in the server host)\n"},
-        {"proxy:px\x01.example", 1, "Invalid -proxy option (Control character in the proxy host)\n"},
-        {"dsnid:a b", 1, "Invalid -dsnid option (Invalid character in the DSN envelope identifier)\n"},
+        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n"},
+        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n"},
+        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n"},
+        {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
+        {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
+        {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + ")\n"},
+        {"body-file:" + missing, EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
+        {"body-file:" + missing + ":utf-8", EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
+        {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")\n"},
+        {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")\n"},
+        {"passdelim:", EXIT_USAGE, "Missing delimiter character in -passdelim:\n"},
+        {"subject:a\x01" "b", EXIT_USAGE, "Invalid -subject option (Control character in the subject)\n"},
+        {"head:X-A:v\x01", EXIT_USAGE, "Invalid -head option (Control character in the header-field value)\n"},
+        {"head:X-\xc3\xa4:v", EXIT_USAGE, "Invalid -head option (Invalid character in the header-field name)\n"},
+        {"helo:a\rb", EXIT_USAGE, "Invalid -helo option (Control character in the HELO name)\n"},
+        {"host:mx\x01.example", EXIT_USAGE, "Invalid -host option (Control character in the server host)\n"},
+        {"proxy:px\x01.example", EXIT_USAGE, "Invalid -proxy option (Control character in the proxy host)\n"},
+        {"dsnid:a b", EXIT_USAGE, "Invalid -dsnid option (Invalid character in the DSN envelope identifier)\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.word.substr(0, 80));
@@ -472,17 +485,17 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
 
 TEST_F(Cli, RefusedServerOrProxyChangesNothing)
 {
-    ASSERT_EQ(apply("host:u:p@a.example:25"), 0);
-    ASSERT_EQ(apply("proxy:pu:pp@px.example:3128"), 0);
+    ASSERT_EQ(apply("host:u:p@a.example:25"), EXIT_OK);
+    ASSERT_EQ(apply("proxy:pu:pp@px.example:3128"), EXIT_OK);
     const std::string before = snapshot(ctx);
     struct Case {
         const char *word;
         int status;
     } cases[] = {
-        {"host:v:q@b\x01.example", 1},
-        {"host:v:$AAAAAAAAAAAAAAAA@b.example:26", 2},
-        {"proxy:qu:qp@qx\x01.example", 1},
-        {"proxy:qu:qp@qx.example:70000", 0},
+        {"host:v:q@b\x01.example", EXIT_USAGE},
+        {"host:v:$AAAAAAAAAAAAAAAA@b.example:26", EXIT_UNKNOWN_OPTION},
+        {"proxy:qu:qp@qx\x01.example", EXIT_USAGE},
+        {"proxy:qu:qp@qx.example:70000", EXIT_OK},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.word);
@@ -495,7 +508,7 @@ TEST(CliDeathTest, FatalWordEndsTheProcessWithItsStatus)
 {
     MailContext *ctx = mail_new();
     char word[] = "nosuch";
-    EXPECT_EXIT(cli_apply_option(ctx, word), ::testing::ExitedWithCode(2), "Unknown option: nosuch");
+    EXPECT_EXIT(cli_apply_option(ctx, word), ::testing::ExitedWithCode(EXIT_UNKNOWN_OPTION), "Unknown option: nosuch");
     char good[] = "subject:x";
     EXPECT_EQ(cli_apply_option(ctx, good), 1);
     mail_free(ctx);
@@ -563,6 +576,23 @@ TEST_F(Cli, ConfigFileAppliesEveryLine)
     }
 }
 
+TEST_F(Cli, ConfigFileStopsAtTheLineThatEndsTheRun)
+{
+    write_file(dir.file("t.conf"), "subject:First\nto:a@b.c\nnosuch\nsubject:Never\n");
+    int status = -7;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(cfg_apply_file(ctx, dir.file("t.conf").c_str(), &status), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown option: nosuch\n");
+    EXPECT_EQ(status, EXIT_UNKNOWN_OPTION);
+    EXPECT_STREQ(ctx->subject, "First");
+    ASSERT_NE(ctx->to, nullptr);
+
+    write_file(dir.file("ok.conf"), "subject:Second\n");
+    EXPECT_EQ(cfg_apply_file(ctx, dir.file("ok.conf").c_str(), &status), 1);
+    EXPECT_EQ(status, EXIT_OK);
+    EXPECT_STREQ(ctx->subject, "Second");
+}
+
 TEST_F(Cli, ConfigFileThatCannotBeOpened)
 {
     EXPECT_EQ(cfg_read_file(ctx, dir.file("missing.conf").c_str()), 0);
@@ -580,9 +610,9 @@ TEST(CliConfigDeathTest, BadLinesEndTheRun)
         int status;
         const char *message;
     } cases[] = {
-        {"leading blank", "subject:ok\n subject:x\n", 2, "Unknown option:  subject:x"},
-        {"dash", "-subject:x\n", 2, "Unknown option: -subject:x"},
-        {"NUL", std::string("subject:a\0b\n", 12), 1, "NUL byte in configuration file"},
+        {"leading blank", "subject:ok\n subject:x\n", EXIT_UNKNOWN_OPTION, "Unknown option:  subject:x"},
+        {"dash", "-subject:x\n", EXIT_UNKNOWN_OPTION, "Unknown option: -subject:x"},
+        {"NUL", std::string("subject:a\0b\n", 12), EXIT_USAGE, "NUL byte in configuration file"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -662,6 +692,28 @@ TEST(CliTrace, DirectionsAndStamps)
     cli_trace_print(nullptr, MAIL_TRACE_NOTE, "ip_connect: refused\n");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "> ehlo me\r\n< 250 ok\r\n< 250 other\r\nip_connect: refused\n");
+
+    // What the server sends is shown printable; only the line end at the
+    // very end stays as it is.
+    struct Case {
+        int direction;
+        const char *text, *shown;
+    } cases[] = {
+        {MAIL_TRACE_RECEIVED, "250 ok\x1b[2J\r\n", "< 250 ok\\x1b[2J\r\n"},
+        {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\r\n"},
+        {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\r\n"},
+        {MAIL_TRACE_RECEIVED, "220\tready\x7f\n", "< 220\tready\\x7f\n"},
+        {MAIL_TRACE_RECEIVED, "no line end\x07", "< no line end\\x07"},
+        {MAIL_TRACE_NOTE, "proxy said \x1b]0;x\x07\n", "proxy said \\x1b]0;x\\x07\n"},
+        {MAIL_TRACE_RECEIVED, "\r\n", "< \r\n"},
+        {MAIL_TRACE_RECEIVED, "", "< "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.shown);
+        ::testing::internal::CaptureStdout();
+        cli_trace_print(nullptr, c.direction, c.text);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.shown);
+    }
 
     cli_timestamps = 1;
     cli_start_ns = time_now_ns();

@@ -706,6 +706,28 @@ TEST(PercentEncode, Table)
     EXPECT_EQ(untouched, 'x');
 }
 
+// The one escaper under both forms: what it keeps is the caller's choice.
+TEST(PercentEscape, KeptBytesAndSpaceAreTheCallersChoice)
+{
+    struct Case {
+        const char *in, *keep;
+        int space_as_plus;
+        const char *out;
+    } cases[] = {
+        {"a b+c", " +", 0, "a b+c"},
+        {"a b+c", "", 0, "a%20b%2bc"},
+        {"a b+c", nullptr, 1, "a+b%2bc"},
+        {"x.y_z", "._", 0, "x.y_z"},
+        {"\xc3\xa9", "", 0, "%c3%a9"},
+        {nullptr, "", 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.in ? c.in : "(null)");
+        char out[32];
+        EXPECT_STREQ(pct_escape(c.in, c.keep, c.space_as_plus, out, sizeof out), c.out);
+    }
+}
+
 TEST(QuotedPrintableDecode, Table)
 {
     struct Case {

@@ -44,6 +44,15 @@ std::string draw_id()
     return out;
 }
 
+// n copies of s.
+std::string rep(const std::string &s, int n)
+{
+    std::string r;
+    for (int i = 0; i < n; i++)
+        r += s;
+    return r;
+}
+
 // Owns a result of hdr_encode_text.
 std::string encode(const std::string &text)
 {
@@ -331,12 +340,6 @@ TEST(HeaderText, WordsSplitOnlyBetweenCharacters)
     // A word carries at most 45 bytes, and only whole characters: the count
     // of words and the bytes in the first one show where each cut falls.
     std::string e2 = "\xc3\xa9", e3 = "\xe2\x82\xac", e4 = "\xf0\x9f\x98\x80";
-    auto rep = [](const std::string &s, int n) {
-        std::string r;
-        for (int i = 0; i < n; i++)
-            r += s;
-        return r;
-    };
     struct Case {
         std::string text;
         size_t words;
@@ -365,6 +368,60 @@ TEST(HeaderText, WordsSplitOnlyBetweenCharacters)
         EXPECT_EQ(decode_words(enc, true), c.text);
         EXPECT_EQ(decode_words(words[0], true).size(), c.first_bytes);
     }
+}
+
+TEST(HeaderText, EncodeWordsSizesTheFirstWordAndDecodeGivesTheBytesBack)
+{
+    // The one encoder behind every encoded word of a header: always words
+    // (plain text too), the first one no larger than the room its line
+    // has, whole characters in every word, and at least one in each.
+    std::string e2 = "\xc3\xa9", e4 = "\xf0\x9f\x98\x80";
+    struct Case {
+        std::string text;
+        size_t first_bytes;
+        size_t words;
+        size_t first_word_bytes;
+    } cases[] = {
+        {"abc", 45, 1, 3},
+        {rep("x", 100), 9, 4, 9},           // 9, 45, 45, 1
+        {rep(e2, 10), 5, 2, 4},             // a cut at 5 would split a character
+        {rep(e4, 3), 3, 2, 4},              // the first character does not fit: it goes alone
+        {rep("x", 100), 0, 3, 45},          // 0: a full word
+        {rep("x", 100), 200, 3, 45},        // never more than a full word
+        {std::string("a\0b\0", 4) + e2, 45, 1, 6}, // NUL bytes are bytes like any other
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.text) + " first " + std::to_string(c.first_bytes));
+        char *r = hdr_encode_words(c.text.data(), c.text.size(), c.first_bytes);
+        ASSERT_NE(r, nullptr);
+        std::string enc = r;
+        free(r);
+        std::vector<std::string> words = split_words(enc);
+        EXPECT_EQ(words.size(), c.words);
+        EXPECT_EQ(decode_words(enc, true), c.text);
+        EXPECT_EQ(decode_words(words[0], true).size(), c.first_word_bytes);
+        // The decoder the header writers use gives the bytes back.
+        char *back = nullptr;
+        size_t len = 0;
+        ASSERT_EQ(hdr_decode_words(enc.c_str(), &back, &len), 1);
+        EXPECT_EQ(std::string(back, len), c.text);
+        free(back);
+    }
+    // Anything but words alone, separated by single spaces, is text.
+    std::string overlong = "=?utf-8?B?" + std::string(64, 'A') + "?=";
+    for (const char *text : {"", "abc", "=?utf-8?B?YWJj?=x", "=?utf-8?B?YWJj?=  =?utf-8?B?YWJj?=",
+                             "=?utf-8?B?YWJ?=", "=?UTF-8?B?YWJj?=", " =?utf-8?B?YWJj?=", overlong.c_str()}) {
+        SCOPED_TRACE(text);
+        char *back = reinterpret_cast<char *>(1);
+        size_t len = 9;
+        EXPECT_EQ(hdr_decode_words(text, &back, &len), 0);
+        EXPECT_EQ(back, nullptr);
+        EXPECT_EQ(len, 0u);
+    }
+    char *empty = hdr_encode_words("", 0, 45);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_STREQ(empty, "");
+    free(empty);
 }
 
 TEST(HeaderText, MalformedUtf8IsCarriedByteWise)

@@ -88,6 +88,17 @@ TEST(RecipientList, RefusesAndLeavesListUnchanged)
         {"NUL-free control in address", "a\x01@x.org", nullptr},
         {"LF in name", "a@x.org", "A\nBcc: b@y.org"},
         {"DEL in name", "a@x.org", "A\x7f"},
+        // Not one mailbox: the header writer would leave these out.
+        {"space", "a b@example.org", nullptr},
+        {"nothing after at", "bob@", nullptr},
+        {"two dots", "a..b@x", nullptr},
+        {"two at signs", "a@b@c", nullptr},
+        {"leading dot", ".a@x", nullptr},
+        {"trailing dot", "a@x.", nullptr},
+        {"two addresses", "a@x.org, b@y.org", nullptr},
+        // Not UTF-8.
+        {"latin-1 address", "j\xf6rg@x.org", nullptr},
+        {"cut name", "a@x.org", "J\xc3"},
     };
     Recipient *to = nullptr;
     Recipient *first = addr_recipient_add(&to, "first@x.org", nullptr, nullptr);
@@ -98,8 +109,11 @@ TEST(RecipientList, RefusesAndLeavesListUnchanged)
         EXPECT_EQ(to, first);
         EXPECT_EQ(first->next, nullptr);
     }
-    // The longest acceptable address is 254 bytes.
+    // The longest acceptable address is 254 bytes; quoted local parts,
+    // domain literals and UTF-8 are mailboxes too.
     EXPECT_NE(addr_recipient_add(&to, (longest + "@x.org").c_str(), nullptr, nullptr), nullptr);
+    for (const char *good : {"\"a b\"@example.org", "a@[192.0.2.1]", "j\xc3\xb6rg@b\xc3\xbc" "cher.de"})
+        EXPECT_NE(addr_recipient_add(&to, good, nullptr, nullptr), nullptr) << good;
     EXPECT_EQ(addr_recipient_add(nullptr, "a@x.org", nullptr, nullptr), nullptr);
     addr_recipient_list_free(&to);
 }
@@ -219,6 +233,7 @@ TEST_F(AttachmentList, RefusesAndLeavesListUnchanged)
         {"CR LF in content ID", path("b.txt"), "x\r\nX-Evil: 1", nullptr, nullptr},
         {"TAB in MIME type", path("b.txt"), nullptr, "text/\tplain", nullptr},
         {"LF in display name", path("b.txt"), nullptr, nullptr, "a\nb"},
+        {"latin-1 display name", path("b.txt"), nullptr, nullptr, "caf\xe9"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -274,6 +289,7 @@ TEST(HeaderList, Refuses)
         {"non-ASCII name", "X-\xc3\xa9", "v"},
         {"CR LF in value", "X-A", "v\r\nBcc: evil@x.org"},
         {"NUL-free control in value", "X-A", "v\x1b"},
+        {"latin-1 value", "X-A", "caf\xe9"},
     };
     ListLink *list = nullptr;
     for (const Case &c : cases) {

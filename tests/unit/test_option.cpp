@@ -3,12 +3,37 @@
 // table, and the rows with more to them than one value.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "mail/writer.h"
 #include "tests/unit/option_rows.h"
+
+namespace {
+
+// Runs body in a child process and expects it to end with status 0; the
+// child writes what went wrong to standard error.
+void expect_child_succeeds(const std::function<int()> &body)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
 
 // ---- the table itself ----------------------------------------------------------------
 
@@ -303,4 +328,140 @@ TEST_F(OptionTest, ReplacingFreesTheOldCopy)
     EXPECT_STREQ(ctx->from_address, "2@b.org");
     EXPECT_STREQ(ctx->password, "2");
     EXPECT_STREQ(ctx->dsn_envid, "2");
+}
+
+// ---- addresses, unreadable files, memory -------------------------------------------
+
+// Every address option takes exactly what the header writer writes: one
+// mailbox. What it refuses is refused with a reason when the option is
+// applied; what it takes appears in the header.
+TEST_F(OptionTest, AddressesAreOneMailboxAsTheHeaderWriterTakesThem)
+{
+    load();
+    const struct {
+        unsigned code;
+        const char *role;
+    } roles[] = {
+        {MAILOPT_FROM, "sender address"},
+        {MAILOPT_REPLY_TO, "reply-to address"},
+        {MAILOPT_RETURN_PATH, "return path"},
+        {MAILOPT_RECIPIENT | MAILOPT_TO, "recipient address"},
+        {MAILOPT_RECIPIENT | MAILOPT_CC, "recipient address"},
+        {MAILOPT_RECIPIENT | MAILOPT_BCC, "recipient address"},
+    };
+    for (const auto &r : roles) {
+        for (const char *bad : {"a b@example.org", "bob@", "a..b@x", "a@b@c", ".a@x", "a@x.",
+                                "@x.org", "a@x.org, b@y.org", "<a@x.org>", "a@[1.2.3.4"}) {
+            SCOPED_TRACE(std::string(r.role) + ": " + bad);
+            expect_fails_unchanged({r.code, bad}, std::string("The ") + r.role + " is not a valid mailbox");
+        }
+    }
+
+    for (const char *good : {"\"a b\"@example.org", "a@[192.0.2.1]", "first.last+tag@sub.example.org",
+                             "j\xc3\xb6rg@example.org"}) {
+        SCOPED_TRACE(good);
+        MailContext *c = mail_new();
+        ASSERT_NE(c, nullptr);
+        for (const auto &r : roles)
+            ASSERT_EQ(mail_set_option(c, r.code, good, none, none, none), 1) << mail_last_error(c);
+        StrBuf sb = {};
+        size_t header_len = 0;
+        ASSERT_EQ(mime_render_message(c, &sb, &header_len), MIME_OK) << mail_last_error(c);
+        const std::string header(sb.data, header_len);
+        for (const char *field : {"From: ", "Reply-To: ", "To: ", "Cc: "})
+            EXPECT_NE(header.find(std::string(field) + good + "\r\n"), std::string::npos) << field << header;
+        sbuf_release(&sb);
+        mail_free(c);
+    }
+}
+
+// A file that exists but cannot be read is refused when the option is
+// applied, naming the file. Root reads any file, so the check runs as an
+// ordinary user in a child.
+TEST_F(OptionTest, FilesThatCannotBeReadAreRefusedAtOnce)
+{
+    const std::string locked = dir.file("locked.txt");
+    write_file(locked, "not for you");
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    expect_child_succeeds([&] {
+        if (geteuid() == 0 && setuid(65534) != 0)
+            return 2;
+        MailContext *c = mail_new();
+        int failed = 0;
+        const struct {
+            unsigned code;
+            std::string reason;
+        } cases[] = {
+            {MAILOPT_ATTACH, "Cannot open the attachment file for reading (" + locked + ")"},
+            {MAILOPT_ATTACH | MAILOPT_FROM_FILE, "Cannot open the attachment file for reading (" + locked + ")"},
+            {MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, "Cannot open the HTML body file for reading (" + locked + ")"},
+            {MAILOPT_BODY | MAILOPT_FROM_FILE, "Cannot open the body file (" + locked + ")"},
+        };
+        for (const auto &k : cases) {
+            int result = mail_set_option(c, k.code, locked.c_str(), none, none, none);
+            if (result != 0 || mail_last_error(c) != k.reason || c->attachments || c->html_body ||
+                c->text_body) {
+                fprintf(stderr, "%u: result %d, reason \"%s\"\n", k.code, result, mail_last_error(c));
+                failed = 1;
+            }
+        }
+        mail_free(c);
+        return failed;
+    });
+}
+
+// Memory running out in an option is the out-of-memory mark (the front
+// end's status 666), never a value quietly ignored, and the session stays
+// as it was. Run in a child whose address space may not grow (the address
+// sanitizer needs room of its own there, so not under it).
+TEST_F(OptionTest, OutOfMemoryIsMarkedAndChangesNothing)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "needs a limit on the address space";
+#else
+    load();
+    // Far larger than anything the heap has free: each copy needs new memory.
+    const std::string big(16 << 20, 'x');
+    const std::string big_file = dir.file("big.txt");
+    write_file(big_file, big);
+    const Call calls[] = {
+        {MAILOPT_SUBJECT, big.c_str()},
+        {MAILOPT_BODY | MAILOPT_BODY_QP, big.c_str()},
+        {MAILOPT_BODY | MAILOPT_BODY_QP | MAILOPT_FROM_FILE, big_file.c_str()},
+        {MAILOPT_BODY | MAILOPT_BODY_QP | MAILOPT_FROM_FILE | MAILOPT_BINARY, big_file.c_str()},
+        {MAILOPT_BODY_HTML, big.c_str()},
+        {MAILOPT_HEADER, "X-Big", big.c_str()},
+        {MAILOPT_X_MAILER, big.c_str()},
+        {MAILOPT_FROM, "a@b.org", big.c_str()},
+        {MAILOPT_RECIPIENT | MAILOPT_TO, "a@b.org", big.c_str()},
+        {MAILOPT_CREDENTIALS, "user", big.c_str()},
+        {MAILOPT_PROXY_AUTH, "user", big.c_str()},
+        {MAILOPT_ATTACH, att2_path.c_str(), none, none, big.c_str()},
+        {MAILOPT_BOUNDARIES, "m", "a", big.c_str()},
+    };
+    expect_child_succeeds([&] {
+        int failed = 0;
+        struct rlimit saved;
+        getrlimit(RLIMIT_AS, &saved);
+        for (const Call &c : calls) {
+            // MAILOPT_BODY keeps its early effect: the encoding asked for
+            // is the loaded one, so it does not show.
+            const std::string before = describe(ctx);
+            struct rlimit none_more = saved;
+            none_more.rlim_cur = 0;
+            setrlimit(RLIMIT_AS, &none_more);
+            int result = apply(ctx, c);
+            int marked = mail_error_is_nomem(ctx);
+            setrlimit(RLIMIT_AS, &saved);
+            if (result != 0 || !marked || describe(ctx) != before) {
+                fprintf(stderr, "option %u: result %d, marked %d, reason \"%s\", changed %d\n", c.code,
+                        result, marked, mail_last_error(ctx), describe(ctx) != before);
+                failed = 1;
+            }
+            mail_set_error(ctx, nullptr);
+        }
+        return failed;
+    });
+#endif
 }

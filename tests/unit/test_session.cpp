@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mail/option.h"
+#include "mail/sasl.h"
 #include "mail/session.h"
 #include "support/str.h"
 #include "support/rand.h"
@@ -115,6 +116,55 @@ TEST(Session, ErrorText)
     EXPECT_STREQ(mail_last_error(s.ctx), "");
     EXPECT_STREQ(mail_last_error(nullptr), "");
     mail_set_error(nullptr, strdup("dropped")); // freed, not leaked
+}
+
+// What a server offered is forgotten before every EHLO; the caller's
+// choices and the connection state (STARTTLS in force) stay.
+TEST(Session, ClearingCapabilitiesKeepsChoicesAndState)
+{
+    SessionPtr s;
+    s->flags = ~uint32_t(0);
+    s->flags2 = ~uint32_t(0);
+    mail_clear_capabilities(s.ctx);
+    EXPECT_EQ(s->flags & (MAILF_AUTH_MASK | MAILF_SERVER_DSN | MAILF_ESMTP), 0u);
+    EXPECT_EQ(s->flags2 & MAILF2_SERVER_SMTPUTF8, 0u);
+    EXPECT_EQ(s->flags & MAILF_CHOICE_MASK, uint32_t(MAILF_CHOICE_MASK));
+    EXPECT_EQ(s->flags & (MAILF_CONNECTED | MAILF_STARTTLS_NOW | MAILF_DOT_STUFF),
+              uint32_t(MAILF_CONNECTED | MAILF_STARTTLS_NOW | MAILF_DOT_STUFF));
+    EXPECT_EQ(s->flags2 & MAILF2_CHOICE_MASK, uint32_t(MAILF2_CHOICE_MASK));
+    mail_clear_capabilities(nullptr);
+}
+
+// One row per mechanism ties its EHLO name to its three bits.
+TEST(Session, SaslTable)
+{
+    const struct {
+        const char *word;
+        uint32_t offered, disabled;
+        int allow;
+    } known[] = {
+        {"CRAM-MD5", MAILF_AUTH_CRAM_MD5, MAILF_NO_CRAM_MD5, MAIL_AUTH_ALLOW_CRAM_MD5},
+        {"plain", MAILF_AUTH_PLAIN, MAILF_NO_PLAIN, MAIL_AUTH_ALLOW_PLAIN},
+        {"Login", MAILF_AUTH_LOGIN, MAILF_NO_LOGIN, MAIL_AUTH_ALLOW_LOGIN},
+        {"OAUTHBEARER", MAILF_AUTH_OAUTHBEARER, MAILF_NO_OAUTHBEARER, MAIL_AUTH_ALLOW_OAUTHBEARER},
+    };
+    for (const auto &k : known) {
+        SCOPED_TRACE(k.word);
+        const MailSaslMech *m = mail_sasl_find(k.word, strlen(k.word));
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->offered, k.offered);
+        EXPECT_EQ(m->disabled, k.disabled);
+        EXPECT_EQ(m->allow, k.allow);
+    }
+    // Whole words only: a name is found by its exact length.
+    for (const char *other : {"PLAI", "PLAINX", "AUTH", "", "XOAUTH2", "CRAM-MD5 "})
+        EXPECT_EQ(mail_sasl_find(other, strlen(other)), nullptr) << other;
+    EXPECT_EQ(mail_sasl_find("PLAIN LOGIN", 5), &mail_sasl_mechs[1]);
+    EXPECT_EQ(mail_sasl_find(nullptr, 0), nullptr);
+    // The order of preference when several are offered.
+    EXPECT_STREQ(mail_sasl_mechs[0].name, "CRAM-MD5");
+    EXPECT_STREQ(mail_sasl_mechs[1].name, "PLAIN");
+    EXPECT_STREQ(mail_sasl_mechs[2].name, "LOGIN");
 }
 
 TEST(Session, ExtraParts)

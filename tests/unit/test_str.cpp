@@ -322,12 +322,22 @@ TEST(StrReadAll, ReadErrorIsFailure)
     FILE *fp = fopen(dir.path.c_str(), "rb");
     ASSERT_NE(fp, nullptr);
     size_t len = 777;
-    EXPECT_EQ(file_read_all(fp, &len), nullptr);
+    int why = -1;
+    EXPECT_EQ(file_read_all(fp, &len, &why), nullptr);
     EXPECT_EQ(len, 777u);
+    EXPECT_EQ(why, STR_READ_ERROR);
     clearerr(fp);
-    EXPECT_EQ(file_read_text_crlf(fp, &len), nullptr);
+    why = -1;
+    EXPECT_EQ(file_read_text_crlf(fp, &len, &why), nullptr);
     EXPECT_EQ(len, 777u);
+    EXPECT_EQ(why, STR_READ_ERROR);
     fclose(fp);
+
+    StreamOf ok("text\n");
+    char *text = file_read_all(ok.fp, &len, &why);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(why, STR_READ_OK);
+    free(text);
 }
 
 TEST(StrReadCrlf, LineEndsBecomeCrlf)
@@ -543,6 +553,51 @@ TEST(StrWrap, CursorSteps)
     cursor = text;
     EXPECT_STREQ(str_wrap_next_line(&cursor, out, 5), "abcde");
     EXPECT_EQ(cursor, text + 6);
+}
+
+// The one UTF-8 decoder: each character with its length and code point,
+// and every malformed form refused, also when the bound cuts a sequence.
+TEST(Utf8, DecodesWellFormedAndRefusesTheRest)
+{
+    struct Case {
+        std::string bytes;
+        size_t avail; // bytes the decoder may look at
+        size_t length; // 0: refused
+        uint32_t cp;
+    } cases[] = {
+        {"A", 1, 1, 'A'},
+        {std::string(1, '\0'), 1, 1, 0}, // a NUL byte is a character too
+        {"\xc3\xa9", 2, 2, 0xe9},
+        {"\xe2\x82\xac", 3, 3, 0x20ac},
+        {"\xf0\x9f\x98\x80", 4, 4, 0x1f600},
+        {"\xf4\x8f\xbf\xbf", 4, 4, 0x10ffff},
+        {"\xc3\xa9", 1, 0, 0},         // cut by the bound
+        {"\xf0\x9f\x98\x80", 3, 0, 0}, // cut by the bound
+        {"\x80", 1, 0, 0},             // a stray continuation byte
+        {"\xc0\xaf", 2, 0, 0},         // overlong
+        {"\xe0\x80\xaf", 3, 0, 0},     // overlong
+        {"\xed\xa0\x80", 3, 0, 0},     // a surrogate
+        {"\xf4\x90\x80\x80", 4, 0, 0}, // beyond U+10FFFF
+        {"\xf8\x88\x80\x80\x80", 5, 0, 0},
+        {"\xff", 1, 0, 0},
+        {"\xc3" "A", 2, 0, 0},          // a lead byte without its continuation
+        {"A", 0, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.bytes) + " avail " + std::to_string(c.avail));
+        std::vector<char> buf = exact(c.bytes.substr(0, c.avail));
+        uint32_t cp = 0xdeadbeef;
+        EXPECT_EQ(utf8_decode(buf.data(), c.avail, &cp), c.length);
+        if (c.length) {
+            EXPECT_EQ(cp, c.cp);
+        }
+        EXPECT_EQ(utf8_valid_n(buf.data(), c.avail), c.length == c.avail ? 1 : 0);
+    }
+    EXPECT_EQ(utf8_valid("plain caf\xc3\xa9 \xe2\x82\xac"), 1);
+    EXPECT_EQ(utf8_valid("caf\xe9"), 0);
+    EXPECT_EQ(utf8_valid("ok\xe2\x82"), 0);
+    EXPECT_EQ(utf8_valid(""), 1);
+    EXPECT_EQ(utf8_valid(nullptr), 1);
 }
 
 TEST(StrWide, RoundTripsThroughUtf16)

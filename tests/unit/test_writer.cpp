@@ -5,6 +5,7 @@
 // round-tripped to the original bytes, folding under the line limit,
 // dot-stuffing, rendering for signing, and the failures that must not leave
 // a partial or broken message behind.
+#include "mail/fileread.h"
 #include "mail/option.h"
 #include "mail/session.h"
 #include "mail/writer.h"
@@ -15,9 +16,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <new>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +35,111 @@
 #define TARVEX_TEST_PY_DIR "tests/py"
 #endif
 
+// ---- memory that runs out on demand ---------------------------------------------
+// While g_alloc_countdown is not negative, it counts allocations down (every
+// operator new of this program and every StrBuf growth) and the one that
+// finds it at 0 fails; the others go on as usual.
+static long g_alloc_countdown = -1;
+
+static bool alloc_fails_now()
+{
+    if (g_alloc_countdown < 0)
+        return false;
+    return g_alloc_countdown-- == 0;
+}
+
+static void *counted_new(size_t n)
+{
+    void *p = alloc_fails_now() ? nullptr : malloc(n ? n : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+void *operator new(size_t n) { return counted_new(n); }
+void *operator new[](size_t n) { return counted_new(n); }
+void *operator new(size_t n, const std::nothrow_t &) noexcept { return alloc_fails_now() ? nullptr : malloc(n ? n : 1); }
+void *operator new[](size_t n, const std::nothrow_t &) noexcept { return alloc_fails_now() ? nullptr : malloc(n ? n : 1); }
+void operator delete(void *p) noexcept { free(p); }
+void operator delete[](void *p) noexcept { free(p); }
+void operator delete(void *p, size_t) noexcept { free(p); }
+void operator delete[](void *p, size_t) noexcept { free(p); }
+
 namespace {
+
+void *counted_realloc(void *p, size_t n) { return alloc_fails_now() ? nullptr : realloc(p, n); }
+
+// ---- reads watched and disturbed ----------------------------------------------------
+// Puts a function in front of every file read of the writers while it lives.
+struct ReadHook {
+    static ReadHook *active;
+    std::function<void(int fd)> before; // runs before each read
+    int reads = 0;
+    int64_t (*saved)(int, void *, size_t);
+    ReadHook() : saved(mime_read_fn)
+    {
+        active = this;
+        mime_read_fn = &ReadHook::read;
+    }
+    ~ReadHook()
+    {
+        mime_read_fn = saved;
+        active = nullptr;
+    }
+    static int64_t read(int fd, void *buf, size_t len)
+    {
+        active->reads++;
+        if (active->before)
+            active->before(fd);
+        return plat_read(fd, buf, len);
+    }
+};
+ReadHook *ReadHook::active = nullptr;
+
+// A MessagePrintFn over a sink that takes `limit` bytes and then fails:
+// it keeps what it took, and counts what the writer still tries after
+// the failure (prints, and file reads through the hook).
+struct FailingPrint {
+    explicit FailingPrint(size_t n) : limit(n) {}
+    size_t limit;
+    std::string got;
+    bool failed = false;
+    int prints_after = 0;
+    int reads_after = 0;
+};
+
+int failing_sink(void *p, const char *text, size_t len)
+{
+    auto *f = static_cast<FailingPrint *>(p);
+    if (f->got.size() + len > f->limit)
+        return 0;
+    f->got.append(text, len);
+    return 1;
+}
+
+int failing_print(void *user, const char *format, ...)
+{
+    auto *f = static_cast<FailingPrint *>(user);
+    if (f->failed) {
+        f->prints_after++;
+        return 0;
+    }
+    va_list ap;
+    va_start(ap, format);
+    int ok = fmt_vformat(failing_sink, f, nullptr, nullptr, format, ap);
+    va_end(ap);
+    f->failed = !ok;
+    return ok;
+}
+
+// The names in a folder (to find files a writer left behind).
+std::set<std::string> names_in(const std::string &dir)
+{
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
 
 struct Session {
     MailContext *ctx;
@@ -76,6 +188,18 @@ std::string check(const std::string &path, const std::string &expect_json)
     write_file(d.file("check.py"), script);
     return run_command(std::string(TARVEX_PYTHON) + " '" + d.file("check.py") + "' '" + path + "'", expect_json);
 }
+
+// n copies of piece.
+std::string repeat(const std::string &piece, int n)
+{
+    std::string t;
+    for (int i = 0; i < n; i++)
+        t += piece;
+    return t;
+}
+
+// A literal's bytes, NUL bytes inside it included.
+template <size_t N> std::string bytes_of(const char (&literal)[N]) { return std::string(literal, N - 1); }
 
 std::string random_bytes(size_t n, unsigned seed)
 {
@@ -216,8 +340,8 @@ TEST(Writer, EveryMimeStructureParsesBackWithItsParts)
     } cases[] = {
         {"text and attachments", false, false, 0},
         {"html from file with inline image", true, true, 0},
-        {"html text, base64 bodies", false, false, 0x100},
-        {"quoted-printable bodies", true, false, 0x200},
+        {"html text, base64 bodies", false, false, MAILOPT_BODY_BASE64},
+        {"quoted-printable bodies", true, false, MAILOPT_BODY_QP},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -228,7 +352,7 @@ TEST(Writer, EveryMimeStructureParsesBackWithItsParts)
         s.set(MAILOPT_BODY | static_cast<unsigned>(c.body_enc), "The text.\n");
         if (c.html_file)
             s.set(MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, dir.file("page.html").c_str());
-        else if (c.body_enc == 0x100)
+        else if (c.body_enc == MAILOPT_BODY_BASE64)
             s.set(MAILOPT_BODY_HTML, "<p>inline html</p>");
         if (c.inline_image)
             s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, dir.file("logo 1.png").c_str());
@@ -251,7 +375,7 @@ TEST(Writer, EveryMimeStructureParsesBackWithItsParts)
         std::string json = "{\"max_line\": 76, \"text\": \"" + text + "\", \"attachments\": " + atts;
         if (c.html_file)
             json += ", \"html\": " + json_string("<p>Hello \xc3\xa9</p>\r\n<img src=\"cid:logo\">\r\n");
-        else if (c.body_enc == 0x100)
+        else if (c.body_enc == MAILOPT_BODY_BASE64)
             json += ", \"html\": \"<p>inline html</p>\"";
         json += "}";
         EXPECT_EQ(check(out, json), "OK\n");
@@ -310,8 +434,8 @@ TEST(Writer, UuencodeAndYencBlocksRoundTrip)
     s.set(MAILOPT_FROM, "a@example.com");
     s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com");
     s.set(MAILOPT_BODY, "caf\xc3\xa9 text before the blocks");
-    s.set(MAILOPT_ATTACH | 0x300, dir.file("p.bin").c_str());
-    s.set(MAILOPT_ATTACH | 0x300, dir.file("s.bin").c_str());
+    s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, dir.file("p.bin").c_str());
+    s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, dir.file("s.bin").c_str());
     ASSERT_EQ(att_add(&s.ctx->attachments, dir.file("p.bin").c_str(), ATT_ENC_YENC, 0, nullptr, nullptr, "y.bin"), 1);
     s.set(MAILOPT_DOT_STUFF);
     std::string out = dir.file("m.eml");
@@ -415,7 +539,7 @@ TEST(Writer, FailuresRemoveThePartialFile)
         Session s;
         s.set(MAILOPT_FROM, "a@example.com");
         s.set(MAILOPT_BODY, "text");
-        s.set(MAILOPT_ATTACH | 0x300, "/proc/self/mem");
+        s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, "/proc/self/mem");
         std::string out = dir.file("m2.eml");
         s.set(MAILOPT_OUTPUT_FILE, out.c_str());
         EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_READ);
@@ -456,6 +580,251 @@ TEST(Writer, SinkFailureIsKeptAndNothingFollowsIt)
         mime_write_message(s.ctx, msg_printf, &ms);
         EXPECT_EQ(ms.failed, 1);
         EXPECT_LE(ls.got.size(), limit);
+    }
+}
+
+// The sessions of the failure sweeps below: every encoding and kind of
+// part, with fixed date, Message-ID and boundaries so that every write of
+// one setup gives the same bytes.
+struct MessageSetup {
+    const char *name;
+    void (*make)(Session &, const TempDir &);
+};
+
+void write_inputs(const TempDir &dir)
+{
+    std::string text;
+    for (int i = 0; i < 400; i++)
+        text += "line " + std::to_string(i) + " caf\xc3\xa9\n";
+    write_file(dir.file("notes.txt"), text);
+    write_file(dir.file("data.bin"), random_bytes(30000, 31));
+    write_file(dir.file("logo.png"), random_bytes(5000, 32));
+    write_file(dir.file("page.html"), "<p>caf\xc3\xa9</p>\n" + text);
+    write_file(dir.file("inner.eml"), "Subject: inner\n\n.\nbody\n" + text);
+    write_file(dir.file("nul.eml"), bytes_of("Subject: nul\n\nbefore\0after\n"));
+}
+
+void fixed_settings(Session &s)
+{
+    s.set(MAILOPT_FROM, "a@example.com", "Sender \xc3\xa9");
+    s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com", "B");
+    s.set(MAILOPT_DATE, "86399");
+    s.set(MAILOPT_MESSAGE_ID, "id@example.com");
+    s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+    s.set(MAILOPT_SUBJECT, "Gr\xc3\xbc\xc3\x9f" "e aus der Ferne, mit einer langen Zeile, die gefaltet wird");
+    s.set(MAILOPT_HEADER, "X-Note", "caf\xc3\xa9 and more");
+}
+
+const MessageSetup kSetups[] = {
+    {"MIME parts: quoted-printable, base64, copied and unfit message parts",
+     [](Session &s, const TempDir &d) {
+         fixed_settings(s);
+         s.set(MAILOPT_BODY, "Text caf\xc3\xa9\n.line\n");
+         s.set(MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, d.file("page.html").c_str());
+         s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, d.file("logo.png").c_str());
+         s.set(MAILOPT_ATTACH, d.file("notes.txt").c_str());
+         s.set(MAILOPT_ATTACH, d.file("data.bin").c_str());
+         s.set(MAILOPT_ATTACH, d.file("inner.eml").c_str());
+         s.set(MAILOPT_ATTACH, d.file("nul.eml").c_str());
+     }},
+    {"base64 bodies, explicit attachment encodings",
+     [](Session &s, const TempDir &d) {
+         fixed_settings(s);
+         s.set(MAILOPT_BODY | MAILOPT_BODY_BASE64, "Text\n");
+         s.set(MAILOPT_BODY_HTML, "<p>html</p>");
+         s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64, d.file("notes.txt").c_str());
+         s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_QP, d.file("data.bin").c_str());
+     }},
+    {"7bit text with uuencode and yEnc blocks",
+     [](Session &s, const TempDir &d) {
+         fixed_settings(s);
+         std::string text;
+         for (int i = 0; i < 300; i++)
+             text += "word" + std::to_string(i) + (i % 9 ? " " : "\n");
+         s.set(MAILOPT_BODY, text.c_str());
+         s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, d.file("data.bin").c_str());
+         ASSERT_EQ(att_add(&s.ctx->attachments, d.file("logo.png").c_str(), ATT_ENC_YENC, 0, nullptr, nullptr, nullptr),
+                   1);
+     }},
+};
+
+TEST(Writer, EveryWriterStopsAtTheFirstFailedPrint)
+{
+    TempDir dir;
+    write_inputs(dir);
+    for (const MessageSetup &setup : kSetups) {
+        SCOPED_TRACE(setup.name);
+        Session s;
+        setup.make(s, dir);
+        FailingPrint whole(SIZE_MAX);
+        ASSERT_EQ(mime_write_message(s.ctx, failing_print, &whole), MIME_OK) << mail_last_error(s.ctx);
+        const std::string full = whole.got;
+        // A spread of failure points over the header, every body and part;
+        // the first few bytes and the very last one too.
+        std::vector<size_t> limits = {0, 1, 5, full.size() - 1};
+        for (size_t i = 1; i < 97; i++)
+            limits.push_back(full.size() * i / 97 + i % 7);
+        for (size_t limit : limits) {
+            SCOPED_TRACE(limit);
+            FailingPrint f(limit);
+            ReadHook hook;
+            hook.before = [&f](int) {
+                if (f.failed)
+                    f.reads_after++;
+            };
+            EXPECT_EQ(mime_write_message(s.ctx, failing_print, &f), MIME_FAIL_WRITE);
+            EXPECT_TRUE(f.failed);
+            EXPECT_LE(f.got.size(), limit);
+            EXPECT_EQ(full.compare(0, f.got.size(), f.got), 0);
+            EXPECT_EQ(f.prints_after, 0);
+            EXPECT_EQ(f.reads_after, 0);
+        }
+    }
+}
+
+TEST(Writer, MemoryThatRunsOutFailsTheWholeMessage)
+{
+    // Every allocation of a File-mode write fails in turn: the result is
+    // MIME_FAIL_NOMEM, marked for the front end's status, no exception
+    // leaves the writer and the earlier file stays as it was; a write that
+    // meets no failure gives exactly the message.
+    TempDir dir;
+    write_inputs(dir);
+    std::string out = dir.file("m.eml");
+    std::string whole;
+    {
+        Session s;
+        kSetups[0].make(s, dir);
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        whole = read_file(out);
+    }
+    const std::set<std::string> before = names_in(dir.path);
+    void *(*saved)(void *, size_t) = strbuf_realloc;
+    strbuf_realloc = counted_realloc;
+    int failures = 0;
+    for (long k = 0;; k++) {
+        SCOPED_TRACE(k);
+        Session s;
+        kSetups[0].make(s, dir);
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        write_file(out, "old message");
+        g_alloc_countdown = k;
+        int result = mime_write_to_file(s.ctx);
+        bool failed_one = g_alloc_countdown < 0;
+        g_alloc_countdown = -1;
+        if (!failed_one) {
+            ASSERT_EQ(result, MIME_OK) << mail_last_error(s.ctx);
+            EXPECT_EQ(read_file(out), whole);
+            break;
+        }
+        failures++;
+        ASSERT_EQ(result, MIME_FAIL_NOMEM) << mail_last_error(s.ctx);
+        EXPECT_EQ(mail_error_is_nomem(s.ctx), 1);
+        EXPECT_EQ(read_file(out), "old message");
+        EXPECT_EQ(names_in(dir.path), before);
+    }
+    strbuf_realloc = saved;
+    EXPECT_GT(failures, 20);
+}
+
+TEST(Writer, FileThatShrinksWhileReadIsAReadError)
+{
+    // The file is cut to half its size between its opening and its first
+    // read: the part would come out cut, so the message fails instead.
+    TempDir dir;
+    struct Case {
+        const char *name;
+        const char *file;
+        unsigned option; // how the file is given; 0: a yEnc attachment
+        const char *what;
+    } cases[] = {
+        {"automatic part", "a.txt", MAILOPT_ATTACH, "attachment"},
+        {"base64 part", "b.bin", MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64, "attachment"},
+        {"quoted-printable part", "q.txt", MAILOPT_ATTACH | MAILOPT_ATTACH_QP, "attachment"},
+        {"copied message part", "m.eml", MAILOPT_ATTACH, "attachment"},
+        {"uuencode block", "u.bin", MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, "attachment"},
+        {"yEnc block", "y.bin", 0, "attachment"},
+        {"HTML body file", "p.html", MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, "HTML body file"},
+    };
+    std::string content;
+    for (int i = 0; i < 20000; i++)
+        content += "line " + std::to_string(i) + "\n";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.file(c.file);
+        write_file(path, content);
+        Session s;
+        s.set(MAILOPT_FROM, "a@example.com");
+        s.set(MAILOPT_BODY, "text");
+        if (c.option)
+            s.set(c.option, path.c_str());
+        else
+            ASSERT_EQ(att_add(&s.ctx->attachments, path.c_str(), ATT_ENC_YENC, 0, nullptr, nullptr, nullptr), 1);
+        std::string out = dir.file("out.eml");
+        write_file(out, "old message");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        const std::set<std::string> before = names_in(dir.path);
+        ReadHook hook;
+        hook.before = [&](int) {
+            if (hook.reads == 1)
+                std::filesystem::resize_file(path, content.size() / 2);
+        };
+        EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_READ);
+        EXPECT_EQ(mail_last_error(s.ctx),
+                  std::string("Read error on ") + c.what + " (" + path + "): the file shrank while it was read");
+        EXPECT_EQ(read_file(out), "old message");
+        EXPECT_EQ(names_in(dir.path), before);
+    }
+}
+
+TEST(Writer, OutputFileIsReplacedOnlyByAWholeMessage)
+{
+    TempDir dir;
+    write_file(dir.file("big.bin"), random_bytes(200000, 41));
+    auto session = [&](Session &s, const std::string &out) {
+        s.set(MAILOPT_FROM, "a@example.com");
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH, dir.file("big.bin").c_str());
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+    };
+    std::string out = dir.file("m.eml");
+    const std::set<std::string> files = {"big.bin", "m.eml"};
+    {
+        SCOPED_TRACE("success replaces the earlier file");
+        write_file(out, "old message");
+        Session s;
+        session(s, out);
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        EXPECT_EQ(check(out, "{\"attachments\": [{\"filename\": \"big.bin\"}]}"), "OK\n");
+        EXPECT_EQ(names_in(dir.path), files);
+    }
+    {
+        SCOPED_TRACE("a file-size limit is a write error");
+        // The front end ignores SIGXFSZ, so the limit shows as a short write.
+        plat_ignore_write_signals();
+        write_file(out, "old message");
+        struct rlimit saved;
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = 100000;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        Session s;
+        session(s, out);
+        int result = mime_write_to_file(s.ctx);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        EXPECT_EQ(result, MIME_FAIL_WRITE);
+        EXPECT_EQ(mail_last_error(s.ctx), "Failed to write output file (" + out + ")");
+        EXPECT_EQ(read_file(out), "old message");
+        EXPECT_EQ(names_in(dir.path), files);
+    }
+    {
+        SCOPED_TRACE("a folder that does not exist");
+        Session s;
+        session(s, dir.file("none/m.eml"));
+        EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_OPEN);
+        EXPECT_STREQ(mail_last_error(s.ctx), "Failed to open output file");
+        EXPECT_EQ(names_in(dir.path), files);
     }
 }
 
@@ -513,9 +882,9 @@ TEST(Writer, AttachmentSetsThatDoNotFitOneForm)
         {"uuencode alone", {{ATT_ENC_UUENCODE, 0}}, false, nullptr},
         {"uuencode and yEnc", {{ATT_ENC_UUENCODE, 0}, {ATT_ENC_YENC, 0}}, false, nullptr},
         {"uuencode and base64", {{ATT_ENC_UUENCODE, 0}, {ATT_ENC_BASE64, 0}}, false, mixing},
-        {"inline without html", {{ATT_ENC_AUTO, 0x1000}}, false, inl},
-        {"inline and uuencode", {{ATT_ENC_AUTO, 0x1000}, {ATT_ENC_UUENCODE, 0}}, false, inl},
-        {"inline with html", {{ATT_ENC_AUTO, 0x1000}}, true, nullptr},
+        {"inline without html", {{ATT_ENC_AUTO, MAILOPT_FROM_FILE}}, false, inl},
+        {"inline and uuencode", {{ATT_ENC_AUTO, MAILOPT_FROM_FILE}, {ATT_ENC_UUENCODE, 0}}, false, inl},
+        {"inline with html", {{ATT_ENC_AUTO, MAILOPT_FROM_FILE}}, true, nullptr},
         {"uuencode with html", {{ATT_ENC_UUENCODE, 0}}, true, mixing},
         // yEnc blocks stay out of MIME messages as uuencode blocks do.
         {"yEnc and base64", {{ATT_ENC_YENC, 0}, {ATT_ENC_BASE64, 0}}, false, yenc},
@@ -587,7 +956,7 @@ TEST(Writer, HeaderBlockHasEveryFieldInItsOrder)
         s.set(MAILOPT_RECIPIENT | MAILOPT_CC, "c@example.com", "Cy");
         s.set(MAILOPT_RECIPIENT | MAILOPT_BCC, "hidden@example.com");
         s.set(MAILOPT_MDN);
-        s.set(MAILOPT_PRIORITY | 0x100);
+        s.set(MAILOPT_PRIORITY | mailopt_priority(1));
         s.set(MAILOPT_X_MAILER, "Tarvex 1.0");
         EXPECT_EQ(s.headers(), std::string(kDate) +
                                    "Subject: Hi\r\n"
@@ -618,6 +987,29 @@ TEST(Writer, HeaderBlockHasEveryFieldInItsOrder)
         s.set(MAILOPT_MDN);
         EXPECT_NE(s.headers().find("\r\nDisposition-Notification-To: a@example.com\r\n"), std::string::npos);
     }
+}
+
+TEST(Writer, SenderDomainAppearsInItsAsciiFormEverywhere)
+{
+    // From, the Message-ID made from it, the read-receipt address and the
+    // undisclosed-recipients field all show the "xn--" form of an IDN
+    // domain: no raw 8-bit byte in the header.
+    Session s;
+    s.set(MAILOPT_FROM, "user@b\xc3\xbc" "cher.de", "Ann");
+    s.set(MAILOPT_DATE, "86399");
+    s.set(MAILOPT_MDN);
+    Capture c;
+    ASSERT_EQ(mime_write_headers(s.ctx, msg_printf, &c.ms), MIME_OK);
+    std::string h = c.text();
+    EXPECT_NE(h.find("\r\nFrom: \"Ann\" <user@xn--bcher-kva.de>\r\n"
+                     "To: \"Undisclosed recipients\" <user@xn--bcher-kva.de>\r\nMessage-ID: <"),
+              std::string::npos)
+        << h;
+    EXPECT_EQ(h.substr(h.find("Message-ID: <") + 13 + 16), "@xn--bcher-kva.de>\r\n"
+                                                              "Disposition-Notification-To: \"Ann\" <user@xn--bcher-kva.de>\r\n");
+    for (unsigned char ch : h)
+        EXPECT_LT(ch, 0x80);
+    EXPECT_STREQ(strchr(s.ctx->message_id, '@'), "@xn--bcher-kva.de>"); // kept for the next message
 }
 
 TEST(Writer, TextThatOnlyLooksLikeEncodedWordsIsWrittenAsItIs)
@@ -691,6 +1083,7 @@ TEST(Writer, AddressesThatCanStandInAHeader)
         {"user@[192.0.2.1]", 1},
         {"user@[IPv6:2001:db8::1]", 1},
         {"j\xc3\xb6rg@b\xc3\xbc" "cher.example", 1},
+        {"a@b\xff" "cher.example", 0}, // a domain with no ASCII form
         {"a b@example.com", 0},
         {"a@example.com, evil@attacker.test", 0},
         {"a@example.com>", 0},
@@ -824,7 +1217,7 @@ TEST(Writer, RemovalListInPreconstructedMode)
             s.set(MAILOPT_SUBJECT, "Hi");
             s.set(MAILOPT_REPLY_TO, "r@example.com");
             s.set(MAILOPT_MDN);
-            s.set(MAILOPT_PRIORITY | 0x300);
+            s.set(MAILOPT_PRIORITY | mailopt_priority(3));
             s.set(MAILOPT_X_MAILER, "Tarvex");
         }
         s.ctx->flags2 |= c.from_file;
@@ -1071,7 +1464,7 @@ TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
         {"8-bit text in a set charset", "caf\xe9", 0, "iso-8859-1", -1,
          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
          "caf=E9\r\n"},
-        {"base64 asked for", "Hello", 0x100, nullptr, -1,
+        {"base64 asked for", "Hello", MAILOPT_BODY_BASE64, nullptr, -1,
          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: base64\r\n",
          "SGVsbG8=\r\n"},
         {"7bit in another charset", "Hello", 0, "iso-2022-jp", -1,
@@ -1081,7 +1474,7 @@ TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
         {"uuencode after 8-bit text", "caf\xc3\xa9", 0, nullptr, ATT_ENC_UUENCODE,
          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n",
          "caf\xc3\xa9\r\nbegin 644 a.bin\r\n"},
-        {"yEnc after ASCII text asked as base64", "Hello", 0x100, nullptr, ATT_ENC_YENC, "",
+        {"yEnc after ASCII text asked as base64", "Hello", MAILOPT_BODY_BASE64, nullptr, ATT_ENC_YENC, "",
          "Hello\r\n=ybegin size=100 line=499 name=a.bin\r\n"},
     };
     for (const Case &c : cases) {
@@ -1112,6 +1505,35 @@ TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
                                       "Content-Transfer-Encoding: quoted-printable\r\n");
         EXPECT_STREQ(s.ctx->charset, "utf-8");
         EXPECT_EQ((s.ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT, unsigned{BODY_ENC_QP});
+    }
+}
+
+TEST(Writer, BodyWithNulBytesKeepsEveryByte)
+{
+    TempDir dir;
+    const std::string body = bytes_of("first line\nbefore\0after\n.dot\0\n");
+    write_file(dir.file("body.txt"), body);
+    write_file(dir.file("a.bin"), "attached");
+    {
+        SCOPED_TRACE("7bit text before a uuencode block");
+        FixedSession s;
+        s.set(MAILOPT_BODY | MAILOPT_FROM_FILE | MAILOPT_BINARY, dir.file("body.txt").c_str());
+        ASSERT_EQ(s.ctx->text_body_length, body.size());
+        s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, dir.file("a.bin").c_str());
+        std::string msg = s.message();
+        const std::string nul(1, '\0');
+        EXPECT_NE(msg.find("\r\n\r\nfirst line\r\nbefore" + nul + "after\r\n.dot" + nul + "\r\n\r\nbegin 644 a.bin\r\n"),
+                  std::string::npos);
+    }
+    {
+        SCOPED_TRACE("quoted-printable single part");
+        FixedSession s;
+        s.set(MAILOPT_BODY | MAILOPT_FROM_FILE | MAILOPT_BINARY, dir.file("body.txt").c_str());
+        std::string out = dir.file("m.eml");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        // The encoded text ends with its own line end.
+        EXPECT_EQ(check(out, "{\"text\": " + json_string(body + "\r\n") + "}"), "OK\n");
     }
 }
 
@@ -1241,27 +1663,37 @@ TEST(Writer, LongTextsFoldUnderTheLineLimitAndParseBack)
     std::string quote_run = "q\"\\" + std::string(700, '"');
     std::string file_name = std::string(1200, 'f') + ".txt";
     std::string value = std::string(3000, 'y') + " tail";
+    // Runs of blanks longer than a line, folded inside; and runs too long
+    // for any line, which go as encoded words.
+    std::string blank_runs = repeat("word" + std::string(85, ' '), 30) + "end";
+    std::string long_blanks = "a" + std::string(1500, ' ') + "b";
+    std::string tabs = "t" + repeat(" \t", 700) + "u";
+    std::string umlaut_blanks = "\xc3\xa4" + std::string(1200, ' ') + "\xc3\xb6 " + repeat("\xc3\xbc", 300);
     struct Case {
         const char *name;
-        std::string subject;
+        std::string subject, from_name, value;
     } cases[] = {
-        {"a 2000-character run", subject_run},
-        {"an encoded word too long to be one, as plain text", fake_word},
-        {"a run of spaces", spaced},
+        {"a 2000-character run", subject_run, name_run, value},
+        {"an encoded word too long to be one, as plain text", fake_word, name_run, value},
+        {"a run of spaces", spaced, name_run, value},
         {"many short words", [] {
              std::string t;
              for (int i = 0; i < 300; i++)
                  t += "word" + std::to_string(i) + " ";
              return t + "end";
-         }()},
+         }(), name_run, value},
+        {"runs of blanks longer than a line", blank_runs, blank_runs, blank_runs},
+        {"a run of blanks longer than any line", long_blanks, long_blanks, long_blanks},
+        {"blanks and TABs mixed", tabs, tabs, tabs},
+        {"non-ASCII text with a long run of blanks", umlaut_blanks, umlaut_blanks, umlaut_blanks},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         FixedSession s;
         s.set(MAILOPT_SUBJECT, c.subject.c_str());
-        s.set(MAILOPT_FROM, "a@example.com", name_run.c_str());
+        s.set(MAILOPT_FROM, "a@example.com", c.from_name.c_str());
         s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com", quote_run.c_str());
-        s.set(MAILOPT_HEADER, "X-Long", value.c_str());
+        s.set(MAILOPT_HEADER, "X-Long", c.value.c_str());
         s.set(MAILOPT_BODY, "text");
         s.set(MAILOPT_ATTACH, dir.file("f.txt").c_str(), nullptr, nullptr, file_name.c_str());
         std::string out = dir.file("m.eml");
@@ -1269,11 +1701,112 @@ TEST(Writer, LongTextsFoldUnderTheLineLimitAndParseBack)
         ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
         // Long names are several encoded words, which Python's address
         // parser joins with a space: names are compared without spaces.
-        std::string json = "{\"strict\": true, \"max_line\": 998, \"names_without_spaces\": true, "
-                           "\"subject\": " + json_string(c.subject) +
-                           ", \"from_name\": " + json_string(name_run) + ", \"to_names\": [" +
-                           json_string(quote_run) + "], \"headers\": {\"X-Long\": " + json_string(value) +
+        std::string json = "{\"strict\": true, \"max_line\": 998, \"words_line_max\": 76, "
+                           "\"names_without_spaces\": true, \"subject\": " + json_string(c.subject) +
+                           ", \"from_name\": " + json_string(c.from_name) + ", \"to_names\": [" +
+                           json_string(quote_run) + "], \"headers\": {\"X-Long\": " + json_string(c.value) +
                            "}, \"attachments\": [{\"filename\": " + json_string(file_name) + "}]}";
+        EXPECT_EQ(check(out, json), "OK\n");
+    }
+}
+
+TEST(Writer, NoHeaderLineIsTooLongWhateverTheTexts)
+{
+    // Texts made of runs of every length around the limits (blanks, TABs,
+    // visible characters, quotes, non-ASCII characters) in every field
+    // that carries text: each header line stays within 998 octets, a line
+    // with encoded words within 76, no folded line holds blanks only, and
+    // Python's strict parser reads the message without a defect.
+    TempDir dir;
+    write_file(dir.file("f.txt"), "content\n");
+    std::mt19937 gen(99);
+    auto text = [&gen] {
+        static const int lengths[] = {1, 2, 60, 76, 77, 78, 79, 85, 89, 90, 91, 150, 700, 799, 800, 801, 997, 999, 1500};
+        std::string t;
+        for (unsigned runs = 1 + gen() % 6; runs > 0; runs--) {
+            int len = lengths[gen() % (sizeof lengths / sizeof lengths[0])];
+            switch (gen() % 5) {
+            case 0: t += std::string(len, ' '); break;
+            case 1: t += repeat(" \t", len / 2 + 1); break;
+            case 2: t += std::string(len, 'x'); break;
+            case 3: t += repeat("\"\\", len / 2 + 1); break;
+            default: t += repeat("\xc3\xa9", len / 2 + 1); break;
+            }
+        }
+        return t;
+    };
+    for (int round = 0; round < 120; round++) {
+        SCOPED_TRACE(round);
+        FixedSession s;
+        s.set(MAILOPT_SUBJECT, text().c_str());
+        s.set(MAILOPT_FROM, "a@example.com", text().c_str());
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com", text().c_str());
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "c@example.com", text().c_str());
+        s.set(MAILOPT_REPLY_TO, "r@example.com", text().c_str());
+        s.set(MAILOPT_MDN);
+        s.set(MAILOPT_X_MAILER, text().c_str());
+        std::string name = "X-" + std::string(gen() % 149, 'n');
+        std::string value = text();
+        if (round == 0) {
+            // The longest name, the longest run and blanks at the end,
+            // where no fold may fall.
+            name = "X-" + std::string(148, 'n');
+            value = std::string(800, 'x') + std::string(90, ' ');
+        }
+        s.set(MAILOPT_HEADER, name.c_str(), value.c_str());
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH, dir.file("f.txt").c_str(), nullptr, nullptr, (text() + ".txt").c_str());
+        int result = 0;
+        std::string msg = s.message(&result);
+        ASSERT_EQ(result, MIME_OK) << mail_last_error(s.ctx);
+        bool in_header = true;
+        for (size_t pos = 0; pos < msg.size();) {
+            size_t end = msg.find("\r\n", pos);
+            std::string line = msg.substr(pos, end - pos);
+            pos = end + 2;
+            ASSERT_LE(line.size(), 998u) << line;
+            if (line.find("=?utf-8?") != std::string::npos) {
+                ASSERT_LE(line.size(), 76u) << line;
+            }
+            if (line.empty()) {
+                in_header = false;
+            } else if (in_header && (line[0] == ' ' || line[0] == '\t')) {
+                ASSERT_NE(line.find_first_not_of(" \t"), std::string::npos) << "a line of blanks only";
+            }
+        }
+        if (round % 20 == 0) {
+            std::string out = dir.file("m.eml");
+            write_file(out, msg);
+            EXPECT_EQ(check(out, "{\"strict\": true}"), "OK\n");
+        }
+    }
+}
+
+TEST(Writer, EncodedWordsFitTheirLineAfterAnyFieldName)
+{
+    // However long the text before them, encoded words stand on lines of
+    // at most 76 characters: the first word is made to fit the room left,
+    // or begins a new line after a long field name.
+    TempDir dir;
+    write_file(dir.file("f.txt"), "content\n");
+    const std::string text = "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9f\x98\x80 und so weiter, bis die Zeile voll ist";
+    for (size_t name_len : {size_t{3}, size_t{30}, size_t{55}, size_t{70}, size_t{150}}) {
+        SCOPED_TRACE(name_len);
+        std::string name = "X-" + std::string(name_len - 2, 'n');
+        FixedSession s;
+        s.set(MAILOPT_SUBJECT, text.c_str());
+        s.set(MAILOPT_FROM, "a@example.com", text.c_str());
+        s.set(MAILOPT_MDN);
+        s.set(MAILOPT_HEADER, name.c_str(), text.c_str());
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_ATTACH, dir.file("f.txt").c_str(), nullptr, nullptr, (text + ".txt").c_str());
+        std::string out = dir.file("m.eml");
+        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        std::string json = "{\"strict\": true, \"words_line_max\": 76, \"names_without_spaces\": true, "
+                           "\"subject\": " + json_string(text) + ", \"from_name\": " + json_string(text) +
+                           ", \"headers\": {" + json_string(name) + ": " + json_string(text) +
+                           "}, \"attachments\": [{\"filename\": " + json_string(text + ".txt") + "}]}";
         EXPECT_EQ(check(out, json), "OK\n");
     }
 }
@@ -1283,18 +1816,32 @@ TEST(Writer, MessagePartIsWrittenTheSameEveryTime)
     TempDir dir;
     write_file(dir.file("inner.eml"), "Subject: inner\n\nbody\n");
     write_file(dir.file("eight.eml"), "Subject: inner\n\ncaf\xc3\xa9\n");
+    // A line of exactly 998 octets still goes as it is; one more, or a NUL
+    // byte, and no transport could carry the copy.
+    write_file(dir.file("998.eml"), "Subject: inner\r\n\r\n" + std::string(998, 'x') + "\r\n");
+    const std::string long_line = "Subject: inner\n\n" + std::string(999, 'x') + "\n";
+    const std::string nul = bytes_of("Subject: inner\n\nbefore\0after\n");
+    write_file(dir.file("long.eml"), long_line);
+    write_file(dir.file("nul.eml"), nul);
     struct Case {
         const char *name;
         const char *file;
         unsigned sub;
         const char *type_line, *cte_line;
+        std::string intact; // bytes the part must carry exactly, when given
     } cases[] = {
         {"automatic: copied as it is", "inner.eml", 0, "Content-Type: message/rfc822;\r\n",
-         "Content-Transfer-Encoding: 7bit\r\n"},
+         "Content-Transfer-Encoding: 7bit\r\n", ""},
         {"automatic, 8-bit content: declared 8bit", "eight.eml", 0, "Content-Type: message/rfc822;\r\n",
-         "Content-Transfer-Encoding: 8bit\r\n"},
-        {"base64 asked for: declared text/plain", "inner.eml", 0x100, "Content-Type: text/plain;\r\n",
-         "Content-Transfer-Encoding: base64\r\n"},
+         "Content-Transfer-Encoding: 8bit\r\n", ""},
+        {"base64 asked for: declared text/plain", "inner.eml", MAILOPT_ATTACH_BASE64, "Content-Type: text/plain;\r\n",
+         "Content-Transfer-Encoding: base64\r\n", ""},
+        {"a line of 998 octets: copied", "998.eml", 0, "Content-Type: message/rfc822;\r\n",
+         "Content-Transfer-Encoding: 7bit\r\n", ""},
+        {"a longer line: data in base64", "long.eml", 0, "Content-Type: application/octet-stream;\r\n",
+         "Content-Transfer-Encoding: base64\r\n", long_line},
+        {"a NUL byte: data in base64", "nul.eml", 0, "Content-Type: application/octet-stream;\r\n",
+         "Content-Transfer-Encoding: base64\r\n", nul},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -1306,7 +1853,42 @@ TEST(Writer, MessagePartIsWrittenTheSameEveryTime)
         EXPECT_EQ(first, second);
         EXPECT_NE(first.find(c.type_line), std::string::npos) << first;
         EXPECT_NE(first.find(c.cte_line), std::string::npos) << first;
+        if (!c.intact.empty()) {
+            std::string out = dir.file("m.eml");
+            write_file(out, first);
+            EXPECT_EQ(check(out, "{\"attachments\": [{\"filename\": " + json_string(c.file) + ", \"sha256\": \"" +
+                                     sha256_of(c.intact) + "\"}]}"),
+                      "OK\n");
+        }
     }
+}
+
+TEST(Writer, MessagePartThatChangesAfterItsCheckIsAReadError)
+{
+    // The copy as it is was chosen for a file without NUL bytes; a NUL
+    // that appears before the copy is read ends the message rather than go
+    // out as 7bit.
+    TempDir dir;
+    const std::string clean = "Subject: inner\n\nbody line\n";
+    std::string changed = clean;
+    changed[20] = '\0';
+    std::string path = dir.file("inner.eml");
+    write_file(path, clean);
+    FixedSession s;
+    s.set(MAILOPT_BODY, "text");
+    s.set(MAILOPT_ATTACH, path.c_str());
+    std::string out = dir.file("m.eml");
+    s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+    ReadHook hook;
+    hook.before = [&](int) {
+        // Reads 1 and 2 check the file (the second finds its end); the
+        // third starts the copy.
+        if (hook.reads == 3)
+            write_file(path, changed);
+    };
+    EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_READ);
+    EXPECT_EQ(mail_last_error(s.ctx), "Read error on attachment (" + path + "): the file changed while it was read");
+    EXPECT_FALSE(plat_file_exists(out.c_str()));
 }
 
 TEST(Writer, HtmlFileEndingInALoneCrClosesItsLine)
@@ -1373,7 +1955,7 @@ TEST(Writer, EveryVanishedAttachmentIsReportedOnce)
             s.set(MAILOPT_ATTACH, dir.file("reg.bin").c_str());
             gone = {dir.file("in.png"), dir.file("reg.bin")};
         } else {
-            s.set(MAILOPT_ATTACH | 0x300, dir.file("uu.bin").c_str());
+            s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, dir.file("uu.bin").c_str());
             gone = {dir.file("uu.bin")};
         }
         for (const std::string &g : gone)

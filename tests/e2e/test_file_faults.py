@@ -1,0 +1,260 @@
+"""File mode tried as a hostile user would: recipients that are no
+mailboxes, memory and file-size limits, files that exist but cannot be read,
+a read error while writing, a body with a NUL byte, header values with runs
+of blanks longer than a line, a message file that cannot be sent yet.
+
+Every run either writes the whole message or fails with its status, leaves
+the earlier output file of the same name as it was and no temporary file
+beside it. The programs are those of the build tree (see test_cli.py).
+"""
+import base64
+import os
+import quopri
+import re
+import resource
+import unittest
+
+from test_cli import PROGRAMS, SENDER, SandboxTest
+
+NOMEM = 666 % 256  # the exit code of status 666
+OLD_MESSAGE = b"From: old@example.com\r\n\r\nthe earlier message\r\n"
+NOBODY = 65534
+
+
+def sanitized(program):
+    """True for a build under AddressSanitizer, which reserves more address
+    space than any limit worth testing here."""
+    with open(PROGRAMS[program], "rb") as f:
+        return b"__asan_init" in f.read()
+
+
+def limit(kind, size):
+    """A preexec that sets one resource limit of the child."""
+    return lambda: resource.setrlimit(kind, (size, size))
+
+
+def as_nobody():
+    """A preexec that makes the child an unprivileged user, so that a file
+    with no permission bits is unreadable to it (root reads any file)."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(NOBODY)
+        os.setuid(NOBODY)
+
+
+def header_block(raw):
+    return raw.split(b"\r\n\r\n", 1)[0]
+
+
+ENCODED_WORD = re.compile(rb"=\?([^?]+)\?([BbQq])\?([^?]*)\?=")
+
+
+def header_value(raw, name):
+    """The value of the first field `name` in raw's header block, unfolded
+    and with its encoded words decoded (white space between two of them
+    dropped). Written here because Python's email parser takes gigabytes
+    for a header of many megabytes."""
+    unfolded = re.sub(rb"\r\n(?=[ \t])", b"", header_block(raw))
+    prefix = name.encode("ascii").lower() + b":"
+    line = next(l for l in unfolded.split(b"\r\n") if l.lower().startswith(prefix))
+    pieces = ENCODED_WORD.split(line[len(prefix):].lstrip(b" \t"))
+    out, after_word = [], False
+    # split() gives text, then charset, kind and text of each encoded word.
+    for i in range(0, len(pieces), 4):
+        text = pieces[i]
+        if not (after_word and i + 1 < len(pieces) and text.strip(b" \t") == b""):
+            out.append(text.decode("utf-8"))
+        if i + 1 < len(pieces):
+            charset, kind, data = pieces[i + 1:i + 4]
+            if kind in b"Bb":
+                data = base64.b64decode(data)
+            else:
+                data = quopri.decodestring(data.replace(b"_", b" "), header=True)
+            out.append(data.decode(charset.decode("ascii")))
+            after_word = True
+    return "".join(out)
+
+
+class FileFaultsTest(SandboxTest):
+    def listing(self, box):
+        return sorted(os.listdir(box.root))
+
+    def assertFailedCleanly(self, box, result, status, before):
+        """The run failed with status and left the folder as it was."""
+        self.assertEqual(result.status, status, result)
+        self.assertNotEqual(result.stderr, "", result)
+        self.assertEqual(self.listing(box), before)
+
+    def test_recipients_that_are_no_mailboxes(self):
+        values = [("to", "a b@example.org"), ("cc", "bob@"), ("to", "a..b@example.org"),
+                  ("to", "a@b@example.org"), ("cc", ".a@example.org"), ("to", "a@example.org.")]
+        for program in PROGRAMS:
+            for option, value in values:
+                with self.subTest(program=program, option=option, value=value):
+                    box = self.fresh()
+                    before = self.listing(box)
+                    result = box.run(program, ["-%s:%s" % (option, value), "-file:out.eml"] + SENDER)
+                    self.assertFailedCleanly(box, result, 1, before)
+                    self.assertTrue(result.stderr.startswith(
+                        "Invalid address in -%s (%s)" % (option, value)), result)
+
+    def test_out_of_memory(self):
+        # A 30 MB subject (from a configuration file: an argument cannot be
+        # that long) under address-space limits from tight to ample: the run
+        # either fails with 666 and leaves nothing, or writes the whole
+        # subject; under the tightest limit it cannot write it.
+        subject = "x" * (30 << 20)
+        config = self.box.write("big.conf", "subject:" + subject + "\n")
+        for program in PROGRAMS:
+            if sanitized(program):
+                self.skipTest("address-space limits do not apply under AddressSanitizer")
+            for megabytes in (70, 100, 250, 1024):
+                with self.subTest(program=program, limit=megabytes):
+                    box = self.fresh()
+                    before = self.listing(box)
+                    result = box.run(program, ["-config:" + config, "-file:out.eml"] + SENDER,
+                                     preexec=limit(resource.RLIMIT_AS, megabytes << 20))
+                    if megabytes == 70 or result.status != 0:
+                        self.assertFailedCleanly(box, result, NOMEM, before)
+                        continue
+                    with open(box.path("out.eml"), "rb") as f:
+                        self.assertEqual(header_value(f.read(), "Subject"), subject)
+
+    def test_files_that_exist_but_cannot_be_read(self):
+        # (arguments, status, standard error); secret.txt has no permission
+        # bits and the programs run as a user who is not its owner.
+        cases = [
+            (["-a:secret.txt"], 10, "Failed to attach file (secret.txt)\n"),
+            (["-auu:secret.txt"], 10, "Failed to attach file (secret.txt)\n"),
+            (["-body-file:secret.txt"], 10, "Failed to read body file (secret.txt)\n"),
+            (["-body-html:secret.txt"], 10, "Failed to read HTML body file (secret.txt)\n"),
+        ]
+        for program in PROGRAMS:
+            for args, status, stderr in cases:
+                with self.subTest(program=program, args=args):
+                    box = self.fresh()
+                    os.chmod(box.root, 0o777)
+                    os.chmod(box.write("secret.txt", "secret\n"), 0)
+                    before = self.listing(box)
+                    result = box.run(program, args + ["-file:out.eml"] + SENDER, preexec=as_nobody)
+                    self.assertFailedCleanly(box, result, status, before)
+                    self.assertEqual(result.stderr, stderr)
+            with self.subTest(program=program, args="-skipnofile"):
+                # With -skipnofile such an attachment is left out.
+                box = self.fresh()
+                os.chmod(box.root, 0o777)
+                os.chmod(box.write("secret.txt", "secret\n"), 0)
+                result = box.run(program, ["-skipnofile", "-a:secret.txt", "-file:out.eml"] + SENDER,
+                                 preexec=as_nobody)
+                self.assertRun(result, 0, "", "")
+                _, msg = box.message()
+                self.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])
+
+    def failed_writes(self, old_file):
+        # (arguments, preexec, status): a read error while an attachment is
+        # encoded, and a file-size limit that fails a write (a signal must
+        # not kill the run).
+        cases = [
+            (["-a:/proc/self/mem"], None, 12),
+            (["-a:big.bin"], limit(resource.RLIMIT_FSIZE, 64 << 10), 3),
+            (["-a64:big.bin"], limit(resource.RLIMIT_FSIZE, 64 << 10), 3),
+        ]
+        for program in PROGRAMS:
+            for args, preexec, status in cases:
+                with self.subTest(program=program, args=args, status=status):
+                    box = self.fresh()
+                    box.write("big.bin", os.urandom(1 << 20))
+                    if old_file:
+                        box.write("out.eml", OLD_MESSAGE)
+                    before = self.listing(box)
+                    result = box.run(program, args + ["-file:out.eml"] + SENDER, preexec=preexec)
+                    self.assertFailedCleanly(box, result, status, before)
+                    if old_file:
+                        with open(box.path("out.eml"), "rb") as f:
+                            self.assertEqual(f.read(), OLD_MESSAGE)
+
+    def test_failed_write_leaves_nothing(self):
+        self.failed_writes(old_file=False)
+
+    def test_failed_write_keeps_the_earlier_file(self):
+        self.failed_writes(old_file=True)
+
+    def test_configuration_file_larger_than_memory(self):
+        # Memory runs out reading the file: status 666, not "cannot open".
+        for program in PROGRAMS:
+            if sanitized(program):
+                self.skipTest("address-space limits do not apply under AddressSanitizer")
+        config = self.box.write("huge.conf", "#" + "x" * (60 << 20) + "\n")
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                box = self.fresh()
+                before = self.listing(box)
+                result = box.run(program, ["-config:" + config, "-file:out.eml"] + SENDER,
+                                 preexec=limit(resource.RLIMIT_AS, 40 << 20))
+                self.assertFailedCleanly(box, result, NOMEM, before)
+                self.assertEqual(result.stderr,
+                                 "Out of memory reading configuration file %s\n" % config)
+
+    def test_body_with_a_nul_byte_and_a_uuencoded_attachment(self):
+        body = b"before\0after the NUL\r\nlast line\r\n"
+        for program in PROGRAMS:
+            for extra in ([], ["-body-literal"]):
+                with self.subTest(program=program, args=extra):
+                    box = self.fresh()
+                    box.write("body.bin", body)
+                    box.write("att.txt", "attached\n")
+                    result = box.run(program, extra + ["-body-file:body.bin", "-auu:att.txt",
+                                                       "-file:out.eml"] + SENDER)
+                    self.assertRun(result, 0, "", "")
+                    raw, _ = box.message()
+                    self.assertIn(b"after the NUL\r\nlast line\r\n", raw)
+                    self.assertIn(b"\r\nbegin 644 att.txt\r\n", raw)
+
+    def test_header_lines_never_exceed_998_octets(self):
+        blanks = " " * 5000
+        # (arguments, header field, value as it must read back)
+        cases = [
+            (["-subject:a" + blanks + "b"], "subject", "a" + blanks + "b"),
+            (["-subject:" + blanks], "subject", None),
+            (["-subject:a" + "\t" * 3000 + "b"], "subject", "a" + "\t" * 3000 + "b"),
+            (["-head:X-Blanks: a" + blanks + "b"], "x-blanks", "a" + blanks + "b"),
+            (["-from:sender@example.com:Ann" + blanks + "Example", "-to:rcpt@example.org"],
+             "from", None),
+            (["-from:sender@example.com", "-to:rcpt@example.org:Rob" + blanks + "Example"],
+             "to", None),
+        ]
+        for program in PROGRAMS:
+            for args, field, value in cases:
+                with self.subTest(program=program, field=field, args=args[0][:20]):
+                    box = self.fresh()
+                    full = args if field in ("from", "to") else args + SENDER
+                    result = box.run(program, full + ["-file:out.eml"])
+                    self.assertRun(result, 0, "", "")
+                    raw, msg = box.message()
+                    for line in header_block(raw).split(b"\r\n"):
+                        self.assertLessEqual(len(line), 998, line[:60])
+                    self.assertEqual(msg.defects, [])
+                    if value is not None:
+                        self.assertEqual(str(msg[field]), value)
+                    elif field in ("from", "to"):
+                        # The address is intact and the name keeps its words.
+                        address = msg[field].addresses[0]
+                        self.assertIn(address.addr_spec, ("sender@example.com", "rcpt@example.org"))
+                        self.assertEqual(re.sub(r"\s+", " ", address.display_name).split(),
+                                         ["Ann" if field == "from" else "Rob", "Example"])
+
+    def test_message_file_is_not_sent_in_another_form(self):
+        box = self.box
+        box.write("ready.eml", "From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n")
+        for program in PROGRAMS:
+            for target in (["-file:out.eml"], ["-host:127.0.0.1"]):
+                with self.subTest(program=program, target=target):
+                    before = self.listing(box)
+                    result = box.run(program, ["-emailfile:ready.eml"] + target + SENDER)
+                    self.assertRun(result, 1, "",
+                                   "Sending a message file (-emailfile:) is not supported yet\n")
+                    self.assertEqual(self.listing(box), before)
+
+
+if __name__ == "__main__":
+    unittest.main()
