@@ -16,6 +16,7 @@
 #include "mail/option.h"
 #include "mail/writer.h"
 #include "platform/platform.h"
+#include "smtp/smtp.h"
 #include "support/rand.h"
 
 // ---- build constants -----------------------------------------------------------
@@ -126,6 +127,7 @@ MailContext *start_up(void)
     cli_start_ns = time_now_ns();
     uint32_t seed = static_cast<uint32_t>(time(nullptr)) ^ static_cast<uint32_t>(cli_start_ns);
     mail_global_init(1, static_cast<int>(seed));
+    smtp_install(); // -host: delivers through the SMTP client
     MailContext *ctx = mail_new();
     if (!ctx)
         return nullptr;
