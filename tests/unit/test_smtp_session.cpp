@@ -1,0 +1,203 @@
+// The session actions as a library caller uses them, against an aiosmtpd
+// peer process on loopback (tests/e2e/smtp/peers.py serve): connect, two
+// messages on one connection, quit; the recipient callback with its refusals;
+// actions without a connection; certificate verification with a CA of the
+// tests' own.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mail/option.h"
+#include "mail/session.h"
+#include "net/tls.h"
+#include "smtp/smtp.h"
+#include "tests/unit/helpers.h"
+#include "tests/unit/test_net_peer.h"
+
+namespace {
+
+struct Report {
+    int stage;
+    int result;
+    std::string text;
+};
+
+struct Reports {
+    std::vector<Report> all;
+    static int hook(void *user, int stage, int result, const char *text)
+    {
+        static_cast<Reports *>(user)->all.push_back({stage, result, text ? text : ""});
+        return MAIL_ANSWER_CONTINUE;
+    }
+    // The stages in order, as "stage/result" words.
+    std::string stages() const
+    {
+        std::string out;
+        for (const Report &r : all)
+            out += (out.empty() ? "" : " ") + std::to_string(r.stage) + "/" + std::to_string(r.result);
+        return out;
+    }
+};
+
+// An aiosmtpd peer process taking `sessions` sessions.
+std::unique_ptr<PeerProcess> aio_peer(const TempDir &dir, const std::string &options, int sessions = 1)
+{
+    std::string cmd = std::string(TARVEX_PYTHON) + " " + TARVEX_SMTP_PEERS + " serve --limit 60 --sessions " +
+                      std::to_string(sessions) + " " + options + " " + dir.path;
+    return std::make_unique<PeerProcess>(cmd, "PORT ");
+}
+
+// The "MESSAGE" lines of a finished peer: sender, recipients, tls, content.
+struct Taken {
+    std::string sender, recipients, content;
+    int tls;
+};
+
+std::vector<Taken> messages(const std::string &output)
+{
+    std::vector<Taken> out;
+    size_t at = 0;
+    while ((at = output.find("MESSAGE ", at)) != std::string::npos) {
+        size_t end = output.find('\n', at);
+        std::string line = output.substr(at + 8, end - at - 8);
+        size_t a = line.find(' '), b = line.find(' ', a + 1), c = line.find(' ', b + 1);
+        out.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), bytes_of_hex(line.substr(c + 1)),
+                       std::stoi(line.substr(b + 1, c - b - 1))});
+        at = end;
+    }
+    return out;
+}
+
+class SmtpSession : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        smtp_install();
+        ctx = mail_new();
+        ASSERT_NE(ctx, nullptr);
+        mail_set_callback(ctx, MAILCB_STATUS, Reports::hook, &reports);
+        ASSERT_TRUE(set(MAILOPT_FROM, "sender@example.com"));
+        ASSERT_TRUE(set(MAILOPT_RECIPIENT | MAILOPT_TO, "rcpt@example.org"));
+        ASSERT_TRUE(set(MAILOPT_SUBJECT, "First"));
+        ASSERT_TRUE(set(MAILOPT_BODY, "Hello"));
+        ASSERT_TRUE(set(MAILOPT_TIMEOUT, "20"));
+    }
+    void TearDown() override
+    {
+        if (ctx)
+            mail_set_option(ctx, MAILOPT_FREE, nullptr, nullptr, nullptr, nullptr);
+        ip_tls_set_ca_file_for_tests(nullptr);
+    }
+    int set(unsigned code, const char *v1 = nullptr, const char *v2 = nullptr)
+    {
+        return mail_set_option(ctx, code, v1, v2, nullptr, nullptr);
+    }
+    void server(unsigned port, const char *host = "127.0.0.1")
+    {
+        ASSERT_NE(port, 0u) << "the peer did not start";
+        ASSERT_TRUE(set(MAILOPT_SERVER, host, std::to_string(port).c_str()));
+    }
+
+    TempDir dir;
+    MailContext *ctx = nullptr;
+    Reports reports;
+};
+
+TEST_F(SmtpSession, ConnectSendTwiceQuit)
+{
+    auto peer = aio_peer(dir, "");
+    server(peer->port());
+    ASSERT_EQ(set(MAILOPT_CONNECT), 1) << mail_last_error(ctx);
+    EXPECT_EQ(reports.stages(), "1/1 2/1 5/1");
+    ASSERT_EQ(set(MAILOPT_SEND), 1) << mail_last_error(ctx);
+    ASSERT_TRUE(set(MAILOPT_SUBJECT, "Second"));
+    ASSERT_EQ(set(MAILOPT_SEND), 1) << mail_last_error(ctx);
+    EXPECT_EQ(set(MAILOPT_QUIT), 1);
+    EXPECT_EQ(ctx->connection, nullptr);
+    EXPECT_EQ(reports.stages(), "1/1 2/1 5/1 6/1 7/1 10/1 6/1 7/1 10/1 11/1");
+
+    std::vector<Taken> got = messages(peer->finish());
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_NE(got[0].content.find("Subject: First\r\n"), std::string::npos);
+    EXPECT_NE(got[1].content.find("Subject: Second\r\n"), std::string::npos);
+    EXPECT_EQ(got[1].recipients, "rcpt@example.org");
+
+    // Without a connection the actions fail, with the one report of a
+    // lost connection for SEND.
+    reports.all.clear();
+    EXPECT_EQ(set(MAILOPT_SEND), 0);
+    EXPECT_EQ(reports.stages(), "11/4");
+    EXPECT_EQ(set(MAILOPT_QUIT), 0);
+    EXPECT_STREQ(mail_last_error(ctx), "Not connected to a server");
+}
+
+// Recipients from the callback: one whose parameter text would smuggle a
+// command, one that needs SMTPUTF8 the server lacks, and one that goes.
+struct CallbackRecipients {
+    int next = 0;
+    static int yield(void *user, int kind, const char **address, const char **name, const char **params)
+    {
+        auto *self = static_cast<CallbackRecipients *>(user);
+        if (kind != MAIL_RCPT_ENVELOPE)
+            return 0; // no To or Cc field
+
+        static const char *const rows[][2] = {
+            {"smuggler@example.org", " NOTIFY=NEVER\r\nRSET"},
+            {"j\xc3\xb6rg@example.org", ""},
+            {"good@example.org", nullptr},
+        };
+        if (self->next == 3)
+            return 0;
+        *address = rows[self->next][0];
+        *name = nullptr;
+        *params = rows[self->next][1];
+        self->next++;
+        return 1;
+    }
+};
+
+TEST_F(SmtpSession, RecipientCallback)
+{
+    auto peer = aio_peer(dir, "");
+    server(peer->port());
+    CallbackRecipients source;
+    mail_set_callback(ctx, MAILCB_RECIPIENTS, CallbackRecipients::yield, &source);
+    ASSERT_EQ(set(MAILOPT_DELIVER), 1) << mail_last_error(ctx);
+
+    std::vector<Report> rcpt;
+    for (const Report &r : reports.all)
+        if (r.stage == MAIL_STAGE_RCPT || r.stage == MAIL_STAGE_RCPT_UTF8)
+            rcpt.push_back(r);
+    ASSERT_EQ(rcpt.size(), 3u);
+    EXPECT_EQ(rcpt[0].stage, MAIL_STAGE_RCPT);
+    EXPECT_EQ(rcpt[0].result, MAIL_RESULT_FAILED);
+    EXPECT_EQ(rcpt[1].stage, MAIL_STAGE_RCPT_UTF8);
+    EXPECT_EQ(rcpt[1].result, MAIL_RESULT_FAILED);
+    EXPECT_EQ(rcpt[2].text, "good@example.org");
+    EXPECT_EQ(rcpt[2].result, MAIL_RESULT_OK);
+
+    std::vector<Taken> got = messages(peer->finish());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].recipients, "good@example.org");
+}
+
+TEST_F(SmtpSession, VerifiedCertificateOfATrustedAuthority)
+{
+    auto peer = aio_peer(dir, "--implicit");
+    server(peer->port());
+    ASSERT_TRUE(set(MAILOPT_TLS_MODE | MAILOPT_TLS_IMPLICIT));
+    ASSERT_TRUE(set(MAILOPT_VERIFY));
+    // Not trusted: the system's authorities do not know the test CA.
+    EXPECT_EQ(set(MAILOPT_DELIVER), 0);
+    EXPECT_NE(std::string(mail_last_error(ctx)).find("certificate"), std::string::npos)
+        << mail_last_error(ctx);
+    // Trusted: the certificate chain and the name (127.0.0.1) check out.
+    ip_tls_set_ca_file_for_tests(dir.file("ca.pem").c_str());
+    EXPECT_EQ(set(MAILOPT_DELIVER), 1) << mail_last_error(ctx);
+    std::vector<Taken> got = messages(peer->finish());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].tls, 1);
+}
+
+} // namespace
