@@ -86,18 +86,18 @@ class Sink:
         self.proc.wait()
 
 
+RUNNER = None  # bench_run: wall time and peak RSS of one child
+
+
 def measure(args):
-    """Runs args once: (seconds, peak RSS in KiB); raises on failure."""
-    start = time.perf_counter()
-    proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
-    elapsed = time.perf_counter() - start
-    err = proc.stderr.read().decode("utf-8", "replace")
-    proc.stderr.close()
-    proc.returncode = os.waitstatus_to_exitcode(status)
+    """Runs args once under bench_run: (seconds, peak RSS in KiB); raises on
+    failure."""
+    proc = subprocess.run([RUNNER] + args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    lines = proc.stderr.decode("utf-8", "replace").strip().split("\n")
     if proc.returncode != 0:
-        raise RuntimeError("%s failed with %d: %s" % (args[0], proc.returncode, err.strip()))
-    return elapsed, usage.ru_maxrss
+        raise RuntimeError("%s failed with %d: %s" % (args[0], proc.returncode, " / ".join(lines)))
+    seconds, rss = lines[-1].split()
+    return float(seconds), int(rss)
 
 
 def best(args, runs):
@@ -117,6 +117,7 @@ def write_random(path, size):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--tarvex", default="build-bench/cli/tarvex", help="the program to measure")
+    ap.add_argument("--runner", default="build-bench/bench/bench_run", help="the bench_run program")
     ap.add_argument("--size-mib", type=int, default=50, help="attachment size (MiB)")
     ap.add_argument("--runs", type=int, default=5, help="runs per side; the best counts")
     ap.add_argument("--python-runs", type=int, default=2, help="runs of the Python side")
@@ -124,7 +125,9 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
     args = ap.parse_args()
 
-    for tool in (args.tarvex, SMTP_SINK, CURL):
+    global RUNNER
+    RUNNER = args.runner
+    for tool in (args.tarvex, args.runner, SMTP_SINK, CURL):
         if not os.access(tool, os.X_OK):
             print("not found: %s" % tool, file=sys.stderr)
             return 2
