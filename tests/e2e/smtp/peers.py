@@ -314,7 +314,7 @@ class FakeServer:
     Every line read goes to .lines; the data to .data; a step that did not go
     as scripted is kept in .error. Ends by closing its side."""
 
-    def __init__(self, script, certs=None, wait_limit=60):
+    def __init__(self, script, certs=None, wait_limit=60, address="127.0.0.1"):
         self.script = script
         self.certs = certs
         self.wait_limit = wait_limit
@@ -323,8 +323,8 @@ class FakeServer:
         self.error = None
         self.flooded = 0
         self.released = threading.Event()
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
+        self.listener = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET)
+        self.listener.bind((address, 0))
         self.listener.listen(1)
         self.port = self.listener.getsockname()[1]
         self.thread = threading.Thread(target=self._serve, daemon=True)

@@ -301,6 +301,19 @@ class FakeServerTests(SmtpTestCase):
                 run, server = self.converse(script)
                 self.assertRun(run, 0, "")
 
+    def test_ehlo_address_literal_of_ipv6(self):
+        try:
+            server = FakeServer(GREETING + [("expect", b"ehlo "), ("send", b"250 fake.test\r\n")]
+                                + MAIL + RCPT + DATA + END + QUIT, address="::1")
+        except OSError:
+            self.skipTest("no IPv6 loopback")
+        args = self.message_args(server.port)
+        args[0] = "-host:[::1]:%d" % server.port
+        run = self.run_program(args)
+        self.assertTrue(server.join())
+        self.assertRun(run, 0, "")
+        self.assertEqual(server.lines[0], b"ehlo [IPv6:0:0:0:0:0:0:0:1]")
+
     def test_multi_line_helo_reply_is_read_whole(self):
         script = (GREETING + [("expect", b"ehlo "), ("send", b"500 5.5.1 what\r\n"), ("expect", b"helo "),
                               ("send", b"250-fake.test\r\n250 hello\r\n")] + MAIL + RCPT + DATA + END + QUIT)
