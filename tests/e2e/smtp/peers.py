@@ -306,7 +306,7 @@ class FakeServer:
       ("some_data", n)      read n bytes of message data
       ("starttls",)         the TLS handshake as the server
       ("flood", bytes)      write the bytes again and again until the client leaves
-      ("wait_close",)       read and drop everything until the client leaves
+      ("wait_close",)       read until the client leaves (what came goes to .data)
       ("stall",)            neither read nor write until release() is called
       ("close",)            close the connection
       ("reset",)            close it with a reset
@@ -406,8 +406,11 @@ class FakeServer:
         elif kind == "stall":
             self.released.wait(self.wait_limit)
         elif kind == "wait_close":
-            while conn.recv(65536):
-                pass
+            while True:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                self.data += chunk
         elif kind == "close":
             conn.close()
             return None

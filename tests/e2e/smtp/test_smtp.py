@@ -207,6 +207,17 @@ class FakeServerTests(SmtpTestCase):
                         self.assertRun(run, 1, message)
                     self.assertIsNone(server.error)
 
+    def test_message_with_a_hole_is_never_ended(self):
+        # An attachment that opens but fails while it is read: what was sent
+        # stays unfinished, and the connection is closed without the final
+        # "." so that the server drops the transaction.
+        script = GREETING + EHLO + MAIL + RCPT + DATA + [("wait_close",)]
+        run, server = self.converse(script, "-a:/proc/self/mem")
+        self.assertRun(run, 1, "Message send failed (Read error on attachment (/proc/self/mem))\n")
+        self.assertIn(b"Content-Transfer-Encoding: base64\r\n", server.data)
+        self.assertNotIn(b"\r\n.\r\n", server.data)
+        self.assertNotIn(b"quit", server.data.lower())
+
     def test_silence_at_every_stage(self):
         big = self.big_attachment()
         cases = [
