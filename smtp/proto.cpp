@@ -10,6 +10,7 @@
 #include "mail/sasl.h"
 #include "mail/session.h"
 #include "support/encode.h"
+#include "support/hex.h"
 #include "support/md5.h"
 #include "support/str.h"
 
@@ -122,7 +123,7 @@ char *smtp_notify_text(char *buf, unsigned bits)
 
 std::string smtp_xtext(const char *text)
 {
-    static const char hex[] = "0123456789ABCDEF";
+    const char *hex = HEX_DIGITS_UPPER;
     std::string out;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
         if (*p < '!' || *p > '~' || *p == '+' || *p == '=') {
@@ -138,18 +139,6 @@ std::string smtp_xtext(const char *text)
 
 // ---- SASL ----------------------------------------------------------------------
 
-namespace {
-
-void wipe(char *p, size_t n)
-{
-    // volatile: the stores must happen although the memory is freed next.
-    volatile char *v = p;
-    while (n--)
-        *v++ = 0;
-}
-
-} // namespace
-
 char *SmtpSecret::resize(size_t n)
 {
     clear();
@@ -163,7 +152,7 @@ char *SmtpSecret::resize(size_t n)
 void SmtpSecret::clear()
 {
     if (text_) {
-        wipe(text_, size_);
+        mem_wipe(text_, size_);
         free(text_);
     }
     text_ = nullptr;
@@ -248,8 +237,8 @@ int smtp_sasl_cram_md5(const char *user, const char *password, const char *chall
     memcpy(p, user, ul);
     p[ul] = ' ';
     memcpy(p + ul + 1, hex, MD5_HEX_LEN);
-    wipe(hex, sizeof hex);
-    wipe(reinterpret_cast<char *>(digest), sizeof digest);
+    mem_wipe(hex, sizeof hex);
+    mem_wipe(digest, sizeof digest);
     smtp_sasl_base64(raw.data(), raw.size(), out);
     return 1;
 }
