@@ -371,6 +371,12 @@ class FakeServerTests(SmtpTestCase):
         message = "Server did not offer a supported authentication mechanism"
         self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
         self.assertNotIn(b"starttls", [line.lower() for line in server.lines])
+        # Inside implicit TLS the rule never fires either.
+        script = [("starttls",)] + GREETING + offer + QUIT
+        run, server = self.converse(script, "-secureport", user=("user", "secret"), certs=self.certs)
+        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertIsNone(server.error)
+        self.assertNotIn(b"starttls", [line.lower() for line in server.lines])
 
     def test_long_oauthbearer_token_goes_on_a_line_of_its_own(self):
         token = "T" * 20000
@@ -384,18 +390,34 @@ class FakeServerTests(SmtpTestCase):
                          b"n,a=me=2Ca=3Db@example.com,\x01auth=Bearer " + token.encode() + b"\x01\x01")
 
     def test_trace_masks_secrets_and_escapes_server_text(self):
-        script = ([("send", b"220 fake\x1b[31m.test\r\n"), ("expect", b"ehlo "),
-                   ("send", b"250-fake.test\r\n250 AUTH PLAIN LOGIN\r\n"), ("expect", b"auth plain "),
-                   ("send", b"535 5.7.8 bad\r\n")] + QUIT)
-        run, server = self.converse(script, "-d", "-authtypes:PLAIN", user=("user", "s3cr3t-pw"))
-        self.assertRun(run, 535, "AUTH PLAIN failed (535 5.7.8 bad)\nMessage send failed (AUTH PLAIN failed (535 5.7.8 bad))\n")
-        secret = base64.b64encode(b"\0user\0s3cr3t-pw").decode()
-        self.assertIn("> auth PLAIN %s\r\n" % ("*" * len(secret)), run.stdout)
-        self.assertIn("< 220 fake\\x1b[31m.test\r\n", run.stdout)
-        for text in (run.stdout, run.stderr):
-            self.assertNotIn("s3cr3t-pw", text)
-            self.assertNotIn(secret, text)
-            self.assertNotIn("\x1b", text)
+        password = "s3cr3t-pw"
+        plain = base64.b64encode(b"\0user\0" + password.encode()).decode()
+        bearer = base64.b64encode(b"n,a=user,\x01auth=Bearer " + password.encode() + b"\x01\x01").decode()
+        hidden = base64.b64encode(password.encode()).decode()
+        offer = [("send", b"220 fake\x1b[31m.test\r\n"), ("expect", b"ehlo "),
+                 ("send", b"250-fake.test\r\n250 AUTH PLAIN LOGIN OAUTHBEARER\r\n")]
+        cases = [
+            ("PLAIN", ["-authtypes:PLAIN"], [("expect", b"auth PLAIN "), ("send", b"535 5.7.8 bad\r\n")],
+             "> auth PLAIN %s\r\n" % ("*" * len(plain)), plain),
+            ("LOGIN", ["-authtypes:LOGIN"], [("expect", b"auth LOGIN"), ("send", b"334 VXNlcm5hbWU6\r\n"),
+                                             ("expect", b"dXNlcg=="), ("send", b"334 UGFzc3dvcmQ6\r\n"),
+                                             ("expect", hidden.encode()), ("send", b"535 5.7.8 bad\r\n")],
+             "> %s\r\n" % ("*" * len(hidden)), hidden),
+            ("OAUTHBEARER", ["-oauth"], [("expect", b"auth OAUTHBEARER "), ("send", b"535 5.7.8 bad\r\n")],
+             "> auth OAUTHBEARER %s\r\n" % ("*" * len(bearer)), bearer),
+        ]
+        for mechanism, options, exchange, masked, secret in cases:
+            with self.subTest(mechanism):
+                run, server = self.converse(offer + exchange + QUIT, "-d", *options, user=("user", password))
+                line = "AUTH %s failed (535 5.7.8 bad)" % mechanism
+                self.assertRun(run, 535, "%s\nMessage send failed (%s)\n" % (line, line))
+                self.assertIsNone(server.error)
+                self.assertIn(masked, run.stdout)
+                self.assertIn("< 220 fake\\x1b[31m.test\r\n", run.stdout)
+                for text in (run.stdout, run.stderr):
+                    self.assertNotIn(password, text)
+                    self.assertNotIn(secret, text)
+                    self.assertNotIn("\x1b", text)
 
 
 class AiosmtpdTests(SmtpTestCase):
@@ -437,16 +459,24 @@ class AiosmtpdTests(SmtpTestCase):
 
     def test_tls_modes(self):
         cases = [
-            ("-starttls", dict(starttls=True)),
-            ("-requiretls", dict(starttls=True)),
-            ("-secureport", dict(implicit=True)),
+            (["-starttls"], dict(starttls=True)),
+            (["-requiretls"], dict(starttls=True)),
+            (["-secureport"], dict(implicit=True)),
+            (["-secureport", "-tls-protocols:tlsv1.3", "-tls-ciphers:secure"], dict(implicit=True)),
         ]
-        for option, server in cases:
-            with self.subTest(option):
+        for options, server in cases:
+            with self.subTest(options):
                 peer = self.peer(**server)
-                run = self.run_program(self.message_args(peer.port, option))
+                run = self.run_program(self.message_args(peer.port, *options))
                 self.assertRun(run, 0, "")
                 self.assertTrue(peer.messages[-1].tls)
+        peer = self.peer(implicit=True)
+        for option, reason in (("-tls-ciphers:bogus", "tls_config_set_ciphers() failed"),
+                               ("-tls-protocols:bogus", "tls_config_parse_protocols() failed")):
+            with self.subTest(option):
+                run = self.run_program(self.message_args(peer.port, "-secureport", option))
+                self.assertRun(run, 1, "Message send failed (%s)\n" % reason)
+        self.assertEqual(len(peer.messages), 0)
 
     def test_starttls_not_offered(self):
         peer = self.peer()
