@@ -18,6 +18,7 @@
 #include "mail/ident.h"
 #include "mail/list.h"
 #include "support/encode.h"
+#include "support/str.h"
 #include "support/util.h"
 
 void msg_sink_init(MsgSink *ms, FmtSink sink, void *user)
@@ -59,7 +60,8 @@ bool is_plain(std::string_view text)
 }
 
 // When text is only encoded words (as the header-text encoder makes
-// them), the bytes they carry go into *out and the result is true.
+// them) carrying UTF-8, the bytes they carry go into *out and the result
+// is true.
 bool decode_words(const char *text, std::string *out)
 {
     char *bytes = nullptr;
@@ -70,6 +72,10 @@ bool decode_words(const char *text, std::string *out)
     if (r == 0)
         return false;
     std::unique_ptr<char, void (*)(void *)> owned(bytes, free);
+    // Words that do not carry UTF-8 are not ours to re-make under the
+    // utf-8 label: the text is then shown as it was given.
+    if (!utf8_valid_n(bytes, len))
+        return false;
     out->assign(bytes, len);
     return true;
 }
