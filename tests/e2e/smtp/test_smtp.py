@@ -271,6 +271,15 @@ class FakeServerTests(SmtpTestCase):
             with self.subTest(name):
                 run, server = self.converse(script)
                 self.assertRun(run, 1, "Message send failed (%s)\n" % reason)
+        # At the caps themselves a reply is still taken.
+        longest = b"220 " + b"x" * 4092 + b"\r\n"
+        ehlo = b"".join(b"250-line %d\r\n" % i for i in range(127)) + b"250 last\r\n"
+        script = ([("send", longest), ("expect", b"ehlo "), ("send", ehlo)]
+                  + MAIL + RCPT + DATA + END + QUIT)
+        run, server = self.converse(script)
+        self.assertRun(run, 0, "")
+        run, server = self.converse([("send", b"220 " + b"x" * 4093 + b"\r\n"), ("wait_close",)])
+        self.assertRun(run, 1, "Message send failed (Received a line longer than 4096 bytes)\n")
 
     def test_replies_split_across_reads_and_byte_by_byte(self):
         split = (GREETING + [("expect", b"ehlo "), ("send", b"250-fake"), ("send", b".test\r\n250-8BIT"),
