@@ -25,6 +25,8 @@ bool is_digit(char c)
 
 } // namespace
 
+static_assert(SMTP_REPLY_LINES_MAX == 128, "the message below names the cap");
+
 int smtp_reply_feed(SmtpReplyState *st, const char *line, size_t len, const char **error)
 {
     if (st->lines >= SMTP_REPLY_LINES_MAX) {

@@ -8,7 +8,6 @@ Every peer listens on a port the system chose and is ready before its
 constructor returns: the fake server and aiosmtpd listen before they are
 handed out, smtp-sink is connected to until it greets.
 """
-import asyncio
 import base64
 import hmac
 import os

@@ -14,7 +14,6 @@ import os
 import re
 import resource
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
