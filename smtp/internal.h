@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 #include "mail/session.h"
 
@@ -32,6 +33,25 @@ int smtp_read_code(MailContext *ctx, const char **line);
 // The error text becomes a copy of text (NULL: none).
 void smtp_set_error_text(MailContext *ctx, const char *text);
 
+// Closes and frees a connection that cannot go on, without QUIT or report.
+void smtp_close_lost(MailContext *ctx);
+
 // 1 when the session has a live connection; else the lost one is dropped
 // (one disconnect report) and 0 is returned.
 int smtp_alive_or_drop(MailContext *ctx);
+
+// Runs one stage of the public interface: memory that runs out inside it
+// (a std::bad_alloc from a std::string or a secret's buffer) ends the stage
+// like a lost connection, closed, with the out-of-memory mark the front end
+// turns into its status. So no exception leaves the SMTP client.
+template <class Stage>
+int smtp_guarded(MailContext *ctx, Stage stage)
+{
+    try {
+        return stage();
+    } catch (const std::bad_alloc &) {
+        mail_set_nomem(ctx);
+        smtp_close_lost(ctx);
+        return 0;
+    }
+}

@@ -318,9 +318,7 @@ int authenticate(MailContext *ctx)
     return report_or_quit(ctx, MAIL_STAGE_AUTH, MAIL_RESULT_FAILED, ctx->error_text);
 }
 
-} // namespace
-
-int smtp_connect_and_login(MailContext *ctx)
+int connect_and_login(MailContext *ctx)
 {
     // A second connect replaces the first connection.
     if (ctx->connection)
@@ -374,4 +372,11 @@ int smtp_connect_and_login(MailContext *ctx)
 
     mail_report(ctx, MAIL_STAGE_READY, MAIL_RESULT_OK, ctx->error_text);
     return 1;
+}
+
+} // namespace
+
+int smtp_connect_and_login(MailContext *ctx)
+{
+    return smtp_guarded(ctx, [ctx] { return connect_and_login(ctx); });
 }

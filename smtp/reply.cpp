@@ -298,6 +298,12 @@ int smtp_drop_connection(MailContext *ctx)
     return 0;
 }
 
+void smtp_close_lost(MailContext *ctx)
+{
+    wire_close(ctx);
+    ctx->flags &= ~uint32_t(MAILF_CONNECTED);
+}
+
 int smtp_alive_or_drop(MailContext *ctx)
 {
     if (ctx->connection && (ctx->flags & MAILF_CONNECTED))

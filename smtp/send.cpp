@@ -187,7 +187,9 @@ int smtp_rcpt_list(MailContext *ctx, Recipient *first, const char *params, int *
     return 1;
 }
 
-int smtp_send_message(MailContext *ctx)
+namespace {
+
+int send_message(MailContext *ctx)
 {
     mail_set_error(ctx, nullptr);
     if (!smtp_alive_or_drop(ctx))
@@ -328,4 +330,11 @@ int smtp_send_message(MailContext *ctx)
                         MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
     smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT);
     return 0;
+}
+
+} // namespace
+
+int smtp_send_message(MailContext *ctx)
+{
+    return smtp_guarded(ctx, [ctx] { return send_message(ctx); });
 }

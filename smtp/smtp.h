@@ -3,7 +3,9 @@
 // envelope, the message data streamed from the writers through the
 // dot-stuffing filter, and QUIT. Every stage reports through the session's
 // status callback (mail_report); every failure leaves its reason in the
-// session's error text.
+// session's error text. No exception leaves these functions: memory that
+// runs out ends the stage like a lost connection, with the session's
+// out-of-memory mark (mail_error_is_nomem).
 #pragma once
 
 #include "mail/session.h"
