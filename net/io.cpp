@@ -7,6 +7,7 @@
 
 #include "net/conn.h"
 #include "support/fmt.h"
+#include "support/str.h"
 
 namespace {
 
@@ -476,7 +477,11 @@ int ip_flush(Connection *c)
         return 1;
     size_t n = c->out_fill;
     c->out_fill = 0;
-    return send_all(c, c->out, n);
+    int ok = send_all(c, c->out, n);
+    // What went out may have been a password or token: it does not stay
+    // in the buffer for the rest of the connection.
+    mem_wipe(c->out, n);
+    return ok;
 }
 
 int ip_write(Connection *c, const void *data, size_t len)
