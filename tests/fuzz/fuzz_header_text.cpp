@@ -120,10 +120,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string shown = out;
     check_runs(shown);
     if (shown != text) {
-        if (shown[0] == '"')
+        // A name that is already encoded words carrying UTF-8 is shown as
+        // the text those words carry, made again to fit the line.
+        std::string meant = text;
+        char *carried = nullptr;
+        size_t carried_len = 0;
+        if (hdr_decode_words(text.c_str(), &carried, &carried_len) == 1) {
+            std::string bytes(carried, carried_len);
+            if (valid_utf8(bytes))
+                meant = bytes;
+        }
+        free(carried);
+        if (meant.empty() && !text.empty())
+            FUZZ_CHECK(shown.empty());
+        else if (shown[0] == '"')
             FUZZ_CHECK(unquote(shown) == text);
         else
-            FUZZ_CHECK(decode_words(shown, valid_utf8(text)) == text);
+            FUZZ_CHECK(decode_words(shown, valid_utf8(meant)) == meant);
     }
     // A second name is appended to what is there.
     FUZZ_CHECK(hdr_append_display_name(&out, "x") == 1);
