@@ -38,6 +38,11 @@ enum Class : uint8_t {
 
 struct ClassTable {
     uint8_t of[256];
+    constexpr void set(const char *bytes, Class k)
+    {
+        for (; *bytes; bytes++)
+            of[static_cast<unsigned char>(*bytes)] = k;
+    }
     constexpr ClassTable() : of()
     {
         for (int c = 0; c < 256; c++)
@@ -46,17 +51,16 @@ struct ClassTable {
             of[c] = K_ALNUM;
         for (int c = 'A'; c <= 'Z'; c++)
             of[c] = of[c + 32] = K_ALNUM;
-        for (const char *p = "!#$%&'*+/=?^_`{|}~"; *p; p++)
-            of[static_cast<unsigned char>(*p)] = K_ATEXT;
-        of['-'] = K_HYPHEN;
-        of['.'] = K_DOT;
-        of[0x80] = of[0x99] = of[0xE2] = K_HIGH3;
-        of['@'] = K_AT;
-        of['<'] = K_LT;
-        of['>'] = K_GT;
-        of['"'] = K_QUOTE;
-        of[' '] = of['\t'] = K_BLANK;
-        of[','] = K_COMMA;
+        set("!#$%&'*+/=?^_`{|}~", K_ATEXT);
+        set("-", K_HYPHEN);
+        set(".", K_DOT);
+        set("\x80\x99\xE2", K_HIGH3);
+        set("@", K_AT);
+        set("<", K_LT);
+        set(">", K_GT);
+        set("\"", K_QUOTE);
+        set(" \t", K_BLANK);
+        set(",", K_COMMA);
     }
 };
 constexpr ClassTable kClass;
