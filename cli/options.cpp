@@ -197,7 +197,14 @@ int opt_recipient(MailContext *ctx, char *word, char *value, const CliOption &op
         return cli_opt_address(ctx, word);
     if (session_set(ctx, opt.code | MAILOPT_FROM_FILE, value + 1))
         return EXIT_OK;
-    return refused(ctx, opt, value + 1, REFUSAL_FILE);
+    // A list read up to an item that cannot be used: the session's reason
+    // names the file and the line.
+    std::string reason = ctx->error_text && strstr(ctx->error_text, ", line ")
+                             ? cli_printable(ctx->error_text) : "";
+    int status = refused(ctx, opt, value + 1, REFUSAL_FILE);
+    if (status == EXIT_INPUT_FILE && !reason.empty())
+        cli_error("%s\n", reason.c_str());
+    return status;
 }
 
 int opt_address(MailContext *ctx, char *word, char *, const CliOption &)

@@ -255,13 +255,16 @@ int check_settings(MailContext *ctx)
         cli_error("Concurrent send and output to file not supported\n");
         return EXIT_USAGE;
     }
-    // A message file cannot be sent yet. Composing a message from the
-    // other options instead would report success for a message that was
-    // never sent, so a run that names one fails here, whatever mode the
-    // later options chose.
-    if (ctx->email_file) {
-        cli_error("Sending a message file (-emailfile:) is not supported yet\n");
-        return EXIT_USAGE;
+    // A message file gives the sender and the recipients that the options
+    // did not (the plain program cannot read them from it).
+    bool need_recipients = !ctx->to && !ctx->cc && !ctx->bcc;
+    if (ctx->email_file && (need_recipients || !ctx->from_address)) {
+        if (!mail_set_option_basic(ctx, MAILOPT_EMAIL_FILE_SCAN, need_recipients ? "" : nullptr,
+                                   ctx->from_address ? nullptr : "", nullptr)) {
+            if (mail_error_is_nomem(ctx))
+                return EXIT_NOMEM;
+            cli_error("Incomplete configuration and unable to determine values from e-mail file\n");
+        }
     }
     bool no_target = !ctx->server_host && !ctx->output_file;
     bool no_from = !ctx->from_address;

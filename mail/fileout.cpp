@@ -27,6 +27,8 @@ const char *input_that_is_output(MailContext *ctx)
     for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a))
         if (plat_same_file(a->path, ctx->output_file))
             return a->path;
+    if (ctx->email_file && plat_same_file(ctx->email_file, ctx->output_file))
+        return ctx->email_file;
     return nullptr;
 }
 
@@ -48,7 +50,8 @@ int write_into(MailContext *ctx, FILE *fp)
     } else {
         msg_sink_init(&ms, fmt_file_sink, fp);
     }
-    int result = mime_write_message(ctx, msg_printf, &ms);
+    int result = ctx->email_file ? mime_write_preconstructed(ctx, msg_printf, &ms)
+                                 : mime_write_message(ctx, msg_printf, &ms);
     if (result == MIME_OK && (ms.failed || ferror(fp)))
         result = MIME_FAIL_WRITE;
     return result;
@@ -75,6 +78,11 @@ int mime_write_to_file(MailContext *ctx)
     if (plat_path_info(ctx->output_file, nullptr) && !plat_file_exists(ctx->output_file)) {
         mail_set_errorf(ctx, "Failed to open output file");
         return MIME_FAIL_OPEN;
+    }
+    if (ctx->email_file) {
+        int checked = mime_check_preconstructed(ctx);
+        if (checked != MIME_OK)
+            return checked;
     }
     if (const char *input = input_that_is_output(ctx)) {
         mail_set_errorf(ctx, "Output file is also an input file (%s)", input);

@@ -1,6 +1,8 @@
 // The session's seam as the full program answers it.
 #include "mail/seam.h"
 
+#include "mail/scan.h"
+
 const int mail_full_program = 1;
 
 // Named on the link line of every program that links this seam (see
@@ -9,17 +11,12 @@ const int mail_full_program = 1;
 extern const int mail_seam_full;
 const int mail_seam_full = 1;
 
-// The address scanners are not part of the library yet: until they are,
-// the full program refuses these requests with a reason rather than take
-// nothing from the file.
-int mail_scan_recipient_file(MailContext *ctx, Recipient **, const char *)
+int mail_scan_recipient_file(MailContext *ctx, Recipient **list, const char *path)
 {
-    mail_set_errorf(ctx, "Recipient list files are not available in this build");
-    return 0;
+    return addr_scan_recipient_file(ctx, list, path);
 }
 
-int mail_scan_message_file(MailContext *ctx, int, int)
+int mail_scan_message_file(MailContext *ctx, int recipients, int sender)
 {
-    mail_set_errorf(ctx, "Reading addresses from the message file is not available in this build");
-    return 0;
+    return addr_scan_message_file(ctx, recipients, sender);
 }

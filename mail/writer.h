@@ -162,6 +162,23 @@ int mime_choose_encoding(int fd);
 // line end after it; MIME_OK or MIME_FAIL_WRITE.
 int mime_write_extra_part(MailContext *ctx, int kind, MessagePrintFn print, void *user);
 
+// ---- preconstructed message -------------------------------------------------
+
+// Checks the session's message file before anything of it is sent: it
+// opens, reads to its end and holds no NUL byte. MIME_OK, or MIME_FAIL_READ
+// (it cannot be opened or read) or MIME_FAIL_INPUT (a NUL byte), with
+// error_text saying why.
+int mime_check_preconstructed(MailContext *ctx);
+
+// Writes the message file (email_file) as a message: the generated header
+// block unless MAILF_RAW_HEADERS (the file's fields of the names it writes
+// give way), the file's header without the fields named in removed_headers
+// and without Bcc, the custom fields and the empty line, then the body;
+// every line ends in CR LF, nothing is stuffed. A file without an empty
+// line is all header. Results as mime_write_message; the file is opened
+// before anything is written (MIME_FAIL_READ when it cannot be).
+int mime_write_preconstructed(MailContext *ctx, MessagePrintFn print, void *user);
+
 // ---- checks and file output --------------------------------------------------
 
 // 1 when the attachments fit one message form; else 0 with *message one of

@@ -201,12 +201,9 @@ int send_message(MailContext *ctx)
     bool fits = mime_check_attachments(ctx, &rule) != 0;
     if (!fits)
         smtp_set_error_text(ctx, rule);
-    else if (ctx->mode == MAIL_MODE_PRECONSTRUCTED && ctx->email_file) {
-        fits = false;
-        mail_set_errorf(ctx, "Sending a message file is not supported by this build");
-    } else {
-        fits = mime_check_message(ctx) != 0;
-    }
+    else
+        fits = mime_check_message(ctx) != 0 &&
+               (!ctx->email_file || mime_check_preconstructed(ctx) == MIME_OK);
     if (!fits) {
         int a = mail_report(ctx, MAIL_STAGE_PRECHECK, MAIL_RESULT_FAILED, ctx->error_text,
                             MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
@@ -301,7 +298,8 @@ int send_message(MailContext *ctx)
     dotstuff_init(&stuff, wire_sink, ctx->connection);
     MsgSink ms;
     msg_sink_init(&ms, dotstuff_sink, &stuff);
-    int result = mime_write_message(ctx, msg_printf, &ms);
+    int result = ctx->email_file ? mime_write_preconstructed(ctx, msg_printf, &ms)
+                                 : mime_write_message(ctx, msg_printf, &ms);
     if (result == MIME_OK && ms.failed)
         result = MIME_FAIL_WRITE;
     const char *why = nullptr;

@@ -145,7 +145,7 @@ MISSING = "/nonexistent/tarvex-e2e"
 # tested against real servers in tests/e2e/smtp).
 def connect_failed(host, port=25):
     return "Message send failed (Could not connect to [%s]:%d)\n" % (host, port)
-EMAILFILE_UNSUPPORTED = "Sending a message file (-emailfile:) is not supported yet\n"
+INCOMPLETE = "Incomplete configuration and unable to determine values from e-mail file\n"
 # Words only the full program knows; the plain program refuses them.
 FULL_ONLY_WORDS = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-ciphers:HIGH",
                    "-tls-protocols:tlsv1.3"]
@@ -166,6 +166,13 @@ class Run:
     def __init__(self, args, status, stdout, stderr, programs=BOTH, check=None, stdin=b""):
         self.args, self.status, self.stdout, self.stderr = args, status, stdout, stderr
         self.programs, self.check, self.stdin = programs, check, stdin
+
+
+def ready_file_body(test, msg):
+    """The message file's own fields and body under the generated block."""
+    test.assertEqual(msg.get_all("From"), ["sender@example.com"])
+    test.assertEqual(msg.get_all("To"), ["rcpt@example.org"])
+    test.assertEqual(msg.get_payload(), "body\r\n")
 
 
 def no_attachment(test, msg):
@@ -236,13 +243,16 @@ RUN_CASES = [
         "NUL byte in the body from standard input\n", stdin=b"a\0b"),
     Run(["--", "-file:out.eml"] + SENDER, 12, STDIN_PROMPT,
         "Failed to read the body from standard input\n", stdin=DIRECTORY),
-    # A message file cannot be sent yet: a run that names one fails, and no
-    # message composed from the other options goes out in its place,
-    # whichever mode a later option chose.
-    Run(["-emailfile:ready.eml", "-host:mx.example"], 1, "", EMAILFILE_UNSUPPORTED),
-    Run(["-emailfile:ready.eml", "-host:mx.example"] + SENDER, 1, "", EMAILFILE_UNSUPPORTED),
-    Run(["-emailfile:ready.eml", "-file:out.eml"] + SENDER, 1, "", EMAILFILE_UNSUPPORTED),
-    Run(["-file:out.eml", "-emailfile:ready.eml"] + SENDER, 1, "", EMAILFILE_UNSUPPORTED),
+    # A message file: the full program takes the sender and the recipients
+    # from its header when the options give none; the plain program cannot.
+    Run(["-emailfile:ready.eml", "-host:mx.example"], 1, "", connect_failed("mx.example"),
+        programs=("tarvex",)),
+    Run(["-emailfile:ready.eml", "-host:mx.example"], 1, "banner", INCOMPLETE +
+        "No from address specified\nNo recipients specified\n", programs=("tarvex-plain",)),
+    Run(["-emailfile:ready.eml", "-host:mx.example"] + SENDER, 1, "", connect_failed("mx.example")),
+    # File mode writes the completed message file, whichever option came last.
+    Run(["-emailfile:ready.eml", "-file:out.eml"] + SENDER, 0, "", "", check=ready_file_body),
+    Run(["-file:out.eml", "-emailfile:ready.eml"] + SENDER, 0, "", "", check=ready_file_body),
     # Refused values.
     Run(["-to:nobody.example.com", "-file:out.eml"], 1, "",
         "Invalid address in -to (nobody.example.com)\n"),

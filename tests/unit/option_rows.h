@@ -629,11 +629,13 @@ struct FailTexts {
           html_missing("Cannot open the HTML body file for reading (" + missing + ")"),
           html_folder("Cannot open the HTML body file for reading (" + folder + ")"),
           email_missing("The message file does not exist (" + missing + ")"),
-          attach_missing("The attachment file does not exist (" + missing + ")")
+          attach_missing("The attachment file does not exist (" + missing + ")"),
+          list_unreadable(t.body_path + ", line 1: not a usable address")
     {
     }
     std::string missing, folder;
     std::string body_missing, body_folder, html_missing, html_folder, email_missing, attach_missing;
+    std::string list_unreadable; // a recipient list file that is no list
     std::string long_address = std::string(250, 'l') + "@x.org";
     std::string envid_101 = std::string(101, 'e');
     std::string id_510 = std::string(504, 'i') + "@x.org";
@@ -664,7 +666,7 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"recipient name", {MAILOPT_RECIPIENT | MAILOPT_TO, "a@b.org", "x\x1b"}, "Control character in the recipient name"},
         {"recipient name overlong UTF-8", {MAILOPT_RECIPIENT | MAILOPT_CC, "a@b.org", "\xc0\xaf"}, "Invalid UTF-8 in the recipient name"},
         {"recipient file", {MAILOPT_RECIPIENT | MAILOPT_TO | MAILOPT_FROM_FILE, t.body_path.c_str()},
-         mail_full_program ? "Recipient list files are not available in this build"
+         mail_full_program ? x.list_unreadable.c_str()
                            : "Recipient list files are not available in this program"},
         {"recipient file empty", {MAILOPT_RECIPIENT | MAILOPT_TO | MAILOPT_FROM_FILE, ""}, "No recipient list file given"},
         {"subject NULL", {MAILOPT_SUBJECT}, "No subject given"},
@@ -938,11 +940,14 @@ TEST_F(OptionTest, ActionsNotYetAvailable)
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
 
     if (mail_full_program) {
-        // The scanners are missing too; the message file is checked first.
+        // The scan of the message file is there: it takes the sender and
+        // the recipients and keeps the bits that asked for them.
         mail_set_error(ctx, nullptr);
         ASSERT_EQ(apply(ctx, {MAILOPT_EMAIL_FILE, eml_path.c_str()}), 1);
-        expect_fails_unchanged({MAILOPT_EMAIL_FILE_SCAN, "1", "1"},
-                               "Reading addresses from the message file is not available in this build");
+        ASSERT_EQ(apply(ctx, {MAILOPT_EMAIL_FILE_SCAN, "1", "1"}), 1);
+        EXPECT_EQ(ctx->flags2 & (MAILF2_RECIPIENTS_FROM_FILE | MAILF2_FROM_FROM_FILE),
+                  unsigned(MAILF2_RECIPIENTS_FROM_FILE | MAILF2_FROM_FROM_FILE));
+        EXPECT_STREQ(ctx->to->address, "c@d.org");
     }
 }
 

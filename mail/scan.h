@@ -1,0 +1,90 @@
+// Reading addresses out of text: recipient list files (one mailbox after
+// another, separated by commas, blanks or line ends) and the header block
+// of a ready message file (its To, Cc, Bcc and From fields).
+//
+// The scanners are finite automata on bytes driven by tables: a class for
+// every byte and a next state for every state and class. Each scan keeps
+// its whole state in its own call, so scans may nest and run on several
+// threads at once. They never read past the length they are given and
+// never allocate; callbacks get pointers into the scanned text and must
+// copy what they keep.
+//
+// Mailbox grammar (bytes):
+//   mailbox       = address | "<" address ">" | display-name "<" address ">"
+//   address       = local-part "@" domain
+//   local-part    = 1*(RFC 5322 atext | "." | 0x80 | 0x99 | 0xE2)
+//   domain        = label 1*("." label)      (an empty label is refused)
+//   label         = 1*63(ALPHA | DIGIT | "-")
+//   display-name  = 1*(atext | "." | SP | TAB | quoted-string)
+//   quoted-string = DQUOTE *(any byte but DQUOTE and line ends) DQUOTE
+// A comma outside a quoted string and angle brackets separates mailboxes.
+#pragma once
+
+#include <cstddef>
+
+#include "mail/list.h"
+#include "mail/session.h"
+
+// One mailbox: address (not terminated) and its display name as it stands
+// in the text (quotes and trailing blanks included; name_len 0 for none).
+// A nonzero return takes the item; 0 refuses it (the list scanner then
+// stops and reports the item's line).
+typedef int (*AddrScanFn)(void *user, const char *address, size_t address_len, const char *name,
+                          size_t name_len);
+
+// One header field: its name and its value (after the colon and the blanks
+// that follow it, up to the line end that closes the field, folded line
+// breaks kept).
+typedef void (*HeaderFieldFn)(void *user, const char *name, size_t name_len, const char *value,
+                              size_t value_len);
+
+// Scans a recipient list of len bytes. 1 when every item was read and
+// taken; 0 at the first item that does not fit the grammar or that fn
+// refuses, with *bad_line its line (counted from 1; LF, CR LF and a lone
+// CR end a line). The items before it have been handed to fn.
+int addr_scan_list(void *user, const char *text, size_t len, AddrScanFn fn, size_t *bad_line);
+
+// Scans one header field value (as addr_scan_header hands it over): the
+// mailboxes separated by commas, with folded line breaks allowed wherever
+// a blank is. A mailbox is handed to fn once the comma or the end of the
+// value after it has been seen; an item that does not fit the grammar
+// (a group, a comment, two addresses without a comma) ends the scan.
+void addr_scan_field(void *user, const char *value, size_t len, AddrScanFn fn);
+
+// How a header-block scan ended.
+enum {
+    HDR_SCAN_BLANK_LINE = 1, // at the empty line that ends the header block
+    HDR_SCAN_TEXT_END = 2,   // the text ended inside the header block
+    HDR_SCAN_NOT_FIELD = 3,  // at a line that is no header field
+};
+
+// Calls fn for every field of the header block at the start of text (len
+// bytes), in order, repeated fields included; a field whose value runs to
+// the end of the text is handed over too. A field name is one or more
+// printable ASCII bytes other than ":", directly followed by ":" (blanks
+// after the colon are optional). *header_len, when given, gets the bytes
+// scanned (up to, not including, the empty line).
+int addr_scan_header(void *user, const char *text, size_t len, HeaderFieldFn fn,
+                     size_t *header_len = nullptr);
+
+// The display name as the callbacks keep it: trailing SP, TAB and NUL
+// dropped, then one pair of enclosing double quotes, then folded line
+// breaks (CR and LF bytes) removed. Returns the new length; the bytes are
+// rewritten in place within name.
+size_t addr_trim_name(char *name, size_t len);
+
+// Caps of what the session reads to scan.
+enum : size_t {
+    ADDR_LIST_FILE_MAX = 16u << 20,   // a recipient list file
+    ADDR_HEADER_SCAN_MAX = 4u << 20, // the header block of a message file
+};
+
+// The session's scans (the full program's seam calls these). Each returns
+// 1, or 0 with the reason in the session's error text.
+// Every mailbox of the recipient list file at path pushed in front of *list;
+// a list with an item that cannot be read or added changes nothing.
+int addr_scan_recipient_file(MailContext *ctx, Recipient **list, const char *path);
+// To and Cc (and Bcc, which only the envelope carries) from the header of
+// the session's message file when recipients is nonzero; the sender from
+// its From field when sender is nonzero.
+int addr_scan_message_file(MailContext *ctx, int recipients, int sender);

@@ -1,0 +1,129 @@
+"""End-to-end tests of ready message files and recipient list files: sent
+to aiosmtpd and written in File mode, checked byte for byte."""
+import os
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from peers import AioPeer  # noqa: E402
+from test_smtp import SmtpTestCase, normalise  # noqa: E402
+
+READY = (b"From: \"Ann, Example\" <ann@example.com>\n"
+         b"To: bob@example.org,\n \"Cy D\" <cy@example.org>\n"
+         b"Cc: dee@example.net\n"
+         b"Bcc: hidden@example.net\n"
+         b"Subject: ready\n"
+         b"X-Drop: gone\n\tfolded too\n"
+         b"X-Keep:no blank\n"
+         b".X-Dot: starts with a dot\n"
+         b"\n"
+         b".\n..two\nlast line without end")
+BODY = b"\r\n\r\n.\r\n..two\r\nlast line without end\r\n"
+
+
+class PreconstructedTests(SmtpTestCase):
+    def setUp(self):
+        super().setUp()
+        self.peer = AioPeer()
+        self.addCleanup(self.peer.close)
+        self.host = "-host:127.0.0.1:%d" % self.peer.port
+
+    def send(self, *args):
+        return self.run_program([self.host] + list(args))
+
+    def file_mode(self, *args):
+        out = self.path("out.eml")
+        run = self.run_program(list(args) + ["-file:" + out])
+        self.assertRun(run, 0, "")
+        with open(out, "rb") as f:
+            return f.read()
+
+    def test_sender_and_recipients_from_the_file(self):
+        ready = self.write("ready.eml", READY)
+        options = ["-emailfile:" + ready, "-delhead:x-drop", "-head:X-Custom:added"]
+        run = self.send(*options)
+        self.assertRun(run, 0, "")
+        got = self.peer.messages[-1]
+        self.assertEqual(got.mail_from, "ann@example.com")
+        self.assertEqual(sorted(got.rcpt_tos), ["bob@example.org", "cy@example.org",
+                                                "dee@example.net", "hidden@example.net"])
+        content = got.content
+        self.assertTrue(content.endswith(BODY), content)
+        header = content[:content.index(b"\r\n\r\n") + 2]
+        self.assertNotIn(b"\n", header.replace(b"\r\n", b""))
+        for gone in (b"Bcc", b"hidden", b"X-Drop", b"folded too"):
+            self.assertNotIn(gone, header)
+        for kept in (b"\r\nSubject: ready\r\n", b"\r\nX-Keep:no blank\r\n",
+                     b"\r\n.X-Dot: starts with a dot\r\n", b"\r\nX-Custom: added\r\n\r\n"):
+            self.assertIn(kept, content)
+        self.assertRegex(content, rb"\ADate: [^\r]+\r\nMessage-ID: <[^>]+@example\.com>\r\n"
+                                  rb"From: \"Ann, Example\" <ann@example\.com>\r\n")
+        # File mode writes the same message.
+        self.assertEqual(normalise(content), normalise(self.file_mode(*options)))
+
+    def test_envelope_from_the_options_and_raw_headers(self):
+        ready = self.write("ready.eml", READY)
+        run = self.send("-emailfile:" + ready, "-from:env@example.com", "-to:other@example.org",
+                        "-rawhead", "-subject:not used")
+        self.assertRun(run, 0, "")
+        got = self.peer.messages[-1]
+        self.assertEqual((got.mail_from, got.rcpt_tos), ("env@example.com", ["other@example.org"]))
+        self.assertTrue(got.content.startswith(b"From: \"Ann, Example\" <ann@example.com>\r\nTo: "),
+                        got.content)
+        self.assertNotIn(b"not used", got.content)
+        self.assertNotIn(b"Bcc", got.content)
+
+    def test_file_without_empty_line_gets_its_custom_fields(self):
+        ready = self.write("ready.eml", b"Subject: only a header\nX-A: 1")
+        got = self.file_mode("-emailfile:" + ready, "-from:a@example.com", "-to:b@example.org",
+                             "-rawhead", "-head:X-B:2")
+        self.assertEqual(got, b"Subject: only a header\r\nX-A: 1\r\nX-B: 2\r\n\r\n")
+
+    def test_refused_files_send_nothing(self):
+        cases = [
+            (b"Subject: x\n\nbody\0more\n",
+             re.compile(r"\AMessage send failed \(The message file holds a NUL byte \([^)]*\)\)\n\Z"), 1),
+        ]
+        for data, message, status in cases:
+            with self.subTest(data=data):
+                ready = self.write("bad.eml", data)
+                run = self.send("-emailfile:" + ready, "-from:a@example.com", "-to:b@example.org")
+                self.assertRun(run, status, message)
+                self.assertEqual(self.peer.messages, [])
+                run = self.run_program(["-emailfile:" + ready, "-from:a@example.com",
+                                        "-to:b@example.org", "-file:" + self.path("o.eml")])
+                self.assertRun(run, 1, re.compile(r"\AThe message file holds a NUL byte"))
+                self.assertFalse(os.path.exists(self.path("o.eml")))
+
+
+class RecipientFileTests(SmtpTestCase):
+    def test_list_file_over_smtp(self):
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        listed = self.write("list.txt", b"a@example.org, \"Doe, Jane\" <jane@example.org>\r\n"
+                                        b"O'Brien <o'brien@example.ie>,<c@example.org> d@example.org\n")
+        run = self.run_program(self.message_args(peer.port, "-cc:@" + listed))
+        self.assertRun(run, 0, "")
+        got = peer.messages[-1]
+        self.assertEqual(sorted(got.rcpt_tos), sorted(
+            ["rcpt@example.org", "a@example.org", "jane@example.org", "o'brien@example.ie",
+             "c@example.org", "d@example.org"]))
+        self.assertIn(b"\"Doe, Jane\" <jane@example.org>", got.content)
+
+    def test_bad_line_ends_the_run(self):
+        cases = [b"a@example.org\nx@example..org\n", b"a@example.org\n\nWord b@example.org\n",
+                 b"a@example.org\n\n\"unclosed <b@example.org>\n"]
+        for data in cases:
+            with self.subTest(data=data):
+                listed = self.write("list.txt", data)
+                run = self.run_program(["-from:a@example.com", "-to:@" + listed,
+                                        "-file:" + self.path("o.eml")])
+                line = 2 if data.count(b"\n") == 2 else 3
+                self.assertRun(run, 10, "Failed to set To from file (%s)\n%s, line %d: "
+                               "not a usable address\n" % (listed, listed, line))
+                self.assertFalse(os.path.exists(self.path("o.eml")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,53 @@
+// Header blocks: every field and value handed over lies inside the header
+// the scan reports, names hold no blank or colon, and every field value can
+// be scanned for mailboxes that lie inside it.
+#include <vector>
+
+#include "fuzz.h"
+#include "mail/scan.h"
+
+namespace {
+
+struct Seen {
+    const char *begin, *end;
+    size_t fields;
+};
+
+void check_field(void *user, const char *name, size_t nlen, const char *value, size_t vlen)
+{
+    auto *seen = static_cast<Seen *>(user);
+    FUZZ_CHECK(nlen >= 1 && name >= seen->begin && name + nlen <= seen->end);
+    FUZZ_CHECK(value >= name + nlen && value + vlen <= seen->end);
+    for (size_t i = 0; i < nlen; i++)
+        FUZZ_CHECK(name[i] > 0x20 && name[i] < 0x7f && name[i] != ':');
+    seen->fields++;
+    Seen inside{value, value + vlen, 0};
+    addr_scan_field(&inside, value, vlen, [](void *u, const char *a, size_t al, const char *n, size_t nl) {
+        auto *in = static_cast<Seen *>(u);
+        FUZZ_CHECK(a >= in->begin && a + al <= in->end && memchr(a, '@', al));
+        FUZZ_CHECK(!nl || (n >= in->begin && n + nl <= in->end));
+        std::string name(n ? n : "", nl);
+        FUZZ_CHECK(addr_trim_name(name.data(), name.size()) <= nl);
+        return 1;
+    });
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::vector<char> text(data, data + size);
+    Seen seen{text.data(), text.data() + size, 0};
+    size_t header_len = size + 1;
+    int how = addr_scan_header(&seen, text.data(), size, check_field, &header_len);
+    FUZZ_CHECK(how == HDR_SCAN_BLANK_LINE || how == HDR_SCAN_TEXT_END || how == HDR_SCAN_NOT_FIELD);
+    FUZZ_CHECK(header_len <= size);
+    if (how == HDR_SCAN_TEXT_END)
+        FUZZ_CHECK(header_len == size);
+    // The header as reported scans the same way on its own.
+    Seen again{text.data(), text.data() + header_len, 0};
+    addr_scan_header(&again, text.data(), header_len, check_field);
+    if (how != HDR_SCAN_TEXT_END)
+        FUZZ_CHECK(again.fields == seen.fields);
+    return 0;
+}
