@@ -68,7 +68,12 @@ def python_verify(messages, table):
     """python3-dkim's verdict (True/False) for each single-signed message."""
     def dnsfunc(name, timeout=5):
         return table.get(name.decode().lower(), "").encode()
-    return [bool(dkim.DKIM(m).verify(dnsfunc=dnsfunc)) for m in messages]
+    def verify(m):
+        try:
+            return bool(dkim.DKIM(m).verify(dnsfunc=dnsfunc))
+        except dkim.ValidationError:
+            return False
+    return [verify(m) for m in messages]
 
 
 def opendkim_verify(messages, table, folder):
