@@ -6,12 +6,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <string>
 
 #include "dkim/dkim.h"
+#include "tests/unit/keygen.h"
 
 namespace {
 
@@ -29,38 +27,6 @@ std::string body(int relaxed, const std::string &text)
     std::string out;
     dkim_canon_body(relaxed, text.data(), text.size(), append, &out);
     return out;
-}
-
-// A fresh private key as PEM text ("RSA", "ED25519", "EC").
-std::string make_pem(const char *type, bool encrypted = false)
-{
-    EVP_PKEY *key = strcmp(type, "RSA") == 0  ? EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{1024})
-                    : strcmp(type, "EC") == 0 ? EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")
-                                              : EVP_PKEY_Q_keygen(nullptr, nullptr, type);
-    BIO *bio = BIO_new(BIO_s_mem());
-    if (encrypted)
-        PEM_write_bio_PKCS8PrivateKey(bio, key, EVP_aes_256_cbc(), "pw", 2, nullptr, nullptr);
-    else
-        PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    char *data;
-    long len = BIO_get_mem_data(bio, &data);
-    std::string pem(data, static_cast<size_t>(len));
-    BIO_free(bio);
-    EVP_PKEY_free(key);
-    return pem;
-}
-
-std::string public_pem(const std::string &private_pem)
-{
-    EVP_PKEY *key = dkim_key_read(private_pem.c_str());
-    BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PUBKEY(bio, key);
-    char *data;
-    long len = BIO_get_mem_data(bio, &data);
-    std::string pem(data, static_cast<size_t>(len));
-    BIO_free(bio);
-    EVP_PKEY_free(key);
-    return pem;
 }
 
 struct Registry {
@@ -115,7 +81,7 @@ TEST(DkimCanon, EdgeCases)
 TEST(DkimKeys, DomainsAndKeys)
 {
     Registry r;
-    const std::string rsa1 = make_pem("RSA"), ed = make_pem("ED25519"), rsa2 = make_pem("RSA");
+    const std::string rsa1 = test_key_pem("RSA"), ed = test_key_pem("ED25519"), rsa2 = test_key_pem("RSA");
     const char *why = nullptr;
     DkimKeyDomain *d = dkim_keys_add(&r.root, "Example.COM", "r1", rsa1.c_str(), &why);
     ASSERT_NE(d, nullptr) << why;
@@ -146,15 +112,15 @@ TEST(DkimKeys, DomainsAndKeys)
 TEST(DkimKeys, RefusedKeysChangeNothing)
 {
     Registry r;
-    const std::string ed = make_pem("ED25519");
+    const std::string ed = test_key_pem("ED25519");
     struct Case {
         std::string pem, why;
     } cases[] = {
-        {make_pem("EC"), "not an RSA or Ed25519 private key"},
-        {public_pem(ed), "not a PEM private key"},
+        {test_key_pem("EC"), "not an RSA or Ed25519 private key"},
+        {test_public_pem(ed), "not a PEM private key"},
         {"not a key at all", "not a PEM private key"},
         {"", "not a PEM private key"},
-        {make_pem("ED25519", true), "the key is encrypted (keys with a pass phrase are not supported)"},
+        {test_key_pem("ED25519", true), "the key is encrypted (keys with a pass phrase are not supported)"},
     };
     for (const Case &c : cases) {
         const char *why = nullptr;
@@ -171,7 +137,7 @@ TEST(DkimKeys, RefusedKeysChangeNothing)
 TEST(DkimSign, FieldLayoutAndHeaderChoice)
 {
     Registry r;
-    const std::string ed = make_pem("ED25519");
+    const std::string ed = test_key_pem("ED25519");
     const char *why = nullptr;
     DkimKeyDomain *d = dkim_keys_add(&r.root, "Example.com", "sel", ed.c_str(), &why);
     ASSERT_NE(d, nullptr);

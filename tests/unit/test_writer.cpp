@@ -16,9 +16,6 @@
 #include "mail/list.h"
 
 #include <gtest/gtest.h>
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <sys/resource.h>
 
@@ -34,6 +31,7 @@
 #include <vector>
 
 #include "tests/unit/helpers.h"
+#include "tests/unit/keygen.h"
 
 #ifndef TARVEX_TEST_PY_DIR
 #define TARVEX_TEST_PY_DIR "tests/py"
@@ -693,14 +691,7 @@ struct SigningKey {
     AvlNode *root = nullptr;
     SigningKey()
     {
-        EVP_PKEY *key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
-        BIO *bio = BIO_new(BIO_s_mem());
-        PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-        char *data;
-        long len = BIO_get_mem_data(bio, &data);
-        std::string pem(data, static_cast<size_t>(len));
-        BIO_free(bio);
-        EVP_PKEY_free(key);
+        const std::string pem = test_key_pem("ED25519");
         const char *why = nullptr;
         EXPECT_NE(dkim_keys_add(&root, "example.com", "sel", pem.c_str(), &why), nullptr) << why;
     }
