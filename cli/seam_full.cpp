@@ -12,7 +12,6 @@
 #include "mail/option.h"
 #include "support/encode.h"
 #include "support/file.h"
-#include "support/str.h"
 
 int cli_seam_knows_full_words(void) { return 1; }
 
@@ -38,35 +37,36 @@ int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why)
         *why = "the key file cannot be opened";
         return 0;
     }
-    size_t len = 0;
-    int read_why = STR_READ_OK;
-    char *pem = file_read_text_crlf(fp, &len, &read_why);
+    // Read with a bound: a key file is a few kilobytes, and a huge file
+    // named by mistake must not be taken into memory whole.
+    std::string pem(DKIM_KEY_TEXT_MAX + 1, '\0');
+    size_t len = fread(pem.data(), 1, pem.size(), fp);
+    bool failed = ferror(fp) != 0;
     fclose(fp);
-    if (!pem) {
-        *why = read_why == STR_READ_NOMEM ? "out of memory" : "the key file cannot be read";
+    if (failed) {
+        *why = "the key file cannot be read";
         return 0;
     }
-    if (len > DKIM_KEY_TEXT_MAX || strlen(pem) != len) {
-        free(pem);
+    if (len > DKIM_KEY_TEXT_MAX || memchr(pem.data(), '\0', len)) {
         *why = "the key file is not a PEM key (too large, or NUL bytes)";
         return 0;
     }
+    pem.resize(len);
     // A key that fits none of the algorithms chosen so far would sign
     // nothing: an error now rather than an unsigned message later.
-    int type = dkim_key_type(pem, why);
+    int type = dkim_key_type(pem.c_str(), why);
     if (type && ctx->dkim_algorithms) {
         bool fits = false;
         for (int alg = DKIM_ALG_RSA_SHA1; alg <= DKIM_ALG_ED25519_SHA256; alg <<= 1)
             if ((ctx->dkim_algorithms & (alg << 8)) && dkim_alg_key_type(alg) == type)
                 fits = true;
         if (!fits) {
-            free(pem);
             *why = "the key's type fits none of the chosen DKIM algorithms";
             return 0;
         }
     }
-    DkimKeyDomain *d = type ? dkim_keys_add(&dkim_keys_root, domain.c_str(), selector.c_str(), pem, why) : nullptr;
-    free(pem);
+    DkimKeyDomain *d = type ? dkim_keys_add(&dkim_keys_root, domain.c_str(), selector.c_str(), pem.c_str(), why)
+                            : nullptr;
     if (!d)
         return 0;
     // The session borrows the registry's root as it stands.

@@ -41,6 +41,21 @@ AvlNode **descend(AvlNode **root, const char *domain, AvlNode **parent)
     return link;
 }
 
+// A domain or selector goes into the signature field as it stands: only
+// the characters of DNS labels (and "_", used in selectors) may be in it,
+// in dot-separated labels that are not empty.
+bool is_dns_name(const char *s, size_t max)
+{
+    size_t len = strlen(s);
+    if (!len || len > max || s[0] == '.' || s[len - 1] == '.' || strstr(s, ".."))
+        return false;
+    for (const char *p = s; *p; p++)
+        if (!((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') || *p == '-' ||
+              *p == '_' || *p == '.'))
+            return false;
+    return true;
+}
+
 } // namespace
 
 EVP_PKEY *dkim_key_read(const char *pem)
@@ -91,8 +106,8 @@ DkimKeyDomain *dkim_keys_add(AvlNode **root, const char *domain, const char *sel
     const char *ignored;
     if (!why)
         why = &ignored;
-    if (!*domain || strlen(domain) > DKIM_DOMAIN_MAX || !*selector || strlen(selector) > DKIM_SELECTOR_MAX) {
-        *why = "the domain or selector is empty or too long";
+    if (!is_dns_name(domain, DKIM_DOMAIN_MAX) || !is_dns_name(selector, DKIM_SELECTOR_MAX)) {
+        *why = "the domain or selector is not a DNS name in ASCII (letters, digits, \"-\", \"_\", \".\")";
         return nullptr;
     }
     if (strlen(pem) > DKIM_KEY_TEXT_MAX) {

@@ -129,9 +129,18 @@ TEST(DkimKeys, RefusedKeysChangeNothing)
         EXPECT_EQ(r.root, nullptr);
     }
     const char *why = nullptr;
-    EXPECT_EQ(dkim_keys_add(&r.root, "", "s", ed.c_str(), &why), nullptr);
-    EXPECT_EQ(dkim_keys_add(&r.root, std::string(254, 'a').c_str(), "s", ed.c_str(), &why), nullptr);
+    // Names that could not stand in the signature field as they are.
+    const std::string names[][2] = {
+        {"", "s"}, {std::string(254, 'a'), "s"}, {"example.com", std::string(64, 's')}, {"example.com", ""},
+        {"example.com\r\nX-Evil: 1", "s"}, {"example.com", "s; d=other"}, {"a..b", "s"}, {".example", "s"},
+        {"b\xc3\xbc" "cher.example", "s"}, {"example.com", "s\t1"},
+    };
+    for (const auto &n : names) {
+        SCOPED_TRACE(n[0] + " / " + n[1]);
+        EXPECT_EQ(dkim_keys_add(&r.root, n[0].c_str(), n[1].c_str(), ed.c_str(), &why), nullptr);
+    }
     EXPECT_EQ(r.root, nullptr);
+    EXPECT_NE(dkim_keys_add(&r.root, "mail-1.Example.com", "2024_sel.a", ed.c_str(), &why), nullptr);
 }
 
 TEST(DkimSign, FieldLayoutAndHeaderChoice)

@@ -167,11 +167,18 @@ class DkimTest(unittest.TestCase):
         encrypted = key("enc.pem", "genpkey", "-algorithm", "ED25519", "-aes256", "-pass", "pass:secret")
         ec = key("ec.pem", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256")
         public = key("pub.pem", "pkey", "-in", self.ed, "-pubout")
+        huge = os.path.join(folder, "huge.pem")
+        with open(huge, "wb") as f:
+            f.write(open(self.rsa, "rb").read() * 40)
         cases = [
             (["-dkim:example.com:s:" + encrypted], "the key is encrypted"),
             (["-dkim:example.com:s:" + ec], "not an RSA or Ed25519 private key"),
             (["-dkim:example.com:s:" + public], "not a PEM private key"),
             (["-dkim:example.com:s:" + folder], "the key file cannot be"),
+            (["-dkim:example.com:s:" + huge], "the key file is not a PEM key (too large"),
+            (["-dkim:exa mple.com:s:" + self.ed], "the domain or selector is not a DNS name"),
+            (["-dkim:example.com:s;x=1:" + self.ed], "the domain or selector is not a DNS name"),
+            (["-dkim:example.com:s"], "expected domain:selector:keyfile"),
             (["-dkim-algo:ed25519-sha256", "-dkim:example.com:s:" + self.rsa],
              "the key's type fits none of the chosen DKIM algorithms"),
         ]
