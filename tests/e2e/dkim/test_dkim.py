@@ -194,14 +194,18 @@ class DkimTest(unittest.TestCase):
 
     def test_no_field_can_be_made_fails_the_write(self):
         # Signing was asked for and a key is registered, but it fits none of
-        # the algorithms chosen later: nothing is written unsigned.
+        # the algorithms chosen later: nothing is written or sent unsigned.
+        peer = AioPeer()
+        self.addCleanup(peer.close)
         out = os.path.join(self.dir, "unsigned.eml")
-        run = self.run_program(["-file:" + out, "-from:" + SENDER, "-to:" + RECIPIENT, "-body:x",
-                                "-dkim:%s:e1:%s" % (DOMAIN, self.ed), "-dkim-algo:rsa-sha256"])
-        self.assertNotEqual(run.returncode, 0)
-        self.assertIn(b"No DKIM key of example.com fits the chosen algorithms", run.stderr)
+        for target in ("-file:" + out, "-host:127.0.0.1:%d" % peer.port):
+            with self.subTest(target=target):
+                run = self.run_program([target, "-from:" + SENDER, "-to:" + RECIPIENT, "-body:x",
+                                        "-dkim:%s:e1:%s" % (DOMAIN, self.ed), "-dkim-algo:rsa-sha256"])
+                self.assertEqual(run.returncode, 1)
+                self.assertIn(b"No DKIM key of example.com fits the chosen algorithms", run.stderr)
         self.assertFalse(os.path.exists(out))
-
+        self.assertEqual(peer.messages, [])
 
 if __name__ == "__main__":
     unittest.main()
