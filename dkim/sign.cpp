@@ -71,32 +71,28 @@ void dkim_canon_header(int relaxed, const char *field, size_t len, int with_crlf
     if (!relaxed) {
         out.put(field, len);
     } else {
-        // The name lower-cased without the blanks before the colon; the value
-        // unfolded, every run of blanks one SP, none at either end.
-        const char *colon = static_cast<const char *>(memchr(field, ':', len));
-        size_t name_len = colon ? static_cast<size_t>(colon - field) : len;
-        while (name_len && is_wsp(field[name_len - 1]))
-            name_len--;
-        for (size_t i = 0; i < name_len; i++) {
-            char c = field[i];
-            out.put(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-        }
-        if (colon) {
-            out.put(':');
-            bool blank = false, started = false;
-            for (const char *p = colon + 1; p < field + len; p++) {
-                if (*p == '\r' || *p == '\n')
-                    continue;
-                if (is_wsp(*p)) {
-                    blank = true;
-                    continue;
-                }
-                if (blank && started)
-                    out.put(' ');
-                blank = false;
-                started = true;
-                out.put(*p);
+        // Unfolded (no CR or LF anywhere), the name lower-cased, every run of
+        // blanks one SP, none at either end of the name or the value.
+        bool in_name = true, blank = false, started = false;
+        for (const char *p = field; p < field + len; p++) {
+            char c = *p;
+            if (c == '\r' || c == '\n')
+                continue;
+            if (is_wsp(c)) {
+                blank = true;
+                continue;
             }
+            if (in_name && c == ':') {
+                in_name = false;
+                blank = started = false;
+                out.put(':');
+                continue;
+            }
+            if (blank && started)
+                out.put(' ');
+            blank = false;
+            started = true;
+            out.put(in_name && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
         }
     }
     if (with_crlf)
