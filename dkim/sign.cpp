@@ -272,6 +272,14 @@ int sign_field(const DkimMessage *m, int canon, int alg, const DkimKeyDomain *d,
     std::vector<Field> fields;
     if ((*why = select_fields(m, fields)) != nullptr)
         return 0;
+    // A signature must cover the From field.
+    bool has_from = false;
+    for (const Field &fl : fields)
+        has_from = has_from || (fl.name_len == 4 && str_ncasecmp(fl.start, "From", 4) == 0);
+    if (!has_from) {
+        *why = "The message has no From field to sign";
+        return 0;
+    }
     *why = "DKIM signature failed";
 
     // The body hash. The body follows the blank line after the header.

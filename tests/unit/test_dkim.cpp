@@ -187,4 +187,10 @@ TEST(DkimSign, FieldLayoutAndHeaderChoice)
     const DkimMessage mb = {bad.c_str(), bad.size() - 5, bad.size()};
     EXPECT_EQ(dkim_sign(&mb, DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1, &field, &why), 0);
     EXPECT_STREQ(why, "Malformed header field (no colon)");
+
+    // Without a From field there is nothing a verifier would accept.
+    const std::string no_from = "Subject: s\r\n\r\nx\r\n";
+    const DkimMessage mn = {no_from.c_str(), no_from.size() - 5, no_from.size()};
+    EXPECT_EQ(dkim_sign(&mn, DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1, &field, &why), 0);
+    EXPECT_STREQ(why, "The message has no From field to sign");
 }
