@@ -158,7 +158,8 @@ struct Field {
 
 bool is_signed_name(const char *name, size_t len)
 {
-    if (len > kNameMax)
+    // A NUL would end the copy early and let "Subject\0x" pass for "Subject".
+    if (len > kNameMax || memchr(name, '\0', len))
         return false;
     char copy[kNameMax + 1];
     memcpy(copy, name, len);
