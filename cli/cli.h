@@ -31,6 +31,7 @@ extern int cli_body_literal;          // -body-literal: -body-file: reads raw by
 extern int cli_body_from_stdin;       // "--": read the text body from standard input
 extern int cli_timestamps;            // -dd: stamp trace lines and the send failure
 extern char cli_password_delimiter;   // -passdelim:, ":" at start
+extern int cli_no_dkim;               // -no-dkim: the message goes out unsigned
 extern int cli_send_succeeded;        // the session reported the message data accepted
 
 // Puts every switch back to its value at start (for tests and a second run).

@@ -168,6 +168,68 @@ int opt_switch(MailContext *ctx, char *, char *value, const CliOption &opt)
     return session_set(ctx, opt.code, opt.fixed) ? EXIT_OK : refused(ctx, opt, value);
 }
 
+// The longest -dkim: word taken.
+const size_t dkim_word_max = 4095;
+
+// -dkim:domain:selector:keyfile - a key file that cannot be used ends the run.
+int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
+{
+    const char *why = nullptr;
+    if (strlen(value) + strlen("dkim:") > dkim_word_max)
+        why = "the value is too long";
+    else if (cli_seam_dkim_add_key(ctx, value, &why))
+        return EXIT_OK;
+    if (why && strcmp(why, "out of memory") == 0)
+        return out_of_memory("dkim");
+    cli_error("Error applying DKIM setting: %s\n", cli_printable(value).c_str());
+    cli_error("(%s)\n", why ? why : "the key cannot be used");
+    return EXIT_INPUT_FILE;
+}
+
+// The names of the DKIM choices and their sub-choices.
+struct DkimChoice {
+    const char *name;
+    unsigned sub;
+};
+
+const DkimChoice dkim_algorithms[] = {
+    {"ed25519-sha256", MAILOPT_DKIM_ALG_ED25519_SHA256},
+    {"rsa-sha256", MAILOPT_DKIM_ALG_RSA_SHA256},
+    {"rsa-sha1", MAILOPT_DKIM_ALG_RSA_SHA1},
+    {"all", MAILOPT_DKIM_ALG_RSA_SHA1 | MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256},
+    {"best", MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256},
+    {nullptr, 0},
+};
+
+const DkimChoice dkim_canons[] = {
+    {"s/s", MAILOPT_DKIM_CANON_SIMPLE_SIMPLE},
+    {"s/r", MAILOPT_DKIM_CANON_SIMPLE_RELAXED},
+    {"r/r", MAILOPT_DKIM_CANON_RELAXED_RELAXED},
+    {"r/s", MAILOPT_DKIM_CANON_RELAXED_SIMPLE},
+    {"all", MAILOPT_DKIM_CANON_ALL},
+    {nullptr, 0},
+};
+
+// -dkim-algo: and -dkim-canon: - a name the table does not hold ends the
+// run with the row's message.
+int opt_dkim_choice(MailContext *ctx, char *, char *value, const CliOption &opt)
+{
+    const DkimChoice *table = opt.code == MAILOPT_DKIM_ALGORITHMS ? dkim_algorithms : dkim_canons;
+    for (const DkimChoice *c = table; c->name; c++)
+        if (strcmp(value, c->name) == 0)
+            return session_set(ctx, opt.code | c->sub, nullptr) ? EXIT_OK : refused(ctx, opt, value);
+    cli_error(opt.message, cli_printable(value).c_str());
+    return EXIT_UNKNOWN_OPTION;
+}
+
+// -no-dkim: signing is switched off just before the message goes out, so
+// that a later -dkim: does not switch it on again.
+int opt_no_dkim(MailContext *, char *, char *, const CliOption &)
+{
+    cli_no_dkim = 1;
+    return EXIT_OK;
+}
+
 // Words read elsewhere (the pre-scan, -config:) or deliberately ignored.
 int opt_ignore(MailContext *, char *, char *, const CliOption &) { return EXIT_OK; }
 
@@ -344,7 +406,7 @@ int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 
 // The vocabulary, in matching order: the first entry that matches wins.
 // Words that come with later parts of the program (wildcard attachments,
-// DKIM, help, password encryption) are not here yet, so they are unknown.
+// help, password encryption) are not here yet, so they are unknown.
 // The refusal column says what a value the session refuses means. A value
 // the user gave is never dropped silently, so a refusal ends the run,
 // except in the rows whose every refusal is a documented "no effect"
@@ -433,6 +495,14 @@ const CliOption cli_options[] = {
     {"dsn:", MATCH_PREFIX, opt_value, MAILOPT_DSN, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"dsnid:", MATCH_PREFIX, opt_dsnid, MAILOPT_DSN, REFUSAL_INVALID, nullptr, nullptr,
      CLI_EMPTY_IGNORED},
+    {"dkim:", MATCH_PREFIX, opt_dkim_key, MAILOPT_DKIM, REFUSAL_FILE, nullptr, nullptr, CLI_FULL_ONLY},
+    {"dkim-default:", MATCH_PREFIX, opt_value, MAILOPT_DKIM_DOMAIN, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_FULL_ONLY},
+    {"dkim-algo:", MATCH_PREFIX, opt_dkim_choice, MAILOPT_DKIM_ALGORITHMS, REFUSAL_INVALID, nullptr,
+     "Unknown DKIM signing/verification algorithm: %s\n", CLI_FULL_ONLY},
+    {"dkim-canon:", MATCH_PREFIX, opt_dkim_choice, MAILOPT_DKIM_CANON, REFUSAL_INVALID, nullptr,
+     "Unknown DKIM canonical form: %s\n", CLI_FULL_ONLY},
+    {"no-dkim", MATCH_EXACT, opt_no_dkim, 0, REFUSAL_INVALID, nullptr, nullptr, CLI_FULL_ONLY},
     {"mdn", MATCH_EXACT, opt_switch, MAILOPT_MDN, REFUSAL_INVALID, "1", nullptr, 0},
     // The session takes priorities 1 to 5 and ignores the others.
     {"priority:", MATCH_PREFIX, opt_priority, MAILOPT_PRIORITY, REFUSAL_IGNORED, nullptr, nullptr, 0},

@@ -47,6 +47,7 @@ int cli_body_literal = 0;
 int cli_body_from_stdin = 0;
 int cli_timestamps = 0;
 char cli_password_delimiter = ':';
+int cli_no_dkim = 0;
 int cli_send_succeeded = 0;
 
 void cli_reset_switches(void)
@@ -58,6 +59,7 @@ void cli_reset_switches(void)
     cli_body_literal = 0;
     cli_body_from_stdin = 0;
     cli_timestamps = 0;
+    cli_no_dkim = 0;
     cli_password_delimiter = ':';
     cli_send_succeeded = 0;
 }
@@ -373,6 +375,8 @@ int write_message_file(MailContext *ctx)
 
 int deliver(MailContext *ctx)
 {
+    if (cli_no_dkim)
+        mail_set_option_basic(ctx, MAILOPT_DKIM | MAILOPT_CLEAR, nullptr, nullptr, nullptr);
     return ctx->server_host ? send_message(ctx) : write_message_file(ctx);
 }
 
@@ -410,5 +414,6 @@ int cli_main(int argc, char **argv)
     guard.ctx = nullptr;
     mail_set_option_basic(ctx, MAILOPT_FREE, nullptr, nullptr, nullptr);
     mail_global_init(0, 0);
+    cli_seam_dkim_free();
     return EXIT_OK;
 }

@@ -20,6 +20,14 @@ const char *cli_seam_crypto_version(void);
 // nothing.
 void cli_seam_dkim_on(MailContext *ctx);
 
+// -dkim:domain:selector:keyfile - reads the key file and registers its key
+// for the domain; the session signs from then on. 1, or 0 with *why (a
+// static text; "out of memory" when memory ran out). The plain program
+// has no key registry and answers 0.
+int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why);
+// Frees the DKIM key registry at the end of the run.
+void cli_seam_dkim_free(void);
+
 // 1 when a -host: password is in the encrypted form ("$" and base64 text
 // long enough for nonce and marker), which only the full program can read;
 // the plain program takes every password as written and answers 0.

@@ -11,3 +11,11 @@ void cli_seam_dkim_on(MailContext *) {}
 int cli_seam_password_is_encrypted(const char *) { return 0; }
 
 int cli_seam_encrypt_password(const char *, int, int *) { return 0; }
+
+int cli_seam_dkim_add_key(MailContext *, const char *, const char **why)
+{
+    *why = "DKIM signing is not available in this program";
+    return 0;
+}
+
+void cli_seam_dkim_free(void) {}

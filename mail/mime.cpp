@@ -14,6 +14,7 @@
 
 #include "mail/ident.h"
 #include "mail/list.h"
+#include "mail/seam.h"
 #include "platform/platform.h"
 #include "support/encode.h"
 #include "support/file.h"
@@ -516,8 +517,33 @@ int mime_check_message(MailContext *ctx)
     return 1;
 }
 
+namespace {
+
+// A signed message: rendered whole first (the signatures cover the text the
+// recipient reads), then the DKIM-Signature fields and the text go out. A
+// rendering or signature that fails fails the message; nothing is sent.
+int write_signed(MailContext *ctx, MessagePrintFn print, void *user)
+{
+    StrBuf text = {}, fields = {};
+    size_t header_len = 0;
+    int result = mime_render_message(ctx, &text, &header_len);
+    if (result == MIME_OK)
+        result = mail_dkim_sign(ctx, text.data, text.length, header_len, &fields);
+    if (result == MIME_OK)
+        result = mime_write_bytes(print, user, fields.data, fields.length);
+    if (result == MIME_OK)
+        result = mime_write_bytes(print, user, text.data, text.length);
+    sbuf_release(&fields);
+    sbuf_release(&text);
+    return result;
+}
+
+} // namespace
+
 int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user)
 {
+    if (mail_dkim_signs(ctx))
+        return write_signed(ctx, print, user);
     return mime_guard(ctx, [&] {
         MimeOut out(print, user);
         return write_message(ctx, out, nullptr);

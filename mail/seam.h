@@ -9,6 +9,7 @@
 
 #include "mail/list.h"
 #include "mail/session.h"
+#include "support/fmt.h"
 
 // 1 in the full program, 0 in the plain one. Where it is 0 the option rows
 // marked full-only are missing and fail like unlisted option numbers.
@@ -23,3 +24,16 @@ int mail_scan_recipient_file(MailContext *ctx, Recipient **list, const char *pat
 // and the sender (the From field, with sender nonzero) from the header of
 // the session's message file.
 int mail_scan_message_file(MailContext *ctx, int recipients, int sender);
+
+// DKIM signing. 1 when the session signs its message: signing is on and a
+// key is registered for the sender's domain or, failing that, for the
+// default signing domain. The plain program never signs.
+int mail_dkim_signs(MailContext *ctx);
+// Appends to fields one DKIM-Signature field per chosen canonicalisation
+// and algorithm (the session's defaults are stored when none is chosen)
+// for the rendered message text (len bytes, header block header_len bytes,
+// then the blank line). MIME_OK, or a failure with error_text saying why:
+// MIME_FAIL_INPUT when no field could be made or a signature failed,
+// MIME_FAIL_NOMEM. A chosen algorithm that no key of the domain fits is
+// left out.
+int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header_len, StrBuf *fields);

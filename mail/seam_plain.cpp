@@ -1,6 +1,7 @@
 // The session's seam as the plain program answers it: no DKIM, no address
 // scanners.
 #include "mail/seam.h"
+#include "mail/writer.h"
 
 const int mail_full_program = 0;
 
@@ -20,4 +21,12 @@ int mail_scan_message_file(MailContext *ctx, int, int)
 {
     mail_set_errorf(ctx, "Reading addresses from the message file is not available in this program");
     return 0;
+}
+
+int mail_dkim_signs(MailContext *) { return 0; }
+
+int mail_dkim_sign(MailContext *ctx, const char *, size_t, size_t, StrBuf *)
+{
+    mail_set_errorf(ctx, "DKIM signing is not available in this program");
+    return MIME_FAIL_INPUT;
 }

@@ -425,8 +425,6 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"bad\x1b[2Jword", EXIT_UNKNOWN_OPTION, "Unknown option: bad\\x1b[2Jword\n"},
         // Words of later parts of the program.
         {"awild:r:*.txt", EXIT_UNKNOWN_OPTION, "Unknown option: awild:r:*.txt\n"},
-        {"dkim:example.com:sel:key.pem", EXIT_UNKNOWN_OPTION, "Unknown option: dkim:example.com:sel:key.pem\n"},
-        {"no-dkim", EXIT_UNKNOWN_OPTION, "Unknown option: no-dkim\n"},
         {"asciidoc", EXIT_UNKNOWN_OPTION, "Unknown option: asciidoc\n"},
         {"bindpass", EXIT_UNKNOWN_OPTION, "Unknown option: bindpass\n"},
         // A password is never shown.
@@ -464,6 +462,13 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"body-file:" + missing + ":utf-8", EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
         {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")\n"},
         {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")\n"},
+        {"dkim:example.com:sel:" + missing, EXIT_INPUT_FILE,
+         "Error applying DKIM setting: example.com:sel:" + missing + "\n(the key file cannot be opened)\n"},
+        {"dkim:example.com:" + missing, EXIT_INPUT_FILE,
+         "Error applying DKIM setting: example.com:" + missing + "\n(expected domain:selector:keyfile)\n"},
+        {"dkim-algo:rsa-sha512", EXIT_UNKNOWN_OPTION, "Unknown DKIM signing/verification algorithm: rsa-sha512\n"},
+        {"dkim-algo:RSA-SHA256", EXIT_UNKNOWN_OPTION, "Unknown DKIM signing/verification algorithm: RSA-SHA256\n"},
+        {"dkim-canon:relaxed", EXIT_UNKNOWN_OPTION, "Unknown DKIM canonical form: relaxed\n"},
         {"passdelim:", EXIT_USAGE, "Missing delimiter character in -passdelim:\n"},
         {"subject:a\x01" "b", EXIT_USAGE, "Invalid -subject option (Control character in the subject)\n"},
         {"head:X-A:v\x01", EXIT_USAGE, "Invalid -head option (Control character in the header-field value)\n"},

@@ -5,6 +5,7 @@
 // round-tripped to the original bytes, folding under the line limit,
 // dot-stuffing, rendering for signing, and the failures that must not leave
 // a partial or broken message behind.
+#include "dkim/dkim.h"
 #include "mail/fileread.h"
 #include "mail/option.h"
 #include "mail/session.h"
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "tests/unit/helpers.h"
+#include "tests/unit/keygen.h"
 
 #ifndef TARVEX_TEST_PY_DIR
 #define TARVEX_TEST_PY_DIR "tests/py"
@@ -682,50 +684,83 @@ TEST(Writer, EveryWriterStopsAtTheFirstFailedPrint)
     }
 }
 
+// An Ed25519 key registered for the sender's domain of the fixed setups,
+// with signing on: the message is rendered whole and signed before any of
+// it is written.
+struct SigningKey {
+    AvlNode *root = nullptr;
+    SigningKey()
+    {
+        const std::string pem = test_key_pem("ED25519");
+        const char *why = nullptr;
+        EXPECT_NE(dkim_keys_add(&root, "example.com", "sel", pem.c_str(), &why), nullptr) << why;
+    }
+    ~SigningKey() { dkim_keys_free(&root); }
+    void apply(Session &s) const
+    {
+        s.ctx->dkim_keys = root;
+        s.set(MAILOPT_DKIM);
+    }
+};
+
 TEST(Writer, MemoryThatRunsOutFailsTheWholeMessage)
 {
     // Every allocation of a File-mode write fails in turn: the result is
     // MIME_FAIL_NOMEM, marked for the front end's status, no exception
     // leaves the writer and the earlier file stays as it was; a write that
-    // meets no failure gives exactly the message.
+    // meets no failure gives exactly the message. The same for a signed
+    // message, which is rendered whole before it is written.
     TempDir dir;
     write_inputs(dir);
     std::string out = dir.file("m.eml");
-    std::string whole;
-    {
-        Session s;
-        kSetups[0].make(s, dir);
-        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
-        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
-        whole = read_file(out);
-    }
-    const std::set<std::string> before = names_in(dir.path);
-    void *(*saved)(void *, size_t) = strbuf_realloc;
-    strbuf_realloc = counted_realloc;
-    int failures = 0;
-    for (long k = 0;; k++) {
-        SCOPED_TRACE(k);
-        Session s;
-        kSetups[0].make(s, dir);
-        s.set(MAILOPT_OUTPUT_FILE, out.c_str());
-        write_file(out, "old message");
-        g_alloc_countdown = k;
-        int result = mime_write_to_file(s.ctx);
-        bool failed_one = g_alloc_countdown < 0;
-        g_alloc_countdown = -1;
-        if (!failed_one) {
-            ASSERT_EQ(result, MIME_OK) << mail_last_error(s.ctx);
-            EXPECT_EQ(read_file(out), whole);
-            break;
+    const SigningKey key;
+    for (bool sign : {false, true}) {
+        SCOPED_TRACE(sign ? "signed" : "unsigned");
+        std::string whole;
+        {
+            Session s;
+            kSetups[0].make(s, dir);
+            if (sign)
+                key.apply(s);
+            s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+            ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+            whole = read_file(out);
         }
-        failures++;
-        ASSERT_EQ(result, MIME_FAIL_NOMEM) << mail_last_error(s.ctx);
-        EXPECT_EQ(mail_error_is_nomem(s.ctx), 1);
-        EXPECT_EQ(read_file(out), "old message");
-        EXPECT_EQ(names_in(dir.path), before);
+        EXPECT_EQ(whole.rfind("DKIM-Signature: v=1; a=ed25519-sha256; t=", 0) == 0, sign);
+        const std::set<std::string> before = names_in(dir.path);
+        void *(*saved)(void *, size_t) = strbuf_realloc;
+        strbuf_realloc = counted_realloc;
+        int failures = 0;
+        for (long k = 0;; k++) {
+            SCOPED_TRACE(k);
+            Session s;
+            kSetups[0].make(s, dir);
+            if (sign)
+                key.apply(s);
+            s.set(MAILOPT_OUTPUT_FILE, out.c_str());
+            write_file(out, "old message");
+            g_alloc_countdown = k;
+            int result = mime_write_to_file(s.ctx);
+            bool failed_one = g_alloc_countdown < 0;
+            g_alloc_countdown = -1;
+            if (!failed_one) {
+                ASSERT_EQ(result, MIME_OK) << mail_last_error(s.ctx);
+                if (sign) // the time stamp and the signature differ
+                    EXPECT_EQ(read_file(out).substr(read_file(out).find("\r\nDate: ")),
+                              whole.substr(whole.find("\r\nDate: ")));
+                else
+                    EXPECT_EQ(read_file(out), whole);
+                break;
+            }
+            failures++;
+            ASSERT_EQ(result, MIME_FAIL_NOMEM) << mail_last_error(s.ctx);
+            EXPECT_EQ(mail_error_is_nomem(s.ctx), 1);
+            EXPECT_EQ(read_file(out), "old message");
+            EXPECT_EQ(names_in(dir.path), before);
+        }
+        strbuf_realloc = saved;
+        EXPECT_GT(failures, 20);
     }
-    strbuf_realloc = saved;
-    EXPECT_GT(failures, 20);
 }
 
 TEST(Writer, FileThatShrinksWhileReadIsAReadError)

@@ -1,0 +1,211 @@
+"""DKIM signing end to end: messages written in File mode and received by
+an SMTP server carry one DKIM-Signature field per chosen canonicalisation
+and algorithm, and every one of them is confirmed by two independent
+verifiers (python3-dkim and opendkim-testmsg) against the tests' own keys.
+Key files that cannot be used end the run with status 10 and nothing is
+written; a message is never sent unsigned when signing was asked for and
+cannot be done.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import verifiers
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "smtp"))
+from peers import AioPeer  # noqa: E402
+
+FULL = os.environ.get("TARVEX_BIN", "")
+PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
+DOMAIN = "example.com"
+SENDER = "ann@" + DOMAIN
+RECIPIENT = "bob@example.org"
+ALL = ["-dkim-algo:all", "-dkim-canon:all"]
+PAIRS = len(["rsa-sha1", "rsa-sha256", "ed25519-sha256"]) * len(["s/s", "s/r", "r/r", "r/s"])
+
+
+class DkimTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="tarvex-dkim-")
+        cls.rsa, rsa_record = verifiers.make_key(cls.dir, "rsa", "RSA")
+        cls.ed, ed_record = verifiers.make_key(cls.dir, "ed", "ED25519")
+        cls.table = {verifiers.table_name("r1", DOMAIN): rsa_record,
+                     verifiers.table_name("e1", DOMAIN): ed_record,
+                     verifiers.table_name("r1", "default.example"): rsa_record}
+        cls.keys = ["-dkim:%s:r1:%s" % (DOMAIN, cls.rsa), "-dkim:%s:e1:%s" % (DOMAIN, cls.ed)]
+        cls.attachment = os.path.join(cls.dir, "data.bin")
+        with open(cls.attachment, "wb") as f:
+            f.write(bytes(range(256)) * 40)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def run_program(self, args, program=None):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.dir}
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        return subprocess.run([program or FULL, "-nodefault"] + args, capture_output=True, env=env,
+                              cwd=self.dir, timeout=60)
+
+    def written(self, *args, program=None):
+        out = os.path.join(self.dir, "out.eml")
+        if os.path.exists(out):
+            os.remove(out)
+        run = self.run_program(["-file:" + out, "-from:" + SENDER, "-to:" + RECIPIENT] + list(args),
+                               program)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with open(out, "rb") as f:
+            return f.read()
+
+    def assertAllVerify(self, message, count):
+        singles = verifiers.single_signed(message)
+        self.assertEqual(len(singles), count, message[:2000])
+        self.assertEqual(verifiers.python_verify(singles, self.table), [True] * count)
+        reason = verifiers.can_run_opendkim()
+        if reason:
+            self.skipTest(reason)
+        results = verifiers.opendkim_verify(singles, self.table, self.dir)
+        self.assertEqual(results, [(0, "")] * count)
+
+    # Messages that stress canonicalisation: lines beginning with ".",
+    # repeated, folded and encoded header fields, an empty body, trailing
+    # blank lines and blanks, attachments.
+    MESSAGES = {
+        "dots and blanks": ["-subject:Dots", "-body:.first\\n..second\\n.\\nin  the\\tmiddle  \\n\\n\\n"],
+        # Signed names that may stand more than once in a valid message.
+        "repeated fields": ["-subject:One", "-head:X-Mailer:second", "-head:List-Unsubscribe:<mailto:u@x>",
+                            "-head:List-Unsubscribe:  <mailto:v@x>  ", "-body:x"],
+        "folded encoded subject": ["-subject:Grüße aus Köln, ein recht langer Betreff, der über "
+                                   "mehrere Zeilen gefaltet werden muss", "-head:X-Long:" + "word " * 40,
+                                   "-body:Grüße\\n"],
+        "empty body": ["-subject:Empty", "-body:"],
+        "attachments": ["-subject:Files", "-body:see attached\\n\\n", "-a:%ATT%", "-a64:%ATT%"],
+    }
+
+    def message_args(self, name):
+        return [a.replace("%ATT%", self.attachment) for a in self.MESSAGES[name]]
+
+    def test_every_pair_verifies_in_file_mode(self):
+        for name in self.MESSAGES:
+            with self.subTest(message=name):
+                message = self.written(*(self.message_args(name) + self.keys + ALL))
+                self.assertAllVerify(message, PAIRS)
+
+    def test_every_pair_verifies_as_received_over_smtp(self):
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        for name in ("dots and blanks", "repeated fields", "attachments"):
+            with self.subTest(message=name):
+                run = self.run_program(["-host:127.0.0.1:%d" % peer.port, "-from:" + SENDER,
+                                        "-to:" + RECIPIENT] + self.message_args(name) + self.keys + ALL)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                # What the server received, with dot-stuffing undone, is what
+                # was signed.
+                self.assertAllVerify(peer.messages[-1].content, PAIRS)
+
+    def test_a_changed_message_fails_both_verifiers(self):
+        message = self.written("-subject:Hi", "-body:text\\n", *self.keys, "-dkim-algo:all", "-dkim-canon:r/r")
+        changed = [m.replace(b"text", b"next") for m in verifiers.single_signed(message)]
+        self.assertEqual(verifiers.python_verify(changed, self.table), [False] * 3)
+        if not verifiers.can_run_opendkim():
+            for status, _ in verifiers.opendkim_verify(changed, self.table, self.dir):
+                self.assertNotEqual(status, 0)
+
+    def test_choices_and_the_signature_fields(self):
+        cases = [
+            # (options, the a= and c= tags of the fields, in order)
+            ([], ["a=rsa-sha256;", "a=ed25519-sha256;"]),
+            (["-dkim-algo:rsa-sha1", "-dkim-canon:r/s"], ["a=rsa-sha1; c=relaxed/simple;"]),
+            (["-dkim-algo:rsa-sha1", "-dkim-algo:ed25519-sha256", "-dkim-canon:s/r", "-dkim-canon:r/r"],
+             ["a=rsa-sha1; c=relaxed/relaxed;", "a=ed25519-sha256; c=relaxed/relaxed;"]),
+        ]
+        for options, tags in cases:
+            with self.subTest(options=options):
+                message = self.written("-subject:Hi", "-body:x", *(self.keys + options))
+                fields, _ = verifiers.split_signatures(message)
+                self.assertEqual([f.split(b" t=")[0].split(b"v=1; ")[1].decode() for f in fields], tags)
+                self.assertAllVerify(message, len(tags))
+
+    def test_which_domain_signs(self):
+        default_key = ["-dkim:default.example:r1:" + self.rsa]
+        # The sender's domain in another letter case finds its keys.
+        message = self.written("-body:x", *self.keys, program=None)
+        self.assertIn(b"d=example.com;", message)
+        out = os.path.join(self.dir, "other.eml")
+        for args, signed_by in [
+            (["-from:x@EXAMPLE.COM"], b"d=example.com;"),
+            (["-from:x@elsewhere.example", "-dkim-default:default.example"] + default_key, b"d=default.example;"),
+            (["-from:x@elsewhere.example"] + default_key, None),
+            (["-from:" + SENDER, "-no-dkim"], None),
+        ]:
+            with self.subTest(args=args):
+                run = self.run_program(["-file:" + out, "-to:" + RECIPIENT, "-body:x"] + self.keys + args)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                with open(out, "rb") as f:
+                    message = f.read()
+                fields, _ = verifiers.split_signatures(message)
+                if signed_by is None:
+                    self.assertEqual(fields, [])
+                else:
+                    self.assertTrue(fields and all(signed_by in f for f in fields), message[:600])
+                    self.assertAllVerify(message, len(fields))
+
+    def test_keys_that_cannot_be_used(self):
+        folder = self.dir
+
+        def key(name, *args):
+            path = os.path.join(folder, name)
+            subprocess.run(["openssl"] + list(args) + ["-out", path], check=True, capture_output=True)
+            return path
+
+        encrypted = key("enc.pem", "genpkey", "-algorithm", "ED25519", "-aes256", "-pass", "pass:secret")
+        ec = key("ec.pem", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256")
+        public = key("pub.pem", "pkey", "-in", self.ed, "-pubout")
+        huge = os.path.join(folder, "huge.pem")
+        with open(huge, "wb") as f:
+            f.write(open(self.rsa, "rb").read() * 40)
+        cases = [
+            (["-dkim:example.com:s:" + encrypted], "the key is encrypted"),
+            (["-dkim:example.com:s:" + ec], "not an RSA or Ed25519 private key"),
+            (["-dkim:example.com:s:" + public], "not a PEM private key"),
+            (["-dkim:example.com:s:" + folder], "the key file cannot be"),
+            (["-dkim:example.com:s:" + huge], "the key file is not a PEM key (too large"),
+            (["-dkim:exa mple.com:s:" + self.ed], "the domain or selector is not a DNS name"),
+            (["-dkim:example.com:s;x=1:" + self.ed], "the domain or selector is not a DNS name"),
+            (["-dkim:example.com:s"], "expected domain:selector:keyfile"),
+            (["-dkim-algo:ed25519-sha256", "-dkim:example.com:s:" + self.rsa],
+             "the key's type fits none of the chosen DKIM algorithms"),
+        ]
+        out = os.path.join(self.dir, "never.eml")
+        for args, reason in cases:
+            with self.subTest(args=args):
+                run = self.run_program(["-file:" + out, "-from:" + SENDER, "-to:" + RECIPIENT, "-body:x"] + args)
+                value = args[-1][len("-dkim:"):]
+                self.assertEqual(run.returncode, 10)
+                err = run.stderr.decode()
+                self.assertTrue(err.startswith("Error applying DKIM setting: %s\n(%s" % (value, reason)), err)
+                self.assertFalse(os.path.exists(out))
+
+    def test_no_field_can_be_made_fails_the_write(self):
+        # Signing was asked for and a key is registered, but it fits none of
+        # the algorithms chosen later: nothing is written or sent unsigned.
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        out = os.path.join(self.dir, "unsigned.eml")
+        for target in ("-file:" + out, "-host:127.0.0.1:%d" % peer.port):
+            with self.subTest(target=target):
+                run = self.run_program([target, "-from:" + SENDER, "-to:" + RECIPIENT, "-body:x",
+                                        "-dkim:%s:e1:%s" % (DOMAIN, self.ed), "-dkim-algo:rsa-sha256"])
+                self.assertEqual(run.returncode, 1)
+                self.assertIn(b"No DKIM key of example.com fits the chosen algorithms", run.stderr)
+        self.assertFalse(os.path.exists(out))
+        self.assertEqual(peer.messages, [])
+
+if __name__ == "__main__":
+    unittest.main()
