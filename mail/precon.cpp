@@ -5,11 +5,13 @@
 // and Bcc always), the session's custom fields close the header, and every
 // line is copied with CR LF. The file is read as a stream through one slice
 // buffer; lines of any length pass through without being held whole.
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "mail/fileread.h"
+#include "mail/seam.h"
 #include "mail/list.h"
 #include "mail/writeout.h"
 #include "mail/writer.h"
@@ -238,7 +240,11 @@ int mime_check_preconstructed(MailContext *ctx)
     });
 }
 
-int mime_write_preconstructed(MailContext *ctx, MessagePrintFn print, void *user)
+namespace {
+
+// The completed message: the generated header block, then the file's
+// content filtered and with the custom fields added.
+int write_file(MailContext *ctx, MessagePrintFn print, void *user)
 {
     return mime_guard(ctx, [&] {
         // Opened before anything is written: a file that cannot be read
@@ -249,8 +255,6 @@ int mime_write_preconstructed(MailContext *ctx, MessagePrintFn print, void *user
         std::unique_ptr<char[]> buf(new char[MIME_READ_SLICE]);
         MimeOut out(print, user);
 
-        // DKIM signing of a message file goes here: render what follows
-        // into a buffer, sign it, then write the buffer to the sink.
         if (!(ctx->flags & MAILF_RAW_HEADERS)) {
             int r = write_generated_header(ctx, print, user);
             if (r != MIME_OK)
@@ -272,4 +276,55 @@ int mime_write_preconstructed(MailContext *ctx, MessagePrintFn print, void *user
         copy.finish();
         return out.status;
     });
+}
+
+// Where the header block of a rendered message ends: the bytes up to and
+// with the line end before the first empty line; all of it when there is
+// no empty line.
+size_t header_length(const StrBuf &text)
+{
+    const char *end = static_cast<const char *>(memmem(text.data, text.length, "\r\n\r\n", 4));
+    return end ? static_cast<size_t>(end - text.data) + 2 : text.length;
+}
+
+// Signing needs the whole message: it is rendered into one buffer sized
+// for the file (so it does not double while it grows), signed, and the
+// fields and the text written to the sink.
+int write_signed(MailContext *ctx, MessagePrintFn print, void *user)
+{
+    StrBuf text = {}, fields = {};
+    uint64_t size = 0;
+    if (ctx->email_file && plat_file_size(ctx->email_file, &size) && size < SIZE_MAX / 2) {
+        size_t room = static_cast<size_t>(size) + static_cast<size_t>(size) / 16 + 64 * 1024;
+        text.data = static_cast<char *>(strbuf_realloc(nullptr, room));
+        if (text.data) {
+            text.capacity = room;
+            text.data[0] = 0;
+        }
+    }
+    MsgSink ms;
+    msg_sink_init(&ms, strbuf_sink, &text);
+    int result = write_file(ctx, msg_printf, &ms);
+    if (result == MIME_OK && (text.flags & STRBUF_NOMEM)) {
+        mail_set_nomem(ctx);
+        result = MIME_FAIL_NOMEM;
+    }
+    if (result == MIME_OK)
+        result = mail_dkim_sign(ctx, text.data, text.length, header_length(text), &fields);
+    if (result == MIME_OK)
+        result = mime_write_bytes(print, user, fields.data, fields.length);
+    if (result == MIME_OK)
+        result = mime_write_bytes(print, user, text.data, text.length);
+    sbuf_release(&fields);
+    sbuf_release(&text);
+    return result;
+}
+
+} // namespace
+
+int mime_write_preconstructed(MailContext *ctx, MessagePrintFn print, void *user)
+{
+    if (mail_dkim_signs(ctx))
+        return write_signed(ctx, print, user);
+    return write_file(ctx, print, user);
 }

@@ -109,6 +109,24 @@ class DkimTest(unittest.TestCase):
                 # was signed.
                 self.assertAllVerify(peer.messages[-1].content, PAIRS)
 
+    def test_a_message_file_is_signed_as_sent(self):
+        # A ready message with a dot-led line, a repeated field, a custom
+        # field and a removed one; written to a file and sent over SMTP.
+        ready = os.path.join(self.dir, "ready.eml")
+        with open(ready, "wb") as f:
+            f.write(b"From: Ann <" + SENDER.encode() + b">\nTo: " + RECIPIENT.encode() +
+                    b"\nSubject: Ready\nReceived: one\nReceived: two\nX-Drop: me\n\n"
+                    b".dot line\nbody\n\n")
+        args = ["-emailfile:" + ready, "-head:X-Added:yes", "-delhead:X-Drop"] + self.keys + ALL
+        message = self.written(*args)
+        self.assertNotIn(b"X-Drop", message)
+        self.assertAllVerify(message, PAIRS)
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        run = self.run_program(["-host:127.0.0.1:%d" % peer.port] + args)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertAllVerify(peer.messages[-1].content, PAIRS)
+
     def test_a_changed_message_fails_both_verifiers(self):
         message = self.written("-subject:Hi", "-body:text\\n", *self.keys, "-dkim-algo:all", "-dkim-canon:r/r")
         changed = [m.replace(b"text", b"next") for m in verifiers.single_signed(message)]
