@@ -524,21 +524,34 @@ namespace {
 // rendering or signature that fails fails the message; nothing is sent.
 int write_signed(MailContext *ctx, MessagePrintFn print, void *user)
 {
-    StrBuf text = {}, fields = {};
+    StrBuf text = {};
     size_t header_len = 0;
     int result = mime_render_message(ctx, &text, &header_len);
-    if (result == MIME_OK)
-        result = mail_dkim_sign(ctx, text.data, text.length, header_len, &fields);
-    if (result == MIME_OK)
-        result = mime_write_bytes(print, user, fields.data, fields.length);
-    if (result == MIME_OK)
-        result = mime_write_bytes(print, user, text.data, text.length);
-    sbuf_release(&fields);
-    sbuf_release(&text);
-    return result;
+    return mime_sign_and_write(ctx, &text, header_len, result, print, user);
 }
 
 } // namespace
+
+int mime_sign_and_write(MailContext *ctx, StrBuf *text, size_t header_len, int rendered,
+                        MessagePrintFn print, void *user)
+{
+    StrBuf fields = {};
+    int result = rendered;
+    if (result == MIME_OK && (text->flags & STRBUF_NOMEM)) {
+        // A text with a hole must never be signed or sent.
+        mail_set_nomem(ctx);
+        result = MIME_FAIL_NOMEM;
+    }
+    if (result == MIME_OK)
+        result = mail_dkim_sign(ctx, text->data, text->length, header_len, &fields);
+    if (result == MIME_OK)
+        result = mime_write_bytes(print, user, fields.data, fields.length);
+    if (result == MIME_OK)
+        result = mime_write_bytes(print, user, text->data, text->length);
+    sbuf_release(&fields);
+    sbuf_release(text);
+    return result;
+}
 
 int mime_write_message(MailContext *ctx, MessagePrintFn print, void *user)
 {

@@ -292,7 +292,7 @@ size_t header_length(const StrBuf &text)
 // fields and the text written to the sink.
 int write_signed(MailContext *ctx, MessagePrintFn print, void *user)
 {
-    StrBuf text = {}, fields = {};
+    StrBuf text = {};
     uint64_t size = 0;
     if (ctx->email_file && plat_file_size(ctx->email_file, &size) && size < SIZE_MAX / 2) {
         size_t room = static_cast<size_t>(size) + static_cast<size_t>(size) / 16 + 64 * 1024;
@@ -305,19 +305,7 @@ int write_signed(MailContext *ctx, MessagePrintFn print, void *user)
     MsgSink ms;
     msg_sink_init(&ms, strbuf_sink, &text);
     int result = write_file(ctx, msg_printf, &ms);
-    if (result == MIME_OK && (text.flags & STRBUF_NOMEM)) {
-        mail_set_nomem(ctx);
-        result = MIME_FAIL_NOMEM;
-    }
-    if (result == MIME_OK)
-        result = mail_dkim_sign(ctx, text.data, text.length, header_length(text), &fields);
-    if (result == MIME_OK)
-        result = mime_write_bytes(print, user, fields.data, fields.length);
-    if (result == MIME_OK)
-        result = mime_write_bytes(print, user, text.data, text.length);
-    sbuf_release(&fields);
-    sbuf_release(&text);
-    return result;
+    return mime_sign_and_write(ctx, &text, header_length(text), result, print, user);
 }
 
 } // namespace

@@ -59,6 +59,12 @@ bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size
 // file shrank or changed; returns MIME_FAIL_READ.
 int mime_read_failure(MailContext *ctx, const char *what, const char *path, int64_t code);
 
+// The second half of every signed write: signs the rendered text (a
+// rendering that ran out of memory fails here), then writes the
+// DKIM-Signature fields and the text to the sink. text is released.
+int mime_sign_and_write(MailContext *ctx, StrBuf *text, size_t header_len, int rendered,
+                        MessagePrintFn print, void *user);
+
 // The working buffers of one writer: a read slice and the room for its
 // widest encoding.
 struct MimeBuffers {
