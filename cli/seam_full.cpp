@@ -3,6 +3,7 @@
 // passwords.
 #include "cli/seam.h"
 
+#include <cstdio>
 #include <cstring>
 #include <openssl/crypto.h>
 #include <string>
@@ -98,6 +99,11 @@ int cli_seam_encrypt_password(const char *password, int bind, int *status)
         return 1;
     }
     cli_out("%s\n", text);
+    // A text that did not reach its reader whole must not look stored.
     *status = EXIT_OK;
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        cli_error("Failed to encrypt password: standard output cannot be written\n");
+        *status = EXIT_USAGE;
+    }
     return 1;
 }

@@ -67,14 +67,14 @@ class EncryptPassTests(unittest.TestCase):
         if not FULL or not os.access(FULL, os.X_OK):
             raise unittest.SkipTest("set TARVEX_BIN")
 
-    def run_program(self, args):
+    def run_program(self, args, stdout=subprocess.PIPE):
         home = tempfile.mkdtemp(prefix="tarvex-pw-")
         self.addCleanup(shutil.rmtree, home, True)
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home}
         return subprocess.run([os.fsencode(FULL)] + [os.fsencode(a) if isinstance(a, str) else a
                                                      for a in args],
                               cwd=home, env=env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                              stdout=stdout, stderr=subprocess.PIPE, timeout=60)
 
     def test_format_read_back_independently(self):
         passwords = [b"", b"s3cret", b"pa:ss w\xc3\xb6rd@$", b"\xff\xfe\x01", b"x" * 183]
@@ -102,6 +102,12 @@ class EncryptPassTests(unittest.TestCase):
                     self.assertEqual(proc.stdout, b"")
                     self.assertNotIn(b"qqqq", proc.stderr)
                     self.assertIn(b"Failed to encrypt password", proc.stderr)
+
+    def test_unwritable_output_fails(self):
+        with open("/dev/full", "wb") as full:
+            proc = self.run_program(["-encryptpass:s3cret"], stdout=full)
+        self.assertEqual(proc.returncode, 1, proc)
+        self.assertEqual(proc.stderr, b"Failed to encrypt password: standard output cannot be written\n")
 
     def test_encrypted_password_authenticates(self):
         # AUTH PLAIN at a real server, traced with -d: the password arrives,
