@@ -415,7 +415,9 @@ int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 
 // The vocabulary, in matching order: the first entry that matches wins.
 // Words that come with later parts of the program (wildcard attachments,
-// help, password encryption) are not here yet, so they are unknown.
+// help) are not here yet, so they are unknown. -encryptpass: and -bindpass
+// are no words of this table: they count on the command line only, where
+// the run reads them before any option.
 // The refusal column says what a value the session refuses means. A value
 // the user gave is never dropped silently, so a refusal ends the run,
 // except in the rows whose every refusal is a documented "no effect"
