@@ -150,6 +150,12 @@ struct HostParts {
     }
 };
 
+// A password read from its encrypted form, wiped when it goes.
+struct CliDecrypted {
+    char text[CLI_DECRYPTED_SIZE] = {};
+    ~CliDecrypted() { mem_wipe(text, sizeof text); }
+};
+
 // Option words whose value is a secret: an unknown-word message shows the
 // word up to its ":" only.
 const char *const secret_words[] = {"encryptpass:"};
@@ -318,19 +324,22 @@ int opt_host(MailContext *ctx, char *, char *value, const CliOption &opt)
                                                  &parts.password, cli_password_delimiter));
     if (usable <= 0)
         return usable < 0 ? out_of_memory("host") : EXIT_OK;
-    // The full program will read encrypted passwords here; until it can,
-    // one is refused rather than sent to the server as it is written.
-    if (cli_seam_password_is_encrypted(parts.password)) {
-        cli_error("Encrypted passwords are not supported in -host:\n");
-        return EXIT_UNKNOWN_OPTION;
+    // An encrypted password is read here, before anything changes; one
+    // that cannot be decrypted on this computer ends the run.
+    CliDecrypted decrypted;
+    int read = cli_seam_decrypt_password(parts.password, decrypted.text);
+    if (read < 0) {
+        cli_error("Failed to decrypt password\n");
+        return EXIT_USAGE;
     }
+    const char *password = read ? decrypted.text : parts.password;
     std::string port = std::to_string(parts.port);
     if (!session_set(ctx, MAILOPT_SERVER, parts.host, port.c_str()))
         return refused(ctx, opt, value);
     // The credentials of an earlier -host: never outlive its server; the
     // session keeps new ones only with a user name.
     session_set(ctx, MAILOPT_CREDENTIALS | MAILOPT_CLEAR, nullptr);
-    if (*parts.user && !session_set(ctx, MAILOPT_CREDENTIALS, parts.user, parts.password))
+    if (*parts.user && !session_set(ctx, MAILOPT_CREDENTIALS, parts.user, password))
         return refused(ctx, opt, value);
     return EXIT_OK;
 }
@@ -406,7 +415,9 @@ int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 
 // The vocabulary, in matching order: the first entry that matches wins.
 // Words that come with later parts of the program (wildcard attachments,
-// help, password encryption) are not here yet, so they are unknown.
+// help) are not here yet, so they are unknown. -encryptpass: and -bindpass
+// are no words of this table: they count on the command line only, where
+// the run reads them before any option.
 // The refusal column says what a value the session refuses means. A value
 // the user gave is never dropped silently, so a refusal ends the run,
 // except in the rows whose every refusal is a documented "no effect"

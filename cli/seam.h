@@ -28,10 +28,13 @@ int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why)
 // Frees the DKIM key registry at the end of the run.
 void cli_seam_dkim_free(void);
 
-// 1 when a -host: password is in the encrypted form ("$" and base64 text
-// long enough for nonce and marker), which only the full program can read;
-// the plain program takes every password as written and answers 0.
-int cli_seam_password_is_encrypted(const char *password);
+// Room for a -host: password read from its encrypted form, NUL included.
+enum { CLI_DECRYPTED_SIZE = 257 };
+// Reads a -host: password that may be in the encrypted form. 1: out (of
+// CLI_DECRYPTED_SIZE bytes) holds the password; 0: it is a plain password,
+// taken as written (the plain program answers 0 for every one); -1: an
+// encrypted password that cannot be decrypted on this computer.
+int cli_seam_decrypt_password(const char *text, char *out);
 
 // -encryptpass: prints the encrypted form of password (bound to this
 // machine when bind is nonzero), stores the exit status of the run in

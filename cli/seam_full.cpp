@@ -1,16 +1,18 @@
 // The full program's answers at the seams: it knows the TLS words, names
-// libcrypto in its banner, signs with DKIM, and recognises encrypted
+// libcrypto in its banner, signs with DKIM, and encrypts and decrypts
 // passwords.
 #include "cli/seam.h"
 
+#include <cstdio>
 #include <cstring>
 #include <openssl/crypto.h>
 #include <string>
 
-#include "cli/secret.h"
+#include "cli/cli.h"
+#include "cli/exitcode.h"
+#include "cli/password.h"
 #include "dkim/dkim.h"
 #include "mail/option.h"
-#include "support/encode.h"
 #include "support/file.h"
 
 int cli_seam_knows_full_words(void) { return 1; }
@@ -80,20 +82,28 @@ int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why)
 
 void cli_seam_dkim_free(void) { dkim_keys_free(&dkim_keys_root); }
 
-int cli_seam_password_is_encrypted(const char *password)
+int cli_seam_decrypt_password(const char *text, char *out)
 {
-    // "$" and base64 text of at least the 8 bytes of nonce and marker; a
-    // shorter "$" text is a plain password.
-    if (password[0] != '$')
-        return 0;
-    size_t len = strlen(password + 1);
-    std::string bytes(b64_decoded_max(len), '\0');
-    size_t decoded = b64_decode(password + 1, static_cast<ptrdiff_t>(len),
-                                reinterpret_cast<unsigned char *>(bytes.data()));
-    cli_wipe(bytes.data(), bytes.size());
-    return decoded >= 8;
+    static_assert(size_t(CLI_DECRYPTED_SIZE) >= size_t(PW_OUT_SIZE), "room for a decrypted password");
+    return pw_decrypt(text, out);
 }
 
-// Password encryption comes with a later part of the program; until then
-// the word is as unknown as in the plain program.
-int cli_seam_encrypt_password(const char *, int, int *) { return 0; }
+int cli_seam_encrypt_password(const char *password, int bind, int *status)
+{
+    char text[PW_OUT_SIZE];
+    const char *why = "";
+    if (!pw_encrypt(password, strlen(password), bind, text, &why)) {
+        // The reason only: the password itself is never shown.
+        cli_error("Failed to encrypt password: %s\n", why);
+        *status = EXIT_USAGE;
+        return 1;
+    }
+    cli_out("%s\n", text);
+    // A text that did not reach its reader whole must not look stored.
+    *status = EXIT_OK;
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        cli_error("Failed to encrypt password: standard output cannot be written\n");
+        *status = EXIT_USAGE;
+    }
+    return 1;
+}

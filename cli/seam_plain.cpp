@@ -8,7 +8,11 @@ const char *cli_seam_crypto_version(void) { return nullptr; }
 
 void cli_seam_dkim_on(MailContext *) {}
 
-int cli_seam_password_is_encrypted(const char *) { return 0; }
+int cli_seam_decrypt_password(const char *, char *out)
+{
+    out[0] = 0;
+    return 0;
+}
 
 int cli_seam_encrypt_password(const char *, int, int *) { return 0; }
 

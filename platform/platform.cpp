@@ -339,3 +339,47 @@ char *plat_config_dir(void)
     memcpy(path + len, tail, sizeof tail);
     return path;
 }
+
+int plat_machine_guid_file(const char *path, char *out, size_t size)
+{
+    if (size == 0)
+        return 0;
+    out[0] = 0;
+    if (size < PLAT_MACHINE_GUID_SIZE)
+        return 0;
+    int fd = plat_open(path, PLAT_OPEN_READ);
+    if (fd < 0)
+        return 0;
+    // 32 digits and a line end; one byte more shows a longer file.
+    enum { ID_DIGITS = 32, ID_READ_MAX = ID_DIGITS + 2 };
+    char id[ID_READ_MAX];
+    size_t have = 0;
+    int64_t got;
+    while (have < sizeof id && (got = plat_read(fd, id + have, sizeof id - have)) > 0)
+        have += static_cast<size_t>(got);
+    plat_close(fd);
+    if (have == ID_DIGITS + 1 && id[ID_DIGITS] == '\n')
+        have = ID_DIGITS;
+    if (have != ID_DIGITS)
+        return 0;
+    size_t o = 0;
+    for (size_t i = 0; i < ID_DIGITS; i++) {
+        char c = id[i];
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            out[0] = 0;
+            return 0;
+        }
+        if (i == 8 || i == 12 || i == 16 || i == 20)
+            out[o++] = '-';
+        out[o++] = c;
+    }
+    out[o] = 0;
+    return 1;
+}
+
+int plat_machine_guid(char *out, size_t size)
+{
+    return plat_machine_guid_file("/etc/machine-id", out, size);
+}

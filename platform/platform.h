@@ -125,3 +125,15 @@ int plat_console_width(void);
 // $XDG_CONFIG_HOME, else $HOME/.config (an empty variable counts as unset).
 // A heap text the caller frees, or NULL when none is set or memory ran out.
 char *plat_config_dir(void);
+
+// ---- machine identity ---------------------------------------------------------
+
+// The computer's identifier as a 36-character UUID text (8-4-4-4-12 lower-case
+// hexadecimal digits) with its NUL in out (at least PLAT_MACHINE_GUID_SIZE
+// bytes). On Linux it is the 32 digits of /etc/machine-id. 1, or 0 (out
+// empty) when there is none, it cannot be read or it is not 32 hexadecimal
+// digits.
+enum { PLAT_MACHINE_GUID_SIZE = 37 };
+int plat_machine_guid(char *out, size_t size);
+// The same from a file of that form (a system's machine-id file).
+int plat_machine_guid_file(const char *path, char *out, size_t size);

@@ -191,12 +191,13 @@ RUN_CASES = [
     Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:value\n"),
     Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:socks\n"),
     Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
+    # -bindpass counts only together with -encryptpass:.
+    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
     # Words of features that are not part of the programs yet.
     Run(["/?"], 2, "", "Unknown option: /?\n"),
     Run(["-asciidoc"], 2, "", "Unknown option: asciidoc\n"),
     Run(["-asciidocs"], 2, "", "Unknown option: asciidocs\n"),
     Run(["-doc"], 2, "", "Unknown option: doc\n"),
-    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
     Run(["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
@@ -213,15 +214,19 @@ RUN_CASES = [
         programs=("tarvex-plain",)),
     Run(["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:r/r\n", programs=("tarvex-plain",)),
     Run(["-no-dkim"], 2, "", "Unknown option: no-dkim\n", programs=("tarvex-plain",)),
-    # The value of -encryptpass: is a password: it is never shown, and the
-    # word ends the run before any configuration is read.
+    # The value of -encryptpass: is a password: the plain program, which
+    # cannot encrypt, never shows it, and the word ends the run before any
+    # configuration is read.
     Run(["-file:out.eml", "-config:" + MISSING, "-encryptpass:s3cret"] + SENDER, 2, "",
-        "Unknown option: -encryptpass:\n"),
-    # An encrypted -host: password: the full program refuses it (without
-    # showing it); the plain program takes every password as written.
-    Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 2, "",
-        "Encrypted passwords are not supported in -host:\n", programs=("tarvex",)),
-    Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 1, "", connect_failed("mx.example"),
+        "Unknown option: -encryptpass:\n", programs=("tarvex-plain",)),
+    # Long enough to be encrypted, but no type and marker: a plain password
+    # in both programs.
+    Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 1, "", connect_failed("mx.example")),
+    # An encrypted password whose bytes hold a NUL ("x", NUL, "y"): the full
+    # program stops without showing it; the plain program takes it as written.
+    Run(["-host:me:$AQIDBJa58uT0Sfw@mx.example"] + SENDER, 1, "", "Failed to decrypt password\n",
+        programs=("tarvex",)),
+    Run(["-host:me:$AQIDBJa58uT0Sfw@mx.example"] + SENDER, 1, "", connect_failed("mx.example"),
         programs=("tarvex-plain",)),
     # Too short to be encrypted: a plain password in both programs.
     Run(["-host:me:$ab@mx.example"] + SENDER, 1, "", connect_failed("mx.example")),

@@ -287,6 +287,14 @@ TEST_F(Cli, WordsSetTheSession)
         // Too short to be an encrypted password: taken as written.
         {{"host:me:$ab@mx.example"}, [](auto c) { EXPECT_STREQ(c->password, "$ab"); }},
         {{"host:me:$@mx.example"}, [](auto c) { EXPECT_STREQ(c->password, "$"); }},
+        // Long enough, but no type and marker: taken as written too.
+        {{"host:me:$AAAAAAAAAAAAAAAA@mx.example"},
+         [](auto c) { EXPECT_STREQ(c->password, "$AAAAAAAAAAAAAAAA"); }},
+        // Longer than any encrypted text: never decoded, never cut.
+        {{"host:me:$" + std::string(300, 'A') + "@mx.example"},
+         [](auto c) { EXPECT_EQ(c->password, "$" + std::string(300, 'A')); }},
+        // An encrypted password is decrypted.
+        {{"host:me:$LfX5wKjdWdbaZ7TrWpc@mx.example"}, [](auto c) { EXPECT_STREQ(c->password, "s3cret"); }},
         {{"host:me@example.com:" + std::string(4000, 't') + "@mx.example"},
          [](auto c) {
              EXPECT_STREQ(c->user, "me@example.com");
@@ -430,7 +438,8 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         // A password is never shown.
         {"encryptpass:s3cret", EXIT_UNKNOWN_OPTION, "Unknown option: encryptpass:\n"},
         {"encryptpass:", EXIT_UNKNOWN_OPTION, "Unknown option: encryptpass:\n"},
-        {"host:me:$AAAAAAAAAAAAAAAA@mx.example", EXIT_UNKNOWN_OPTION, "Encrypted passwords are not supported in -host:\n"},
+        // The password "x", NUL, "y": not shown, not used.
+        {"host:me:$AQIDBJa58uT0Sfw@mx.example", EXIT_USAGE, "Failed to decrypt password\n"},
         {"authtypes:FOO,BAR", EXIT_UNKNOWN_OPTION, "Unknown authentication types: FOO,BAR\n"},
         {"authtypes:,", EXIT_UNKNOWN_OPTION, "Unknown authentication types: ,\n"},
         {"to:nobody", EXIT_USAGE, "Invalid address in -to (nobody)\n"},
@@ -498,7 +507,8 @@ TEST_F(Cli, RefusedServerOrProxyChangesNothing)
         int status;
     } cases[] = {
         {"host:v:q@b\x01.example", EXIT_USAGE},
-        {"host:v:$AAAAAAAAAAAAAAAA@b.example:26", EXIT_UNKNOWN_OPTION},
+        // An encrypted password with a NUL byte in it cannot be used.
+        {"host:v:$AQIDBJa58uT0Sfw@b.example:26", EXIT_USAGE},
         {"proxy:qu:qp@qx\x01.example", EXIT_USAGE},
         {"proxy:qu:qp@qx.example:70000", EXIT_OK},
     };

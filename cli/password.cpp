@@ -1,0 +1,141 @@
+// Encrypted passwords through libcrypto: AES-128 in counter mode (EVP), the
+// nonce from RAND_bytes, the machine key from the platform layer.
+#include "cli/password.h"
+
+#include <cstring>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include "platform/platform.h"
+#include "support/encode.h"
+#include "support/str.h"
+#include "support/util.h"
+
+int (*pw_machine_guid)(char *out, size_t size) = plat_machine_guid;
+
+namespace {
+
+// The key of the outer encryption, built into the program.
+const unsigned char outer_key[16] = {0x5f, 0x1c, 0x9a, 0x03, 0xe7, 0xb2, 0x4d, 0x86,
+                                     0xa0, 0xc3, 0xf9, 0x12, 0x7e, 0x6b, 0x8d, 0x45};
+const unsigned char marker[3] = {0x0A, 0x05, 0x0A};
+enum {
+    NONCE_SIZE = 4,
+    HEAD_SIZE = 8, // nonce, type, marker
+    RAW_MAX = HEAD_SIZE + PW_PASSWORD_MAX,
+};
+static_assert(1 + (4 * RAW_MAX + 2) / 3 == PW_TEXT_MAX, "the longest password fills the longest text");
+
+// Bytes that may hold a secret, wiped whatever way the scope is left.
+template <size_t N> struct Wiped {
+    unsigned char b[N] = {};
+    ~Wiped() { mem_wipe(b, N); }
+};
+
+// AES-128-CTR of len bytes (in and out may be the same): the counter block
+// is the first 16 IV bytes followed by zeros, counted up as a 128-bit
+// big-endian number per block. Encrypting and decrypting are the same.
+int aes_ctr_crypt(const unsigned char key[16], const unsigned char *iv, size_t iv_len, const unsigned char *in,
+                  size_t len, unsigned char *out)
+{
+    unsigned char counter[16] = {};
+    memcpy(counter, iv, iv_len < sizeof counter ? iv_len : sizeof counter);
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    if (!ctx)
+        return 0;
+    int done = 0;
+    bool ok = EVP_EncryptInit_ex(ctx, EVP_aes_128_ctr(), nullptr, key, counter) == 1 &&
+              EVP_EncryptUpdate(ctx, out, &done, in, static_cast<int>(len)) == 1 &&
+              static_cast<size_t>(done) == len;
+    EVP_CIPHER_CTX_free(ctx);
+    return ok;
+}
+
+// The machine key: the 16 bytes the machine identifier denotes, in text
+// order. 1, or 0 when this computer has none.
+int machine_key(unsigned char key[16])
+{
+    char guid[PLAT_MACHINE_GUID_SIZE] = {};
+    int ok = pw_machine_guid(guid, sizeof guid) && str_parse_uuid(guid, key);
+    mem_wipe(guid, sizeof guid);
+    return ok;
+}
+
+// The payload of a machine-bound password, encrypted or decrypted in place
+// at raw + HEAD_SIZE; its counter block starts with the 8 head bytes.
+int machine_crypt(unsigned char *raw, size_t len)
+{
+    Wiped<16> key;
+    return machine_key(key.b) && aes_ctr_crypt(key.b, raw, HEAD_SIZE, raw + HEAD_SIZE, len, raw + HEAD_SIZE);
+}
+
+} // namespace
+
+int pw_encrypt(const char *password, size_t len, int bind, char *out, const char **why)
+{
+    out[0] = 0;
+    if (len > PW_PASSWORD_MAX) {
+        *why = "a password of more than 183 bytes does not fit";
+        return 0;
+    }
+    Wiped<RAW_MAX> raw;
+    if (RAND_bytes(raw.b, NONCE_SIZE) != 1) {
+        *why = "no random bytes could be drawn";
+        return 0;
+    }
+    raw.b[NONCE_SIZE] = bind ? 'h' : 'e';
+    memcpy(raw.b + NONCE_SIZE + 1, marker, sizeof marker);
+    memcpy(raw.b + HEAD_SIZE, password, len);
+    if (bind && !machine_crypt(raw.b, len)) {
+        *why = "this computer has no usable machine identifier";
+        return 0;
+    }
+    if (!aes_ctr_crypt(outer_key, raw.b, NONCE_SIZE, raw.b + NONCE_SIZE, len + 4, raw.b + NONCE_SIZE)) {
+        *why = "the encryption failed";
+        return 0;
+    }
+    char text[1 + b64_encoded_size(RAW_MAX) + 1];
+    text[0] = '$';
+    text[1 + b64_encode_url(raw.b, static_cast<ptrdiff_t>(len + HEAD_SIZE), text + 1)] = 0;
+    // Read back before it is handed out: a text that does not give the
+    // password again must never be stored anywhere.
+    Wiped<PW_OUT_SIZE> back;
+    char *again = reinterpret_cast<char *>(back.b);
+    if (pw_decrypt(text, again) != 1 || strlen(again) != len || memcmp(again, password, len) != 0) {
+        *why = "the encrypted text does not decrypt to the password";
+        return 0;
+    }
+    memcpy(out, text, strlen(text) + 1);
+    return 1;
+}
+
+int pw_decrypt(const char *text, char *out)
+{
+    out[0] = 0;
+    if (text[0] != '$')
+        return 0;
+    // A text longer than any encryption is not decoded at all.
+    size_t tlen = strnlen(text, PW_TEXT_MAX + 1);
+    if (tlen > PW_TEXT_MAX)
+        return 0;
+    Wiped<b64_decoded_max(PW_TEXT_MAX - 1)> raw;
+    size_t n = b64_decode(text + 1, static_cast<ptrdiff_t>(tlen - 1), raw.b);
+    if (n < HEAD_SIZE)
+        return 0;
+    if (!aes_ctr_crypt(outer_key, raw.b, NONCE_SIZE, raw.b + NONCE_SIZE, n - NONCE_SIZE, raw.b + NONCE_SIZE))
+        return -1;
+    unsigned char type = raw.b[NONCE_SIZE];
+    if ((type != 'e' && type != 'h') || memcmp(raw.b + NONCE_SIZE + 1, marker, sizeof marker) != 0)
+        return 0;
+    size_t len = n - HEAD_SIZE;
+    if (type == 'h' && !machine_crypt(raw.b, len))
+        return -1;
+    // A NUL cannot be in a password given on a command line: such bytes
+    // come from a key that is not this text's (another machine's) and
+    // would be cut short silently.
+    if (memchr(raw.b + HEAD_SIZE, 0, len))
+        return -1;
+    memcpy(out, raw.b + HEAD_SIZE, len);
+    out[len] = 0;
+    return 1;
+}

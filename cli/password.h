@@ -1,0 +1,40 @@
+// Encrypted passwords: the text "-encryptpass:" prints and "-host:" reads,
+// so that configuration files and scripts need not hold a password in clear.
+//
+// The text is "$" and the base64url encoding (no padding) of
+//   nonce (4 random bytes) | AES-128-CTR(outer key, nonce + 12 zero bytes)
+//                            of: type ("e" or "h"), 0x0A 0x05 0x0A, payload
+// where the payload of type "e" is the password and that of type "h" the
+// password encrypted once more with AES-128-CTR under this machine's key
+// (the 16 bytes of its identifier), counter block nonce, "h", 0x0A, 0x05,
+// 0x0A and 8 zero bytes. There is no length field: an n-byte password
+// makes n + 8 bytes. Stored texts depend on every byte of this layout.
+#pragma once
+
+#include <cstddef>
+
+enum {
+    PW_TEXT_MAX = 256,     // longest encrypted text read, "$" included
+    PW_PASSWORD_MAX = 183, // longest password whose text fits PW_TEXT_MAX
+    PW_OUT_SIZE = 257,     // room for a decrypted password and its NUL
+};
+
+// Encrypts len bytes of password (bound to this machine when bind is
+// nonzero) into out (at least PW_OUT_SIZE bytes) as "$" and base64url
+// text, then decrypts it again and compares. 1, or 0 with *why (a static
+// text that never holds the password; out empty).
+int pw_encrypt(const char *password, size_t len, int bind, char *out, const char **why);
+
+// Reads text as an encrypted password. 1: out (at least PW_OUT_SIZE bytes)
+// holds the password. 0: text is not an encrypted password (no "$", too
+// short, longer than PW_TEXT_MAX - never decoded - or the marker does not
+// match): out is empty and the caller takes text as written. -1: the
+// password cannot be decrypted here (a machine-bound one without this
+// machine's identifier, or bytes that cannot be a password: a NUL); out
+// is empty.
+int pw_decrypt(const char *text, char *out);
+
+// Where the machine identifier comes from (a UUID text into out of
+// PLAT_MACHINE_GUID_SIZE bytes; 1 or 0): the platform layer's, unless
+// replaced to stand for another machine.
+extern int (*pw_machine_guid)(char *out, size_t size);

@@ -1,0 +1,245 @@
+// Tests of encrypted passwords: round trips, the stored format read back
+// from fixed texts, machine binding, refusals and the read-back check.
+#include "cli/password.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/encode.h"
+#include "tests/unit/helpers.h"
+
+namespace {
+
+// The machine identifier the tests stand in for this computer's.
+const char *machine = "";
+
+int fake_guid(char *out, size_t size)
+{
+    if (!*machine || strlen(machine) >= size)
+        return 0;
+    strcpy(out, machine);
+    return 1;
+}
+
+// A different identifier on every call: the text made at encryption does
+// not decrypt when it is read back.
+int shifting_guid(char *out, size_t size)
+{
+    static unsigned calls;
+    snprintf(out, size, "00000000-0000-0000-0000-%012x", ++calls);
+    return 1;
+}
+
+const char *const machine_a = "3d1219c7-c4c5-404a-aa1f-6d2a48adfda4";
+const char *const machine_b = "3d1219c7-c4c5-404a-aa1f-6d2a48adfda5";
+
+struct Password : ::testing::Test {
+    void SetUp() override
+    {
+        pw_machine_guid = fake_guid;
+        machine = machine_a;
+    }
+    void TearDown() override { pw_machine_guid = plat_machine_guid; }
+
+    std::string encrypt(const std::string &password, int bind)
+    {
+        char text[PW_OUT_SIZE];
+        const char *why = nullptr;
+        EXPECT_EQ(pw_encrypt(password.data(), password.size(), bind, text, &why), 1) << why;
+        return text;
+    }
+    // 1/0/-1 of pw_decrypt, the password in *out.
+    int decrypt(const std::string &text, std::string *out)
+    {
+        char plain[PW_OUT_SIZE];
+        int r = pw_decrypt(text.c_str(), plain);
+        *out = plain;
+        return r;
+    }
+};
+
+TEST_F(Password, RoundTrip)
+{
+    const std::string passwords[] = {
+        "", "s3cret", "pa:ss word@host", "$AAAAAAAAAAAAAAAA", "p\xe4ss\xff\x01", std::string(PW_PASSWORD_MAX, 'x'),
+    };
+    for (const std::string &password : passwords) {
+        for (int bind = 0; bind <= 1; bind++) {
+            SCOPED_TRACE(password + (bind ? " bound" : ""));
+            std::string one = encrypt(password, bind), two = encrypt(password, bind);
+            // "$" and base64url of nonce, head and password, no padding.
+            EXPECT_EQ(one.size(), 1 + (4 * (password.size() + 8) + 2) / 3);
+            EXPECT_EQ(one[0], '$');
+            EXPECT_EQ(one.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_", 1),
+                      std::string::npos);
+            // A new nonce every time.
+            EXPECT_NE(one, two);
+            std::string back;
+            EXPECT_EQ(decrypt(one, &back), 1);
+            EXPECT_EQ(back, password);
+            EXPECT_EQ(decrypt(two, &back), 1);
+            EXPECT_EQ(back, password);
+        }
+    }
+}
+
+// Texts made once and kept: configuration files hold such texts, so every
+// later build must read them the same way.
+TEST_F(Password, StoredTextsStillDecrypt)
+{
+    struct Case {
+        const char *text;
+        const char *machine;
+        const char *password;
+    } cases[] = {
+        {"$LfX5wKjdWdbaZ7TrWpc", "", "s3cret"},
+        {"$Vb9bTLkMBhuN0RihTxc", "3d1219c7-c4c5-404a-aa1f-6d2a48adfda4", "s3cret"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        machine = c.machine;
+        std::string back;
+        EXPECT_EQ(decrypt(c.text, &back), 1);
+        EXPECT_EQ(back, c.password);
+    }
+}
+
+TEST_F(Password, MachineBinding)
+{
+    std::string bound = encrypt("s3cret", 1), unbound = encrypt("s3cret", 0), back;
+    // Another machine: the key is made but wrong, so the password is not
+    // this one (or, with a NUL among its bytes, no password at all).
+    machine = machine_b;
+    int r = decrypt(bound, &back);
+    EXPECT_TRUE(r == -1 || (r == 1 && back != "s3cret")) << r;
+    EXPECT_EQ(decrypt(unbound, &back), 1);
+    EXPECT_EQ(back, "s3cret");
+    // No identifier at all: the bound text cannot be read, the other can.
+    machine = "";
+    EXPECT_EQ(decrypt(bound, &back), -1);
+    EXPECT_EQ(back, "");
+    EXPECT_EQ(decrypt(unbound, &back), 1);
+    // Nor can one be made.
+    char text[PW_OUT_SIZE];
+    const char *why = nullptr;
+    EXPECT_EQ(pw_encrypt("s3cret", 6, 1, text, &why), 0);
+    EXPECT_STREQ(text, "");
+    EXPECT_NE(std::string(why).find("machine identifier"), std::string::npos);
+    machine = "not-a-uuid";
+    EXPECT_EQ(decrypt(bound, &back), -1);
+    machine = machine_a;
+    EXPECT_EQ(decrypt(bound, &back), 1);
+    EXPECT_EQ(back, "s3cret");
+}
+
+TEST_F(Password, RefusedEncryptions)
+{
+    struct Case {
+        std::string password;
+        int (*guid)(char *, size_t);
+        int bind;
+        const char *why;
+    } cases[] = {
+        // Its text would be longer than any text that is read back.
+        {std::string(PW_PASSWORD_MAX + 1, 'x'), fake_guid, 0, "more than 183 bytes"},
+        {std::string(255, 'x'), fake_guid, 1, "more than 183 bytes"},
+        // The text does not give the password back.
+        {"s3cret", shifting_guid, 1, "does not decrypt"},
+        {std::string("a\0b", 3), fake_guid, 0, "does not decrypt"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        pw_machine_guid = c.guid;
+        char text[PW_OUT_SIZE];
+        const char *why = "";
+        EXPECT_EQ(pw_encrypt(c.password.data(), c.password.size(), c.bind, text, &why), 0);
+        EXPECT_STREQ(text, "");
+        EXPECT_NE(std::string(why).find(c.why), std::string::npos) << why;
+    }
+}
+
+// A text with the password bytes of an "e" text flipped by mask: counter
+// mode lets any byte be changed without the key.
+std::string flipped(const std::string &text, size_t at, unsigned char mask)
+{
+    std::string raw(b64_decoded_max(text.size()), '\0');
+    auto *bytes = reinterpret_cast<unsigned char *>(raw.data());
+    raw.resize(b64_decode(text.c_str() + 1, static_cast<ptrdiff_t>(text.size() - 1), bytes));
+    raw[at] = static_cast<char>(raw[at] ^ mask);
+    std::string out(1 + b64_encoded_size(raw.size()), '\0');
+    out.resize(1 + b64_encode_url(raw.data(), static_cast<ptrdiff_t>(raw.size()), out.data() + 1));
+    out[0] = '$';
+    return out;
+}
+
+TEST_F(Password, TextsThatAreNotEncrypted)
+{
+    std::string good = encrypt("A", 0);
+    struct Case {
+        std::string text;
+        int result;
+    } cases[] = {
+        {"", 0},
+        {"s3cret", 0},
+        {"$", 0},
+        // Fewer than 11 characters carry fewer than 8 bytes.
+        {"$AAAAAAAAAA", 0},
+        {"$" + good.substr(1, 10), 0},
+        // The head does not decrypt to a type and the marker.
+        {"$AAAAAAAAAAAAAAAA", 0},
+        {flipped(good, 4, 0x01), 0},
+        {flipped(good, 6, 0x20), 0},
+        // Longer than any encrypted text: never decoded.
+        {good + std::string(PW_TEXT_MAX, 'A'), 0},
+        {"$" + std::string(PW_TEXT_MAX, 'A'), 0},
+        // A NUL in the password: bytes no command line can give.
+        {flipped(good, 8, 'A'), -1},
+        // A changed byte of the password decrypts to another password.
+        {flipped(good, 8, 0x03), 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string back = "untouched";
+        EXPECT_EQ(decrypt(c.text, &back), c.result);
+        if (c.result != 1) {
+            EXPECT_EQ(back, "");
+        }
+    }
+}
+
+TEST(MachineGuid, FromFile)
+{
+    TempDir dir;
+    struct Case {
+        std::string content;
+        const char *guid; // NULL: refused
+    } cases[] = {
+        {"3d1219c7c4c5404aaa1f6d2a48adfda4\n", "3d1219c7-c4c5-404a-aa1f-6d2a48adfda4"},
+        {"3D1219C7C4C5404AAA1F6D2A48ADFDA4", "3d1219c7-c4c5-404a-aa1f-6d2a48adfda4"},
+        {"", nullptr},
+        {"uninitialized\n", nullptr},
+        {"3d1219c7c4c5404aaa1f6d2a48adfda\n", nullptr},
+        {"3d1219c7c4c5404aaa1f6d2a48adfda44\n", nullptr},
+        {"3d1219c7c4c5404aaa1f6d2a48adfda4\n\n", nullptr},
+        {"3d1219c7-c4c5-404a-aa1f-6d2a48adfda4\n", nullptr},
+        {"3d1219c7c4c5404aaa1f6d2a48adfdg4\n", nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.content);
+        write_file(dir.file("machine-id"), c.content);
+        char out[PLAT_MACHINE_GUID_SIZE] = "x";
+        EXPECT_EQ(plat_machine_guid_file(dir.file("machine-id").c_str(), out, sizeof out), c.guid ? 1 : 0);
+        EXPECT_STREQ(out, c.guid ? c.guid : "");
+    }
+    char out[PLAT_MACHINE_GUID_SIZE] = "x";
+    EXPECT_EQ(plat_machine_guid_file(dir.file("missing").c_str(), out, sizeof out), 0);
+    EXPECT_EQ(plat_machine_guid_file(dir.path.c_str(), out, sizeof out), 0);
+    write_file(dir.file("machine-id"), "3d1219c7c4c5404aaa1f6d2a48adfda4\n");
+    EXPECT_EQ(plat_machine_guid_file(dir.file("machine-id").c_str(), out, sizeof out - 1), 0);
+    EXPECT_STREQ(out, "");
+}
+
+} // namespace
