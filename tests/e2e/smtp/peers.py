@@ -37,6 +37,28 @@ def free_port():
         return s.getsockname()[1]
 
 
+def wait_listening(proc, port, name, ready=lambda s: True):
+    """Returns once the child process proc accepts a connection on the
+    loopback port and ready(socket) holds; raises when it ends first or
+    does not listen within 20 seconds."""
+    deadline = time.monotonic() + 20
+    while True:
+        if proc.poll() is not None:
+            raise RuntimeError("%s ended: %r" % (name, proc.stderr.read()))
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+                if ready(s):
+                    return
+        except OSError:
+            if time.monotonic() > deadline:
+                raise
+        # Not listening yet: wait for the process, not for a clock.
+        try:
+            proc.wait(timeout=0.05)
+        except subprocess.TimeoutExpired:
+            pass
+
+
 # ---- certificates ------------------------------------------------------------------
 
 
@@ -257,24 +279,14 @@ class SmtpSink:
         self._wait_ready()
 
     def _wait_ready(self):
-        deadline = time.monotonic() + 20
-        while True:
-            if self.proc.poll() is not None:
-                raise RuntimeError("smtp-sink ended: %r" % self.proc.stderr.read())
-            try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
-                    s.settimeout(5)
-                    if s.recv(512).startswith(b"220"):
-                        s.sendall(b"QUIT\r\n")
-                        return
-            except OSError:
-                if time.monotonic() > deadline:
-                    raise
-                # Not listening yet: wait for the process, not for a clock.
-                try:
-                    self.proc.wait(timeout=0.05)
-                except subprocess.TimeoutExpired:
-                    pass
+        def greets(s):
+            s.settimeout(5)
+            if not s.recv(512).startswith(b"220"):
+                return False
+            s.sendall(b"QUIT\r\n")
+            return True
+
+        wait_listening(self.proc, self.port, "smtp-sink", greets)
 
     def messages(self):
         """The dumped messages, oldest first, as bytes."""
@@ -484,3 +496,48 @@ if __name__ == "__main__":
     import sys
     if len(sys.argv) > 1 and sys.argv[1] == "serve":
         serve(sys.argv[2:])
+
+
+# ---- proxies --------------------------------------------------------------------------
+
+
+class ProxyPeer:
+    """A proxy program as a child process on a free loopback port, ready once
+    it accepts a connection. kind is "socks" (Debian's microsocks) or
+    "https" (tinyproxy with a configuration of its own that allows CONNECT
+    only to connect_ports). credentials: (user, password) the proxy
+    demands, or None."""
+
+    def __init__(self, kind, credentials=None, connect_ports=()):
+        self.kind = kind
+        self.dir = tempfile.mkdtemp(prefix="tarvex-proxy-")
+        self.port = free_port()
+        if kind == "socks":
+            args = ["/usr/bin/microsocks", "-i", "127.0.0.1", "-p", str(self.port)]
+            if credentials:
+                args += ["-u", credentials[0], "-P", credentials[1]]
+        else:
+            config = os.path.join(self.dir, "tinyproxy.conf")
+            lines = ["Port %d" % self.port, "Listen 127.0.0.1", "Timeout 60", "MaxClients 20",
+                     "LogLevel Info", "LogFile \"%s\"" % os.path.join(self.dir, "log")]
+            if os.geteuid() == 0:
+                lines += ["User nobody", "Group nogroup"]
+                os.chmod(self.dir, 0o777)
+            lines += ["ConnectPort %d" % p for p in connect_ports]
+            if credentials:
+                lines.append("BasicAuth %s %s" % credentials)
+            with open(config, "w") as f:
+                f.write("\n".join(lines) + "\n")
+            args = ["/usr/bin/tinyproxy", "-d", "-c", config]
+        self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            wait_listening(self.proc, self.port, "%s proxy" % kind)
+        except Exception:
+            self.close()
+            raise
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.proc.stderr.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
