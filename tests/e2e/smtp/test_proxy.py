@@ -25,10 +25,10 @@ class ProxyTests(SmtpTestCase):
         return proxy
 
     def proxy_args(self, proxy, credentials=None):
-        spec = "127.0.0.1:%d" % proxy.port
+        target = "127.0.0.1:%d" % proxy.port
         if credentials:
-            spec = "%s:%s@%s" % (credentials[0], credentials[1], spec)
-        return ["-proxy:" + spec, "-proxytype:" + ("HTTPS" if proxy.kind == "https" else "SOCKS")]
+            target = "%s:%s@%s" % (credentials[0], credentials[1], target)
+        return ["-proxy:" + target, "-proxytype:" + ("HTTPS" if proxy.kind == "https" else "SOCKS")]
 
     def test_delivery_through_each_tunnel(self):
         clear = self.peer()
