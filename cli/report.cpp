@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "support/fmt.h"
+#include "support/hex.h"
 #include "support/rand.h"
 
 namespace {
@@ -39,7 +40,7 @@ void cli_out(const char *format, ...)
 
 std::string cli_printable(const char *text)
 {
-    static const char hex[] = "0123456789abcdef";
+    const char *hex = HEX_DIGITS_LOWER;
     std::string out;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : ""); *p; p++) {
         if ((*p < 0x20 && *p != '\t') || *p == 0x7f) {
