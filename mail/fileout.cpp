@@ -36,37 +36,82 @@ const char *input_that_is_output(MailContext *ctx)
 // its name, and a process and serial number.
 const size_t kTempNameExtra = 64;
 
-// The message into the open file fp; MIME_OK or the failure. A write that
-// the system refuses (a full disk, the file-size limit) fails the sink.
-int write_into(MailContext *ctx, FILE *fp)
-{
-    // Large writes: the writers hand over big pieces, stdio need not copy.
-    setvbuf(fp, nullptr, _IOFBF, 256 * 1024);
+// Prints into the open file fp through the session's dot-stuffing choice
+// for files.
+struct FileOut {
     DotStuffSink stuff;
     MsgSink ms;
-    if (ctx->flags & MAILF_DOT_STUFF) {
-        dotstuff_init(&stuff, fmt_file_sink, fp);
-        msg_sink_init(&ms, dotstuff_sink, &stuff);
-    } else {
-        msg_sink_init(&ms, fmt_file_sink, fp);
+
+    FileOut(MailContext *ctx, FILE *fp)
+    {
+        if (ctx->flags & MAILF_DOT_STUFF) {
+            dotstuff_init(&stuff, fmt_file_sink, fp);
+            msg_sink_init(&ms, dotstuff_sink, &stuff);
+        } else {
+            msg_sink_init(&ms, fmt_file_sink, fp);
+        }
     }
-    int result = ctx->email_file ? mime_write_preconstructed(ctx, msg_printf, &ms)
-                                 : mime_write_message(ctx, msg_printf, &ms);
-    if (result == MIME_OK && (ms.failed || ferror(fp)))
+};
+
+// Lines that begin with "." are doubled in files only when asked for.
+void choose_file_stuffing(MailContext *ctx)
+{
+    if (ctx->flags & MAILF_DOT_STUFF_FILE)
+        ctx->flags |= MAILF_DOT_STUFF;
+    else
+        ctx->flags &= ~MAILF_DOT_STUFF;
+}
+
+// Writes a new file at target through write(FILE *) -> MIME_* result: into
+// a file made beside the target, renamed over it only when write succeeded
+// and the file was closed whole. On any failure the new file is removed
+// and an earlier file of that name stays as it was. MIME_OK or the
+// failure (MIME_FAIL_OPEN when no file could be made).
+template <class Write> int write_file_whole(MailContext *ctx, const char *target, Write &&write)
+{
+    size_t tmp_size = strlen(target) + kTempNameExtra;
+    char *tmp = static_cast<char *>(malloc(tmp_size));
+    if (!tmp) {
+        mail_set_nomem(ctx);
+        return MIME_FAIL_NOMEM;
+    }
+    int fd = plat_open_temp_beside(target, tmp, tmp_size);
+    // The new file is written through stdio under its own name.
+    FILE *fp = fd >= 0 ? file_fopen_utf8(tmp, "wb") : nullptr;
+    if (fd >= 0)
+        plat_close(fd);
+    if (!fp) {
+        if (fd >= 0)
+            plat_remove(tmp);
+        free(tmp);
+        return MIME_FAIL_OPEN;
+    }
+    // Large writes: the writers hand over big pieces, stdio need not copy.
+    setvbuf(fp, nullptr, _IOFBF, 256 * 1024);
+    int result = write(fp);
+    if (result == MIME_OK && ferror(fp))
         result = MIME_FAIL_WRITE;
+    if (fclose(fp) != 0 && result == MIME_OK)
+        result = MIME_FAIL_WRITE;
+    if (result == MIME_OK && !plat_rename(tmp, target))
+        result = MIME_FAIL_WRITE;
+    if (result != MIME_OK)
+        plat_remove(tmp);
+    free(tmp);
     return result;
+}
+
+// 1 when both preset boundaries that frame attachment parts are set.
+bool part_boundaries_set(const MailContext *ctx)
+{
+    return ctx->boundary_mixed && ctx->boundary_related;
 }
 
 } // namespace
 
 int mime_write_to_file(MailContext *ctx)
 {
-    // Lines that begin with "." are doubled in the file only when asked for.
-    if (ctx->flags & MAILF_DOT_STUFF_FILE)
-        ctx->flags |= MAILF_DOT_STUFF;
-    else
-        ctx->flags &= ~MAILF_DOT_STUFF;
-
+    choose_file_stuffing(ctx);
     if (!ctx->output_file) {
         mail_set_errorf(ctx, "Failed to open output file");
         return MIME_FAIL_OPEN;
@@ -88,36 +133,54 @@ int mime_write_to_file(MailContext *ctx)
         mail_set_errorf(ctx, "Output file is also an input file (%s)", input);
         return MIME_FAIL_INPUT;
     }
-
-    size_t tmp_size = strlen(ctx->output_file) + kTempNameExtra;
-    char *tmp = static_cast<char *>(malloc(tmp_size));
-    if (!tmp) {
-        mail_set_nomem(ctx);
-        return MIME_FAIL_NOMEM;
-    }
-    int fd = plat_open_temp_beside(ctx->output_file, tmp, tmp_size);
-    // The new file is written through stdio under its own name.
-    FILE *fp = fd >= 0 ? file_fopen_utf8(tmp, "wb") : nullptr;
-    if (fd >= 0)
-        plat_close(fd);
-    if (!fp) {
-        if (fd >= 0)
-            plat_remove(tmp);
-        free(tmp);
+    int result = write_file_whole(ctx, ctx->output_file, [ctx](FILE *fp) {
+        FileOut out(ctx, fp);
+        int written = ctx->email_file ? mime_write_preconstructed(ctx, msg_printf, &out.ms)
+                                      : mime_write_message(ctx, msg_printf, &out.ms);
+        return written == MIME_OK && out.ms.failed ? MIME_FAIL_WRITE : written;
+    });
+    if (result == MIME_FAIL_OPEN)
         mail_set_errorf(ctx, "Failed to open output file");
-        return MIME_FAIL_OPEN;
-    }
-
-    int result = write_into(ctx, fp);
-    if (fclose(fp) != 0 && result == MIME_OK)
-        result = MIME_FAIL_WRITE;
-    if (result == MIME_OK && !plat_rename(tmp, ctx->output_file))
-        result = MIME_FAIL_WRITE;
-    if (result != MIME_OK) {
-        plat_remove(tmp);
-        if (result == MIME_FAIL_WRITE)
-            mail_set_errorf(ctx, "Failed to write output file (%s)", ctx->output_file);
-    }
-    free(tmp);
+    else if (result == MIME_FAIL_WRITE)
+        mail_set_errorf(ctx, "Failed to write output file (%s)", ctx->output_file);
     return result;
+}
+
+int mime_write_attachment_parts(MailContext *ctx, int inline_parts, FILE *out)
+{
+    if (!part_boundaries_set(ctx))
+        return 0;
+    choose_file_stuffing(ctx);
+    FileOut file(ctx, out);
+    int status;
+    int count = mime_write_parts(ctx, inline_parts, inline_parts ? ctx->boundary_related : ctx->boundary_mixed,
+                                 msg_printf, &file.ms, &status);
+    if (status == MIME_OK && (file.ms.failed || fflush(out) != 0 || ferror(out)))
+        status = MIME_FAIL_WRITE;
+    if (status == MIME_FAIL_WRITE)
+        mail_set_errorf(ctx, "Failed to write attachment parts");
+    return status == MIME_OK ? count : -1;
+}
+
+int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *path)
+{
+    if (!part_boundaries_set(ctx))
+        return 0;
+    int count = 0;
+    int result = write_file_whole(ctx, path, [&](FILE *fp) {
+        count = mime_write_attachment_parts(ctx, inline_parts, fp);
+        // No parts, or a file that could not be opened: no file is left.
+        return count > 0 ? MIME_OK : MIME_FAIL_INPUT;
+    });
+    if (result == MIME_OK)
+        return count;
+    // Nothing to write, or an attachment that could not be opened (already
+    // reported): the result of the parts, and no file is left.
+    if (result == MIME_FAIL_INPUT && count <= 0)
+        return count;
+    if (result == MIME_FAIL_OPEN)
+        mail_set_errorf(ctx, "Failed to open output file (%s)", path);
+    else if (result == MIME_FAIL_WRITE)
+        mail_set_errorf(ctx, "Failed to write output file (%s)", path);
+    return -1;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "mail/session.h"
 #include "support/fmt.h"
@@ -194,3 +195,25 @@ int mime_check_attachments(const MailContext *ctx, const char **message);
 // limit or a failed rename), MIME_FAIL_READ, MIME_FAIL_NOMEM. On failure
 // the new file is removed and an earlier file of that name stays as it was.
 int mime_write_to_file(MailContext *ctx);
+
+// ---- attachment parts on their own ----------------------------------------------
+// For callers that build a multipart body of their own around the
+// session's attachment parts, with the preset boundaries (MAILOPT_BOUNDARIES):
+// inline parts (inline_parts nonzero) each after "--" boundary_related, the
+// regular ones after "--" boundary_mixed; no closing boundary. The parts are
+// those mime_write_parts writes (base64, quoted-printable, automatic or
+// message/* attachments; uuencoded and yEnc ones are not parts), dot-stuffed
+// only when the session asks files to be (MAILOPT_DOT_STUFF).
+
+// Into the open file out. The number of parts written; 0 without writing
+// anything when either preset boundary is missing; -1 once an attachment
+// could not be opened (reported, the others still written), or after a
+// read or write failure or memory running out (writing stopped there;
+// error_text says why).
+int mime_write_attachment_parts(MailContext *ctx, int inline_parts, FILE *out);
+
+// The same into a new file at path, which replaces an earlier file of that
+// name only when the result is above 0; otherwise no new file is left and
+// an earlier one stays as it was. Results as above; -1 also when the file
+// cannot be made or written.
+int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *path);

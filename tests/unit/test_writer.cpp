@@ -2091,3 +2091,155 @@ TEST(Writer, CalendarAsciiAndStructureHelpers)
     EXPECT_EQ(mixed, 1);
     EXPECT_EQ(related, 0);
 }
+
+// ---- attachment parts on their own ----------------------------------------------
+
+namespace {
+
+// The parts of one level written into a file the test opens, as a caller
+// that builds its own body would.
+std::string parts_into_file(MailContext *ctx, int inline_parts, const std::string &path, int *result)
+{
+    FILE *fp = fopen(path.c_str(), "wb");
+    *result = mime_write_attachment_parts(ctx, inline_parts, fp);
+    fclose(fp);
+    return read_file(path);
+}
+
+} // namespace
+
+TEST(Writer, AttachmentPartsAreTheMessagesOwnParts)
+{
+    TempDir dir;
+    write_file(dir.file("inner.eml"), "Subject: inner\r\n\r\n.dot line\r\nend\r\n");
+    write_file(dir.file("data.bin"), random_bytes(5000, 7));
+    write_file(dir.file("logo.png"), random_bytes(300, 8));
+    for (bool stuff : {false, true}) {
+        SCOPED_TRACE(stuff ? "dot-stuffed" : "plain");
+        FixedSession s;
+        s.set(MAILOPT_RECIPIENT | MAILOPT_TO, "b@example.com");
+        s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+        s.set(MAILOPT_BODY, "text");
+        s.set(MAILOPT_BODY_HTML, "<p>x</p>");
+        s.set(MAILOPT_ATTACH, dir.file("inner.eml").c_str());
+        s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64, dir.file("data.bin").c_str());
+        s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, dir.file("logo.png").c_str());
+        if (stuff)
+            s.set(MAILOPT_DOT_STUFF);
+        std::string whole = dir.file("whole.eml");
+        s.set(MAILOPT_OUTPUT_FILE, whole.c_str());
+        ASSERT_EQ(mime_write_to_file(s.ctx), MIME_OK) << mail_last_error(s.ctx);
+        std::string msg = read_file(whole);
+
+        struct Level {
+            int inline_parts;
+            int count;
+            const char *starts;
+        } levels[] = {{0, 2, "--mix-b\r\nContent-Type: message/rfc822;\r\n"},
+                      {1, 1, "--rel-b\r\nContent-Type: image/png\r\n"}};
+        for (const Level &l : levels) {
+            SCOPED_TRACE(l.inline_parts ? "inline" : "regular");
+            int result;
+            std::string parts = parts_into_file(s.ctx, l.inline_parts, dir.file("parts.txt"), &result);
+            EXPECT_EQ(result, l.count);
+            EXPECT_EQ(parts.rfind(l.starts, 0), 0u) << parts;
+            // Byte for byte what the message holds, no closing boundary.
+            EXPECT_NE(msg.find(parts), std::string::npos) << parts;
+            EXPECT_EQ(parts.find(l.inline_parts ? "--rel-b--" : "--mix-b--"), std::string::npos);
+            if (!l.inline_parts) { // the message part has a line that begins with "."
+                EXPECT_EQ(parts.find("\r\n..dot line") != std::string::npos, stuff) << parts;
+            }
+
+            std::string saved = dir.file(l.inline_parts ? "inline.txt" : "regular.txt");
+            EXPECT_EQ(mime_save_attachment_parts(s.ctx, l.inline_parts, saved.c_str()), l.count);
+            EXPECT_EQ(read_file(saved), parts);
+        }
+    }
+}
+
+TEST(Writer, AttachmentPartsThatCannotBeWritten)
+{
+    TempDir dir;
+    write_file(dir.file("a.txt"), "text\n");
+    write_file(dir.file("u.bin"), "uu\n");
+    write_file(dir.file("gone.bin"), "x");
+    std::string big;
+    for (int i = 0; i < 20000; i++)
+        big += "line " + std::to_string(i) + "\n";
+    write_file(dir.file("big.txt"), big);
+    struct Case {
+        const char *name;
+        std::function<void(Session &)> setup;
+        int want;
+        bool file_left;   // mime_save_attachment_parts leaves a new file
+        const char *error; // the start of error_text, or ""
+    } cases[] = {
+        {"mixed boundary only",
+         [&](Session &s) {
+             s.set(MAILOPT_BOUNDARIES, "mix-b");
+             s.set(MAILOPT_ATTACH, dir.file("a.txt").c_str());
+         },
+         0, false, ""},
+        {"every attachment uuencoded: no part",
+         [&](Session &s) {
+             s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+             s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE, dir.file("u.bin").c_str());
+         },
+         0, false, ""},
+        {"no attachment of the asked kind",
+         [&](Session &s) {
+             s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+             s.set(MAILOPT_ATTACH | MAILOPT_FROM_FILE, dir.file("a.txt").c_str());
+         },
+         0, false, ""},
+        {"a vanished attachment: the others written, the result -1",
+         [&](Session &s) {
+             s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+             s.set(MAILOPT_ATTACH, dir.file("gone.bin").c_str());
+             s.set(MAILOPT_ATTACH, dir.file("a.txt").c_str());
+             std::remove(dir.file("gone.bin").c_str());
+         },
+         -1, false, "Could not open attachment"},
+        {"a file that shrinks while read",
+         [&](Session &s) {
+             s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+             s.set(MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64, dir.file("big.txt").c_str());
+         },
+         -1, false, "Read error on attachment"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir.file("gone.bin"), "x");
+        write_file(dir.file("big.txt"), big);
+        Session s;
+        c.setup(s);
+        std::string target = dir.file("parts.txt");
+        write_file(target, "earlier");
+        std::unique_ptr<ReadHook> hook;
+        if (std::string(c.name).find("shrinks") != std::string::npos) {
+            hook = std::make_unique<ReadHook>();
+            hook->before = [&](int) {
+                if (hook->reads == 1)
+                    std::filesystem::resize_file(dir.file("big.txt"), big.size() / 2);
+            };
+        }
+        const std::set<std::string> before = names_in(dir.path);
+        EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, target.c_str()), c.want);
+        EXPECT_EQ(read_file(target), "earlier");
+        EXPECT_EQ(names_in(dir.path), before);
+        EXPECT_EQ(std::string(mail_last_error(s.ctx)).rfind(c.error, 0), 0u) << mail_last_error(s.ctx);
+    }
+
+    // A full disk, and a target that cannot be made.
+    Session s;
+    s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+    s.set(MAILOPT_ATTACH, dir.file("big.txt").c_str());
+    FILE *full = fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(mime_write_attachment_parts(s.ctx, 0, full), -1);
+    fclose(full);
+    EXPECT_STREQ(mail_last_error(s.ctx), "Failed to write attachment parts");
+    std::string nowhere = dir.file("no-such-folder/parts.txt");
+    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, nowhere.c_str()), -1);
+    EXPECT_EQ(mail_last_error(s.ctx), "Failed to open output file (" + nowhere + ")");
+}
