@@ -29,10 +29,10 @@ const char help_letters[] = "SFP";
 
 const HelpRow help_table[] = {
     title("Configuration"),
-    para("(S)MTP mode sends the message to a mail server (-host:)."),
-    para("(F)ile mode writes the message to a file (-file:) instead of sending it."),
-    para("(P)reconstructed mode sends a ready message file (-emailfile:) to a mail server, or "
-         "writes it completed with -file:."),
+    para("(S)MTP mode sends the message to the mail server named by -host:."),
+    para("(F)ile mode writes the message to the file named by -file: instead of sending it."),
+    para("(P)reconstructed mode sends the ready message file named by -emailfile: to a mail "
+         "server, or writes it completed with -file:."),
     para(""),
     para("Settings labelled with letters such as \"SF-\" apply only to the modes whose letters "
          "are shown: S SMTP, F File, P Preconstructed."),
@@ -70,7 +70,7 @@ const HelpRow help_table[] = {
     title("Recipients"),
     start(),
     {"-to:address[:alias[:DSN]]|@file", S | F | P, "Adds a To recipient with an optional "
-     "display name and DSN letters (see -dsn:), or every recipient of a list file.", HELP_OPTION},
+     "display name and the DSN letters of -dsn:, or every recipient of a list file.", HELP_OPTION},
     {"-cc:address[:alias[:DSN]]|@file", S | F | P, "Adds a Cc recipient, as -to: does.",
      HELP_OPTION},
     {"-bcc:address[::DSN]|@file", S | F | P, "Adds a Bcc recipient: it gets the message but is "
@@ -80,7 +80,7 @@ const HelpRow help_table[] = {
      "name.", HELP_OPTION},
     end(),
     para("An address is user@domain; a display name follows after \":\" and may be quoted to "
-         "hold \":\" (for example -to:ann@example.com:\"Ann: Example\"). An address that is no "
+         "hold \":\", for example -to:ann@example.com:\"Ann: Example\". An address that is no "
          "mailbox ends the run with an error. A domain with non-ASCII letters is sent as "
          "Punycode unless the server offers SMTPUTF8."),
     para(""),
@@ -99,19 +99,20 @@ const HelpRow help_table[] = {
     {"-body:message body", S | F, "Text body given on the command line: \\n starts a new line, "
      "\\t is a TAB and \\\\ one backslash.", HELP_OPTION},
     {"-body-file:file[:charset]", S | F, "Text body read from a file, with an optional "
-     "character set name for its content type (for example -body-file:note.txt:utf-8).",
+     "character set name for its content type, for example -body-file:note.txt:utf-8.",
      HELP_OPTION},
     {"-body-64", S | F, "Encodes the text body in base64.", HELP_OPTION},
     {"-body-qp", S | F, "Encodes the text body in quoted-printable.", HELP_OPTION},
     {"-body-html:file", S | F, "HTML body read from a file; with a text body as well, the "
      "reader's mail program chooses which one to show.", HELP_OPTION},
-    {"-head:header:value", S | F | P, "Adds a header field (for example -head:X-Ticket:1234). "
+    {"-head:header:value", S | F | P, "Adds a header field, for example -head:X-Ticket:1234. "
      "A name with a blank in it is ignored.", HELP_OPTION},
     {"-delhead:header", P, "Removes a header field of the message file.", HELP_OPTION},
     {"-rawhead", P, "Sends the header of the message file as it stands: no generated header "
      "fields are put in front.", HELP_OPTION},
-    {"-linelen:length", S | F, "Line length of encoded text, 78 to 998 characters (78 by "
-     "default); other values are brought into that range.", HELP_OPTION},
+    {"-linelen:length", S | F, "Lines of a text body sent as it is (neither base64 nor "
+     "quoted-printable) are wrapped at this length, 78 to 998 characters (78 by default); other "
+     "values are brought into that range.", HELP_OPTION},
     {"-mime", S | F, "Writes a MIME message even when a plain one would do.", HELP_OPTION},
     {"-dotstuff", F, "Doubles a \".\" at the start of a line in the output file, as SMTP does "
      "on the wire.", HELP_OPTION},
@@ -126,16 +127,16 @@ const HelpRow help_table[] = {
     {"-a:file", S | F, "Attaches a file, encoded as its content needs.", HELP_OPTION},
     {"-a64:file", S | F, "Attaches a file in base64.", HELP_OPTION},
     {"-aqp:file", S | F, "Attaches a file in quoted-printable.", HELP_OPTION},
-    {"-ai:file", S | F, "Attaches a file inline for the HTML body (-body-html:), which refers "
+    {"-ai:file", S | F, "Attaches a file inline for the HTML body of -body-html:, which refers "
      "to it as cid: followed by the file's name.", HELP_OPTION},
     {"-auu:file", S | F, "Attaches a file uuencoded after the text; cannot be mixed with MIME "
      "attachments.", HELP_OPTION},
     {"-awild:options:pattern[/...]", S | F, "Attaches every file of a folder whose name "
      "matches the patterns, each as one attachment (see below).", HELP_OPTION},
     end(),
-    para("-awild: takes option letters, \":\" and a list of items separated by \"/\"; each "
-         "matching file is added as if it had been given with -a: (or -a64:, -aqp:, -auu:, -ai: "
-         "as the letters choose)."),
+    para("-awild: takes option letters, \":\" and a list of items separated by \"/\". Each "
+         "matching file becomes one attachment, encoded as the letters choose (as -a: does "
+         "without U, 6 or Q)."),
     para(""),
     para("The leading items that together name an existing folder are the place to look (the "
          "current folder when none does); every further item is a name pattern (\"*\" any "
@@ -198,7 +199,7 @@ const HelpRow help_table[] = {
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),
     start(),
     {"-dsn:options", S | P, "Asks for delivery status notifications: N never, S on success, F "
-     "on failure, D when delayed (for example -dsn:SF). Sent only to servers that offer DSN.",
+     "on failure, D when delayed; for example -dsn:SF. Sent only to servers that offer DSN.",
      HELP_OPTION},
     {"-dsnid:id", S | P, "Envelope identifier returned in the notifications (1 to 100 "
      "characters).", HELP_OPTION},
