@@ -68,6 +68,11 @@ int cli_option_status(MailContext *ctx, char *word);
 // status; returns 1.
 int cli_apply_option(MailContext *ctx, char *word);
 
+// The vocabulary word at index (without its dash; entries that take a value
+// end in ":"), or NULL past the last one. Words only the full program knows
+// are listed in both programs.
+const char *cli_option_word(size_t index);
+
 // The pieces of the dispatcher with rules of their own. Each returns
 // EXIT_OK, or the exit status of a refusal it has reported.
 // Address options: word is "to:", "cc:", "bcc:", "from:" or "reply-to:"

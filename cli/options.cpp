@@ -567,6 +567,11 @@ int cli_option_status(MailContext *ctx, char *word)
     return EXIT_UNKNOWN_OPTION;
 }
 
+const char *cli_option_word(size_t index)
+{
+    return index < sizeof cli_options / sizeof cli_options[0] ? cli_options[index].word : nullptr;
+}
+
 int cli_apply_option(MailContext *ctx, char *word)
 {
     int status = cli_option_status(ctx, word);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cli/exitcode.h"
+#include "cli/help.h"
 #include "cli/seam.h"
 #include "mail/option.h"
 #include "mail/writer.h"
@@ -137,6 +138,42 @@ MailContext *start_up(void)
     cli_seam_dkim_on(ctx);
     srand(seed); // the runtime's own generator, for the support library
     return ctx;
+}
+
+// The help switches end the run before anything else is read: the first
+// of them in argument order wins, also over -encryptpass: wherever it
+// stands. "-asciidoc" is a prefix, "-doc" and "/?" whole words. Returns
+// -1 when no argument asks for help, else the status of the run.
+int print_help_if_asked(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        int ok, status;
+        const char *why = "write error";
+        if (starts_with(arg, "-asciidoc")) {
+            char banner[1024];
+            ok = help_print_asciidoc(cli_format_banner(banner, sizeof banner), "Usage", help_table,
+                                     help_letters, &why);
+            status = EXIT_OK;
+        } else if (strcmp(arg, "-doc") == 0) {
+            cli_print_banner();
+            ok = help_print_text(help_table, help_letters, HELP_DOC_WIDTH, &why);
+            status = EXIT_OK;
+        } else if (strcmp(arg, "/?") == 0) {
+            cli_print_banner();
+            ok = help_print_text(help_table, help_letters, HELP_CONSOLE_WIDTH, &why);
+            status = EXIT_USAGE;
+        } else {
+            continue;
+        }
+        // A help that did not reach its reader is no success.
+        if (!ok) {
+            cli_error("Failed to print the help (%s)\n", why);
+            return strcmp(why, "out of memory") == 0 ? EXIT_NOMEM : EXIT_USAGE;
+        }
+        return status;
+    }
+    return -1;
 }
 
 // What the pre-scan found besides the front-end switches it sets.
@@ -395,6 +432,8 @@ int cli_main(int argc, char **argv)
         cli_print_banner();
         return EXIT_USAGE;
     }
+    if (int status = print_help_if_asked(argc, argv); status >= 0)
+        return status;
     Prescan found;
     if (int status = prescan(argc, argv, &found))
         return status;

@@ -194,10 +194,6 @@ RUN_CASES = [
     # -bindpass counts only together with -encryptpass:.
     Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
     # Words of features that are not part of the programs yet.
-    Run(["/?"], 2, "", "Unknown option: /?\n"),
-    Run(["-asciidoc"], 2, "", "Unknown option: asciidoc\n"),
-    Run(["-asciidocs"], 2, "", "Unknown option: asciidocs\n"),
-    Run(["-doc"], 2, "", "Unknown option: doc\n"),
     Run(["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
