@@ -193,12 +193,12 @@ RUN_CASES = [
     Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
     # -bindpass counts only together with -encryptpass:.
     Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
+    Run(["-awild:r:*.txt"], 10, "", "Invalid awild option 'r'\n"),
     # Words of features that are not part of the programs yet.
     Run(["/?"], 2, "", "Unknown option: /?\n"),
     Run(["-asciidoc"], 2, "", "Unknown option: asciidoc\n"),
     Run(["-asciidocs"], 2, "", "Unknown option: asciidocs\n"),
     Run(["-doc"], 2, "", "Unknown option: doc\n"),
-    Run(["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
         "Error applying DKIM setting: example.com:s:key.pem\n(the key file cannot be opened)\n",

@@ -431,8 +431,14 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"Subject:x", EXIT_UNKNOWN_OPTION, "Unknown option: Subject:x\n"},
         {" subject:x", EXIT_UNKNOWN_OPTION, "Unknown option:  subject:x\n"},
         {"bad\x1b[2Jword", EXIT_UNKNOWN_OPTION, "Unknown option: bad\\x1b[2Jword\n"},
+        // -awild: flags: a letter that is none (shown printable), no pattern.
+        {"awild:r:*.txt", EXIT_INPUT_FILE, "Invalid awild option 'r'\n"},
+        {"awild:R\x1b:*.txt", EXIT_INPUT_FILE, "Invalid awild option '\\x1b'\n"},
+        {"awild:R\xc3\xa9:*.txt", EXIT_INPUT_FILE, "Invalid awild option '\\xc3'\n"},
+        {"awild:R", EXIT_INPUT_FILE, "No file pattern specified for awild setting\n"},
+        {"awild:R6:", EXIT_INPUT_FILE, "No file pattern specified for awild setting\n"},
+        {"awild:", EXIT_INPUT_FILE, "No file pattern specified for awild setting\n"},
         // Words of later parts of the program.
-        {"awild:r:*.txt", EXIT_UNKNOWN_OPTION, "Unknown option: awild:r:*.txt\n"},
         {"asciidoc", EXIT_UNKNOWN_OPTION, "Unknown option: asciidoc\n"},
         {"bindpass", EXIT_UNKNOWN_OPTION, "Unknown option: bindpass\n"},
         // A password is never shown.
