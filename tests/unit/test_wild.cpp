@@ -178,7 +178,8 @@ int record(void *user, const DirEntry *e)
 }
 
 // A tree with mixed-case names, a hidden file and folder, a FIFO, a link
-// to a file and a link back up to the root (followed, it would never end).
+// to a file, a dangling link and a link back up to the root (followed, it
+// would never end).
 struct Tree {
     TempDir dir;
     Tree()
@@ -198,6 +199,7 @@ struct Tree {
         write_file(r + "/.git/config.txt", "");
         fs::create_symlink("..", r + "/Sub/up");
         fs::create_symlink("a.txt", r + "/link.txt");
+        fs::create_symlink("no-such-target", r + "/gone.txt");
         mkfifo((r + "/pipe.txt").c_str(), 0600);
     }
 };
@@ -221,6 +223,7 @@ TEST(DirWalk, SortedDepthFirstAndCountsTopFilesOnly)
         {"a.txt", 1, FILE_},
         {"B.txt", 1, FILE_},
         {"c.txt", 1, FILE_},
+        {"gone.txt", 1, SPECIAL},
         {"link.txt", 1, FILE_},
         {"pipe.txt", 1, SPECIAL},
         {"Sub", 1, DIR_},
@@ -237,13 +240,13 @@ TEST(DirWalk, SortedDepthFirstAndCountsTopFilesOnly)
     EXPECT_EQ(count, 7);
     // A link counts as the file it leads to.
     EXPECT_EQ(rec.sizes[3], 1u);
-    EXPECT_EQ(rec.sizes[6], 1u);
+    EXPECT_EQ(rec.sizes[7], 1u);
 
     // Without recursion the folders are handed over but not entered.
     Recorder flat;
     flat.root = tree.dir.path;
     EXPECT_EQ(att_dir_walk(tree.dir.path.c_str(), nullptr, 0, record, &flat), 8);
-    EXPECT_EQ(flat.visits.size(), 11u);
+    EXPECT_EQ(flat.visits.size(), 12u);
     for (const Visit &v : flat.visits)
         EXPECT_EQ(v.depth, 0);
 }
@@ -263,7 +266,7 @@ TEST(DirWalk, CallbackPrunesAndStops)
     stopped.stop = "Sub/deeper";
     EXPECT_EQ(att_dir_walk(tree.dir.path.c_str(), "*.txt", 1, record, &stopped), -1);
     EXPECT_EQ(stopped.visits.back().path, "Sub/deeper");
-    EXPECT_EQ(stopped.visits.size(), 10u);
+    EXPECT_EQ(stopped.visits.size(), 11u);
 }
 
 TEST(DirWalk, MissingDirectoryGivesNothing)
