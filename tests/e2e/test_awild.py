@@ -5,9 +5,11 @@ flag errors and a pattern that matches nothing. Messages are written in
 File mode and read back with Python's email package.
 """
 import os
+import resource
 import unittest
 
 from test_cli import PROGRAMS, SandboxTest
+from test_file_faults import NOMEM, as_nobody, limit, sanitized
 
 MESSAGE = ["-from:sender@example.com", "-to:rcpt@example.org", "-subject:files",
            "-body:see attached", "-file:out.eml"]
@@ -121,6 +123,34 @@ class AwildTest(SandboxTest):
                     result = box.run(program, MESSAGE + ["-awild:" + value])
                     self.assertRun(result, 10, "", stderr)
                     self.assertFalse(os.path.exists(box.path("out.eml")))
+
+    def test_unreadable_file_and_memory_limit(self):
+        box = self.box
+        # A file the user cannot read is left out without a word, the
+        # others go in.
+        os.chmod(box.root, 0o777)
+        box.write("docs/a.txt", "a\n")
+        os.chmod(box.write("docs/b.txt", "b\n"), 0)
+        box.write("docs/c.txt", "c\n")
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                result = box.run(program, MESSAGE + ["-awild::docs"], preexec=as_nobody)
+                self.assertRun(result, 0, "", "")
+                _, msg = box.message()
+                self.assertEqual(attached(msg), ["a.txt", "c.txt"])
+        # Millions of pattern items (from a configuration file: an argument
+        # cannot be that long) under an address-space limit: status 666 and
+        # nothing written.
+        config = box.write("big.conf", "awild::" + "*/" * (10 << 20) + "\n")
+        os.remove(box.path("out.eml"))
+        for program in PROGRAMS:
+            if sanitized(program):
+                self.skipTest("address-space limits do not apply under AddressSanitizer")
+            with self.subTest(program=program, limit="200 MB"):
+                result = box.run(program, MESSAGE + ["-config:" + config],
+                                 preexec=limit(resource.RLIMIT_AS, 200 << 20))
+                self.assertRun(result, NOMEM, "", "Memory allocation failed\n")
+                self.assertFalse(os.path.exists(box.path("out.eml")))
 
 
 def strip_variable(raw):
