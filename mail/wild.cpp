@@ -165,14 +165,17 @@ int take_name(void *user, const char *name)
             if (flags & DIRENT_ARCHIVE)
                 l->count++;
         }
-        l->entries.reserve(l->entries.size() + 1);
+        // Room first, doubling, so that the push below cannot fail after
+        // the entry is made.
+        if (l->entries.size() == l->entries.capacity())
+            l->entries.reserve(l->entries.empty() ? 16 : 2 * l->entries.size());
         DirEntry *e = entry_new(path.c_str(), l->depth, flags, info.size, info.created,
                                 info.written, info.accessed);
         if (!e) {
             l->nomem = true;
             return 0;
         }
-        l->entries.push_back(e); // room reserved above: cannot throw
+        l->entries.push_back(e);
         return 1;
     } catch (const std::bad_alloc &) {
         l->nomem = true;
