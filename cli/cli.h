@@ -86,6 +86,45 @@ int cli_opt_authtypes(MailContext *ctx, const char *value);
 // other byte (a lone backslash included) is kept. Returns text.
 char *cli_unescape_body(char *text);
 
+// ---- wildcard attachments (-awild:) ------------------------------------------------
+
+struct DirEntry;
+
+// -awild: "flags:place/pattern/!exclusion...". EXIT_OK (also when nothing
+// matched: a message says so), EXIT_INPUT_FILE after a bad flag or a
+// missing pattern, EXIT_NOMEM when memory ran out (messages printed).
+int cli_opt_awild(MailContext *ctx, const char *value);
+
+// The flag letters before the ":" into the outputs (all cleared first):
+// R recursive, C case-sensitive, H/S/A the DIRENT_HIDDEN/SYSTEM/ARCHIVE
+// bits, 6/Q/U the MAILOPT_ATTACH_* encoding (the last one wins), I inline.
+// Returns the text after the ":", or NULL after printing why there is none
+// or which letter is not a flag.
+const char *cli_awild_parse_flags(const char *value, int *recursive, int *case_sensitive,
+                                  uint32_t *attributes, unsigned *encoding, int *is_inline);
+
+// Attaches the files the pattern specification selects, in walk order.
+// Returns the number of files in the place itself (before the patterns),
+// or -1 after "Memory allocation failed".
+long cli_awild_apply(MailContext *ctx, const char *spec, int case_sensitive, int recursive,
+                     uint32_t attributes, unsigned encoding, int is_inline);
+
+// The walk context of cli_awild_on_entry.
+struct CliAwildWalk {
+    MailContext *ctx;
+    const char *const *patterns; // every plain one must match, no "!" one may
+    int case_sensitive;
+    uint32_t attributes;         // DIRENT_HIDDEN, DIRENT_SYSTEM, DIRENT_ARCHIVE
+    unsigned encoding;           // MAILOPT_ATTACH_*
+    int is_inline;
+    long attached;               // attachments added so far
+    int nomem;                   // memory ran out: the walk was stopped
+};
+// The walk callback (DirWalkFn): adds an accepted file as an attachment.
+// 0 for an entry refused by its type or attributes, DIRWALK_PRUNE for a
+// hidden directory without "H", DIRWALK_STOP when memory ran out, else 1.
+int cli_awild_on_entry(void *context, const DirEntry *entry);
+
 // ---- configuration files ---------------------------------------------------------
 
 // Applies the option lines of a configuration file, in order, through

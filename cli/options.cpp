@@ -259,6 +259,11 @@ int opt_attach(MailContext *ctx, char *, char *value, const CliOption &opt)
 }
 
 // -to:, -cc:, -bcc:: "@" and a recipient list file, or an address form.
+int opt_awild(MailContext *ctx, char *, char *value, const CliOption &)
+{
+    return cli_opt_awild(ctx, value);
+}
+
 int opt_recipient(MailContext *ctx, char *word, char *value, const CliOption &opt)
 {
     if (value[0] != '@')
@@ -414,8 +419,7 @@ int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 }
 
 // The vocabulary, in matching order: the first entry that matches wins.
-// Words that come with later parts of the program (wildcard attachments,
-// help) are not here yet, so they are unknown. -encryptpass: and -bindpass
+// The help switches ("/?", -doc, -asciidoc), -encryptpass: and -bindpass
 // are no words of this table: they count on the command line only, where
 // the run reads them before any option.
 // The refusal column says what a value the session refuses means. A value
@@ -437,6 +441,8 @@ const CliOption cli_options[] = {
      nullptr, "Failed to attach file (%s)\n", 0},
     {"auu:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE,
      REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+    // A bad flag or a missing pattern ends the run with EXIT_INPUT_FILE.
+    {"awild:", MATCH_PREFIX, opt_awild, MAILOPT_ATTACH, REFUSAL_ATTACHMENT, nullptr, nullptr, 0},
     {"to:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_TO, REFUSAL_ADDRESS,
      nullptr, "Failed to set To from file (%s)\n", 0},
     {"cc:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_CC, REFUSAL_ADDRESS,

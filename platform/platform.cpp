@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -259,6 +260,60 @@ int plat_rename(const char *from, const char *to) { return from && to && rename(
 int plat_remove(const char *path) { return path && remove(path) == 0; }
 
 int plat_mkdir(const char *path) { return path && mkdir(path, 0777) == 0; }
+
+int plat_rmdir(const char *path) { return path && rmdir(path) == 0; }
+
+int plat_dir_list(const char *path, int (*fn)(void *user, const char *name), void *user)
+{
+    DIR *dir = path ? opendir(path) : nullptr;
+    if (!dir)
+        return 0;
+    while (struct dirent *d = readdir(dir)) {
+        if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0)
+            continue;
+        if (!fn(user, d->d_name))
+            break;
+    }
+    closedir(dir);
+    return 1;
+}
+
+// The fields of one statx answer; follow tells whether a link was followed.
+static int entry_times(const char *path, bool follow, struct statx *stx)
+{
+    int flags = follow ? 0 : AT_SYMLINK_NOFOLLOW;
+    return statx(AT_FDCWD, path, flags, STATX_BASIC_STATS | STATX_BTIME, stx) == 0;
+}
+
+int plat_entry_info(const char *path, PlatEntryInfo *info)
+{
+    struct statx stx;
+    if (!path || !entry_times(path, false, &stx))
+        return 0;
+    unsigned kind = 0;
+    if (S_ISDIR(stx.stx_mode)) {
+        kind = PLAT_ENTRY_DIR;
+    } else if (S_ISREG(stx.stx_mode)) {
+        kind = PLAT_ENTRY_FILE;
+    } else if (S_ISLNK(stx.stx_mode)) {
+        // A link counts as the regular file it leads to; a link to a
+        // directory stays a link, so a walk never follows it in a loop.
+        kind = PLAT_ENTRY_LINK;
+        struct statx target;
+        if (entry_times(path, true, &target) && S_ISREG(target.stx_mode)) {
+            kind |= PLAT_ENTRY_FILE;
+            stx = target;
+        }
+    }
+    if (info) {
+        info->kind = kind;
+        info->size = (kind & PLAT_ENTRY_FILE) ? stx.stx_size : 0;
+        info->written = stx.stx_mtime.tv_sec;
+        info->accessed = stx.stx_atime.tv_sec;
+        info->created = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime.tv_sec : info->written;
+    }
+    return 1;
+}
 
 int plat_chmod(const char *path, unsigned mode)
 {

@@ -1,7 +1,8 @@
 // The operating-system layer: threads and locks, sleeping, the monotonic
-// clock, files under UTF-8 names, shared libraries, the process exit code,
-// the console width and the configuration folder. Everything else in the
-// tree reaches the system through this narrow C-style interface.
+// clock, files under UTF-8 names, directory listings, shared libraries, the
+// process exit code, the console width and the configuration folder.
+// Everything else in the tree reaches the system through this narrow
+// C-style interface.
 #pragma once
 
 #include <cstddef>
@@ -97,6 +98,35 @@ int plat_chmod(const char *path, unsigned mode);
 // The absolute form of an existing path into buf (size bytes); NULL when it
 // cannot be resolved or does not fit.
 char *plat_full_path(const char *path, char *buf, size_t size);
+
+// ---- directories ------------------------------------------------------------
+
+// Removes an empty directory (never a file); 1, or 0 on failure.
+int plat_rmdir(const char *path);
+
+// Calls fn(user, name) for each name in the directory, "." and ".." left
+// out, in the order the system lists them; fn returns 1 to go on, 0 to
+// stop. Returns 1 when the directory could be opened (whether or not fn
+// stopped the listing), 0 when it cannot be listed. A read error in the
+// middle ends the listing as if the names had run out.
+int plat_dir_list(const char *path, int (*fn)(void *user, const char *name), void *user);
+
+// What one directory entry is, read without following a symbolic link.
+enum {
+    PLAT_ENTRY_DIR = 1,  // a directory itself (a link to one is not)
+    PLAT_ENTRY_FILE = 2, // a regular file, or a link that leads to one
+    PLAT_ENTRY_LINK = 4, // a symbolic link (to anything, or dangling)
+};
+struct PlatEntryInfo {
+    unsigned kind;    // PLAT_ENTRY_* bits; 0 for FIFOs, sockets, devices
+    uint64_t size;    // bytes of a regular file (of the link's target), else 0
+    int64_t created;  // seconds since 1970; the written time where the
+                      // file system keeps no birth time
+    int64_t written;
+    int64_t accessed;
+};
+// 1 and fills info when path exists (a dangling link exists), else 0.
+int plat_entry_info(const char *path, PlatEntryInfo *info);
 
 // ---- shared libraries -------------------------------------------------------
 

@@ -193,8 +193,7 @@ RUN_CASES = [
     Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
     # -bindpass counts only together with -encryptpass:.
     Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
-    # Words of features that are not part of the programs yet.
-    Run(["-awild:r:*.txt"], 2, "", "Unknown option: awild:r:*.txt\n"),
+    Run(["-awild:r:*.txt"], 10, "", "Invalid awild option 'r'\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
         "Error applying DKIM setting: example.com:s:key.pem\n(the key file cannot be opened)\n",

@@ -22,6 +22,7 @@
 #include "mail/list.h"
 #include "mail/option.h"
 #include "mail/session.h"
+#include "mail/wild.h"
 #include "platform/platform.h"
 #include "tests/unit/helpers.h"
 
@@ -431,8 +432,14 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"Subject:x", EXIT_UNKNOWN_OPTION, "Unknown option: Subject:x\n"},
         {" subject:x", EXIT_UNKNOWN_OPTION, "Unknown option:  subject:x\n"},
         {"bad\x1b[2Jword", EXIT_UNKNOWN_OPTION, "Unknown option: bad\\x1b[2Jword\n"},
+        // -awild: flags: a letter that is none (shown printable), no pattern.
+        {"awild:r:*.txt", EXIT_INPUT_FILE, "Invalid awild option 'r'\n"},
+        {"awild:R\x1b:*.txt", EXIT_INPUT_FILE, "Invalid awild option '\\x1b'\n"},
+        {"awild:R\xc3\xa9:*.txt", EXIT_INPUT_FILE, "Invalid awild option '\\xc3'\n"},
+        {"awild:R", EXIT_INPUT_FILE, "No file pattern specified for awild setting\n"},
+        {"awild:R6:", EXIT_INPUT_FILE, "No file pattern specified for awild setting\n"},
+        {"awild:", EXIT_INPUT_FILE, "No file pattern specified for awild setting\n"},
         // Words of later parts of the program.
-        {"awild:r:*.txt", EXIT_UNKNOWN_OPTION, "Unknown option: awild:r:*.txt\n"},
         {"asciidoc", EXIT_UNKNOWN_OPTION, "Unknown option: asciidoc\n"},
         {"bindpass", EXIT_UNKNOWN_OPTION, "Unknown option: bindpass\n"},
         // A password is never shown.
@@ -551,6 +558,44 @@ TEST(CliUnescape, Table)
         std::string buf = c.in;
         EXPECT_EQ(cli_unescape_body(buf.data()), buf.data());
         EXPECT_EQ(std::string(buf.c_str()), c.out);
+    }
+}
+
+TEST(CliAwild, FlagLetters)
+{
+    struct Case {
+        const char *value;
+        int recursive, case_sensitive;
+        uint32_t attributes;
+        unsigned encoding;
+        int is_inline;
+        const char *rest;
+    } cases[] = {
+        {":*.txt", 0, 0, 0, MAILOPT_ATTACH_AUTO, 0, "*.txt"},
+        {"RCHSAI:docs/!a*:x", 1, 1, DIRENT_HIDDEN | DIRENT_SYSTEM | DIRENT_ARCHIVE,
+         MAILOPT_ATTACH_AUTO, 1, "docs/!a*:x"},
+        {"S:x", 0, 0, DIRENT_SYSTEM, MAILOPT_ATTACH_AUTO, 0, "x"},
+        {"A:x", 0, 0, DIRENT_ARCHIVE, MAILOPT_ATTACH_AUTO, 0, "x"},
+        // Repeats are allowed; of the encodings the last one wins.
+        {"6:x", 0, 0, 0, MAILOPT_ATTACH_BASE64, 0, "x"},
+        {"UQ:x", 0, 0, 0, MAILOPT_ATTACH_QP, 0, "x"},
+        {"Q6U:x", 0, 0, 0, MAILOPT_ATTACH_UUENCODE, 0, "x"},
+        {"RRCC6:x", 1, 1, 0, MAILOPT_ATTACH_BASE64, 0, "x"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        int recursive = -1, case_sensitive = -1, is_inline = -1;
+        uint32_t attributes = 99;
+        unsigned encoding = 99;
+        const char *rest = cli_awild_parse_flags(c.value, &recursive, &case_sensitive, &attributes,
+                                                 &encoding, &is_inline);
+        ASSERT_NE(rest, nullptr);
+        EXPECT_STREQ(rest, c.rest);
+        EXPECT_EQ(recursive, c.recursive);
+        EXPECT_EQ(case_sensitive, c.case_sensitive);
+        EXPECT_EQ(attributes, c.attributes);
+        EXPECT_EQ(encoding, c.encoding);
+        EXPECT_EQ(is_inline, c.is_inline);
     }
 }
 
