@@ -99,11 +99,10 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
 {
     auto *walk = static_cast<CliAwildWalk *>(context);
     bool hidden = entry->flags & DIRENT_HIDDEN;
-    if (entry->flags & DIRENT_DIRECTORY) {
-        // A hidden folder's files are as hidden as the folder: without "H"
-        // the walk stays out of it (a home folder's .ssh, a .git tree).
-        return hidden && !(walk->attributes & DIRENT_HIDDEN) ? DIRWALK_PRUNE : 0;
-    }
+    // Folders only serve the recursion; hidden ones are walked as well (a
+    // hidden file in them still needs "H").
+    if (entry->flags & DIRENT_DIRECTORY)
+        return 0;
     if (entry->flags & DIRENT_SPECIAL)
         return 0;
     if ((hidden && !(walk->attributes & DIRENT_HIDDEN)) ||

@@ -121,8 +121,8 @@ struct CliAwildWalk {
     int nomem;                   // memory ran out: the walk was stopped
 };
 // The walk callback (DirWalkFn): adds an accepted file as an attachment.
-// 0 for an entry refused by its type or attributes, DIRWALK_PRUNE for a
-// hidden directory without "H", DIRWALK_STOP when memory ran out, else 1.
+// 0 for an entry refused by its type or attributes (directories included:
+// they serve the recursion only), DIRWALK_STOP when memory ran out, else 1.
 int cli_awild_on_entry(void *context, const DirEntry *entry);
 
 // ---- configuration files ---------------------------------------------------------

@@ -143,7 +143,8 @@ const HelpRow help_table[] = {
          "characters, \"?\" one character) that a name must match, and an item beginning with "
          "\"!\" leaves out the names that match the rest of it."),
     para(""),
-    para("Hidden files are those whose names begin with \".\". This system has no system "
+    para("Hidden files are those whose names begin with \".\"; with R hidden folders are "
+         "searched too, but the hidden files in them still need H. This system has no system "
          "attribute, so S has no effect, and every regular file has the archive attribute."),
     para(""),
     para("Options (Case sensitive):"),

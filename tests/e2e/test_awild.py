@@ -54,12 +54,13 @@ class AwildTest(SandboxTest):
             (":" + box.path("docs") + "/*.log", ["c.log"], ""),
             # Each folder's files right after its place in the parent; the
             # link back up and the FIFO are never followed or attached.
-            ("R:docs/*.txt/!draft*", top + ["q.txt", "z.txt"], ""),
-            # Hidden folders are entered and hidden files taken only with H.
+            ("R:docs/*.txt/!draft*", ["in.txt"] + top + ["q.txt", "z.txt"], ""),
+            # Hidden folders are walked; hidden files are taken only with H.
             ("RH:docs/*.TXT", ["in.txt", ".secret.txt"] + top + ["q.txt", "draft.txt", "z.txt"],
              ""),
             ("H:docs/.*", [".secret.txt"], ""),
-            ("R:docs/in.txt", [], NO_MATCH % "docs/in.txt"),
+            ("R:docs/in.txt", ["in.txt"], ""),
+            (":docs/in.txt", [], NO_MATCH % "docs/in.txt"),
             # Two plain patterns that no one name satisfies.
             (":docs/*.txt/*.log", [], NO_MATCH % "docs/*.txt/*.log"),
             (":docs/*.zip", [], NO_MATCH % "docs/*.zip"),
