@@ -31,18 +31,18 @@ std::string shown_letter(unsigned char c)
 // The place of the walk and the patterns: the longest leading run of items
 // that names an existing directory is the place ("." or "/" when none
 // does); the remaining items are the patterns, "*" when none remain.
-void split_place(const std::string &spec, std::string *place, std::vector<std::string> *patterns)
+void split_place(const std::string &selection, std::string *place, std::vector<std::string> *patterns)
 {
     std::vector<std::string> items;
-    for (size_t pos = 0; pos < spec.size();) {
-        size_t end = spec.find('/', pos);
+    for (size_t pos = 0; pos < selection.size();) {
+        size_t end = selection.find('/', pos);
         if (end == std::string::npos)
-            end = spec.size();
+            end = selection.size();
         if (end > pos) // empty items between separators vanish
-            items.push_back(spec.substr(pos, end - pos));
+            items.push_back(selection.substr(pos, end - pos));
         pos = end + 1;
     }
-    bool absolute = !spec.empty() && spec[0] == '/';
+    bool absolute = !selection.empty() && selection[0] == '/';
     std::string path = absolute ? "/" : "";
     size_t taken = 0;
     while (taken < items.size()) {
@@ -133,14 +133,14 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
     return DIRWALK_STOP;
 }
 
-long cli_awild_apply(MailContext *ctx, const char *spec, int case_sensitive, int recursive,
+long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive, int recursive,
                      uint32_t attributes, unsigned encoding, int is_inline)
 {
     std::string place;
     std::vector<std::string> patterns;
     std::vector<const char *> array;
     try {
-        split_place(spec, &place, &patterns);
+        split_place(selection, &place, &patterns);
         for (const std::string &p : patterns)
             array.push_back(p.c_str());
         array.push_back(nullptr);
@@ -155,7 +155,7 @@ long cli_awild_apply(MailContext *ctx, const char *spec, int case_sensitive, int
         return -1;
     }
     if (!walk.attached)
-        cli_error("No files match the awild pattern (%s)\n", cli_printable(spec).c_str());
+        cli_error("No files match the awild pattern (%s)\n", cli_printable(selection).c_str());
     return count;
 }
 
@@ -164,11 +164,11 @@ int cli_opt_awild(MailContext *ctx, const char *value)
     int recursive, case_sensitive, is_inline;
     uint32_t attributes;
     unsigned encoding;
-    const char *spec =
+    const char *selection =
         cli_awild_parse_flags(value, &recursive, &case_sensitive, &attributes, &encoding, &is_inline);
-    if (!spec)
+    if (!selection)
         return EXIT_INPUT_FILE;
-    if (cli_awild_apply(ctx, spec, case_sensitive, recursive, attributes, encoding, is_inline) < 0)
+    if (cli_awild_apply(ctx, selection, case_sensitive, recursive, attributes, encoding, is_inline) < 0)
         return EXIT_NOMEM;
     return EXIT_OK;
 }

@@ -103,10 +103,10 @@ int cli_opt_awild(MailContext *ctx, const char *value);
 const char *cli_awild_parse_flags(const char *value, int *recursive, int *case_sensitive,
                                   uint32_t *attributes, unsigned *encoding, int *is_inline);
 
-// Attaches the files the pattern specification selects, in walk order.
+// Attaches the files the place and patterns of the value select, in walk order.
 // Returns the number of files in the place itself (before the patterns),
 // or -1 after "Memory allocation failed".
-long cli_awild_apply(MailContext *ctx, const char *spec, int case_sensitive, int recursive,
+long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive, int recursive,
                      uint32_t attributes, unsigned encoding, int is_inline);
 
 // The walk context of cli_awild_on_entry.
