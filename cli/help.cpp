@@ -221,7 +221,8 @@ const HelpRow help_table[] = {
      "ed25519-sha256, all, or best (rsa-sha256 and ed25519-sha256, used when none is given). "
      "Given more than once, each adds.", HELP_OPTION},
     {"-dkim-canon:canon", S | F | P | FULL, "Canonicalisation of header and body: s/s, s/r, "
-     "r/r or r/s (s simple, r relaxed; s/s by default). The last one given counts.",
+     "r/r, r/s (s simple, r relaxed; s/s by default) or all (one signature with each). The "
+     "last one given counts.",
      HELP_OPTION},
     {"-no-dkim", S | F | P | FULL, "Sends the message unsigned.", HELP_OPTION},
     end(FULL),
