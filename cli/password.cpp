@@ -2,10 +2,12 @@
 // nonce from RAND_bytes, the machine key from the platform layer.
 #include "cli/password.h"
 
+#include <cstdio>
 #include <cstring>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "support/encode.h"
 #include "support/str.h"
@@ -106,6 +108,26 @@ int pw_encrypt(const char *password, size_t len, int bind, char *out, const char
         return 0;
     }
     memcpy(out, text, strlen(text) + 1);
+    return 1;
+}
+
+int pw_encrypt_print(const char *password, int bind)
+{
+    size_t len = strlen(password);
+    if (len > PW_TEXT_MAX)
+        return 0;
+    char text[PW_OUT_SIZE];
+    const char *why = "";
+    if (!pw_encrypt(password, len, bind, text, &why)) {
+        cli_error("Failed to encrypt password: %s\n", why);
+        return -1;
+    }
+    cli_out("%s\n", text);
+    // A text that did not reach its reader whole must not look stored.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        cli_error("Failed to encrypt password: standard output cannot be written\n");
+        return -1;
+    }
     return 1;
 }
 

@@ -25,6 +25,13 @@ enum {
 // text that never holds the password; out empty).
 int pw_encrypt(const char *password, size_t len, int bind, char *out, const char **why);
 
+// -encryptpass: prints the encrypted text of password (bound to this
+// machine when bind is nonzero) and a line end on standard output.
+// 1: printed and flushed. 0: nothing printed, the password is longer than
+// PW_TEXT_MAX bytes. -1: it could not be encrypted or the text could not
+// be written; the reason (never the password) is on standard error.
+int pw_encrypt_print(const char *password, int bind);
+
 // Reads text as an encrypted password. 1: out (at least PW_OUT_SIZE bytes)
 // holds the password. 0: text is not an encrypted password (no "$", too
 // short, longer than PW_TEXT_MAX - never decoded - or the marker does not

@@ -90,20 +90,10 @@ int cli_seam_decrypt_password(const char *text, char *out)
 
 int cli_seam_encrypt_password(const char *password, int bind, int *status)
 {
-    char text[PW_OUT_SIZE];
-    const char *why = "";
-    if (!pw_encrypt(password, strlen(password), bind, text, &why)) {
-        // The reason only: the password itself is never shown.
-        cli_error("Failed to encrypt password: %s\n", why);
-        *status = EXIT_USAGE;
-        return 1;
-    }
-    cli_out("%s\n", text);
-    // A text that did not reach its reader whole must not look stored.
-    *status = EXIT_OK;
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        cli_error("Failed to encrypt password: standard output cannot be written\n");
-        *status = EXIT_USAGE;
-    }
+    int printed = pw_encrypt_print(password, bind);
+    if (printed == 0)
+        cli_error("Failed to encrypt password: a password of more than %d bytes does not fit\n",
+                  static_cast<int>(PW_TEXT_MAX));
+    *status = printed == 1 ? EXIT_OK : EXIT_USAGE;
     return 1;
 }
