@@ -4,6 +4,7 @@
 #include "mail/scan.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -339,16 +340,6 @@ struct ListScan {
     ~ListScan() { addr_recipient_list_free(&found); }
 };
 
-int take_listed(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
-{
-    auto *scan = static_cast<ListScan *>(user);
-    if (address_len > kScanAddressMax)
-        return 0;
-    std::string a(address, address_len), n(name ? name : "", name_len);
-    n.resize(addr_trim_name(n.data(), n.size()));
-    return addr_recipient_add(&scan->found, a.c_str(), n.empty() ? nullptr : n.c_str(), nullptr) != nullptr;
-}
-
 // Reads at most cap bytes of the file at path into *text; 1, or 0 with the
 // reason in the session (also when the file holds more). With
 // stop_at_header_end the reading ends once the header block is whole.
@@ -385,19 +376,15 @@ int read_capped(MailContext *ctx, const char *path, const char *what, size_t cap
     }
 }
 
-struct HeaderScan {
-    MailContext *ctx;
-    int recipients;
-    int sender;
-    bool nomem;
-};
-
 // One mailbox of a To, Cc or Bcc field (list chosen by code) or the From
-// field, through the session's own option door.
+// field, through the session's own option door. Once memory has run out
+// nothing more is taken, so that the mark stays for the caller.
 template <int Code> int take_field_item(void *user, const char *address, size_t address_len,
                                         const char *name, size_t name_len)
 {
-    auto *scan = static_cast<HeaderScan *>(user);
+    auto *ctx = static_cast<MailContext *>(user);
+    if (mail_error_is_nomem(ctx))
+        return 0;
     if (address_len > kScanAddressMax || name_len > (Code == MAILOPT_FROM ? kScanNameMax : SIZE_MAX))
         return 0;
     std::string a(address, address_len), n(name ? name : "", name_len);
@@ -405,29 +392,7 @@ template <int Code> int take_field_item(void *user, const char *address, size_t 
     if (Code != MAILOPT_FROM && n.size() > kScanNameMax)
         return 0;
     const char *shown = n.empty() ? nullptr : n.c_str();
-    int ok = mail_set_option_basic(scan->ctx, Code, a.c_str(), shown, nullptr);
-    if (!ok && mail_error_is_nomem(scan->ctx))
-        scan->nomem = true;
-    return ok;
-}
-
-void select_field(void *user, const char *name, size_t name_len, const char *value, size_t value_len)
-{
-    auto *scan = static_cast<HeaderScan *>(user);
-    auto is = [&](const char *want) {
-        return strlen(want) == name_len && str_ncasecmp(name, want, static_cast<long>(name_len)) == 0;
-    };
-    AddrScanFn fn = nullptr;
-    if (scan->recipients && is("To"))
-        fn = take_field_item<MAILOPT_RECIPIENT | MAILOPT_TO>;
-    else if (scan->recipients && is("Cc"))
-        fn = take_field_item<MAILOPT_RECIPIENT | MAILOPT_CC>;
-    else if (scan->recipients && is("Bcc"))
-        fn = take_field_item<MAILOPT_RECIPIENT | MAILOPT_BCC>;
-    else if (scan->sender && is("From"))
-        fn = take_field_item<MAILOPT_FROM>;
-    if (fn)
-        addr_scan_field(user, value, value_len, fn);
+    return mail_set_option_basic(ctx, Code, a.c_str(), shown, nullptr);
 }
 
 template <class Body> int scan_guard(MailContext *ctx, Body &&body) noexcept
@@ -443,6 +408,79 @@ template <class Body> int scan_guard(MailContext *ctx, Body &&body) noexcept
 
 } // namespace
 
+int addr_list_add_scanned(void *user, const char *address, size_t address_len, const char *name,
+                          size_t name_len)
+{
+    auto *list = static_cast<Recipient **>(user);
+    if (address_len > kScanAddressMax)
+        return 0;
+    std::string a(address, address_len), n(name ? name : "", name_len);
+    n.resize(addr_trim_name(n.data(), n.size()));
+    return addr_recipient_add(list, a.c_str(), n.empty() ? nullptr : n.c_str(), nullptr) != nullptr;
+}
+
+int addr_take_to(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
+{
+    return take_field_item<MAILOPT_RECIPIENT | MAILOPT_TO>(user, address, address_len, name, name_len);
+}
+
+int addr_take_cc(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
+{
+    return take_field_item<MAILOPT_RECIPIENT | MAILOPT_CC>(user, address, address_len, name, name_len);
+}
+
+int addr_take_bcc(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
+{
+    return take_field_item<MAILOPT_RECIPIENT | MAILOPT_BCC>(user, address, address_len, name, name_len);
+}
+
+int addr_take_from(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
+{
+    return take_field_item<MAILOPT_FROM>(user, address, address_len, name, name_len);
+}
+
+void addr_header_select(void *user, const char *name, size_t name_len, const char *value, size_t value_len)
+{
+    auto *ctx = static_cast<MailContext *>(user);
+    auto is = [&](const char *want) {
+        return strlen(want) == name_len && str_ncasecmp(name, want, static_cast<long>(name_len)) == 0;
+    };
+    bool recipients = ctx->flags2 & MAILF2_RECIPIENTS_FROM_FILE;
+    AddrScanFn fn = nullptr;
+    if (recipients && is("To"))
+        fn = addr_take_to;
+    else if (recipients && is("Cc"))
+        fn = addr_take_cc;
+    else if (recipients && is("Bcc"))
+        fn = addr_take_bcc;
+    else if ((ctx->flags2 & MAILF2_FROM_FROM_FILE) && is("From"))
+        fn = addr_take_from;
+    if (fn)
+        addr_scan_field(user, value, value_len, fn);
+}
+
+char *addr_unfold(const char *text, size_t length)
+{
+    auto *out = static_cast<char *>(calloc(length + 1, 1));
+    if (!out)
+        return nullptr;
+    size_t n = text ? strnlen(text, length) : 0;
+    size_t o = 0;
+    for (size_t i = 0; i < n;) {
+        size_t brk = text[i] == '\n' ? 1 : text[i] == '\r' && i + 1 < n && text[i + 1] == '\n' ? 2 : 0;
+        if (brk) {
+            if (i + brk == n)
+                break; // a line break at the very end is left out
+            if (text[i + brk] == ' ' || text[i + brk] == '\t') {
+                i += brk + 1; // the break and its one blank
+                continue;
+            }
+        }
+        out[o++] = text[i++];
+    }
+    return out;
+}
+
 int addr_scan_recipient_file(MailContext *ctx, Recipient **list, const char *path)
 {
     return scan_guard(ctx, [&] {
@@ -451,7 +489,7 @@ int addr_scan_recipient_file(MailContext *ctx, Recipient **list, const char *pat
             return 0;
         ListScan scan;
         size_t line = 0;
-        if (!addr_scan_list(&scan, text.data(), text.size(), take_listed, &line)) {
+        if (!addr_scan_list(&scan.found, text.data(), text.size(), addr_list_add_scanned, &line)) {
             mail_set_errorf(ctx, "%s, line %u: not a usable address", path, static_cast<unsigned>(line));
             return 0;
         }
@@ -478,12 +516,10 @@ int addr_scan_message_file(MailContext *ctx, int recipients, int sender)
         std::string text;
         if (!read_capped(ctx, ctx->email_file, "message file", ADDR_HEADER_SCAN_MAX, &text, true))
             return 0;
-        HeaderScan scan{ctx, recipients, sender, false};
-        addr_scan_header(&scan, text.data(), text.size(), select_field);
-        if (scan.nomem) {
-            mail_set_nomem(ctx);
+        mail_set_error(ctx, nullptr);
+        addr_scan_header(ctx, text.data(), text.size(), addr_header_select);
+        if (mail_error_is_nomem(ctx))
             return 0;
-        }
         mail_set_error(ctx, nullptr);
         return 1;
     });

@@ -73,6 +73,33 @@ int addr_scan_header(void *user, const char *text, size_t len, HeaderFieldFn fn,
 // rewritten in place within name.
 size_t addr_trim_name(char *name, size_t len);
 
+// The callbacks the session's scans use, for scans of a caller's own.
+// Each mailbox's display name is trimmed (addr_trim_name); an address of
+// more than 255 bytes, or a name of more than 255 bytes after trimming, is
+// refused.
+// The list scanner's: user is a Recipient ** list; the mailbox is pushed
+// in front of it (the name header-encoded). 0 when it cannot be added.
+int addr_list_add_scanned(void *user, const char *address, size_t address_len, const char *name,
+                          size_t name_len);
+// The field scanner's, user the session: a To, Cc or Bcc recipient, or the
+// sender, set through the session's option door (so checked as any
+// address option). 0 when the session refuses it; nothing is taken once
+// memory has run out (the session's mark stays).
+int addr_take_to(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
+int addr_take_cc(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
+int addr_take_bcc(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
+int addr_take_from(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
+// The header-block scanner's, user the session: To, Cc and Bcc fields go to
+// the recipient lists when MAILF2_RECIPIENTS_FROM_FILE is set, the From
+// field to the sender when MAILF2_FROM_FROM_FILE is set.
+void addr_header_select(void *user, const char *name, size_t name_len, const char *value, size_t value_len);
+
+// A new copy of at most length bytes of text (up to its NUL) with its
+// folds undone: a LF or CR LF followed by a SP or TAB is left out together
+// with that one blank; a line break at the very end is left out; every
+// other byte is kept. NULL when memory runs out; free() the copy.
+char *addr_unfold(const char *text, size_t length);
+
 // Caps of what the session reads to scan.
 enum : size_t {
     ADDR_LIST_FILE_MAX = 16u << 20,   // a recipient list file

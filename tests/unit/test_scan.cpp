@@ -181,6 +181,33 @@ TEST(ScanFiles, MessageHeaderGivesSenderAndRecipients)
     EXPECT_STREQ(s.ctx->from_name, "New");
 }
 
+TEST(ScanFiles, UnfoldTakesOutFoldsOnly)
+{
+    struct Case {
+        std::string text;
+        size_t length;
+        const char *want;
+    } cases[] = {
+        {"a\r\n b", 5, "ab"},
+        {"a\n\tb", 4, "ab"},
+        {"a\r\n  b", 6, "a b"},    // one blank goes with the break
+        {"a\r\nb", 4, "a\r\nb"},  // no blank: no fold
+        {"a\rb", 3, "a\rb"},        // a lone CR is no line break
+        {"ab\r\n", 4, "ab"},       // a break at the end
+        {"ab\n", 3, "ab"},
+        {"a\r\n b", 3, "a"},       // only length bytes are read
+        {std::string("a\0b", 3), 3, "a"},
+        {"", 0, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        char *out = addr_unfold(c.text.data(), c.length);
+        ASSERT_NE(out, nullptr);
+        EXPECT_STREQ(out, c.want);
+        free(out);
+    }
+}
+
 // The writer's output for a file, without the generated header block.
 std::string precon(MailContext *ctx, const std::string &path)
 {
