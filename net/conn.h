@@ -239,7 +239,7 @@ int ip_vprintf(Connection *c, const char *format, va_list ap);
 // real text is written.
 int ip_printf_masked(Connection *c, const unsigned char *mask, const char *format, ...);
 // ip_printf with "%s".
-int ip_write_text(Connection *c, const char *text);
+int ip_write_str(Connection *c, const char *text);
 
 // ---- server side -------------------------------------------------------------
 

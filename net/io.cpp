@@ -562,4 +562,4 @@ int ip_printf_masked(Connection *c, const unsigned char *mask, const char *forma
     return ok;
 }
 
-int ip_write_text(Connection *c, const char *text) { return ip_printf(c, "%s", text); }
+int ip_write_str(Connection *c, const char *text) { return ip_printf(c, "%s", text); }

@@ -195,7 +195,7 @@ TEST(NetConnect, IPv6Loopback)
     EXPECT_EQ(p, port);
     s->timeout_ms = 10000;
     // Written data waits in the send buffer until a read or a flush.
-    ASSERT_TRUE(ip_write_text(c, "over six\n"));
+    ASSERT_TRUE(ip_write_str(c, "over six\n"));
     ASSERT_TRUE(ip_flush(c));
     char *line = ip_read_until(s, "\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(s);
@@ -308,7 +308,7 @@ TEST(NetLineReader, WithoutWaitingReportsWouldBlock)
     EXPECT_EQ(line, nullptr);
     EXPECT_TRUE(c->flags & CONN_WOULD_BLOCK);
     EXPECT_GT(ip_pending(c), 0u);
-    ASSERT_TRUE(ip_write_text(c, "go"));
+    ASSERT_TRUE(ip_write_str(c, "go"));
     while (!line && ip_poll(c, PLAT_POLL_IN) > 0) {
         line = ip_read_until(c, "\r\n", 0);
         if (!line) {
