@@ -8,7 +8,7 @@
 #include "mail/session.h"
 
 // ---- code layout and option numbers -------------------------------------------
-enum : unsigned {
+enum MailOption : unsigned {
     MAILOPT_NUMBER_MASK = 0x00ff,
     MAILOPT_SUB_MASK = 0x0f00,
     MAILOPT_SUB_SHIFT = 8,
