@@ -3,6 +3,7 @@
 #include "cli/password.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -67,11 +68,28 @@ int machine_key(unsigned char key[16])
 // at raw + HEAD_SIZE; its counter block starts with the 8 head bytes.
 int machine_crypt(unsigned char *raw, size_t len)
 {
-    Wiped<16> key;
-    return machine_key(key.b) && aes_ctr_crypt(key.b, raw, HEAD_SIZE, raw + HEAD_SIZE, len, raw + HEAD_SIZE);
+    return pw_machine_crypt(raw + HEAD_SIZE, len, raw + HEAD_SIZE, raw, HEAD_SIZE);
 }
 
 } // namespace
+
+int pw_machine_crypt(const unsigned char *in, size_t len, unsigned char *out, const unsigned char *iv,
+                     size_t iv_len)
+{
+    Wiped<16> key;
+    return machine_key(key.b) && aes_ctr_crypt(key.b, iv, iv_len, in, len, out);
+}
+
+void cli_computer_name(char *buf, size_t size)
+{
+    if (!buf || !size)
+        return;
+    const char *name = getenv("COMPUTERNAME");
+    size_t n = 0;
+    for (; name && name[n] && n + 1 < size; n++)
+        buf[n] = name[n] >= 'A' && name[n] <= 'Z' ? static_cast<char>(name[n] - 'A' + 'a') : name[n];
+    buf[n] = 0;
+}
 
 int pw_encrypt(const char *password, size_t len, int bind, char *out, const char **why)
 {

@@ -41,6 +41,17 @@ int pw_encrypt_print(const char *password, int bind);
 // is empty.
 int pw_decrypt(const char *text, char *out);
 
+// Encrypts or decrypts len bytes of in into out (they may be the same)
+// with AES-128-CTR under this machine's key, the counter block the first
+// iv_len (at most 16) bytes of iv followed by zeros. 1, or 0 when this
+// computer has no machine identifier.
+int pw_machine_crypt(const unsigned char *in, size_t len, unsigned char *out, const unsigned char *iv,
+                     size_t iv_len);
+
+// The environment's COMPUTERNAME, A-Z made lower case, into buf of size
+// bytes (cut to fit, NUL-terminated); empty when it is not set.
+void cli_computer_name(char *buf, size_t size);
+
 // Where the machine identifier comes from (a UUID text into out of
 // PLAT_MACHINE_GUID_SIZE bytes; 1 or 0): the platform layer's, unless
 // replaced to stand for another machine.

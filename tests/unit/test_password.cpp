@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -133,6 +134,41 @@ TEST_F(Password, MachineBinding)
     machine = machine_a;
     EXPECT_EQ(decrypt(bound, &back), 1);
     EXPECT_EQ(back, "s3cret");
+}
+
+TEST_F(Password, MachineCryptAndComputerName)
+{
+    const unsigned char iv[3] = {1, 2, 3};
+    unsigned char data[40], back[40];
+    for (size_t i = 0; i < sizeof data; i++)
+        data[i] = static_cast<unsigned char>(i * 7);
+    unsigned char secret[40];
+    ASSERT_EQ(pw_machine_crypt(data, sizeof data, secret, iv, sizeof iv), 1);
+    EXPECT_NE(memcmp(secret, data, sizeof data), 0);
+    ASSERT_EQ(pw_machine_crypt(secret, sizeof secret, back, iv, sizeof iv), 1);
+    EXPECT_EQ(memcmp(back, data, sizeof data), 0);
+    machine = machine_b; // another machine's key gives other bytes
+    ASSERT_EQ(pw_machine_crypt(secret, sizeof secret, back, iv, sizeof iv), 1);
+    EXPECT_NE(memcmp(back, data, sizeof data), 0);
+    machine = "";
+    EXPECT_EQ(pw_machine_crypt(data, sizeof data, back, iv, sizeof iv), 0);
+
+    struct Case {
+        const char *env;
+        size_t size;
+        const char *want;
+    } cases[] = {{"BUILD-Host_01", 64, "build-host_01"}, {"ABCDEF", 4, "abc"}, {nullptr, 8, ""}};
+    for (const Case &c : cases) {
+        if (c.env)
+            setenv("COMPUTERNAME", c.env, 1);
+        else
+            unsetenv("COMPUTERNAME");
+        char buf[64];
+        memset(buf, 'x', sizeof buf);
+        cli_computer_name(buf, c.size);
+        EXPECT_STREQ(buf, c.want);
+    }
+    unsetenv("COMPUTERNAME");
 }
 
 TEST_F(Password, RefusedEncryptions)
