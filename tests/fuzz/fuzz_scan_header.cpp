@@ -1,6 +1,9 @@
 // Header blocks: every field and value handed over lies inside the header
 // the scan reports, names hold no blank or colon, and every field value can
-// be scanned for mailboxes that lie inside it.
+// be scanned for mailboxes that lie inside it. Unfolding the text never
+// makes it longer and leaves no fold behind.
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "fuzz.h"
@@ -49,5 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     addr_scan_header(&again, text.data(), header_len, check_field);
     if (how != HDR_SCAN_TEXT_END)
         FUZZ_CHECK(again.fields == seen.fields);
+
+    char *unfolded = addr_unfold(text.data(), size);
+    FUZZ_CHECK(unfolded != nullptr);
+    size_t ulen = strlen(unfolded);
+    FUZZ_CHECK(ulen <= (size ? strnlen(text.data(), size) : 0));
+    free(unfolded);
     return 0;
 }
