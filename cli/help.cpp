@@ -166,9 +166,11 @@ const HelpRow help_table[] = {
     start(),
     {"-4", S | P, "Connects over IPv4 only.", HELP_OPTION},
     {"-6", S | P, "Connects over IPv6 only.", HELP_OPTION},
-    {"-authtypes:type[,type...]", S | P, "Login mechanisms allowed: CRAM-MD5, PLAIN, LOGIN, "
-     "OAUTHBEARER. By default the first of CRAM-MD5, PLAIN and LOGIN that the server offers is "
-     "used. A value naming none of them ends the run.", HELP_OPTION},
+    {"-authtypes:type[,type...]", S | P, "Login mechanisms allowed, written in capitals: CRAM-MD5, "
+     "PLAIN, LOGIN, OAUTHBEARER. The first of CRAM-MD5, PLAIN and LOGIN that is allowed and "
+     "that the server offers is used (all three are allowed by default); OAUTHBEARER is used "
+     "only with -oauth. Other names are skipped; a value naming none of the four ends the "
+     "run.", HELP_OPTION},
     {"-helo:hostname", S | P, "Name given with EHLO or HELO (by default this computer's "
      "address).", HELP_OPTION},
     {"-oauth", S | P, "The password of -host: is an OAuth 2 bearer token, sent with "
@@ -178,8 +180,9 @@ const HelpRow help_table[] = {
     {"-proxy:[user:pass@]host[:port]", S | P, "Connects through a proxy with an optional user "
      "name and password; the port is 1080 for SOCKS and 8080 for HTTPS by default.",
      HELP_OPTION},
-    {"-proxytype:type", S | P, "Proxy type: SOCKS (SOCKS5, the default) or HTTPS (an HTTP "
-     "CONNECT tunnel). Give it before -proxy: so that the default port follows it.",
+    {"-proxytype:type", S | P, "Proxy type, written in capitals: SOCKS (SOCKS5, the default) "
+     "or HTTPS (an HTTP CONNECT tunnel); another word ends the run. Give it before -proxy: so "
+     "that the default port follows it.",
      HELP_OPTION},
     {"-requiretls", S | P | FULL, "Switches to TLS with STARTTLS and ends the run when the "
      "server does not offer it.", HELP_OPTION},
@@ -193,14 +196,16 @@ const HelpRow help_table[] = {
      "secure).", HELP_OPTION},
     {"-tls-protocols:proto[,proto...]", S | P | FULL, "TLS protocol versions in libtls syntax "
      "(for example tlsv1.2,tlsv1.3).", HELP_OPTION},
-    {"-timeout:seconds", S | P, "Time-out of every network wait in seconds (300 by default).",
+    {"-timeout:seconds", S | P, "Time-out of every network wait in seconds (300 by default); "
+     "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is ignored.",
      HELP_OPTION},
     end(),
 
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),
     start(),
     {"-dsn:options", S | P, "Asks for delivery status notifications: N never, S on success, F "
-     "on failure, D when delayed; for example -dsn:SF. Sent only to servers that offer DSN.",
+     "on failure, D when delayed, in either case; other characters are skipped. For example "
+     "-dsn:SF. Sent only to servers that offer DSN.",
      HELP_OPTION},
     {"-dsnid:id", S | P, "Envelope identifier returned in the notifications (1 to 100 "
      "characters).", HELP_OPTION},
