@@ -21,6 +21,22 @@ unsigned char fold(unsigned char c, int case_sensitive)
     return case_sensitive ? c : static_cast<unsigned char>(str_tolower_char(c));
 }
 
+// Whether the range low-high holds c. Without the case flag a letter is
+// in it when either of its cases is: the bounds stay as written, so a
+// range that reaches past the letters (as "!-Z" or "A-_") keeps exactly
+// its own characters.
+bool in_range(unsigned char c, unsigned char low, unsigned char high, int case_sensitive)
+{
+    if (low <= c && c <= high)
+        return true;
+    if (case_sensitive)
+        return false;
+    unsigned char other = static_cast<unsigned char>(str_tolower_char(c));
+    if (other == c)
+        other = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return low <= other && other <= high;
+}
+
 // Whether the pattern element at p (anything but "*") accepts the text
 // character c; its length in the pattern goes to *len. A set without its
 // "]" runs to the end of the pattern; a "\" at the very end is itself.
@@ -54,13 +70,12 @@ bool element_accepts(const char *p, unsigned char c, int case_sensitive, size_t 
                 q++;
             continue;
         }
-        unsigned char low = fold(static_cast<unsigned char>(q[0]), case_sensitive);
         if (q[1] == '-' && q[2] && q[2] != ']') {
-            unsigned char high = fold(static_cast<unsigned char>(q[2]), case_sensitive);
-            hit = hit || (low <= t && t <= high);
+            hit = hit || in_range(c, static_cast<unsigned char>(q[0]), static_cast<unsigned char>(q[2]),
+                                  case_sensitive);
             q += 3;
         } else {
-            hit = hit || low == t;
+            hit = hit || fold(static_cast<unsigned char>(q[0]), case_sensitive) == t;
             q++;
         }
     }

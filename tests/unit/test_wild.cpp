@@ -37,6 +37,14 @@ TEST(Glob, MatchesWholeTexts)
         {"B.doc", "[A-C]*", 1, 1},
         {"b", "[XBZ]", 0, 1},
         {"b", "[XBZ]", 1, 0},
+        // A range that reaches past the letters keeps its own characters:
+        // "[!-Z]" holds every letter but not "_" or "`", "[A-_]" holds "_".
+        {"b", "[!-Z]", 0, 1},
+        {"_", "[!-Z]", 0, 0},
+        {"`", "[!-Z]", 0, 0},
+        {"b", "[A-_]", 0, 1},
+        {"_", "[A-_]", 0, 1},
+        {"b", "[A-_]", 1, 0},
         {"7", "[0-9x]", 0, 1},
         {"x", "[0-9x]", 0, 1},
         {"file1.log", "*[0-9].log", 0, 1},
