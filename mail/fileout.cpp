@@ -101,6 +101,13 @@ template <class Write> int write_file_whole(MailContext *ctx, const char *target
     return result;
 }
 
+// Whether a new file may take the place of target: a folder, a pipe or a
+// device of that name is never replaced by one.
+bool replaceable_target(const char *target)
+{
+    return !plat_path_info(target, nullptr) || plat_file_exists(target);
+}
+
 // 1 when both preset boundaries that frame attachment parts are set.
 bool part_boundaries_set(const MailContext *ctx)
 {
@@ -119,8 +126,7 @@ int mime_write_to_file(MailContext *ctx)
     // Settings that cannot make a message fail before any file is made.
     if (!mime_check_message(ctx))
         return MIME_FAIL_INPUT;
-    // A folder, a pipe or a device of that name is never replaced.
-    if (plat_path_info(ctx->output_file, nullptr) && !plat_file_exists(ctx->output_file)) {
+    if (!replaceable_target(ctx->output_file)) {
         mail_set_errorf(ctx, "Failed to open output file");
         return MIME_FAIL_OPEN;
     }
@@ -166,6 +172,10 @@ int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *p
 {
     if (!part_boundaries_set(ctx))
         return 0;
+    if (!replaceable_target(path)) {
+        mail_set_errorf(ctx, "Failed to open output file (%s)", path);
+        return -1;
+    }
     int count = 0;
     int result = write_file_whole(ctx, path, [&](FILE *fp) {
         count = mime_write_attachment_parts(ctx, inline_parts, fp);
