@@ -14,6 +14,7 @@
 #include "mail/ident.h"
 #include "mail/option.h"
 #include "mail/wild.h"
+#include "platform/platform.h"
 #include "support/file.h"
 #include "support/hex.h"
 
@@ -109,7 +110,10 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
         ((entry->flags & DIRENT_SYSTEM) && !(walk->attributes & DIRENT_SYSTEM)) ||
         ((walk->attributes & DIRENT_ARCHIVE) && !(entry->flags & DIRENT_ARCHIVE)))
         return 0;
-    const char *name = file_base_name(entry->path);
+    // The walker joins with "/", and on this system "\\" is a plain byte of
+    // a name.
+    const char *slash = strrchr(entry->path, '/');
+    const char *name = slash ? slash + 1 : entry->path;
     if (!att_glob_match_list_and(name, walk->patterns, walk->case_sensitive))
         return 1;
     try {
@@ -123,10 +127,16 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
             walk->attached++;
             return 1;
         }
-        // A file that vanished or became unreadable since it was listed is
-        // left out; memory running out ends the walk.
-        if (!mail_error_is_nomem(walk->ctx))
-            return 1;
+        // A file that vanished since it was listed is left out; one that is
+        // still there but cannot be attached (unreadable) ends the run, as
+        // it does for a single attachment. Memory running out ends the walk.
+        if (!mail_error_is_nomem(walk->ctx)) {
+            if (!plat_entry_info(entry->path, nullptr))
+                return 1;
+            cli_error("Failed to attach file (%s)\n", cli_printable(entry->path).c_str());
+            walk->refused = 1;
+            return DIRWALK_STOP;
+        }
     } catch (const std::bad_alloc &) {
     }
     walk->nomem = 1;
@@ -148,8 +158,10 @@ long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive
         cli_error("Memory allocation failed\n");
         return -1;
     }
-    CliAwildWalk walk = {ctx, array.data(), case_sensitive, attributes, encoding, is_inline, 0, 0};
+    CliAwildWalk walk = {ctx, array.data(), case_sensitive, attributes, encoding, is_inline, 0, 0, 0};
     long count = att_dir_walk(place.c_str(), "*", recursive ? 1 : 0, cli_awild_on_entry, &walk);
+    if (walk.refused)
+        return -2;
     if (count < 0 || walk.nomem) {
         cli_error("Memory allocation failed\n");
         return -1;
@@ -168,7 +180,8 @@ int cli_opt_awild(MailContext *ctx, const char *value)
         cli_awild_parse_flags(value, &recursive, &case_sensitive, &attributes, &encoding, &is_inline);
     if (!selection)
         return EXIT_INPUT_FILE;
-    if (cli_awild_apply(ctx, selection, case_sensitive, recursive, attributes, encoding, is_inline) < 0)
-        return EXIT_NOMEM;
-    return EXIT_OK;
+    long applied = cli_awild_apply(ctx, selection, case_sensitive, recursive, attributes, encoding, is_inline);
+    if (applied == -2)
+        return EXIT_INPUT_FILE;
+    return applied < 0 ? EXIT_NOMEM : EXIT_OK;
 }

@@ -80,6 +80,16 @@ class AwildTest(SandboxTest):
                 part = [p for p in msg.walk() if p.get_filename() == "link.txt"][0]
                 self.assertEqual(part.get_payload(decode=True), b"linked\n")
 
+    def test_backslash_is_part_of_a_name(self):
+        box = self.box
+        box.write("docs/x\\b.txt", "x\n")
+        for value, count in ((":docs/x*", 1), (":docs/b*", 0)):
+            with self.subTest(value=value):
+                result = box.run("tarvex", MESSAGE + ["-awild:" + value])
+                self.assertRun(result, 0, "", "" if count else NO_MATCH % value[1:])
+                raw, msg = box.message()
+                self.assertEqual(len(attached(msg)), count)
+
     def test_encodings_match_the_single_file_words(self):
         box = self.box
         box.write("files/data.txt", "line one\r\nline two with = sign\r\n")
@@ -127,8 +137,8 @@ class AwildTest(SandboxTest):
 
     def test_unreadable_file_and_memory_limit(self):
         box = self.box
-        # A file the user cannot read is left out without a word, the
-        # others go in.
+        # A selected file the user cannot read ends the run as it does for
+        # -a:, and no message is written; one the pattern leaves out does not.
         os.chmod(box.root, 0o777)
         box.write("docs/a.txt", "a\n")
         os.chmod(box.write("docs/b.txt", "b\n"), 0)
@@ -136,14 +146,17 @@ class AwildTest(SandboxTest):
         for program in PROGRAMS:
             with self.subTest(program=program):
                 result = box.run(program, MESSAGE + ["-awild::docs"], preexec=as_nobody)
+                self.assertRun(result, 10, "", "Failed to attach file (docs/b.txt)\n")
+                self.assertFalse(os.path.exists(box.path("out.eml")))
+                result = box.run(program, MESSAGE + ["-awild::docs/!b*"], preexec=as_nobody)
                 self.assertRun(result, 0, "", "")
                 _, msg = box.message()
                 self.assertEqual(attached(msg), ["a.txt", "c.txt"])
+                os.remove(box.path("out.eml"))
         # Millions of pattern items (from a configuration file: an argument
         # cannot be that long) under an address-space limit: status 666 and
         # nothing written.
         config = box.write("big.conf", "awild::" + "*/" * (10 << 20) + "\n")
-        os.remove(box.path("out.eml"))
         for program in PROGRAMS:
             if sanitized(program):
                 self.skipTest("address-space limits do not apply under AddressSanitizer")
