@@ -62,6 +62,16 @@ void split_place(const std::string &selection, std::string *place, std::vector<s
         patterns->push_back("*");
 }
 
+// Whether the folder can be listed. One that cannot would hide its files
+// without a word, so the run ends instead, as for an unreadable file.
+bool folder_readable(const char *path)
+{
+    if (plat_dir_list(path, [](void *, const char *) { return 0; }, nullptr))
+        return true;
+    cli_error("Failed to read folder (%s)\n", cli_printable(path).c_str());
+    return false;
+}
+
 } // namespace
 
 const char *cli_awild_parse_flags(const char *value, int *recursive, int *case_sensitive,
@@ -102,8 +112,13 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
     bool hidden = entry->flags & DIRENT_HIDDEN;
     // Folders only serve the recursion; hidden ones are walked as well (a
     // hidden file in them still needs "H").
-    if (entry->flags & DIRENT_DIRECTORY)
+    if (entry->flags & DIRENT_DIRECTORY) {
+        if (entry->depth > 0 && !folder_readable(entry->path)) {
+            walk->refused = 1;
+            return DIRWALK_STOP;
+        }
         return 0;
+    }
     if (entry->flags & DIRENT_SPECIAL)
         return 0;
     if ((hidden && !(walk->attributes & DIRENT_HIDDEN)) ||
@@ -158,6 +173,8 @@ long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive
         cli_error("Memory allocation failed\n");
         return -1;
     }
+    if (att_is_directory(place.c_str()) > 0 && !folder_readable(place.c_str()))
+        return -2;
     CliAwildWalk walk = {ctx, array.data(), case_sensitive, attributes, encoding, is_inline, 0, 0, 0};
     long count = att_dir_walk(place.c_str(), "*", recursive ? 1 : 0, cli_awild_on_entry, &walk);
     if (walk.refused)

@@ -137,22 +137,36 @@ class AwildTest(SandboxTest):
 
     def test_unreadable_file_and_memory_limit(self):
         box = self.box
-        # A selected file the user cannot read ends the run as it does for
-        # -a:, and no message is written; one the pattern leaves out does not.
+        # A selected file or a folder of the walk that the user cannot read
+        # ends the run as it does for -a:, and no message is written; what
+        # the pattern or the walk leaves out has no bearing.
         os.chmod(box.root, 0o777)
         box.write("docs/a.txt", "a\n")
         os.chmod(box.write("docs/b.txt", "b\n"), 0)
         box.write("docs/c.txt", "c\n")
+        box.write("docs/locked/l.txt", "l\n")
+        os.chmod(box.path("docs/locked"), 0)
+        self.addCleanup(os.chmod, box.path("docs/locked"), 0o755)
+        no_file = "Failed to attach file (docs/b.txt)\n"
+        no_folder = "Failed to read folder (docs/locked)\n"
+        # (value, status, message, attachments)
+        cases = [
+            (":docs", 10, no_file, None),
+            (":docs/!b*", 0, "", ["a.txt", "c.txt"]),
+            ("R:docs/!b*", 10, no_folder, None),
+            (":docs/locked", 10, no_folder, None),
+        ]
         for program in PROGRAMS:
-            with self.subTest(program=program):
-                result = box.run(program, MESSAGE + ["-awild::docs"], preexec=as_nobody)
-                self.assertRun(result, 10, "", "Failed to attach file (docs/b.txt)\n")
-                self.assertFalse(os.path.exists(box.path("out.eml")))
-                result = box.run(program, MESSAGE + ["-awild::docs/!b*"], preexec=as_nobody)
-                self.assertRun(result, 0, "", "")
-                _, msg = box.message()
-                self.assertEqual(attached(msg), ["a.txt", "c.txt"])
-                os.remove(box.path("out.eml"))
+            for value, status, stderr, names in cases:
+                with self.subTest(program=program, value=value):
+                    result = box.run(program, MESSAGE + ["-awild:" + value], preexec=as_nobody)
+                    self.assertRun(result, status, "", stderr)
+                    if names is None:
+                        self.assertFalse(os.path.exists(box.path("out.eml")))
+                        continue
+                    _, msg = box.message()
+                    self.assertEqual(attached(msg), names)
+                    os.remove(box.path("out.eml"))
         # Millions of pattern items (from a configuration file: an argument
         # cannot be that long) under an address-space limit: status 666 and
         # nothing written.
