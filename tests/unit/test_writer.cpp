@@ -2253,4 +2253,9 @@ TEST(Writer, AttachmentPartsThatCannotBeWritten)
         EXPECT_EQ(names_in(dir.path), before);
     }
     EXPECT_EQ(std::filesystem::status(dir.file("pipe")).type(), std::filesystem::file_type::fifo);
+    // An attachment of the session as the target stays as it was.
+    const std::string kept = read_file(dir.file("big.txt"));
+    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file("big.txt").c_str()), -1);
+    EXPECT_EQ(mail_last_error(s.ctx), "Output file is also an input file (" + dir.file("big.txt") + ")");
+    EXPECT_TRUE(read_file(dir.file("big.txt")) == kept);
 }
