@@ -119,16 +119,29 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
         }
         return 0;
     }
+    // The walker joins with "/", and on this system "\\" is a plain byte of
+    // a name.
+    const char *slash = strrchr(entry->path, '/');
+    const char *name = slash ? slash + 1 : entry->path;
+    if (entry->flags & DIRENT_UNKNOWN) {
+        // Nothing could be read about it: a selected file or, in a
+        // recursive walk, a folder that would be walked is not left out
+        // without a word.
+        bool selected = (!hidden || (walk->attributes & DIRENT_HIDDEN)) &&
+                        att_glob_match_list_and(name, walk->patterns, walk->case_sensitive);
+        if (!selected && entry->depth == 0)
+            return 0;
+        cli_error(selected ? "Failed to attach file (%s)\n" : "Failed to read folder (%s)\n",
+                  cli_printable(entry->path).c_str());
+        walk->refused = 1;
+        return DIRWALK_STOP;
+    }
     if (entry->flags & DIRENT_SPECIAL)
         return 0;
     if ((hidden && !(walk->attributes & DIRENT_HIDDEN)) ||
         ((entry->flags & DIRENT_SYSTEM) && !(walk->attributes & DIRENT_SYSTEM)) ||
         ((walk->attributes & DIRENT_ARCHIVE) && !(entry->flags & DIRENT_ARCHIVE)))
         return 0;
-    // The walker joins with "/", and on this system "\\" is a plain byte of
-    // a name.
-    const char *slash = strrchr(entry->path, '/');
-    const char *name = slash ? slash + 1 : entry->path;
     if (!att_glob_match_list_and(name, walk->patterns, walk->case_sensitive))
         return 1;
     try {

@@ -164,17 +164,20 @@ int take_name(void *user, const char *name)
         if (path.empty() || path.back() != '/')
             path += '/';
         path += name;
-        PlatEntryInfo info;
-        if (!plat_entry_info(path.c_str(), &info))
+        PlatEntryInfo info = {};
+        int known = plat_entry_info(path.c_str(), &info);
+        if (known == 0)
             return 1; // gone since it was listed
         uint32_t flags = name[0] == '.' ? uint32_t(DIRENT_HIDDEN) : 0u;
-        if (info.kind & PLAT_ENTRY_DIR)
+        if (known < 0)
+            flags |= DIRENT_UNKNOWN;
+        else if (info.kind & PLAT_ENTRY_DIR)
             flags |= DIRENT_DIRECTORY;
         else if (info.kind & PLAT_ENTRY_FILE)
             flags |= DIRENT_ARCHIVE;
         else
             flags |= DIRENT_SPECIAL;
-        if (!(flags & DIRENT_DIRECTORY)) {
+        if (!(flags & (DIRENT_DIRECTORY | DIRENT_UNKNOWN))) {
             if (l->pattern && !att_glob_match_any(name, l->pattern, 0))
                 return 1;
             if (flags & DIRENT_ARCHIVE)

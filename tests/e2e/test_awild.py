@@ -90,6 +90,24 @@ class AwildTest(SandboxTest):
                 raw, msg = box.message()
                 self.assertEqual(len(attached(msg)), count)
 
+    def test_tree_deeper_than_the_path_limit(self):
+        # Folders nested past the longest path the system takes: the walk
+        # cannot reach the file at the bottom and says so.
+        box = self.box
+        name = "d" * 250
+        fd = os.open(box.path("."), os.O_RDONLY)
+        for _ in range(20):
+            os.mkdir(name, dir_fd=fd)
+            inner = os.open(name, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        os.close(os.open("f.txt", os.O_CREAT | os.O_WRONLY, dir_fd=fd))
+        os.close(fd)
+        result = box.run("tarvex", MESSAGE + ["-awild:R:%s/*.txt" % name])
+        self.assertRun(result, 10, "")
+        self.assertRegex(result.stderr, r"^Failed to read folder \(d+(/d+)+\)\n$")
+        self.assertFalse(os.path.exists(box.path("out.eml")))
+
     def test_encodings_match_the_single_file_words(self):
         box = self.box
         box.write("files/data.txt", "line one\r\nline two with = sign\r\n")
