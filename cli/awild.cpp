@@ -14,6 +14,7 @@
 #include "mail/ident.h"
 #include "mail/option.h"
 #include "mail/wild.h"
+#include "platform/platform.h"
 #include "support/file.h"
 #include "support/hex.h"
 
@@ -61,6 +62,16 @@ void split_place(const std::string &selection, std::string *place, std::vector<s
         patterns->push_back("*");
 }
 
+// Whether the folder can be listed. One that cannot would hide its files
+// without a word, so the run ends instead, as for an unreadable file.
+bool folder_readable(const char *path)
+{
+    if (plat_dir_list(path, [](void *, const char *) { return 0; }, nullptr))
+        return true;
+    cli_error("Failed to read folder (%s)\n", cli_printable(path).c_str());
+    return false;
+}
+
 } // namespace
 
 const char *cli_awild_parse_flags(const char *value, int *recursive, int *case_sensitive,
@@ -101,15 +112,36 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
     bool hidden = entry->flags & DIRENT_HIDDEN;
     // Folders only serve the recursion; hidden ones are walked as well (a
     // hidden file in them still needs "H").
-    if (entry->flags & DIRENT_DIRECTORY)
+    if (entry->flags & DIRENT_DIRECTORY) {
+        if (entry->depth > 0 && !folder_readable(entry->path)) {
+            walk->refused = 1;
+            return DIRWALK_STOP;
+        }
         return 0;
+    }
+    // The walker joins with "/", and on this system "\\" is a plain byte of
+    // a name.
+    const char *slash = strrchr(entry->path, '/');
+    const char *name = slash ? slash + 1 : entry->path;
+    if (entry->flags & DIRENT_UNKNOWN) {
+        // Nothing could be read about it: a selected file or, in a
+        // recursive walk, a folder that would be walked is not left out
+        // without a word.
+        bool selected = (!hidden || (walk->attributes & DIRENT_HIDDEN)) &&
+                        att_glob_match_list_and(name, walk->patterns, walk->case_sensitive);
+        if (!selected && entry->depth == 0)
+            return 0;
+        cli_error(selected ? "Failed to attach file (%s)\n" : "Failed to read folder (%s)\n",
+                  cli_printable(entry->path).c_str());
+        walk->refused = 1;
+        return DIRWALK_STOP;
+    }
     if (entry->flags & DIRENT_SPECIAL)
         return 0;
     if ((hidden && !(walk->attributes & DIRENT_HIDDEN)) ||
         ((entry->flags & DIRENT_SYSTEM) && !(walk->attributes & DIRENT_SYSTEM)) ||
         ((walk->attributes & DIRENT_ARCHIVE) && !(entry->flags & DIRENT_ARCHIVE)))
         return 0;
-    const char *name = file_base_name(entry->path);
     if (!att_glob_match_list_and(name, walk->patterns, walk->case_sensitive))
         return 1;
     try {
@@ -123,10 +155,16 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
             walk->attached++;
             return 1;
         }
-        // A file that vanished or became unreadable since it was listed is
-        // left out; memory running out ends the walk.
-        if (!mail_error_is_nomem(walk->ctx))
-            return 1;
+        // A file that vanished since it was listed is left out; one that is
+        // still there but cannot be attached (unreadable) ends the run, as
+        // it does for a single attachment. Memory running out ends the walk.
+        if (!mail_error_is_nomem(walk->ctx)) {
+            if (!plat_entry_info(entry->path, nullptr))
+                return 1;
+            cli_error("Failed to attach file (%s)\n", cli_printable(entry->path).c_str());
+            walk->refused = 1;
+            return DIRWALK_STOP;
+        }
     } catch (const std::bad_alloc &) {
     }
     walk->nomem = 1;
@@ -148,8 +186,12 @@ long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive
         cli_error("Memory allocation failed\n");
         return -1;
     }
-    CliAwildWalk walk = {ctx, array.data(), case_sensitive, attributes, encoding, is_inline, 0, 0};
+    if (att_is_directory(place.c_str()) > 0 && !folder_readable(place.c_str()))
+        return -2;
+    CliAwildWalk walk = {ctx, array.data(), case_sensitive, attributes, encoding, is_inline, 0, 0, 0};
     long count = att_dir_walk(place.c_str(), "*", recursive ? 1 : 0, cli_awild_on_entry, &walk);
+    if (walk.refused)
+        return -2;
     if (count < 0 || walk.nomem) {
         cli_error("Memory allocation failed\n");
         return -1;
@@ -168,7 +210,8 @@ int cli_opt_awild(MailContext *ctx, const char *value)
         cli_awild_parse_flags(value, &recursive, &case_sensitive, &attributes, &encoding, &is_inline);
     if (!selection)
         return EXIT_INPUT_FILE;
-    if (cli_awild_apply(ctx, selection, case_sensitive, recursive, attributes, encoding, is_inline) < 0)
-        return EXIT_NOMEM;
-    return EXIT_OK;
+    long applied = cli_awild_apply(ctx, selection, case_sensitive, recursive, attributes, encoding, is_inline);
+    if (applied == -2)
+        return EXIT_INPUT_FILE;
+    return applied < 0 ? EXIT_NOMEM : EXIT_OK;
 }

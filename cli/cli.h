@@ -91,8 +91,10 @@ char *cli_unescape_body(char *text);
 struct DirEntry;
 
 // -awild: "flags:place/pattern/!exclusion...". EXIT_OK (also when nothing
-// matched: a message says so), EXIT_INPUT_FILE after a bad flag or a
-// missing pattern, EXIT_NOMEM when memory ran out (messages printed).
+// matched: a message says so), EXIT_INPUT_FILE after a bad flag, a
+// missing pattern, a selected file that cannot be attached or a folder of
+// the walk that cannot be listed, EXIT_NOMEM
+// when memory ran out (messages printed).
 int cli_opt_awild(MailContext *ctx, const char *value);
 
 // The flag letters before the ":" into the outputs (all cleared first):
@@ -105,7 +107,9 @@ const char *cli_awild_parse_flags(const char *value, int *recursive, int *case_s
 
 // Attaches the files the place and patterns of the value select, in walk order.
 // Returns the number of files in the place itself (before the patterns),
-// or -1 after "Memory allocation failed".
+// -1 after "Memory allocation failed", or -2 after "Failed to attach file"
+// for a selected file that is there but cannot be attached, or "Failed to
+// read folder" for a folder of the walk that cannot be listed.
 long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive, int recursive,
                      uint32_t attributes, unsigned encoding, int is_inline);
 
@@ -119,10 +123,13 @@ struct CliAwildWalk {
     int is_inline;
     long attached;               // attachments added so far
     int nomem;                   // memory ran out: the walk was stopped
+    int refused;                 // a file or folder was unreadable: stopped
 };
 // The walk callback (DirWalkFn): adds an accepted file as an attachment.
 // 0 for an entry refused by its type or attributes (directories included:
-// they serve the recursion only), DIRWALK_STOP when memory ran out, else 1.
+// they serve the recursion only), DIRWALK_STOP when memory ran out, a
+// selected file that is still there cannot be attached or a folder to be
+// walked cannot be listed, else 1.
 int cli_awild_on_entry(void *context, const DirEntry *entry);
 
 // ---- configuration files ---------------------------------------------------------

@@ -17,6 +17,16 @@
 
 namespace {
 
+// The attachment file that is target itself, or NULL. The new file would
+// take its place: the attachment the user still has would be lost.
+const char *attachment_that_is(MailContext *ctx, const char *target)
+{
+    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a))
+        if (plat_same_file(a->path, target))
+            return a->path;
+    return nullptr;
+}
+
 // The input file that is the output file itself, or NULL. Writing into a
 // file while reading it would attach a truncated (or endlessly growing)
 // copy of the message.
@@ -24,9 +34,8 @@ const char *input_that_is_output(MailContext *ctx)
 {
     if (ctx->html_body && (ctx->flags & MAILF_HTML_FROM_FILE) && plat_same_file(ctx->html_body, ctx->output_file))
         return ctx->html_body;
-    for (Attachment *a = att_first(ctx->attachments); a; a = att_next(a))
-        if (plat_same_file(a->path, ctx->output_file))
-            return a->path;
+    if (const char *a = attachment_that_is(ctx, ctx->output_file))
+        return a;
     if (ctx->email_file && plat_same_file(ctx->email_file, ctx->output_file))
         return ctx->email_file;
     return nullptr;
@@ -101,6 +110,13 @@ template <class Write> int write_file_whole(MailContext *ctx, const char *target
     return result;
 }
 
+// Whether a new file may take the place of target: a folder, a pipe or a
+// device of that name is never replaced by one.
+bool replaceable_target(const char *target)
+{
+    return !plat_path_info(target, nullptr) || plat_file_exists(target);
+}
+
 // 1 when both preset boundaries that frame attachment parts are set.
 bool part_boundaries_set(const MailContext *ctx)
 {
@@ -119,8 +135,7 @@ int mime_write_to_file(MailContext *ctx)
     // Settings that cannot make a message fail before any file is made.
     if (!mime_check_message(ctx))
         return MIME_FAIL_INPUT;
-    // A folder, a pipe or a device of that name is never replaced.
-    if (plat_path_info(ctx->output_file, nullptr) && !plat_file_exists(ctx->output_file)) {
+    if (!replaceable_target(ctx->output_file)) {
         mail_set_errorf(ctx, "Failed to open output file");
         return MIME_FAIL_OPEN;
     }
@@ -166,6 +181,14 @@ int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *p
 {
     if (!part_boundaries_set(ctx))
         return 0;
+    if (!replaceable_target(path)) {
+        mail_set_errorf(ctx, "Failed to open output file (%s)", path);
+        return -1;
+    }
+    if (const char *input = attachment_that_is(ctx, path)) {
+        mail_set_errorf(ctx, "Output file is also an input file (%s)", input);
+        return -1;
+    }
     int count = 0;
     int result = write_file_whole(ctx, path, [&](FILE *fp) {
         count = mime_write_attachment_parts(ctx, inline_parts, fp);

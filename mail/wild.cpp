@@ -21,6 +21,22 @@ unsigned char fold(unsigned char c, int case_sensitive)
     return case_sensitive ? c : static_cast<unsigned char>(str_tolower_char(c));
 }
 
+// Whether the range low-high holds c. Without the case flag a letter is
+// in it when either of its cases is: the bounds stay as written, so a
+// range that reaches past the letters (as "!-Z" or "A-_") keeps exactly
+// its own characters.
+bool in_range(unsigned char c, unsigned char low, unsigned char high, int case_sensitive)
+{
+    if (low <= c && c <= high)
+        return true;
+    if (case_sensitive)
+        return false;
+    unsigned char other = static_cast<unsigned char>(str_tolower_char(c));
+    if (other == c)
+        other = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return low <= other && other <= high;
+}
+
 // Whether the pattern element at p (anything but "*") accepts the text
 // character c; its length in the pattern goes to *len. A set without its
 // "]" runs to the end of the pattern; a "\" at the very end is itself.
@@ -54,13 +70,12 @@ bool element_accepts(const char *p, unsigned char c, int case_sensitive, size_t 
                 q++;
             continue;
         }
-        unsigned char low = fold(static_cast<unsigned char>(q[0]), case_sensitive);
         if (q[1] == '-' && q[2] && q[2] != ']') {
-            unsigned char high = fold(static_cast<unsigned char>(q[2]), case_sensitive);
-            hit = hit || (low <= t && t <= high);
+            hit = hit || in_range(c, static_cast<unsigned char>(q[0]), static_cast<unsigned char>(q[2]),
+                                  case_sensitive);
             q += 3;
         } else {
-            hit = hit || low == t;
+            hit = hit || fold(static_cast<unsigned char>(q[0]), case_sensitive) == t;
             q++;
         }
     }
@@ -149,17 +164,20 @@ int take_name(void *user, const char *name)
         if (path.empty() || path.back() != '/')
             path += '/';
         path += name;
-        PlatEntryInfo info;
-        if (!plat_entry_info(path.c_str(), &info))
+        PlatEntryInfo info = {};
+        int known = plat_entry_info(path.c_str(), &info);
+        if (known == 0)
             return 1; // gone since it was listed
         uint32_t flags = name[0] == '.' ? uint32_t(DIRENT_HIDDEN) : 0u;
-        if (info.kind & PLAT_ENTRY_DIR)
+        if (known < 0)
+            flags |= DIRENT_UNKNOWN;
+        else if (info.kind & PLAT_ENTRY_DIR)
             flags |= DIRENT_DIRECTORY;
         else if (info.kind & PLAT_ENTRY_FILE)
             flags |= DIRENT_ARCHIVE;
         else
             flags |= DIRENT_SPECIAL;
-        if (!(flags & DIRENT_DIRECTORY)) {
+        if (!(flags & (DIRENT_DIRECTORY | DIRENT_UNKNOWN))) {
             if (l->pattern && !att_glob_match_any(name, l->pattern, 0))
                 return 1;
             if (flags & DIRENT_ARCHIVE)

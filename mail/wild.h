@@ -19,6 +19,11 @@ enum : uint32_t {
     // directory among them, so a walk never follows one into a loop).
     // Never an attachment, never entered.
     DIRENT_SPECIAL = 16,
+    // Listed, but nothing could be read about it (its path is too long for
+    // the system, say): it may be a file or a folder. Never an attachment,
+    // never entered; handed over whatever the pattern, so that the caller
+    // can tell what it misses.
+    DIRENT_UNKNOWN = 32,
 };
 
 // One directory entry handed to the walk callback.
@@ -49,8 +54,8 @@ int att_is_directory(const char *path);
 // ASCII case (equal ones by their exact bytes), and with depth above 0
 // each directory's own entries right after the directory itself. A file
 // is listed only when its name satisfies att_glob_match_any(name,
-// pattern, case-insensitive); NULL lists every file; directories are
-// always listed. Returns the number of regular files of the directory
+// pattern, case-insensitive); NULL lists every file; directories and
+// DIRENT_UNKNOWN entries are always listed. Returns the number of regular files of the directory
 // itself (not its subdirectories) whose names matched: 0 for a directory
 // that cannot be listed. Returns -1 when memory ran out (the walk ends
 // there) or fn answered DIRWALK_STOP.

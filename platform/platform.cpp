@@ -288,8 +288,10 @@ static int entry_times(const char *path, bool follow, struct statx *stx)
 int plat_entry_info(const char *path, PlatEntryInfo *info)
 {
     struct statx stx;
-    if (!path || !entry_times(path, false, &stx))
+    if (!path)
         return 0;
+    if (!entry_times(path, false, &stx))
+        return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
     unsigned kind = 0;
     if (S_ISDIR(stx.stx_mode)) {
         kind = PLAT_ENTRY_DIR;

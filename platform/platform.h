@@ -125,7 +125,9 @@ struct PlatEntryInfo {
     int64_t written;
     int64_t accessed;
 };
-// 1 and fills info when path exists (a dangling link exists), else 0.
+// 1 and fills info when path exists (a dangling link exists), 0 when it
+// does not, -1 when nothing can be read about it (a path too long for the
+// system, a folder on the way that cannot be searched).
 int plat_entry_info(const char *path, PlatEntryInfo *info);
 
 // ---- shared libraries -------------------------------------------------------

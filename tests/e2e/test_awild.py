@@ -80,6 +80,34 @@ class AwildTest(SandboxTest):
                 part = [p for p in msg.walk() if p.get_filename() == "link.txt"][0]
                 self.assertEqual(part.get_payload(decode=True), b"linked\n")
 
+    def test_backslash_is_part_of_a_name(self):
+        box = self.box
+        box.write("docs/x\\b.txt", "x\n")
+        for value, count in ((":docs/x*", 1), (":docs/b*", 0)):
+            with self.subTest(value=value):
+                result = box.run("tarvex", MESSAGE + ["-awild:" + value])
+                self.assertRun(result, 0, "", "" if count else NO_MATCH % value[1:])
+                raw, msg = box.message()
+                self.assertEqual(len(attached(msg)), count)
+
+    def test_tree_deeper_than_the_path_limit(self):
+        # Folders nested past the longest path the system takes: the walk
+        # cannot reach the file at the bottom and says so.
+        box = self.box
+        name = "d" * 250
+        fd = os.open(box.path("."), os.O_RDONLY)
+        for _ in range(20):
+            os.mkdir(name, dir_fd=fd)
+            inner = os.open(name, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        os.close(os.open("f.txt", os.O_CREAT | os.O_WRONLY, dir_fd=fd))
+        os.close(fd)
+        result = box.run("tarvex", MESSAGE + ["-awild:R:%s/*.txt" % name])
+        self.assertRun(result, 10, "")
+        self.assertRegex(result.stderr, r"^Failed to read folder \(d+(/d+)+\)\n$")
+        self.assertFalse(os.path.exists(box.path("out.eml")))
+
     def test_encodings_match_the_single_file_words(self):
         box = self.box
         box.write("files/data.txt", "line one\r\nline two with = sign\r\n")
@@ -127,23 +155,40 @@ class AwildTest(SandboxTest):
 
     def test_unreadable_file_and_memory_limit(self):
         box = self.box
-        # A file the user cannot read is left out without a word, the
-        # others go in.
+        # A selected file or a folder of the walk that the user cannot read
+        # ends the run as it does for -a:, and no message is written; what
+        # the pattern or the walk leaves out has no bearing.
         os.chmod(box.root, 0o777)
         box.write("docs/a.txt", "a\n")
         os.chmod(box.write("docs/b.txt", "b\n"), 0)
         box.write("docs/c.txt", "c\n")
+        box.write("docs/locked/l.txt", "l\n")
+        os.chmod(box.path("docs/locked"), 0)
+        self.addCleanup(os.chmod, box.path("docs/locked"), 0o755)
+        no_file = "Failed to attach file (docs/b.txt)\n"
+        no_folder = "Failed to read folder (docs/locked)\n"
+        # (value, status, message, attachments)
+        cases = [
+            (":docs", 10, no_file, None),
+            (":docs/!b*", 0, "", ["a.txt", "c.txt"]),
+            ("R:docs/!b*", 10, no_folder, None),
+            (":docs/locked", 10, no_folder, None),
+        ]
         for program in PROGRAMS:
-            with self.subTest(program=program):
-                result = box.run(program, MESSAGE + ["-awild::docs"], preexec=as_nobody)
-                self.assertRun(result, 0, "", "")
-                _, msg = box.message()
-                self.assertEqual(attached(msg), ["a.txt", "c.txt"])
+            for value, status, stderr, names in cases:
+                with self.subTest(program=program, value=value):
+                    result = box.run(program, MESSAGE + ["-awild:" + value], preexec=as_nobody)
+                    self.assertRun(result, status, "", stderr)
+                    if names is None:
+                        self.assertFalse(os.path.exists(box.path("out.eml")))
+                        continue
+                    _, msg = box.message()
+                    self.assertEqual(attached(msg), names)
+                    os.remove(box.path("out.eml"))
         # Millions of pattern items (from a configuration file: an argument
         # cannot be that long) under an address-space limit: status 666 and
         # nothing written.
         config = box.write("big.conf", "awild::" + "*/" * (10 << 20) + "\n")
-        os.remove(box.path("out.eml"))
         for program in PROGRAMS:
             if sanitized(program):
                 self.skipTest("address-space limits do not apply under AddressSanitizer")

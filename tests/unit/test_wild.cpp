@@ -37,6 +37,14 @@ TEST(Glob, MatchesWholeTexts)
         {"B.doc", "[A-C]*", 1, 1},
         {"b", "[XBZ]", 0, 1},
         {"b", "[XBZ]", 1, 0},
+        // A range that reaches past the letters keeps its own characters:
+        // "[!-Z]" holds every letter but not "_" or "`", "[A-_]" holds "_".
+        {"b", "[!-Z]", 0, 1},
+        {"_", "[!-Z]", 0, 0},
+        {"`", "[!-Z]", 0, 0},
+        {"b", "[A-_]", 0, 1},
+        {"_", "[A-_]", 0, 1},
+        {"b", "[A-_]", 1, 0},
         {"7", "[0-9x]", 0, 1},
         {"x", "[0-9x]", 0, 1},
         {"file1.log", "*[0-9].log", 0, 1},
@@ -281,6 +289,33 @@ TEST(DirWalk, MissingDirectoryGivesNothing)
     EXPECT_EQ(att_is_directory(dir.path.c_str()), 1);
     EXPECT_EQ(att_is_directory(dir.file("plain").c_str()), 0);
     EXPECT_EQ(att_is_directory(dir.file("missing").c_str()), -1);
+
+    // Folders nested past the longest path the system takes: the entry
+    // nothing can be read about is still handed over, marked, whatever the
+    // pattern, and the walk goes no deeper.
+    // (Made and removed one level at a time from inside, where the path
+    // stays short.)
+    const std::string name(250, 'd');
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path);
+    for (int i = 0; i < 20; i++) {
+        fs::create_directory(name);
+        fs::current_path(name);
+    }
+    fs::current_path(cwd);
+    Recorder deep_rec;
+    deep_rec.root = dir.path;
+    EXPECT_EQ(att_dir_walk(dir.path.c_str(), "*.txt", 1, record, &deep_rec), 0);
+    ASSERT_FALSE(deep_rec.visits.empty());
+    EXPECT_EQ(deep_rec.visits.back().flags, uint32_t(DIRENT_UNKNOWN));
+    for (size_t i = 0; i + 1 < deep_rec.visits.size(); i++)
+        EXPECT_EQ(deep_rec.visits[i].flags, uint32_t(DIRENT_DIRECTORY));
+    std::string half = dir.path;
+    for (int i = 0; i < 10; i++)
+        half += "/" + name;
+    fs::current_path(half);
+    fs::remove_all(name);
+    fs::current_path(cwd);
 }
 
 TEST(DirWalk, SortedInsertKeepsTheWalkOrder)

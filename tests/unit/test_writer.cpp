@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cstdarg>
 #include <cstdlib>
@@ -2239,7 +2240,22 @@ TEST(Writer, AttachmentPartsThatCannotBeWritten)
     EXPECT_EQ(mime_write_attachment_parts(s.ctx, 0, full), -1);
     fclose(full);
     EXPECT_STREQ(mail_last_error(s.ctx), "Failed to write attachment parts");
-    std::string nowhere = dir.file("no-such-folder/parts.txt");
-    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, nowhere.c_str()), -1);
-    EXPECT_EQ(mail_last_error(s.ctx), "Failed to open output file (" + nowhere + ")");
+    // A target that cannot be made, and a folder or a pipe that a new file
+    // must never take the place of.
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("folder")));
+    for (const char *name : {"no-such-folder/parts.txt", "pipe", "folder"}) {
+        SCOPED_TRACE(name);
+        std::string target = dir.file(name);
+        const std::set<std::string> before = names_in(dir.path);
+        EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, target.c_str()), -1);
+        EXPECT_EQ(mail_last_error(s.ctx), "Failed to open output file (" + target + ")");
+        EXPECT_EQ(names_in(dir.path), before);
+    }
+    EXPECT_EQ(std::filesystem::status(dir.file("pipe")).type(), std::filesystem::file_type::fifo);
+    // An attachment of the session as the target stays as it was.
+    const std::string kept = read_file(dir.file("big.txt"));
+    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file("big.txt").c_str()), -1);
+    EXPECT_EQ(mail_last_error(s.ctx), "Output file is also an input file (" + dir.file("big.txt") + ")");
+    EXPECT_TRUE(read_file(dir.file("big.txt")) == kept);
 }
