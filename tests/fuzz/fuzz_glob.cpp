@@ -12,7 +12,8 @@ struct Element {
     enum Kind { STAR, ANY, LITERAL, SET } kind = LITERAL;
     unsigned char c = 0;
     bool negated = false;
-    std::vector<std::pair<unsigned char, unsigned char>> ranges; // single characters: lo == hi
+    std::vector<std::pair<unsigned char, unsigned char>> ranges; // bounds as written
+    std::vector<unsigned char> singles;                          // folded like literals
 };
 
 unsigned char lower(unsigned char c, bool fold) { return fold && c >= 'A' && c <= 'Z' ? c + 32 : c; }
@@ -48,12 +49,10 @@ std::vector<Element> parse(const std::string &p, bool fold)
                     if (i < n && p[i] != ']')
                         i++;
                 } else if (i + 2 < n && p[i + 1] == '-' && p[i + 2] != ']') {
-                    e.ranges.push_back({lower(static_cast<unsigned char>(p[i]), fold),
-                                        lower(static_cast<unsigned char>(p[i + 2]), fold)});
+                    e.ranges.push_back({static_cast<unsigned char>(p[i]), static_cast<unsigned char>(p[i + 2])});
                     i += 3;
                 } else {
-                    unsigned char s = lower(static_cast<unsigned char>(p[i]), fold);
-                    e.ranges.push_back({s, s});
+                    e.singles.push_back(lower(static_cast<unsigned char>(p[i]), fold));
                     i++;
                 }
             }
@@ -68,15 +67,26 @@ std::vector<Element> parse(const std::string &p, bool fold)
     return out;
 }
 
-bool accepts(const Element &e, unsigned char t)
+// t is the text character as written. Without the case flag a letter is
+// taken by a range when its upper- or lower-case form lies in it.
+bool accepts(const Element &e, unsigned char t, bool fold)
 {
+    unsigned char folded = lower(t, fold);
     if (e.kind == Element::ANY)
         return true;
     if (e.kind == Element::LITERAL)
-        return e.c == t;
+        return e.c == folded;
+    std::vector<unsigned char> forms = {t};
+    if (fold && t >= 'A' && t <= 'Z')
+        forms.push_back(static_cast<unsigned char>(t + 32));
+    if (fold && t >= 'a' && t <= 'z')
+        forms.push_back(static_cast<unsigned char>(t - 32));
     bool hit = false;
+    for (unsigned char s : e.singles)
+        hit = hit || s == folded;
     for (auto [lo, hi] : e.ranges)
-        hit = hit || (lo <= t && t <= hi);
+        for (unsigned char f : forms)
+            hit = hit || (lo <= f && f <= hi);
     return hit != e.negated;
 }
 
@@ -93,7 +103,7 @@ int reference(const std::string &text, const std::string &pattern, bool case_sen
             if (el[j].kind == Element::STAR)
                 ok[i][j] = ok[i][j + 1] || (i < n && ok[i + 1][j]);
             else
-                ok[i][j] = i < n && accepts(el[j], lower(static_cast<unsigned char>(text[i]), fold)) &&
+                ok[i][j] = i < n && accepts(el[j], static_cast<unsigned char>(text[i]), fold) &&
                            ok[i + 1][j + 1];
         }
     }
