@@ -228,7 +228,7 @@ int ip_write(Connection *c, const void *data, size_t len);
 int ip_flush(Connection *c);
 // The connection as a support-library sink (FmtSink): ip_write of the
 // piece, traced as sent. user is the Connection.
-int ip_sink(void *conn, const char *text, size_t len);
+int ip_write_str(void *conn, const char *text, size_t len);
 // Formats with the support library's engine straight into the connection;
 // the whole text is traced as sent (direction 0) after it was written.
 // 1, or 0 when c is NULL or a write failed.
@@ -239,7 +239,7 @@ int ip_vprintf(Connection *c, const char *format, va_list ap);
 // real text is written.
 int ip_printf_masked(Connection *c, const unsigned char *mask, const char *format, ...);
 // ip_printf with "%s".
-int ip_write_str(Connection *c, const char *text);
+int ip_write_text(Connection *c, const char *text);
 
 // ---- server side -------------------------------------------------------------
 

@@ -510,7 +510,7 @@ int ip_write(Connection *c, const void *data, size_t len)
     return 1;
 }
 
-int ip_sink(void *conn, const char *text, size_t len)
+int ip_write_str(void *conn, const char *text, size_t len)
 {
     Connection *c = static_cast<Connection *>(conn);
     if (!ip_write(c, text, len))
@@ -562,4 +562,4 @@ int ip_printf_masked(Connection *c, const unsigned char *mask, const char *forma
     return ok;
 }
 
-int ip_write_str(Connection *c, const char *text) { return ip_printf(c, "%s", text); }
+int ip_write_text(Connection *c, const char *text) { return ip_printf(c, "%s", text); }

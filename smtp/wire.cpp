@@ -127,7 +127,7 @@ int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char 
 
 int wire_sink(void *connection, const char *text, size_t len)
 {
-    return ip_sink(connection, text, len);
+    return ip_write_str(connection, text, len);
 }
 
 int wire_flush(MailContext *ctx, const char **reason)

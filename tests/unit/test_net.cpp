@@ -195,7 +195,7 @@ TEST(NetConnect, IPv6Loopback)
     EXPECT_EQ(p, port);
     s->timeout_ms = 10000;
     // Written data waits in the send buffer until a read or a flush.
-    ASSERT_TRUE(ip_write_str(c, "over six\n"));
+    ASSERT_TRUE(ip_write_text(c, "over six\n"));
     ASSERT_TRUE(ip_flush(c));
     char *line = ip_read_until(s, "\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(s);
@@ -308,7 +308,7 @@ TEST(NetLineReader, WithoutWaitingReportsWouldBlock)
     EXPECT_EQ(line, nullptr);
     EXPECT_TRUE(c->flags & CONN_WOULD_BLOCK);
     EXPECT_GT(ip_pending(c), 0u);
-    ASSERT_TRUE(ip_write_str(c, "go"));
+    ASSERT_TRUE(ip_write_text(c, "go"));
     while (!line && ip_poll(c, PLAT_POLL_IN) > 0) {
         line = ip_read_until(c, "\r\n", 0);
         if (!line) {
@@ -411,7 +411,7 @@ TEST(NetWrite, FailureIsStickyAndNeverSignals)
     EXPECT_EQ(ip_write(c, "x", 1), 0);
     EXPECT_EQ(ip_printf(c, ".\r\n"), 0);
     EXPECT_EQ(ip_flush(c), 0);
-    EXPECT_EQ(ip_sink(c, "y", 1), 0);
+    EXPECT_EQ(ip_write_str(c, "y", 1), 0);
     EXPECT_EQ(ip_read_until(c, "\r\n", 0), nullptr);
     EXPECT_EQ(ip_error(c), first); // the first reason stays
     signal(SIGPIPE, old);
@@ -432,7 +432,7 @@ TEST(NetWrite, TraceCopiesAndMasking)
     unsigned char mask[4] = {};
     fmt_mask_set(mask, 0, 1);
     ASSERT_TRUE(ip_printf_masked(c, mask, "auth plain %s %d\r\n", "c2VjcmV0", 42));
-    ASSERT_TRUE(ip_sink(c, "da\0ta", 5));
+    ASSERT_TRUE(ip_write_str(c, "da\0ta", 5));
     char *line = ip_read_until(c, "\r\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "235 ok");

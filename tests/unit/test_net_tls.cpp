@@ -187,7 +187,7 @@ TEST_F(NetTls, VerificationOfChainAndName)
         int ok = ip_tls_start(c, 0, &err, k.server_name, k.verify, nullptr, nullptr);
         if (!k.error) {
             ASSERT_EQ(ok, 1) << err;
-            ASSERT_TRUE(ip_write_str(c, "ping\n"));
+            ASSERT_TRUE(ip_write_text(c, "ping\n"));
             char *line = ip_read_until(c, "\n", 0);
             ASSERT_NE(line, nullptr) << ip_error(c);
             EXPECT_STREQ(line, "echo ping");
@@ -226,7 +226,7 @@ TEST_F(NetTls, RefusedSettingsAreNotKept)
     // Nothing was sent: the same connection still starts TLS.
     const char *err = nullptr;
     ASSERT_EQ(ip_tls_start(c, 0, &err, "localhost", 1, "tlsv1.2,tlsv1.3", "secure"), 1) << err;
-    ASSERT_TRUE(ip_write_str(c, "after\n"));
+    ASSERT_TRUE(ip_write_text(c, "after\n"));
     char *line = ip_read_until(c, "\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "echo after");
@@ -247,7 +247,7 @@ TEST_F(NetTls, ReplacedConfigurationOutlivesItsConnections)
     ASSERT_EQ(ip_tls_start(first, 0, &err, "localhost", 1, nullptr, nullptr), 1) << err;
     ASSERT_EQ(ip_tls_start(second, 0, &err, "localhost", 0, "tlsv1.2", nullptr), 1) << err;
     for (Connection *c : {first, second, first}) {
-        ASSERT_TRUE(ip_write_str(c, "still\n"));
+        ASSERT_TRUE(ip_write_text(c, "still\n"));
         char *line = ip_read_until(c, "\n", 0);
         ASSERT_NE(line, nullptr) << ip_error(c);
         EXPECT_STREQ(line, "echo still");
@@ -329,7 +329,7 @@ TEST_F(NetTls, StartTlsAgainstPythonSsl)
     EXPECT_STREQ(line, "220 ready");
     const char *err = nullptr;
     ASSERT_EQ(ip_tls_start(c, 0, &err, "localhost", 1, nullptr, nullptr), 1) << err;
-    ASSERT_TRUE(ip_write_str(c, "hello\n"));
+    ASSERT_TRUE(ip_write_text(c, "hello\n"));
     line = ip_read_until(c, "\r\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "250 ok");
