@@ -1206,6 +1206,8 @@ void mail_set_delivery(const MailDelivery *installed)
     delivery = installed;
 }
 
+const MailDelivery *mail_installed_delivery(void) { return delivery; }
+
 const char *mail_option_name(unsigned code)
 {
     const OptionRow *row = find_row(code & MAILOPT_NUMBER_MASK);

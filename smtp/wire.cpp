@@ -33,6 +33,8 @@ void wire_global_init(void)
     ip_global_init(ip_has_tls());
 }
 
+int wire_global_cleanup(void) { return ip_global_cleanup(); }
+
 int wire_new(MailContext *ctx)
 {
     Connection *c = ip_new(CONN_TCP, SMTP_RECV_BUFFER, CONN_WAIT);
@@ -148,6 +150,16 @@ char *wire_local_address(MailContext *ctx, char *buf, size_t size, int *ipv6)
         return nullptr;
     *ipv6 = ctx->connection->family == 6;
     return buf;
+}
+
+char *wire_peer_address(const MailContext *ctx, char *buf, size_t size)
+{
+    if (!ctx->connection) {
+        if (buf && size)
+            buf[0] = '\0';
+        return nullptr;
+    }
+    return ip_peer_address(ctx->connection, buf, size, nullptr);
 }
 
 void wire_apply_timeout(MailContext *ctx)

@@ -11,6 +11,8 @@
 // Starts the network library (with TLS in the full program). Once per
 // process; later calls change nothing.
 void wire_global_init(void);
+// The network library's clean-up; the system's result.
+int wire_global_cleanup(void);
 
 // A new, unconnected connection with the session's address family, time-out,
 // trace callback and trace level; stored in ctx->connection. 0 when memory
@@ -57,6 +59,10 @@ int wire_flush(MailContext *ctx, const char **reason);
 // "2001:db8:0:0:0:0:0:1") into buf of size bytes; *ipv6 says which family.
 // NULL when it cannot be read.
 char *wire_local_address(MailContext *ctx, char *buf, size_t size, int *ipv6);
+
+// The address text of the connection's peer into buf of size bytes; NULL
+// (buf empty) without a connection or when it cannot be read.
+char *wire_peer_address(const MailContext *ctx, char *buf, size_t size);
 
 // Applies ctx->timeout to the open connection, if any.
 void wire_apply_timeout(MailContext *ctx);
