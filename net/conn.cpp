@@ -152,6 +152,7 @@ void net_reset_stream(Connection *c)
     c->read_failed = 0;
     c->peer_closed = 0;
     c->flags &= ~CONN_WOULD_BLOCK;
+    ip_end_deadline(c);
 }
 
 int ip_free(Connection *c)

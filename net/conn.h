@@ -85,6 +85,8 @@ struct Connection {
     int type;                 // CONN_TCP or CONN_UDP
     int listening;            // 1 once the socket listens
     int timeout_ms;           // bound of every wait on the socket
+    uint64_t deadline_ns;     // while nonzero: no wait goes past this moment (time_now_ns)
+    int deadline_ms;          // the length of that deadline, for its message
     uint32_t flags;           // CONN_* bits
     int64_t last_error;       // system error code of the last failed socket call
     char *buffer;             // receive buffer (CONN_TCP only), owned
@@ -190,6 +192,18 @@ int ip_connect(Connection *c, const char *host, unsigned port);
 // first when waiting for input): >0 ready, 0 time passed, <0 failed.
 int ip_poll(Connection *c, int events);
 
+// ---- deadlines -----------------------------------------------------------------
+
+// Bounds a whole exchange (a reply of many lines, a handshake, a proxy's
+// answer), not only each wait: from now on no wait on the connection goes
+// past ms milliseconds from now (0 or less: timeout_ms), so a peer that
+// trickles its bytes cannot stretch one answer beyond it. Each wait keeps
+// its own bound of timeout_ms too. A wait that the deadline ends fails with
+// "Timed out after <ms> ..." in the error text. ip_end_deadline lifts it;
+// a connect starts without one.
+void ip_start_deadline(Connection *c, int ms);
+void ip_end_deadline(Connection *c);
+
 // ---- reading -----------------------------------------------------------------
 
 // One read of at most len bytes from TLS or the socket, after the send
@@ -282,7 +296,8 @@ int net_fail(Connection *c, const char *format, ...);
 // Records the thread's last socket error in last_error and sets the error
 // text "<call> failed: <system's reason>". Returns 0.
 int net_fail_socket(Connection *c, const char *call);
-// Waits up to wait_ms until the socket is readable (NET_WANT_READ) or
-// writable (NET_WANT_WRITE). 1 ready, 0 time passed or poll failed (reason set,
-// naming what was waited for).
+// Waits up to wait_ms, and never past the connection's deadline, until the
+// socket is readable (NET_WANT_READ) or writable (NET_WANT_WRITE). 1 ready,
+// 0 time passed or poll failed (reason set, naming what was waited for and
+// the time: wait_ms, or the deadline's length when that ended the wait).
 int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what);

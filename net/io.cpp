@@ -7,6 +7,7 @@
 
 #include "net/conn.h"
 #include "support/fmt.h"
+#include "support/rand.h"
 #include "support/str.h"
 
 namespace {
@@ -168,15 +169,46 @@ void trace_strbuf(Connection *c, StrBuf *sb)
 
 // ---- waits -------------------------------------------------------------------
 
+void ip_start_deadline(Connection *c, int ms)
+{
+    if (!c)
+        return;
+    if (ms <= 0)
+        ms = c->timeout_ms;
+    c->deadline_ms = ms;
+    c->deadline_ns = time_now_ns() + static_cast<uint64_t>(ms) * 1000000u;
+}
+
+void ip_end_deadline(Connection *c)
+{
+    if (!c)
+        return;
+    c->deadline_ns = 0;
+    c->deadline_ms = 0;
+}
+
 int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what)
 {
-    int r = plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, wait_ms);
+    int limit = wait_ms;
+    bool by_deadline = false;
+    if (c->deadline_ns) {
+        uint64_t now = time_now_ns();
+        // What is left, rounded up so that the last wait reaches the
+        // deadline rather than stopping just short of it.
+        uint64_t left = c->deadline_ns > now ? (c->deadline_ns - now + 999999u) / 1000000u : 0;
+        if (left < static_cast<uint64_t>(limit)) {
+            limit = static_cast<int>(left);
+            by_deadline = true;
+        }
+    }
+    int r = limit > 0 ? plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, limit) : 0;
     if (r > 0)
         return 1;
     if (r < 0)
         return net_fail_socket(c, "poll()");
     char d[32];
-    return net_fail(c, "Timed out after %s %s", duration(wait_ms, d, sizeof d), what);
+    return net_fail(c, "Timed out after %s %s", duration(by_deadline ? c->deadline_ms : wait_ms, d, sizeof d),
+                    what);
 }
 
 int ip_poll(Connection *c, int events)

@@ -43,6 +43,16 @@ struct LineCap {
     LineCap &operator=(const LineCap &) = delete;
 };
 
+// One answer of the proxy (all its lines or bytes) comes within the
+// connection's time-out, however slowly the proxy hands it over.
+struct AnswerDeadline {
+    Connection *c;
+    explicit AnswerDeadline(Connection *conn) : c(conn) { ip_start_deadline(c, 0); }
+    ~AnswerDeadline() { ip_end_deadline(c); }
+    AnswerDeadline(const AnswerDeadline &) = delete;
+    AnswerDeadline &operator=(const AnswerDeadline &) = delete;
+};
+
 // The status code of an HTTP status line ("HTTP/1.1 200 ..."), or -1.
 int status_code(const char *line)
 {
@@ -90,8 +100,11 @@ int socks5_login(Connection *c, const char *user, const char *password)
              "********");
     int sent = send_bytes(c, msg, 3 + ulen + plen);
     mem_wipe(msg, sizeof msg);
+    if (!sent)
+        return 0;
     unsigned char reply[2];
-    if (!sent || !read_exact(c, reply, 2, "login answer"))
+    AnswerDeadline answer(c);
+    if (!read_exact(c, reply, 2, "login answer"))
         return 0;
     if (reply[1] != 0)
         return net_fail(c, "SOCKS5 proxy refused the user name and password");
@@ -128,6 +141,7 @@ int proxy_https_connect(Connection *c, const char *host, unsigned port, const ch
         return 0;
 
     LineCap cap(c);
+    AnswerDeadline answer(c);
     const char *line = ip_read_until(c, "\r\n", 2);
     if (!line)
         return net_fail(c, "HTTPS proxy sent no answer (%s)", ip_error(c));
@@ -169,9 +183,14 @@ int proxy_socks5_connect(Connection *c, const char *host, unsigned port, const c
     const unsigned char login_hello[] = {5, 2, 0, 2};
     int sent = user ? send_bytes(c, login_hello, sizeof login_hello)
                     : send_bytes(c, plain_hello, sizeof plain_hello);
-    unsigned char choice[2];
-    if (!sent || !read_exact(c, choice, 2, "method choice"))
+    if (!sent)
         return 0;
+    unsigned char choice[2];
+    {
+        AnswerDeadline answer(c);
+        if (!read_exact(c, choice, 2, "method choice"))
+            return 0;
+    }
     if (choice[0] != 5)
         return net_fail(c, "SOCKS5 proxy answered with version %u", unsigned(choice[0]));
     if (choice[1] == 2 && user) {
@@ -199,6 +218,7 @@ int proxy_socks5_connect(Connection *c, const char *host, unsigned port, const c
     // The reply: version, status, reserved, address type, then the bound
     // address and port, read and dropped.
     unsigned char reply[4 + 1 + PROXY_SOCKS_FIELD_MAX + 2];
+    AnswerDeadline answer(c);
     if (!read_exact(c, reply, 4, "reply"))
         return 0;
     if (reply[0] != 5)

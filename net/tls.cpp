@@ -221,22 +221,28 @@ int handshake(Connection *c, const char **error)
 {
     ::tls *t = context_of(c);
     int wait = handshake_wait_ms(c);
+    // Each wait is short, and the whole handshake ends within the
+    // connection's time-out however slowly the peer hands its part over.
+    ip_start_deadline(c, c->timeout_ms);
     for (;;) {
         int r = tls_handshake(t);
         if (r == 0) {
+            ip_end_deadline(c);
             const char *version = tls_conn_version(t), *cipher = tls_conn_cipher(t);
             net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "TLS negotiation complete (version=%s, cipher=%s)\n",
                      version ? version : "", cipher ? cipher : "");
             return 1;
         }
         if (r == TLS_WANT_POLLIN || r == TLS_WANT_POLLOUT) {
-            if (plat_poll(c->socket, r == TLS_WANT_POLLIN ? PLAT_POLL_IN : PLAT_POLL_OUT, wait) > 0)
+            if (net_wait_for(c, r == TLS_WANT_POLLIN ? NET_WANT_READ : NET_WANT_WRITE, wait,
+                             "during the TLS handshake"))
                 continue;
             net_fail(c, "%s", "tls_handskake() timeout");
         } else {
             const char *why = tls_error(t);
             net_fail(c, "%s", why ? why : "TLS handshake failed");
         }
+        ip_end_deadline(c);
         return fail_started(c, error, c->error_text);
     }
 }

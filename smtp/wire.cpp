@@ -127,6 +127,21 @@ int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char 
     return 1;
 }
 
+void wire_begin_reply(MailContext *ctx)
+{
+    if (!ctx->connection)
+        return;
+    // The commands go out first: the reply's time starts once they are sent.
+    ip_flush(ctx->connection);
+    ip_start_deadline(ctx->connection, 0);
+}
+
+void wire_end_reply(MailContext *ctx)
+{
+    if (ctx->connection)
+        ip_end_deadline(ctx->connection);
+}
+
 int wire_sink(void *connection, const char *text, size_t len)
 {
     return ip_write_str(connection, text, len);

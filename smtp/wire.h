@@ -48,6 +48,13 @@ int wire_send_secret(MailContext *ctx, const char *prefix, const char *secret);
 // SMTP_REPLY_LINE_MAX, a NUL byte, a failed write).
 int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char **reason);
 
+// A whole reply, however many lines and however slowly they come, within
+// the session's time-out: wire_begin_reply sends what is buffered (a
+// failure shows at the next read) and starts the deadline of the reply;
+// wire_end_reply lifts it. Without a connection they do nothing.
+void wire_begin_reply(MailContext *ctx);
+void wire_end_reply(MailContext *ctx);
+
 // The message data's sink: a FmtSink over the connection (user: the
 // Connection). Keeps the connection's first write failure.
 int wire_sink(void *connection, const char *text, size_t len);

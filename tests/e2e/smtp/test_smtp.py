@@ -10,6 +10,7 @@ sanitizer builds) an address-space limit, so a client that buffered what a
 server floods it with would fail instead of passing.
 """
 import base64
+import concurrent.futures
 import os
 import re
 import resource
@@ -17,6 +18,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -237,6 +239,61 @@ class FakeServerTests(SmtpTestCase):
             with self.subTest(stage=stage):
                 run, server = self.converse(script + [("wait_close",)], "-timeout:1", *extra)
                 self.assertRun(run, 550 if stage.startswith("QUIT") else 1, message)
+
+    def test_timeout_bounds_each_whole_answer(self):
+        # A peer that drips its answer one byte every 0.9 s never lets a
+        # single wait reach the time-out of 2 s, yet the whole answer (a
+        # reply of many lines, the TLS handshake, a proxy's answer) must
+        # end within it. Each drip below lasts 9 s or more, so a run that
+        # ends well before its drip did not wait byte by byte; what the
+        # client sends next must never come.
+        drip = 0.9
+        greeting = b"220 fake.test greets at a snail's pace\r\n"
+        ehlo = b"250-fake.test\r\n250-8BITMIME\r\n250 DSN\r\n"
+        tls_record = b"\x16\x03\x03\x10\x00" + b"\x02" * 35
+        cases = [
+            ("greeting", [("drip", greeting, drip)], (), b"ehlo",
+             "Message send failed (Timed out after 2 seconds waiting for data)\n"),
+            ("EHLO reply", GREETING + [("expect", b"ehlo "), ("drip", ehlo, drip)], (), b"mail from",
+             "Message send failed (Timed out after 2 seconds waiting for data)\n"),
+            ("TLS handshake", [("drip", tls_record, drip)], ("-secureport",), None,
+             "Message send failed (tls_handskake() timeout)\n"),
+            ("HTTPS proxy answer", [("drip", b"HTTP/1.0 200 Connection established\r\n\r\n", drip)],
+             ("-proxytype:HTTPS",), b"ehlo",
+             "Message send failed (Could not connect to [127.0.0.1]:{port} via HTTPS proxy "
+             "(HTTPS proxy sent no answer (Timed out after 2 seconds waiting for data)))\n"),
+            # The method choice comes within the time-out; the reply after
+            # it gets a time-out of its own, and drips past it.
+            ("SOCKS5 reply", [("drip", b"\x05\x00", drip),
+                              ("drip", b"\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x19", drip)],
+             ("-proxytype:SOCKS",), b"ehlo",
+             "Message send failed (Could not connect to [127.0.0.1]:{port} via SOCKS proxy "
+             "(Timed out after 2 seconds waiting for data))\n"),
+        ]
+
+        def one(case):
+            name, script, extra, never, message = case
+            server = FakeServer(script + [("wait_close",)])
+            args = list(extra)
+            if name.endswith("proxy answer") or name.startswith("SOCKS"):
+                args.append("-proxy:127.0.0.1:%d" % server.port)
+            started = time.monotonic()
+            run = self.run_program(self.message_args(server.port, "-timeout:2", *args))
+            elapsed = time.monotonic() - started
+            finished = server.join()
+            return run, server, elapsed, finished
+
+        # The cases run side by side, so together they take one time-out.
+        with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
+            results = list(pool.map(one, cases))
+        for case, (run, server, elapsed, finished) in zip(cases, results):
+            name, script, extra, never, message = case
+            with self.subTest(name):
+                self.assertTrue(finished, "the fake server did not finish")
+                self.assertRun(run, 1, message.format(port=server.port))
+                self.assertLess(elapsed, 8, run)
+                if never:
+                    self.assertNotIn(never, server.data.lower())
 
     def test_replies_that_break_the_grammar_or_a_cap(self):
         cases = [
