@@ -217,6 +217,7 @@ TEST_F(NetTls, RefusedSettingsAreNotKept)
     } refused[] = {
         {nullptr, "no-such-cipher", "tls_config_set_ciphers() failed"},
         {"tlsv9.9", nullptr, "tls_config_parse_protocols() failed"},
+        {"!all", nullptr, "tls_config_parse_protocols() failed"}, // enables no protocol
     };
     for (auto &r : refused) {
         const char *err = nullptr;
@@ -230,6 +231,33 @@ TEST_F(NetTls, RefusedSettingsAreNotKept)
     char *line = ip_read_until(c, "\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "echo after");
+}
+
+// The lists a start would refuse are refused by the checks, without any
+// connection.
+TEST(NetTlsCheck, ProtocolAndCipherLists)
+{
+    struct {
+        const char *text;
+        int protocols, ciphers;
+    } rows[] = {
+        {"all", 1, 1},
+        {"secure", 1, 1},
+        {"tlsv1.2,tlsv1.3", 1, 0},
+        {"HIGH:!aNULL", 0, 1},
+        {"!all", 0, 0},
+        {"tlsv9.9", 0, 0},
+        {"", 0, 0},
+    };
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.text);
+        const char *why = nullptr;
+        EXPECT_EQ(ip_tls_check_protocols(r.text, &why), r.protocols);
+        EXPECT_STREQ(why, r.protocols ? nullptr : "no protocol list libtls takes");
+        why = nullptr;
+        EXPECT_EQ(ip_tls_check_ciphers(r.text, &why), r.ciphers);
+        EXPECT_STREQ(why, r.ciphers ? nullptr : "no cipher list libtls takes");
+    }
 }
 
 TEST_F(NetTls, ReplacedConfigurationOutlivesItsConnections)
