@@ -25,7 +25,7 @@ typedef int (*NetTraceFn)(void *user, int direction, const char *text);
 
 enum {
     NET_TRACE_NOTE = -1,    // a socket-level note (debug level)
-    NET_TRACE_SENT = 0,     // text written, as written (secrets masked)
+    NET_TRACE_SENT = 0,     // one line written, with its line end (secrets masked)
     NET_TRACE_RECEIVED = 1, // a received line with its delimiter, as received
 };
 
@@ -52,6 +52,7 @@ enum : size_t {
     NET_READ_ALL_MAX = 64u << 20,    // most ip_read_all collects
     NET_ERROR_TEXT_SIZE = 512,       // room of the error text (longer texts are cut)
     NET_ADDRESS_TEXT_SIZE = 64,      // room for any address text
+    NET_TRACE_LINE_MAX = 4096,       // longest sent line traced whole (longer: in parts)
 };
 
 enum { NET_TIMEOUT_DEFAULT_MS = 300000 }; // five minutes
@@ -102,6 +103,8 @@ struct Connection {
     int peer_closed;          // a read saw the peer end the stream
     int accept_addr_len;
     PlatSockAddr accept_addr; // peer taken by ip_accept
+    char *trace_line;         // the sent line being assembled for the trace, owned
+    size_t trace_fill;        // bytes of it so far
     NetTraceFn log_fn;        // NULL: no trace at all (borrowed)
     void *log_user;           // handed to log_fn (borrowed)
     int broadcast;            // datagram connection: allow broadcast at connect
@@ -240,17 +243,22 @@ char *ip_read_all(Connection *c, size_t *len);
 int ip_write(Connection *c, const void *data, size_t len);
 // Sends what waits in the send buffer. 1, or 0 (sticky) on failure.
 int ip_flush(Connection *c);
+// The trace of what is sent (direction 0) is made of lines, as they go on
+// the wire, whatever pieces they were written in: each line with its line
+// end once it is complete, a line longer than NET_TRACE_LINE_MAX in parts.
+// A line still open is traced before the next received line and at close.
+//
 // The connection as a support-library sink (FmtSink): ip_write of the
 // piece, traced as sent. user is the Connection.
 int ip_write_str(void *conn, const char *text, size_t len);
-// Formats with the support library's engine straight into the connection;
-// the whole text is traced as sent (direction 0) after it was written.
-// 1, or 0 when c is NULL or a write failed.
+// Formats with the support library's engine straight into the connection,
+// traced as sent as it is written. 1, or 0 when c is NULL or a write
+// failed.
 int ip_printf(Connection *c, const char *format, ...);
 int ip_vprintf(Connection *c, const char *format, va_list ap);
-// The same, but the trace copy shows each argument whose bit is set in mask
-// (fmt_mask_set) as one "*" per character; the copy is traced before the
-// real text is written.
+// The same, but the trace shows each argument whose bit is set in mask
+// (fmt_mask_set) as one "*" per character; the masked copy is traced
+// before the real text is written, and the real text never is.
 int ip_printf_masked(Connection *c, const unsigned char *mask, const char *format, ...);
 // ip_printf with "%s".
 int ip_write_text(Connection *c, const char *text);
@@ -286,6 +294,8 @@ size_t ip_udp_recv(Connection *c, void *dst, PlatSockAddr *from, int *from_len);
 // Empties both buffers and clears the sticky failures and end-of-stream
 // mark (a connection starting over).
 void net_reset_stream(Connection *c);
+// Hands a sent line still being assembled to the trace (nothing when none).
+void net_trace_sent_rest(Connection *c);
 // Reports a note (direction NET_TRACE_NOTE) formatted with the engine when
 // the connection's flags hold any of the bits in need.
 void net_note(Connection *c, uint32_t need, const char *format, ...);

@@ -144,28 +144,43 @@ int read_broken(Connection *c, const char *format, long long value)
 // The engine's sink into the connection, without a trace.
 int write_sink(void *conn, const char *text, size_t len) { return ip_write(static_cast<Connection *>(conn), text, len); }
 
-// The engine's sink into the connection that also keeps a copy for the
-// trace.
-struct TeeSink {
-    Connection *c;
-    StrBuf copy;
-};
-
-int tee_sink(void *p, const char *text, size_t len)
+// Adds sent bytes to the line being assembled for the trace, and traces
+// each line they complete (a line that outgrows the room in parts).
+void trace_sent(Connection *c, const char *text, size_t len)
 {
-    TeeSink *t = static_cast<TeeSink *>(p);
-    strbuf_sink(&t->copy, text, len); // a copy that runs out of memory only loses the trace
-    return ip_write(t->c, text, len);
-}
-
-void trace_strbuf(Connection *c, StrBuf *sb)
-{
-    if (sb->data && !(sb->flags & STRBUF_NOMEM))
-        c->log_fn(c->log_user, NET_TRACE_SENT, sb->data);
-    sbuf_release(sb);
+    if (!c->trace_line) {
+        c->trace_line = static_cast<char *>(malloc(NET_TRACE_LINE_MAX + 1));
+        if (!c->trace_line) {
+            // No room to assemble lines: the trace gets the piece as it is.
+            trace_copy(c, NET_TRACE_SENT, text, len);
+            return;
+        }
+    }
+    while (len) {
+        const char *nl = static_cast<const char *>(memchr(text, '\n', len));
+        size_t want = nl ? static_cast<size_t>(nl - text) + 1 : len;
+        size_t room = NET_TRACE_LINE_MAX - c->trace_fill;
+        size_t n = want < room ? want : room;
+        memcpy(c->trace_line + c->trace_fill, text, n);
+        c->trace_fill += n;
+        if ((nl && n == want) || c->trace_fill == NET_TRACE_LINE_MAX)
+            net_trace_sent_rest(c);
+        text += n;
+        len -= n;
+    }
 }
 
 } // namespace
+
+void net_trace_sent_rest(Connection *c)
+{
+    if (!c->trace_fill)
+        return;
+    c->trace_line[c->trace_fill] = '\0';
+    c->trace_fill = 0;
+    if (tracing(c))
+        c->log_fn(c->log_user, NET_TRACE_SENT, c->trace_line);
+}
 
 // ---- waits -------------------------------------------------------------------
 
@@ -425,8 +440,10 @@ char *ip_read_until(Connection *c, const char *delim, size_t dlen)
             return nullptr;
         }
         if (hit) {
-            if (tracing(c))
+            if (tracing(c)) {
+                net_trace_sent_rest(c); // what was sent comes before its answer
                 trace_copy(c, NET_TRACE_RECEIVED, c->cursor, record + dlen);
+            }
             char *start = c->cursor;
             *hit = '\0';
             c->cursor = hit + dlen;
@@ -548,7 +565,7 @@ int ip_write_str(void *conn, const char *text, size_t len)
     if (!ip_write(c, text, len))
         return 0;
     if (len && tracing(c))
-        trace_copy(c, NET_TRACE_SENT, text, len);
+        trace_sent(c, text, len);
     return 1;
 }
 
@@ -556,12 +573,7 @@ int ip_vprintf(Connection *c, const char *format, va_list ap)
 {
     if (!c)
         return 0;
-    if (!tracing(c))
-        return fmt_vformat(write_sink, c, nullptr, nullptr, format, ap);
-    TeeSink t{c, {}};
-    int ok = fmt_vformat(tee_sink, &t, nullptr, nullptr, format, ap);
-    trace_strbuf(c, &t.copy);
-    return ok;
+    return fmt_vformat(tracing(c) ? ip_write_str : write_sink, c, nullptr, nullptr, format, ap);
 }
 
 int ip_printf(Connection *c, const char *format, ...)
@@ -587,7 +599,9 @@ int ip_printf_masked(Connection *c, const unsigned char *mask, const char *forma
         va_copy(copy, ap);
         fmt_vformat(strbuf_sink, &masked, mask, nullptr, format, copy);
         va_end(copy);
-        trace_strbuf(c, &masked);
+        if (masked.data && !(masked.flags & STRBUF_NOMEM))
+            trace_sent(c, masked.data, masked.length);
+        sbuf_release(&masked);
     }
     int ok = fmt_vformat(write_sink, c, nullptr, nullptr, format, ap);
     va_end(ap);

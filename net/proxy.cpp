@@ -96,7 +96,7 @@ int socks5_login(Connection *c, const char *user, const char *password)
     memcpy(msg + 2, user, ulen);
     msg[2 + ulen] = static_cast<unsigned char>(plen);
     memcpy(msg + 3 + ulen, password, plen);
-    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 login as %s with password %s", user,
+    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 login as %s with password %s\n", user,
              "********");
     int sent = send_bytes(c, msg, 3 + ulen + plen);
     mem_wipe(msg, sizeof msg);
@@ -211,7 +211,7 @@ int proxy_socks5_connect(Connection *c, const char *host, unsigned port, const c
     memcpy(request + 5, host, hlen);
     request[5 + hlen] = static_cast<unsigned char>(port >> 8);
     request[6 + hlen] = static_cast<unsigned char>(port & 0xFF);
-    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 CONNECT %s:%u", host, port);
+    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 CONNECT %s:%u\n", host, port);
     if (!send_bytes(c, request, 7 + hlen))
         return 0;
 

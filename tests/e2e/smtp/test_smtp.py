@@ -522,6 +522,37 @@ class AiosmtpdTests(SmtpTestCase):
         self.assertRun(run, 0, "")
         self.assertSameMessage(peer.messages[-1].content, self.file_mode())
 
+    def test_trace_shows_the_data_line_by_line(self):
+        # -d shows the message data as it goes on the wire: one "> " line
+        # per line (a folded header's continuation on its own, a leading
+        # dot doubled), control bytes inside a line escaped.
+        peer = self.peer()
+        ready = self.write("ready.eml", b"Subject: folded\r\n continued\r\nX-Colour: a\x1b[31mb\r\n\r\n"
+                                        b".dot line\r\n..two dots\r\nline three\r\n")
+        cases = [
+            ("message file", ["-emailfile:" + ready, "-rawhead"],
+             ["> Subject: folded\r\n>  continued\r\n", "> X-Colour: a\\x1b[31mb\r\n",
+              "> ..dot line\r\n> ...two dots\r\n> line three\r\n> .\r\n"]),
+            ("attachment", ["-a:" + self.write("dots.txt", b".a\r\n"), "-body:.first\\nsecond"],
+             [re.compile(r"> Content-Type: multipart/mixed;\r\n> \tboundary=\"==[\w-]{16}==\"\r\n"),
+              "> ..first\r\n> second\r\n"]),
+        ]
+        for name, options, shown in cases:
+            with self.subTest(name):
+                run = self.run_program(self.message_args(peer.port, "-d", *options))
+                self.assertRun(run, 0, "")
+                for text in shown:
+                    if isinstance(text, re.Pattern):
+                        self.assertRegex(run.stdout, text)
+                    else:
+                        self.assertIn(text, run.stdout)
+                self.assertNotIn("\x1b", run.stdout)
+                # Every line of the trace is one line of the dialogue.
+                for line in run.stdout.split("\r\n")[:-1]:
+                    self.assertRegex(line, r"\A[<>] ", run)
+        # What the server took is the file's text, unstuffed again.
+        self.assertTrue(peer.messages[0].content.endswith(b"\r\n\r\n.dot line\r\n..two dots\r\nline three\r\n"))
+
     def test_tls_modes(self):
         cases = [
             (["-starttls"], dict(starttls=True)),
