@@ -216,7 +216,8 @@ int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what)
             by_deadline = true;
         }
     }
-    int r = limit > 0 ? plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, limit) : 0;
+    // With no time left the poll only looks: bytes already there still count.
+    int r = plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, limit);
     if (r > 0)
         return 1;
     if (r < 0)
