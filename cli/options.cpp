@@ -15,6 +15,7 @@
 #include "mail/ident.h"
 #include "mail/option.h"
 #include "net/hostspec.h"
+#include "net/tls.h"
 #include "platform/platform.h"
 #include "support/file.h"
 #include "support/num.h"
@@ -166,6 +167,22 @@ const char *const secret_words[] = {"encryptpass:"};
 int opt_value(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     return session_set(ctx, opt.code, value) ? EXIT_OK : refused(ctx, opt, value);
+}
+
+// -tls-protocols: and -tls-ciphers: - a list libtls cannot take ends the
+// run when it is given, also in a run that never starts TLS.
+int opt_tls_list(MailContext *ctx, char *word, char *value, const CliOption &opt)
+{
+    const char *why = nullptr;
+    int usable = opt.code == MAILOPT_TLS_PROTOCOLS ? ip_tls_check_protocols(value, &why)
+                                                    : ip_tls_check_ciphers(value, &why);
+    if (usable)
+        return opt_value(ctx, word, value, opt);
+    if (why == net_error_nomem)
+        mail_set_nomem(ctx);
+    else
+        mail_set_errorf(ctx, "%s: \"%s\"", why, value);
+    return refused(ctx, opt, value);
 }
 
 // A word without a value: the row's fixed value, if any.
@@ -505,9 +522,9 @@ const CliOption cli_options[] = {
      REFUSAL_INVALID, "1", nullptr, CLI_FULL_ONLY},
     {"verify", MATCH_EXACT, opt_switch, MAILOPT_VERIFY, REFUSAL_INVALID, nullptr, nullptr,
      CLI_FULL_ONLY},
-    {"tls-ciphers:", MATCH_PREFIX, opt_value, MAILOPT_TLS_CIPHERS, REFUSAL_INVALID, nullptr,
+    {"tls-ciphers:", MATCH_PREFIX, opt_tls_list, MAILOPT_TLS_CIPHERS, REFUSAL_INVALID, nullptr,
      nullptr, CLI_FULL_ONLY},
-    {"tls-protocols:", MATCH_PREFIX, opt_value, MAILOPT_TLS_PROTOCOLS, REFUSAL_INVALID, nullptr,
+    {"tls-protocols:", MATCH_PREFIX, opt_tls_list, MAILOPT_TLS_PROTOCOLS, REFUSAL_INVALID, nullptr,
      nullptr, CLI_FULL_ONLY},
     {"dsn:", MATCH_PREFIX, opt_value, MAILOPT_DSN, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"dsnid:", MATCH_PREFIX, opt_dsnid, MAILOPT_DSN, REFUSAL_INVALID, nullptr, nullptr,

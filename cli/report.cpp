@@ -103,12 +103,16 @@ int cli_trace_print(void *, int direction, const char *text)
         cli_out("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
     }
     // The text carries its own line end, which stays as it is; whatever
-    // else it holds may come from the server and is shown printable.
+    // else it holds may come from the server and is shown printable. A
+    // line sent without a line end of its own (the part of an over-long
+    // line, data that ends within a line) still ends its trace line.
     std::string line = text ? text : "";
     size_t end = line.size();
     if (end && line[end - 1] == '\n')
         end -= end > 1 && line[end - 2] == '\r' ? 2 : 1;
     std::string shown = cli_printable(line.substr(0, end).c_str()) + line.substr(end);
+    if (direction >= 0 && end == line.size())
+        shown += "\n";
     if (direction < 0)
         cli_out("%s", shown.c_str());
     else

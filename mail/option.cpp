@@ -755,6 +755,10 @@ int opt_server(MailContext *ctx, const OptionCall &c)
     int64_t port = parse_port(c.v2);
     if (port < 0)
         return refuse(ctx, "The server port is out of range (0 to %d)", int(MAIL_PORT_MAX));
+    // The name goes raw into a proxy's CONNECT line, where a blank would
+    // end it early.
+    if (strchr(c.v1, ' '))
+        return refuse(ctx, "Blank in the %s", role_name(ROLE_SERVER_HOST));
     char *copy;
     if (!text_ok(ctx, c.v1, ROLE_SERVER_HOST) || !copy_text(ctx, c.v1, &copy))
         return 0;
@@ -1205,6 +1209,8 @@ void mail_set_delivery(const MailDelivery *installed)
 {
     delivery = installed;
 }
+
+const MailDelivery *mail_installed_delivery(void) { return delivery; }
 
 const char *mail_option_name(unsigned code)
 {

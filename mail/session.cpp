@@ -8,6 +8,7 @@
 #include <ctime>
 #include <new>
 
+#include "mail/delivery.h"
 #include "support/fmt.h"
 #include "support/str.h"
 
@@ -19,9 +20,12 @@ RandState *mail_global_rand = nullptr;
 
 int mail_global_init(int flag, int seed)
 {
+    const MailDelivery *delivery = mail_installed_delivery();
     if (!flag) {
-        // The network library's clean-up goes here once it exists; the mutex
-        // and the generator live on for the whole process.
+        // Only the network library stops; the mutex and the generator live
+        // on for the whole process.
+        if (delivery)
+            delivery->net_stop();
         return 1;
     }
     if (!mail_global_mutex)
@@ -39,8 +43,10 @@ int mail_global_init(int flag, int seed)
         mutex_unlock(mail_global_mutex);
     if (fresh && old)
         rand_free(old);
-    // The network library's start-up (with its TLS part) goes here once it
-    // exists.
+    // The network library starts when the SMTP client installs itself, and
+    // again here once it is installed (a second start changes nothing).
+    if (delivery)
+        delivery->net_start();
     return 1;
 }
 
@@ -248,9 +254,11 @@ int mail_connection_info(const MailContext *ctx, char *host, char *peer, unsigne
         filled++;
     }
     if (peer) {
-        // The peer address of a live connection comes from the network
-        // library once it exists; until then no connection can be open.
         peer[0] = 0;
+        const MailDelivery *delivery = mail_installed_delivery();
+        if ((ctx->flags & MAILF_CONNECTED) && ctx->connection && delivery &&
+            delivery->peer_address(ctx, peer, MAIL_HOST_TEXT_SIZE))
+            filled++;
     }
     if (port)
         *port = static_cast<unsigned short>(ctx->port);

@@ -303,7 +303,9 @@ struct MailContext {
 // ---- operations ------------------------------------------------------------
 
 // flag nonzero: creates the global mutex and random generator (seed 0 =
-// the current calendar time); flag 0: the network clean-up only. Returns 1.
+// the current calendar time) and, once the SMTP client is installed
+// (mail/delivery.h), starts the network library; flag 0: the network
+// library's clean-up only (through the installed client). Returns 1.
 int mail_global_init(int flag, int seed);
 
 // A new zero-filled session (default status callback, line length 78, SMTP
@@ -367,7 +369,8 @@ void mail_clear_capabilities(MailContext *ctx);
 int mail_credentials_complete(const MailContext *ctx);
 
 // Outputs may be NULL. host (256 bytes): server_host, cut to fit, or "";
-// peer (256 bytes): the peer address of a live connection, else "";
+// peer (256 bytes): the address text of the peer of a live connection
+// (through the installed SMTP client), else "";
 // port: the port; info: 1 ESMTP + 2 STARTTLS now + 4 implicit TLS.
 // Returns the number of texts filled (host counts 1, a peer from a
 // connection 1 more).

@@ -134,6 +134,7 @@ void ip_close(Connection *c)
     // Whatever the owner wrote last still goes out (the flush is bounded
     // like every write; it does nothing after a failed write).
     ip_flush(c);
+    net_trace_sent_rest(c);
     if (c->tls)
         c->tls_layer->end(c);
     plat_close_socket(c->socket);
@@ -148,10 +149,12 @@ void net_reset_stream(Connection *c)
     c->fill = 0;
     c->scanned = 0;
     c->out_fill = 0;
+    c->trace_fill = 0;
     c->write_failed = 0;
     c->read_failed = 0;
     c->peer_closed = 0;
     c->flags &= ~CONN_WOULD_BLOCK;
+    ip_end_deadline(c);
 }
 
 int ip_free(Connection *c)
@@ -163,6 +166,7 @@ int ip_free(Connection *c)
     ip_close(c);
     free(c->buffer);
     free(c->out);
+    free(c->trace_line);
     free(c);
     return 1;
 }

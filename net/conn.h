@@ -25,7 +25,7 @@ typedef int (*NetTraceFn)(void *user, int direction, const char *text);
 
 enum {
     NET_TRACE_NOTE = -1,    // a socket-level note (debug level)
-    NET_TRACE_SENT = 0,     // text written, as written (secrets masked)
+    NET_TRACE_SENT = 0,     // one line written, with its line end (secrets masked)
     NET_TRACE_RECEIVED = 1, // a received line with its delimiter, as received
 };
 
@@ -52,6 +52,7 @@ enum : size_t {
     NET_READ_ALL_MAX = 64u << 20,    // most ip_read_all collects
     NET_ERROR_TEXT_SIZE = 512,       // room of the error text (longer texts are cut)
     NET_ADDRESS_TEXT_SIZE = 64,      // room for any address text
+    NET_TRACE_LINE_MAX = 4096,       // longest sent line traced whole (longer: in parts)
 };
 
 enum { NET_TIMEOUT_DEFAULT_MS = 300000 }; // five minutes
@@ -85,6 +86,8 @@ struct Connection {
     int type;                 // CONN_TCP or CONN_UDP
     int listening;            // 1 once the socket listens
     int timeout_ms;           // bound of every wait on the socket
+    uint64_t deadline_ns;     // while nonzero: no wait goes past this moment (time_now_ns)
+    int deadline_ms;          // the length of that deadline, for its message
     uint32_t flags;           // CONN_* bits
     int64_t last_error;       // system error code of the last failed socket call
     char *buffer;             // receive buffer (CONN_TCP only), owned
@@ -100,6 +103,8 @@ struct Connection {
     int peer_closed;          // a read saw the peer end the stream
     int accept_addr_len;
     PlatSockAddr accept_addr; // peer taken by ip_accept
+    char *trace_line;         // the sent line being assembled for the trace, owned
+    size_t trace_fill;        // bytes of it so far
     NetTraceFn log_fn;        // NULL: no trace at all (borrowed)
     void *log_user;           // handed to log_fn (borrowed)
     int broadcast;            // datagram connection: allow broadcast at connect
@@ -190,6 +195,18 @@ int ip_connect(Connection *c, const char *host, unsigned port);
 // first when waiting for input): >0 ready, 0 time passed, <0 failed.
 int ip_poll(Connection *c, int events);
 
+// ---- deadlines -----------------------------------------------------------------
+
+// Bounds a whole exchange (a reply of many lines, a handshake, a proxy's
+// answer), not only each wait: from now on no wait on the connection goes
+// past ms milliseconds from now (0 or less: timeout_ms), so a peer that
+// trickles its bytes cannot stretch one answer beyond it. Each wait keeps
+// its own bound of timeout_ms too. A wait that the deadline ends fails with
+// "Timed out after <ms> ..." in the error text. ip_end_deadline lifts it;
+// a connect starts without one.
+void ip_start_deadline(Connection *c, int ms);
+void ip_end_deadline(Connection *c);
+
 // ---- reading -----------------------------------------------------------------
 
 // One read of at most len bytes from TLS or the socket, after the send
@@ -226,20 +243,25 @@ char *ip_read_all(Connection *c, size_t *len);
 int ip_write(Connection *c, const void *data, size_t len);
 // Sends what waits in the send buffer. 1, or 0 (sticky) on failure.
 int ip_flush(Connection *c);
+// The trace of what is sent (direction 0) is made of lines, as they go on
+// the wire, whatever pieces they were written in: each line with its line
+// end once it is complete, a line longer than NET_TRACE_LINE_MAX in parts.
+// A line still open is traced before the next received line and at close.
+//
 // The connection as a support-library sink (FmtSink): ip_write of the
 // piece, traced as sent. user is the Connection.
-int ip_sink(void *conn, const char *text, size_t len);
-// Formats with the support library's engine straight into the connection;
-// the whole text is traced as sent (direction 0) after it was written.
-// 1, or 0 when c is NULL or a write failed.
+int ip_write_str(void *conn, const char *text, size_t len);
+// Formats with the support library's engine straight into the connection,
+// traced as sent as it is written. 1, or 0 when c is NULL or a write
+// failed.
 int ip_printf(Connection *c, const char *format, ...);
 int ip_vprintf(Connection *c, const char *format, va_list ap);
-// The same, but the trace copy shows each argument whose bit is set in mask
-// (fmt_mask_set) as one "*" per character; the copy is traced before the
-// real text is written.
+// The same, but the trace shows each argument whose bit is set in mask
+// (fmt_mask_set) as one "*" per character; the masked copy is traced
+// before the real text is written, and the real text never is.
 int ip_printf_masked(Connection *c, const unsigned char *mask, const char *format, ...);
 // ip_printf with "%s".
-int ip_write_str(Connection *c, const char *text);
+int ip_write_text(Connection *c, const char *text);
 
 // ---- server side -------------------------------------------------------------
 
@@ -272,6 +294,8 @@ size_t ip_udp_recv(Connection *c, void *dst, PlatSockAddr *from, int *from_len);
 // Empties both buffers and clears the sticky failures and end-of-stream
 // mark (a connection starting over).
 void net_reset_stream(Connection *c);
+// Hands a sent line still being assembled to the trace (nothing when none).
+void net_trace_sent_rest(Connection *c);
 // Reports a note (direction NET_TRACE_NOTE) formatted with the engine when
 // the connection's flags hold any of the bits in need.
 void net_note(Connection *c, uint32_t need, const char *format, ...);
@@ -282,7 +306,8 @@ int net_fail(Connection *c, const char *format, ...);
 // Records the thread's last socket error in last_error and sets the error
 // text "<call> failed: <system's reason>". Returns 0.
 int net_fail_socket(Connection *c, const char *call);
-// Waits up to wait_ms until the socket is readable (NET_WANT_READ) or
-// writable (NET_WANT_WRITE). 1 ready, 0 time passed or poll failed (reason set,
-// naming what was waited for).
+// Waits up to wait_ms, and never past the connection's deadline, until the
+// socket is readable (NET_WANT_READ) or writable (NET_WANT_WRITE). 1 ready,
+// 0 time passed or poll failed (reason set, naming what was waited for and
+// the time: wait_ms, or the deadline's length when that ended the wait).
 int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what);

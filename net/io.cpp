@@ -7,6 +7,7 @@
 
 #include "net/conn.h"
 #include "support/fmt.h"
+#include "support/rand.h"
 #include "support/str.h"
 
 namespace {
@@ -143,40 +144,87 @@ int read_broken(Connection *c, const char *format, long long value)
 // The engine's sink into the connection, without a trace.
 int write_sink(void *conn, const char *text, size_t len) { return ip_write(static_cast<Connection *>(conn), text, len); }
 
-// The engine's sink into the connection that also keeps a copy for the
-// trace.
-struct TeeSink {
-    Connection *c;
-    StrBuf copy;
-};
-
-int tee_sink(void *p, const char *text, size_t len)
+// Adds sent bytes to the line being assembled for the trace, and traces
+// each line they complete (a line that outgrows the room in parts).
+void trace_sent(Connection *c, const char *text, size_t len)
 {
-    TeeSink *t = static_cast<TeeSink *>(p);
-    strbuf_sink(&t->copy, text, len); // a copy that runs out of memory only loses the trace
-    return ip_write(t->c, text, len);
-}
-
-void trace_strbuf(Connection *c, StrBuf *sb)
-{
-    if (sb->data && !(sb->flags & STRBUF_NOMEM))
-        c->log_fn(c->log_user, NET_TRACE_SENT, sb->data);
-    sbuf_release(sb);
+    if (!c->trace_line) {
+        c->trace_line = static_cast<char *>(malloc(NET_TRACE_LINE_MAX + 1));
+        if (!c->trace_line) {
+            // No room to assemble lines: the trace gets the piece as it is.
+            trace_copy(c, NET_TRACE_SENT, text, len);
+            return;
+        }
+    }
+    while (len) {
+        const char *nl = static_cast<const char *>(memchr(text, '\n', len));
+        size_t want = nl ? static_cast<size_t>(nl - text) + 1 : len;
+        size_t room = NET_TRACE_LINE_MAX - c->trace_fill;
+        size_t n = want < room ? want : room;
+        memcpy(c->trace_line + c->trace_fill, text, n);
+        c->trace_fill += n;
+        if ((nl && n == want) || c->trace_fill == NET_TRACE_LINE_MAX)
+            net_trace_sent_rest(c);
+        text += n;
+        len -= n;
+    }
 }
 
 } // namespace
 
+void net_trace_sent_rest(Connection *c)
+{
+    if (!c->trace_fill)
+        return;
+    c->trace_line[c->trace_fill] = '\0';
+    c->trace_fill = 0;
+    if (tracing(c))
+        c->log_fn(c->log_user, NET_TRACE_SENT, c->trace_line);
+}
+
 // ---- waits -------------------------------------------------------------------
+
+void ip_start_deadline(Connection *c, int ms)
+{
+    if (!c)
+        return;
+    if (ms <= 0)
+        ms = c->timeout_ms;
+    c->deadline_ms = ms;
+    c->deadline_ns = time_now_ns() + static_cast<uint64_t>(ms) * 1000000u;
+}
+
+void ip_end_deadline(Connection *c)
+{
+    if (!c)
+        return;
+    c->deadline_ns = 0;
+    c->deadline_ms = 0;
+}
 
 int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what)
 {
-    int r = plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, wait_ms);
+    int limit = wait_ms;
+    bool by_deadline = false;
+    if (c->deadline_ns) {
+        uint64_t now = time_now_ns();
+        // What is left, rounded up so that the last wait reaches the
+        // deadline rather than stopping just short of it.
+        uint64_t left = c->deadline_ns > now ? (c->deadline_ns - now + 999999u) / 1000000u : 0;
+        if (left < static_cast<uint64_t>(limit)) {
+            limit = static_cast<int>(left);
+            by_deadline = true;
+        }
+    }
+    // With no time left the poll only looks: bytes already there still count.
+    int r = plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, limit);
     if (r > 0)
         return 1;
     if (r < 0)
         return net_fail_socket(c, "poll()");
     char d[32];
-    return net_fail(c, "Timed out after %s %s", duration(wait_ms, d, sizeof d), what);
+    return net_fail(c, "Timed out after %s %s", duration(by_deadline ? c->deadline_ms : wait_ms, d, sizeof d),
+                    what);
 }
 
 int ip_poll(Connection *c, int events)
@@ -393,8 +441,10 @@ char *ip_read_until(Connection *c, const char *delim, size_t dlen)
             return nullptr;
         }
         if (hit) {
-            if (tracing(c))
+            if (tracing(c)) {
+                net_trace_sent_rest(c); // what was sent comes before its answer
                 trace_copy(c, NET_TRACE_RECEIVED, c->cursor, record + dlen);
+            }
             char *start = c->cursor;
             *hit = '\0';
             c->cursor = hit + dlen;
@@ -510,13 +560,13 @@ int ip_write(Connection *c, const void *data, size_t len)
     return 1;
 }
 
-int ip_sink(void *conn, const char *text, size_t len)
+int ip_write_str(void *conn, const char *text, size_t len)
 {
     Connection *c = static_cast<Connection *>(conn);
     if (!ip_write(c, text, len))
         return 0;
     if (len && tracing(c))
-        trace_copy(c, NET_TRACE_SENT, text, len);
+        trace_sent(c, text, len);
     return 1;
 }
 
@@ -524,12 +574,7 @@ int ip_vprintf(Connection *c, const char *format, va_list ap)
 {
     if (!c)
         return 0;
-    if (!tracing(c))
-        return fmt_vformat(write_sink, c, nullptr, nullptr, format, ap);
-    TeeSink t{c, {}};
-    int ok = fmt_vformat(tee_sink, &t, nullptr, nullptr, format, ap);
-    trace_strbuf(c, &t.copy);
-    return ok;
+    return fmt_vformat(tracing(c) ? ip_write_str : write_sink, c, nullptr, nullptr, format, ap);
 }
 
 int ip_printf(Connection *c, const char *format, ...)
@@ -555,11 +600,13 @@ int ip_printf_masked(Connection *c, const unsigned char *mask, const char *forma
         va_copy(copy, ap);
         fmt_vformat(strbuf_sink, &masked, mask, nullptr, format, copy);
         va_end(copy);
-        trace_strbuf(c, &masked);
+        if (masked.data && !(masked.flags & STRBUF_NOMEM))
+            trace_sent(c, masked.data, masked.length);
+        sbuf_release(&masked);
     }
     int ok = fmt_vformat(write_sink, c, nullptr, nullptr, format, ap);
     va_end(ap);
     return ok;
 }
 
-int ip_write_str(Connection *c, const char *text) { return ip_printf(c, "%s", text); }
+int ip_write_text(Connection *c, const char *text) { return ip_printf(c, "%s", text); }

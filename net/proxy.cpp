@@ -43,6 +43,16 @@ struct LineCap {
     LineCap &operator=(const LineCap &) = delete;
 };
 
+// One answer of the proxy (all its lines or bytes) comes within the
+// connection's time-out, however slowly the proxy hands it over.
+struct AnswerDeadline {
+    Connection *c;
+    explicit AnswerDeadline(Connection *conn) : c(conn) { ip_start_deadline(c, 0); }
+    ~AnswerDeadline() { ip_end_deadline(c); }
+    AnswerDeadline(const AnswerDeadline &) = delete;
+    AnswerDeadline &operator=(const AnswerDeadline &) = delete;
+};
+
 // The status code of an HTTP status line ("HTTP/1.1 200 ..."), or -1.
 int status_code(const char *line)
 {
@@ -86,12 +96,15 @@ int socks5_login(Connection *c, const char *user, const char *password)
     memcpy(msg + 2, user, ulen);
     msg[2 + ulen] = static_cast<unsigned char>(plen);
     memcpy(msg + 3 + ulen, password, plen);
-    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 login as %s with password %s", user,
+    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 login as %s with password %s\n", user,
              "********");
     int sent = send_bytes(c, msg, 3 + ulen + plen);
     mem_wipe(msg, sizeof msg);
+    if (!sent)
+        return 0;
     unsigned char reply[2];
-    if (!sent || !read_exact(c, reply, 2, "login answer"))
+    AnswerDeadline answer(c);
+    if (!read_exact(c, reply, 2, "login answer"))
         return 0;
     if (reply[1] != 0)
         return net_fail(c, "SOCKS5 proxy refused the user name and password");
@@ -128,6 +141,7 @@ int proxy_https_connect(Connection *c, const char *host, unsigned port, const ch
         return 0;
 
     LineCap cap(c);
+    AnswerDeadline answer(c);
     const char *line = ip_read_until(c, "\r\n", 2);
     if (!line)
         return net_fail(c, "HTTPS proxy sent no answer (%s)", ip_error(c));
@@ -169,9 +183,14 @@ int proxy_socks5_connect(Connection *c, const char *host, unsigned port, const c
     const unsigned char login_hello[] = {5, 2, 0, 2};
     int sent = user ? send_bytes(c, login_hello, sizeof login_hello)
                     : send_bytes(c, plain_hello, sizeof plain_hello);
-    unsigned char choice[2];
-    if (!sent || !read_exact(c, choice, 2, "method choice"))
+    if (!sent)
         return 0;
+    unsigned char choice[2];
+    {
+        AnswerDeadline answer(c);
+        if (!read_exact(c, choice, 2, "method choice"))
+            return 0;
+    }
     if (choice[0] != 5)
         return net_fail(c, "SOCKS5 proxy answered with version %u", unsigned(choice[0]));
     if (choice[1] == 2 && user) {
@@ -192,13 +211,14 @@ int proxy_socks5_connect(Connection *c, const char *host, unsigned port, const c
     memcpy(request + 5, host, hlen);
     request[5 + hlen] = static_cast<unsigned char>(port >> 8);
     request[6 + hlen] = static_cast<unsigned char>(port & 0xFF);
-    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 CONNECT %s:%u", host, port);
+    net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 CONNECT %s:%u\n", host, port);
     if (!send_bytes(c, request, 7 + hlen))
         return 0;
 
     // The reply: version, status, reserved, address type, then the bound
     // address and port, read and dropped.
     unsigned char reply[4 + 1 + PROXY_SOCKS_FIELD_MAX + 2];
+    AnswerDeadline answer(c);
     if (!read_exact(c, reply, 4, "reply"))
         return 0;
     if (reply[0] != 5)

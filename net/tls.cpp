@@ -152,6 +152,14 @@ void attach(Connection *c, ::tls *t)
     c->tls_layer = &kLayer;
 }
 
+// The protocol mask of a protocol list; false when libtls does not take
+// the list or it enables no protocol at all.
+bool protocol_mask(const char *text, uint32_t *mask)
+{
+    *mask = 0;
+    return tls_config_parse_protocols(mask, text) == 0 && *mask != 0;
+}
+
 // A new client configuration; NULL with *msg set when it cannot be made.
 tls_config *make_client_config(const ClientSettings &s, const char **msg)
 {
@@ -173,7 +181,7 @@ tls_config *make_client_config(const ClientSettings &s, const char **msg)
         tls_config_set_protocols(cfg, TLS_PROTOCOLS_ALL);
         if (tls_config_set_ciphers(cfg, s.ciphers.c_str()) != 0)
             *msg = "tls_config_set_ciphers() failed";
-        else if (tls_config_parse_protocols(&mask, s.protocols.c_str()) != 0)
+        else if (!protocol_mask(s.protocols.c_str(), &mask))
             *msg = "tls_config_parse_protocols() failed";
         else if (tls_config_set_protocols(cfg, mask) != 0)
             *msg = "tls_config_set_protocols() failed";
@@ -221,22 +229,28 @@ int handshake(Connection *c, const char **error)
 {
     ::tls *t = context_of(c);
     int wait = handshake_wait_ms(c);
+    // Each wait is short, and the whole handshake ends within the
+    // connection's time-out however slowly the peer hands its part over.
+    ip_start_deadline(c, c->timeout_ms);
     for (;;) {
         int r = tls_handshake(t);
         if (r == 0) {
+            ip_end_deadline(c);
             const char *version = tls_conn_version(t), *cipher = tls_conn_cipher(t);
             net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "TLS negotiation complete (version=%s, cipher=%s)\n",
                      version ? version : "", cipher ? cipher : "");
             return 1;
         }
         if (r == TLS_WANT_POLLIN || r == TLS_WANT_POLLOUT) {
-            if (plat_poll(c->socket, r == TLS_WANT_POLLIN ? PLAT_POLL_IN : PLAT_POLL_OUT, wait) > 0)
+            if (net_wait_for(c, r == TLS_WANT_POLLIN ? NET_WANT_READ : NET_WANT_WRITE, wait,
+                             "during the TLS handshake"))
                 continue;
             net_fail(c, "%s", "tls_handskake() timeout");
         } else {
             const char *why = tls_error(t);
             net_fail(c, "%s", why ? why : "TLS handshake failed");
         }
+        ip_end_deadline(c);
         return fail_started(c, error, c->error_text);
     }
 }
@@ -291,6 +305,30 @@ int ip_tls_start(Connection *c, int server, const char **error, const char *serv
         attach(c, t);
     }
     return handshake(c, error);
+}
+
+int ip_tls_check_protocols(const char *text, const char **why)
+{
+    uint32_t mask;
+    if (text && protocol_mask(text, &mask))
+        return 1;
+    *why = "no protocol list libtls takes";
+    return 0;
+}
+
+int ip_tls_check_ciphers(const char *text, const char **why)
+{
+    // libtls checks a cipher list only as it sets it in a configuration.
+    tls_config *cfg = tls_config_new();
+    if (!cfg) {
+        *why = net_error_nomem;
+        return 0;
+    }
+    int ok = text && tls_config_set_ciphers(cfg, text) == 0;
+    tls_config_free(cfg);
+    if (!ok)
+        *why = "no cipher list libtls takes";
+    return ok;
 }
 
 int ip_tls_server_setup(const char **error, const char *key_file, const char *cert_file, void *user,

@@ -23,7 +23,7 @@ int ip_has_tls(void);
 // client): such bytes would be taken for protected data.
 //
 // Every handshake wait lasts at most timeout_ms, and never longer than 5
-// seconds. 1 when the handshake completed; 0 otherwise, with *error (when
+// seconds; the whole handshake ends within timeout_ms. 1 when the handshake completed; 0 otherwise, with *error (when
 // error is given) pointing at the reason: the connection's error text
 // (valid until the connection's next failure or ip_free), a fixed text,
 // or net_error_nomem when memory ran out. A connection whose start failed
@@ -35,6 +35,14 @@ int ip_has_tls(void);
 // one.
 int ip_tls_start(Connection *c, int server, const char **error, const char *server_name, int verify,
                  const char *protocols, const char *ciphers);
+
+// Checks a protocol list or a cipher list in libtls's syntax as a TLS
+// start would take it, without starting anything, so that a list that
+// could never work is refused when it is given. 1 when it is usable; 0 with
+// *why pointing at a fixed text (net_error_nomem when memory ran out). A
+// protocol list that enables no protocol ("!all") is not usable.
+int ip_tls_check_protocols(const char *text, const char **why);
+int ip_tls_check_ciphers(const char *text, const char **why);
 
 // Source of further key pairs for the server: called until it answers 0;
 // each call may fill *key_file and *cert_file with one more pair.

@@ -6,7 +6,8 @@
 namespace {
 
 const MailDelivery smtp_delivery = {
-    smtp_connect_and_login, smtp_send_message, smtp_quit, smtp_drop_connection, wire_apply_timeout,
+    smtp_connect_and_login, smtp_send_message, smtp_quit, smtp_drop_connection,
+    wire_apply_timeout, wire_peer_address, wire_global_init, wire_global_cleanup,
 };
 
 } // namespace

@@ -34,13 +34,22 @@ int connect_failed(MailContext *ctx)
     return 0;
 }
 
+// Why the connect failed (refused, unreachable, timed out, a name that
+// does not resolve), as the network library tells it.
+const char *route_failure(const MailContext *ctx)
+{
+    const char *why = ip_error(ctx->connection);
+    return *why ? why : "connect failed";
+}
+
 // TCP to the server, directly or through a proxy tunnel. A proxy with
 // empty credentials counts as one without: no login is offered to it.
 int open_route(MailContext *ctx)
 {
     if (!ctx->proxy_host) {
         if (!wire_connect(ctx, ctx->server_host, ctx->port)) {
-            mail_set_errorf(ctx, "Could not connect to [%s]:%d", ctx->server_host, ctx->port);
+            mail_set_errorf(ctx, "Could not connect to [%s]:%d (%s)", ctx->server_host, ctx->port,
+                            route_failure(ctx));
             return 0;
         }
         return 1;
@@ -56,8 +65,8 @@ int open_route(MailContext *ctx)
         return 0;
     }
     if (!wire_connect(ctx, ctx->proxy_host, ctx->proxy_port)) {
-        mail_set_errorf(ctx, "Could not connect to %s proxy [%s]:%d", kind, ctx->proxy_host,
-                        ctx->proxy_port);
+        mail_set_errorf(ctx, "Could not connect to %s proxy [%s]:%d (%s)", kind, ctx->proxy_host,
+                        ctx->proxy_port, route_failure(ctx));
         return 0;
     }
     Connection *c = ctx->connection;

@@ -51,6 +51,7 @@ int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line, void *us
         return 0;
     }
     SmtpReplyState st{};
+    wire_begin_reply(ctx);
     for (;;) {
         const char *line = nullptr;
         size_t len = 0;
@@ -71,12 +72,14 @@ int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line, void *us
         if (on_line)
             on_line(user, line, len);
         if (kind == SMTP_LINE_FINAL) {
+            wire_end_reply(ctx);
             r->code = st.code;
             r->line = line;
             ctx->last_code = st.code;
             return 1;
         }
     }
+    wire_end_reply(ctx);
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
     return 0;
 }
@@ -128,7 +131,10 @@ const char *smtp_read_line(MailContext *ctx)
     const char *line = nullptr;
     size_t len = 0;
     const char *why = nullptr;
-    if (!wire_read_line(ctx, &line, &len, &why)) {
+    wire_begin_reply(ctx);
+    int got = wire_read_line(ctx, &line, &len, &why);
+    wire_end_reply(ctx);
+    if (!got) {
         ctx->flags &= ~uint32_t(MAILF_CONNECTED);
         return nullptr;
     }

@@ -33,6 +33,8 @@ void wire_global_init(void)
     ip_global_init(ip_has_tls());
 }
 
+int wire_global_cleanup(void) { return ip_global_cleanup(); }
+
 int wire_new(MailContext *ctx)
 {
     Connection *c = ip_new(CONN_TCP, SMTP_RECV_BUFFER, CONN_WAIT);
@@ -125,9 +127,24 @@ int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char 
     return 1;
 }
 
+void wire_begin_reply(MailContext *ctx)
+{
+    if (!ctx->connection)
+        return;
+    // The commands go out first: the reply's time starts once they are sent.
+    ip_flush(ctx->connection);
+    ip_start_deadline(ctx->connection, 0);
+}
+
+void wire_end_reply(MailContext *ctx)
+{
+    if (ctx->connection)
+        ip_end_deadline(ctx->connection);
+}
+
 int wire_sink(void *connection, const char *text, size_t len)
 {
-    return ip_sink(connection, text, len);
+    return ip_write_str(connection, text, len);
 }
 
 int wire_flush(MailContext *ctx, const char **reason)
@@ -148,6 +165,16 @@ char *wire_local_address(MailContext *ctx, char *buf, size_t size, int *ipv6)
         return nullptr;
     *ipv6 = ctx->connection->family == 6;
     return buf;
+}
+
+char *wire_peer_address(const MailContext *ctx, char *buf, size_t size)
+{
+    if (!ctx->connection) {
+        if (buf && size)
+            buf[0] = '\0';
+        return nullptr;
+    }
+    return ip_peer_address(ctx->connection, buf, size, nullptr);
 }
 
 void wire_apply_timeout(MailContext *ctx)

@@ -11,6 +11,8 @@
 // Starts the network library (with TLS in the full program). Once per
 // process; later calls change nothing.
 void wire_global_init(void);
+// The network library's clean-up; the system's result.
+int wire_global_cleanup(void);
 
 // A new, unconnected connection with the session's address family, time-out,
 // trace callback and trace level; stored in ctx->connection. 0 when memory
@@ -46,6 +48,13 @@ int wire_send_secret(MailContext *ctx, const char *prefix, const char *secret);
 // SMTP_REPLY_LINE_MAX, a NUL byte, a failed write).
 int wire_read_line(MailContext *ctx, const char **line, size_t *len, const char **reason);
 
+// A whole reply, however many lines and however slowly they come, within
+// the session's time-out: wire_begin_reply sends what is buffered (a
+// failure shows at the next read) and starts the deadline of the reply;
+// wire_end_reply lifts it. Without a connection they do nothing.
+void wire_begin_reply(MailContext *ctx);
+void wire_end_reply(MailContext *ctx);
+
 // The message data's sink: a FmtSink over the connection (user: the
 // Connection). Keeps the connection's first write failure.
 int wire_sink(void *connection, const char *text, size_t len);
@@ -57,6 +66,10 @@ int wire_flush(MailContext *ctx, const char **reason);
 // "2001:db8:0:0:0:0:0:1") into buf of size bytes; *ipv6 says which family.
 // NULL when it cannot be read.
 char *wire_local_address(MailContext *ctx, char *buf, size_t size, int *ipv6);
+
+// The address text of the connection's peer into buf of size bytes; NULL
+// (buf empty) without a connection or when it cannot be read.
+char *wire_peer_address(const MailContext *ctx, char *buf, size_t size);
 
 // Applies ctx->timeout to the open connection, if any.
 void wire_apply_timeout(MailContext *ctx);

@@ -143,8 +143,17 @@ BOTH = tuple(PROGRAMS)
 MISSING = "/nonexistent/tarvex-e2e"
 # Nothing listens where these runs deliver (the SMTP dialogue itself is
 # tested against real servers in tests/e2e/smtp).
-def connect_failed(host, port=25):
-    return "Message send failed (Could not connect to [%s]:%d)\n" % (host, port)
+def connect_failure(host, port=25, reason=r"[^\n]+"):
+    """The pattern of the message, with the reason in brackets."""
+    return r"Message send failed \(Could not connect to \[%s\]:%d \(%s\)\)\n" % (
+        re.escape(host), port, reason)
+
+
+def connect_failed(host, port=25, reason=r"[^\n]+"):
+    return re.compile(r"\A" + connect_failure(host, port, reason) + r"\Z")
+
+
+REFUSED = re.escape("connect() failed: Connection refused")
 INCOMPLETE = "Incomplete configuration and unable to determine values from e-mail file\n"
 # Words only the full program knows; the plain program refuses them.
 FULL_ONLY_WORDS = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-ciphers:HIGH",
@@ -269,6 +278,18 @@ RUN_CASES = [
     Run(["-from:a@b.example:\"Ann", "-file:out.eml"], 1, "",
         "Unclosed quote in -from (a@b.example:\"Ann)\n"),
     Run(["-subject:a\x01b"], 1, "", "Invalid -subject option (Control character in the subject)\n"),
+    # It would end the CONNECT line to a proxy early.
+    Run(["-host:mx.example extra"] + SENDER, 1, "", "Invalid -host option (Blank in the server host)\n"),
+    # TLS lists libtls cannot take are refused when given, also in a run
+    # that never starts TLS.
+    Run(["-tls-protocols:tlsv9", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -tls-protocols option (no protocol list libtls takes: \"tlsv9\")\n", programs=("tarvex",)),
+    Run(["-tls-protocols:!all", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -tls-protocols option (no protocol list libtls takes: \"!all\")\n", programs=("tarvex",)),
+    Run(["-tls-ciphers:bogus", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -tls-ciphers option (no cipher list libtls takes: \"bogus\")\n", programs=("tarvex",)),
+    Run(["-tls-ciphers:", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -tls-ciphers option (no cipher list libtls takes: \"\")\n", programs=("tarvex",)),
     # Files that options name.
     Run(["-a:" + MISSING] + SENDER, 10, "", "Failed to attach file (%s)\n" % MISSING),
     Run(["-a:" + MISSING, "-skipnofile", "-file:out.eml"] + SENDER, 0, "", "",
@@ -279,11 +300,11 @@ RUN_CASES = [
     Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s)\n" % MISSING),
     Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s)\n" % MISSING),
     # Delivery and File-mode output.
-    Run(["-host:127.0.0.1:2525"] + SENDER, 1, "", connect_failed("127.0.0.1", 2525)),
+    Run(["-host:127.0.0.1:2525"] + SENDER, 1, "", connect_failed("127.0.0.1", 2525, REFUSED)),
     # -dd: the network library's notes on standard output, and a stamp.
     Run(["-dd", "-host:127.0.0.1"] + SENDER, 1, re.compile(r"\A(\[\d+\.\d{3}\] [^\n]*\n)+\Z"),
-        re.compile(r"\A\[\d+\.\d{3}\] " + re.escape(connect_failed("127.0.0.1")) + r"\Z")),
-    Run(["-d", "-host:127.0.0.1"] + SENDER, 1, "", connect_failed("127.0.0.1")),
+        re.compile(r"\A\[\d+\.\d{3}\] " + connect_failure("127.0.0.1", 25, REFUSED) + r"\Z")),
+    Run(["-d", "-host:127.0.0.1"] + SENDER, 1, "", connect_failed("127.0.0.1", 25, REFUSED)),
     Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
     # A file that opens but cannot be read while the message is written.
     Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",

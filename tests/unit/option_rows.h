@@ -687,6 +687,7 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"server port NULL", {MAILOPT_SERVER, "mx.b.org"}, "No server port given"},
         {"server host NULL", {MAILOPT_SERVER, none, "25"}, "No server host given"},
         {"server host LF", {MAILOPT_SERVER, "mx\n.b.org", "25"}, "Control character in the server host"},
+        {"server host blank", {MAILOPT_SERVER, "mx.b.org HTTP/1.0", "25"}, "Blank in the server host"},
         {"email file missing", {MAILOPT_EMAIL_FILE, missing}, x.email_missing.c_str()},
         {"email file NULL", {MAILOPT_EMAIL_FILE}, "No message file given"},
         {"credentials empty user", {MAILOPT_CREDENTIALS, "", "p"}, "No user name given"},

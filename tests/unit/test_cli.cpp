@@ -754,7 +754,8 @@ TEST(CliTrace, DirectionsAndStamps)
               "> ehlo me\r\n< 250 ok\r\n< 250 other\r\nip_connect: refused\n");
 
     // What the server sends is shown printable; only the line end at the
-    // very end stays as it is.
+    // very end stays as it is, and a line without one still ends its
+    // trace line.
     struct Case {
         int direction;
         const char *text, *shown;
@@ -763,10 +764,11 @@ TEST(CliTrace, DirectionsAndStamps)
         {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\r\n"},
         {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\r\n"},
         {MAIL_TRACE_RECEIVED, "220\tready\x7f\n", "< 220\tready\\x7f\n"},
-        {MAIL_TRACE_RECEIVED, "no line end\x07", "< no line end\\x07"},
+        {MAIL_TRACE_RECEIVED, "no line end\x07", "< no line end\\x07\n"},
+        {MAIL_TRACE_SENT, "part of a long line", "> part of a long line\n"},
         {MAIL_TRACE_NOTE, "proxy said \x1b]0;x\x07\n", "proxy said \\x1b]0;x\\x07\n"},
         {MAIL_TRACE_RECEIVED, "\r\n", "< \r\n"},
-        {MAIL_TRACE_RECEIVED, "", "< "},
+        {MAIL_TRACE_RECEIVED, "", "< \n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.shown);

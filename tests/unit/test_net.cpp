@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -195,7 +196,7 @@ TEST(NetConnect, IPv6Loopback)
     EXPECT_EQ(p, port);
     s->timeout_ms = 10000;
     // Written data waits in the send buffer until a read or a flush.
-    ASSERT_TRUE(ip_write_str(c, "over six\n"));
+    ASSERT_TRUE(ip_write_text(c, "over six\n"));
     ASSERT_TRUE(ip_flush(c));
     char *line = ip_read_until(s, "\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(s);
@@ -308,7 +309,7 @@ TEST(NetLineReader, WithoutWaitingReportsWouldBlock)
     EXPECT_EQ(line, nullptr);
     EXPECT_TRUE(c->flags & CONN_WOULD_BLOCK);
     EXPECT_GT(ip_pending(c), 0u);
-    ASSERT_TRUE(ip_write_str(c, "go"));
+    ASSERT_TRUE(ip_write_text(c, "go"));
     while (!line && ip_poll(c, PLAT_POLL_IN) > 0) {
         line = ip_read_until(c, "\r\n", 0);
         if (!line) {
@@ -411,7 +412,7 @@ TEST(NetWrite, FailureIsStickyAndNeverSignals)
     EXPECT_EQ(ip_write(c, "x", 1), 0);
     EXPECT_EQ(ip_printf(c, ".\r\n"), 0);
     EXPECT_EQ(ip_flush(c), 0);
-    EXPECT_EQ(ip_sink(c, "y", 1), 0);
+    EXPECT_EQ(ip_write_str(c, "y", 1), 0);
     EXPECT_EQ(ip_read_until(c, "\r\n", 0), nullptr);
     EXPECT_EQ(ip_error(c), first); // the first reason stays
     signal(SIGPIPE, old);
@@ -432,7 +433,7 @@ TEST(NetWrite, TraceCopiesAndMasking)
     unsigned char mask[4] = {};
     fmt_mask_set(mask, 0, 1);
     ASSERT_TRUE(ip_printf_masked(c, mask, "auth plain %s %d\r\n", "c2VjcmV0", 42));
-    ASSERT_TRUE(ip_sink(c, "da\0ta", 5));
+    ASSERT_TRUE(ip_write_str(c, "da\0ta", 5));
     char *line = ip_read_until(c, "\r\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "235 ok");
@@ -444,6 +445,56 @@ TEST(NetWrite, TraceCopiesAndMasking)
     EXPECT_EQ(log.entries[2].text, "235 ok\r\n");
     ip_free(c);
     EXPECT_EQ(peer_answer(peer->finish(), "GOT"), std::string("ehlo me\r\nauth plain c2VjcmV0 42\r\nda\0ta", 38));
+}
+
+// The trace of what is sent shows the lines as they go on the wire,
+// whatever pieces they were written in.
+TEST(NetWrite, TraceIsMadeOfLines)
+{
+    std::string longest(NET_TRACE_LINE_MAX + 10, 'L');
+    std::string wire = "Content-Type: multipart/mixed;\r\n\tboundary=\"b\"\r\n..dot line\r\nnext\r\n" +
+                       longest + "\r\nend of data" + ".\r\nquit\r\nopen";
+    auto peer = script_peer({"expect:" + std::to_string(wire.size()), "send:" + to_hex("221 bye\r\n"), "hold"});
+    Connection *c = connect_to("127.0.0.1", peer->port());
+    ASSERT_NE(c, nullptr) << connect_error;
+    TraceLog log;
+    log.attach(c, CONN_LOG_LINES);
+    const char *pieces[] = {"Content-Type: multipart/mixed;\r", "\n\tboundary=\"b\"", "\r\n.", ".dot line\r\nnext\r\n"};
+    for (const char *p : pieces)
+        ASSERT_TRUE(ip_write_str(c, p, strlen(p)));
+    ASSERT_TRUE(ip_write_str(c, longest.data(), longest.size()));
+    ASSERT_TRUE(ip_printf(c, "\r\n%s", "end of data"));
+    EXPECT_EQ(log.entries.size(), 6u); // the open line waits
+    ASSERT_TRUE(ip_printf(c, ".\r\nquit\r\n"));
+    // A line still open when the answer comes is traced before it, and one
+    // open at close is traced then.
+    ASSERT_TRUE(ip_write_str(c, "open", 4));
+    ASSERT_NE(ip_read_until(c, "\r\n", 0), nullptr) << ip_error(c);
+    ASSERT_TRUE(ip_write_str(c, "tail", 4));
+    ip_close(c);
+    struct {
+        int direction;
+        std::string text;
+    } expected[] = {
+        {NET_TRACE_SENT, "Content-Type: multipart/mixed;\r\n"},
+        {NET_TRACE_SENT, "\tboundary=\"b\"\r\n"},
+        {NET_TRACE_SENT, "..dot line\r\n"},
+        {NET_TRACE_SENT, "next\r\n"},
+        {NET_TRACE_SENT, longest.substr(0, NET_TRACE_LINE_MAX)},
+        {NET_TRACE_SENT, longest.substr(NET_TRACE_LINE_MAX) + "\r\n"},
+        {NET_TRACE_SENT, "end of data.\r\n"},
+        {NET_TRACE_SENT, "quit\r\n"},
+        {NET_TRACE_SENT, "open"},
+        {NET_TRACE_RECEIVED, "221 bye\r\n"},
+        {NET_TRACE_SENT, "tail"},
+    };
+    ASSERT_EQ(log.entries.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(log.entries[i].direction, expected[i].direction);
+        EXPECT_EQ(log.entries[i].text, expected[i].text);
+    }
+    ip_free(c);
 }
 
 TEST(NetRead, ReadAllUntilThePeerCloses)

@@ -21,6 +21,12 @@ TEST(NetPlain, EveryTlsEntryRefuses)
     err = nullptr;
     EXPECT_EQ(ip_tls_server_setup(&err, "k", "c", nullptr, nullptr), 0);
     EXPECT_STREQ(err, "TLS is not available in this program");
+    err = nullptr;
+    EXPECT_EQ(ip_tls_check_protocols("all", &err), 0);
+    EXPECT_STREQ(err, "TLS is not available in this program");
+    err = nullptr;
+    EXPECT_EQ(ip_tls_check_ciphers("all", &err), 0);
+    EXPECT_STREQ(err, "TLS is not available in this program");
     ip_tls_set_ca_file_for_tests("x");
     EXPECT_EQ(ip_free(c), 1);
 }

@@ -187,7 +187,7 @@ TEST_F(NetTls, VerificationOfChainAndName)
         int ok = ip_tls_start(c, 0, &err, k.server_name, k.verify, nullptr, nullptr);
         if (!k.error) {
             ASSERT_EQ(ok, 1) << err;
-            ASSERT_TRUE(ip_write_str(c, "ping\n"));
+            ASSERT_TRUE(ip_write_text(c, "ping\n"));
             char *line = ip_read_until(c, "\n", 0);
             ASSERT_NE(line, nullptr) << ip_error(c);
             EXPECT_STREQ(line, "echo ping");
@@ -217,6 +217,7 @@ TEST_F(NetTls, RefusedSettingsAreNotKept)
     } refused[] = {
         {nullptr, "no-such-cipher", "tls_config_set_ciphers() failed"},
         {"tlsv9.9", nullptr, "tls_config_parse_protocols() failed"},
+        {"!all", nullptr, "tls_config_parse_protocols() failed"}, // enables no protocol
     };
     for (auto &r : refused) {
         const char *err = nullptr;
@@ -226,10 +227,37 @@ TEST_F(NetTls, RefusedSettingsAreNotKept)
     // Nothing was sent: the same connection still starts TLS.
     const char *err = nullptr;
     ASSERT_EQ(ip_tls_start(c, 0, &err, "localhost", 1, "tlsv1.2,tlsv1.3", "secure"), 1) << err;
-    ASSERT_TRUE(ip_write_str(c, "after\n"));
+    ASSERT_TRUE(ip_write_text(c, "after\n"));
     char *line = ip_read_until(c, "\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "echo after");
+}
+
+// The lists a start would refuse are refused by the checks, without any
+// connection.
+TEST(NetTlsCheck, ProtocolAndCipherLists)
+{
+    struct {
+        const char *text;
+        int protocols, ciphers;
+    } rows[] = {
+        {"all", 1, 1},
+        {"secure", 1, 1},
+        {"tlsv1.2,tlsv1.3", 1, 0},
+        {"HIGH:!aNULL", 0, 1},
+        {"!all", 0, 0},
+        {"tlsv9.9", 0, 0},
+        {"", 0, 0},
+    };
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.text);
+        const char *why = nullptr;
+        EXPECT_EQ(ip_tls_check_protocols(r.text, &why), r.protocols);
+        EXPECT_STREQ(why, r.protocols ? nullptr : "no protocol list libtls takes");
+        why = nullptr;
+        EXPECT_EQ(ip_tls_check_ciphers(r.text, &why), r.ciphers);
+        EXPECT_STREQ(why, r.ciphers ? nullptr : "no cipher list libtls takes");
+    }
 }
 
 TEST_F(NetTls, ReplacedConfigurationOutlivesItsConnections)
@@ -247,7 +275,7 @@ TEST_F(NetTls, ReplacedConfigurationOutlivesItsConnections)
     ASSERT_EQ(ip_tls_start(first, 0, &err, "localhost", 1, nullptr, nullptr), 1) << err;
     ASSERT_EQ(ip_tls_start(second, 0, &err, "localhost", 0, "tlsv1.2", nullptr), 1) << err;
     for (Connection *c : {first, second, first}) {
-        ASSERT_TRUE(ip_write_str(c, "still\n"));
+        ASSERT_TRUE(ip_write_text(c, "still\n"));
         char *line = ip_read_until(c, "\n", 0);
         ASSERT_NE(line, nullptr) << ip_error(c);
         EXPECT_STREQ(line, "echo still");
@@ -329,7 +357,7 @@ TEST_F(NetTls, StartTlsAgainstPythonSsl)
     EXPECT_STREQ(line, "220 ready");
     const char *err = nullptr;
     ASSERT_EQ(ip_tls_start(c, 0, &err, "localhost", 1, nullptr, nullptr), 1) << err;
-    ASSERT_TRUE(ip_write_str(c, "hello\n"));
+    ASSERT_TRUE(ip_write_text(c, "hello\n"));
     line = ip_read_until(c, "\r\n", 0);
     ASSERT_NE(line, nullptr) << ip_error(c);
     EXPECT_STREQ(line, "250 ok");

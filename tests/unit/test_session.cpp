@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "mail/delivery.h"
 #include "mail/option.h"
 #include "mail/sasl.h"
 #include "mail/session.h"
@@ -196,10 +197,10 @@ TEST(Session, ConnectionInfo)
     EXPECT_EQ(info, 0);
 
     ASSERT_EQ(mail_set_option_basic(s.ctx, MAILOPT_SERVER, "mx.example.org", "587", nullptr), 1);
-    s->flags |= MAILF_ESMTP | MAILF_STARTTLS_NOW | MAILF_SMTPS | MAILF_CONNECTED;
+    s->flags |= MAILF_ESMTP | MAILF_STARTTLS_NOW | MAILF_SMTPS;
     EXPECT_EQ(mail_connection_info(s.ctx, host, peer, &port, &info), 1);
     EXPECT_STREQ(host, "mx.example.org");
-    EXPECT_STREQ(peer, ""); // no connection object
+    EXPECT_STREQ(peer, ""); // not connected (the connected peer: SmtpSession tests)
     EXPECT_EQ(port, 587);
     EXPECT_EQ(info, 7);
 
@@ -239,6 +240,34 @@ TEST(Session, GlobalInitSeedsTheGenerator)
     // Seed 0 means the current time: it still makes a generator.
     EXPECT_EQ(mail_global_init(1, 0), 1);
     EXPECT_NE(mail_global_rand, nullptr);
+}
+
+// The process start-up and clean-up reach the network library through the
+// installed SMTP client.
+namespace {
+int net_starts, net_stops;
+void count_start(void) { net_starts++; }
+int count_stop(void)
+{
+    net_stops++;
+    return 0;
+}
+} // namespace
+
+TEST(Session, GlobalInitReachesTheNetworkLibrary)
+{
+    MailDelivery counting = {};
+    counting.net_start = count_start;
+    counting.net_stop = count_stop;
+    const MailDelivery *before = mail_installed_delivery();
+    mail_set_delivery(&counting);
+    EXPECT_EQ(mail_global_init(1, 5), 1);
+    EXPECT_EQ(net_starts, 1);
+    EXPECT_EQ(net_stops, 0);
+    EXPECT_EQ(mail_global_init(0, 0), 1);
+    EXPECT_EQ(net_starts, 1);
+    EXPECT_EQ(net_stops, 1);
+    mail_set_delivery(before);
 }
 
 // Every owned text, list and record of a session goes with mail_free; the

@@ -110,12 +110,23 @@ TEST_F(SmtpSession, ConnectSendTwiceQuit)
     server(peer->port());
     ASSERT_EQ(set(MAILOPT_CONNECT), 1) << mail_last_error(ctx);
     EXPECT_EQ(reports.stages(), "1/1 2/1 5/1");
+    // While connected the peer is the server's address.
+    char host[MAIL_HOST_TEXT_SIZE], peer_text[MAIL_HOST_TEXT_SIZE];
+    unsigned short port = 0;
+    int info = 0;
+    EXPECT_EQ(mail_connection_info(ctx, host, peer_text, &port, &info), 2);
+    EXPECT_STREQ(host, "127.0.0.1");
+    EXPECT_STREQ(peer_text, "127.0.0.1");
+    EXPECT_EQ(port, peer->port());
+    EXPECT_EQ(info & 1, 1); // ESMTP
     ASSERT_EQ(set(MAILOPT_SEND), 1) << mail_last_error(ctx);
     ASSERT_TRUE(set(MAILOPT_SUBJECT, "Second"));
     ASSERT_EQ(set(MAILOPT_SEND), 1) << mail_last_error(ctx);
     EXPECT_EQ(set(MAILOPT_QUIT), 1);
     EXPECT_EQ(ctx->connection, nullptr);
     EXPECT_EQ(reports.stages(), "1/1 2/1 5/1 6/1 7/1 10/1 6/1 7/1 10/1 11/1");
+    EXPECT_EQ(mail_connection_info(ctx, host, peer_text, nullptr, nullptr), 1);
+    EXPECT_STREQ(peer_text, "");
 
     std::vector<Taken> got = messages(peer->finish());
     ASSERT_EQ(got.size(), 2u);

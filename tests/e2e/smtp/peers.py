@@ -312,6 +312,8 @@ class FakeServer:
 
       ("send", bytes)       write the bytes
       ("bytewise", bytes)   write them one byte per packet
+      ("drip", bytes, s)    write them one byte every s seconds; ends quietly
+                            when the client leaves
       ("expect", prefix)    read one line; it must start with prefix (any case)
       ("data",)             read the message data up to and with "\\r\\n.\\r\\n"
       ("some_data", n)      read n bytes of message data
@@ -384,6 +386,15 @@ class FakeServer:
         elif kind == "bytewise":
             for i in range(len(step[1])):
                 conn.sendall(step[1][i:i + 1])
+        elif kind == "drip":
+            for i in range(len(step[1])):
+                if self.released.wait(step[2]):
+                    break
+                try:
+                    conn.sendall(step[1][i:i + 1])
+                except OSError:
+                    conn.close()
+                    return None  # the client gave up, as it should
         elif kind == "expect":
             line = self._read_line(conn)
             if not line.lower().startswith(step[1].lower()):

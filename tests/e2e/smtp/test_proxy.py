@@ -7,7 +7,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from peers import AioPeer, FakeServer, ProxyPeer  # noqa: E402
+from peers import AioPeer, FakeServer, ProxyPeer, free_port  # noqa: E402
 from test_smtp import SmtpTestCase  # noqa: E402
 
 CREDENTIALS = ("proxyuser", "Pr0xy-Secret")
@@ -75,6 +75,14 @@ class ProxyTests(SmtpTestCase):
                 self.assertRun(run, 1, re.compile(
                     r"\AMessage send failed \(Could not connect to \[127\.0\.0\.1\]:%d %s.*\)\n\Z"
                     % (port, reason)))
+        # No proxy where one was named: the connect's reason is given.
+        closed = free_port()
+        for kind in ("SOCKS", "HTTPS"):
+            with self.subTest(kind=kind, proxy="closed port"):
+                run = self.run_program(self.message_args(
+                    server.port, "-proxy:127.0.0.1:%d" % closed, "-proxytype:" + kind))
+                self.assertRun(run, 1, "Message send failed (Could not connect to %s proxy [127.0.0.1]:%d "
+                               "(connect() failed: Connection refused))\n" % (kind, closed))
         self.assertEqual(server.messages, [])
 
     def test_peer_that_is_no_proxy(self):

@@ -10,6 +10,7 @@ sanitizer builds) an address-space limit, so a client that buffered what a
 server floods it with would fail instead of passing.
 """
 import base64
+import concurrent.futures
 import os
 import re
 import resource
@@ -17,6 +18,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -237,6 +239,61 @@ class FakeServerTests(SmtpTestCase):
             with self.subTest(stage=stage):
                 run, server = self.converse(script + [("wait_close",)], "-timeout:1", *extra)
                 self.assertRun(run, 550 if stage.startswith("QUIT") else 1, message)
+
+    def test_timeout_bounds_each_whole_answer(self):
+        # A peer that drips its answer one byte every 0.9 s never lets a
+        # single wait reach the time-out of 2 s, yet the whole answer (a
+        # reply of many lines, the TLS handshake, a proxy's answer) must
+        # end within it. Each drip below lasts 9 s or more, so a run that
+        # ends well before its drip did not wait byte by byte; what the
+        # client sends next must never come.
+        drip = 0.9
+        greeting = b"220 fake.test greets at a snail's pace\r\n"
+        ehlo = b"250-fake.test\r\n250-8BITMIME\r\n250 DSN\r\n"
+        tls_record = b"\x16\x03\x03\x10\x00" + b"\x02" * 35
+        cases = [
+            ("greeting", [("drip", greeting, drip)], (), b"ehlo",
+             "Message send failed (Timed out after 2 seconds waiting for data)\n"),
+            ("EHLO reply", GREETING + [("expect", b"ehlo "), ("drip", ehlo, drip)], (), b"mail from",
+             "Message send failed (Timed out after 2 seconds waiting for data)\n"),
+            ("TLS handshake", [("drip", tls_record, drip)], ("-secureport",), None,
+             "Message send failed (tls_handskake() timeout)\n"),
+            ("HTTPS proxy answer", [("drip", b"HTTP/1.0 200 Connection established\r\n\r\n", drip)],
+             ("-proxytype:HTTPS",), b"ehlo",
+             "Message send failed (Could not connect to [127.0.0.1]:{port} via HTTPS proxy "
+             "(HTTPS proxy sent no answer (Timed out after 2 seconds waiting for data)))\n"),
+            # The method choice comes within the time-out; the reply after
+            # it gets a time-out of its own, and drips past it.
+            ("SOCKS5 reply", [("drip", b"\x05\x00", drip),
+                              ("drip", b"\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x19", drip)],
+             ("-proxytype:SOCKS",), b"ehlo",
+             "Message send failed (Could not connect to [127.0.0.1]:{port} via SOCKS proxy "
+             "(Timed out after 2 seconds waiting for data))\n"),
+        ]
+
+        def one(case):
+            name, script, extra, never, message = case
+            server = FakeServer(script + [("wait_close",)])
+            args = list(extra)
+            if name.endswith("proxy answer") or name.startswith("SOCKS"):
+                args.append("-proxy:127.0.0.1:%d" % server.port)
+            started = time.monotonic()
+            run = self.run_program(self.message_args(server.port, "-timeout:2", *args))
+            elapsed = time.monotonic() - started
+            finished = server.join()
+            return run, server, elapsed, finished
+
+        # The cases run side by side, so together they take one time-out.
+        with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
+            results = list(pool.map(one, cases))
+        for case, (run, server, elapsed, finished) in zip(cases, results):
+            name, script, extra, never, message = case
+            with self.subTest(name):
+                self.assertTrue(finished, "the fake server did not finish")
+                self.assertRun(run, 1, message.format(port=server.port))
+                self.assertLess(elapsed, 8, run)
+                if never:
+                    self.assertNotIn(never, server.data.lower())
 
     def test_replies_that_break_the_grammar_or_a_cap(self):
         cases = [
@@ -465,6 +522,37 @@ class AiosmtpdTests(SmtpTestCase):
         self.assertRun(run, 0, "")
         self.assertSameMessage(peer.messages[-1].content, self.file_mode())
 
+    def test_trace_shows_the_data_line_by_line(self):
+        # -d shows the message data as it goes on the wire: one "> " line
+        # per line (a folded header's continuation on its own, a leading
+        # dot doubled), control bytes inside a line escaped.
+        peer = self.peer()
+        ready = self.write("ready.eml", b"Subject: folded\r\n continued\r\nX-Colour: a\x1b[31mb\r\n\r\n"
+                                        b".dot line\r\n..two dots\r\nline three\r\n")
+        cases = [
+            ("message file", ["-emailfile:" + ready, "-rawhead"],
+             ["> Subject: folded\r\n>  continued\r\n", "> X-Colour: a\\x1b[31mb\r\n",
+              "> ..dot line\r\n> ...two dots\r\n> line three\r\n> .\r\n"]),
+            ("attachment", ["-a:" + self.write("dots.txt", b".a\r\n"), "-body:.first\\nsecond"],
+             [re.compile(r"> Content-Type: multipart/mixed;\r\n> \tboundary=\"==[\w-]{16}==\"\r\n"),
+              "> ..first\r\n> second\r\n"]),
+        ]
+        for name, options, shown in cases:
+            with self.subTest(name):
+                run = self.run_program(self.message_args(peer.port, "-d", *options))
+                self.assertRun(run, 0, "")
+                for text in shown:
+                    if isinstance(text, re.Pattern):
+                        self.assertRegex(run.stdout, text)
+                    else:
+                        self.assertIn(text, run.stdout)
+                self.assertNotIn("\x1b", run.stdout)
+                # Every line of the trace is one line of the dialogue.
+                for line in run.stdout.split("\r\n")[:-1]:
+                    self.assertRegex(line, r"\A[<>] ", run)
+        # What the server took is the file's text, unstuffed again.
+        self.assertTrue(peer.messages[0].content.endswith(b"\r\n\r\n.dot line\r\n..two dots\r\nline three\r\n"))
+
     def test_tls_modes(self):
         cases = [
             (["-starttls"], dict(starttls=True)),
@@ -478,12 +566,14 @@ class AiosmtpdTests(SmtpTestCase):
                 run = self.run_program(self.message_args(peer.port, *options))
                 self.assertRun(run, 0, "")
                 self.assertTrue(peer.messages[-1].tls)
+        # Lists libtls cannot take end the run before it connects.
         peer = self.peer(implicit=True)
-        for option, reason in (("-tls-ciphers:bogus", "tls_config_set_ciphers() failed"),
-                               ("-tls-protocols:bogus", "tls_config_parse_protocols() failed")):
+        for option, reason in (("-tls-ciphers:bogus", "no cipher list libtls takes"),
+                               ("-tls-protocols:bogus", "no protocol list libtls takes")):
             with self.subTest(option):
                 run = self.run_program(self.message_args(peer.port, "-secureport", option))
-                self.assertRun(run, 1, "Message send failed (%s)\n" % reason)
+                name = option[1:option.index(":")]
+                self.assertRun(run, 1, "Invalid -%s option (%s: \"bogus\")\n" % (name, reason))
         self.assertEqual(len(peer.messages), 0)
 
     def test_starttls_not_offered(self):
