@@ -254,6 +254,27 @@ TEST_F(SmtpSession, CallbackHeaderAddressesNeedSmtputf8)
         << got[0].content;
 }
 
+// The end of data refused with 552, the status answer asks for RSET, and
+// RSET and QUIT are refused with 500: the 552 stays the failing code.
+TEST_F(SmtpSession, CleanUpAfterAFailureKeepsItsCode)
+{
+    auto peer = aio_peer(dir, "--reply 'DATA=552 5.3.4 too big' --reply 'RSET=500 5.5.1 no' "
+                              "--reply 'QUIT=500 5.5.1 no'");
+    server(peer->port());
+    MailStatusFn reset_on_data = [](void *user, int stage, int result, const char *text) {
+        Reports::hook(user, stage, result, text);
+        return stage == MAIL_STAGE_DATA && result == MAIL_RESULT_FAILED ? int(MAIL_ANSWER_RESET)
+                                                                        : int(MAIL_ANSWER_CONTINUE);
+    };
+    mail_set_callback(ctx, MAILCB_STATUS, reset_on_data, &reports);
+    EXPECT_EQ(set(MAILOPT_DELIVER), 0);
+    EXPECT_EQ(ctx->failing_code, 552u);
+    EXPECT_EQ(ctx->last_code, 500);
+    // The refused RSET was reported: it did reach the server.
+    EXPECT_NE(reports.stages().find("10/2 1/4"), std::string::npos) << reports.stages();
+    EXPECT_TRUE(messages(peer->finish()).empty());
+}
+
 TEST_F(SmtpSession, VerifiedCertificateOfATrustedAuthority)
 {
     auto peer = aio_peer(dir, "--implicit");

@@ -127,7 +127,7 @@ class Recorder:
         self.tokens = tokens      # user -> bearer token
         self.dsn = dsn
         self.rcpt_replies = rcpt_replies  # address -> reply line
-        self.replies = replies  # "MAIL", "DATA" (end of data), "QUIT" -> reply line
+        self.replies = replies  # "MAIL", "DATA" (end of data), "RSET", "QUIT" -> reply line
         self.messages = []
         self.oauth_error_answers = []
 
@@ -146,6 +146,9 @@ class Recorder:
 
     async def handle_QUIT(self, server, session, envelope):
         return self.replies.get("QUIT", "221 Bye")
+
+    async def handle_RSET(self, server, session, envelope):
+        return self.replies.get("RSET", "250 OK")
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         reply = self.rcpt_replies.get(address)
@@ -252,8 +255,8 @@ class AioPeer:
     first byte; auth_in_clear: offer AUTH before TLS too; mechanisms: the
     AUTH mechanisms offered (None: aiosmtpd's own PLAIN and LOGIN plus ours);
     dsn: offer DSN; smtputf8: offer SMTPUTF8; rcpt_replies: address ->
-    reply to its RCPT; replies: "MAIL", "DATA" (the end of data), "QUIT" ->
-    the reply to that command."""
+    reply to its RCPT; replies: "MAIL", "DATA" (the end of data), "RSET",
+    "QUIT" -> the reply to that command."""
 
     def __init__(self, certs=None, starttls=False, implicit=False, auth_in_clear=True,
                  accounts=None, tokens=None, mechanisms=None, dsn=False, smtputf8=False,
@@ -483,7 +486,8 @@ def unstuff(data):
 # ---- a peer process for the unit tests ------------------------------------------------
 
 def serve(argv):
-    """peers.py serve [--starttls | --implicit] [--smtputf8] [--sessions N] [--limit S] CERT_DIR
+    """peers.py serve [--starttls | --implicit] [--smtputf8] [--reply COMMAND=LINE ...]
+                      [--sessions N] [--limit S] CERT_DIR
 
     An aiosmtpd peer for tests written in C++: prints "PORT <n>" once it
     answers, takes N sessions (1 by default) and prints one line per message,
@@ -496,6 +500,7 @@ def serve(argv):
     ap.add_argument("--starttls", action="store_true")
     ap.add_argument("--implicit", action="store_true")
     ap.add_argument("--smtputf8", action="store_true")
+    ap.add_argument("--reply", action="append", default=[])
     ap.add_argument("--sessions", type=int, default=1)
     ap.add_argument("--limit", type=float, default=60)
     ap.add_argument("cert_dir")
@@ -511,8 +516,9 @@ def serve(argv):
             if greeted:  # not the controller's own readiness probe
                 ended.release()
 
+    replies = dict(r.split("=", 1) for r in args.reply)
     peer = AioPeer(certs=certs, starttls=args.starttls, implicit=args.implicit, smtputf8=args.smtputf8,
-                   smtp_class=CountingSMTP)
+                   replies=replies, smtp_class=CountingSMTP)
     print("PORT %d" % peer.port, flush=True)
     deadline = time.monotonic() + args.limit
     for _ in range(args.sessions):
