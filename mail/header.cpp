@@ -547,6 +547,44 @@ int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print
     });
 }
 
+int hdr_visit_addresses(MailContext *ctx, HdrAddressFn fn, void *user)
+{
+    int stop = 0;
+    auto visit = [&](const char *field, const char *address) {
+        if (!stop && address)
+            stop = fn(user, field, address);
+    };
+    if (!(ctx->flags2 & MAILF2_FROM_FROM_FILE))
+        visit("From", ctx->from_address);
+    visit("Reply-To", ctx->reply_to_address);
+    if (!(ctx->flags2 & MAILF2_RECIPIENTS_FROM_FILE)) {
+        for (int kind : {MAIL_RCPT_TO, MAIL_RCPT_CC}) {
+            const char *field = kind == MAIL_RCPT_CC ? "Cc" : "To";
+            if (ctx->recipient_fn) {
+                // The run goes to its end, so that the writer's own run
+                // starts afresh.
+                const char *address = nullptr, *name = nullptr, *params = nullptr;
+                while (ctx->recipient_fn(ctx->recipient_user, kind, &address, &name, &params))
+                    if (hdr_address_is_safe(address))
+                        visit(field, address);
+                continue;
+            }
+            bool any = false;
+            for (Recipient *r = kind == MAIL_RCPT_CC ? ctx->cc : ctx->to; r; r = r->next) {
+                if (hdr_address_is_safe(r->address)) {
+                    any = true;
+                    visit(field, r->address);
+                }
+            }
+            if (!any && kind == MAIL_RCPT_TO)
+                visit(field, ctx->from_address); // "Undisclosed recipients"
+        }
+    }
+    if (ctx->flags & MAILF_MDN)
+        visit("Disposition-Notification-To", ctx->from_address);
+    return stop;
+}
+
 int mime_write_to(MailContext *ctx, MessagePrintFn print, void *user)
 {
     return mime_write_recipient_header(MAIL_RCPT_TO, ctx, print, user);

@@ -84,7 +84,11 @@ typedef int (*MailTraceFn)(void *user, int direction, const char *text);
 // One stage report; returns a MAIL_ANSWER_* value.
 typedef int (*MailStatusFn)(void *user, int stage, int result, const char *text);
 // Supplies one recipient of `kind` per nonzero return (texts stay the
-// callback's); called again until it returns 0.
+// callback's); called again until it returns 0, which ends one run: the
+// next call of that kind starts a new run and must give the same entries.
+// For each message the SMTP client takes the envelope run whole before MAIL
+// FROM, and may run the To and Cc kinds once before the header writer does, to
+// look at the addresses the header will show.
 typedef int (*MailRecipientFn)(void *user, int kind, const char **address, const char **name,
                                const char **params);
 

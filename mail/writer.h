@@ -81,6 +81,18 @@ int hdr_append_display_name(char **out, const char *name);
 // that has an ASCII form (a malformed UTF-8 label has none).
 int hdr_address_is_safe(const char *address);
 
+// Called with each address the generated header block shows and the name
+// of its field ("From", "Reply-To", "To", "Cc",
+// "Disposition-Notification-To"); nonzero stops the walk.
+typedef int (*HdrAddressFn)(void *user, const char *field, const char *address);
+// Walks the addresses of the generated header block in its order, as the
+// block writer chooses them (the sender and recipients taken from a message
+// file are not shown, a listed address that is no mailbox neither). With a
+// recipient callback its To and Cc runs are asked once each, like the block
+// writer asks them, and each run goes on to its end. Returns what stopped
+// the walk, 0 when nothing did.
+int hdr_visit_addresses(MailContext *ctx, HdrAddressFn fn, void *user);
+
 // The whole generated block; MIME_OK or the failure that ended it.
 int mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user);
 int mime_write_date(MailContext *ctx, MessagePrintFn print, void *user);

@@ -146,7 +146,7 @@ int starttls(MailContext *ctx)
         }
         return 1;
     }
-    wire_printf(ctx, "starttls\r\n");
+    wire_command(ctx, "STARTTLS", "starttls\r\n");
     const char *line = nullptr;
     if (smtp_read_reply_expect(ctx, 220, &line)) {
         // RFC 3207: nothing may follow the 220 before the handshake. Bytes
@@ -209,13 +209,13 @@ int send_initial(MailContext *ctx, const char *mechanism, const SmtpSecret &resp
 {
     std::string command = std::string("auth ") + mechanism;
     if (command.size() + 1 + response.size() + 2 <= SMTP_AUTH_LINE_MAX) {
-        wire_send_secret(ctx, (command + " ").c_str(), response.data());
+        wire_send_secret(ctx, "AUTH", (command + " ").c_str(), response.data());
     } else {
-        wire_printf(ctx, "%s\r\n", command.c_str());
+        wire_command(ctx, "AUTH", "%s\r\n", command.c_str());
         int got = expect(ctx, 334, r);
         if (got != AUTH_DONE)
             return got;
-        wire_send_secret(ctx, "", response.data());
+        wire_send_secret(ctx, "AUTH", "", response.data());
     }
     return expect(ctx, 235, r);
 }
@@ -224,7 +224,7 @@ int send_initial(MailContext *ctx, const char *mechanism, const SmtpSecret &resp
 // (RFC 4954) and keeps the dialogue in step.
 int cancel(MailContext *ctx, SmtpReply *r)
 {
-    wire_printf(ctx, "*\r\n");
+    wire_command(ctx, "AUTH", "*\r\n");
     if (!smtp_read_reply(ctx, r))
         return AUTH_LOST;
     ctx->failing_code = static_cast<uint32_t>(r->code);
@@ -240,7 +240,7 @@ int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
     if (got == AUTH_REFUSED && r->code == 334) {
         // The server's error challenge (RFC 7628 3.2.3): answer with a
         // single 0x01 and take its final reply, whatever its code.
-        wire_printf(ctx, "AQ==\r\n");
+        wire_command(ctx, "AUTH", "AQ==\r\n");
         if (!smtp_read_reply(ctx, r))
             return AUTH_LOST;
         ctx->failing_code = static_cast<uint32_t>(r->code);
@@ -251,7 +251,7 @@ int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
 
 int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
 {
-    wire_printf(ctx, "auth CRAM-MD5\r\n");
+    wire_command(ctx, "AUTH", "auth CRAM-MD5\r\n");
     int got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;
@@ -264,7 +264,7 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
     if (!smtp_sasl_cram_md5(ctx->user, ctx->password ? ctx->password : "", r->line + 4, len - 4,
                             &response, reason))
         return cancel(ctx, r);
-    wire_printf(ctx, "%s\r\n", response.data());
+    wire_command(ctx, "AUTH", "%s\r\n", response.data());
     response.clear();
     return expect(ctx, 235, r);
 }
@@ -278,19 +278,19 @@ int auth_plain(MailContext *ctx, SmtpReply *r, const char **)
 
 int auth_login(MailContext *ctx, SmtpReply *r, const char **)
 {
-    wire_printf(ctx, "auth LOGIN\r\n");
+    wire_command(ctx, "AUTH", "auth LOGIN\r\n");
     int got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;
     SmtpSecret text;
     smtp_sasl_base64(ctx->user, strlen(ctx->user), &text);
-    wire_printf(ctx, "%s\r\n", text.data());
+    wire_command(ctx, "AUTH", "%s\r\n", text.data());
     got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;
     const char *password = ctx->password ? ctx->password : "";
     smtp_sasl_base64(password, strlen(password), &text);
-    wire_send_secret(ctx, "", text.data());
+    wire_send_secret(ctx, "AUTH", "", text.data());
     text.clear();
     return expect(ctx, 235, r);
 }
@@ -363,6 +363,7 @@ int connect_and_login(MailContext *ctx)
         smtp_quit(ctx, 0);
     ctx->flags &= ~uint32_t(MAILF_CONNECTED | MAILF_STARTTLS_NOW);
     ctx->flags |= MAILF_DOT_STUFF;
+    ctx->failing_code = 0; // a new dialogue: no reply of it failed yet
 
     if (!ctx->server_host) {
         mail_set_errorf(ctx, "No server host set");

@@ -216,7 +216,7 @@ int smtp_ehlo(MailContext *ctx, int extended, const char **line)
     // What an earlier EHLO learned says nothing about this one (above all
     // what a server offered in clear before STARTTLS).
     mail_clear_capabilities(ctx);
-    wire_printf(ctx, "%s %s\r\n", extended ? "ehlo" : "helo", name);
+    wire_command(ctx, extended ? "EHLO" : "HELO", "%s %s\r\n", extended ? "ehlo" : "helo", name);
 
     EhloParse parse{};
     parse.have_user = ctx->user != nullptr;
@@ -245,7 +245,7 @@ int smtp_rset(MailContext *ctx)
 {
     if (!ctx->connection)
         return smtp_drop_connection(ctx);
-    wire_printf(ctx, "rset\r\n");
+    wire_command(ctx, "RSET", "rset\r\n");
     SmtpReply r;
     // A failed read keeps the error text of the failure that led here.
     if (smtp_read_reply(ctx, &r) && r.code == 250)
@@ -265,11 +265,11 @@ int smtp_quit(MailContext *ctx, int result)
     if (!ctx->connection)
         return 0;
     if (ctx->flags & MAILF_CONNECTED) {
-        wire_printf(ctx, "quit\r\n");
+        // Whatever answers QUIT (a 500, nothing at all) never changes the
+        // outcome: what went before decided it.
+        wire_command(ctx, "QUIT", "quit\r\n");
         SmtpReply r;
-        // A server that leaves without its 221 changes nothing here.
-        if (smtp_read_reply(ctx, &r) && r.code != 221)
-            ctx->failing_code = static_cast<uint32_t>(r.code);
+        smtp_read_reply(ctx, &r);
     }
     wire_close(ctx);
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
@@ -283,15 +283,12 @@ int smtp_quit_simple(MailContext *ctx)
 {
     if (!ctx->connection)
         return 1;
-    wire_printf(ctx, "quit\r\n");
+    wire_command(ctx, "QUIT", "quit\r\n");
     SmtpReply r;
+    // As in smtp_quit, the answer is only told, never kept as failing.
     int got = smtp_read_reply(ctx, &r);
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
-    if (got && r.code == 221)
-        return 0;
-    if (got)
-        ctx->failing_code = static_cast<uint32_t>(r.code);
-    return 1;
+    return got && r.code == 221 ? 0 : 1;
 }
 
 int smtp_drop_connection(MailContext *ctx)

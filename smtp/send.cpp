@@ -4,6 +4,7 @@
 // server's acceptance of the end of data marks a message delivered.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "mail/addr.h"
 #include "mail/check.h"
@@ -13,6 +14,7 @@
 #include "smtp/smtp.h"
 #include "smtp/wire.h"
 #include "support/dotstuff.h"
+#include "support/str.h"
 
 namespace {
 
@@ -23,27 +25,91 @@ bool is_accepting_rcpt(int code)
     return code >= 250 && code <= 252;
 }
 
-// 1 when an envelope address needs the server's SMTPUTF8: it is sent as it
-// stands only then, and the MAIL FROM line must say so (RFC 6531).
+// An address that goes as it stands only with SMTPUTF8.
 bool non_ascii(const char *address)
 {
     int kind = addr_classify(address);
     return kind == ADDR_KIND_UTF8_DOMAIN || kind == ADDR_KIND_UTF8_LOCAL;
 }
 
-bool envelope_needs_smtputf8(const MailContext *ctx, const char *sender)
+// An envelope recipient the recipient callback gave, kept from before MAIL
+// FROM (which must know them all) to its RCPT TO.
+struct CallbackRecipient {
+    std::string address;
+    std::string params; // the callback's own parameter text; empty: the defaults
+};
+using CallbackRecipients = std::vector<CallbackRecipient>;
+
+// One run of the callback for the envelope, to its end. The callback's
+// texts are its own and may change with the next call: they are copied.
+CallbackRecipients take_callback_recipients(MailContext *ctx)
+{
+    CallbackRecipients taken;
+    for (;;) {
+        const char *address = nullptr, *name = nullptr, *params = nullptr;
+        if (!ctx->recipient_fn(ctx->recipient_user, MAIL_RCPT_ENVELOPE, &address, &name, &params))
+            return taken;
+        taken.push_back({address ? address : "", params ? params : ""});
+    }
+}
+
+// Whether the message carries the generated header block: a ready message
+// sent with its own header alone has none.
+bool composes_header(const MailContext *ctx)
+{
+    return !(ctx->email_file && (ctx->flags & MAILF_RAW_HEADERS));
+}
+
+int shows_non_ascii(void *, const char *, const char *address)
+{
+    return !str_is_ascii(address);
+}
+
+// RFC 6531: MAIL FROM says SMTPUTF8 when the envelope or the header
+// carries an address beyond ASCII (which, with SMTPUTF8, goes as it stands).
+bool needs_smtputf8(MailContext *ctx, const char *sender, const CallbackRecipients &taken)
 {
     if (non_ascii(sender))
         return true;
-    // Recipients from the callback come one at a time after MAIL FROM and
-    // cannot be looked at here; the lists can.
-    if (ctx->recipient_fn)
-        return false;
-    for (const Recipient *list : {ctx->to, ctx->cc, ctx->bcc})
-        for (const Recipient *r = list; r; r = r->next)
-            if (non_ascii(r->address))
-                return true;
-    return false;
+    for (const CallbackRecipient &r : taken)
+        if (non_ascii(r.address.c_str()))
+            return true;
+    if (!ctx->recipient_fn)
+        for (const Recipient *list : {ctx->to, ctx->cc, ctx->bcc})
+            for (const Recipient *r = list; r; r = r->next)
+                if (non_ascii(r->address))
+                    return true;
+    return composes_header(ctx) && hdr_visit_addresses(ctx, shows_non_ascii, nullptr);
+}
+
+// A header address that has no form without SMTPUTF8 (a non-ASCII local
+// part, a domain that cannot be written in ASCII), with its field.
+struct Utf8Address {
+    const char *field;
+    char address[ADDR_BUF_SIZE];
+};
+
+int lacks_ascii_form(void *user, const char *field, const char *address)
+{
+    char prepared[ADDR_BUF_SIZE];
+    if (str_is_ascii(address) || addr_prepare_for_smtp(address, prepared, sizeof prepared, nullptr, 0))
+        return 0;
+    Utf8Address *found = static_cast<Utf8Address *>(user);
+    found->field = field;
+    str_copy_bounded(found->address, address, sizeof found->address);
+    return 1;
+}
+
+// Clean-up after a failed step (RSET or QUIT, as the status answer asks):
+// whatever it meets - a refused RSET, a QUIT answered otherwise, a
+// connection lost meanwhile - the first failing reply keeps deciding
+// failing_code.
+template <class CleanUp> void after_failure(MailContext *ctx, CleanUp clean_up)
+{
+    const uint32_t failed = ctx->failing_code;
+    clean_up();
+    if (failed)
+        ctx->failing_code = failed;
 }
 
 // The answers that end a run of RCPT TO.
@@ -90,7 +156,7 @@ RcptOutcome rcpt_one(MailContext *ctx, const char *address, const char *shown, b
         return refuse_before_sending(ctx, "Control character in the RCPT TO parameters",
                                      MAIL_STAGE_RCPT, shown, rejected, answer);
 
-    wire_printf(ctx, "rcpt to:<%s>%s\r\n", prepared, params ? params : "");
+    wire_command(ctx, "RCPT TO", "rcpt to:<%s>%s\r\n", prepared, params ? params : "");
     const char *line = nullptr;
     int code = smtp_read_code(ctx, &line);
     if (code < 0) {
@@ -153,25 +219,37 @@ int smtp_dsn_requested(const MailContext *ctx)
     return 0;
 }
 
+namespace {
+
+// RCPT TO for the recipients the callback gave, in its order; each with its
+// own parameter text when it gave one. As smtp_rcpt_list.
+int rcpt_callback(MailContext *ctx, const CallbackRecipients &taken, const char *params, int *accepted,
+                  int *rejected, int *answer)
+{
+    for (const CallbackRecipient &r : taken) {
+        const char *address = r.address.c_str();
+        const char *use = r.params.empty() ? params : r.params.c_str();
+        RcptOutcome o = rcpt_one(ctx, address, address, false, MAIL_STAGE_RCPT_UTF8, use, accepted, rejected,
+                                 answer);
+        if (o == RCPT_LOST)
+            return 0;
+        if (o == RCPT_STOP)
+            return 1;
+    }
+    return 1;
+}
+
+} // namespace
+
 int smtp_rcpt_list(MailContext *ctx, Recipient *first, const char *params, int *accepted,
                    int *rejected, int *answer)
 {
     *answer = 0;
+    if (ctx->recipient_fn)
+        return smtp_guarded(ctx, [&] {
+            return rcpt_callback(ctx, take_callback_recipients(ctx), params, accepted, rejected, answer);
+        });
     const bool dsn = (ctx->flags & MAILF_SERVER_DSN) != 0;
-    if (ctx->recipient_fn) {
-        for (;;) {
-            const char *address = nullptr, *name = nullptr, *own = nullptr;
-            if (!ctx->recipient_fn(ctx->recipient_user, MAIL_RCPT_ENVELOPE, &address, &name, &own))
-                return 1;
-            const char *use = own && *own ? own : params;
-            RcptOutcome o = rcpt_one(ctx, address ? address : "", address ? address : "", false,
-                                     MAIL_STAGE_RCPT_UTF8, use, accepted, rejected, answer);
-            if (o == RCPT_LOST)
-                return 0;
-            if (o == RCPT_STOP)
-                return 1;
-        }
-    }
     for (Recipient *r = first; r; r = r->next) {
         char own[SMTP_NOTIFY_TEXT_SIZE];
         const char *use = params;
@@ -189,9 +267,22 @@ int smtp_rcpt_list(MailContext *ctx, Recipient *first, const char *params, int *
 
 namespace {
 
+// A message that cannot go, found before anything was sent for it: one
+// (PRECHECK, FAILED) report with the error text; RSET or QUIT as answered.
+int refuse_message(MailContext *ctx)
+{
+    int a = mail_report(ctx, MAIL_STAGE_PRECHECK, MAIL_RESULT_FAILED, ctx->error_text,
+                        MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
+    after_failure(ctx, [&] { smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT); });
+    return 0;
+}
+
 int send_message(MailContext *ctx)
 {
     mail_set_error(ctx, nullptr);
+    // What failed an earlier message or was borne on the way here (a
+    // STARTTLS refused while only asked for) says nothing about this one.
+    ctx->failing_code = 0;
     if (!smtp_alive_or_drop(ctx))
         return 0;
     int accepted = 0, rejected = 0;
@@ -204,12 +295,8 @@ int send_message(MailContext *ctx)
     else
         fits = mime_check_message(ctx) != 0 &&
                (!ctx->email_file || mime_check_preconstructed(ctx) == MIME_OK);
-    if (!fits) {
-        int a = mail_report(ctx, MAIL_STAGE_PRECHECK, MAIL_RESULT_FAILED, ctx->error_text,
-                            MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
-        smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT);
-        return 0;
-    }
+    if (!fits)
+        return refuse_message(ctx);
 
     // Envelope sender.
     const char *sender = ctx->return_path ? ctx->return_path : ctx->from_address;
@@ -223,6 +310,20 @@ int send_message(MailContext *ctx)
         smtp_quit(ctx, 0);
         return 0;
     }
+
+    // No byte above 127 in a header field we compose goes to a server
+    // without SMTPUTF8: an address that has no ASCII form stops the message
+    // here, before its envelope. (A ready message file's own header is the
+    // file's.)
+    Utf8Address utf8{};
+    if (!smtputf8 && composes_header(ctx) && hdr_visit_addresses(ctx, lacks_ascii_form, &utf8)) {
+        mail_set_errorf(ctx, "SMTPUTF8 required for %s in the %s field", utf8.address, utf8.field);
+        return refuse_message(ctx);
+    }
+    // The callback's recipients are known before MAIL FROM, which must say
+    // whether any of them needs SMTPUTF8.
+    const CallbackRecipients taken = ctx->recipient_fn ? take_callback_recipients(ctx) : CallbackRecipients();
+
     std::string params;
     if ((ctx->flags & MAILF_SERVER_DSN) && smtp_dsn_requested(ctx)) {
         char drawn[MAIL_ID_LEN + 1];
@@ -231,9 +332,9 @@ int send_message(MailContext *ctx)
         if (envid && *envid)
             params += " ENVID=" + smtp_xtext(envid);
     }
-    if (smtputf8 && envelope_needs_smtputf8(ctx, sender))
+    if (smtputf8 && needs_smtputf8(ctx, sender, taken))
         params += " SMTPUTF8";
-    wire_printf(ctx, "mail from:<%s>%s\r\n", prepared, params.c_str());
+    wire_command(ctx, "MAIL FROM", "mail from:<%s>%s\r\n", prepared, params.c_str());
     const char *line = nullptr;
     if (!smtp_read_reply_expect(ctx, 250, &line)) {
         if (!(ctx->flags & MAILF_CONNECTED))
@@ -251,7 +352,7 @@ int send_message(MailContext *ctx)
         smtp_notify_text(defaults, (ctx->flags & MAILF_NOTIFY_MASK) >> MAILF_NOTIFY_SHIFT);
     int answer = 0;
     if (ctx->recipient_fn) {
-        if (!smtp_rcpt_list(ctx, nullptr, defaults, &accepted, &rejected, &answer))
+        if (!rcpt_callback(ctx, taken, defaults, &accepted, &rejected, &answer))
             return 0;
     } else {
         for (Recipient *list : {ctx->to, ctx->cc, ctx->bcc}) {
@@ -266,31 +367,43 @@ int send_message(MailContext *ctx)
         return 0;
     }
     if (answer == MAIL_ANSWER_RESET) {
-        smtp_rset(ctx);
+        after_failure(ctx, [&] { smtp_rset(ctx); });
         return 0;
     }
     if (!accepted) {
         mail_set_errorf(ctx, "No recipients accepted");
         int a = mail_report(ctx, MAIL_STAGE_NO_RECIPIENTS, MAIL_RESULT_FAILED, ctx->error_text,
                             MAIL_ANSWER_QUIT);
-        if (a == MAIL_ANSWER_QUIT)
-            smtp_quit(ctx, MAIL_RESULT_OK);
-        else
-            smtp_rset(ctx);
+        after_failure(ctx, [&] {
+            if (a == MAIL_ANSWER_QUIT)
+                smtp_quit(ctx, MAIL_RESULT_OK);
+            else
+                smtp_rset(ctx);
+        });
         return 0;
     }
 
     // DATA.
-    wire_printf(ctx, "data\r\n");
+    wire_command(ctx, "DATA", "data\r\n");
     if (!smtp_read_reply_expect(ctx, 354, &line)) {
         if (!(ctx->flags & MAILF_CONNECTED))
             return smtp_drop_connection(ctx);
         smtp_set_error_text(ctx, line);
         int a = mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_FAILED, ctx->error_text,
                             MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
-        if (!smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT))
-            smtp_rset(ctx);
+        after_failure(ctx, [&] {
+            if (!smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT))
+                smtp_rset(ctx);
+        });
         return 0;
+    }
+
+    // A reply that came with the 354 (an early "250") was sent before the
+    // server had the message: nothing it says can be taken for its answer.
+    const char *why = nullptr;
+    if (!wire_in_step(ctx, "the message data", &why)) {
+        smtp_set_error_text(ctx, why);
+        return smtp_drop_connection(ctx);
     }
 
     // The message, unstuffed from the writers, stuffed on the wire.
@@ -302,10 +415,10 @@ int send_message(MailContext *ctx)
                                  : mime_write_message(ctx, msg_printf, &ms);
     if (result == MIME_OK && ms.failed)
         result = MIME_FAIL_WRITE;
-    const char *why = nullptr;
-    bool whole = result == MIME_OK &&
-                 wire_printf(ctx, stuff.at_line_start ? ".\r\n" : "\r\n.\r\n") &&
-                 wire_flush(ctx, &why);
+    // The end of data is the data's last piece: nothing was read since the
+    // 354, so the dialogue is still in step.
+    const char *end = stuff.at_line_start ? ".\r\n" : "\r\n.\r\n";
+    bool whole = result == MIME_OK && wire_sink(ctx->connection, end, strlen(end)) && wire_flush(ctx, &why);
     if (!whole) {
         if (result == MIME_OK || result == MIME_FAIL_WRITE) {
             result = MIME_FAIL_WRITE;
@@ -326,7 +439,7 @@ int send_message(MailContext *ctx)
     smtp_set_error_text(ctx, line);
     int a = mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_FAILED, ctx->error_text,
                         MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
-    smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT);
+    after_failure(ctx, [&] { smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT); });
     return 0;
 }
 

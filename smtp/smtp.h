@@ -49,9 +49,11 @@ int smtp_ehlo(MailContext *ctx, int extended, const char **line);
 int smtp_rset(MailContext *ctx);
 // QUIT when the peer is there, then close and free the connection; with a
 // nonzero result one (DISCONNECTED, result, error text or "Disconnected")
-// report. 1, or 0 without a connection.
+// report. The answer to QUIT goes into last_code only: it never replaces
+// failing_code, so it neither changes the status of a failed message nor
+// fails a delivered one. 1, or 0 without a connection.
 int smtp_quit(MailContext *ctx, int result);
-// QUIT without closing: 0 when answered 221, else 1.
+// QUIT without closing: 0 when answered 221, else 1 (failing_code stays).
 int smtp_quit_simple(MailContext *ctx);
 // A lost connection: failing_code 0, one (DISCONNECTED, FATAL, error text or
 // "Disconnected") report, the connection closed and freed. Returns 0.
@@ -83,13 +85,23 @@ int smtp_connect_and_login(MailContext *ctx);
 // end of data. A message the writers could not finish (a file that failed,
 // a connection that broke) is never ended with "."; the connection is closed
 // instead so that the server drops the transaction.
+//
+// Before MAIL FROM: a server without SMTPUTF8 gets nothing for a message
+// whose composed header would show an address that has no ASCII form
+// (error "SMTPUTF8 required for <address> in the <field> field", one
+// (PRECHECK, FAILED) report); with SMTPUTF8, MAIL FROM says SMTPUTF8 when
+// the sender, any recipient (the recipient callback's included: its
+// envelope run is taken whole first) or a header address is not ASCII.
+// failing_code starts at 0 for each message and then holds the reply that
+// failed it; the RSET or QUIT that follows a failure never replaces it.
 int smtp_send_message(MailContext *ctx);
 
 // RCPT TO for every recipient of a list (from first along next), or for
-// every recipient the recipient callback yields when one is set. params is
-// the default parameter text. Adds to *accepted and *rejected; *answer gets
-// the status answer that stopped the run (0 when none did). 0 when the
-// connection was lost (after the disconnect report), else 1.
+// every recipient the recipient callback yields when one is set (its run is
+// taken to its end first). params is the default parameter text. Adds to
+// *accepted and *rejected; *answer gets the status answer that stopped the
+// run (0 when none did). 0 when the connection was lost (after the
+// disconnect report), else 1.
 int smtp_rcpt_list(MailContext *ctx, Recipient *first, const char *params, int *accepted,
                    int *rejected, int *answer);
 

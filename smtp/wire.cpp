@@ -90,9 +90,51 @@ size_t wire_pending(const MailContext *ctx)
     return ctx->connection ? ip_pending(ctx->connection) : 0;
 }
 
-int wire_printf(MailContext *ctx, const char *format, ...)
+namespace {
+
+// Longest piece of the early bytes quoted in the reason.
+const size_t EARLY_QUOTE_MAX = 80;
+
+// The dialogue ends once it is out of step: no read may take the early
+// bytes for the answer to what the client sends next. The reason quotes
+// their first line, which is mostly the reply that came too soon.
+int out_of_step(Connection *c, const char *format, const char *what)
 {
-    if (!ctx->connection)
+    size_t n = ip_pending(c);
+    if (!n)
+        return 0;
+    const char *early = c->cursor;
+    size_t shown = 0;
+    while (shown < n && shown < EARLY_QUOTE_MAX && early[shown] != '\r' && early[shown] != '\n' && early[shown])
+        shown++;
+    c->read_failed = 1;
+    net_fail(c, format, what, static_cast<int>(shown), early);
+    return 1;
+}
+
+int command_may_go(MailContext *ctx, const char *name)
+{
+    return ctx->connection &&
+           !out_of_step(ctx->connection, "Server sent data before the %s command (%.*s)", name);
+}
+
+} // namespace
+
+int wire_in_step(MailContext *ctx, const char *what, const char **reason)
+{
+    Connection *c = ctx->connection;
+    *reason = "Not connected";
+    if (!c)
+        return 0;
+    if (!out_of_step(c, "Server sent data before %s (%.*s)", what))
+        return 1;
+    *reason = ip_error(c);
+    return 0;
+}
+
+int wire_command(MailContext *ctx, const char *name, const char *format, ...)
+{
+    if (!command_may_go(ctx, name))
         return 0;
     va_list ap;
     va_start(ap, format);
@@ -101,9 +143,9 @@ int wire_printf(MailContext *ctx, const char *format, ...)
     return ok;
 }
 
-int wire_send_secret(MailContext *ctx, const char *prefix, const char *secret)
+int wire_send_secret(MailContext *ctx, const char *name, const char *prefix, const char *secret)
 {
-    if (!ctx->connection)
+    if (!command_may_go(ctx, name))
         return 0;
     unsigned char mask[1] = {0};
     fmt_mask_set(mask, 1, 1);

@@ -35,12 +35,24 @@ int wire_tls_available(void);
 // Bytes received and not yet read.
 size_t wire_pending(const MailContext *ctx);
 
-// One command line, formatted in the engine's dialect and traced as sent.
-// Buffered: the next read sends it. 1, or 0 once the connection has failed.
-int wire_printf(MailContext *ctx, const char *format, ...);
-// The line prefix + secret + CR LF; the trace shows the secret as one "*"
-// per character.
-int wire_send_secret(MailContext *ctx, const char *prefix, const char *secret);
+// 1 when nothing the server sent waits unread. This client never
+// pipelines, so a server speaks only when spoken to: bytes that wait before
+// the client speaks again came ahead of what they seem to answer. The
+// dialogue is then out of step and ends: 0 with *reason "Server sent data
+// before <what> (<the first early line, cut at 80 bytes>)" (what: "the
+// message data"; valid until the connection is closed), and every later read
+// of the connection fails with that reason.
+int wire_in_step(MailContext *ctx, const char *what, const char **reason);
+
+// One command line, formatted in the engine's dialect and traced as sent;
+// name is the command's ("RCPT TO"). Buffered: the next read sends it. Not
+// sent, and 0, when the dialogue is out of step (as wire_in_step, the
+// reason "Server sent data before the RCPT TO command (...)") or the
+// connection has failed; else 1.
+int wire_command(MailContext *ctx, const char *name, const char *format, ...);
+// The line prefix + secret + CR LF, as wire_command sends it; the trace
+// shows the secret as one "*" per character.
+int wire_send_secret(MailContext *ctx, const char *name, const char *prefix, const char *secret);
 
 // The next line the server sent, without its CR LF, NUL-terminated, valid
 // until the next read; pending commands are sent first. 1, or 0 with

@@ -193,6 +193,99 @@ TEST_F(SmtpSession, RecipientCallback)
     EXPECT_EQ(got[0].recipients, "good@example.org");
 }
 
+// Recipients per kind, each run starting afresh after its 0, with a count
+// of the runs asked for.
+struct KindRecipients {
+    std::vector<const char *> envelope, to;
+    size_t next = 0;
+    int envelope_runs = 0;
+    static int yield(void *user, int kind, const char **address, const char **name, const char **params)
+    {
+        auto *self = static_cast<KindRecipients *>(user);
+        const std::vector<const char *> &rows = kind == MAIL_RCPT_ENVELOPE ? self->envelope
+                                                : kind == MAIL_RCPT_TO     ? self->to
+                                                                           : std::vector<const char *>();
+        if (self->next == 0 && kind == MAIL_RCPT_ENVELOPE)
+            self->envelope_runs++;
+        if (self->next == rows.size()) {
+            self->next = 0;
+            return 0;
+        }
+        *address = rows[self->next++];
+        *name = nullptr;
+        *params = nullptr;
+        return 1;
+    }
+};
+
+// The callback's recipients count before MAIL FROM: a server with SMTPUTF8
+// (one that refuses a non-ASCII address in a transaction that did not say
+// SMTPUTF8) takes the message for jörg, and the envelope run is asked once.
+TEST_F(SmtpSession, CallbackRecipientsDecideSmtputf8)
+{
+    auto peer = aio_peer(dir, "--smtputf8");
+    server(peer->port());
+    KindRecipients source;
+    source.envelope = {"ann@example.org", "j\xc3\xb6rg@example.org"};
+    source.to = {"ann@example.org"};
+    mail_set_callback(ctx, MAILCB_RECIPIENTS, KindRecipients::yield, &source);
+    ASSERT_EQ(set(MAILOPT_DELIVER), 1) << mail_last_error(ctx);
+    EXPECT_EQ(source.envelope_runs, 1);
+    std::vector<Taken> got = messages(peer->finish());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].recipients, "ann@example.org,j\xc3\xb6rg@example.org");
+}
+
+// A To entry from the callback that has no ASCII form stops the message
+// before MAIL FROM at a server without SMTPUTF8; with SMTPUTF8 it makes
+// MAIL FROM say so although the envelope is ASCII.
+TEST_F(SmtpSession, CallbackHeaderAddressesNeedSmtputf8)
+{
+    KindRecipients source;
+    source.envelope = {"ann@example.org"};
+    source.to = {"ann@example.org", "j\xc3\xb6rg@example.org"};
+    mail_set_callback(ctx, MAILCB_RECIPIENTS, KindRecipients::yield, &source);
+    {
+        auto peer = aio_peer(dir, "");
+        server(peer->port());
+        EXPECT_EQ(set(MAILOPT_DELIVER), 0);
+        EXPECT_STREQ(mail_last_error(ctx), "SMTPUTF8 required for j\xc3\xb6rg@example.org in the To field");
+        EXPECT_EQ(ctx->failing_code, 0u);
+        for (const Report &r : reports.all)
+            EXPECT_NE(r.stage, MAIL_STAGE_MAIL_FROM) << reports.stages();
+        EXPECT_EQ(source.envelope_runs, 0);
+        EXPECT_TRUE(messages(peer->finish()).empty());
+    }
+    auto peer = aio_peer(dir, "--smtputf8");
+    server(peer->port());
+    ASSERT_EQ(set(MAILOPT_DELIVER), 1) << mail_last_error(ctx);
+    std::vector<Taken> got = messages(peer->finish());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_NE(got[0].content.find("To: ann@example.org,\r\n\tj\xc3\xb6rg@example.org\r\n"), std::string::npos)
+        << got[0].content;
+}
+
+// The end of data refused with 552, the status answer asks for RSET, and
+// RSET and QUIT are refused with 500: the 552 stays the failing code.
+TEST_F(SmtpSession, CleanUpAfterAFailureKeepsItsCode)
+{
+    auto peer = aio_peer(dir, "--reply 'DATA=552 5.3.4 too big' --reply 'RSET=500 5.5.1 no' "
+                              "--reply 'QUIT=500 5.5.1 no'");
+    server(peer->port());
+    MailStatusFn reset_on_data = [](void *user, int stage, int result, const char *text) {
+        Reports::hook(user, stage, result, text);
+        return stage == MAIL_STAGE_DATA && result == MAIL_RESULT_FAILED ? int(MAIL_ANSWER_RESET)
+                                                                        : int(MAIL_ANSWER_CONTINUE);
+    };
+    mail_set_callback(ctx, MAILCB_STATUS, reset_on_data, &reports);
+    EXPECT_EQ(set(MAILOPT_DELIVER), 0);
+    EXPECT_EQ(ctx->failing_code, 552u);
+    EXPECT_EQ(ctx->last_code, 500);
+    // The refused RSET was reported: it did reach the server.
+    EXPECT_NE(reports.stages().find("10/2 1/4"), std::string::npos) << reports.stages();
+    EXPECT_TRUE(messages(peer->finish()).empty());
+}
+
 TEST_F(SmtpSession, VerifiedCertificateOfATrustedAuthority)
 {
     auto peer = aio_peer(dir, "--implicit");

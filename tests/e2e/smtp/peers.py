@@ -122,11 +122,12 @@ class Recorder:
     """The handler of the aiosmtpd peers: keeps every message, offers DSN when
     asked, and speaks CRAM-MD5 and OAUTHBEARER with the accounts given."""
 
-    def __init__(self, accounts, tokens, dsn, rcpt_replies):
+    def __init__(self, accounts, tokens, dsn, rcpt_replies, replies):
         self.accounts = accounts  # user -> password
         self.tokens = tokens      # user -> bearer token
         self.dsn = dsn
         self.rcpt_replies = rcpt_replies  # address -> reply line
+        self.replies = replies  # "MAIL", "DATA" (end of data), "RSET", "QUIT" -> reply line
         self.messages = []
         self.oauth_error_answers = []
 
@@ -135,6 +136,19 @@ class Recorder:
         if self.dsn:
             responses.insert(len(responses) - 1, "250-DSN")
         return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if "MAIL" in self.replies:
+            return self.replies["MAIL"]
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
+    async def handle_QUIT(self, server, session, envelope):
+        return self.replies.get("QUIT", "221 Bye")
+
+    async def handle_RSET(self, server, session, envelope):
+        return self.replies.get("RSET", "250 OK")
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         reply = self.rcpt_replies.get(address)
@@ -145,6 +159,11 @@ class Recorder:
         return reply or "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if "DATA" in self.replies:
+            return self.replies["DATA"]
+        header = envelope.original_content.split(b"\r\n\r\n", 1)[0]
+        if server.enable_SMTPUTF8 and not envelope.smtp_utf8 and not header.isascii():
+            return "554 5.6.7 Non-ASCII header without SMTPUTF8"
         tls = server.transport.get_extra_info("ssl_object") is not None
         self.messages.append(Received(envelope, session, tls))
         return "250 2.0.0 Accepted"
@@ -182,7 +201,17 @@ class Recorder:
 
 class DsnSMTP(SMTP):
     """aiosmtpd refuses every MAIL and RCPT parameter it does not know; this
-    server keeps the DSN ones (and shows them to the handler) instead."""
+    server keeps the DSN ones (and shows them to the handler) instead. With
+    SMTPUTF8 on it refuses a non-ASCII address (and the handler a non-ASCII
+    header) in a transaction whose MAIL FROM did not say SMTPUTF8, as RFC
+    6531 asks (aiosmtpd takes them)."""
+
+    async def _utf8_refused(self, arg):
+        if (self.enable_SMTPUTF8 and arg and not arg.isascii()
+                and not (self.envelope.smtp_utf8 or re.search(r"(?i)\sSMTPUTF8\b", arg))):
+            await self.push("553 5.6.7 SMTPUTF8 required for non-ASCII addresses")
+            return True
+        return False
 
     DSN_PARAM = re.compile(r" +(RET|ENVID|NOTIFY|ORCPT)=\S*", re.IGNORECASE)
 
@@ -193,12 +222,16 @@ class DsnSMTP(SMTP):
         return self.DSN_PARAM.sub("", arg)
 
     async def smtp_MAIL(self, arg):
+        if await self._utf8_refused(arg):
+            return
         kept = []
         await super().smtp_MAIL(self._without_dsn(arg, kept))
         if self.envelope.mail_from is not None:
             self.envelope.mail_options.extend(kept)
 
     async def smtp_RCPT(self, arg):
+        if await self._utf8_refused(arg):
+            return
         kept = []
         before = len(self.envelope.rcpt_tos)
         await super().smtp_RCPT(self._without_dsn(arg, kept))
@@ -221,12 +254,14 @@ class AioPeer:
     starttls: offer STARTTLS (certificates needed); implicit: TLS from the
     first byte; auth_in_clear: offer AUTH before TLS too; mechanisms: the
     AUTH mechanisms offered (None: aiosmtpd's own PLAIN and LOGIN plus ours);
-    dsn: offer DSN; smtputf8: offer SMTPUTF8."""
+    dsn: offer DSN; smtputf8: offer SMTPUTF8; rcpt_replies: address ->
+    reply to its RCPT; replies: "MAIL", "DATA" (the end of data), "RSET",
+    "QUIT" -> the reply to that command."""
 
     def __init__(self, certs=None, starttls=False, implicit=False, auth_in_clear=True,
                  accounts=None, tokens=None, mechanisms=None, dsn=False, smtputf8=False,
-                 rcpt_replies=None, smtp_class=DsnSMTP):
-        self.handler = Recorder(accounts or {}, tokens or {}, dsn, rcpt_replies or {})
+                 rcpt_replies=None, replies=None, smtp_class=DsnSMTP):
+        self.handler = Recorder(accounts or {}, tokens or {}, dsn, rcpt_replies or {}, replies or {})
         kwargs = {"enable_SMTPUTF8": smtputf8, "auth_require_tls": not auth_in_clear,
                   "authenticator": self._authenticate}
         if starttls:
@@ -462,7 +497,8 @@ def unstuff(data):
 # ---- a peer process for the unit tests ------------------------------------------------
 
 def serve(argv):
-    """peers.py serve [--starttls | --implicit] [--sessions N] [--limit S] CERT_DIR
+    """peers.py serve [--starttls | --implicit] [--smtputf8] [--reply COMMAND=LINE ...]
+                      [--sessions N] [--limit S] CERT_DIR
 
     An aiosmtpd peer for tests written in C++: prints "PORT <n>" once it
     answers, takes N sessions (1 by default) and prints one line per message,
@@ -474,6 +510,8 @@ def serve(argv):
     ap = argparse.ArgumentParser(prog="peers.py serve")
     ap.add_argument("--starttls", action="store_true")
     ap.add_argument("--implicit", action="store_true")
+    ap.add_argument("--smtputf8", action="store_true")
+    ap.add_argument("--reply", action="append", default=[])
     ap.add_argument("--sessions", type=int, default=1)
     ap.add_argument("--limit", type=float, default=60)
     ap.add_argument("cert_dir")
@@ -489,7 +527,9 @@ def serve(argv):
             if greeted:  # not the controller's own readiness probe
                 ended.release()
 
-    peer = AioPeer(certs=certs, starttls=args.starttls, implicit=args.implicit, smtp_class=CountingSMTP)
+    replies = dict(r.split("=", 1) for r in args.reply)
+    peer = AioPeer(certs=certs, starttls=args.starttls, implicit=args.implicit, smtputf8=args.smtputf8,
+                   replies=replies, smtp_class=CountingSMTP)
     print("PORT %d" % peer.port, flush=True)
     deadline = time.monotonic() + args.limit
     for _ in range(args.sessions):

@@ -74,6 +74,36 @@ class PreconstructedTests(SmtpTestCase):
         self.assertNotIn(b"not used", got.content)
         self.assertNotIn(b"Bcc", got.content)
 
+    def test_own_header_goes_as_it_stands_without_smtputf8(self):
+        # The server lacks SMTPUTF8. The file's own header is the file's and
+        # goes as it stands; a field Tarvex generates in front of it never
+        # carries an address that has no ASCII form.
+        jose = "j\u00f6s\u00e9@example.org"
+        subject = "Subject: Gr\u00fc\u00dfe\r\n".encode()
+        own_to = ("To: %s, ok@example.org\r\n" % jose).encode()
+        utf8_to = self.write("utf8-to.eml", ("From: ann@example.com\nTo: %s, ok@example.org\n"
+                                             "Subject: Gr\u00fc\u00dfe\n\nbody\n" % jose).encode())
+        ascii_to = self.write("ascii-to.eml", "From: ann@example.com\nTo: ok@example.org\n"
+                                              "Subject: Gr\u00fc\u00dfe\n\nbody\n".encode())
+        cases = [
+            (utf8_to, ["-rawhead", "-from:env@example.com", "-to:ok@example.org"], 0, "", [own_to, subject]),
+            (ascii_to, [], 0, "", [b"To: ok@example.org\r\n", subject]),
+            (ascii_to, ["-from:env@example.com", "-to:" + jose, "-to:ok@example.org"], 1,
+             "Message send failed (SMTPUTF8 required for %s in the To field)\n" % jose, None),
+        ]
+        for ready, options, status, stderr, kept in cases:
+            with self.subTest(ready=ready, options=options):
+                before = len(self.peer.messages)
+                run = self.send("-emailfile:" + ready, *options)
+                self.assertRun(run, status, stderr)
+                if kept is None:
+                    self.assertEqual(len(self.peer.messages), before)
+                    continue
+                got = self.peer.messages[-1]
+                self.assertEqual(got.rcpt_tos, ["ok@example.org"])
+                for text in kept:
+                    self.assertIn(text, got.content)
+
     def test_file_without_empty_line_gets_its_custom_fields(self):
         ready = self.write("ready.eml", b"Subject: only a header\nX-A: 1")
         got = self.file_mode("-emailfile:" + ready, "-from:a@example.com", "-to:b@example.org",

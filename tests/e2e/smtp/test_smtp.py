@@ -405,6 +405,42 @@ class FakeServerTests(SmtpTestCase):
         self.assertRun(run, 1, "Message send failed (Server sent data after its reply to STARTTLS)\n")
         self.assertIsNone(server.error)
 
+    def test_replies_ahead_of_their_commands(self):
+        # This client never pipelines: bytes that wait when it is about to
+        # speak again came before what they seem to answer, and the dialogue
+        # ends there (nothing more is sent), however good they look.
+        cases = [
+            ("greeting and more", [("send", b"220 fake.test\r\n250 planted\r\n")],
+             "Server sent data before the EHLO command (250 planted)"),
+            ("all replies to MAIL FROM", GREETING + EHLO + [
+                ("expect", b"mail from:"), ("send", b"250 ok\r\n250 ok\r\n354 go ahead\r\n250 queued\r\n")],
+             "Server sent data before the RCPT TO command (250 ok)"),
+            ("354 with the final reply", GREETING + EHLO + MAIL + RCPT + [
+                ("expect", b"data"), ("send", b"354 go ahead\r\n250 ok queued\r\n")],
+             "Server sent data before the message data (250 ok queued)"),
+            ("AUTH LOGIN done at once", GREETING + [
+                ("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH LOGIN\r\n"),
+                ("expect", b"auth login"), ("send", b"334 VXNlcm5hbWU6\r\n235 ok\r\n")],
+             "AUTH LOGIN failed (Server sent data before the AUTH command (235 ok))"),
+        ]
+        for name, script, reason in cases:
+            for end in ("close", "wait_close"):
+                with self.subTest(name, end=end):
+                    user = ("user", "secret") if name.startswith("AUTH") else None
+                    run, server = self.converse(script + [(end,)], user=user)
+                    self.assertRun(run, 1, "Message send failed (%s)\n" % reason)
+                    self.assertIsNone(server.error)
+                    # Nothing followed the command whose reply came early.
+                    self.assertEqual(len(server.lines), sum(1 for step in script if step[0] == "expect"))
+                    self.assertEqual(server.data, b"")
+        # After a delivered message, early bytes only mean no QUIT is sent:
+        # the message stays delivered.
+        script = GREETING + EHLO + MAIL + RCPT + DATA + [("data",), ("send", b"250 queued\r\n221 bye\r\n"),
+                                                         ("wait_close",)]
+        run, server = self.converse(script)
+        self.assertRun(run, 0, "")
+        self.assertEqual(server.data.lower().count(b"quit"), 0)
+
     def starttls_script(self, after_tls_ehlo, rest):
         return (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n"),
                             ("expect", b"starttls"), ("send", b"220 go ahead\r\n"), ("starttls",),
@@ -665,6 +701,76 @@ class AiosmtpdTests(SmtpTestCase):
         self.assertIn("ann@xn--bcher-kva.example", peer.messages[-1].rcpt_tos)
         self.assertFalse(peer.messages[-1].smtp_utf8)
 
+    def test_quit_answer_never_decides_the_status(self):
+        # The server answers QUIT with 500: the reply that failed the message
+        # still decides the status, and a delivered message stays delivered.
+        quit = {"QUIT": "500 5.5.1 not now"}
+        accounts = {"ann": "right"}
+        cases = [
+            ("delivered", {}, {}, None, 0, ""),
+            ("end of data refused", {"DATA": "552 5.3.4 too big"}, {}, None, 552,
+             "Message send failed (552 5.3.4 too big)\n"),
+            ("MAIL refused", {"MAIL": "553 5.1.8 bad sender"}, {}, None, 553,
+             "Message send failed (553 5.1.8 bad sender)\n"),
+            ("all recipients refused", {}, {RECIPIENT: "550 5.1.1 unknown"}, None, 550,
+             "Recipient %s rejected (550 5.1.1 unknown)\nMessage send failed (No recipients accepted)\n"
+             % RECIPIENT),
+            ("AUTH refused", {}, {}, ("ann", "wrong"), 535,
+             "AUTH CRAM-MD5 failed (535 5.7.8 Authentication credentials invalid)\n"
+             "Message send failed (AUTH CRAM-MD5 failed (535 5.7.8 Authentication credentials invalid))\n"),
+        ]
+        for name, replies, rcpt_replies, user, status, stderr in cases:
+            with self.subTest(name):
+                peer = self.peer(replies=dict(quit, **replies), rcpt_replies=rcpt_replies, accounts=accounts)
+                run = self.run_program(self.message_args(peer.port, "-d", user=user))
+                self.assertRun(run, status, stderr)
+                self.assertIn("< 500 5.5.1 not now\r\n", run.stdout)
+                self.assertEqual(len(peer.messages), 1 if status == 0 else 0)
+
+    def test_header_addresses_without_smtputf8(self):
+        # No byte above 127 in a header field Tarvex composes goes to a
+        # server without SMTPUTF8: nothing is sent (not even MAIL FROM) for
+        # an address that has no ASCII form in any address field.
+        jose = "j\u00f6s\u00e9@example.org"
+        cases = [
+            ("To", ["-to:" + jose, "-to:ok@example.org"]),
+            ("Cc", ["-cc:" + jose]),
+            ("Reply-To", ["-reply-to:" + jose]),
+            ("From", ["-from:" + jose, "-return-path:" + SENDER]),
+        ]
+        peer = self.peer()
+        for sink in (False, True):
+            server = self.sink() if sink else peer
+            for field, options in cases:
+                with self.subTest(field, sink=sink):
+                    run = self.run_program(self.message_args(server.port, "-d", *options))
+                    self.assertRun(run, 1, "Message send failed (SMTPUTF8 required for %s in the %s field)\n"
+                                   % (jose, field))
+                    self.assertNotIn("> mail from", run.stdout)
+        self.assertEqual(peer.messages, [])
+        # Bcc is not in the header: that recipient alone is refused, and the
+        # others get a header of ASCII only.
+        run = self.run_program(self.message_args(peer.port, "-bcc:" + jose))
+        self.assertRun(run, 0, "Recipient %s rejected (SMTPUTF8 required)\n" % jose)
+        self.assertEqual(peer.messages[-1].rcpt_tos, [RECIPIENT])
+        self.assertTrue(peer.messages[-1].content.isascii())
+        # File mode is unchanged: the file shows the address as given.
+        self.assertIn(("To: %s,\r\n" % jose).encode(), self.file_mode("-to:" + jose))
+
+    def test_header_addresses_make_mail_from_say_smtputf8(self):
+        # The envelope is ASCII, the Reply-To field is not: MAIL FROM says
+        # SMTPUTF8 (this server refuses a non-ASCII header without it).
+        peer = self.peer(smtputf8=True)
+        run = self.run_program(self.message_args(peer.port, "-reply-to:j\u00f6rg@example.com"))
+        self.assertRun(run, 0, "")
+        self.assertTrue(peer.messages[-1].smtp_utf8)
+        self.assertIn("Reply-To: j\u00f6rg@example.com\r\n".encode(), peer.messages[-1].content)
+
+    def sink(self):
+        sink = SmtpSink()
+        self.addCleanup(sink.close)
+        return sink
+
     def test_one_recipient_refused_among_others(self):
         peer = self.peer(rcpt_replies={"gone@example.org": "550 5.1.1 no such user",
                                        "fwd@example.org": "251 2.1.5 will forward"})
@@ -721,13 +827,23 @@ class SmtpSinkTests(SmtpTestCase):
             (("-Q", "."), 421, re.compile(r"\AMessage send failed \(421 [^\n]*\)\n\Z")),
             (("-q", "RCPT"), 1, CLOSED),
             (("-q", "."), 1, CLOSED),
-            (("-A", "0"), 550, re.compile(r"\AMessage send failed \(550 [^\n]*\)\n\Z")),
         ]
         for options, status, stderr in cases:
             with self.subTest(options=options):
                 sink = self.sink(*options)
                 run = self.run_program(self.message_args(sink.port))
                 self.assertRun(run, status, stderr)
+        # -A 0: a 550 right after the 354, then a close. When it is already
+        # there as the message data is about to go, the dialogue is out of
+        # step; when it comes later it answers the end of data.
+        sink = self.sink("-A", "0")
+        run = self.run_program(self.message_args(sink.port))
+        early = re.fullmatch(r"Message send failed \(Server sent data before the message data \(550 [^\n]*\)\)\n",
+                             run.stderr)
+        if early:
+            self.assertRun(run, 1)
+        else:
+            self.assertRun(run, 550, re.compile(r"\AMessage send failed \(550 [^\n]*\)\n\Z"))
 
 
 if __name__ == "__main__":
