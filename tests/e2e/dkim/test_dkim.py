@@ -7,6 +7,7 @@ written; a message is never sent unsigned when signing was asked for and
 cannot be done.
 """
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -23,6 +24,7 @@ PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 DOMAIN = "example.com"
 SENDER = "ann@" + DOMAIN
 RECIPIENT = "bob@example.org"
+NOMEM = 666 % 256  # the exit code of status 666
 ALL = ["-dkim-algo:all", "-dkim-canon:all"]
 PAIRS = len(["rsa-sha1", "rsa-sha256", "ed25519-sha256"]) * len(["s/s", "s/r", "r/r", "r/s"])
 
@@ -45,13 +47,16 @@ class DkimTest(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.dir, ignore_errors=True)
 
-    def run_program(self, args, program=None):
+    def run_program(self, args, program=None, memory=None):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.dir}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
+        limit = None
+        if memory:
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
         return subprocess.run([program or FULL, "-nodefault"] + args, capture_output=True, env=env,
-                              cwd=self.dir, timeout=60)
+                              cwd=self.dir, timeout=60, preexec_fn=limit)
 
     def written(self, *args, program=None):
         out = os.path.join(self.dir, "out.eml")
@@ -224,6 +229,36 @@ class DkimTest(unittest.TestCase):
                 self.assertIn(b"No DKIM key of example.com fits the chosen algorithms", run.stderr)
         self.assertFalse(os.path.exists(out))
         self.assertEqual(peer.messages, [])
+
+    def test_out_of_memory_while_signing_a_message_file(self):
+        # The whole message is held in memory to be signed. Under a limit
+        # that a small message file signs within, a 30 MB one cannot be:
+        # status 666 in File mode and over SMTP, no file and nothing sent.
+        with open(FULL, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("address-space limits do not apply under AddressSanitizer")
+        small = os.path.join(self.dir, "small.eml")
+        large = os.path.join(self.dir, "large.eml")
+        head = b"From: " + SENDER.encode() + b"\nTo: " + RECIPIENT.encode() + b"\nSubject: Big\n\n"
+        with open(small, "wb") as f:
+            f.write(head + b"small\n")
+        with open(large, "wb") as f:
+            f.write(head + (b"x" * 70 + b"\n") * ((30 << 20) // 71))
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        out = os.path.join(self.dir, "nomem.eml")
+        for target in ("-file:" + out, "-host:127.0.0.1:%d" % peer.port):
+            for message, status in ((small, 0), (large, NOMEM)):
+                with self.subTest(target=target, message=message):
+                    if os.path.exists(out):
+                        os.remove(out)
+                    run = self.run_program([target, "-emailfile:" + message] + self.keys, memory=40 << 20)
+                    self.assertEqual(run.returncode, status, run.stderr)
+                    if status:
+                        self.assertIn(b"Out of memory", run.stderr)
+                        self.assertFalse(os.path.exists(out))
+        self.assertEqual(len(peer.messages), 1)
+        self.assertIn(b"small", peer.messages[0].content)
 
 if __name__ == "__main__":
     unittest.main()
