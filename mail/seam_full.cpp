@@ -56,7 +56,8 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
         ctx->dkim_algorithms = MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256;
     if (!ctx->dkim_canons)
         ctx->dkim_canons = MAILOPT_DKIM_CANON_SIMPLE_SIMPLE;
-    const DkimMessage m = {text, header_len, len};
+    // The body follows the blank line after the header block.
+    const size_t body_start = header_len + 2 <= len ? header_len + 2 : len;
     const int64_t now = static_cast<int64_t>(time(nullptr));
     int made = 0;
     // Canonicalisations in the order simple/simple, simple/relaxed,
@@ -70,7 +71,14 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
                 continue;
             char *field = nullptr;
             const char *why = nullptr;
-            if (!dkim_sign(&m, canon, alg, d, now, &field, &why)) {
+            DkimContext dc;
+            int signed_ok = dkim_ctx_init(&dc, text, header_len, text + body_start, len - body_start);
+            if (!signed_ok)
+                why = "out of memory";
+            else
+                signed_ok = dkim_sign(&dc, canon, alg, d, now, &field, &why);
+            dkim_ctx_clear(&dc);
+            if (!signed_ok) {
                 if (!why)
                     continue; // no key of the domain fits this algorithm
                 if (strcmp(why, "out of memory") == 0) {

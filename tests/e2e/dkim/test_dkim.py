@@ -144,7 +144,7 @@ class DkimTest(unittest.TestCase):
         cases = [
             # (options, the a= and c= tags of the fields, in order)
             ([], ["a=rsa-sha256;", "a=ed25519-sha256;"]),
-            (["-dkim-algo:rsa-sha1", "-dkim-canon:r/s"], ["a=rsa-sha1; c=relaxed/simple;"]),
+            (["-dkim-algo:rsa-sha1", "-dkim-canon:r/s"], ["a=rsa-sha1; c=relaxed;"]),
             (["-dkim-algo:rsa-sha1", "-dkim-algo:ed25519-sha256", "-dkim-canon:s/r", "-dkim-canon:r/r"],
              ["a=rsa-sha1; c=relaxed/relaxed;", "a=ed25519-sha256; c=relaxed/relaxed;"]),
         ]
@@ -153,6 +153,8 @@ class DkimTest(unittest.TestCase):
                 message = self.written("-subject:Hi", "-body:x", *(self.keys + options))
                 fields, _ = verifiers.split_signatures(message)
                 self.assertEqual([f.split(b" t=")[0].split(b"v=1; ")[1].decode() for f in fields], tags)
+                # The b= value's last line ends the field with ";".
+                self.assertEqual([f[-3:] for f in fields], [b";\r\n"] * len(tags))
                 self.assertAllVerify(message, len(tags))
 
     def test_which_domain_signs(self):
