@@ -43,7 +43,8 @@ extern AvlNode *dkim_keys_root;
 
 // Checks pem (a PEM private key, RSA or Ed25519, not encrypted) and adds it
 // under domain and selector (ASCII DNS names, which go into the signature
-// field as they are); domains compare without regard to ASCII case.
+// field as they are: an internationalised domain is given in its ASCII
+// form, "xn--" labels); domains compare without regard to ASCII case.
 // The domain's entry, or NULL with *why saying why (the registry is then
 // unchanged, except that a new domain whose first key ran out of memory
 // stays with no keys).

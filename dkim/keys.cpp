@@ -112,7 +112,8 @@ DkimKeyDomain *dkim_keys_add(AvlNode **root, const char *domain, const char *sel
     if (!why)
         why = &ignored;
     if (!is_dns_name(domain, DKIM_DOMAIN_MAX) || !is_dns_name(selector, DKIM_SELECTOR_MAX)) {
-        *why = "the domain or selector is not a DNS name in ASCII (letters, digits, \"-\", \"_\", \".\")";
+        *why = "the domain or selector is not a DNS name (letters, digits, \"-\", \"_\", \".\"; a domain may "
+               "also be internationalised)";
         return nullptr;
     }
     if (strlen(pem) > DKIM_KEY_TEXT_MAX) {

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "dkim/dkim.h"
+#include "mail/addr.h"
 #include "mail/option.h"
 #include "mail/scan.h"
 #include "mail/writer.h"
@@ -29,15 +30,23 @@ int mail_scan_message_file(MailContext *ctx, int recipients, int sender)
 
 namespace {
 
+// The registry entry of a domain, which the registry holds in its ASCII
+// form: an internationalised domain is looked up converted.
+const DkimKeyDomain *dkim_find_ascii(AvlNode *keys, const char *domain)
+{
+    char ascii[ADDR_BUF_SIZE];
+    return domain && addr_idn_domain(domain, ascii, sizeof ascii) ? dkim_keys_find_domain(keys, ascii) : nullptr;
+}
+
 // The registry entry that signs for the session, or NULL.
 const DkimKeyDomain *dkim_domain_of(MailContext *ctx)
 {
     if (!(ctx->flags2 & MAILF2_DKIM) || !ctx->dkim_keys)
         return nullptr;
     const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
-    const DkimKeyDomain *d = at ? dkim_keys_find_domain(ctx->dkim_keys, at + 1) : nullptr;
-    if (!d && ctx->dkim_domain)
-        d = dkim_keys_find_domain(ctx->dkim_keys, ctx->dkim_domain);
+    const DkimKeyDomain *d = at ? dkim_find_ascii(ctx->dkim_keys, at + 1) : nullptr;
+    if (!d)
+        d = dkim_find_ascii(ctx->dkim_keys, ctx->dkim_domain);
     return d;
 }
 

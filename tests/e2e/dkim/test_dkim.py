@@ -24,6 +24,7 @@ PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 DOMAIN = "example.com"
 SENDER = "ann@" + DOMAIN
 RECIPIENT = "bob@example.org"
+IDN_UNICODE, IDN_ASCII = "bücher.example", "xn--bcher-kva.example"
 NOMEM = 666 % 256  # the exit code of status 666
 ALL = ["-dkim-algo:all", "-dkim-canon:all"]
 PAIRS = len(["rsa-sha1", "rsa-sha256", "ed25519-sha256"]) * len(["s/s", "s/r", "r/r", "r/s"])
@@ -37,7 +38,9 @@ class DkimTest(unittest.TestCase):
         cls.ed, ed_record = verifiers.make_key(cls.dir, "ed", "ED25519")
         cls.table = {verifiers.table_name("r1", DOMAIN): rsa_record,
                      verifiers.table_name("e1", DOMAIN): ed_record,
-                     verifiers.table_name("r1", "default.example"): rsa_record}
+                     verifiers.table_name("r1", "default.example"): rsa_record,
+                     verifiers.table_name("r1", IDN_ASCII): rsa_record,
+                     verifiers.table_name("e1", IDN_ASCII): ed_record}
         cls.keys = ["-dkim:%s:r1:%s" % (DOMAIN, cls.rsa), "-dkim:%s:e1:%s" % (DOMAIN, cls.ed)]
         cls.attachment = os.path.join(cls.dir, "data.bin")
         with open(cls.attachment, "wb") as f:
@@ -181,6 +184,34 @@ class DkimTest(unittest.TestCase):
                     self.assertTrue(fields and all(signed_by in f for f in fields), message[:600])
                     self.assertAllVerify(message, len(fields))
 
+    def test_an_internationalised_sender_domain(self):
+        # The keys are registered under either form of the domain and sign
+        # under its ASCII form (as first registered), whichever form the
+        # sender's address has; also as received by a server that takes the
+        # Unicode form.
+        peer = AioPeer(smtputf8=True)
+        self.addCleanup(peer.close)
+        out = os.path.join(self.dir, "idn.eml")
+        smtp = "-host:127.0.0.1:%d" % peer.port
+        cases = [(registered, sender, "-file:" + out) for registered in (IDN_UNICODE, IDN_ASCII)
+                 for sender in (IDN_UNICODE, IDN_ASCII)]
+        cases += [(IDN_ASCII.upper(), IDN_UNICODE, "-file:" + out), (IDN_UNICODE, IDN_UNICODE, smtp)]
+        for registered, sender, target in cases:
+            with self.subTest(registered=registered, sender=sender, target=target):
+                keys = ["-dkim:%s:r1:%s" % (registered, self.rsa), "-dkim:%s:e1:%s" % (registered, self.ed)]
+                run = self.run_program([target, "-from:anna@" + sender, "-to:" + RECIPIENT, "-subject:IDN",
+                                        "-body:x"] + keys + ALL)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                if target == smtp:
+                    message = peer.messages[-1].content
+                else:
+                    with open(out, "rb") as f:
+                        message = f.read()
+                d = "d=%s;" % (IDN_ASCII if registered == IDN_UNICODE else registered)
+                fields, _ = verifiers.split_signatures(message)
+                self.assertTrue(fields and all(d.encode() in f for f in fields), message[:600])
+                self.assertAllVerify(message, PAIRS)
+
     def test_keys_that_cannot_be_used(self):
         folder = self.dir
 
@@ -203,6 +234,7 @@ class DkimTest(unittest.TestCase):
             (["-dkim:example.com:s:" + huge], "the key file is not a PEM key (too large"),
             (["-dkim:exa mple.com:s:" + self.ed], "the domain or selector is not a DNS name"),
             (["-dkim:example.com:s;x=1:" + self.ed], "the domain or selector is not a DNS name"),
+            (["-dkim:bücher..example:s:" + self.ed], "the domain or selector is not a DNS name"),
             (["-dkim:example.com:s"], "expected domain:selector:keyfile"),
             (["-dkim-algo:ed25519-sha256", "-dkim:example.com:s:" + self.rsa],
              "the key's type fits none of the chosen DKIM algorithms"),
