@@ -3,6 +3,7 @@
 // passwords.
 #include "cli/seam.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <openssl/crypto.h>
@@ -12,6 +13,7 @@
 #include "cli/exitcode.h"
 #include "cli/password.h"
 #include "dkim/dkim.h"
+#include "mail/addr.h"
 #include "mail/option.h"
 #include "support/file.h"
 
@@ -67,8 +69,17 @@ int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why)
             return 0;
         }
     }
-    DkimKeyDomain *d = type ? dkim_keys_add(&dkim_keys_root, domain.c_str(), selector.c_str(), pem.c_str(), why)
-                            : nullptr;
+    // The registry keeps a domain in its ASCII form, the form in which the
+    // sender's domain is looked up and d= is written: an internationalised
+    // domain is converted label by label. A domain that the conversion
+    // cannot take whole (a label that is no UTF-8, an empty label) goes to
+    // the registry as it stands, which refuses it.
+    char ascii[ADDR_BUF_SIZE];
+    const char *name = domain.c_str();
+    if (addr_idn_domain(name, ascii, sizeof ascii) &&
+        std::count(ascii, ascii + strlen(ascii), '.') == std::count(domain.begin(), domain.end(), '.'))
+        name = ascii;
+    DkimKeyDomain *d = type ? dkim_keys_add(&dkim_keys_root, name, selector.c_str(), pem.c_str(), why) : nullptr;
     if (!d)
         return 0;
     // The session borrows the registry's root as it stands.

@@ -43,13 +43,18 @@ extern AvlNode *dkim_keys_root;
 
 // Checks pem (a PEM private key, RSA or Ed25519, not encrypted) and adds it
 // under domain and selector (ASCII DNS names, which go into the signature
-// field as they are); domains compare without regard to ASCII case.
+// field as they are: an internationalised domain is given in its ASCII
+// form, "xn--" labels); domains compare without regard to ASCII case.
 // The domain's entry, or NULL with *why saying why (the registry is then
 // unchanged, except that a new domain whose first key ran out of memory
 // stays with no keys).
 DkimKeyDomain *dkim_keys_add(AvlNode **root, const char *domain, const char *selector,
                              const char *pem, const char **why);
 DkimKeyDomain *dkim_keys_find_domain(AvlNode *root, const char *domain);
+// The order of the registry's tree: a domain text against a node's domain,
+// and two nodes' domains, without regard to ASCII case (str_casecmp).
+int dkim_cmp_name_node(const char *domain, const AvlNode *node);
+int dkim_cmp_nodes(const AvlNode *a, const AvlNode *b);
 // Frees every domain with its keys; *root becomes NULL.
 void dkim_keys_free(AvlNode **root);
 // The newest key of the domain that fits alg (DKIM_ALG_*), or NULL.
@@ -82,32 +87,93 @@ int dkim_alg_key_type(int alg);
 // simple/simple, the default, and for unknown codes).
 const char *dkim_canon_tag(int canon);
 
-// Receives canonical text piece by piece (a digest, or a test's string).
-typedef void (*DkimFeedFn)(void *user, const char *data, size_t len);
-
-// Canonicalisation of one header field (name, colon, value with its folds,
-// without the final line end); a CR LF follows when with_crlf.
-void dkim_canon_header(int relaxed, const char *field, size_t len, int with_crlf, DkimFeedFn feed,
-                       void *user);
-// Canonicalisation of the whole body (the text after the blank line that
-// ends the header block). Nothing is copied: the canonical text is fed in
-// pieces, so memory does not grow with the body.
-void dkim_canon_body(int relaxed, const char *body, size_t len, DkimFeedFn feed, void *user);
-
-// The signing input of one message: the rendered text, the length of its
-// header block (every header line with its CR LF, not the blank line) and
-// of the whole text; the body starts after the blank line.
-struct DkimMessage {
-    const char *text;
-    size_t header_len;
-    size_t len;
+// What one piece of text is, for dkim_hash_header and dkim_canon_relaxed.
+enum {
+    DKIM_HASH_FIELD = 0,    // one signed header field, without its line end
+    DKIM_HASH_BODY = 1,     // the body
+    DKIM_HASH_UNSIGNED = 2, // the DKIM-Signature field with an empty b=
 };
 
-// Makes one complete DKIM-Signature field, ending in CR LF, as a new heap
-// text in *field (the caller frees it), signed with the newest key of
-// domain d that fits alg; the time stamp (t=) is t. Returns 1; 0 with *why
-// NULL when d has no key that fits alg (or alg or canon is unknown); 0
-// with *why saying why when the header block is malformed, memory ran out
-// or the signature failed. No exception leaves it.
-int dkim_sign(const DkimMessage *m, int canon, int alg, const DkimKeyDomain *d, int64_t t,
-              char **field, const char **why);
+// Header fields one signature covers at most: a generated header holds a
+// handful of the signed names.
+enum { DKIM_SIGNED_MAX = 100 };
+
+// A signed header field inside the message: its first line's start, its
+// length up to the end of its last line (without the line end), and the
+// length of its name as written.
+struct DkimSignedField {
+    const char *start;
+    size_t len;
+    size_t name_len;
+};
+
+// One signing context: the state of one DKIM-Signature field over one
+// rendered message, which it borrows. Owned by the caller; the digest
+// contexts and the signature belong to it until dkim_ctx_clear.
+struct evp_md_ctx_st;
+struct DkimContext {
+    int canon;                           // DKIM_CANON_*
+    int alg;                             // DKIM_ALG_*
+    const char *alg_name;                // the a= text
+    evp_md_ctx_st *header_md;            // the signed fields, then the unsigned field
+    evp_md_ctx_st *body_md;              // the canonical body
+    unsigned char body_hash[64];         // the finished body digest
+    unsigned body_hash_len;              // 20 (SHA-1) or 32 (SHA-256)
+    const char *message;                 // the rendered message
+    const char *body;                    // its body, after the blank line
+    unsigned char *signature;            // made by dkim_make_signature
+    size_t signature_len;
+    size_t header_len;                   // every header line with its CR LF
+    size_t body_len;
+    size_t signed_count;                 // entries of signed_fields
+    DkimSignedField signed_fields[DKIM_SIGNED_MAX]; // in message order
+};
+
+// Zeroes the context, makes both digest contexts (canon 1) and stores the
+// message: its header block of header_len bytes at message, and the body
+// of body_len bytes at body. 1, or 0 when memory ran out (the context must
+// then still be cleared).
+int dkim_ctx_init(DkimContext *ctx, const char *message, size_t header_len, const char *body, size_t body_len);
+// Frees the signature and both digest contexts and forgets the message.
+// The context may be initialised again. Returns 1.
+int dkim_ctx_clear(DkimContext *ctx);
+
+// Makes one complete DKIM-Signature field, ending in ";" CR LF, as a new
+// heap text in *field (the caller frees it), for the message of an
+// initialised context: signed with the newest key of domain d that fits
+// alg, under canonicalisation canon, with the time stamp (t=) t. Returns
+// 1; 0 with *why NULL when d has no key that fits alg (or alg or canon is
+// unknown); 0 with *why saying why when the header block is malformed,
+// memory ran out ("out of memory") or the signature failed.
+int dkim_sign(DkimContext *ctx, int canon, int alg, const DkimKeyDomain *d, int64_t t, char **field,
+              const char **why);
+
+// The steps of dkim_sign, each on a context whose canon, alg and digests
+// dkim_sign has set up. 1 on success; 0 with *why (when given) saying why.
+// Canonicalises the body into the body digest and finishes it into
+// body_hash.
+int dkim_hash_body(DkimContext *ctx, const char **why);
+// Chooses the signed header fields into signed_fields and hashes them into
+// the header digest, repeated names from the bottom up (the order in which
+// verifiers take them). 0 with "Malformed header" for a header line that
+// is no field or more than DKIM_SIGNED_MAX signed fields.
+int dkim_hash_signed_headers(DkimContext *ctx, const char **why);
+// Hashes one piece (DKIM_HASH_*) as the canonicalisation says: blanks and
+// line ends trimmed from its end, then the simple form (a field and the
+// body get one CR LF) or the relaxed one. 0 when memory ran out.
+int dkim_hash_header(DkimContext *ctx, int mode, const char *text, size_t len);
+// The relaxed rule for one piece: a header field (unfolded, name in lower
+// case, runs of blanks one SP, none around the colon or at the end; a
+// signed field ends in CR LF, the unsigned one does not) into the header
+// digest, or the body (runs of blanks one SP, none at line ends) into the
+// body digest. Nothing is copied but one header field. 0 when memory ran
+// out.
+int dkim_canon_relaxed(DkimContext *ctx, int mode, const char *text, size_t len);
+// Hashes the unsigned field (len bytes, ending in "b=;") and signs the
+// header digest with the PEM key: the signature into signature and
+// signature_len. 1, or 0 with *why.
+int dkim_make_signature(DkimContext *ctx, const char *field, size_t len, const char *pem, const char **why);
+// A new NUL-terminated copy of a header field without its CR and LF bytes
+// and without the blanks right after its first ":"; *len is its length on
+// entry and the copy's on return. NULL when memory ran out.
+char *dkim_unfold_after_colon(const char *text, size_t *len);

@@ -16,6 +16,7 @@ AvlNode *dkim_keys_root = nullptr;
 namespace {
 
 DkimKeyDomain *domain_of(AvlNode *n) { return reinterpret_cast<DkimKeyDomain *>(reinterpret_cast<char *>(n) - offsetof(DkimKeyDomain, node)); }
+const DkimKeyDomain *domain_of(const AvlNode *n) { return domain_of(const_cast<AvlNode *>(n)); }
 
 // An encrypted key must fail at once rather than have the library ask for
 // a pass phrase on the terminal.
@@ -32,7 +33,7 @@ AvlNode **descend(AvlNode **root, const char *domain, AvlNode **parent)
     AvlNode **link = root;
     *parent = nullptr;
     while (*link) {
-        int c = str_casecmp(domain, domain_of(*link)->domain);
+        int c = dkim_cmp_name_node(domain, *link);
         if (c == 0)
             break;
         *parent = *link;
@@ -57,6 +58,10 @@ bool is_dns_name(const char *s, size_t max)
 }
 
 } // namespace
+
+int dkim_cmp_name_node(const char *domain, const AvlNode *node) { return str_casecmp(domain, domain_of(node)->domain); }
+
+int dkim_cmp_nodes(const AvlNode *a, const AvlNode *b) { return str_casecmp(domain_of(a)->domain, domain_of(b)->domain); }
 
 EVP_PKEY *dkim_key_read(const char *pem)
 {
@@ -107,7 +112,8 @@ DkimKeyDomain *dkim_keys_add(AvlNode **root, const char *domain, const char *sel
     if (!why)
         why = &ignored;
     if (!is_dns_name(domain, DKIM_DOMAIN_MAX) || !is_dns_name(selector, DKIM_SELECTOR_MAX)) {
-        *why = "the domain or selector is not a DNS name in ASCII (letters, digits, \"-\", \"_\", \".\")";
+        *why = "the domain or selector is not a DNS name (letters, digits, \"-\", \"_\", \".\"; a domain may "
+               "also be internationalised)";
         return nullptr;
     }
     if (strlen(pem) > DKIM_KEY_TEXT_MAX) {

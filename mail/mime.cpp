@@ -537,8 +537,10 @@ int mime_sign_and_write(MailContext *ctx, StrBuf *text, size_t header_len, int r
 {
     StrBuf fields = {};
     int result = rendered;
-    if (result == MIME_OK && (text->flags & STRBUF_NOMEM)) {
-        // A text with a hole must never be signed or sent.
+    if (text->flags & STRBUF_NOMEM) {
+        // A text with a hole must never be signed or sent. The rendering
+        // then failed because its buffer could not grow, whatever failure
+        // the writer made of that: memory ran out.
         mail_set_nomem(ctx);
         result = MIME_FAIL_NOMEM;
     }

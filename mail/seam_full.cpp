@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "dkim/dkim.h"
+#include "mail/addr.h"
 #include "mail/option.h"
 #include "mail/scan.h"
 #include "mail/writer.h"
@@ -29,15 +30,23 @@ int mail_scan_message_file(MailContext *ctx, int recipients, int sender)
 
 namespace {
 
+// The registry entry of a domain, which the registry holds in its ASCII
+// form: an internationalised domain is looked up converted.
+const DkimKeyDomain *dkim_find_ascii(AvlNode *keys, const char *domain)
+{
+    char ascii[ADDR_BUF_SIZE];
+    return domain && addr_idn_domain(domain, ascii, sizeof ascii) ? dkim_keys_find_domain(keys, ascii) : nullptr;
+}
+
 // The registry entry that signs for the session, or NULL.
 const DkimKeyDomain *dkim_domain_of(MailContext *ctx)
 {
     if (!(ctx->flags2 & MAILF2_DKIM) || !ctx->dkim_keys)
         return nullptr;
     const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
-    const DkimKeyDomain *d = at ? dkim_keys_find_domain(ctx->dkim_keys, at + 1) : nullptr;
-    if (!d && ctx->dkim_domain)
-        d = dkim_keys_find_domain(ctx->dkim_keys, ctx->dkim_domain);
+    const DkimKeyDomain *d = at ? dkim_find_ascii(ctx->dkim_keys, at + 1) : nullptr;
+    if (!d)
+        d = dkim_find_ascii(ctx->dkim_keys, ctx->dkim_domain);
     return d;
 }
 
@@ -56,7 +65,8 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
         ctx->dkim_algorithms = MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256;
     if (!ctx->dkim_canons)
         ctx->dkim_canons = MAILOPT_DKIM_CANON_SIMPLE_SIMPLE;
-    const DkimMessage m = {text, header_len, len};
+    // The body follows the blank line after the header block.
+    const size_t body_start = header_len + 2 <= len ? header_len + 2 : len;
     const int64_t now = static_cast<int64_t>(time(nullptr));
     int made = 0;
     // Canonicalisations in the order simple/simple, simple/relaxed,
@@ -70,7 +80,14 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
                 continue;
             char *field = nullptr;
             const char *why = nullptr;
-            if (!dkim_sign(&m, canon, alg, d, now, &field, &why)) {
+            DkimContext dc;
+            int signed_ok = dkim_ctx_init(&dc, text, header_len, text + body_start, len - body_start);
+            if (!signed_ok)
+                why = "out of memory";
+            else
+                signed_ok = dkim_sign(&dc, canon, alg, d, now, &field, &why);
+            dkim_ctx_clear(&dc);
+            if (!signed_ok) {
                 if (!why)
                     continue; // no key of the domain fits this algorithm
                 if (strcmp(why, "out of memory") == 0) {

@@ -9,24 +9,19 @@
 #include <string>
 
 #include "dkim/dkim.h"
+#include "tests/unit/dkim_record.h"
 #include "tests/unit/keygen.h"
 
 namespace {
 
-void append(void *user, const char *data, size_t len) { static_cast<std::string *>(user)->append(data, len); }
-
 std::string header(int relaxed, const std::string &field)
 {
-    std::string out;
-    dkim_canon_header(relaxed, field.data(), field.size(), 1, append, &out);
-    return out;
+    return dkim_record(relaxed ? DKIM_CANON_RELAXED_SIMPLE : DKIM_CANON_SIMPLE_SIMPLE, DKIM_HASH_FIELD, field);
 }
 
 std::string body(int relaxed, const std::string &text)
 {
-    std::string out;
-    dkim_canon_body(relaxed, text.data(), text.size(), append, &out);
-    return out;
+    return dkim_record(relaxed ? DKIM_CANON_SIMPLE_RELAXED : DKIM_CANON_SIMPLE_SIMPLE, DKIM_HASH_BODY, text);
 }
 
 struct Registry {
@@ -78,6 +73,33 @@ TEST(DkimCanon, EdgeCases)
     }
 }
 
+TEST(DkimCanon, UnfoldAndTheUnsignedField)
+{
+    struct Case {
+        std::string in, out;
+    } unfolded[] = {
+        {"B : Y\t\r\n\tZ  ", "B :Y\t\tZ  "},
+        {"Subject:\r\n\t \r\n x", "Subject:x"},
+        {"a:b:  c", "a:b:  c"}, // only the blanks after the first colon
+        {"no colon \r\n\there", "no colon \there"},
+        {"", ""},
+    };
+    for (const Case &c : unfolded) {
+        SCOPED_TRACE(c.in);
+        size_t len = c.in.size();
+        char *copy = dkim_unfold_after_colon(c.in.data(), &len);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(std::string(copy, len), c.out);
+        EXPECT_EQ(strlen(copy), len);
+        free(copy);
+    }
+    // The unsigned field is hashed without a line end and without trimming.
+    const std::string field = "DKIM-Signature: v=1; a=rsa-sha256;\r\n\ts=s; d=Example.com;\r\n\tb=;";
+    EXPECT_EQ(dkim_record(DKIM_CANON_RELAXED_SIMPLE, DKIM_HASH_UNSIGNED, field),
+              "dkim-signature:v=1; a=rsa-sha256; s=s; d=Example.com; b=;");
+    EXPECT_EQ(dkim_record(DKIM_CANON_SIMPLE_RELAXED, DKIM_HASH_UNSIGNED, field), field);
+}
+
 TEST(DkimKeys, DomainsAndKeys)
 {
     Registry r;
@@ -103,6 +125,17 @@ TEST(DkimKeys, DomainsAndKeys)
                   nullptr);
     for (int i = 0; i < 300; i++)
         ASSERT_NE(dkim_keys_find_domain(r.root, ("D" + std::to_string(i) + ".EXAMPLE").c_str()), nullptr);
+    // The tree is in the registry's order, whatever the letter case.
+    int nodes = 0;
+    for (AvlNode *n = avl_first(r.root); n; n = avl_next(n), nodes++) {
+        if (AvlNode *next = avl_next(n)) {
+            EXPECT_LT(dkim_cmp_nodes(n, next), 0);
+        }
+        EXPECT_EQ(dkim_cmp_nodes(n, n), 0);
+    }
+    EXPECT_EQ(nodes, 301);
+    EXPECT_EQ(dkim_cmp_name_node("EXAMPLE.COM", &d->node), 0);
+    EXPECT_LT(dkim_cmp_name_node("Example.AAA", &d->node), 0);
     dkim_keys_free(&r.root);
     EXPECT_EQ(r.root, nullptr);
     dkim_keys_free(&r.root); // an empty registry
@@ -125,7 +158,7 @@ TEST(DkimKeys, RefusedKeysChangeNothing)
     for (const Case &c : cases) {
         const char *why = nullptr;
         EXPECT_EQ(dkim_keys_add(&r.root, "example.com", "s", c.pem.c_str(), &why), nullptr);
-        EXPECT_EQ(why, c.why);
+        EXPECT_STREQ(why, c.why.c_str());
         EXPECT_EQ(r.root, nullptr);
     }
     const char *why = nullptr;
@@ -143,6 +176,30 @@ TEST(DkimKeys, RefusedKeysChangeNothing)
     EXPECT_NE(dkim_keys_add(&r.root, "mail-1.Example.com", "2024_sel.a", ed.c_str(), &why), nullptr);
 }
 
+namespace {
+
+// One field over text, whose header block is header_len bytes long, made
+// through a context of its own: 1 and the field in *f, or 0 and *why.
+int sign(const std::string &text, size_t header_len, int canon, int alg, const DkimKeyDomain *d, int64_t t,
+         std::string *f, const char **why)
+{
+    DkimContext c;
+    size_t body = header_len + 2 <= text.size() ? header_len + 2 : text.size();
+    EXPECT_EQ(dkim_ctx_init(&c, text.c_str(), header_len, text.c_str() + body, text.size() - body), 1);
+    char *field = nullptr;
+    int ok = dkim_sign(&c, canon, alg, d, t, &field, why);
+    EXPECT_EQ(field != nullptr, ok == 1);
+    if (field)
+        *f = field;
+    free(field);
+    dkim_ctx_clear(&c);
+    EXPECT_EQ(c.header_md, nullptr);
+    EXPECT_EQ(c.signature, nullptr);
+    return ok;
+}
+
+} // namespace
+
 TEST(DkimSign, FieldLayoutAndHeaderChoice)
 {
     Registry r;
@@ -150,17 +207,17 @@ TEST(DkimSign, FieldLayoutAndHeaderChoice)
     const char *why = nullptr;
     DkimKeyDomain *d = dkim_keys_add(&r.root, "Example.com", "sel", ed.c_str(), &why);
     ASSERT_NE(d, nullptr);
-    const std::string head = "To: a@x\r\nX-Other: 1\r\nsubject: s\r\n\tfolded\r\nTo: b@x\r\nFROM: f@x\r\n";
+    // A continuation line before the first field belongs to no field.
+    const std::string head = "\tstray\r\nTo: a@x\r\nX-Other: 1\r\nsubject: s\r\n\tfolded\r\nTo: b@x\r\nFROM: f@x\r\n";
     const std::string text = head + "\r\n.body\r\n";
-    const DkimMessage m = {text.c_str(), head.size(), text.size()};
 
-    char *field = nullptr;
-    ASSERT_EQ(dkim_sign(&m, DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1700000000, &field, &why), 1) << why;
-    std::string f = field;
-    free(field);
+    std::string f;
+    ASSERT_EQ(sign(text, head.size(), DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1700000000, &f, &why), 1)
+        << why;
     // Repeated names bottom-up (h= lists the fields from the last to the
     // first, names as written); no c= tag for simple/simple; the 64-byte
-    // signature folded into 76 and 12 base64 characters.
+    // signature folded into 76 and 12 base64 characters, the field ended
+    // by ";" and CR LF.
     const std::string top = "DKIM-Signature: v=1; a=ed25519-sha256; t=1700000000;\r\n"
                             "\ts=sel; d=Example.com;\r\n"
                             "\th=FROM:To:subject:To;\r\n"
@@ -169,28 +226,51 @@ TEST(DkimSign, FieldLayoutAndHeaderChoice)
     size_t b = f.find("\tb=");
     ASSERT_NE(b, std::string::npos);
     std::string sig = f.substr(b + 3);
-    ASSERT_EQ(sig.size(), 76 + 3 + 12 + 2);
+    ASSERT_EQ(sig.size(), 76 + 3 + 12 + 3);
     EXPECT_EQ(sig.substr(76, 3), "\r\n\t");
-    EXPECT_EQ(sig.substr(91), "\r\n");
+    EXPECT_EQ(sig.substr(91), ";\r\n");
+    EXPECT_EQ(sig.find_first_of(";\r\n\t"), 76u);
 
-    ASSERT_EQ(dkim_sign(&m, DKIM_CANON_RELAXED_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1, &field, &why), 1);
-    EXPECT_EQ(std::string(field).substr(0, 60), "DKIM-Signature: v=1; a=ed25519-sha256; c=relaxed/simple; t=1");
-    free(field);
+    const struct {
+        int canon;
+        const char *tags;
+    } canons[] = {
+        {DKIM_CANON_SIMPLE_RELAXED, "a=ed25519-sha256; c=simple/relaxed; t=1;"},
+        {DKIM_CANON_RELAXED_RELAXED, "a=ed25519-sha256; c=relaxed/relaxed; t=1;"},
+        {DKIM_CANON_RELAXED_SIMPLE, "a=ed25519-sha256; c=relaxed; t=1;"},
+    };
+    for (const auto &c : canons) {
+        SCOPED_TRACE(c.tags);
+        ASSERT_EQ(sign(text, head.size(), c.canon, DKIM_ALG_ED25519_SHA256, d, 1, &f, &why), 1);
+        EXPECT_EQ(f.substr(0, f.find("\r\n")), std::string("DKIM-Signature: v=1; ") + c.tags);
+    }
 
     // No RSA key: no field and no reason.
-    EXPECT_EQ(dkim_sign(&m, DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_RSA_SHA256, d, 1, &field, &why), 0);
+    EXPECT_EQ(sign(text, head.size(), DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_RSA_SHA256, d, 1, &f, &why), 0);
     EXPECT_EQ(why, nullptr);
-    EXPECT_EQ(field, nullptr);
 
-    // A header line without a colon: no field, and why.
-    const std::string bad = "From: f@x\r\nno colon here\r\n\r\nx\r\n";
-    const DkimMessage mb = {bad.c_str(), bad.size() - 5, bad.size()};
-    EXPECT_EQ(dkim_sign(&mb, DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1, &field, &why), 0);
-    EXPECT_STREQ(why, "Malformed header field (no colon)");
-
-    // Without a From field there is nothing a verifier would accept.
-    const std::string no_from = "Subject: s\r\n\r\nx\r\n";
-    const DkimMessage mn = {no_from.c_str(), no_from.size() - 5, no_from.size()};
-    EXPECT_EQ(dkim_sign(&mn, DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1, &field, &why), 0);
-    EXPECT_STREQ(why, "The message has no From field to sign");
+    // A header line without a colon, too many fields to sign, no From
+    // field: no field, and why.
+    std::string many;
+    for (int i = 0; i <= DKIM_SIGNED_MAX; i++)
+        many += "To: a@x\r\n";
+    const struct {
+        std::string head, why;
+    } refused[] = {
+        {"From: f@x\r\nno colon here\r\n", "Malformed header"},
+        {"From: f@x\r\n" + many, "Malformed header"},
+        {"Subject: s\r\n", "The message has no From field to sign"},
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(sign(c.head + "\r\nx\r\n", c.head.size(), DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1,
+                       &f, &why),
+                  0);
+        EXPECT_STREQ(why, c.why.c_str());
+    }
+    // The most fields one signature covers still make a field.
+    const std::string most = "From: f@x\r\n" + many.substr(9 * 2);
+    EXPECT_EQ(sign(most + "\r\nx\r\n", most.size(), DKIM_CANON_SIMPLE_SIMPLE, DKIM_ALG_ED25519_SHA256, d, 1, &f,
+                   &why),
+              1);
 }

@@ -7,6 +7,7 @@ written; a message is never sent unsigned when signing was asked for and
 cannot be done.
 """
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -23,6 +24,8 @@ PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 DOMAIN = "example.com"
 SENDER = "ann@" + DOMAIN
 RECIPIENT = "bob@example.org"
+IDN_UNICODE, IDN_ASCII = "bücher.example", "xn--bcher-kva.example"
+NOMEM = 666 % 256  # the exit code of status 666
 ALL = ["-dkim-algo:all", "-dkim-canon:all"]
 PAIRS = len(["rsa-sha1", "rsa-sha256", "ed25519-sha256"]) * len(["s/s", "s/r", "r/r", "r/s"])
 
@@ -35,7 +38,9 @@ class DkimTest(unittest.TestCase):
         cls.ed, ed_record = verifiers.make_key(cls.dir, "ed", "ED25519")
         cls.table = {verifiers.table_name("r1", DOMAIN): rsa_record,
                      verifiers.table_name("e1", DOMAIN): ed_record,
-                     verifiers.table_name("r1", "default.example"): rsa_record}
+                     verifiers.table_name("r1", "default.example"): rsa_record,
+                     verifiers.table_name("r1", IDN_ASCII): rsa_record,
+                     verifiers.table_name("e1", IDN_ASCII): ed_record}
         cls.keys = ["-dkim:%s:r1:%s" % (DOMAIN, cls.rsa), "-dkim:%s:e1:%s" % (DOMAIN, cls.ed)]
         cls.attachment = os.path.join(cls.dir, "data.bin")
         with open(cls.attachment, "wb") as f:
@@ -45,13 +50,16 @@ class DkimTest(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.dir, ignore_errors=True)
 
-    def run_program(self, args, program=None):
+    def run_program(self, args, program=None, memory=None):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.dir}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
+        limit = None
+        if memory:
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
         return subprocess.run([program or FULL, "-nodefault"] + args, capture_output=True, env=env,
-                              cwd=self.dir, timeout=60)
+                              cwd=self.dir, timeout=60, preexec_fn=limit)
 
     def written(self, *args, program=None):
         out = os.path.join(self.dir, "out.eml")
@@ -139,7 +147,7 @@ class DkimTest(unittest.TestCase):
         cases = [
             # (options, the a= and c= tags of the fields, in order)
             ([], ["a=rsa-sha256;", "a=ed25519-sha256;"]),
-            (["-dkim-algo:rsa-sha1", "-dkim-canon:r/s"], ["a=rsa-sha1; c=relaxed/simple;"]),
+            (["-dkim-algo:rsa-sha1", "-dkim-canon:r/s"], ["a=rsa-sha1; c=relaxed;"]),
             (["-dkim-algo:rsa-sha1", "-dkim-algo:ed25519-sha256", "-dkim-canon:s/r", "-dkim-canon:r/r"],
              ["a=rsa-sha1; c=relaxed/relaxed;", "a=ed25519-sha256; c=relaxed/relaxed;"]),
         ]
@@ -148,6 +156,8 @@ class DkimTest(unittest.TestCase):
                 message = self.written("-subject:Hi", "-body:x", *(self.keys + options))
                 fields, _ = verifiers.split_signatures(message)
                 self.assertEqual([f.split(b" t=")[0].split(b"v=1; ")[1].decode() for f in fields], tags)
+                # The b= value's last line ends the field with ";".
+                self.assertEqual([f[-3:] for f in fields], [b";\r\n"] * len(tags))
                 self.assertAllVerify(message, len(tags))
 
     def test_which_domain_signs(self):
@@ -174,6 +184,34 @@ class DkimTest(unittest.TestCase):
                     self.assertTrue(fields and all(signed_by in f for f in fields), message[:600])
                     self.assertAllVerify(message, len(fields))
 
+    def test_an_internationalised_sender_domain(self):
+        # The keys are registered under either form of the domain and sign
+        # under its ASCII form (as first registered), whichever form the
+        # sender's address has; also as received by a server that takes the
+        # Unicode form.
+        peer = AioPeer(smtputf8=True)
+        self.addCleanup(peer.close)
+        out = os.path.join(self.dir, "idn.eml")
+        smtp = "-host:127.0.0.1:%d" % peer.port
+        cases = [(registered, sender, "-file:" + out) for registered in (IDN_UNICODE, IDN_ASCII)
+                 for sender in (IDN_UNICODE, IDN_ASCII)]
+        cases += [(IDN_ASCII.upper(), IDN_UNICODE, "-file:" + out), (IDN_UNICODE, IDN_UNICODE, smtp)]
+        for registered, sender, target in cases:
+            with self.subTest(registered=registered, sender=sender, target=target):
+                keys = ["-dkim:%s:r1:%s" % (registered, self.rsa), "-dkim:%s:e1:%s" % (registered, self.ed)]
+                run = self.run_program([target, "-from:anna@" + sender, "-to:" + RECIPIENT, "-subject:IDN",
+                                        "-body:x"] + keys + ALL)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                if target == smtp:
+                    message = peer.messages[-1].content
+                else:
+                    with open(out, "rb") as f:
+                        message = f.read()
+                d = "d=%s;" % (IDN_ASCII if registered == IDN_UNICODE else registered)
+                fields, _ = verifiers.split_signatures(message)
+                self.assertTrue(fields and all(d.encode() in f for f in fields), message[:600])
+                self.assertAllVerify(message, PAIRS)
+
     def test_keys_that_cannot_be_used(self):
         folder = self.dir
 
@@ -196,6 +234,7 @@ class DkimTest(unittest.TestCase):
             (["-dkim:example.com:s:" + huge], "the key file is not a PEM key (too large"),
             (["-dkim:exa mple.com:s:" + self.ed], "the domain or selector is not a DNS name"),
             (["-dkim:example.com:s;x=1:" + self.ed], "the domain or selector is not a DNS name"),
+            (["-dkim:bücher..example:s:" + self.ed], "the domain or selector is not a DNS name"),
             (["-dkim:example.com:s"], "expected domain:selector:keyfile"),
             (["-dkim-algo:ed25519-sha256", "-dkim:example.com:s:" + self.rsa],
              "the key's type fits none of the chosen DKIM algorithms"),
@@ -224,6 +263,36 @@ class DkimTest(unittest.TestCase):
                 self.assertIn(b"No DKIM key of example.com fits the chosen algorithms", run.stderr)
         self.assertFalse(os.path.exists(out))
         self.assertEqual(peer.messages, [])
+
+    def test_out_of_memory_while_signing_a_message_file(self):
+        # The whole message is held in memory to be signed. Under a limit
+        # that a small message file signs within, a 30 MB one cannot be:
+        # status 666 in File mode and over SMTP, no file and nothing sent.
+        with open(FULL, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("address-space limits do not apply under AddressSanitizer")
+        small = os.path.join(self.dir, "small.eml")
+        large = os.path.join(self.dir, "large.eml")
+        head = b"From: " + SENDER.encode() + b"\nTo: " + RECIPIENT.encode() + b"\nSubject: Big\n\n"
+        with open(small, "wb") as f:
+            f.write(head + b"small\n")
+        with open(large, "wb") as f:
+            f.write(head + (b"x" * 70 + b"\n") * ((30 << 20) // 71))
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        out = os.path.join(self.dir, "nomem.eml")
+        for target in ("-file:" + out, "-host:127.0.0.1:%d" % peer.port):
+            for message, status in ((small, 0), (large, NOMEM)):
+                with self.subTest(target=target, message=message):
+                    if os.path.exists(out):
+                        os.remove(out)
+                    run = self.run_program([target, "-emailfile:" + message] + self.keys, memory=40 << 20)
+                    self.assertEqual(run.returncode, status, run.stderr)
+                    if status:
+                        self.assertIn(b"Out of memory", run.stderr)
+                        self.assertFalse(os.path.exists(out))
+        self.assertEqual(len(peer.messages), 1)
+        self.assertIn(b"small", peer.messages[0].content)
 
 if __name__ == "__main__":
     unittest.main()
