@@ -15,6 +15,7 @@
 #include "cli/help.h"
 #include "cli/seam.h"
 #include "mail/option.h"
+#include "mail/seam.h"
 #include "mail/writer.h"
 #include "platform/platform.h"
 #include "smtp/smtp.h"
@@ -302,6 +303,13 @@ int check_settings(MailContext *ctx)
                                    ctx->from_address ? nullptr : "", nullptr)) {
             if (mail_error_is_nomem(ctx))
                 return EXIT_NOMEM;
+            // A header that could not be read whole (too large, a read
+            // error) ends the run: a sender or recipient it holds past the
+            // point read would be lost without a word.
+            if (mail_full_program) {
+                cli_error("%s\n", cli_printable(mail_last_error(ctx)).c_str());
+                return EXIT_INPUT_FILE;
+            }
             cli_error("Incomplete configuration and unable to determine values from e-mail file\n");
         }
     }
