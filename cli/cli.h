@@ -144,10 +144,13 @@ int cfg_apply_file(MailContext *ctx, const char *path, int *status);
 // EXIT_OK; returns 1 or 0 as above.
 int cfg_read_file(MailContext *ctx, const char *path);
 
-// A stream read whole as text with every line end made CR LF. On failure
-// the holder is empty and *nomem tells whether memory ran out (else the
-// stream could not be read).
-CliSecret cli_read_text(FILE *fp, bool *nomem);
+// The longest configuration file read; a longer one is refused.
+enum : size_t { CFG_FILE_MAX = 16u << 20 };
+
+// A stream read whole as text with every line end made CR LF, refused as
+// soon as it passes cap bytes or a NUL byte is read. On failure the holder
+// is empty and *why says why (STR_READ_*).
+CliSecret cli_read_text(FILE *fp, size_t cap, int *why);
 
 // ---- status and trace printing ---------------------------------------------------
 

@@ -21,6 +21,7 @@
 #include "cli/exitcode.h"
 #include "mail/list.h"
 #include "mail/option.h"
+#include "mail/scan.h"
 #include "mail/session.h"
 #include "mail/wild.h"
 #include "platform/platform.h"
@@ -420,7 +421,9 @@ TEST_F(Cli, BodyLiteralReadsRawBytes)
 
 TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
 {
-    const std::string missing = dir.file("missing");
+    const std::string missing = dir.file("missing"), big_list = dir.file("big.list");
+    const std::string no_list = "Failed to open recipient list file (" + missing + ")\n";
+    write_file(big_list, std::string(ADDR_LIST_FILE_MAX, ' ') + "a@b.org\n");
     struct Case {
         std::string word;
         int status;
@@ -468,9 +471,12 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"to:" + std::string(300, 'a') + "@b.c", EXIT_USAGE,
          "Invalid address in -to (" + std::string(300, 'a') +
              "@b.c): The recipient address is longer than 254 bytes\n"},
-        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n"},
-        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n"},
-        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n"},
+        // A list file that cannot be used: the session's reason follows.
+        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n" + no_list},
+        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n" + no_list},
+        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n" + no_list},
+        {"to:@" + big_list, EXIT_INPUT_FILE, "Failed to set To from file (" + big_list + ")\n" +
+             "The recipient list file is too large, more than 16 MiB (" + big_list + ")\n"},
         {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
         {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
         {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + ")\n"},
@@ -673,6 +679,8 @@ TEST(CliConfigDeathTest, BadLinesEndTheRun)
         {"leading blank", "subject:ok\n subject:x\n", EXIT_UNKNOWN_OPTION, "Unknown option:  subject:x"},
         {"dash", "-subject:x\n", EXIT_UNKNOWN_OPTION, "Unknown option: -subject:x"},
         {"NUL", std::string("subject:a\0b\n", 12), EXIT_USAGE, "NUL byte in configuration file"},
+        {"too large", "subject:x\n#" + std::string(CFG_FILE_MAX, 'c'), EXIT_USAGE,
+         "Configuration file .*bad.conf is too large, more than 16 MiB"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
