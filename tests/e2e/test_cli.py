@@ -292,6 +292,19 @@ RUN_CASES = [
         "Invalid -tls-ciphers option (no cipher list libtls takes: \"bogus\")\n", programs=("tarvex",)),
     Run(["-tls-ciphers:", "-file:out.eml"] + SENDER, 1, "",
         "Invalid -tls-ciphers option (no cipher list libtls takes: \"\")\n", programs=("tarvex",)),
+    # What goes raw into a command or a header is checked when given.
+    Run(["-helo:x.org MAIL FROM:<evil@x.org>", "-host:mx.example"] + SENDER, 1, "",
+        "Invalid -helo option (The HELO name is not a domain or an address literal)\n"),
+    Run(["-host:bo\rb:pw@mx.example"] + SENDER, 1, "",
+        "Invalid -host option (Control character in the user name)\n"),
+    Run(["-host:bob:tok\x01en@mx.example", "-oauth"] + SENDER, 1, "",
+        "Invalid -oauth option (The bearer token holds the byte 0x01)\n"),
+    Run(["-to:a\u2028b@example.org", "-file:out.eml"], 1, "",
+        "Invalid address in -to (a\u2028b@example.org): Control character in the recipient address\n"),
+    # Values in messages: a TAB and a C1 control escaped.
+    Run(["-to:a\tb@example.org\u009b", "-file:out.eml"], 1, "",
+        "Invalid address in -to (a\\x09b@example.org\\xc2\\x9b): Control character in the "
+        "recipient address\n"),
     # Files that options name.
     Run(["-a:" + MISSING] + SENDER, 10, "", "Failed to attach file (%s)\n" % MISSING),
     Run(["-a:" + MISSING, "-skipnofile", "-file:out.eml"] + SENDER, 0, "", "",

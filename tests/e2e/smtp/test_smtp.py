@@ -300,7 +300,10 @@ class FakeServerTests(SmtpTestCase):
             (b"hello\r\n", "Invalid reply from server (hello)"),
             (b"2500 ok\r\n", "Invalid reply from server (2500 ok)"),
             (b"25\r\n", "Invalid reply from server (25)"),
-            (b"220\tok\r\n", "Invalid reply from server (220\tok)"),
+            # The server's text is shown printable: a TAB and a byte that is
+            # no UTF-8 escaped.
+            (b"220\tok\r\n", "Invalid reply from server (220\\x09ok)"),
+            (b"220\xe9t\xc3\xa9\r\n", "Invalid reply from server (220\\xe9t\u00e9)"),
             (b"\r\n", "Empty reply line from server"),
             (b"220-a\r\n354 b\r\n", "Reply codes differ within one reply (354 b)"),
             (b"220 a\x00b\r\n", "Received a line holding a NUL byte"),
