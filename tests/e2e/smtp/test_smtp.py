@@ -555,6 +555,15 @@ class AiosmtpdTests(SmtpTestCase):
                 self.assertSameMessage(got.content, self.file_mode(*options))
                 self.assertEqual(got.helo, "[127.0.0.1]")
 
+    def test_helo_names_reach_the_server(self):
+        # A domain or an address literal goes as the one word of EHLO.
+        peer = self.peer()
+        for name in ("client.example", "[192.0.2.1]", "[IPv6:2001:db8::1]"):
+            with self.subTest(name=name):
+                run = self.run_program(self.message_args(peer.port, "-helo:" + name))
+                self.assertRun(run, 0, "")
+                self.assertEqual(peer.messages[-1].helo, name)
+
     def test_plain_program_delivers_in_clear(self):
         peer = self.peer()
         run = self.run_program(self.message_args(peer.port), program=PLAIN)
