@@ -144,10 +144,13 @@ int cfg_apply_file(MailContext *ctx, const char *path, int *status);
 // EXIT_OK; returns 1 or 0 as above.
 int cfg_read_file(MailContext *ctx, const char *path);
 
-// A stream read whole as text with every line end made CR LF. On failure
-// the holder is empty and *nomem tells whether memory ran out (else the
-// stream could not be read).
-CliSecret cli_read_text(FILE *fp, bool *nomem);
+// The longest configuration file read; a longer one is refused.
+enum : size_t { CFG_FILE_MAX = 16u << 20 };
+
+// A stream read whole as text with every line end made CR LF, refused as
+// soon as it passes cap bytes or a NUL byte is read. On failure the holder
+// is empty and *why says why (STR_READ_*).
+CliSecret cli_read_text(FILE *fp, size_t cap, int *why);
 
 // ---- status and trace printing ---------------------------------------------------
 
@@ -157,7 +160,8 @@ int cli_status_report(void *user, int stage, int result, const char *text);
 // The trace callback (MailTraceFn; user is the session): the protocol
 // dialogue and notes on standard output, with -dd stamps. Lines come from
 // the server: their control bytes are shown escaped, as cli_printable
-// does, except the line end at the very end. Returns 1.
+// does, except the line end at the very end, TAB and the bytes of 0x80
+// and above, which stay as they went. Returns 1.
 int cli_trace_print(void *user, int direction, const char *text);
 // The -dd stamp "[seconds.milliseconds] " of the time since cli_start_ns
 // into buf of size bytes (32 always suffice); returns buf.
@@ -168,6 +172,8 @@ char *cli_format_stamp(char *buf, size_t size, uint64_t now_ns);
 // Formatted print (the program's own dialect) to standard error / output.
 void cli_error(const char *format, ...);
 void cli_out(const char *format, ...);
-// A value as it may be shown in a message: control bytes other than TAB
-// (which could drive the terminal) become "\xHH", the rest stays as given.
+// A value as it may be shown in a message: control bytes (TAB included),
+// the C1 controls and every byte that is no part of well-formed UTF-8
+// become "\xHH" (each byte), so that nothing can drive the terminal or
+// hide in the text; well-formed characters stay as given.
 std::string cli_printable(const char *text);

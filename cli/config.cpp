@@ -3,7 +3,6 @@
 // Lines beginning with "#" are comments; a UTF-8 byte-order mark is skipped.
 #include "cli/cli.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -11,14 +10,10 @@
 #include "support/file.h"
 #include "support/str.h"
 
-CliSecret cli_read_text(FILE *fp, bool *nomem)
+CliSecret cli_read_text(FILE *fp, size_t cap, int *why)
 {
     size_t len = 0;
-    // The reader fails alike for a read error and for memory; the
-    // allocator's ENOMEM tells them apart.
-    errno = 0;
-    char *text = file_read_text_crlf(fp, &len);
-    *nomem = !text && errno == ENOMEM;
+    char *text = file_read_text_crlf(fp, &len, why, cap, true);
     return CliSecret::adopt(text, len);
 }
 
@@ -28,24 +23,31 @@ int cfg_apply_file(MailContext *ctx, const char *path, int *status)
     FILE *fp = file_fopen_utf8(path, "r");
     if (!fp)
         return 0;
-    bool nomem = false;
-    // The text may hold passwords (-host:): it is wiped when it goes.
-    CliSecret text = cli_read_text(fp, &nomem);
+    // The text may hold passwords (-host:): it is wiped when it goes. A
+    // file that cannot be read whole applies nothing: half a configuration
+    // is never taken for the whole one.
+    int why = STR_READ_OK;
+    CliSecret text = cli_read_text(fp, CFG_FILE_MAX, &why);
     fclose(fp);
-    if (nomem) {
+    switch (why) {
+    case STR_READ_OK:
+        break;
+    case STR_READ_NOMEM:
         cli_error("Out of memory reading configuration file %s\n", cli_printable(path).c_str());
         *status = EXIT_NOMEM;
         return 1;
-    }
-    // A file that cannot be read whole applies nothing: half a
-    // configuration is never taken for the whole one.
-    if (!text.ok())
-        return 0;
-    // A NUL byte would end a line early and lose what follows it.
-    if (memchr(text.data(), 0, text.size())) {
+    case STR_READ_TOO_BIG:
+        cli_error("Configuration file %s is too large, more than %d MiB\n", cli_printable(path).c_str(),
+                  int(CFG_FILE_MAX >> 20));
+        *status = EXIT_USAGE;
+        return 1;
+    case STR_READ_NUL:
+        // A NUL byte would end a line early and lose what follows it.
         cli_error("NUL byte in configuration file %s\n", cli_printable(path).c_str());
         *status = EXIT_USAGE;
         return 1;
+    default:
+        return 0;
     }
     char *start = text.data();
     if (text.size() >= 3 && memcmp(start, "\xEF\xBB\xBF", 3) == 0)

@@ -287,10 +287,9 @@ int opt_recipient(MailContext *ctx, char *word, char *value, const CliOption &op
         return cli_opt_address(ctx, word);
     if (session_set(ctx, opt.code | MAILOPT_FROM_FILE, value + 1))
         return EXIT_OK;
-    // A list read up to an item that cannot be used: the session's reason
-    // names the file and the line.
-    std::string reason = ctx->error_text && strstr(ctx->error_text, ", line ")
-                             ? cli_printable(ctx->error_text) : "";
+    // The session's reason says why: the file cannot be opened or read, is
+    // too large, or holds an item that cannot be used (named by its line).
+    std::string reason = cli_printable(ctx->error_text);
     int status = refused(ctx, opt, value + 1, REFUSAL_FILE);
     if (status == EXIT_INPUT_FILE && !reason.empty())
         cli_error("%s\n", reason.c_str());

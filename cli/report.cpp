@@ -5,16 +5,53 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "support/fmt.h"
 #include "support/hex.h"
 #include "support/rand.h"
+#include "support/str.h"
 
 namespace {
 
 void print_to(FILE *fp, const char *format, va_list ap)
 {
     fmt_vformat(fmt_file_sink, fp, nullptr, nullptr, format, ap);
+}
+
+void escape_byte(std::string *out, unsigned char c)
+{
+    const char *hex = HEX_DIGITS_LOWER;
+    *out += "\\x";
+    *out += hex[c >> 4];
+    *out += hex[c & 15];
+}
+
+// A text with the bytes that could drive a terminal shown as "\xHH". The
+// trace (whole) keeps TAB and every byte of 0x80 and above as they are, as
+// the lines went on the wire; messages (not whole) escape TAB too, every
+// byte that is no part of well-formed UTF-8, and the C1 controls.
+std::string printable(const char *text, bool whole)
+{
+    std::string out;
+    const char *p = text ? text : "";
+    size_t left = strlen(p);
+    while (left) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        uint32_t cp = 0;
+        size_t n = c < 0x80 || whole ? 1 : utf8_decode(p, left, &cp);
+        bool control = c < 0x20 || c == 0x7f;
+        if (whole ? control && c != '\t' : control || n == 0 || (cp >= 0x80 && cp <= 0x9f)) {
+            n = n ? n : 1;
+            for (size_t i = 0; i < n; i++)
+                escape_byte(&out, static_cast<unsigned char>(p[i]));
+        } else {
+            out.append(p, n);
+        }
+        p += n;
+        left -= n;
+    }
+    return out;
 }
 
 } // namespace
@@ -40,18 +77,7 @@ void cli_out(const char *format, ...)
 
 std::string cli_printable(const char *text)
 {
-    const char *hex = HEX_DIGITS_LOWER;
-    std::string out;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : ""); *p; p++) {
-        if ((*p < 0x20 && *p != '\t') || *p == 0x7f) {
-            out += "\\x";
-            out += hex[*p >> 4];
-            out += hex[*p & 15];
-        } else {
-            out += static_cast<char>(*p);
-        }
-    }
-    return out;
+    return printable(text, false);
 }
 
 char *cli_format_stamp(char *buf, size_t size, uint64_t now_ns)
@@ -110,7 +136,7 @@ int cli_trace_print(void *, int direction, const char *text)
     size_t end = line.size();
     if (end && line[end - 1] == '\n')
         end -= end > 1 && line[end - 2] == '\r' ? 2 : 1;
-    std::string shown = cli_printable(line.substr(0, end).c_str()) + line.substr(end);
+    std::string shown = printable(line.substr(0, end).c_str(), true) + line.substr(end);
     if (direction >= 0 && end == line.size())
         shown += "\n";
     if (direction < 0)

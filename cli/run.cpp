@@ -15,10 +15,12 @@
 #include "cli/help.h"
 #include "cli/seam.h"
 #include "mail/option.h"
+#include "mail/seam.h"
 #include "mail/writer.h"
 #include "platform/platform.h"
 #include "smtp/smtp.h"
 #include "support/rand.h"
+#include "support/str.h"
 
 // ---- build constants -----------------------------------------------------------
 
@@ -302,6 +304,13 @@ int check_settings(MailContext *ctx)
                                    ctx->from_address ? nullptr : "", nullptr)) {
             if (mail_error_is_nomem(ctx))
                 return EXIT_NOMEM;
+            // A header that could not be read whole (too large, a read
+            // error) ends the run: a sender or recipient it holds past the
+            // point read would be lost without a word.
+            if (mail_full_program) {
+                cli_error("%s\n", cli_printable(mail_last_error(ctx)).c_str());
+                return EXIT_INPUT_FILE;
+            }
             cli_error("Incomplete configuration and unable to determine values from e-mail file\n");
         }
     }
@@ -335,18 +344,23 @@ int read_stdin_body(MailContext *ctx)
 {
     cli_out("Reading body from stdin, enter message and end with ^D\n");
     fflush(stdout);
-    bool nomem = false;
-    CliSecret body = cli_read_text(stdin, &nomem);
-    if (!body.ok()) {
-        if (nomem)
-            return EXIT_NOMEM;
-        cli_error("Failed to read the body from standard input\n");
-        return EXIT_READ_ERROR;
-    }
-    // A text body ends at its first NUL: refuse rather than lose the rest.
-    if (memchr(body.data(), 0, body.size())) {
+    // A text body ends at its first NUL: refused as soon as one is read,
+    // rather than lose the rest (or read an endless stream to its end).
+    int why = STR_READ_OK;
+    CliSecret body = cli_read_text(stdin, STR_FILE_READ_MAX, &why);
+    if (why == STR_READ_NOMEM)
+        return EXIT_NOMEM;
+    if (why == STR_READ_NUL) {
         cli_error("NUL byte in the body from standard input\n");
         return EXIT_USAGE;
+    }
+    if (why == STR_READ_TOO_BIG) {
+        cli_error("The body from standard input is too large\n");
+        return EXIT_USAGE;
+    }
+    if (!body.ok()) {
+        cli_error("Failed to read the body from standard input\n");
+        return EXIT_READ_ERROR;
     }
     // The body encoding chosen by -body-64 or -body-qp stays: no later
     // word could choose it again.

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "mail/check.h"
 #include "support/str.h"
 
 static bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
@@ -18,10 +19,12 @@ int addr_classify(const char *address)
     const char *at = strchr(address, '@');
     if (!at)
         return ADDR_KIND_BAD;
+    // No address may carry a line break onward: no control byte, and none
+    // of the characters that readers take for one (C1, U+2028, U+2029).
+    if (!text_is_clean_n(address, len, TEXT_NO_TAB))
+        return ADDR_KIND_BAD;
     int kind = ADDR_KIND_ASCII;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(address); *p; p++) {
-        if (control(*p))
-            return ADDR_KIND_BAD; // no address may carry a line break or NUL onward
         if (!printable(*p)) {
             if (reinterpret_cast<const char *>(p) < at)
                 kind = ADDR_KIND_UTF8_LOCAL;

@@ -50,6 +50,7 @@ enum TextRole {
     ROLE_SERVER_HOST,
     ROLE_PROXY_HOST,
     ROLE_DKIM_DOMAIN,
+    ROLE_USER_NAME,
     // Values that go neither into a header line nor into an SMTP command:
     // named in reasons, not checked at the door.
     ROLE_HTML_BODY,
@@ -94,6 +95,7 @@ const TextRoleInfo text_roles[] = {
     {"server host", RULE_NO_TAB},
     {"proxy host", RULE_NO_TAB},
     {"DKIM domain", RULE_NO_TAB},
+    {"user name", RULE_NO_TAB},
     {"HTML body", RULE_UNCHECKED},
     {"TLS cipher list", RULE_UNCHECKED},
     {"TLS protocol list", RULE_UNCHECKED},
@@ -774,7 +776,23 @@ int opt_helo(MailContext *ctx, const OptionCall &c)
     OptionCall call = c;
     if (call.v1 && !*call.v1)
         call.v1 = nullptr;
+    // The name is the one word of the command: anything else would put
+    // more words (a second command) on its line.
+    if (!text_ok(ctx, call.v1, ROLE_HELO))
+        return 0;
+    if (call.v1 && !text_is_helo_name(call.v1))
+        return refuse(ctx, "The HELO name is not a domain or an address literal");
     return opt_text_optional(ctx, call);
+}
+
+// OAUTHBEARER separates its fields with the byte 0x01: a bearer token that
+// holds one would end its field early and add fields of its own.
+bool bearer_token_ok(MailContext *ctx, const char *token)
+{
+    if (!token || !strchr(token, '\x01'))
+        return true;
+    refuse(ctx, "The bearer token holds the byte 0x01");
+    return false;
 }
 
 // A user name and its secret (value1, value2), stored together.
@@ -799,7 +817,20 @@ int opt_credentials(MailContext *ctx, const OptionCall &c)
         return refuse(ctx, "No user name given");
     if (!c.v2)
         return refuse(ctx, "No password given");
+    // The user name goes into every AUTH exchange; the secret is the
+    // bearer token when OAUTHBEARER is asked for.
+    if (!text_ok(ctx, c.v1, ROLE_USER_NAME) ||
+        ((ctx->flags & MAILF_USE_OAUTHBEARER) && !bearer_token_ok(ctx, c.v2)))
+        return 0;
     return store_user_and_secret(ctx, c, &ctx->user, &ctx->password);
+}
+
+// OAUTHBEARER: the password already given becomes the bearer token.
+int opt_oauth(MailContext *ctx, const OptionCall &c)
+{
+    if (!bearer_token_ok(ctx, ctx->password))
+        return 0;
+    return opt_flag_set(ctx, c);
 }
 
 int opt_credentials_clear(MailContext *ctx, const OptionCall &)
@@ -1143,7 +1174,7 @@ const OptionRow option_rows[] = {
     ROW(MAILOPT_SERVER, opt_server, nullptr, 0, 0),
     ROW(MAILOPT_EMAIL_FILE, opt_email_file, opt_email_file_clear, 0, 0),
     ROW(MAILOPT_CREDENTIALS, opt_credentials, opt_credentials_clear, 0, 0),
-    ROW(MAILOPT_OAUTH, opt_flag_set, opt_flag_clear, 0, MAILF_USE_OAUTHBEARER),
+    ROW(MAILOPT_OAUTH, opt_oauth, opt_flag_clear, 0, MAILF_USE_OAUTHBEARER),
     ROW(MAILOPT_ATTACH, opt_attach, opt_attach_clear, 0, 0),
     ROW(MAILOPT_PRIORITY, opt_priority, opt_priority_clear, 0, 0),
     ROW(MAILOPT_REPLY_TO, opt_reply_to, opt_reply_to_clear, 0, 0),

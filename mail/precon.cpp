@@ -188,7 +188,10 @@ private:
     bool body_ = false;
     bool at_line_start_ = true;
     bool pending_cr_ = false;
-    bool field_dropped_ = false;
+    // A continuation line before the first field belongs to no field: it
+    // is left out, as the header scan passes it over (copied, it would
+    // continue the last generated field).
+    bool field_dropped_ = true;
     LineState state_ = START;
     std::string prefix_;
 };

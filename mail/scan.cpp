@@ -280,17 +280,33 @@ int addr_scan_header(void *user, const char *text, size_t len, HeaderFieldFn fn,
             *header_len = static_cast<size_t>(at - text);
         return how;
     };
+    auto to_next_line = [&] {
+        while (p < end && *p != '\r' && *p != '\n')
+            p++;
+        p += eol_at(p, end);
+    };
     for (;;) {
         if (p == end)
             return done(p, HDR_SCAN_TEXT_END);
         if (eol_at(p, end))
             return done(p, HDR_SCAN_BLANK_LINE);
         const char *name = p;
-        while (p < end && *p > 0x20 && *p < 0x7f && *p != ':')
+        while (p < end && *p != ':' && *p != '\r' && *p != '\n')
             p++;
-        if (p == name || p == end || *p != ':')
-            return done(name, HDR_SCAN_NOT_FIELD);
+        // A line that begins with a blank here continues no field (the
+        // folds of a field are part of its value), and a line without a
+        // colon is no field: both are passed over with their continuation
+        // lines, as the message writer leaves them out, and the scan goes
+        // on with the next field.
+        if (is_blank(*name) || p == end || *p != ':') {
+            to_next_line();
+            continue;
+        }
+        // Blanks before the colon belong to no name (the obsolete form
+        // "Bcc : ..."); a line that begins with the colon has an empty one.
         size_t name_len = static_cast<size_t>(p - name);
+        while (name_len && is_blank(name[name_len - 1]))
+            name_len--;
         for (p++; p < end && is_blank(*p); p++) {
         }
         const char *value = p;
@@ -307,6 +323,28 @@ int addr_scan_header(void *user, const char *text, size_t len, HeaderFieldFn fn,
             break;
         }
     }
+}
+
+bool HeaderBlockEnd::feed(const char *data, size_t n, size_t *at)
+{
+    for (size_t i = 0; i < n; i++) {
+        char c = data[i];
+        bool lf_of_crlf = after_cr_ && c == '\n';
+        after_cr_ = c == '\r';
+        if (lf_of_crlf)
+            continue; // its line ended with the CR
+        if (c == '\r' || c == '\n') {
+            if (line_start_) {
+                *at = seen_ + i;
+                return true;
+            }
+            line_start_ = true;
+        } else {
+            line_start_ = false;
+        }
+    }
+    seen_ += n;
+    return false;
 }
 
 size_t addr_trim_name(char *name, size_t len)
@@ -340,11 +378,17 @@ struct ListScan {
     ~ListScan() { addr_recipient_list_free(&found); }
 };
 
-// Reads at most cap bytes of the file at path into *text; 1, or 0 with the
-// reason in the session (also when the file holds more). With
-// stop_at_header_end the reading ends once the header block is whole.
-int read_capped(MailContext *ctx, const char *path, const char *what, size_t cap, std::string *text,
-                bool stop_at_header_end)
+// What a reader's take() makes of one slice of a file.
+enum Take { TAKE_READ_ON, TAKE_DONE, TAKE_REFUSED };
+
+// Reads the file at path into *text through the session's file reader.
+// take(data, n, &keep) sees each slice in order and may lower keep (all n
+// bytes at first), the bytes that are kept; it answers TAKE_READ_ON,
+// TAKE_DONE when the text is whole (the rest of the file is not read), or
+// TAKE_REFUSED when the text would pass its cap (take has stored the
+// reason). 1, or 0 with the reason in the session.
+template <class TakeFn>
+int read_file(MailContext *ctx, const char *path, const char *what, std::string *text, TakeFn &&take)
 {
     MimeFile f(path);
     if (!f.is_open()) {
@@ -360,19 +404,13 @@ int read_capped(MailContext *ctx, const char *path, const char *what, size_t cap
         }
         if (got == 0)
             return 1;
-        size_t n = static_cast<size_t>(got);
-        if (text->size() + n > cap) {
-            mail_set_errorf(ctx, "The %s is too large (%s)", what, path);
+        size_t n = static_cast<size_t>(got), keep = n;
+        Take answer = take(buf.get(), n, &keep);
+        if (answer == TAKE_REFUSED)
             return 0;
-        }
-        text->append(buf.get(), n);
-        if (stop_at_header_end) {
-            size_t header_len;
-            if (addr_scan_header(nullptr, text->data(), text->size(),
-                                 [](void *, const char *, size_t, const char *, size_t) {},
-                                 &header_len) != HDR_SCAN_TEXT_END)
-                return 1;
-        }
+        text->append(buf.get(), keep);
+        if (answer == TAKE_DONE)
+            return 1;
     }
 }
 
@@ -485,7 +523,14 @@ int addr_scan_recipient_file(MailContext *ctx, Recipient **list, const char *pat
 {
     return scan_guard(ctx, [&] {
         std::string text;
-        if (!read_capped(ctx, path, "recipient list file", ADDR_LIST_FILE_MAX, &text, false))
+        auto capped = [&](const char *, size_t n, size_t *) {
+            if (n <= ADDR_LIST_FILE_MAX - text.size())
+                return TAKE_READ_ON;
+            mail_set_errorf(ctx, "The recipient list file is too large, more than %d MiB (%s)",
+                            int(ADDR_LIST_FILE_MAX >> 20), path);
+            return TAKE_REFUSED;
+        };
+        if (!read_file(ctx, path, "recipient list file", &text, capped))
             return 0;
         ListScan scan;
         size_t line = 0;
@@ -513,8 +558,23 @@ int addr_scan_message_file(MailContext *ctx, int recipients, int sender)
     if (sender)
         ctx->flags2 |= MAILF2_FROM_FROM_FILE;
     return scan_guard(ctx, [&] {
+        // The header block is read to its empty line, however the reads
+        // cut it; the body is never read.
         std::string text;
-        if (!read_capped(ctx, ctx->email_file, "message file", ADDR_HEADER_SCAN_MAX, &text, true))
+        HeaderBlockEnd header_end;
+        auto header = [&](const char *data, size_t n, size_t *keep) {
+            size_t at = 0;
+            bool found = header_end.feed(data, n, &at);
+            if (found)
+                *keep = at - text.size();
+            if (*keep > ADDR_HEADER_SCAN_MAX - text.size()) {
+                mail_set_errorf(ctx, "The header of the message file is too large, more than %d MiB (%s)",
+                                int(ADDR_HEADER_SCAN_MAX >> 20), ctx->email_file);
+                return TAKE_REFUSED;
+            }
+            return found ? TAKE_DONE : TAKE_READ_ON;
+        };
+        if (!read_file(ctx, ctx->email_file, "message file", &text, header))
             return 0;
         mail_set_error(ctx, nullptr);
         addr_scan_header(ctx, text.data(), text.size(), addr_header_select);

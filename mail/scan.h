@@ -55,17 +55,36 @@ void addr_scan_field(void *user, const char *value, size_t len, AddrScanFn fn);
 enum {
     HDR_SCAN_BLANK_LINE = 1, // at the empty line that ends the header block
     HDR_SCAN_TEXT_END = 2,   // the text ended inside the header block
-    HDR_SCAN_NOT_FIELD = 3,  // at a line that is no header field
 };
 
 // Calls fn for every field of the header block at the start of text (len
 // bytes), in order, repeated fields included; a field whose value runs to
-// the end of the text is handed over too. A field name is one or more
-// printable ASCII bytes other than ":", directly followed by ":" (blanks
-// after the colon are optional). *header_len, when given, gets the bytes
-// scanned (up to, not including, the empty line).
+// the end of the text is handed over too. A field is a line with a colon
+// that does not begin with a blank: its name is the text before the colon
+// without the blanks before it (empty for a line that begins with the
+// colon), its value runs on over the folded lines that follow. Lines that
+// are no field (a continuation line before the first field, a line
+// without a colon) are passed over with their continuation lines, as the
+// preconstructed writer leaves them out; the scan goes on after them.
+// *header_len, when given, gets the bytes scanned (up to, not including,
+// the empty line).
 int addr_scan_header(void *user, const char *text, size_t len, HeaderFieldFn fn,
                      size_t *header_len = nullptr);
+
+// Finds the empty line that ends a header block in a text fed slice by
+// slice, by the rule of addr_scan_header: a line end (LF, CR LF or a lone
+// CR) where a line begins. A CR LF may be cut between two slices.
+class HeaderBlockEnd {
+public:
+    // Feeds the next n bytes; true, with *at the offset of the empty line
+    // from the start of the text, once it has come (then feed no more).
+    bool feed(const char *data, size_t n, size_t *at);
+
+private:
+    bool line_start_ = true;
+    bool after_cr_ = false;
+    size_t seen_ = 0;
+};
 
 // The display name as the callbacks keep it: trailing SP, TAB and NUL
 // dropped, then one pair of enclosing double quotes, then folded line
@@ -100,10 +119,10 @@ void addr_header_select(void *user, const char *name, size_t name_len, const cha
 // other byte is kept. NULL when memory runs out; free() the copy.
 char *addr_unfold(const char *text, size_t length);
 
-// Caps of what the session reads to scan.
+// Caps of what the session reads to scan: a longer text is refused.
 enum : size_t {
     ADDR_LIST_FILE_MAX = 16u << 20,   // a recipient list file
-    ADDR_HEADER_SCAN_MAX = 4u << 20, // the header block of a message file
+    ADDR_HEADER_SCAN_MAX = 4u << 20, // the header block of a message file (before its empty line)
 };
 
 // The session's scans (the full program's seam calls these). Each returns
@@ -113,5 +132,7 @@ enum : size_t {
 int addr_scan_recipient_file(MailContext *ctx, Recipient **list, const char *path);
 // To and Cc (and Bcc, which only the envelope carries) from the header of
 // the session's message file when recipients is nonzero; the sender from
-// its From field when sender is nonzero.
+// its From field when sender is nonzero. The header is read up to its
+// empty line (or the end of the file), however long, up to
+// ADDR_HEADER_SCAN_MAX; the body is never read.
 int addr_scan_message_file(MailContext *ctx, int recipients, int sender);

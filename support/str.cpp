@@ -244,16 +244,26 @@ size_t str_crlf_convert(CrlfState *st, const char *in, size_t len, char *out)
     return o;
 }
 
-char *file_read_text_crlf(FILE *fp, size_t *len, int *why)
+char *file_read_text_crlf(FILE *fp, size_t *len, int *why, size_t cap, bool refuse_nul)
 {
     Grow g;
     char block[kReadBlock];
     CrlfState st = {};
+    size_t taken = 0;
     for (;;) {
         size_t n = 0;
         int more = read_block(fp, block, sizeof block, &n);
         if (more < 0) {
             g.why = STR_READ_ERROR;
+            return g.fail(why);
+        }
+        if (n > cap - taken) {
+            g.why = STR_READ_TOO_BIG;
+            return g.fail(why);
+        }
+        taken += n;
+        if (refuse_nul && memchr(block, 0, n)) {
+            g.why = STR_READ_NUL;
             return g.fail(why);
         }
         // At worst every byte becomes CR LF.

@@ -40,7 +40,8 @@ enum {
     STR_READ_OK = 0,
     STR_READ_ERROR = 1,   // the stream reported a read error
     STR_READ_NOMEM = 2,   // memory ran out
-    STR_READ_TOO_BIG = 3, // the text would pass STR_FILE_READ_MAX
+    STR_READ_TOO_BIG = 3, // the text would pass STR_FILE_READ_MAX (or the reader's cap)
+    STR_READ_NUL = 4,     // a NUL byte was read where the reader refuses one
 };
 
 // Every remaining byte of the stream plus a NUL (the text may hold NULs);
@@ -50,8 +51,12 @@ enum {
 char *file_read_all(FILE *fp, size_t *len, int *why = nullptr);
 // The stream as text with every line end (LF, CR LF, lone CR) made CR LF,
 // also when a CR LF pair straddles two reads; failures as file_read_all.
-// len, when given, gets the length.
-char *file_read_text_crlf(FILE *fp, size_t *len = nullptr, int *why = nullptr);
+// len, when given, gets the length. A stream of more than cap bytes fails
+// with STR_READ_TOO_BIG, and with refuse_nul a NUL byte fails it with
+// STR_READ_NUL: both as soon as the bytes are read, so that neither the
+// rest of a huge text nor an endless one (/dev/zero) is read.
+char *file_read_text_crlf(FILE *fp, size_t *len = nullptr, int *why = nullptr,
+                          size_t cap = STR_FILE_READ_MAX, bool refuse_nul = false);
 
 // Streaming line-end conversion: every LF, CR LF and lone CR becomes CR LF,
 // also when a CR LF pair straddles two calls. out needs 2 * len bytes;

@@ -185,10 +185,10 @@ class AwildTest(SandboxTest):
                     _, msg = box.message()
                     self.assertEqual(attached(msg), names)
                     os.remove(box.path("out.eml"))
-        # Millions of pattern items (from a configuration file: an argument
-        # cannot be that long) under an address-space limit: status 666 and
-        # nothing written.
-        config = box.write("big.conf", "awild::" + "*/" * (10 << 20) + "\n")
+        # Millions of pattern items (from a configuration file, which holds
+        # up to 16 MiB: an argument cannot be that long) under an
+        # address-space limit: status 666 and nothing written.
+        config = box.write("big.conf", "awild::" + "*/" * (7 << 20) + "\n")
         for program in PROGRAMS:
             if sanitized(program):
                 self.skipTest("address-space limits do not apply under AddressSanitizer")

@@ -12,6 +12,7 @@ import email.policy
 import hashlib
 import os
 import re
+import resource
 import shutil
 import subprocess
 import tempfile
@@ -71,7 +72,8 @@ class Sandbox:
 
     def run(self, program, args, env=None, stdin=b"", merge=False, preexec=None):
         """Runs program in the folder with stdin as its standard input (the
-        bytes, or DIRECTORY: a folder, which cannot be read); merge puts
+        bytes, the file of a path such as /dev/zero, or DIRECTORY: a folder,
+        which cannot be read); merge puts
         standard error into standard output, in the order written; preexec
         runs in the child before the program starts (limits, user)."""
         environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home}
@@ -87,8 +89,8 @@ class Sandbox:
         streams = {"stdout": subprocess.PIPE,
                    "stderr": subprocess.STDOUT if merge else subprocess.PIPE,
                    "preexec_fn": preexec}
-        if stdin is DIRECTORY:
-            fd = os.open(self.root, os.O_RDONLY)
+        if stdin is DIRECTORY or isinstance(stdin, str):
+            fd = os.open(self.root if stdin is DIRECTORY else stdin, os.O_RDONLY)
             try:
                 proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
                                       env=environment, stdin=fd, timeout=60, **streams)
@@ -290,12 +292,29 @@ RUN_CASES = [
         "Invalid -tls-ciphers option (no cipher list libtls takes: \"bogus\")\n", programs=("tarvex",)),
     Run(["-tls-ciphers:", "-file:out.eml"] + SENDER, 1, "",
         "Invalid -tls-ciphers option (no cipher list libtls takes: \"\")\n", programs=("tarvex",)),
+    # What goes raw into a command or a header is checked when given.
+    Run(["-helo:x.org MAIL FROM:<evil@x.org>", "-host:mx.example"] + SENDER, 1, "",
+        "Invalid -helo option (The HELO name is not a domain or an address literal)\n"),
+    Run(["-host:bo\rb:pw@mx.example"] + SENDER, 1, "",
+        "Invalid -host option (Control character in the user name)\n"),
+    Run(["-host:bob:tok\x01en@mx.example", "-oauth"] + SENDER, 1, "",
+        "Invalid -oauth option (The bearer token holds the byte 0x01)\n"),
+    Run(["-to:a\u2028b@example.org", "-file:out.eml"], 1, "",
+        "Invalid address in -to (a\u2028b@example.org): Control character in the recipient address\n"),
+    # Values in messages: a TAB and a C1 control escaped.
+    Run(["-to:a\tb@example.org\u009b", "-file:out.eml"], 1, "",
+        "Invalid address in -to (a\\x09b@example.org\\xc2\\x9b): Control character in the "
+        "recipient address\n"),
     # Files that options name.
     Run(["-a:" + MISSING] + SENDER, 10, "", "Failed to attach file (%s)\n" % MISSING),
     Run(["-a:" + MISSING, "-skipnofile", "-file:out.eml"] + SENDER, 0, "", "",
         check=no_attachment),
-    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s)\n" % MISSING),
-    Run(["-bcc:@" + MISSING], 10, "", "Failed to set Bcc from file (%s)\n" % MISSING),
+    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s)\n"
+        "Failed to open recipient list file (%s)\n" % (MISSING, MISSING), programs=("tarvex",)),
+    Run(["-bcc:@" + MISSING], 10, "", "Failed to set Bcc from file (%s)\n"
+        "Failed to open recipient list file (%s)\n" % (MISSING, MISSING), programs=("tarvex",)),
+    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s)\nRecipient list files are "
+        "not available in this program\n" % MISSING, programs=("tarvex-plain",)),
     Run(["-body-file:" + MISSING], 10, "", "Failed to read body file (%s)\n" % MISSING),
     Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s)\n" % MISSING),
     Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s)\n" % MISSING),
@@ -338,6 +357,21 @@ class RunSequenceTest(SandboxTest):
                         self.assertEqual(msg.defects, [])
                         if case.check:
                             case.check(self, msg)
+
+    def test_endless_standard_input_is_refused_at_once(self):
+        # Its first byte is a NUL that the run refuses: it stops there
+        # instead of reading on (within a small address space, except under
+        # AddressSanitizer, whose shadow memory needs more).
+        def small():
+            resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
+        for program, path in PROGRAMS.items():
+            with open(path, "rb") as f:
+                limit = None if b"__asan_init" in f.read() else small
+            with self.subTest(program=program):
+                result = self.box.run(program, ["--", "-file:out.eml"] + SENDER, stdin="/dev/zero",
+                                      preexec=limit)
+                self.assertRun(result, 1, STDIN_PROMPT, "NUL byte in the body from standard input\n")
+                self.assertFalse(os.path.exists(self.box.path("out.eml")))
 
     def test_closed_output_does_not_kill(self):
         # Standard output is a pipe nobody reads: the banner cannot be
@@ -471,6 +505,8 @@ class ConfigurationTest(SandboxTest):
             ("encryptpass:s3cret\n", 2, "Unknown option: encryptpass:\n"),
             ("to:nobody\n", 1, "Invalid address in -to (nobody)\n"),
             ("subject:a\0b\n", 1, "NUL byte in configuration file CONF\n"),
+            ("#" + "c" * (16 << 20) + "\n", 1,
+             "Configuration file CONF is too large, more than 16 MiB\n"),
         ]
         for program in PROGRAMS:
             for where in ("-config:", "default"):

@@ -99,11 +99,12 @@ class FileFaultsTest(SandboxTest):
                         "Invalid address in -%s (%s)" % (option, value)), result)
 
     def test_out_of_memory(self):
-        # A 30 MB subject (from a configuration file: an argument cannot be
-        # that long) under address-space limits from tight to ample: the run
-        # either fails with 666 and leaves nothing, or writes the whole
-        # subject; under the tightest limit it cannot write it.
-        subject = "x" * (30 << 20)
+        # A 15 MiB subject (from a configuration file, which holds up to
+        # 16 MiB: an argument cannot be that long) under address-space
+        # limits from tight to ample: the run either fails with 666 and
+        # leaves nothing, or writes the whole subject; under the tightest
+        # limit it cannot write it.
+        subject = "x" * (15 << 20)
         config = self.box.write("big.conf", "subject:" + subject + "\n")
         for program in PROGRAMS:
             if sanitized(program):
@@ -184,13 +185,14 @@ class FileFaultsTest(SandboxTest):
         for program in PROGRAMS:
             if sanitized(program):
                 self.skipTest("address-space limits do not apply under AddressSanitizer")
-        config = self.box.write("huge.conf", "#" + "x" * (60 << 20) + "\n")
+        # Just under the 16 MiB cap, and more than the limit leaves room for.
+        config = self.box.write("huge.conf", "#" + "x" * (15 << 20) + "\n")
         for program in PROGRAMS:
             with self.subTest(program=program):
                 box = self.fresh()
                 before = self.listing(box)
                 result = box.run(program, ["-config:" + config, "-file:out.eml"] + SENDER,
-                                 preexec=limit(resource.RLIMIT_AS, 40 << 20))
+                                 preexec=limit(resource.RLIMIT_AS, 16 << 20))
                 self.assertFailedCleanly(box, result, NOMEM, before)
                 self.assertEqual(result.stderr,
                                  "Out of memory reading configuration file %s\n" % config)

@@ -1,9 +1,10 @@
-// Addresses: the classification follows its rule byte by byte, and the
-// preparation for the envelope agrees with it: it refuses exactly the bad
-// kinds (and a non-ASCII local part without SMTPUTF8), keeps the local part,
-// writes the domain as the IDN conversion does, fits its buffer and leaves
-// the buffer untouched when it refuses. An address the header writer takes
-// as safe is never a bad one.
+// Addresses: the classification follows its rule byte by byte (no control
+// byte, no C1 control, no U+2028 or U+2029), and the preparation for the
+// envelope agrees with it: it refuses exactly the bad kinds (and a
+// non-ASCII local part without SMTPUTF8), keeps the local part, writes the
+// domain as the IDN conversion does, fits its buffer and leaves the buffer
+// untouched when it refuses. An address the header writer takes as safe is
+// never a bad one.
 #include <vector>
 
 #include "fuzz.h"
@@ -21,6 +22,11 @@ int expected_kind(const std::string &a)
     for (size_t i = 0; i < a.size(); i++) {
         unsigned char c = static_cast<unsigned char>(a[i]);
         if (c < 0x20 || c == 0x7f)
+            return ADDR_KIND_BAD;
+        // The UTF-8 forms of the C1 controls and of U+2028 and U+2029.
+        unsigned char c1 = i + 1 < a.size() ? static_cast<unsigned char>(a[i + 1]) : 0;
+        unsigned char c2 = i + 2 < a.size() ? static_cast<unsigned char>(a[i + 2]) : 0;
+        if ((c == 0xc2 && c1 >= 0x80 && c1 <= 0x9f) || (c == 0xe2 && c1 == 0x80 && (c2 == 0xa8 || c2 == 0xa9)))
             return ADDR_KIND_BAD;
         if (c >= 0x80)
             kind = i < at ? ADDR_KIND_UTF8_LOCAL : kind == ADDR_KIND_ASCII ? ADDR_KIND_UTF8_DOMAIN : kind;

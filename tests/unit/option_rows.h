@@ -183,7 +183,9 @@ public:
             {MAILOPT_BODY | MAILOPT_BODY_QP, "old body"},
             {MAILOPT_OUTPUT_FILE, "out.eml"},
             {MAILOPT_SERVER, "old.mx.org", "2525"},
-            {MAILOPT_CREDENTIALS, "olduser", "oldpass"},
+            // A password may hold any byte; as a bearer token it may not
+            // hold 0x01, so MAILOPT_OAUTH fails on this session.
+            {MAILOPT_CREDENTIALS, "olduser", "old\x01pass"},
             {MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64, att_path.c_str(), "oldcid", "text/plain", "Old"},
             {MAILOPT_PRIORITY | mailopt_priority(2)},
             {MAILOPT_REPLY_TO, "reply@x.org", "Reply"},
@@ -263,9 +265,9 @@ std::function<void(MailContext *)> body_encoding_stored(unsigned encoding)
 const std::set<unsigned> &rows_that_never_fail()
 {
     static const std::set<unsigned> rows = [] {
-        std::set<unsigned> r = {MAILOPT_OAUTH,     MAILOPT_FORCE_MIME,  MAILOPT_IP_FAMILY,
-                                MAILOPT_MDN,       MAILOPT_TLS_MODE,    MAILOPT_DOT_STUFF,
-                                MAILOPT_RAW_HEADERS, MAILOPT_VERIFY,    MAILOPT_FREE};
+        std::set<unsigned> r = {MAILOPT_FORCE_MIME,  MAILOPT_IP_FAMILY,   MAILOPT_MDN,
+                                MAILOPT_TLS_MODE,    MAILOPT_DOT_STUFF,   MAILOPT_RAW_HEADERS,
+                                MAILOPT_VERIFY,      MAILOPT_FREE};
         if (mail_full_program)
             r.insert(MAILOPT_DKIM);
         return r;
@@ -390,6 +392,14 @@ std::vector<StoreCase> store_cases(const OptionTest &t)
          }},
         {"helo", {MAILOPT_HELO, "client.b.org"},
          [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "client.b.org"); }},
+        {"helo one label", {MAILOPT_HELO, "localhost"},
+         [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "localhost"); }},
+        {"helo hyphens and digits", {MAILOPT_HELO, "0-a--b.9.example"},
+         [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "0-a--b.9.example"); }},
+        {"helo IPv4 literal", {MAILOPT_HELO, "[192.0.2.255]"},
+         [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "[192.0.2.255]"); }},
+        {"helo IPv6 literal", {MAILOPT_HELO, "[IPv6:2001:db8::1]"},
+         [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "[IPv6:2001:db8::1]"); }},
         {"helo NULL", {MAILOPT_HELO},
          [](const MailContext *c) { EXPECT_EQ(c->helo_name, nullptr); }},
         {"helo empty means default", {MAILOPT_HELO, ""},
@@ -638,6 +648,10 @@ struct FailTexts {
     std::string list_unreadable; // a recipient list file that is no list
     std::string long_address = std::string(250, 'l') + "@x.org";
     std::string envid_101 = std::string(101, 'e');
+    std::string not_helo = "The HELO name is not a domain or an address literal";
+    std::string label_64 = std::string(64, 'l') + ".org";
+    std::string helo_256 = std::string(62, 'a') + "." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
+                           std::string(62, 'd') + ".eeee";
     std::string id_510 = std::string(504, 'i') + "@x.org";
 };
 
@@ -654,6 +668,8 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"from without at", {MAILOPT_FROM, "nobody", "Name"}, "The sender address is not a valid mailbox"},
         {"from too long", {MAILOPT_FROM, x.long_address.c_str()}, "The sender address is longer than 254 bytes"},
         {"from CR LF", {MAILOPT_FROM, "a@b.org\r\nBcc: x@y.org"}, "Control character in the sender address"},
+        {"from U+2028", {MAILOPT_FROM, "a@b\xe2\x80\xa8.org"}, "Control character in the sender address"},
+        {"from C1", {MAILOPT_FROM, "\xc2\x9f@b.org"}, "Control character in the sender address"},
         {"from name LF", {MAILOPT_FROM, "a@b.org", "A\nB"}, "Control character in the sender name"},
         {"from name cut UTF-8", {MAILOPT_FROM, "a@b.org", "J\xc3"}, "Invalid UTF-8 in the sender name"},
         {"recipient no list", {MAILOPT_RECIPIENT, "a@b.org"}, "No recipient list chosen (To, Cc or Bcc)"},
@@ -662,6 +678,8 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"recipient without at", {MAILOPT_RECIPIENT | MAILOPT_TO, "nobody"}, "The recipient address is not a valid mailbox"},
         {"recipient too long", {MAILOPT_RECIPIENT | MAILOPT_TO, x.long_address.c_str()}, "The recipient address is longer than 254 bytes"},
         {"recipient CR", {MAILOPT_RECIPIENT | MAILOPT_BCC, "a@b.org\r"}, "Control character in the recipient address"},
+        {"recipient C1 NEL", {MAILOPT_RECIPIENT | MAILOPT_TO, "a\xc2\x85@b.org"}, "Control character in the recipient address"},
+        {"recipient U+2029", {MAILOPT_RECIPIENT | MAILOPT_CC, "a\xe2\x80\xa9@b.org"}, "Control character in the recipient address"},
         {"recipient latin-1", {MAILOPT_RECIPIENT | MAILOPT_TO, "j\xf6rg@b.org"}, "Invalid UTF-8 in the recipient address"},
         {"recipient name", {MAILOPT_RECIPIENT | MAILOPT_TO, "a@b.org", "x\x1b"}, "Control character in the recipient name"},
         {"recipient name overlong UTF-8", {MAILOPT_RECIPIENT | MAILOPT_CC, "a@b.org", "\xc0\xaf"}, "Invalid UTF-8 in the recipient name"},
@@ -692,6 +710,11 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"email file NULL", {MAILOPT_EMAIL_FILE}, "No message file given"},
         {"credentials empty user", {MAILOPT_CREDENTIALS, "", "p"}, "No user name given"},
         {"credentials NULL password", {MAILOPT_CREDENTIALS, "u"}, "No password given"},
+        {"credentials user CR LF", {MAILOPT_CREDENTIALS, "u\r\nQUIT", "p"}, "Control character in the user name"},
+        {"credentials user 0x01", {MAILOPT_CREDENTIALS, "bob\x01" "auth=Bearer evil", "p"}, "Control character in the user name"},
+        {"credentials user C1", {MAILOPT_CREDENTIALS, "u\xc2\x85", "p"}, "Control character in the user name"},
+        {"credentials user latin-1", {MAILOPT_CREDENTIALS, "j\xf6rg", "p"}, "Invalid UTF-8 in the user name"},
+        {"oauth, the password holds 0x01", {MAILOPT_OAUTH}, "The bearer token holds the byte 0x01"},
         {"attach index 4", {MAILOPT_ATTACH | mailopt_sub(4), att}, "Unknown attachment encoding"},
         {"attach missing", {MAILOPT_ATTACH, missing}, x.attach_missing.c_str()},
         {"attach empty", {MAILOPT_ATTACH, ""}, "No attachment file given"},
@@ -712,6 +735,25 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"html file is a folder", {MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, folder}, x.html_folder.c_str()},
         {"helo CR LF", {MAILOPT_HELO, "h\r\nMAIL FROM:<x@y.org>"}, "Control character in the HELO name"},
         {"helo TAB", {MAILOPT_HELO, "a\tb"}, "Control character in the HELO name"},
+        {"helo C1", {MAILOPT_HELO, "a\xc2\x85" "b.org"}, "Control character in the HELO name"},
+        {"helo U+2028", {MAILOPT_HELO, "a\xe2\x80\xa8" "b.org"}, "Control character in the HELO name"},
+        {"helo blank", {MAILOPT_HELO, "x.org MAIL FROM:<evil@x>"}, x.not_helo.c_str()},
+        {"helo empty label", {MAILOPT_HELO, "a..b"}, x.not_helo.c_str()},
+        {"helo trailing dot", {MAILOPT_HELO, "a.b."}, x.not_helo.c_str()},
+        {"helo hyphen first", {MAILOPT_HELO, "-a.b"}, x.not_helo.c_str()},
+        {"helo hyphen last", {MAILOPT_HELO, "a-.b"}, x.not_helo.c_str()},
+        {"helo underscore", {MAILOPT_HELO, "a_b.org"}, x.not_helo.c_str()},
+        {"helo label of 64", {MAILOPT_HELO, x.label_64.c_str()}, x.not_helo.c_str()},
+        {"helo too long", {MAILOPT_HELO, x.helo_256.c_str()}, x.not_helo.c_str()},
+        {"helo non-ASCII", {MAILOPT_HELO, "b\xc3\xbc" "cher.example"}, x.not_helo.c_str()},
+        {"helo address", {MAILOPT_HELO, "me@x.org"}, x.not_helo.c_str()},
+        {"helo literal of three", {MAILOPT_HELO, "[192.0.2]"}, x.not_helo.c_str()},
+        {"helo literal 256", {MAILOPT_HELO, "[192.0.2.256]"}, x.not_helo.c_str()},
+        {"helo literal letters", {MAILOPT_HELO, "[abc]"}, x.not_helo.c_str()},
+        {"helo literal blank", {MAILOPT_HELO, "[IPv6:: x]"}, x.not_helo.c_str()},
+        {"helo literal no tag", {MAILOPT_HELO, "[:1]"}, x.not_helo.c_str()},
+        {"helo literal unclosed", {MAILOPT_HELO, "[192.0.2.1"}, x.not_helo.c_str()},
+        {"helo literal empty", {MAILOPT_HELO, "[]"}, x.not_helo.c_str()},
         {"header name empty", {MAILOPT_HEADER, "", "v"}, "No header-field name given"},
         {"header name NULL", {MAILOPT_HEADER, none, "v"}, "No header-field name given"},
         {"header value NULL", {MAILOPT_HEADER, "X-A"}, "No header-field value given"},
@@ -796,6 +838,7 @@ TEST_F(OptionTest, ClearsEachRow)
 {
     load();
     ASSERT_EQ(apply(ctx, {MAILOPT_EMAIL_FILE, eml_path.c_str()}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_CREDENTIALS, "u", "token"}), 1);
     for (const StoreCase &c : clear_cases()) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(apply(ctx, c.call), 1);
@@ -829,6 +872,22 @@ TEST_F(OptionTest, FailuresChangeNothing)
         SCOPED_TRACE(c.what);
         expect_fails_unchanged(c.call, c.error, c.early);
     }
+}
+
+// OAUTHBEARER frames its fields with 0x01: a token holding one is refused
+// whichever of the token and MAILOPT_OAUTH comes first, and a password for
+// the other mechanisms may hold it.
+TEST_F(OptionTest, BearerTokenHoldsNoFieldSeparator)
+{
+    load();
+    const char *error = "The bearer token holds the byte 0x01";
+    ASSERT_EQ(apply(ctx, {MAILOPT_CREDENTIALS, "u", "token"}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_OAUTH}), 1);
+    expect_fails_unchanged({MAILOPT_CREDENTIALS, "u", "tok\x01" "auth=Bearer evil"}, error);
+    ASSERT_EQ(apply(ctx, {MAILOPT_OAUTH | MAILOPT_CLEAR}), 1);
+    ASSERT_EQ(apply(ctx, {MAILOPT_CREDENTIALS, "u", "pass\x01word"}), 1);
+    EXPECT_STREQ(ctx->password, "pass\x01word");
+    expect_fails_unchanged({MAILOPT_OAUTH}, error);
 }
 
 TEST_F(OptionTest, RowsThatNeverFailTakeAnything)

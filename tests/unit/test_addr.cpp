@@ -191,6 +191,13 @@ TEST(AddrClassify, KindsByTheBytesOfLocalPartAndDomain)
         {"user\r@example.com", ADDR_KIND_BAD},
         {"user@exa\tmple.com", ADDR_KIND_BAD},
         {"\x01user@example.com", ADDR_KIND_BAD},
+        // The characters readers take for controls or line ends: C1, U+2028, U+2029.
+        {"us\xc2\x85" "er@example.com", ADDR_KIND_BAD},
+        {"user@exa\xc2\x9f" "mple.com", ADDR_KIND_BAD},
+        {"user\xe2\x80\xa8@example.com", ADDR_KIND_BAD},
+        {"user@example.com\xe2\x80\xa9", ADDR_KIND_BAD},
+        {"us\xc2\xa0" "er@example.com", ADDR_KIND_UTF8_LOCAL}, // U+00A0 is no control
+        {"user@\xe2\x80\xa7.example", ADDR_KIND_UTF8_DOMAIN},
         {"user@example.com\x1f", ADDR_KIND_BAD},
         {"user@example.com\x7f", ADDR_KIND_BAD},
         {"j\xc3\xb6rg\r@b\xc3\xbc" "cher", ADDR_KIND_BAD},

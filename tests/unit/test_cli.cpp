@@ -21,6 +21,7 @@
 #include "cli/exitcode.h"
 #include "mail/list.h"
 #include "mail/option.h"
+#include "mail/scan.h"
 #include "mail/session.h"
 #include "mail/wild.h"
 #include "platform/platform.h"
@@ -420,7 +421,9 @@ TEST_F(Cli, BodyLiteralReadsRawBytes)
 
 TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
 {
-    const std::string missing = dir.file("missing");
+    const std::string missing = dir.file("missing"), big_list = dir.file("big.list");
+    const std::string no_list = "Failed to open recipient list file (" + missing + ")\n";
+    write_file(big_list, std::string(ADDR_LIST_FILE_MAX, ' ') + "a@b.org\n");
     struct Case {
         std::string word;
         int status;
@@ -459,7 +462,7 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"cc:a..b@x", EXIT_USAGE, "Invalid address in -cc (a..b@x): The recipient address is not a valid mailbox\n"},
         {"bcc:.a@x", EXIT_USAGE, "Invalid address in -bcc (.a@x): The recipient address is not a valid mailbox\n"},
         {"to:j\xf6rg@b.c", EXIT_USAGE,
-         "Invalid address in -to (j\xf6rg@b.c): Invalid UTF-8 in the recipient address\n"},
+         "Invalid address in -to (j\\xf6rg@b.c): Invalid UTF-8 in the recipient address\n"},
         {"from:a@b.c:\"Ann", EXIT_USAGE, "Unclosed quote in -from (a@b.c:\"Ann)\n"},
         {"to:a\x01@b.c", EXIT_USAGE,
          "Invalid address in -to (a\\x01@b.c): Control character in the recipient address\n"},
@@ -468,9 +471,12 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"to:" + std::string(300, 'a') + "@b.c", EXIT_USAGE,
          "Invalid address in -to (" + std::string(300, 'a') +
              "@b.c): The recipient address is longer than 254 bytes\n"},
-        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n"},
-        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n"},
-        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n"},
+        // A list file that cannot be used: the session's reason follows.
+        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n" + no_list},
+        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n" + no_list},
+        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n" + no_list},
+        {"to:@" + big_list, EXIT_INPUT_FILE, "Failed to set To from file (" + big_list + ")\n" +
+             "The recipient list file is too large, more than 16 MiB (" + big_list + ")\n"},
         {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
         {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
         {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + ")\n"},
@@ -490,6 +496,21 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"head:X-A:v\x01", EXIT_USAGE, "Invalid -head option (Control character in the header-field value)\n"},
         {"head:X-\xc3\xa4:v", EXIT_USAGE, "Invalid -head option (Invalid character in the header-field name)\n"},
         {"helo:a\rb", EXIT_USAGE, "Invalid -helo option (Control character in the HELO name)\n"},
+        {"helo:x.org MAIL FROM:<evil@x.org>", EXIT_USAGE,
+         "Invalid -helo option (The HELO name is not a domain or an address literal)\n"},
+        {"helo:a\xc2\x85" "b.org", EXIT_USAGE, "Invalid -helo option (Control character in the HELO name)\n"},
+        {"host:bo\rb:pw@mx.example", EXIT_USAGE, "Invalid -host option (Control character in the user name)\n"},
+        {"host:bob\x01" "auth=Bearer x:pw@mx.example", EXIT_USAGE,
+         "Invalid -host option (Control character in the user name)\n"},
+        // Values are shown with a TAB, a byte that is no UTF-8 and a C1
+        // control escaped; a character that is well-formed stays.
+        {"to:a\tb@b.c", EXIT_USAGE,
+         "Invalid address in -to (a\\x09b@b.c): Control character in the recipient address\n"},
+        {"to:a\xc2\x9b" "b@b.c", EXIT_USAGE,
+         "Invalid address in -to (a\\xc2\\x9bb@b.c): Control character in the recipient address\n"},
+        {"cc:a\xe2\x80\xa8@b.c", EXIT_USAGE,
+         "Invalid address in -cc (a\xe2\x80\xa8@b.c): Control character in the recipient address\n"},
+        {"from:a@b.c:\xff", EXIT_USAGE, "Invalid address in -from (a@b.c:\\xff): Invalid UTF-8 in the sender name\n"},
         {"host:mx\x01.example", EXIT_USAGE, "Invalid -host option (Control character in the server host)\n"},
         {"proxy:px\x01.example", EXIT_USAGE, "Invalid -proxy option (Control character in the proxy host)\n"},
         {"dsnid:a b", EXIT_USAGE, "Invalid -dsnid option (Invalid character in the DSN envelope identifier)\n"},
@@ -501,6 +522,24 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         err.clear();
         EXPECT_EQ(apply(c.word), c.status);
         EXPECT_EQ(err, c.message);
+    }
+}
+
+// A bearer token may not hold the byte that separates OAUTHBEARER's
+// fields: refused by the second of -oauth and -host:, whichever it is.
+TEST_F(Cli, BearerTokenWithFieldSeparatorIsRefused)
+{
+    const std::string refused = "(The bearer token holds the byte 0x01)\n";
+    const std::vector<std::string> orders[] = {{"host:bob:tok\x01x@mx.example", "oauth"},
+                                               {"oauth", "host:bob:tok\x01x@mx.example"}};
+    for (const auto &words : orders) {
+        SCOPED_TRACE(words[0]);
+        mail_free(ctx);
+        ctx = mail_new();
+        err.clear();
+        EXPECT_EQ(apply(words[0]), EXIT_OK);
+        EXPECT_EQ(apply(words[1]), EXIT_USAGE);
+        EXPECT_EQ(err, "Invalid -" + words[1].substr(0, words[1].find(':')) + " option " + refused);
     }
 }
 
@@ -601,10 +640,18 @@ TEST(CliAwild, FlagLetters)
 
 TEST(CliPrintable, ControlBytesAreShownEscaped)
 {
-    EXPECT_EQ(cli_printable("a\tb"), "a\tb");
-    EXPECT_EQ(cli_printable("a\r\n\x7f\x1b"), "a\\x0d\\x0a\\x7f\\x1b");
-    EXPECT_EQ(cli_printable("\xc3\xa4"), "\xc3\xa4");
-    EXPECT_EQ(cli_printable(nullptr), "");
+    const std::pair<const char *, const char *> cases[] = {
+        {"a\tb", "a\\x09b"},
+        {"a\r\n\x7f\x1b", "a\\x0d\\x0a\\x7f\\x1b"},
+        {"\xc3\xa4 \xe2\x80\xa8", "\xc3\xa4 \xe2\x80\xa8"}, // well-formed characters stay
+        {"caf\xe9!", "caf\\xe9!"},                               // no UTF-8
+        {"ok\xe2\x82", "ok\\xe2\\x82"},                           // a cut sequence
+        {"\xc0\xaf \xed\xa0\x80", "\\xc0\\xaf \\xed\\xa0\\x80"},    // overlong, surrogate
+        {"\xc2\x9b[2J", "\\xc2\\x9b[2J"},                         // a C1 control (CSI)
+        {nullptr, ""},
+    };
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(cli_printable(text), shown) << (text ? text : "NULL");
 }
 
 // ---- configuration files ----------------------------------------------------------------
@@ -673,6 +720,8 @@ TEST(CliConfigDeathTest, BadLinesEndTheRun)
         {"leading blank", "subject:ok\n subject:x\n", EXIT_UNKNOWN_OPTION, "Unknown option:  subject:x"},
         {"dash", "-subject:x\n", EXIT_UNKNOWN_OPTION, "Unknown option: -subject:x"},
         {"NUL", std::string("subject:a\0b\n", 12), EXIT_USAGE, "NUL byte in configuration file"},
+        {"too large", "subject:x\n#" + std::string(CFG_FILE_MAX, 'c'), EXIT_USAGE,
+         "Configuration file .*bad.conf is too large, more than 16 MiB"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

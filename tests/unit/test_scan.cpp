@@ -2,6 +2,7 @@
 // over files whose line ends straddle the writer's read slices.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -124,9 +125,17 @@ TEST(ScanHeader, FieldsUpToTheEmptyLine)
         {"To: a@b.c,\r\n d@e.f\r\nCc:x@y.z\r\n\r\nTo: no@body.x\r\n",
          {"To=a@b.c,\r\n d@e.f", "Cc=x@y.z"}, HDR_SCAN_BLANK_LINE, 30},
         {"X-Odd_Name!:\tv\nY: w", {"X-Odd_Name!=v", "Y=w"}, HDR_SCAN_TEXT_END, 19},
-        {"From nobody\nTo: a@b.c\n", {}, HDR_SCAN_NOT_FIELD, 0},
         {"A: 1\rB: 2\r\rC: 3", {"A=1", "B=2"}, HDR_SCAN_BLANK_LINE, 10},
         {"", {}, HDR_SCAN_TEXT_END, 0},
+        // Lines that are no field are passed over, and the scan goes on: a
+        // continuation line before the first field, a line without a colon
+        // (with its continuation lines), the text ending inside a name.
+        {" lost\r\n\tmore\r\nFrom: a@b.c\r\n\r\n", {"From=a@b.c"}, HDR_SCAN_BLANK_LINE, 27},
+        {"From nobody\n folded\nTo: a@b.c\n", {"To=a@b.c"}, HDR_SCAN_TEXT_END, 30},
+        {"To: a@b.c\nCc", {"To=a@b.c"}, HDR_SCAN_TEXT_END, 12},
+        // An empty name (a line that begins with the colon) is a field; blanks
+        // before the colon belong to no name.
+        {":\tx\nBcc : h@x.org\nX Odd: 1\n\n", {"=x", "Bcc=h@x.org", "X Odd=1"}, HDR_SCAN_BLANK_LINE, 27},
     };
     for (const auto &c : cases) {
         int how = 0;
@@ -179,6 +188,67 @@ TEST(ScanFiles, MessageHeaderGivesSenderAndRecipients)
     EXPECT_EQ(list(s.ctx->bcc), "hidden@e.org;");
     EXPECT_STREQ(s.ctx->from_address, "new@x.org");
     EXPECT_STREQ(s.ctx->from_name, "New");
+}
+
+// The header is read to its empty line wherever the file's reads cut it,
+// up to its cap; what follows the empty line is never taken.
+TEST(ScanFiles, MessageHeaderIsReadToItsEnd)
+{
+    const std::string from = "From: f@x.org\r\n";
+    // A pad field that makes the next field begin at byte `at`.
+    auto pad_to = [&](size_t at) { return "X-Pad: " + std::string(at - from.size() - 9, 'p') + "\r\n"; };
+    // To fields of 222 bytes each, the first read ending after the "T" of one.
+    std::string many_to = from + pad_to(45), many_want;
+    for (int i = 0; i < 1000; i++) {
+        char address[16];
+        snprintf(address, sizeof address, "r%04d@x.org", i);
+        many_to += "To: \"" + std::string(200, 'n') + "\" <" + address + ">\r\n";
+        many_want = address + (";" + many_want);
+    }
+    std::string over_cap = from + pad_to(ADDR_HEADER_SCAN_MAX) + "Bcc: b@x.org\r\n";
+    const struct {
+        const char *name;
+        std::string text;
+        std::string recipients; // empty: the scan fails
+    } cases[] = {
+        {"a field beginning at the slice's last byte",
+         from + pad_to(MIME_READ_SLICE - 1) + "Bcc: hidden@x.org\r\n\r\nbody\r\n", "bcc:hidden@x.org;"},
+        {"fields past two slices", many_to + "\r\n", "to:" + many_want},
+        {"the empty line's CR LF cut by the slice",
+         from + pad_to(MIME_READ_SLICE - 1 - 13) + "To: t@x.org\r\n\r\nTo: body@x.org\r\n", "to:t@x.org;"},
+        {"a line without a colon, an empty name, a continuation before the first field",
+         " lost\r\n:\tv\r\nFrom nobody\r\nBcc : b@x.org\r\n" + from + "\r\n", "bcc:b@x.org;"},
+        {"a body beyond the cap", from + "To: t@x.org\r\n\r\n" + std::string(ADDR_HEADER_SCAN_MAX, 'b'),
+         "to:t@x.org;"},
+        {"a header at its cap", from + pad_to(ADDR_HEADER_SCAN_MAX - 13) + "To: t@x.org\r\n\r\n", "to:t@x.org;"},
+        {"a header over its cap", over_cap + "\r\n", ""},
+        {"no empty line, over the cap", over_cap, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Session s;
+        write_file(dir.file("m"), c.text);
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_EMAIL_FILE, dir.file("m").c_str(), nullptr, nullptr));
+        int ok = addr_scan_message_file(s.ctx, 1, 1);
+        std::string got;
+        for (auto [list, name] : {std::pair{s.ctx->to, "to:"}, {s.ctx->cc, "cc:"}, {s.ctx->bcc, "bcc:"}}) {
+            if (list)
+                got += name;
+            for (Recipient *r = list; r; r = r->next)
+                got += std::string(r->address) + ";";
+        }
+        if (!c.recipients.empty()) {
+            EXPECT_EQ(ok, 1);
+            EXPECT_EQ(got, c.recipients);
+            EXPECT_STREQ(s.ctx->from_address, "f@x.org");
+        } else {
+            EXPECT_EQ(ok, 0);
+            EXPECT_EQ(got, "");
+            EXPECT_EQ(std::string(mail_last_error(s.ctx)),
+                      "The header of the message file is too large, more than 4 MiB (" + dir.file("m") + ")");
+        }
+    }
 }
 
 TEST(ScanFiles, UnfoldTakesOutFoldsOnly)
@@ -235,6 +305,17 @@ TEST(Preconstructed, LineEndsAcrossReadSlices)
             EXPECT_EQ(precon(s.ctx, dir.file("m")), "A: 1\r\n\r\n" + body.substr(6) + "\r\ny\r\n");
         }
     }
+}
+
+// The writer leaves out what the header scan passes over: continuation
+// lines before the first field and a line without a colon; a line that
+// begins with the colon is a field and stays.
+TEST(Preconstructed, LinesThatAreNoField)
+{
+    TempDir dir;
+    Session s;
+    write_file(dir.file("m"), " lost\n\tmore\nFrom nobody\n folded\n:\tempty name\nA: 1\n\n b\n");
+    EXPECT_EQ(precon(s.ctx, dir.file("m")), ":\tempty name\r\nA: 1\r\n\r\n b\r\n");
 }
 
 } // namespace

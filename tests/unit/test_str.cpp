@@ -370,6 +370,43 @@ TEST(StrReadCrlf, LineEndsBecomeCrlf)
     free(text);
 }
 
+// A cap on the bytes read and the refusal of NUL bytes, each found as soon
+// as the bytes come: an endless stream is not read on.
+TEST(StrReadCrlf, CapAndNulRefusedWhenRead)
+{
+    const std::string block(100000, 'x');
+    struct Case {
+        std::string in;
+        size_t cap;
+        bool refuse_nul;
+        int why;
+    } cases[] = {
+        {block, block.size(), false, STR_READ_OK},
+        {block, block.size() - 1, false, STR_READ_TOO_BIG},
+        {block + "\n", block.size(), false, STR_READ_TOO_BIG}, // the cap counts bytes read
+        {std::string("a\0b", 3), 10, false, STR_READ_OK},
+        {std::string("a\0b", 3), 10, true, STR_READ_NUL},
+        {block + std::string(1, '\0'), STR_FILE_READ_MAX, true, STR_READ_NUL},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.in.size());
+        StreamOf s(c.in);
+        size_t len = 777;
+        int why = -1;
+        char *text = file_read_text_crlf(s.fp, &len, &why, c.cap, c.refuse_nul);
+        EXPECT_EQ(why, c.why);
+        EXPECT_EQ(text != nullptr, c.why == STR_READ_OK);
+        EXPECT_EQ(len, c.why == STR_READ_OK ? c.in.size() : 777u);
+        free(text);
+    }
+    FILE *zero = fopen("/dev/zero", "rb");
+    ASSERT_NE(zero, nullptr);
+    int why = -1;
+    EXPECT_EQ(file_read_text_crlf(zero, nullptr, &why, STR_FILE_READ_MAX, true), nullptr);
+    EXPECT_EQ(why, STR_READ_NUL);
+    fclose(zero);
+}
+
 // Line ends at and around every piece edge a reader might use (1023/1024
 // bytes, 64 KiB), and lines far longer than any piece, lose no byte and
 // split no CR LF pair into two line ends.

@@ -127,6 +127,73 @@ class PreconstructedTests(SmtpTestCase):
                 self.assertFalse(os.path.exists(self.path("o.eml")))
 
 
+def padded_to(head, at):
+    """head and pad fields (lines of at most 900 bytes, as servers take
+    them) that make the next field begin at byte at."""
+    out = head
+    while at - len(out) > 900:
+        out += b"X-Pad: " + b"p" * 791 + b"\r\n"
+    return out + b"X-Pad: " + b"p" * (at - len(out) - 9) + b"\r\n"
+
+
+class LongHeaderTests(SmtpTestCase):
+    """The header of a message file is read to its empty line, wherever the
+    program's reads of the file end, up to its cap of 4 MiB."""
+
+    def setUp(self):
+        super().setUp()
+        # A Bcc field that begins at the last byte of the first 64 KiB read.
+        self.bcc_file = self.write("bcc.eml", padded_to(
+            b"From: a@example.com\r\nTo: t@example.org\r\n", 65535) +
+            b"Bcc: hidden@example.net\r\n\r\nbody\r\n")
+        # 1000 To fields of 224 bytes, well past 128 KiB, every read ending
+        # inside a field name, and the sender last.
+        fields = b"".join(b'To: "%s" <r%04d@example.org>\r\n' % (b"n" * 196, i) for i in range(1000))
+        self.many = ["r%04d@example.org" % i for i in range(1000)]
+        self.many_file = self.write("many.eml", padded_to(b"", 127) + fields +
+                                    b"From: a@example.com\r\n\r\nbody\r\n")
+
+    def test_every_recipient_reaches_the_envelope(self):
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        for path, recipients in ((self.bcc_file, ["hidden@example.net", "t@example.org"]),
+                                 (self.many_file, self.many)):
+            with self.subTest(path=path):
+                run = self.run_program(["-host:127.0.0.1:%d" % peer.port, "-emailfile:" + path])
+                self.assertRun(run, 0, "")
+                got = peer.messages[-1]
+                self.assertEqual(got.mail_from, "a@example.com")
+                self.assertEqual(sorted(got.rcpt_tos), recipients)
+                self.assertNotIn(b"Bcc", got.content)
+                self.assertNotIn(b"hidden", got.content)
+
+    def test_file_mode_finds_sender_and_recipients(self):
+        for path, to_fields in ((self.bcc_file, 1), (self.many_file, 1000)):
+            with self.subTest(path=path):
+                out = self.path("out.eml")
+                run = self.run_program(["-emailfile:" + path, "-file:" + out])
+                self.assertRun(run, 0, "")
+                with open(out, "rb") as f:
+                    written = f.read()
+                header = written[:written.index(b"\r\n\r\n") + 2]
+                self.assertEqual(header.count(b"\r\nTo: "), to_fields)
+                self.assertIn(b"\r\nFrom: a@example.com\r\n", header)
+                self.assertNotIn(b"Bcc", header)
+
+    def test_header_over_its_cap_is_refused(self):
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        big = self.write("big.eml", padded_to(b"", 4 << 20) + b"From: a@example.com\r\n"
+                         b"To: t@example.org\r\n\r\nbody\r\n")
+        message = ("The header of the message file is too large, more than 4 MiB (%s)\n" % big)
+        for target in ("-host:127.0.0.1:%d" % peer.port, "-file:" + self.path("out.eml")):
+            with self.subTest(target=target):
+                run = self.run_program(["-emailfile:" + big, target])
+                self.assertRun(run, 10, message)
+                self.assertFalse(os.path.exists(self.path("out.eml")))
+        self.assertEqual(peer.messages, [])
+
+
 class RecipientFileTests(SmtpTestCase):
     def test_list_file_over_smtp(self):
         peer = AioPeer()

@@ -300,7 +300,10 @@ class FakeServerTests(SmtpTestCase):
             (b"hello\r\n", "Invalid reply from server (hello)"),
             (b"2500 ok\r\n", "Invalid reply from server (2500 ok)"),
             (b"25\r\n", "Invalid reply from server (25)"),
-            (b"220\tok\r\n", "Invalid reply from server (220\tok)"),
+            # The server's text is shown printable: a TAB and a byte that is
+            # no UTF-8 escaped.
+            (b"220\tok\r\n", "Invalid reply from server (220\\x09ok)"),
+            (b"220\xe9t\xc3\xa9\r\n", "Invalid reply from server (220\\xe9t\u00e9)"),
             (b"\r\n", "Empty reply line from server"),
             (b"220-a\r\n354 b\r\n", "Reply codes differ within one reply (354 b)"),
             (b"220 a\x00b\r\n", "Received a line holding a NUL byte"),
@@ -551,6 +554,15 @@ class AiosmtpdTests(SmtpTestCase):
                 self.assertEqual((got.mail_from, got.rcpt_tos), (SENDER, [RECIPIENT]))
                 self.assertSameMessage(got.content, self.file_mode(*options))
                 self.assertEqual(got.helo, "[127.0.0.1]")
+
+    def test_helo_names_reach_the_server(self):
+        # A domain or an address literal goes as the one word of EHLO.
+        peer = self.peer()
+        for name in ("client.example", "[192.0.2.1]", "[IPv6:2001:db8::1]"):
+            with self.subTest(name=name):
+                run = self.run_program(self.message_args(peer.port, "-helo:" + name))
+                self.assertRun(run, 0, "")
+                self.assertEqual(peer.messages[-1].helo, name)
 
     def test_plain_program_delivers_in_clear(self):
         peer = self.peer()
