@@ -296,8 +296,8 @@ std::string mail_from_params(MailContext *ctx, const char *sender, const Callbac
 }
 
 // The envelope sender: MAIL FROM. A sender that cannot be sent ends the
-// session; a header address that a server without SMTPUTF8 cannot be shown
-// stops the message before its envelope. The recipient callback's run is
+// session; a header address that cannot be shown to a server without
+// SMTPUTF8 stops the message before its envelope. The recipient callback's run is
 // taken here into *taken, since MAIL FROM must say whether any of them needs
 // SMTPUTF8. 1 when the server accepted the sender.
 int envelope_sender(MailContext *ctx, CallbackRecipients *taken)
