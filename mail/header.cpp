@@ -662,36 +662,50 @@ int mime_write_x_mailer(MailContext *ctx, MessagePrintFn print, void *user)
     return write_field(ctx, print, user, [&] { return std::move(Field("X-Mailer: ").unstructured(ctx->mailer)); });
 }
 
+bool hdr_out_param(MimeOut &out, const char *param, const char *value)
+{
+    // A quoted string, as display names are (also around encoded words,
+    // which a parameter cannot carry unquoted).
+    Field f(std::string("\t") + param + "=\"");
+    std::string decoded;
+    if (decode_words(value, &decoded)) {
+        f.words(decoded, 1);
+    } else {
+        std::string q = quoted_string(value);
+        if (is_plain(value) && fits_folding(q))
+            f.foldable(std::string_view(q).substr(1, q.size() - 2));
+        else
+            f.words(value, 1);
+    }
+    f.fixed("\"").write(out);
+    return out.ok();
+}
+
 int hdr_write_param(MessagePrintFn print, void *user, const char *param, const char *value)
 {
     return mime_guard(nullptr, [&] {
         MimeOut out(print, user);
-        // A quoted string, as display names are (also around encoded words,
-        // which a parameter cannot carry unquoted).
-        Field f(std::string("\t") + param + "=\"");
-        std::string decoded;
-        if (decode_words(value, &decoded)) {
-            f.words(decoded, 1);
-        } else {
-            std::string q = quoted_string(value);
-            if (is_plain(value) && fits_folding(q))
-                f.foldable(std::string_view(q).substr(1, q.size() - 2));
-            else
-                f.words(value, 1);
-        }
-        return f.fixed("\"").write(out);
+        hdr_out_param(out, param, value);
+        return out.status;
     });
+}
+
+bool mime_out_custom_field(MimeOut &out, const char *name, const char *value)
+{
+    Field(std::string(name) + ":").name_blank().unstructured(value ? value : "").write(out);
+    return out.ok();
 }
 
 int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value)
 {
     return mime_guard(nullptr, [&] {
         MimeOut out(print, user);
-        return Field(std::string(name) + ":").name_blank().unstructured(value ? value : "").write(out);
+        mime_out_custom_field(out, name, value);
+        return out.status;
     });
 }
 
-int mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user)
+bool mime_out_headers(MailContext *ctx, MimeOut &out)
 {
     // Each field writer gives 1 (written), 0 (it does not apply) or a
     // failure; a failure ends the block at once.
@@ -713,16 +727,22 @@ int mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user)
         {mime_write_x_mailer, nullptr, false},
     };
     for (const Step &step : steps) {
-        int r = step.write(ctx, print, user);
+        int r = step.write(ctx, out.print, out.user);
         if (r < 0)
-            return r;
-        if (step.removed && (r == 1 || step.removed_always)) {
-            int noted = note_removed(ctx, step.removed);
-            if (noted != MIME_OK)
-                return noted;
-        }
+            out.fail(r);
+        else if (step.removed && (r == 1 || step.removed_always))
+            out.fail(note_removed(ctx, step.removed));
+        if (!out.ok())
+            return false;
     }
-    return MIME_OK;
+    return true;
+}
+
+int mime_write_headers(MailContext *ctx, MessagePrintFn print, void *user)
+{
+    MimeOut out(print, user);
+    mime_out_headers(ctx, out);
+    return out.status;
 }
 
 void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int *single)

@@ -224,8 +224,9 @@ bool write_raw_blob(MimeOut &out, const DataBlob *blob)
     return out.ok();
 }
 
-// One uuencode or yEnc block; MIME_OK or the failure.
-int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f, MimeBuffers &b)
+// One uuencode or yEnc block; false once out has failed (a read failure
+// recorded in it).
+bool write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f, MimeBuffers &b)
 {
     bool yenc = a->encoding == ATT_ENC_YENC;
     // A yEnc block carries the size its begin line announces: the size the
@@ -243,8 +244,10 @@ int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f
         if (yenc && size - done < want)
             want = static_cast<size_t>(size - done);
         int64_t n = want ? f.read(b.in.get(), want) : 0;
-        if (n < 0)
-            return mime_read_failure(ctx, "attachment", a->path, n);
+        if (n < 0) {
+            out.fail(mime_read_failure(ctx, "attachment", a->path, n));
+            return false;
+        }
         size_t o = 0;
         for (size_t i = 0; i < static_cast<size_t>(n); i += line_in) {
             size_t len = static_cast<size_t>(n) - i < line_in ? static_cast<size_t>(n) - i : line_in;
@@ -262,11 +265,11 @@ int write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &f
         out("=yend size=%D\r\n", static_cast<long long>(done));
     else
         out("`\r\nend\r\n");
-    return out.status;
+    return out.ok();
 }
 
 // uuencode and yEnc blocks after the text, in the order of addition.
-int write_after_text(MailContext *ctx, MimeOut &out, MimeBuffers &b)
+bool write_after_text(MailContext *ctx, MimeOut &out, MimeBuffers &b)
 {
     for (Attachment *a = att_first(ctx->attachments); a && out.ok(); a = att_next(a)) {
         // MIME attachments are opened (and reported) by the part writer.
@@ -277,11 +280,9 @@ int write_after_text(MailContext *ctx, MimeOut &out, MimeBuffers &b)
             mime_report_open_failure(ctx, "Could not open attachment", a->path);
             continue;
         }
-        int status = write_block(ctx, out, a, f, b);
-        if (status != MIME_OK)
-            return status;
+        write_block(ctx, out, a, f, b);
     }
-    return out.status;
+    return out.ok();
 }
 
 void write_transfer_encoding(MimeOut &out, int encoding)
@@ -297,6 +298,148 @@ struct HeaderMark {
     const StrBuf *sb;
     size_t header_len;
 };
+
+// The form of one message, settled from the session before its header.
+struct MessageForm {
+    int mixed = 0, related = 0, single = 0; // as mime_structure_flags
+    bool eight_bit = false;                 // the text body is not 7-bit
+    int encoding = BODY_ENC_7BIT;           // the text body's transfer encoding
+    const char *charset = nullptr;          // the text body's, "us-ascii" by default
+    bool plain_charset = false;             // ... which is us-ascii
+    char mixed_boundary[MIME_BOUNDARY_MAX + 1] = {};
+    char alt_boundary[MIME_BOUNDARY_MAX + 1] = {};
+    char rel_boundary[MIME_BOUNDARY_MAX + 1] = {};
+};
+
+// 8-bit text needs an encoding that carries it, and a charset: the session
+// keeps both. Then the structure and the mixed boundary, which every
+// message draws (before the header block's identifiers).
+void settle_form(MailContext *ctx, MessageForm *form)
+{
+    const char *text = ctx->text_body;
+    form->eight_bit = (ctx->flags2 & MAILF2_BODY_FROM_FILE) || (text && has_high_byte(text, ctx->text_body_length));
+    if (form->eight_bit) {
+        if (((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT) == BODY_ENC_7BIT)
+            ctx->flags = (ctx->flags & ~MAILF_BODY_ENC_MASK) | (BODY_ENC_QP << MAILF_BODY_ENC_SHIFT);
+        // The copy goes through the engine's allocator, as every buffer of
+        // the writers does; without it the text would be declared us-ascii.
+        if (!ctx->charset && !(ctx->charset = str_aprintf(nullptr, "%s", "utf-8")))
+            mime_throw_nomem();
+    }
+    form->charset = ctx->charset ? ctx->charset : "us-ascii";
+    form->plain_charset = str_casecmp(form->charset, "us-ascii") == 0;
+    mime_structure_flags(ctx, &form->mixed, &form->related, &form->single);
+    // Text followed by uuencode or yEnc blocks goes as it is: the blocks
+    // are not part of any encoding.
+    form->encoding = form->mixed || form->single
+                         ? static_cast<int>((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT)
+                         : BODY_ENC_7BIT;
+    choose_boundary(ctx->boundary_mixed, form->mixed_boundary);
+}
+
+// The top header: the generated block, the custom fields and the content
+// lines of the message's form, then the blank line that ends it.
+bool write_top_header(MailContext *ctx, MimeOut &out, const MessageForm &form, HeaderMark *mark)
+{
+    if (!mime_out_headers(ctx, out))
+        return false;
+    for (HeaderField *h = hdr_first(ctx->headers); h; h = hdr_next(h))
+        if (!mime_out_custom_field(out, h->name, h->value))
+            return false;
+
+    if (form.mixed) {
+        out("Content-Type: multipart/mixed;\r\n\tboundary=\"%s\"\r\n", form.mixed_boundary);
+        out("MIME-Version: 1.0\r\n");
+    } else if (form.single) {
+        // Any Content-Type that says more than the default needs MIME-Version
+        // to be read at all.
+        if (form.encoding != BODY_ENC_7BIT || !form.plain_charset)
+            out("MIME-Version: 1.0\r\n");
+        out("Content-Type: text/plain; charset=%s\r\n", form.charset);
+        if (form.encoding == BODY_ENC_7BIT)
+            out("Content-Transfer-Encoding: 7bit\r\n");
+        else
+            write_transfer_encoding(out, form.encoding);
+    } else if (form.eight_bit || !form.plain_charset) {
+        // Text followed by uuencode or yEnc blocks: when it is not plain
+        // ASCII it says what it is.
+        out("MIME-Version: 1.0\r\n");
+        out("Content-Type: text/plain; charset=%s\r\n", form.charset);
+        out("Content-Transfer-Encoding: %s\r\n", form.eight_bit ? "8bit" : "7bit");
+    }
+    if (mark)
+        mark->header_len = mark->sb->length;
+    return out("\r\n");
+}
+
+// The text part. In a multipart message its opening comes first: the
+// preamble, the first delimiter, the multipart/alternative level when an
+// HTML body follows, the part's header. Then the text body.
+bool write_text_part(MailContext *ctx, MimeOut &out, MessageForm &form, MimeBuffers &b)
+{
+    if (form.mixed) {
+        out("MIME\r\n--%s\r\n", form.mixed_boundary);
+        if (ctx->html_body) {
+            choose_boundary(ctx->boundary_alternative, form.alt_boundary);
+            out("Content-Type: multipart/alternative;\r\n\tboundary=\"%s\"\r\n\r\n", form.alt_boundary);
+            out("--%s\r\n", form.alt_boundary);
+        }
+        out("Content-Type: text/plain; charset=\"%s\"\r\n", form.charset);
+        write_transfer_encoding(out, form.encoding);
+        out("\r\n");
+    }
+    const char *text = ctx->text_body;
+    if (text && out.ok()) {
+        if (form.encoding == BODY_ENC_7BIT)
+            write_wrapped(out, text, ctx->text_body_length, ctx->line_length, b);
+        else
+            write_memory_body(out, text, ctx->text_body_length, form.encoding, b);
+    }
+    return out.ok();
+}
+
+// The HTML part, when there is an HTML body: inside multipart/related with
+// the raw related content and the inline parts when the message has them,
+// and the end of the multipart/alternative level. html_file is the body's
+// open file when it comes from one.
+bool write_html_part(MailContext *ctx, MimeOut &out, MessageForm &form, MimeFile *html_file, MimeBuffers &b)
+{
+    if (!ctx->html_body)
+        return true;
+    out("--%s\r\n", form.alt_boundary);
+    if (form.related) {
+        choose_boundary(ctx->boundary_related, form.rel_boundary);
+        out("Content-Type: multipart/related;\r\n\tboundary=\"%s\"\r\n\r\n", form.rel_boundary);
+        out("--%s\r\n", form.rel_boundary);
+    }
+    const bool base64 = form.encoding == BODY_ENC_BASE64;
+    out("Content-Type: text/html; charset=\"utf-8\"\r\n");
+    out("Content-Transfer-Encoding: %s\r\n\r\n", base64 ? "base64" : "quoted-printable");
+    if (html_file) {
+        int64_t r = stream_file(out, *html_file, base64, b);
+        if (r < 0) {
+            out.fail(mime_read_failure(ctx, "HTML body file", ctx->html_body, r));
+            return false;
+        }
+    } else {
+        write_memory_body(out, ctx->html_body, strlen(ctx->html_body), base64 ? BODY_ENC_BASE64 : BODY_ENC_QP, b);
+    }
+    if (form.related && write_raw_blob(out, ctx->extra_related) &&
+        mime_out_parts(ctx, 1, form.rel_boundary, out))
+        out("--%s--\r\n\r\n", form.rel_boundary);
+    return out("--%s--\r\n\r\n", form.alt_boundary);
+}
+
+// The trailing parts: the uuencode and yEnc blocks, then in a multipart
+// message the raw mixed content, the regular attachment parts and the
+// closing delimiter.
+bool write_trailing_parts(MailContext *ctx, MimeOut &out, const MessageForm &form, MimeBuffers &b)
+{
+    if (write_after_text(ctx, out, b) && form.mixed && write_raw_blob(out, ctx->extra_mixed) &&
+        mime_out_parts(ctx, 0, form.mixed_boundary, out))
+        out("--%s--\r\n", form.mixed_boundary);
+    return out.ok();
+}
 
 int write_message(MailContext *ctx, MimeOut &out, HeaderMark *mark)
 {
@@ -315,121 +458,10 @@ int write_message(MailContext *ctx, MimeOut &out, HeaderMark *mark)
     }
 
     MimeBuffers b;
-    const char *text = ctx->text_body;
-    const size_t text_len = text ? ctx->text_body_length : 0;
-
-    // 8-bit text needs an encoding that carries it, and a charset.
-    bool eight_bit = (ctx->flags2 & MAILF2_BODY_FROM_FILE) || (text && has_high_byte(text, text_len));
-    if (eight_bit) {
-        if (((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT) == BODY_ENC_7BIT)
-            ctx->flags = (ctx->flags & ~MAILF_BODY_ENC_MASK) | (BODY_ENC_QP << MAILF_BODY_ENC_SHIFT);
-        // The copy goes through the engine's allocator, as every buffer of
-        // the writers does; without it the text would be declared us-ascii.
-        if (!ctx->charset && !(ctx->charset = str_aprintf(nullptr, "%s", "utf-8")))
-            mime_throw_nomem();
-    }
-    int encoding = static_cast<int>((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT);
-    const char *charset = ctx->charset ? ctx->charset : "us-ascii";
-    bool plain_charset = str_casecmp(charset, "us-ascii") == 0;
-
-    int mixed = 0, related = 0, single = 0;
-    mime_structure_flags(ctx, &mixed, &related, &single);
-
-    char mixed_boundary[MIME_BOUNDARY_MAX + 1] = {}, alt_boundary[MIME_BOUNDARY_MAX + 1] = {},
-         rel_boundary[MIME_BOUNDARY_MAX + 1] = {};
-    choose_boundary(ctx->boundary_mixed, mixed_boundary);
-
-    int status = mime_write_headers(ctx, out.print, out.user);
-    if (status != MIME_OK)
-        return out.fail(status);
-    for (HeaderField *h = hdr_first(ctx->headers); h; h = hdr_next(h))
-        if ((status = mime_write_custom_field(out.print, out.user, h->name, h->value)) != MIME_OK)
-            return out.fail(status);
-
-    if (mixed) {
-        out("Content-Type: multipart/mixed;\r\n\tboundary=\"%s\"\r\n", mixed_boundary);
-        out("MIME-Version: 1.0\r\n");
-    } else if (single) {
-        // Any Content-Type that says more than the default needs MIME-Version
-        // to be read at all.
-        if (encoding != BODY_ENC_7BIT || !plain_charset)
-            out("MIME-Version: 1.0\r\n");
-        out("Content-Type: text/plain; charset=%s\r\n", charset);
-        if (encoding == BODY_ENC_7BIT)
-            out("Content-Transfer-Encoding: 7bit\r\n");
-        else
-            write_transfer_encoding(out, encoding);
-    } else {
-        // Text followed by uuencode or yEnc blocks: the blocks are not part
-        // of any encoding, so the text goes as it is; when it is not plain
-        // ASCII it says what it is.
-        if (eight_bit || !plain_charset) {
-            out("MIME-Version: 1.0\r\n");
-            out("Content-Type: text/plain; charset=%s\r\n", charset);
-            out("Content-Transfer-Encoding: %s\r\n", eight_bit ? "8bit" : "7bit");
-        }
-        encoding = BODY_ENC_7BIT;
-    }
-    if (mark)
-        mark->header_len = mark->sb->length;
-    out("\r\n");
-
-    if (mixed) {
-        out("MIME\r\n--%s\r\n", mixed_boundary);
-        if (ctx->html_body) {
-            choose_boundary(ctx->boundary_alternative, alt_boundary);
-            out("Content-Type: multipart/alternative;\r\n\tboundary=\"%s\"\r\n\r\n", alt_boundary);
-            out("--%s\r\n", alt_boundary);
-        }
-        out("Content-Type: text/plain; charset=\"%s\"\r\n", charset);
-        write_transfer_encoding(out, encoding);
-        out("\r\n");
-    }
-
-    if (text && out.ok()) {
-        if (encoding == BODY_ENC_7BIT)
-            write_wrapped(out, text, text_len, ctx->line_length, b);
-        else
-            write_memory_body(out, text, text_len, encoding, b);
-    }
-
-    if (ctx->html_body && out.ok()) {
-        out("--%s\r\n", alt_boundary);
-        if (related) {
-            choose_boundary(ctx->boundary_related, rel_boundary);
-            out("Content-Type: multipart/related;\r\n\tboundary=\"%s\"\r\n\r\n", rel_boundary);
-            out("--%s\r\n", rel_boundary);
-        }
-        int html_encoding = encoding == BODY_ENC_BASE64 ? BODY_ENC_BASE64 : BODY_ENC_QP;
-        out("Content-Type: text/html; charset=\"utf-8\"\r\n");
-        out("Content-Transfer-Encoding: %s\r\n\r\n", html_encoding == BODY_ENC_BASE64 ? "base64" : "quoted-printable");
-        if (html_file) {
-            int64_t r = stream_file(out, *html_file, html_encoding == BODY_ENC_BASE64, b);
-            if (r < 0)
-                return out.fail(mime_read_failure(ctx, "HTML body file", ctx->html_body, r));
-        } else {
-            write_memory_body(out, ctx->html_body, strlen(ctx->html_body), html_encoding, b);
-        }
-        if (related && write_raw_blob(out, ctx->extra_related)) {
-            mime_write_parts(ctx, 1, rel_boundary, out.print, out.user, &status);
-            if (status != MIME_OK)
-                return out.fail(status);
-            out("--%s--\r\n\r\n", rel_boundary);
-        }
-        out("--%s--\r\n\r\n", alt_boundary);
-    }
-
-    if (!out.ok())
-        return out.status;
-    if ((status = write_after_text(ctx, out, b)) != MIME_OK)
-        return out.fail(status);
-
-    if (mixed && write_raw_blob(out, ctx->extra_mixed)) {
-        mime_write_parts(ctx, 0, mixed_boundary, out.print, out.user, &status);
-        if (status != MIME_OK)
-            return out.fail(status);
-        out("--%s--\r\n", mixed_boundary);
-    }
+    MessageForm form;
+    settle_form(ctx, &form);
+    write_top_header(ctx, out, form, mark) && write_text_part(ctx, out, form, b) &&
+        write_html_part(ctx, out, form, html_file.get(), b) && write_trailing_parts(ctx, out, form, b);
     return out.status;
 }
 

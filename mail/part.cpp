@@ -182,13 +182,9 @@ int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, c
             out("Content-ID: <%s>\r\n", escaped);
         }
     } else {
-        int status = MIME_OK;
-        if (out("Content-Type: %s;\r\n", type) &&
-            (status = hdr_write_param(out.print, out.user, "name", a->encoded_name)) == MIME_OK &&
-            out("Content-Disposition: attachment;\r\n"))
-            status = hdr_write_param(out.print, out.user, "filename", a->encoded_name);
-        if (status != MIME_OK)
-            return out.fail(status);
+        if (!(out("Content-Type: %s;\r\n", type) && hdr_out_param(out, "name", a->encoded_name) &&
+              out("Content-Disposition: attachment;\r\n") && hdr_out_param(out, "filename", a->encoded_name)))
+            return out.status;
     }
     out("Content-Transfer-Encoding: %s\r\n\r\n", encoding == ATT_ENC_BASE64 ? "base64"
                                                  : encoding == ATT_ENC_QP   ? "quoted-printable"
@@ -236,6 +232,12 @@ int mime_choose_encoding(int fd)
     int64_t n = mime_read_full(fd, reinterpret_cast<char *>(sample), sizeof sample);
     int choice = sample_choice(sample, n);
     return plat_seek(fd, 0, PLAT_SEEK_SET) == 0 ? choice : ATT_ENC_BASE64;
+}
+
+bool mime_out_parts(MailContext *ctx, int inline_parts, const char *boundary, MimeOut &out)
+{
+    int count = 0;
+    return write_parts(ctx, inline_parts, boundary, out, &count) == MIME_OK;
 }
 
 int mime_write_parts(MailContext *ctx, int inline_parts, const char *boundary, MessagePrintFn print, void *user,

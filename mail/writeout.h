@@ -50,6 +50,16 @@ struct MimeOut {
     }
 };
 
+// The writers of the header block, a custom field, a part-header parameter
+// and the attachment parts of one level, through the caller's out: as
+// mime_write_headers, mime_write_custom_field, hdr_write_param and
+// mime_write_parts, a failure recorded in out. Called inside mime_guard.
+// false once out has failed.
+bool mime_out_headers(MailContext *ctx, MimeOut &out);
+bool mime_out_custom_field(MimeOut &out, const char *name, const char *value);
+bool hdr_out_param(MimeOut &out, const char *param, const char *value);
+bool mime_out_parts(MailContext *ctx, int inline_parts, const char *boundary, MimeOut &out);
+
 // len bytes as base64 lines of 76 characters with CR LF, batched through
 // buf (buf_size bytes, at least 80); false once the sink failed.
 bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size_t buf_size);

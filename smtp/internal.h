@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 #include "mail/session.h"
@@ -39,6 +40,43 @@ void smtp_close_lost(MailContext *ctx);
 // 1 when the session has a live connection; else the lost one is dropped
 // (one disconnect report) and 0 is returned.
 int smtp_alive_or_drop(MailContext *ctx);
+
+// Clean-up after a failed step (RSET or QUIT, as the status answer asks):
+// whatever it meets - a refused RSET, a QUIT answered otherwise, a
+// connection lost meanwhile - the first failing reply keeps deciding
+// failing_code.
+template <class CleanUp> void smtp_after_failure(MailContext *ctx, CleanUp clean_up)
+{
+    const uint32_t failed = ctx->failing_code;
+    clean_up();
+    if (failed)
+        ctx->failing_code = failed;
+}
+
+// What follows the one report of a failed step.
+enum SmtpThen {
+    SMTP_THEN_STAY,             // nothing: the connection stays for the caller's QUIT
+    SMTP_THEN_QUIET_QUIT,       // QUIT without a disconnect report
+    SMTP_THEN_AS_ANSWERED,      // QUIT or RSET when the status answer asks for it
+    SMTP_THEN_RSET_UNLESS_QUIT, // QUIT when the status answer asks for it, else RSET
+};
+
+// A failed step of the dialogue: its one report and what follows it.
+struct SmtpFailure {
+    int stage;     // MAIL_STAGE_*
+    int result;    // MAIL_RESULT_FATAL or MAIL_RESULT_FAILED
+    SmtpThen then;
+};
+
+// The one ending of a failed step. A connection found lost (MAILF_CONNECTED
+// cleared) is dropped: its one disconnect report, nothing more. Otherwise
+// reply_line - the final line of the reply that refused the step - becomes
+// the error text (NULL: the error text the caller set stands), the step's
+// report is made with shown as its text (NULL: the error text) and what
+// failure.then says follows; failing_code stays what the refusal made it.
+// Returns 0.
+int smtp_step_failed(MailContext *ctx, const SmtpFailure &failure, const char *reply_line,
+                     const char *shown = nullptr);
 
 // Runs one stage of the public interface: memory that runs out inside it
 // (a std::bad_alloc from a std::string or a secret's buffer) ends the stage

@@ -117,10 +117,17 @@ int greet(MailContext *ctx)
     if (!ctx->connection)
         return 0; // lost: smtp_ehlo made the one report
     ctx->failing_code = static_cast<uint32_t>(code);
-    smtp_set_error_text(ctx, line);
-    mail_report(ctx, MAIL_STAGE_EHLO, MAIL_RESULT_FATAL, ctx->error_text);
-    smtp_quit(ctx, 0);
-    return 0;
+    return smtp_step_failed(ctx, {MAIL_STAGE_EHLO, MAIL_RESULT_FATAL, SMTP_THEN_QUIET_QUIT}, line);
+}
+
+// The server's greeting. 1 when it is 220; after a refusal the report is
+// made and the connection stays for the caller's QUIT.
+int read_greeting(MailContext *ctx)
+{
+    const char *line = nullptr;
+    if (smtp_read_reply_expect(ctx, 220, &line))
+        return 1;
+    return smtp_step_failed(ctx, {MAIL_STAGE_CONNECT, MAIL_RESULT_FATAL, SMTP_THEN_STAY}, line);
 }
 
 // A report whose QUIT answer ends the session. 1 to go on.
@@ -137,12 +144,11 @@ int report_or_quit(MailContext *ctx, int stage, int result, const char *text)
 // refused and TLS was only asked for); 0 when the session ended.
 int starttls(MailContext *ctx)
 {
+    const SmtpFailure failed = {MAIL_STAGE_STARTTLS, MAIL_RESULT_FATAL, SMTP_THEN_QUIET_QUIT};
     if (!(ctx->flags & MAILF_STARTTLS_NOW)) {
         if ((ctx->flags & MAILF_STARTTLS_REQUIRED) && !wire_tls_active(ctx)) {
             mail_set_errorf(ctx, "Server did not indicate support for STARTTLS in EHLO");
-            mail_report(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FATAL, ctx->error_text);
-            smtp_quit(ctx, 0);
-            return 0;
+            return smtp_step_failed(ctx, failed, nullptr);
         }
         return 1;
     }
@@ -164,14 +170,10 @@ int starttls(MailContext *ctx)
             return 0;
         return report_or_quit(ctx, MAIL_STAGE_EHLO, MAIL_RESULT_OK, nullptr);
     }
-    if (!(ctx->flags & MAILF_CONNECTED))
-        return smtp_drop_connection(ctx);
-    if (ctx->flags & MAILF_STARTTLS_REQUIRED) {
-        smtp_set_error_text(ctx, line);
-        mail_report(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FATAL, ctx->error_text);
-        smtp_quit(ctx, 0);
-        return 0;
-    }
+    // Refused: a lost connection or a refusal of required TLS ends the
+    // session.
+    if (!(ctx->flags & MAILF_CONNECTED) || (ctx->flags & MAILF_STARTTLS_REQUIRED))
+        return smtp_step_failed(ctx, failed, line);
     // Only asked for (or chosen): the dialogue goes on in clear.
     mail_set_errorf(ctx, "STARTTLS not accepted (%s)", line ? line : "");
     if (!report_or_quit(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FAILED, ctx->error_text))
@@ -388,15 +390,8 @@ int connect_and_login(MailContext *ctx)
     if ((ctx->flags & MAILF_SMTPS) && !start_tls(ctx))
         return 0;
 
-    // Greeting.
-    const char *line = nullptr;
-    if (!smtp_read_reply_expect(ctx, 220, &line)) {
-        if (!(ctx->flags & MAILF_CONNECTED))
-            return smtp_drop_connection(ctx);
-        smtp_set_error_text(ctx, line);
-        mail_report(ctx, MAIL_STAGE_CONNECT, MAIL_RESULT_FATAL, ctx->error_text);
-        return 0; // the connection stays for the caller's QUIT
-    }
+    if (!read_greeting(ctx))
+        return 0;
     if (!report_or_quit(ctx, MAIL_STAGE_CONNECT, MAIL_RESULT_OK, nullptr))
         return 0;
 

@@ -1,6 +1,7 @@
 // Reading server replies and the small commands every stage builds on:
 // EHLO/HELO with the capability parse and the STARTTLS decision, RSET, QUIT,
-// dropping a lost connection, and acting on a status answer.
+// dropping a lost connection, acting on a status answer, and the one ending
+// of a failed step.
 #include <cstdlib>
 #include <cstring>
 
@@ -324,5 +325,34 @@ int smtp_on_failure_action(MailContext *ctx, int answer, int mask)
         smtp_rset(ctx);
         return 1;
     }
+    return 0;
+}
+
+int smtp_step_failed(MailContext *ctx, const SmtpFailure &failure, const char *reply_line, const char *shown)
+{
+    if (!(ctx->flags & MAILF_CONNECTED))
+        return smtp_drop_connection(ctx);
+    if (reply_line)
+        smtp_set_error_text(ctx, reply_line);
+    const bool answerable = failure.then == SMTP_THEN_AS_ANSWERED || failure.then == SMTP_THEN_RSET_UNLESS_QUIT;
+    const int answer = mail_report(ctx, failure.stage, failure.result, shown ? shown : ctx->error_text,
+                                   answerable ? MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT : 0);
+    const int actions = SMTP_ACTION_RSET | SMTP_ACTION_QUIT;
+    smtp_after_failure(ctx, [&] {
+        switch (failure.then) {
+        case SMTP_THEN_STAY:
+            break;
+        case SMTP_THEN_QUIET_QUIT:
+            smtp_quit(ctx, 0);
+            break;
+        case SMTP_THEN_AS_ANSWERED:
+            smtp_on_failure_action(ctx, answer, actions);
+            break;
+        case SMTP_THEN_RSET_UNLESS_QUIT:
+            if (!smtp_on_failure_action(ctx, answer, actions))
+                smtp_rset(ctx);
+            break;
+        }
+    });
     return 0;
 }

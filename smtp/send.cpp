@@ -100,18 +100,6 @@ int lacks_ascii_form(void *user, const char *field, const char *address)
     return 1;
 }
 
-// Clean-up after a failed step (RSET or QUIT, as the status answer asks):
-// whatever it meets - a refused RSET, a QUIT answered otherwise, a
-// connection lost meanwhile - the first failing reply keeps deciding
-// failing_code.
-template <class CleanUp> void after_failure(MailContext *ctx, CleanUp clean_up)
-{
-    const uint32_t failed = ctx->failing_code;
-    clean_up();
-    if (failed)
-        ctx->failing_code = failed;
-}
-
 // The answers that end a run of RCPT TO.
 const int RCPT_STOP_ANSWERS = MAIL_ANSWER_STOP_RECIPIENTS | MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT;
 
@@ -186,13 +174,16 @@ RcptOutcome rcpt_one(MailContext *ctx, const char *address, const char *shown, b
 // the server then drops the transaction. Nothing after the failure point
 // went out (write failures are sticky), so no message with a hole is ever
 // ended.
-int abandon_data(MailContext *ctx, int result, const char *why)
+int abandon_data(MailContext *ctx, int result)
 {
     switch (result) {
-    case MIME_FAIL_WRITE:
+    case MIME_FAIL_WRITE: {
+        const char *why = nullptr;
+        wire_flush(ctx, &why); // the connection's first failure
         mail_set_errorf(ctx, "Connection lost while sending the message data (%s)",
                         why ? why : "write failed");
         break;
+    }
     case MIME_FAIL_NOMEM:
         mail_set_nomem(ctx);
         break;
@@ -271,23 +262,12 @@ namespace {
 // (PRECHECK, FAILED) report with the error text; RSET or QUIT as answered.
 int refuse_message(MailContext *ctx)
 {
-    int a = mail_report(ctx, MAIL_STAGE_PRECHECK, MAIL_RESULT_FAILED, ctx->error_text,
-                        MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
-    after_failure(ctx, [&] { smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT); });
-    return 0;
+    return smtp_step_failed(ctx, {MAIL_STAGE_PRECHECK, MAIL_RESULT_FAILED, SMTP_THEN_AS_ANSWERED}, nullptr);
 }
 
-int send_message(MailContext *ctx)
+// The pre-send check: nothing goes out for a message that cannot be made.
+int message_can_be_made(MailContext *ctx)
 {
-    mail_set_error(ctx, nullptr);
-    // What failed an earlier message or was borne on the way here (a
-    // STARTTLS refused while only asked for) says nothing about this one.
-    ctx->failing_code = 0;
-    if (!smtp_alive_or_drop(ctx))
-        return 0;
-    int accepted = 0, rejected = 0;
-
-    // Pre-send check: nothing goes out for a message that cannot be made.
     const char *rule = nullptr;
     bool fits = mime_check_attachments(ctx, &rule) != 0;
     if (!fits)
@@ -295,10 +275,34 @@ int send_message(MailContext *ctx)
     else
         fits = mime_check_message(ctx) != 0 &&
                (!ctx->email_file || mime_check_preconstructed(ctx) == MIME_OK);
-    if (!fits)
-        return refuse_message(ctx);
+    return fits ? 1 : refuse_message(ctx);
+}
 
-    // Envelope sender.
+// The parameters of MAIL FROM: RET and ENVID when the server takes DSN and
+// a notification is asked for, SMTPUTF8 when the message needs it.
+std::string mail_from_params(MailContext *ctx, const char *sender, const CallbackRecipients &taken)
+{
+    std::string params;
+    if ((ctx->flags & MAILF_SERVER_DSN) && smtp_dsn_requested(ctx)) {
+        char drawn[MAIL_ID_LEN + 1];
+        const char *envid = ctx->dsn_envid ? ctx->dsn_envid : mail_random_id(drawn);
+        params = " RET=HDRS";
+        if (envid && *envid)
+            params += " ENVID=" + smtp_xtext(envid);
+    }
+    if ((ctx->flags2 & MAILF2_SERVER_SMTPUTF8) && needs_smtputf8(ctx, sender, taken))
+        params += " SMTPUTF8";
+    return params;
+}
+
+// The envelope sender: MAIL FROM. A sender that cannot be sent ends the
+// session; a header address that cannot be shown to a server without
+// SMTPUTF8 stops the message before its envelope. The recipient callback's run is
+// taken here into *taken, since MAIL FROM must say whether any of them needs
+// SMTPUTF8. 1 when the server accepted the sender.
+int envelope_sender(MailContext *ctx, CallbackRecipients *taken)
+{
+    const SmtpFailure failed = {MAIL_STAGE_MAIL_FROM, MAIL_RESULT_FATAL, SMTP_THEN_QUIET_QUIT};
     const char *sender = ctx->return_path ? ctx->return_path : ctx->from_address;
     const int smtputf8 = (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0;
     char prepared[ADDR_BUF_SIZE];
@@ -306,9 +310,7 @@ int send_message(MailContext *ctx)
     if (!sender || !addr_prepare_for_smtp(sender, prepared, sizeof prepared, &kind, smtputf8)) {
         mail_set_errorf(ctx, "%s", kind == ADDR_KIND_UTF8_LOCAL ? "SMTPUTF8 required"
                                                                  : "Invalid sender address");
-        mail_report(ctx, MAIL_STAGE_MAIL_FROM, MAIL_RESULT_FATAL, sender);
-        smtp_quit(ctx, 0);
-        return 0;
+        return smtp_step_failed(ctx, failed, nullptr, sender ? sender : "");
     }
 
     // No byte above 127 in a header field we compose goes to a server
@@ -320,37 +322,28 @@ int send_message(MailContext *ctx)
         mail_set_errorf(ctx, "SMTPUTF8 required for %s in the %s field", utf8.address, utf8.field);
         return refuse_message(ctx);
     }
-    // The callback's recipients are known before MAIL FROM, which must say
-    // whether any of them needs SMTPUTF8.
-    const CallbackRecipients taken = ctx->recipient_fn ? take_callback_recipients(ctx) : CallbackRecipients();
+    if (ctx->recipient_fn)
+        *taken = take_callback_recipients(ctx);
 
-    std::string params;
-    if ((ctx->flags & MAILF_SERVER_DSN) && smtp_dsn_requested(ctx)) {
-        char drawn[MAIL_ID_LEN + 1];
-        const char *envid = ctx->dsn_envid ? ctx->dsn_envid : mail_random_id(drawn);
-        params = " RET=HDRS";
-        if (envid && *envid)
-            params += " ENVID=" + smtp_xtext(envid);
-    }
-    if (smtputf8 && needs_smtputf8(ctx, sender, taken))
-        params += " SMTPUTF8";
-    wire_command(ctx, "MAIL FROM", "mail from:<%s>%s\r\n", prepared, params.c_str());
+    wire_command(ctx, "MAIL FROM", "mail from:<%s>%s\r\n", prepared,
+                 mail_from_params(ctx, sender, *taken).c_str());
     const char *line = nullptr;
-    if (!smtp_read_reply_expect(ctx, 250, &line)) {
-        if (!(ctx->flags & MAILF_CONNECTED))
-            return smtp_drop_connection(ctx);
-        smtp_set_error_text(ctx, line);
-        mail_report(ctx, MAIL_STAGE_MAIL_FROM, MAIL_RESULT_FATAL, nullptr);
-        smtp_quit(ctx, 0);
-        return 0;
-    }
+    if (!smtp_read_reply_expect(ctx, 250, &line))
+        return smtp_step_failed(ctx, failed, line, ""); // the reply line is the error text alone
     mail_report(ctx, MAIL_STAGE_MAIL_FROM, MAIL_RESULT_OK, nullptr);
+    return 1;
+}
 
-    // Recipients.
+// The recipients: RCPT TO for the callback's run or for the To, Cc and Bcc
+// lists in turn, until a status answer stops them. 1 to go on with DATA;
+// 0 when the message ended here (an answer asking for QUIT or RSET, no
+// recipient accepted, a lost connection).
+int recipients(MailContext *ctx, const CallbackRecipients &taken)
+{
     char defaults[SMTP_NOTIFY_TEXT_SIZE] = "";
     if (ctx->flags & MAILF_SERVER_DSN)
         smtp_notify_text(defaults, (ctx->flags & MAILF_NOTIFY_MASK) >> MAILF_NOTIFY_SHIFT);
-    int answer = 0;
+    int accepted = 0, rejected = 0, answer = 0;
     if (ctx->recipient_fn) {
         if (!rcpt_callback(ctx, taken, defaults, &accepted, &rejected, &answer))
             return 0;
@@ -367,37 +360,24 @@ int send_message(MailContext *ctx)
         return 0;
     }
     if (answer == MAIL_ANSWER_RESET) {
-        after_failure(ctx, [&] { smtp_rset(ctx); });
+        smtp_after_failure(ctx, [&] { smtp_rset(ctx); });
         return 0;
     }
     if (!accepted) {
         mail_set_errorf(ctx, "No recipients accepted");
-        int a = mail_report(ctx, MAIL_STAGE_NO_RECIPIENTS, MAIL_RESULT_FAILED, ctx->error_text,
-                            MAIL_ANSWER_QUIT);
-        after_failure(ctx, [&] {
-            if (a == MAIL_ANSWER_QUIT)
-                smtp_quit(ctx, MAIL_RESULT_OK);
-            else
-                smtp_rset(ctx);
-        });
-        return 0;
+        return smtp_step_failed(ctx, {MAIL_STAGE_NO_RECIPIENTS, MAIL_RESULT_FAILED, SMTP_THEN_RSET_UNLESS_QUIT},
+                                nullptr);
     }
+    return 1;
+}
 
-    // DATA.
+// The data command: DATA, answered 354.
+int data_command(MailContext *ctx)
+{
     wire_command(ctx, "DATA", "data\r\n");
-    if (!smtp_read_reply_expect(ctx, 354, &line)) {
-        if (!(ctx->flags & MAILF_CONNECTED))
-            return smtp_drop_connection(ctx);
-        smtp_set_error_text(ctx, line);
-        int a = mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_FAILED, ctx->error_text,
-                            MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
-        after_failure(ctx, [&] {
-            if (!smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT))
-                smtp_rset(ctx);
-        });
-        return 0;
-    }
-
+    const char *line = nullptr;
+    if (!smtp_read_reply_expect(ctx, 354, &line))
+        return smtp_step_failed(ctx, {MAIL_STAGE_DATA, MAIL_RESULT_FAILED, SMTP_THEN_RSET_UNLESS_QUIT}, line);
     // A reply that came with the 354 (an early "250") was sent before the
     // server had the message: nothing it says can be taken for its answer.
     const char *why = nullptr;
@@ -405,8 +385,14 @@ int send_message(MailContext *ctx)
         smtp_set_error_text(ctx, why);
         return smtp_drop_connection(ctx);
     }
+    return 1;
+}
 
-    // The message, unstuffed from the writers, stuffed on the wire.
+// The message stream: the message, unstuffed from the writers, stuffed on
+// the wire. 1 when the writers finished it, *line_ended saying whether its
+// last line was ended; else the data is abandoned.
+int message_stream(MailContext *ctx, bool *line_ended)
+{
     DotStuffSink stuff;
     dotstuff_init(&stuff, wire_sink, ctx->connection);
     MsgSink ms;
@@ -415,32 +401,40 @@ int send_message(MailContext *ctx)
                                  : mime_write_message(ctx, msg_printf, &ms);
     if (result == MIME_OK && ms.failed)
         result = MIME_FAIL_WRITE;
-    // The end of data is the data's last piece: nothing was read since the
-    // 354, so the dialogue is still in step.
-    const char *end = stuff.at_line_start ? ".\r\n" : "\r\n.\r\n";
-    bool whole = result == MIME_OK && wire_sink(ctx->connection, end, strlen(end)) && wire_flush(ctx, &why);
-    if (!whole) {
-        if (result == MIME_OK || result == MIME_FAIL_WRITE) {
-            result = MIME_FAIL_WRITE;
-            wire_flush(ctx, &why); // the connection's first failure
-        }
-        return abandon_data(ctx, result, why);
-    }
+    if (result != MIME_OK)
+        return abandon_data(ctx, result);
+    *line_ended = stuff.at_line_start;
+    return 1;
+}
 
-    // End of data.
-    int code = smtp_read_code(ctx, &line);
-    if (code < 0)
-        return smtp_drop_connection(ctx);
-    if (code >= 250 && code <= 259) {
+// The end of data, the data's last piece: nothing was read since the 354,
+// so the dialogue is still in step. Only a 25x answer delivers the message.
+int end_of_data(MailContext *ctx, bool line_ended)
+{
+    const char *end = line_ended ? ".\r\n" : "\r\n.\r\n";
+    const char *why = nullptr;
+    if (!wire_sink(ctx->connection, end, strlen(end)) || !wire_flush(ctx, &why))
+        return abandon_data(ctx, MIME_FAIL_WRITE);
+    const char *line = nullptr;
+    if (smtp_read_reply_class(ctx, 250, 10, &line)) {
         mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_OK, ctx->error_text);
         return 1;
     }
-    ctx->failing_code = static_cast<uint32_t>(code);
-    smtp_set_error_text(ctx, line);
-    int a = mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_FAILED, ctx->error_text,
-                        MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT);
-    after_failure(ctx, [&] { smtp_on_failure_action(ctx, a, SMTP_ACTION_RSET | SMTP_ACTION_QUIT); });
-    return 0;
+    return smtp_step_failed(ctx, {MAIL_STAGE_DATA, MAIL_RESULT_FAILED, SMTP_THEN_AS_ANSWERED}, line);
+}
+
+int send_message(MailContext *ctx)
+{
+    mail_set_error(ctx, nullptr);
+    // What failed an earlier message or was borne on the way here (a
+    // STARTTLS refused while only asked for) says nothing about this one.
+    ctx->failing_code = 0;
+    if (!smtp_alive_or_drop(ctx) || !message_can_be_made(ctx))
+        return 0;
+    CallbackRecipients taken;
+    bool line_ended = true;
+    return envelope_sender(ctx, &taken) && recipients(ctx, taken) && data_command(ctx) &&
+           message_stream(ctx, &line_ended) && end_of_data(ctx, line_ended);
 }
 
 } // namespace
