@@ -17,6 +17,8 @@ import subprocess
 import tempfile
 import unittest
 
+from loopback import free_port
+
 FULL = os.environ.get("TARVEX_BIN", "")
 PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 PROGRAMS = {"tarvex": FULL, "tarvex-plain": PLAIN}
@@ -51,6 +53,7 @@ class Sandbox:
         self.root = tempfile.mkdtemp(prefix="tarvex-e2e-")
         self.home = self.path("home")
         os.makedirs(self.home)
+        self.programs = PROGRAMS
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -90,12 +93,12 @@ class Sandbox:
         if stdin is DIRECTORY:
             fd = os.open(self.root, os.O_RDONLY)
             try:
-                proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
+                proc = subprocess.run([self.programs[program]] + list(args), cwd=self.root,
                                       env=environment, stdin=fd, timeout=60, **streams)
             finally:
                 os.close(fd)
         else:
-            proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
+            proc = subprocess.run([self.programs[program]] + list(args), cwd=self.root,
                                   env=environment, input=stdin, timeout=60, **streams)
         return Result(proc)
 
@@ -142,7 +145,11 @@ SENDER = ["-from:sender@example.com", "-to:rcpt@example.org"]
 BOTH = tuple(PROGRAMS)
 MISSING = "/nonexistent/tarvex-e2e"
 # Nothing listens where these runs deliver (the SMTP dialogue itself is
-# tested against real servers in tests/e2e/smtp).
+# tested against real servers in tests/e2e/smtp): a host name that does not
+# resolve, or a loopback port that was found closed.
+CLOSED_PORT = free_port()
+
+
 def connect_failed(host, port=25):
     return "Message send failed (Could not connect to [%s]:%d)\n" % (host, port)
 INCOMPLETE = "Incomplete configuration and unable to determine values from e-mail file\n"
@@ -279,11 +286,12 @@ RUN_CASES = [
     Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s)\n" % MISSING),
     Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s)\n" % MISSING),
     # Delivery and File-mode output.
-    Run(["-host:127.0.0.1:2525"] + SENDER, 1, "", connect_failed("127.0.0.1", 2525)),
+    Run(["-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "", connect_failed("127.0.0.1", CLOSED_PORT)),
     # -dd: the network library's notes on standard output, and a stamp.
-    Run(["-dd", "-host:127.0.0.1"] + SENDER, 1, re.compile(r"\A(\[\d+\.\d{3}\] [^\n]*\n)+\Z"),
-        re.compile(r"\A\[\d+\.\d{3}\] " + re.escape(connect_failed("127.0.0.1")) + r"\Z")),
-    Run(["-d", "-host:127.0.0.1"] + SENDER, 1, "", connect_failed("127.0.0.1")),
+    Run(["-dd", "-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1,
+        re.compile(r"\A(\[\d+\.\d{3}\] [^\n]*\n)+\Z"),
+        re.compile(r"\A\[\d+\.\d{3}\] " + re.escape(connect_failed("127.0.0.1", CLOSED_PORT)) + r"\Z")),
+    Run(["-d", "-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "", connect_failed("127.0.0.1", CLOSED_PORT)),
     Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
     # A file that opens but cannot be read while the message is written.
     Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
