@@ -249,35 +249,24 @@ int plat_open_in_place(const char *path)
     return fd;
 }
 
-// The text of the symbolic link at path (about hint bytes long) on the
-// heap, or NULL with errno set.
-static char *link_text(const char *path, size_t hint)
+// The text of the symbolic link at path on the heap, or NULL with errno
+// set (ENAMETOOLONG for a text over PLAT_LINK_TEXT_MAX bytes).
+static char *link_text(const char *path)
 {
-    size_t size = hint < 64 ? 64 : hint + 1;
-    for (;;) {
-        char *buf = static_cast<char *>(malloc(size));
-        if (!buf) {
-            errno = ENOMEM;
-            return nullptr;
-        }
-        ssize_t n = readlink(path, buf, size);
-        if (n >= 0 && static_cast<size_t>(n) < size) {
-            buf[n] = 0;
-            return buf;
-        }
-        int error = n < 0 ? errno : 0;
-        free(buf);
-        if (error) {
-            errno = error;
-            return nullptr;
-        }
-        // Cut short: the link grew since it was looked at.
-        if (size > (static_cast<size_t>(-1) >> 2)) {
-            errno = ENAMETOOLONG;
-            return nullptr;
-        }
-        size *= 2;
+    char *buf = static_cast<char *>(malloc(PLAT_LINK_TEXT_MAX + 1));
+    if (!buf) {
+        errno = ENOMEM;
+        return nullptr;
     }
+    ssize_t n = readlink(path, buf, PLAT_LINK_TEXT_MAX + 1);
+    if (n < 0 || n > PLAT_LINK_TEXT_MAX) {
+        int error = n < 0 ? errno : ENAMETOOLONG;
+        free(buf);
+        errno = error;
+        return nullptr;
+    }
+    buf[n] = 0;
+    return buf;
 }
 
 // The name a link at `link` with the text `text` leads to: text itself
@@ -316,7 +305,7 @@ int plat_follow_links(const char *path, char **out)
             free(name);
             return 0;
         }
-        char *text = link_text(name, static_cast<size_t>(st.st_size));
+        char *text = link_text(name);
         if (!text || !*text) {
             bool nomem = !text && errno == ENOMEM;
             free(text);

@@ -86,10 +86,11 @@ int plat_open_in_place(const char *path);
 // own folder. A file that replaces what path names goes there, so that a
 // link stays a link. 1 with a heap text in *out (freed by the caller); 0
 // (*out NULL) when a link cannot be read, links lead round in a circle or
-// more than PLAT_LINK_HOPS_MAX deep, or the name reached is not what path
-// itself leads to (a link the system will not follow for the caller, a
+// more than PLAT_LINK_HOPS_MAX deep, a link's text is longer than
+// PLAT_LINK_TEXT_MAX bytes, or the name reached is not what path itself
+// leads to (a link the system will not follow for the caller, a
 // descriptor's link to a removed file); -1 when memory ran out.
-enum { PLAT_LINK_HOPS_MAX = 40 };
+enum { PLAT_LINK_HOPS_MAX = 40, PLAT_LINK_TEXT_MAX = 4095 };
 int plat_follow_links(const char *path, char **out);
 // 1 when path names an existing regular file, else 0.
 int plat_file_exists(const char *path);
