@@ -1,5 +1,6 @@
-// Encrypted passwords through libcrypto: AES-128 in counter mode (EVP), the
-// nonce from RAND_bytes, the machine key from the platform layer.
+// Encrypted passwords: AES-128 in counter mode over libcrypto's block
+// cipher, the nonce from RAND_bytes, the machine key from the platform
+// layer.
 #include "cli/password.h"
 
 #include <cstdio>
@@ -15,6 +16,45 @@
 #include "support/util.h"
 
 int (*pw_machine_guid)(char *out, size_t size) = plat_machine_guid;
+
+AesCtr::~AesCtr()
+{
+    EVP_CIPHER_CTX_free(key); // cleanses the key schedule
+    mem_wipe(counter, sizeof counter);
+    mem_wipe(stream, sizeof stream);
+}
+
+int aes_ctr_init(AesCtr *ctx, const unsigned char key[16], const unsigned char *iv, size_t iv_len)
+{
+    EVP_CIPHER_CTX_free(ctx->key);
+    ctx->key = nullptr;
+    ctx->pos = 0;
+    mem_wipe(ctx->stream, sizeof ctx->stream);
+    mem_wipe(ctx->counter, sizeof ctx->counter);
+    memcpy(ctx->counter, iv, iv_len < sizeof ctx->counter ? iv_len : sizeof ctx->counter);
+    ctx->key = EVP_CIPHER_CTX_new();
+    return ctx->key && EVP_EncryptInit_ex(ctx->key, EVP_aes_128_ecb(), nullptr, key, nullptr) == 1 &&
+           EVP_CIPHER_CTX_set_padding(ctx->key, 0) == 1;
+}
+
+int aes_ctr_crypt(AesCtr *ctx, const unsigned char *in, unsigned char *out, size_t len)
+{
+    ctx->pos = 0;
+    for (size_t i = 0; i < len; i++) {
+        if (ctx->pos == 0) {
+            int made = 0;
+            if (EVP_EncryptUpdate(ctx->key, ctx->stream, &made, ctx->counter, sizeof ctx->counter) != 1 ||
+                made != static_cast<int>(sizeof ctx->stream))
+                return 0;
+            // The next block's counter: plus one, carried from the last byte.
+            for (size_t b = sizeof ctx->counter; b-- > 0 && ++ctx->counter[b] == 0;) {
+            }
+        }
+        out[i] = static_cast<unsigned char>(in[i] ^ ctx->stream[ctx->pos]);
+        ctx->pos = (ctx->pos + 1) % sizeof ctx->stream;
+    }
+    return 1;
+}
 
 namespace {
 
@@ -34,25 +74,6 @@ template <size_t N> struct Wiped {
     unsigned char b[N] = {};
     ~Wiped() { mem_wipe(b, N); }
 };
-
-// AES-128-CTR of len bytes (in and out may be the same): the counter block
-// is the first 16 IV bytes followed by zeros, counted up as a 128-bit
-// big-endian number per block. Encrypting and decrypting are the same.
-int aes_ctr_crypt(const unsigned char key[16], const unsigned char *iv, size_t iv_len, const unsigned char *in,
-                  size_t len, unsigned char *out)
-{
-    unsigned char counter[16] = {};
-    memcpy(counter, iv, iv_len < sizeof counter ? iv_len : sizeof counter);
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    if (!ctx)
-        return 0;
-    int done = 0;
-    bool ok = EVP_EncryptInit_ex(ctx, EVP_aes_128_ctr(), nullptr, key, counter) == 1 &&
-              EVP_EncryptUpdate(ctx, out, &done, in, static_cast<int>(len)) == 1 &&
-              static_cast<size_t>(done) == len;
-    EVP_CIPHER_CTX_free(ctx);
-    return ok;
-}
 
 // The machine key: the 16 bytes the machine identifier denotes, in text
 // order. 1, or 0 when this computer has none.
@@ -77,7 +98,8 @@ int pw_machine_crypt(const unsigned char *in, size_t len, unsigned char *out, co
                      size_t iv_len)
 {
     Wiped<16> key;
-    return machine_key(key.b) && aes_ctr_crypt(key.b, iv, iv_len, in, len, out);
+    AesCtr ctx;
+    return machine_key(key.b) && aes_ctr_init(&ctx, key.b, iv, iv_len) && aes_ctr_crypt(&ctx, in, out, len);
 }
 
 void cli_computer_name(char *buf, size_t size)
@@ -110,7 +132,9 @@ int pw_encrypt(const char *password, size_t len, int bind, char *out, const char
         *why = "this computer has no usable machine identifier";
         return 0;
     }
-    if (!aes_ctr_crypt(outer_key, raw.b, NONCE_SIZE, raw.b + NONCE_SIZE, len + 4, raw.b + NONCE_SIZE)) {
+    AesCtr outer;
+    if (!aes_ctr_init(&outer, outer_key, raw.b, NONCE_SIZE) ||
+        !aes_ctr_crypt(&outer, raw.b + NONCE_SIZE, raw.b + NONCE_SIZE, len + 4)) {
         *why = "the encryption failed";
         return 0;
     }
@@ -162,7 +186,9 @@ int pw_decrypt(const char *text, char *out)
     size_t n = b64_decode(text + 1, static_cast<ptrdiff_t>(tlen - 1), raw.b);
     if (n < HEAD_SIZE)
         return 0;
-    if (!aes_ctr_crypt(outer_key, raw.b, NONCE_SIZE, raw.b + NONCE_SIZE, n - NONCE_SIZE, raw.b + NONCE_SIZE))
+    AesCtr outer;
+    if (!aes_ctr_init(&outer, outer_key, raw.b, NONCE_SIZE) ||
+        !aes_ctr_crypt(&outer, raw.b + NONCE_SIZE, raw.b + NONCE_SIZE, n - NONCE_SIZE))
         return -1;
     unsigned char type = raw.b[NONCE_SIZE];
     if ((type != 'e' && type != 'h') || memcmp(raw.b + NONCE_SIZE + 1, marker, sizeof marker) != 0)

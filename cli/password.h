@@ -12,6 +12,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+struct evp_cipher_ctx_st;
 
 enum {
     PW_TEXT_MAX = 256,     // longest encrypted text read, "$" included
@@ -40,6 +43,33 @@ int pw_encrypt_print(const char *password, int bind);
 // machine's identifier, or bytes that cannot be a password: a NUL); out
 // is empty.
 int pw_decrypt(const char *text, char *out);
+
+// AES-128 in counter mode: the position within the current key-stream
+// block, the counter block (counted up as a 128-bit big-endian number per
+// block), the key-stream block and the expanded key (libcrypto's cipher
+// context, encrypting single blocks). Encrypting and decrypting are the
+// same operation. What it holds is wiped when it goes.
+struct AesCtr {
+    uint32_t pos = 0;
+    unsigned char counter[16] = {};
+    unsigned char stream[16] = {};
+    evp_cipher_ctx_st *key = nullptr;
+
+    AesCtr() = default;
+    AesCtr(const AesCtr &) = delete;
+    AesCtr &operator=(const AesCtr &) = delete;
+    ~AesCtr();
+};
+
+// Clears ctx, starts its counter block with at most 16 bytes of iv (the
+// rest zero) and expands the 128-bit key. 1, or 0 when libcrypto failed.
+int aes_ctr_init(AesCtr *ctx, const unsigned char key[16], const unsigned char *iv, size_t iv_len);
+
+// Encrypts (or decrypts) len bytes of in into out (they may be the same)
+// from the start of a key-stream block: each block of key stream is the
+// counter block encrypted, and the counter then counts up. 1, or 0 when
+// libcrypto failed.
+int aes_ctr_crypt(AesCtr *ctx, const unsigned char *in, unsigned char *out, size_t len);
 
 // Encrypts or decrypts len bytes of in into out (they may be the same)
 // with AES-128-CTR under this machine's key, the counter block the first

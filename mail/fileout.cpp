@@ -71,28 +71,14 @@ void choose_file_stuffing(MailContext *ctx)
         ctx->flags &= ~MAILF_DOT_STUFF;
 }
 
-// Writes a new file at target through write(FILE *) -> MIME_* result: into
-// a file made beside the target, renamed over it only when write succeeded
-// and the file was closed whole. On any failure the new file is removed
-// and an earlier file of that name stays as it was. MIME_OK or the
-// failure (MIME_FAIL_OPEN when no file could be made).
-template <class Write> int write_file_whole(MailContext *ctx, const char *target, Write &&write)
+// Runs write(FILE *) -> MIME_* result on a stream over fd (which it then
+// owns and closes) with a large buffer, and keeps the first failure of
+// writing and closing. MIME_FAIL_OPEN when no stream could be made.
+template <class Write> int write_through(int fd, Write &&write)
 {
-    size_t tmp_size = strlen(target) + kTempNameExtra;
-    char *tmp = static_cast<char *>(malloc(tmp_size));
-    if (!tmp) {
-        mail_set_nomem(ctx);
-        return MIME_FAIL_NOMEM;
-    }
-    int fd = plat_open_temp_beside(target, tmp, tmp_size);
-    // The new file is written through stdio under its own name.
-    FILE *fp = fd >= 0 ? file_fopen_utf8(tmp, "wb") : nullptr;
-    if (fd >= 0)
-        plat_close(fd);
+    FILE *fp = plat_fdopen(fd, "wb");
     if (!fp) {
-        if (fd >= 0)
-            plat_remove(tmp);
-        free(tmp);
+        plat_close(fd);
         return MIME_FAIL_OPEN;
     }
     // Large writes: the writers hand over big pieces, stdio need not copy.
@@ -102,20 +88,57 @@ template <class Write> int write_file_whole(MailContext *ctx, const char *target
         result = MIME_FAIL_WRITE;
     if (fclose(fp) != 0 && result == MIME_OK)
         result = MIME_FAIL_WRITE;
-    if (result == MIME_OK && !plat_rename(tmp, target))
-        result = MIME_FAIL_WRITE;
-    if (result != MIME_OK)
-        plat_remove(tmp);
-    free(tmp);
     return result;
 }
 
-// Whether a new file may take the place of target: a folder, a pipe or a
-// device of that name is never replaced by one.
-bool replaceable_target(const char *target)
+// Writes a new file at target through write(FILE *) -> MIME_* result.
+// A pipe or a device is written in place: it cannot be replaced. Anything
+// else goes into a new file beside the file target names (a link is
+// followed and stays a link), written through the descriptor that created
+// it and renamed over that file only when write succeeded and the file was
+// closed whole. On any failure the new file is removed and an earlier file
+// of that name stays as it was. MIME_OK or the failure (MIME_FAIL_OPEN when
+// no file could be made or opened).
+template <class Write> int write_file_whole(MailContext *ctx, const char *target, Write &&write)
 {
-    return !plat_path_info(target, nullptr) || plat_file_exists(target);
+    switch (plat_target_kind(target)) {
+    case PLAT_TARGET_OTHER:
+        return MIME_FAIL_OPEN;
+    case PLAT_TARGET_STREAM: {
+        int fd = plat_open_in_place(target);
+        return fd >= 0 ? write_through(fd, write) : MIME_FAIL_OPEN;
+    }
+    default:
+        break;
+    }
+    char *file = nullptr;
+    int followed = plat_follow_links(target, &file);
+    if (followed <= 0) {
+        if (followed < 0)
+            mail_set_nomem(ctx);
+        return followed < 0 ? MIME_FAIL_NOMEM : MIME_FAIL_OPEN;
+    }
+    size_t tmp_size = strlen(file) + kTempNameExtra;
+    char *tmp = static_cast<char *>(malloc(tmp_size));
+    if (!tmp) {
+        free(file);
+        mail_set_nomem(ctx);
+        return MIME_FAIL_NOMEM;
+    }
+    int fd = plat_open_temp_beside(file, tmp, tmp_size);
+    int result = fd >= 0 ? write_through(fd, write) : MIME_FAIL_OPEN;
+    if (result == MIME_OK && !plat_rename(tmp, file))
+        result = MIME_FAIL_WRITE;
+    if (result != MIME_OK && fd >= 0)
+        plat_remove(tmp);
+    free(tmp);
+    free(file);
+    return result;
 }
+
+// Whether output may go to target: a folder, a socket or a block device of
+// that name is never written or replaced.
+bool replaceable_target(const char *target) { return plat_target_kind(target) != PLAT_TARGET_OTHER; }
 
 // 1 when both preset boundaries that frame attachment parts are set.
 bool part_boundaries_set(const MailContext *ctx)

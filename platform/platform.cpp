@@ -118,7 +118,7 @@ int plat_open(const char *path, int how)
         mode = 0666;
         break;
     case PLAT_OPEN_CREATE_NEW:
-        flags = O_WRONLY | O_CREAT | O_EXCL;
+        flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
         mode = 0666;
         break;
     default:
@@ -143,6 +143,25 @@ int plat_open(const char *path, int how)
     return fd;
 }
 
+// Gives the new file fd what target had: its permission bits and, where
+// the system allows it (root, or a group the caller is in), its owner and
+// group. Set-user-ID and similar bits are not carried over.
+static void take_file_attributes(int fd, const struct stat &target)
+{
+    struct stat own;
+    if (fstat(fd, &own) != 0)
+        return;
+    // A caller who may not give the file away keeps it as his own, with
+    // the old group where he is in it; failing that the file stays his.
+    bool owned = own.st_uid == target.st_uid && own.st_gid == target.st_gid;
+    if (!owned && fchown(fd, target.st_uid, target.st_gid) != 0 && own.st_gid != target.st_gid &&
+        fchown(fd, static_cast<uid_t>(-1), target.st_gid) != 0) {
+    }
+    if (fchmod(fd, target.st_mode & 0777) != 0) {
+        // The file keeps the bits it was made with.
+    }
+}
+
 int plat_open_temp_beside(const char *target, char *tmp_path, size_t size)
 {
     if (!target || !*target || !tmp_path || size == 0)
@@ -152,6 +171,8 @@ int plat_open_temp_beside(const char *target, char *tmp_path, size_t size)
     const char *base = target + dir_len;
     if (!*base)
         return -1;
+    struct stat old;
+    bool replaces = stat(target, &old) == 0 && S_ISREG(old.st_mode);
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; attempt++) {
         unsigned n = serial.fetch_add(1);
@@ -162,8 +183,11 @@ int plat_open_temp_beside(const char *target, char *tmp_path, size_t size)
             return -1;
         }
         int fd = plat_open(tmp_path, PLAT_OPEN_CREATE_NEW);
-        if (fd >= 0)
+        if (fd >= 0) {
+            if (replaces)
+                take_file_attributes(fd, old);
             return fd;
+        }
         if (errno != EEXIST)
             break;
     }
@@ -188,6 +212,128 @@ FILE *plat_fopen(const char *path, const char *mode)
         return nullptr;
     }
     return fp;
+}
+
+FILE *plat_fdopen(int fd, const char *mode) { return fd >= 0 && mode ? fdopen(fd, mode) : nullptr; }
+
+int plat_target_kind(const char *path)
+{
+    struct stat st;
+    if (!path || !*path)
+        return PLAT_TARGET_OTHER;
+    if (stat(path, &st) != 0)
+        return errno == ENOENT ? PLAT_TARGET_NONE : PLAT_TARGET_OTHER;
+    if (S_ISREG(st.st_mode))
+        return PLAT_TARGET_FILE;
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
+        return PLAT_TARGET_STREAM;
+    return PLAT_TARGET_OTHER;
+}
+
+int plat_open_in_place(const char *path)
+{
+    if (plat_target_kind(path) != PLAT_TARGET_STREAM) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // The name may have changed between the look and the open.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+        close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    return fd;
+}
+
+// The text of the symbolic link at path on the heap, or NULL with errno
+// set (ENAMETOOLONG for a text over PLAT_LINK_TEXT_MAX bytes).
+static char *link_text(const char *path)
+{
+    char *buf = static_cast<char *>(malloc(PLAT_LINK_TEXT_MAX + 1));
+    if (!buf) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    ssize_t n = readlink(path, buf, PLAT_LINK_TEXT_MAX + 1);
+    if (n < 0 || n > PLAT_LINK_TEXT_MAX) {
+        int error = n < 0 ? errno : ENAMETOOLONG;
+        free(buf);
+        errno = error;
+        return nullptr;
+    }
+    buf[n] = 0;
+    return buf;
+}
+
+// The name a link at `link` with the text `text` leads to: text itself
+// when it is absolute or link has no folder, else text in link's folder.
+// Takes text over (freed or returned). NULL when memory ran out.
+static char *link_destination(const char *link, char *text)
+{
+    const char *slash = strrchr(link, '/');
+    if (text[0] == '/' || !slash)
+        return text;
+    size_t dir_len = static_cast<size_t>(slash - link) + 1, text_len = strlen(text);
+    char *name = static_cast<char *>(malloc(dir_len + text_len + 1));
+    if (name) {
+        memcpy(name, link, dir_len);
+        memcpy(name + dir_len, text, text_len + 1);
+    }
+    free(text);
+    return name;
+}
+
+int plat_follow_links(const char *path, char **out)
+{
+    if (!out)
+        return 0;
+    *out = nullptr;
+    if (!path || !*path)
+        return 0;
+    char *name = strdup(path);
+    if (!name)
+        return -1;
+    for (int hops = 0;; hops++) {
+        struct stat st;
+        if (lstat(name, &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (hops == PLAT_LINK_HOPS_MAX) {
+            free(name);
+            return 0;
+        }
+        char *text = link_text(name);
+        if (!text || !*text) {
+            bool nomem = !text && errno == ENOMEM;
+            free(text);
+            free(name);
+            return nomem ? -1 : 0;
+        }
+        char *next = link_destination(name, text);
+        free(name);
+        if (!next)
+            return -1;
+        name = next;
+    }
+    // Where the walk ended must be what the system itself reaches through
+    // path: a link it refuses to follow for this caller (a link of another
+    // user in a shared folder) makes stat fail with another error than a
+    // missing name, and a descriptor's link can name a file that is gone.
+    struct stat at_path, at_end;
+    bool same;
+    if (stat(path, &at_path) == 0)
+        same = stat(name, &at_end) == 0 && at_path.st_dev == at_end.st_dev && at_path.st_ino == at_end.st_ino;
+    else
+        same = errno == ENOENT && stat(name, &at_end) != 0 && errno == ENOENT;
+    if (!same) {
+        free(name);
+        return 0;
+    }
+    *out = name;
+    return 1;
 }
 
 int plat_file_size(const char *path, uint64_t *size)

@@ -55,11 +55,43 @@ enum {
 int plat_open(const char *path, int how);
 // Creates a new empty file beside target (same folder, a name of its own
 // that starts with "." and the target's name) for writing the target's
-// next content; its name goes into tmp_path (size bytes). A descriptor, or
-// -1 when none could be made or the name does not fit.
+// next content; its name goes into tmp_path (size bytes). The name is
+// created exclusively and never through a link; write through the
+// descriptor returned, never by the name. When target is a regular file
+// the new one gets its permission bits and, as far as the system lets the
+// caller, its owner and group. A descriptor, or -1 when none could be made
+// or the name does not fit.
 int plat_open_temp_beside(const char *target, char *tmp_path, size_t size);
 // fopen(3); NULL on failure.
 FILE *plat_fopen(const char *path, const char *mode);
+// fdopen(3): a stream over an open descriptor, which it then owns. NULL on
+// failure; the descriptor is then still the caller's to close.
+FILE *plat_fdopen(int fd, const char *mode);
+
+// What output to a name would meet, links followed.
+enum {
+    PLAT_TARGET_NONE = 0,   // nothing of that name (a dangling link, too)
+    PLAT_TARGET_FILE = 1,   // a regular file
+    PLAT_TARGET_STREAM = 2, // a FIFO or a character device: written in place
+    PLAT_TARGET_OTHER = 3,  // a folder, a block device, a socket, or a name
+                            // that cannot be looked at: nothing is written
+};
+int plat_target_kind(const char *path);
+// Opens an existing FIFO or character device for writing in place: not
+// created, not truncated (opening a FIFO waits for its reader). A
+// descriptor, or -1 (also when path names anything else).
+int plat_open_in_place(const char *path);
+// The name where the file that path leads to lives: path with the symbolic
+// links at its end followed, a link's relative text taken from the link's
+// own folder. A file that replaces what path names goes there, so that a
+// link stays a link. 1 with a heap text in *out (freed by the caller); 0
+// (*out NULL) when a link cannot be read, links lead round in a circle or
+// more than PLAT_LINK_HOPS_MAX deep, a link's text is longer than
+// PLAT_LINK_TEXT_MAX bytes, or the name reached is not what path itself
+// leads to (a link the system will not follow for the caller, a
+// descriptor's link to a removed file); -1 when memory ran out.
+enum { PLAT_LINK_HOPS_MAX = 40, PLAT_LINK_TEXT_MAX = 4095 };
+int plat_follow_links(const char *path, char **out);
 // 1 when path names an existing regular file, else 0.
 int plat_file_exists(const char *path);
 // 1 when path names a regular file and stores its size, else 0.

@@ -9,7 +9,7 @@ import resource
 import unittest
 
 from test_cli import PROGRAMS, SandboxTest
-from test_file_faults import NOMEM, as_nobody, limit, sanitized
+from test_file_faults import NOMEM, limit, nobody_box, sanitized
 
 MESSAGE = ["-from:sender@example.com", "-to:rcpt@example.org", "-subject:files",
            "-body:see attached", "-file:out.eml"]
@@ -154,11 +154,10 @@ class AwildTest(SandboxTest):
                     self.assertFalse(os.path.exists(box.path("out.eml")))
 
     def test_unreadable_file_and_memory_limit(self):
-        box = self.box
+        box = nobody_box(self)
         # A selected file or a folder of the walk that the user cannot read
         # ends the run as it does for -a:, and no message is written; what
         # the pattern or the walk leaves out has no bearing.
-        os.chmod(box.root, 0o777)
         box.write("docs/a.txt", "a\n")
         os.chmod(box.write("docs/b.txt", "b\n"), 0)
         box.write("docs/c.txt", "c\n")
@@ -177,7 +176,7 @@ class AwildTest(SandboxTest):
         for program in PROGRAMS:
             for value, status, stderr, names in cases:
                 with self.subTest(program=program, value=value):
-                    result = box.run(program, MESSAGE + ["-awild:" + value], preexec=as_nobody)
+                    result = box.run(program, MESSAGE + ["-awild:" + value])
                     self.assertRun(result, status, "", stderr)
                     if names is None:
                         self.assertFalse(os.path.exists(box.path("out.eml")))

@@ -18,6 +18,8 @@ import subprocess
 import tempfile
 import unittest
 
+from loopback import free_port
+
 FULL = os.environ.get("TARVEX_BIN", "")
 PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 PROGRAMS = {"tarvex": FULL, "tarvex-plain": PLAIN}
@@ -52,6 +54,7 @@ class Sandbox:
         self.root = tempfile.mkdtemp(prefix="tarvex-e2e-")
         self.home = self.path("home")
         os.makedirs(self.home)
+        self.programs = PROGRAMS
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -92,12 +95,12 @@ class Sandbox:
         if stdin is DIRECTORY or isinstance(stdin, str):
             fd = os.open(self.root if stdin is DIRECTORY else stdin, os.O_RDONLY)
             try:
-                proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
+                proc = subprocess.run([self.programs[program]] + list(args), cwd=self.root,
                                       env=environment, stdin=fd, timeout=60, **streams)
             finally:
                 os.close(fd)
         else:
-            proc = subprocess.run([PROGRAMS[program]] + list(args), cwd=self.root,
+            proc = subprocess.run([self.programs[program]] + list(args), cwd=self.root,
                                   env=environment, input=stdin, timeout=60, **streams)
         return Result(proc)
 
@@ -144,7 +147,11 @@ SENDER = ["-from:sender@example.com", "-to:rcpt@example.org"]
 BOTH = tuple(PROGRAMS)
 MISSING = "/nonexistent/tarvex-e2e"
 # Nothing listens where these runs deliver (the SMTP dialogue itself is
-# tested against real servers in tests/e2e/smtp).
+# tested against real servers in tests/e2e/smtp): a host name that does not
+# resolve, or a loopback port that was found closed.
+CLOSED_PORT = free_port()
+
+
 def connect_failure(host, port=25, reason=r"[^\n]+"):
     """The pattern of the message, with the reason in brackets."""
     return r"Message send failed \(Could not connect to \[%s\]:%d \(%s\)\)\n" % (
@@ -319,11 +326,14 @@ RUN_CASES = [
     Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s)\n" % MISSING),
     Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s)\n" % MISSING),
     # Delivery and File-mode output.
-    Run(["-host:127.0.0.1:2525"] + SENDER, 1, "", connect_failed("127.0.0.1", 2525, REFUSED)),
+    Run(["-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "",
+        connect_failed("127.0.0.1", CLOSED_PORT, REFUSED)),
     # -dd: the network library's notes on standard output, and a stamp.
-    Run(["-dd", "-host:127.0.0.1"] + SENDER, 1, re.compile(r"\A(\[\d+\.\d{3}\] [^\n]*\n)+\Z"),
-        re.compile(r"\A\[\d+\.\d{3}\] " + connect_failure("127.0.0.1", 25, REFUSED) + r"\Z")),
-    Run(["-d", "-host:127.0.0.1"] + SENDER, 1, "", connect_failed("127.0.0.1", 25, REFUSED)),
+    Run(["-dd", "-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1,
+        re.compile(r"\A(\[\d+\.\d{3}\] [^\n]*\n)+\Z"),
+        re.compile(r"\A\[\d+\.\d{3}\] " + connect_failure("127.0.0.1", CLOSED_PORT, REFUSED) + r"\Z")),
+    Run(["-d", "-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "",
+        connect_failed("127.0.0.1", CLOSED_PORT, REFUSED)),
     Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
     # A file that opens but cannot be read while the message is written.
     Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",

@@ -14,11 +14,12 @@ import re
 import resource
 import unittest
 
-from test_cli import PROGRAMS, SENDER, SandboxTest
+import unprivileged
+from test_cli import PROGRAMS, SENDER, Sandbox, SandboxTest
+from unprivileged import as_nobody
 
 NOMEM = 666 % 256  # the exit code of status 666
 OLD_MESSAGE = b"From: old@example.com\r\n\r\nthe earlier message\r\n"
-NOBODY = 65534
 
 
 def sanitized(program):
@@ -33,13 +34,27 @@ def limit(kind, size):
     return lambda: resource.setrlimit(kind, (size, size))
 
 
-def as_nobody():
-    """A preexec that makes the child an unprivileged user, so that a file
-    with no permission bits is unreadable to it (root reads any file)."""
-    if os.geteuid() == 0:
-        os.setgroups([])
-        os.setgid(NOBODY)
-        os.setuid(NOBODY)
+class NobodySandbox(Sandbox):
+    """A sandbox in a folder every user can reach, whose runs are made as
+    nobody when the tests run as root (see unprivileged.py), with copies of
+    the programs that nobody can start wherever the build tree is. A run
+    given a preexec of its own runs as the tests' user."""
+
+    def __init__(self):
+        self.root = unprivileged.shared_folder("tarvex-e2e-")
+        self.home = self.path("home")
+        os.makedirs(self.home)
+        self.programs = {name: unprivileged.program_for_nobody(path) for name, path in PROGRAMS.items()}
+
+    def run(self, program, args, preexec=as_nobody, **kwargs):
+        return Sandbox.run(self, program, args, preexec=preexec, **kwargs)
+
+
+def nobody_box(test):
+    """A NobodySandbox removed when test ends."""
+    box = NobodySandbox()
+    test.addCleanup(box.close)
+    return box
 
 
 def header_block(raw):
@@ -133,20 +148,17 @@ class FileFaultsTest(SandboxTest):
         for program in PROGRAMS:
             for args, status, stderr in cases:
                 with self.subTest(program=program, args=args):
-                    box = self.fresh()
-                    os.chmod(box.root, 0o777)
+                    box = nobody_box(self)
                     os.chmod(box.write("secret.txt", "secret\n"), 0)
                     before = self.listing(box)
-                    result = box.run(program, args + ["-file:out.eml"] + SENDER, preexec=as_nobody)
+                    result = box.run(program, args + ["-file:out.eml"] + SENDER)
                     self.assertFailedCleanly(box, result, status, before)
                     self.assertEqual(result.stderr, stderr)
             with self.subTest(program=program, args="-skipnofile"):
                 # With -skipnofile such an attachment is left out.
-                box = self.fresh()
-                os.chmod(box.root, 0o777)
+                box = nobody_box(self)
                 os.chmod(box.write("secret.txt", "secret\n"), 0)
-                result = box.run(program, ["-skipnofile", "-a:secret.txt", "-file:out.eml"] + SENDER,
-                                 preexec=as_nobody)
+                result = box.run(program, ["-skipnofile", "-a:secret.txt", "-file:out.eml"] + SENDER)
                 self.assertRun(result, 0, "", "")
                 _, msg = box.message()
                 self.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])

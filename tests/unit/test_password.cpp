@@ -278,4 +278,66 @@ TEST(MachineGuid, FromFile)
     EXPECT_STREQ(out, "");
 }
 
+// Bytes of a hexadecimal text.
+std::string unhex(const std::string &hex)
+{
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+const unsigned char *bytes(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.data()); }
+
+// The counter mode against the published AES-128-CTR example (its counter
+// carries from the last byte into the one before), with short and long IVs
+// and a context that is used again.
+TEST(AesCtr, PublishedExampleAndCounterBlocks)
+{
+    const std::string key = unhex("2b7e151628aed2a6abf7158809cf4f3c");
+    const std::string iv = unhex("f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+    const std::string plain = unhex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                                    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+    const std::string cipher = unhex("874d6191b620e3261bef6864990db6ce9806f66b7970fdff8617187bb9fffdff"
+                                     "5ae4df3edbd5d35e5b4f09020db03eab1e031dda2fbe03d1792170a0f3009cee");
+    AesCtr ctx;
+    ASSERT_EQ(aes_ctr_init(&ctx, bytes(key), bytes(iv), iv.size()), 1);
+    std::string out(plain.size(), '\0');
+    ASSERT_EQ(aes_ctr_crypt(&ctx, bytes(plain), reinterpret_cast<unsigned char *>(out.data()), out.size()), 1);
+    EXPECT_EQ(to_hex(out), to_hex(cipher));
+    // In place, and back again: the same operation.
+    ASSERT_EQ(aes_ctr_init(&ctx, bytes(key), bytes(iv), iv.size()), 1);
+    ASSERT_EQ(aes_ctr_crypt(&ctx, bytes(out), reinterpret_cast<unsigned char *>(out.data()), out.size()), 1);
+    EXPECT_EQ(out, plain);
+
+    // Each call starts a new key-stream block: 5 bytes use up one counter,
+    // and the next call begins with the second block.
+    ASSERT_EQ(aes_ctr_init(&ctx, bytes(key), bytes(iv), iv.size()), 1);
+    unsigned char part[16];
+    ASSERT_EQ(aes_ctr_crypt(&ctx, bytes(plain), part, 5), 1);
+    EXPECT_EQ(to_hex(std::string(reinterpret_cast<char *>(part), 5)), to_hex(cipher.substr(0, 5)));
+    ASSERT_EQ(aes_ctr_crypt(&ctx, bytes(plain) + 16, part, 16), 1);
+    EXPECT_EQ(to_hex(std::string(reinterpret_cast<char *>(part), 16)), to_hex(cipher.substr(16, 16)));
+
+    // An IV shorter than a block is followed by zeros; one longer is cut.
+    const struct {
+        std::string iv, block;
+    } ivs[] = {
+        {unhex("01020304"), unhex("01020304000000000000000000000000")},
+        {iv + "extra", iv},
+        {"", std::string(16, '\0')},
+    };
+    for (const auto &c : ivs) {
+        SCOPED_TRACE(to_hex(c.iv));
+        AesCtr a, b;
+        ASSERT_EQ(aes_ctr_init(&a, bytes(key), bytes(c.iv), c.iv.size()), 1);
+        ASSERT_EQ(aes_ctr_init(&b, bytes(key), bytes(c.block), 16), 1);
+        EXPECT_EQ(to_hex(std::string(reinterpret_cast<char *>(a.counter), 16)), to_hex(c.block));
+        unsigned char x[40], y[40];
+        ASSERT_EQ(aes_ctr_crypt(&a, bytes(plain), x, sizeof x), 1);
+        ASSERT_EQ(aes_ctr_crypt(&b, bytes(plain), y, sizeof y), 1);
+        EXPECT_EQ(memcmp(x, y, sizeof x), 0);
+    }
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -269,4 +270,160 @@ TEST(PlatformFiles, CreateNewAndTempBeside)
     EXPECT_EQ(plat_open_temp_beside(target.c_str(), small, sizeof small), -1);
     EXPECT_EQ(plat_open_temp_beside("", tmp, sizeof tmp), -1);
     EXPECT_EQ(plat_open_temp_beside("dir/", tmp, sizeof tmp), -1);
+
+    // The name is created, never reached through a link planted on it.
+    std::string outside = dir.file("outside");
+    write_file(outside, "keep");
+    std::string planted = dir.file("planted");
+    ASSERT_EQ(symlink(outside.c_str(), planted.c_str()), 0);
+    EXPECT_EQ(plat_open(planted.c_str(), PLAT_OPEN_CREATE_NEW), -1);
+    std::string dangling = dir.file("dangling");
+    ASSERT_EQ(symlink(dir.file("made-through-link").c_str(), dangling.c_str()), 0);
+    EXPECT_EQ(plat_open(dangling.c_str(), PLAT_OPEN_CREATE_NEW), -1);
+    EXPECT_FALSE(plat_file_exists(dir.file("made-through-link").c_str()));
+    EXPECT_EQ(read_file(outside), "keep");
+}
+
+// The file made to replace another takes over its permission bits (never
+// set-user-ID and the like); a new target gets the default bits.
+TEST(PlatformFiles, TempBesideTakesTheTargetsBits)
+{
+    TempDir dir;
+    const struct {
+        unsigned target_mode; // 0: no target yet
+        unsigned want;
+    } cases[] = {{0600, 0600}, {0640, 0640}, {0444, 0444}, {04755, 0755}};
+    mode_t mask = umask(022);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.target_mode);
+        std::string target = dir.file("t" + std::to_string(c.target_mode));
+        write_file(target, "old");
+        ASSERT_EQ(chmod(target.c_str(), c.target_mode), 0);
+        char tmp[512];
+        int fd = plat_open_temp_beside(target.c_str(), tmp, sizeof tmp);
+        ASSERT_GE(fd, 0);
+        struct stat st;
+        ASSERT_EQ(fstat(fd, &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.want);
+        EXPECT_EQ(st.st_uid, geteuid());
+        plat_close(fd);
+        unlink(tmp);
+    }
+    char tmp[512];
+    int fd = plat_open_temp_beside(dir.file("new").c_str(), tmp, sizeof tmp);
+    ASSERT_GE(fd, 0);
+    struct stat st;
+    ASSERT_EQ(fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    plat_close(fd);
+    umask(mask);
+}
+
+// Where output goes: what a name leads to, and the name a link leads to.
+TEST(PlatformFiles, OutputTargetsAndLinks)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    write_file(dir.file("real.eml"), "x");
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    const struct {
+        const char *name, *link;
+    } links[] = {
+        {"rel", "real.eml"},
+        {"sub/up", "../real.eml"},
+        {"chain", "sub/up"},
+        {"dangling", "sub/new.eml"},
+        {"loop1", "loop2"},
+        {"loop2", "loop1"},
+        {"to-folder", "sub"},
+        {"to-pipe", "pipe"},
+        {"to-null", "/dev/null"},
+    };
+    for (const auto &l : links)
+        ASSERT_EQ(symlink(l.link, dir.file(l.name).c_str()), 0) << l.name;
+    ASSERT_EQ(symlink(dir.file("real.eml").c_str(), dir.file("abs").c_str()), 0);
+    // A chain one hop longer than followed.
+    std::string deep = "real.eml";
+    for (int i = 0; i <= PLAT_LINK_HOPS_MAX; i++) {
+        std::string name = "deep" + std::to_string(i);
+        ASSERT_EQ(symlink(deep.c_str(), dir.file(name).c_str()), 0);
+        deep = name;
+    }
+
+    const struct {
+        std::string path;
+        int kind;
+        int followed;
+        std::string leads_to; // when followed is 1
+    } cases[] = {
+        {dir.file("real.eml"), PLAT_TARGET_FILE, 1, dir.file("real.eml")},
+        {dir.file("missing.eml"), PLAT_TARGET_NONE, 1, dir.file("missing.eml")},
+        {dir.file("abs"), PLAT_TARGET_FILE, 1, dir.file("real.eml")},
+        {dir.file("rel"), PLAT_TARGET_FILE, 1, dir.file("real.eml")},
+        {dir.file("sub/up"), PLAT_TARGET_FILE, 1, dir.file("sub/../real.eml")},
+        {dir.file("chain"), PLAT_TARGET_FILE, 1, dir.file("sub/../real.eml")},
+        {dir.file("dangling"), PLAT_TARGET_NONE, 1, dir.file("sub/new.eml")},
+        {dir.file("loop1"), PLAT_TARGET_OTHER, 0, ""},
+        {dir.file(deep), PLAT_TARGET_OTHER, 0, ""},
+        {dir.file("deep" + std::to_string(PLAT_LINK_HOPS_MAX - 1)), PLAT_TARGET_FILE, 1, dir.file("real.eml")},
+        {dir.file("to-folder"), PLAT_TARGET_OTHER, 1, dir.file("sub")},
+        {dir.file("sub"), PLAT_TARGET_OTHER, 1, dir.file("sub")},
+        {dir.file("pipe"), PLAT_TARGET_STREAM, 1, dir.file("pipe")},
+        {dir.file("to-pipe"), PLAT_TARGET_STREAM, 1, dir.file("pipe")},
+        {dir.file("to-null"), PLAT_TARGET_STREAM, 1, "/dev/null"},
+        {"/dev/null", PLAT_TARGET_STREAM, 1, "/dev/null"},
+        {dir.file("real.eml/below"), PLAT_TARGET_OTHER, 0, ""},
+        {"", PLAT_TARGET_OTHER, 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(plat_target_kind(c.path.c_str()), c.kind);
+        char *out = reinterpret_cast<char *>(1);
+        EXPECT_EQ(plat_follow_links(c.path.c_str(), &out), c.followed);
+        if (c.followed == 1) {
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(std::string(out), c.leads_to);
+        } else {
+            EXPECT_EQ(out, nullptr);
+        }
+        free(out);
+    }
+
+    // A descriptor's link to a file that is gone leads nowhere that could
+    // be replaced.
+    std::string gone = dir.file("gone.eml");
+    write_file(gone, "x");
+    int fd = open(gone.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    unlink(gone.c_str());
+    std::string fd_link = "/proc/self/fd/" + std::to_string(fd);
+    char *out = nullptr;
+    EXPECT_EQ(plat_follow_links(fd_link.c_str(), &out), 0);
+    EXPECT_EQ(out, nullptr);
+    close(fd);
+}
+
+// A pipe or a device is opened in place for writing; nothing else is.
+TEST(PlatformFiles, OpenInPlace)
+{
+    TempDir dir;
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string text;
+    std::thread reader([&] { text = read_file(fifo); });
+    int fd = plat_open_in_place(fifo.c_str());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(write(fd, "through", 7), 7);
+    plat_close(fd);
+    reader.join();
+    EXPECT_EQ(text, "through");
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+
+    fd = plat_open_in_place("/dev/null");
+    ASSERT_GE(fd, 0);
+    plat_close(fd);
+    write_file(dir.file("file"), "x");
+    for (std::string name : {dir.file("file"), dir.file("missing"), dir.path})
+        EXPECT_EQ(plat_open_in_place(name.c_str()), -1) << name;
+    EXPECT_EQ(read_file(dir.file("file")), "x");
 }

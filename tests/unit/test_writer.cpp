@@ -29,6 +29,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/unit/helpers.h"
@@ -2158,6 +2159,51 @@ TEST(Writer, AttachmentPartsAreTheMessagesOwnParts)
     }
 }
 
+// Parts saved through a link replace the file it names and leave the link;
+// a pipe or a device gets them in place, as the only thing it can do.
+TEST(Writer, AttachmentPartsThroughLinksPipesAndDevices)
+{
+    TempDir dir;
+    write_file(dir.file("a.txt"), "text\n");
+    Session s;
+    s.set(MAILOPT_BOUNDARIES, "mix-b", "alt-b", "rel-b");
+    s.set(MAILOPT_ATTACH, dir.file("a.txt").c_str());
+    int result;
+    const std::string parts = parts_into_file(s.ctx, 0, dir.file("plain.txt"), &result);
+    ASSERT_EQ(result, 1);
+    std::filesystem::create_directory(dir.file("sub"));
+    write_file(dir.file("sub/real.txt"), "earlier");
+    ASSERT_EQ(chmod(dir.file("sub/real.txt").c_str(), 0600), 0);
+    std::filesystem::create_symlink("sub/real.txt", dir.file("link"));
+    std::filesystem::create_symlink("../link", dir.file("sub/link2"));
+    std::filesystem::create_symlink("sub/made.txt", dir.file("dangling"));
+    for (const char *name : {"link", "sub/link2"}) {
+        SCOPED_TRACE(name);
+        write_file(dir.file("sub/real.txt"), "earlier");
+        EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file(name).c_str()), 1) << mail_last_error(s.ctx);
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.file(name)));
+        EXPECT_EQ(read_file(dir.file("sub/real.txt")), parts);
+        EXPECT_EQ(std::filesystem::status(dir.file("sub/real.txt")).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    EXPECT_EQ(names_in(dir.file("sub")), (std::set<std::string>{"link2", "real.txt"}));
+    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file("dangling").c_str()), 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("dangling")));
+    EXPECT_EQ(read_file(dir.file("sub/made.txt")), parts);
+
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&] { piped = read_file(dir.file("pipe")); });
+    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file("pipe").c_str()), 1) << mail_last_error(s.ctx);
+    reader.join();
+    EXPECT_EQ(piped, parts);
+    EXPECT_EQ(std::filesystem::status(dir.file("pipe")).type(), std::filesystem::file_type::fifo);
+    std::filesystem::create_symlink("/dev/full", dir.file("full"));
+    EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file("full").c_str()), -1);
+    EXPECT_STREQ(mail_last_error(s.ctx), "Failed to write attachment parts");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("full")));
+}
+
 TEST(Writer, AttachmentPartsThatCannotBeWritten)
 {
     TempDir dir;
@@ -2240,11 +2286,12 @@ TEST(Writer, AttachmentPartsThatCannotBeWritten)
     EXPECT_EQ(mime_write_attachment_parts(s.ctx, 0, full), -1);
     fclose(full);
     EXPECT_STREQ(mail_last_error(s.ctx), "Failed to write attachment parts");
-    // A target that cannot be made, and a folder or a pipe that a new file
-    // must never take the place of.
-    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    // A target that cannot be made, and a folder (or a link to one) that a
+    // new file must never take the place of.
     ASSERT_TRUE(std::filesystem::create_directory(dir.file("folder")));
-    for (const char *name : {"no-such-folder/parts.txt", "pipe", "folder"}) {
+    std::filesystem::create_symlink("folder", dir.file("folder-link"));
+    std::filesystem::create_symlink("circle", dir.file("circle"));
+    for (const char *name : {"no-such-folder/parts.txt", "folder", "folder-link", "circle"}) {
         SCOPED_TRACE(name);
         std::string target = dir.file(name);
         const std::set<std::string> before = names_in(dir.path);
@@ -2252,7 +2299,7 @@ TEST(Writer, AttachmentPartsThatCannotBeWritten)
         EXPECT_EQ(mail_last_error(s.ctx), "Failed to open output file (" + target + ")");
         EXPECT_EQ(names_in(dir.path), before);
     }
-    EXPECT_EQ(std::filesystem::status(dir.file("pipe")).type(), std::filesystem::file_type::fifo);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("folder-link")));
     // An attachment of the session as the target stays as it was.
     const std::string kept = read_file(dir.file("big.txt"));
     EXPECT_EQ(mime_save_attachment_parts(s.ctx, 0, dir.file("big.txt").c_str()), -1);

@@ -16,10 +16,15 @@ import shutil
 import socket
 import ssl
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import warnings
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import unprivileged  # noqa: E402
+from loopback import free_port  # noqa: E402,F401 (the tests take it from here too)
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING
@@ -28,13 +33,6 @@ SMTP_SINK = "/usr/sbin/smtp-sink"
 
 # aiosmtpd warns about its own use of a field it deprecated.
 warnings.filterwarnings("ignore", message="Session.login_data is deprecated")
-
-
-def free_port():
-    """A TCP port on 127.0.0.1 that nothing listens on right now."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_listening(proc, port, name, ready=lambda s: True):
@@ -301,8 +299,8 @@ class SmtpSink:
     message in a folder (read with messages())."""
 
     def __init__(self, *options, dump=False):
-        self.dir = tempfile.mkdtemp(prefix="tarvex-sink-")
-        os.chmod(self.dir, 0o777)  # smtp-sink writes as nobody
+        # smtp-sink writes as nobody when started by root.
+        self.dir = unprivileged.shared_folder("tarvex-sink-")
         args = [SMTP_SINK]
         if os.geteuid() == 0:
             args += ["-u", "nobody"]
@@ -561,7 +559,8 @@ class ProxyPeer:
 
     def __init__(self, kind, credentials=None, connect_ports=()):
         self.kind = kind
-        self.dir = tempfile.mkdtemp(prefix="tarvex-proxy-")
+        # tinyproxy started by root runs as nobody.
+        self.dir = unprivileged.shared_folder("tarvex-proxy-")
         self.port = free_port()
         if kind == "socks":
             args = ["/usr/bin/microsocks", "-i", "127.0.0.1", "-p", str(self.port)]
@@ -573,7 +572,6 @@ class ProxyPeer:
                      "LogLevel Info", "LogFile \"%s\"" % os.path.join(self.dir, "log")]
             if os.geteuid() == 0:
                 lines += ["User nobody", "Group nogroup"]
-                os.chmod(self.dir, 0o777)
             lines += ["ConnectPort %d" % p for p in connect_ports]
             if credentials:
                 lines.append("BasicAuth %s %s" % credentials)

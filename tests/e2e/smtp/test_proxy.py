@@ -97,10 +97,12 @@ class ProxyTests(SmtpTestCase):
     def test_bytes_after_the_proxy_answer_never_reach_tls(self):
         # A proxy that answers and at once sends what could pass for the
         # server's TLS handshake: implicit TLS must refuse to start on it.
+        # The server's port is only named to the proxy: no server is there.
         fake = FakeServer([("send", b"HTTP/1.0 200 OK\r\n\r\n\x16\x03\x03\x00\x02ab"), ("wait_close",)])
+        port = free_port()
         run = self.run_program(self.message_args(
-            2525, "-secureport", "-proxy:127.0.0.1:%d" % fake.port, "-proxytype:HTTPS"))
-        self.assertRun(run, 1, "Message send failed (Could not connect to [127.0.0.1]:2525 via "
-                       "HTTPS proxy (proxy sent data after its answer))\n")
+            port, "-secureport", "-proxy:127.0.0.1:%d" % fake.port, "-proxytype:HTTPS"))
+        self.assertRun(run, 1, "Message send failed (Could not connect to [127.0.0.1]:%d via "
+                       "HTTPS proxy (proxy sent data after its answer))\n" % port)
         self.assertTrue(fake.join(), "the fake proxy did not finish")
-        self.assertTrue(fake.data.startswith(b"CONNECT 127.0.0.1:2525 HTTP/1.0\r\n"), fake.data)
+        self.assertTrue(fake.data.startswith(b"CONNECT 127.0.0.1:%d HTTP/1.0\r\n" % port), fake.data)
