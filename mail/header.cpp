@@ -2,7 +2,7 @@
 // Message-ID, Disposition-Notification-To, X-Priority and X-Mailer, in that
 // order, folded so that no line we generate is too long for a transport.
 #include "mail/writer.h"
-#include "mail/writeout.h"
+#include "mail/mimeout.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -16,7 +16,7 @@
 
 #include "mail/addr.h"
 #include "mail/ident.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "support/encode.h"
 #include "support/str.h"
 #include "support/util.h"

@@ -16,7 +16,7 @@
 #include "mail/check.h"
 #include "mail/delivery.h"
 #include "mail/ident.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/seam.h"
 #include "mail/writer.h"
 #include "support/file.h"

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mail/list.h"
-#include "support/list.h"
+#include "mail/lists.h"
+#include "support/linklist.h"
 #include "support/lock.h"
 #include "support/rand.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "cli/exitcode.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/option.h"
 #include "mail/scan.h"
 #include "mail/session.h"

@@ -13,7 +13,7 @@
 #include "support/dotstuff.h"
 #include "support/file.h"
 #include "platform/platform.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 
 #include <gtest/gtest.h>
 

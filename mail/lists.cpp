@@ -1,6 +1,6 @@
 // Recipient, attachment and header-field lists of a session: constructors,
 // freeing, the walk in order of addition and the DSN NOTIFY letter parser.
-#include "mail/list.h"
+#include "mail/lists.h"
 
 #include <cstdlib>
 #include <cstring>
