@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mail/addr.h"
+#include "mail/hdrtext.h"
 #include "mail/ident.h"
 #include "mail/lists.h"
 #include "support/encode.h"

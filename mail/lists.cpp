@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "mail/check.h"
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/writer.h"
 #include "support/file.h"
 #include "support/str.h"

@@ -15,7 +15,7 @@
 #include "mail/addr.h"
 #include "mail/check.h"
 #include "mail/delivery.h"
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/lists.h"
 #include "mail/seam.h"
 #include "mail/writer.h"

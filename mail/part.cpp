@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/lists.h"
 #include "mail/mimetype.h"
 #include "platform/platform.h"

@@ -25,6 +25,7 @@
 #include "mail/session.h"
 #include "mail/wild.h"
 #include "platform/platform.h"
+#include "support/rand.h"
 #include "tests/unit/helpers.h"
 
 namespace {

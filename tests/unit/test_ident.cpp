@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "helpers.h"
+#include "mail/hdrtext.h"
 #include "mail/ident.h"
 #include "support/encode.h"
 
