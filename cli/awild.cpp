@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/exitcode.h"
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/option.h"
 #include "mail/wild.h"
 #include "platform/platform.h"

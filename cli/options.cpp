@@ -12,7 +12,7 @@
 
 #include "cli/exitcode.h"
 #include "cli/seam.h"
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/option.h"
 #include "net/hostspec.h"
 #include "net/tls.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "support/avl.h"
-#include "support/list.h"
+#include "support/linklist.h"
 
 // ---- key registry ------------------------------------------------------------
 

@@ -4,13 +4,13 @@
 // the whole message: the output file is the whole new message or, after
 // any failure, whatever it was before.
 #include "mail/writer.h"
-#include "mail/writeout.h"
+#include "mail/mimeout.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "platform/platform.h"
 #include "support/dotstuff.h"
 #include "support/file.h"

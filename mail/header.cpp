@@ -2,9 +2,8 @@
 // Message-ID, Disposition-Notification-To, X-Priority and X-Mailer, in that
 // order, folded so that no line we generate is too long for a transport.
 #include "mail/writer.h"
-#include "mail/writeout.h"
+#include "mail/mimeout.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,31 +14,12 @@
 #include <vector>
 
 #include "mail/addr.h"
+#include "mail/hdrtext.h"
 #include "mail/ident.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "support/encode.h"
 #include "support/str.h"
 #include "support/util.h"
-
-void msg_sink_init(MsgSink *ms, FmtSink sink, void *user)
-{
-    ms->sink = sink;
-    ms->user = user;
-    ms->failed = 0;
-}
-
-int msg_printf(void *p, const char *format, ...)
-{
-    MsgSink *ms = static_cast<MsgSink *>(p);
-    if (ms->failed)
-        return 0;
-    va_list ap;
-    va_start(ap, format);
-    if (!fmt_vformat(ms->sink, ms->user, nullptr, nullptr, format, ap))
-        ms->failed = 1;
-    va_end(ap);
-    return !ms->failed;
-}
 
 // ---- folding -----------------------------------------------------------------
 
@@ -401,20 +381,6 @@ static int note_removed(MailContext *ctx, const char *name)
 }
 
 // ---- single fields -------------------------------------------------------------
-
-struct tm *time_utc_calendar(int64_t t, struct tm *out)
-{
-    time_t tt = static_cast<time_t>(t);
-    return gmtime_r(&tt, out);
-}
-
-int str_is_ascii(const char *text)
-{
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : ""); *p; p++)
-        if (*p >= 0x80)
-            return 0;
-    return 1;
-}
 
 int mime_write_date(MailContext *ctx, MessagePrintFn print, void *user)
 {

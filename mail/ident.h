@@ -1,23 +1,33 @@
-// Random identifiers (MIME boundaries, Message-ID, DSN envelope ids), the
-// header-text encoder and the Content-ID percent-escape.
+// Random identifiers (MIME boundaries, Message-ID, DSN envelope ids) and the
+// process's random generator they are drawn from.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "support/lock.h"
+#include "support/rand.h"
 
 enum {
     MAIL_ID_LEN = 16,        // characters of one identifier
     MAIL_BOUNDARY_LEN = 20,  // "==" + identifier + "=="
-    RFC2047_WORD_MAX = 75,   // longest encoded word
-    // Bytes of text in a full encoded word: "=?utf-8?B?" + 60 base64
-    // characters + "?=" is 72, so a word with the blank before it stays
-    // within the 76 columns of a header line that holds encoded words.
-    HDR_WORD_BYTES = 45,
 };
 
+// Made at the process start-up (mail_global_init seeds through
+// mail_random_seed) and kept for the whole process: the lock held around
+// every draw from the random generator, and the generator itself.
+extern Mutex *mail_global_mutex;
+extern RandState *mail_global_rand;
+
+// Makes the lock when there is none and a generator seeded with seed; a
+// second call re-seeds, and the old generator stays when no new one could
+// be made.
+void mail_random_seed(uint32_t seed);
+
 // Draws one identifier under the global mutex: 16 base64url characters and
-// a NUL into out (17 bytes or more). Returns out. A draw before
-// mail_global_init runs the start-up itself (seeded from the clock); NULL,
-// with out holding the empty text, only when that start-up had no memory.
+// a NUL into out (17 bytes or more). Returns out. A draw before the
+// generator was seeded seeds it itself (from the clock); NULL, with out
+// holding the empty text, only when that had no memory.
 char *mail_random_id(char *out);
 // "==" + a fresh identifier + "==" and a NUL into out (21 bytes or more);
 // NULL (out empty) as for mail_random_id.
@@ -27,28 +37,3 @@ char *mail_random_boundary(char *out);
 // out holding the empty text when size > 0, when address has no "@", its
 // domain holds a control byte, or the result does not fit.
 char *mail_message_id(char *out, size_t size, const char *address);
-
-// Header-text encoder: a copy of text when it is only printable ASCII and
-// TAB, else hdr_encode_words of the whole text. NULL for NULL or no memory.
-char *hdr_encode_text(const char *text);
-
-// The one RFC 2047 encoder: len bytes of text (any bytes, NUL included) as
-// "=?utf-8?B?" base64 "?=" words separated by single spaces, so header
-// writers can fold at those spaces. Words are cut only between UTF-8
-// characters (a byte that starts no well-formed sequence counts as one);
-// the first word carries at most first_bytes bytes, every other at most
-// HDR_WORD_BYTES (72 characters), and each at least one character. An
-// empty text gives an empty text. A heap text, NULL when memory ran out.
-char *hdr_encode_words(const char *text, size_t len, size_t first_bytes);
-
-// The decoder of what hdr_encode_words makes: when text is only
-// "=?utf-8?B?" base64 "?=" words (each at most RFC2047_WORD_MAX characters
-// of whole base64 quads) separated by single spaces, *out gets a heap copy
-// of the bytes they carry (NUL-terminated, *len bytes without it) and the
-// result is 1. 0 (*out NULL) for any other text, -1 when memory ran out.
-int hdr_decode_words(const char *text, char **out, size_t *len);
-
-// Content-ID escape into out of size bytes: letters, digits, space and
-// !$'()*+,-.;_ are kept, every other byte is "%" and two lower-case hex
-// digits; an escape that would not fit is left out. Returns out.
-char *mime_percent_escape(const char *text, char *out, size_t size);

@@ -6,14 +6,14 @@
 // The first failure ends the message: nothing is printed or read after it.
 #include "mail/writer.h"
 #include "mail/fileread.h"
-#include "mail/writeout.h"
+#include "mail/mimeout.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "mail/ident.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/seam.h"
 #include "platform/platform.h"
 #include "support/encode.h"

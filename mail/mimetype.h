@@ -1,7 +1,8 @@
 // MIME type of an attachment from its file name: the extension is looked up
 // in a fixed table of extension-to-type rows; an unknown extension gives
 // "application/octet-stream". Type texts are assembled from shared word
-// pieces so that each row holds only four small indexes.
+// pieces so that each row holds only four small indexes. The table is
+// generated (mail/mimetype_table.cpp, scripts/gen_mimetype.py).
 #pragma once
 
 #include <cstddef>

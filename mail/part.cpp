@@ -5,14 +5,14 @@
 // is in them, else they go as application/octet-stream in base64.
 #include "mail/writer.h"
 #include "mail/fileread.h"
-#include "mail/writeout.h"
+#include "mail/mimeout.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "mail/ident.h"
-#include "mail/list.h"
+#include "mail/hdrtext.h"
+#include "mail/lists.h"
 #include "mail/mimetype.h"
 #include "platform/platform.h"
 #include "support/encode.h"

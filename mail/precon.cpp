@@ -12,8 +12,8 @@
 
 #include "mail/fileread.h"
 #include "mail/seam.h"
-#include "mail/list.h"
-#include "mail/writeout.h"
+#include "mail/lists.h"
+#include "mail/mimeout.h"
 #include "mail/writer.h"
 #include "support/str.h"
 

@@ -22,7 +22,7 @@
 
 #include <cstddef>
 
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/session.h"
 
 // One mailbox: address (not terminated) and its display name as it stands

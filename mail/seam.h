@@ -7,7 +7,7 @@
 // address scanners; its seam says "not in this program" in their place.
 #pragma once
 
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/session.h"
 #include "support/fmt.h"
 

@@ -1,6 +1,7 @@
 // The session's seam as the full program answers it.
 #include "mail/seam.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 

@@ -9,14 +9,12 @@
 #include <new>
 
 #include "mail/delivery.h"
+#include "mail/ident.h"
 #include "support/fmt.h"
 #include "support/str.h"
 
-Mutex *mail_global_mutex = nullptr;
-
 // Shown when not even the out-of-memory text can be copied.
 static char nomem_text[] = "Out of memory";
-RandState *mail_global_rand = nullptr;
 
 int mail_global_init(int flag, int seed)
 {
@@ -28,21 +26,7 @@ int mail_global_init(int flag, int seed)
             delivery->net_stop();
         return 1;
     }
-    if (!mail_global_mutex)
-        mail_global_mutex = mutex_new();
-    uint32_t s = seed ? static_cast<uint32_t>(seed) : static_cast<uint32_t>(time(nullptr));
-    RandState *fresh = rand_new(s);
-    // A second start-up re-seeds; swap under the lock so that a draw in
-    // progress never sees a freed generator.
-    if (mail_global_mutex)
-        mutex_lock(mail_global_mutex);
-    RandState *old = mail_global_rand;
-    if (fresh)
-        mail_global_rand = fresh;
-    if (mail_global_mutex)
-        mutex_unlock(mail_global_mutex);
-    if (fresh && old)
-        rand_free(old);
+    mail_random_seed(seed ? static_cast<uint32_t>(seed) : static_cast<uint32_t>(time(nullptr)));
     // The network library starts when the SMTP client installs itself, and
     // again here once it is installed (a second start changes nothing).
     if (delivery)

@@ -8,22 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mail/list.h"
-#include "support/list.h"
-#include "support/lock.h"
-#include "support/rand.h"
+#include "mail/lists.h"
+#include "support/linklist.h"
 
 // The open server connection belongs to the network library.
 struct Connection;
 // Root of the process-wide DKIM key registry (a tree of signing domains).
 struct AvlNode;
-
-// ---- process-wide state ----------------------------------------------------
-
-// Made by mail_global_init and kept for the whole process: the lock held
-// around every draw from the random generator, and the generator itself.
-extern Mutex *mail_global_mutex;
-extern RandState *mail_global_rand;
 
 // ---- callbacks -------------------------------------------------------------
 
@@ -306,10 +297,10 @@ struct MailContext {
 
 // ---- operations ------------------------------------------------------------
 
-// flag nonzero: creates the global mutex and random generator (seed 0 =
-// the current calendar time) and, once the SMTP client is installed
-// (mail/delivery.h), starts the network library; flag 0: the network
-// library's clean-up only (through the installed client). Returns 1.
+// flag nonzero: seeds the random generator of the identifiers (mail/ident.h;
+// seed 0 = the current calendar time) and, once the SMTP client is
+// installed (mail/delivery.h), starts the network library; flag 0: the
+// network library's clean-up only (through the installed client). Returns 1.
 int mail_global_init(int flag, int seed);
 
 // A new zero-filled session (default status callback, line length 78, SMTP

@@ -16,17 +16,8 @@
 // "%.*s" and "%d" in the engine's dialect. The result is 1, or 0 once the
 // sink behind it has failed.
 typedef int (*MessagePrintFn)(void *user, const char *format, ...);
-
-// The one MessagePrintFn of the program: the engine over any sink. The sink
-// keeps its first failure in `failed`; later prints do nothing.
-struct MsgSink {
-    FmtSink sink;
-    void *user;
-    int failed;
-};
-
-void msg_sink_init(MsgSink *ms, FmtSink sink, void *user);
-int msg_printf(void *msg_sink, const char *format, ...);
+// The program's one MessagePrintFn is msg_printf over a MsgSink
+// (support/fmt.h).
 
 // Results of the writers that can fail.
 enum {
@@ -115,11 +106,6 @@ int hdr_write_param(MessagePrintFn print, void *user, const char *param, const c
 // MIME_OK or the failure.
 int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, const char *value);
 
-struct tm;
-// Broken-down UTC time of t into out; NULL when it has none.
-struct tm *time_utc_calendar(int64_t t, struct tm *out);
-// 1 when text (or no text) has no byte of 0x80 or more.
-int str_is_ascii(const char *text);
 // The structure the message needs; single may be NULL.
 void mime_structure_flags(const MailContext *ctx, int *mixed, int *related, int *single);
 

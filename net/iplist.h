@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/list.h"
+#include "support/linklist.h"
 
 // One access-list range. The list is a ListLink chain from the newest entry
 // to the oldest; the entries belong to the list and go with ip_acl_free.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the MIME type table inside mail/mimetype.cpp.
+"""Generates the MIME type table, mail/mimetype_table.cpp.
 
 The set of extensions and the rows the program relies on are fixed here. Every
 other row takes its type from Debian's /etc/mime.types (package media-types);
@@ -8,8 +8,8 @@ Debian type would put the row under another top-level type than the table's
 counts allow take theirs from OVERRIDE (both from the mime-db registry).
 
 Usage: scripts/gen_mimetype.py [path/to/mime.types]
-Rewrites the text between the two marker lines of mail/mimetype.cpp. The build
-does not run this script; its output is checked in.
+Rewrites mail/mimetype_table.cpp whole; the lookup in mail/mimetype.cpp is
+written by hand. The build does not run this script; its output is checked in.
 """
 import os
 import sys
@@ -337,8 +337,12 @@ TOP_LEVEL_COUNTS = {
 ROW_COUNT = 987
 EXT_MAX = 11
 
-BEGIN = "// ---- generated table: begin (scripts/gen_mimetype.py) ----"
-END = "// ---- generated table: end ----"
+HEAD = """\
+// The MIME type table: the shared word pieces of the type texts, the rows
+// and the extension index that the lookup in mail/mimetype.cpp searches.
+// Written by scripts/gen_mimetype.py; edit the script, not this file.
+#include "mail/mimetype.h"
+"""
 
 
 def read_debian(path):
@@ -394,7 +398,7 @@ def main():
     pieces = sorted({p for _, t in rows for p in split_type(t)}, key=str.encode)
     index_of = {p: i for i, p in enumerate(pieces)}
 
-    out = [BEGIN]
+    out = []
     out.append("const size_t mimetype_piece_count = %d;" % len(pieces))
     out.append("const char *const mimetype_pieces[%d] = {" % len(pieces))
     out += ['    "%s",' % p for p in pieces]
@@ -417,15 +421,10 @@ def main():
     for k in range(0, len(order), 12):
         out.append("    " + " ".join("%d," % first_row[e] for e in order[k:k + 12]))
     out.append("};")
-    out.append(END)
 
-    target = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mail", "mimetype.cpp")
-    with open(target, encoding="utf-8") as f:
-        text = f.read()
-    head, rest = text.split(BEGIN + "\n", 1)
-    _, tail = rest.split(END + "\n", 1)
+    target = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mail", "mimetype_table.cpp")
     with open(target, "w", encoding="utf-8") as f:
-        f.write(head + "\n".join(out) + "\n" + tail)
+        f.write(HEAD + "\n" + "\n".join(out) + "\n")
 
 
 if __name__ == "__main__":

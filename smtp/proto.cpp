@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/sasl.h"
 #include "mail/session.h"
 #include "support/encode.h"

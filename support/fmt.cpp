@@ -1,5 +1,6 @@
 // The formatted-output engine: walks a format, stages the produced text and
-// hands finished pieces to a sink; plus the StrBuf and its front ends.
+// hands finished pieces to a sink; the sinks and msg_printf; plus the StrBuf
+// and its front ends.
 #include "support/fmt.h"
 
 #include <cstdint>
@@ -352,6 +353,26 @@ int strbuf_sink(void *p, const char *text, size_t len)
     sb->length += len;
     sb->data[sb->length] = '\0';
     return 1;
+}
+
+void msg_sink_init(MsgSink *ms, FmtSink sink, void *user)
+{
+    ms->sink = sink;
+    ms->user = user;
+    ms->failed = 0;
+}
+
+int msg_printf(void *p, const char *format, ...)
+{
+    MsgSink *ms = static_cast<MsgSink *>(p);
+    if (ms->failed)
+        return 0;
+    va_list ap;
+    va_start(ap, format);
+    if (!fmt_vformat(ms->sink, ms->user, nullptr, nullptr, format, ap))
+        ms->failed = 1;
+    va_end(ap);
+    return !ms->failed;
 }
 
 // ---- StrBuf front ends -------------------------------------------------------

@@ -1,4 +1,5 @@
-// The formatted-output engine, its sinks and the growable string buffer.
+// The formatted-output engine, its sinks, the program's one print function
+// (msg_printf) and the growable string buffer.
 // The engine walks a format in the program's own small printf dialect
 // (%d %i %D %I %u %x %o %b %c %f %s %S %.*s %%, backslash escapes in the
 // format), stages the text in a 4096-byte buffer and hands finished pieces,
@@ -76,6 +77,19 @@ int fmt_mask_test(const unsigned char *mask, unsigned n);
 int fmt_stdout_sink(void *user, const char *text, size_t len); // user ignored
 int fmt_file_sink(void *fp, const char *text, size_t len);     // FILE *
 int strbuf_sink(void *sb, const char *text, size_t len);       // StrBuf *
+
+// The program's one print function with a user pointer: the engine (no
+// mask) over any sink, the sink's first failure kept in `failed`; once it
+// is set later prints do nothing. The result is 1, or 0 once the sink has
+// failed. The message writers print through it.
+struct MsgSink {
+    FmtSink sink;
+    void *user;
+    int failed;
+};
+
+void msg_sink_init(MsgSink *ms, FmtSink sink, void *user);
+int msg_printf(void *msg_sink, const char *format, ...);
 
 // The engine's append step on its own: appends text (len bytes) to a staging
 // buffer of stage_size bytes holding *pending bytes, handing full pieces to

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "support/list.h"
+#include "support/linklist.h"
 
 // ---- Mutex -----------------------------------------------------------------
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/list.h"
+#include "support/linklist.h"
 
 enum { RAND_WORDS = 624 };
 

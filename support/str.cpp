@@ -481,6 +481,14 @@ int utf8_valid(const char *text)
     return text ? utf8_valid_n(text, strlen(text)) : 1;
 }
 
+int str_is_ascii(const char *text)
+{
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : ""); *p; p++)
+        if (*p >= 0x80)
+            return 0;
+    return 1;
+}
+
 char16_t *str_to_wide(const char *text)
 {
     if (!text)

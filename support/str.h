@@ -1,7 +1,8 @@
 // String helpers: bounded copy and append that always terminate, comparison
 // through a fixed case-folding table, tokenizers, whole-file readers, a line
-// iterator (LF, CR LF and lone CR) and the line taker that wraps plain-text
-// bodies at a given width.
+// iterator (LF, CR LF and lone CR), the line taker that wraps plain-text
+// bodies at a given width, and the UTF-8 decoder with its validity and
+// ASCII tests.
 #pragma once
 
 #include <cstddef>
@@ -96,6 +97,8 @@ size_t utf8_decode(const char *text, size_t avail, uint32_t *cp);
 int utf8_valid_n(const char *text, size_t len);
 // The same for a NUL-terminated text; NULL counts as valid.
 int utf8_valid(const char *text);
+// 1 when text (or no text) has no byte of 0x80 or more.
+int str_is_ascii(const char *text);
 
 char *str_lower_ascii(char *text);
 int str_tolower_char(int c);

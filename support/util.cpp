@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -25,6 +26,12 @@ const char *time_month_name(int m) { return (m >= 1 && m <= 12) ? kMonthName[m] 
 const char *time_weekday_abbr(int d) { return (d >= 0 && d <= 7) ? kDayAbbr[d] : ""; }
 const char *time_weekday_name(int d) { return (d >= 0 && d <= 7) ? kDayName[d] : ""; }
 const char *time_weekday_short(int d) { return (d >= 0 && d <= 7) ? kDayShort[d] : ""; }
+
+struct tm *time_utc_calendar(int64_t t, struct tm *out)
+{
+    time_t tt = static_cast<time_t>(t);
+    return gmtime_r(&tt, out);
+}
 
 int str_parse_uuid(const char *text, unsigned char out[16])
 {

@@ -1,6 +1,7 @@
-// Small helpers: month and weekday names, UUID text to bytes, character-set
-// tests, numbers in any base, a one-millisecond sleep, and a set of library
-// helpers the program itself does not call.
+// Small helpers: month and weekday names, the UTC calendar of a time value,
+// UUID text to bytes, character-set tests, numbers in any base, a
+// one-millisecond sleep, and a set of library helpers the program itself
+// does not call.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,10 @@ const char *time_weekday_abbr(int weekday); // 0..7 (0 and 7 Sunday), else ""
 const char *time_month_name(int month);
 const char *time_weekday_name(int weekday);
 const char *time_weekday_short(int weekday);
+
+struct tm;
+// Broken-down UTC time of t into out; NULL when it has none.
+struct tm *time_utc_calendar(int64_t t, struct tm *out);
 
 // 1 and 16 bytes in text order, or 0 (out untouched) for a malformed text.
 int str_parse_uuid(const char *text, unsigned char out[16]);

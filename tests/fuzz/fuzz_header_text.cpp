@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz.h"
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/writer.h"
 #include "support/encode.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/option.h"
 #include "mail/seam.h"
 #include "mail/session.h"

@@ -19,12 +19,13 @@
 #include <vector>
 
 #include "cli/exitcode.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/option.h"
 #include "mail/scan.h"
 #include "mail/session.h"
 #include "mail/wild.h"
 #include "platform/platform.h"
+#include "support/rand.h"
 #include "tests/unit/helpers.h"
 
 namespace {

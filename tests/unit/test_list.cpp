@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "mail/check.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "tests/unit/helpers.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mail/delivery.h"
+#include "mail/ident.h"
 #include "mail/option.h"
 #include "mail/sasl.h"
 #include "mail/session.h"

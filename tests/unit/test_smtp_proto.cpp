@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "helpers.h"
-#include "mail/list.h"
+#include "mail/lists.h"
 #include "mail/session.h"
 #include "smtp/proto.h"
 #include "support/encode.h"

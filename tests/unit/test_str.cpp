@@ -697,6 +697,10 @@ TEST(StrSmall, Helpers)
     EXPECT_EQ(str_has_nonprint("\x7f"), 1);
     EXPECT_EQ(str_has_nonprint(""), 0);
 
+    EXPECT_EQ(str_is_ascii(nullptr), 1);
+    EXPECT_EQ(str_is_ascii("plain text\t~"), 1);
+    EXPECT_EQ(str_is_ascii("caf\xc3\xa9"), 0);
+
     EXPECT_EQ(int_abs(-5), 5);
     EXPECT_EQ(int_abs(7), 7);
     EXPECT_EQ(int_abs(INT_MAX), INT_MAX);

@@ -4,8 +4,10 @@
 #include "support/util.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -206,6 +208,16 @@ TEST(UtilNumbers, OrdinalPowHexList)
     EXPECT_EQ(int_in_list(-1, 1, 2, -1), 1); // the end marker counts
     EXPECT_EQ(int_in_list(-2, 1, -1), 0);
     EXPECT_EQ(int_in_list(3, -5), 0);
+}
+
+TEST(UtilDates, UtcCalendar)
+{
+    struct tm tm;
+    ASSERT_NE(time_utc_calendar(951782400, &tm), nullptr); // 2000-02-29 00:00:00 UTC
+    EXPECT_EQ(tm.tm_year + 1900, 2000);
+    EXPECT_EQ(tm.tm_mon, 1);
+    EXPECT_EQ(tm.tm_mday, 29);
+    EXPECT_EQ(time_utc_calendar(INT64_MAX, &tm), nullptr); // no calendar form
 }
 
 TEST(UtilDates, Neighbours)

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "support/list.h"
+#include "support/linklist.h"
 
 // DSN NOTIFY bits of a recipient (and, shifted by 9, of the session).
 enum {

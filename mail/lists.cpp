@@ -1,12 +1,12 @@
 // Recipient, attachment and header-field lists of a session: constructors,
 // freeing, the walk in order of addition and the DSN NOTIFY letter parser.
-#include "mail/list.h"
+#include "mail/lists.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "mail/check.h"
-#include "mail/ident.h"
+#include "mail/hdrtext.h"
 #include "mail/writer.h"
 #include "support/file.h"
 #include "support/str.h"
