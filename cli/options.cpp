@@ -198,11 +198,14 @@ const size_t dkim_word_max = 4095;
 int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
 {
     const char *why = nullptr;
+    int added = 0;
     if (strlen(value) + strlen("dkim:") > dkim_word_max)
         why = "the value is too long";
-    else if (cli_seam_dkim_add_key(ctx, value, &why))
+    else
+        added = cli_seam_dkim_add_key(ctx, value, &why);
+    if (added > 0)
         return EXIT_OK;
-    if (why && strcmp(why, "out of memory") == 0)
+    if (added < 0)
         return out_of_memory("dkim");
     cli_error("Error applying DKIM setting: %s\n", cli_printable(value).c_str());
     cli_error("(%s)\n", why ? why : "the key cannot be used");
