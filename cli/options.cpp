@@ -144,8 +144,8 @@ struct HostParts {
     // option is ignored), -1 memory ran out.
     int usable(int code) const
     {
-        if (code == HOSTSPEC_NO_TEXT || code == HOSTSPEC_NO_MEMORY)
-            return -1; // the value was given: only a copy can have failed
+        if (code == HOSTSPEC_NO_MEMORY)
+            return -1;
         // A port the session cannot take counts as one that does not parse.
         return code == HOSTSPEC_OK && *host && port <= MAIL_PORT_MAX;
     }
