@@ -6,7 +6,6 @@
 #include "cli/cli.h"
 
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "mail/option.h"
 #include "mail/wild.h"
 #include "platform/platform.h"
+#include "support/fence.h"
 #include "support/file.h"
 #include "support/hex.h"
 
@@ -144,7 +144,11 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
         return 0;
     if (!att_glob_match_list_and(name, walk->patterns, walk->case_sensitive))
         return 1;
-    try {
+    auto nomem = [walk]() -> int {
+        walk->nomem = 1;
+        return DIRWALK_STOP;
+    };
+    return fence_nomem([&]() -> int {
         // The buffer holds the longest escape, so the identifier is never cut.
         std::string content_id(3 * strlen(name) + 1, '\0');
         mime_percent_escape(name, content_id.data(), content_id.size());
@@ -165,10 +169,8 @@ int cli_awild_on_entry(void *context, const DirEntry *entry)
             walk->refused = 1;
             return DIRWALK_STOP;
         }
-    } catch (const std::bad_alloc &) {
-    }
-    walk->nomem = 1;
-    return DIRWALK_STOP;
+        return nomem();
+    }, nomem);
 }
 
 long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive, int recursive,
@@ -177,12 +179,14 @@ long cli_awild_apply(MailContext *ctx, const char *selection, int case_sensitive
     std::string place;
     std::vector<std::string> patterns;
     std::vector<const char *> array;
-    try {
+    bool split = fence_nomem([&] {
         split_place(selection, &place, &patterns);
         for (const std::string &p : patterns)
             array.push_back(p.c_str());
         array.push_back(nullptr);
-    } catch (const std::bad_alloc &) {
+        return true;
+    }, [] { return false; });
+    if (!split) {
         cli_error("Memory allocation failed\n");
         return -1;
     }

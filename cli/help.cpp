@@ -332,13 +332,9 @@ void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t co
 
 // Ends writing to standard output: everything flushed and no error on the
 // way. The banner printed before the help counts too.
-int stdout_done(const char **why)
+int stdout_done()
 {
-    if (fflush(stdout) == 0 && !ferror(stdout))
-        return 1;
-    if (why)
-        *why = "write error";
-    return 0;
+    return fflush(stdout) == 0 && !ferror(stdout) ? HELP_PRINTED : HELP_FAIL_WRITE;
 }
 
 } // namespace
@@ -399,14 +395,16 @@ int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *
     return out.ok;
 }
 
-int help_print_text(const HelpRow *table, const char *letters, int width, const char **why)
+const char *help_failure_text(int result)
 {
-    if (!help_write_text(fmt_file_sink, stdout, table, letters, width)) {
-        if (why)
-            *why = "write error";
-        return 0;
-    }
-    return stdout_done(why);
+    return result == HELP_FAIL_NOMEM ? "out of memory" : "write error";
+}
+
+int help_print_text(const HelpRow *table, const char *letters, int width)
+{
+    if (!help_write_text(fmt_file_sink, stdout, table, letters, width))
+        return HELP_FAIL_WRITE;
+    return stdout_done();
 }
 
 char *help_asciidoc_escape(const char *text)
@@ -532,21 +530,16 @@ char *help_build_asciidoc(StrBuf *sb, const char *banner, const char *title, con
 }
 
 int help_print_asciidoc(const char *banner, const char *title, const HelpRow *table,
-                        const char *letters, const char **why)
+                        const char *letters)
 {
     StrBuf sb = {};
     if (!help_build_asciidoc(&sb, banner, title, table, letters)) {
         sbuf_release(&sb);
-        if (why)
-            *why = "out of memory";
-        return 0;
+        return HELP_FAIL_NOMEM;
     }
     bool written = fmt_file_sink(stdout, sb.data, sb.length) != 0;
     sbuf_release(&sb);
-    if (!written) {
-        if (why)
-            *why = "write error";
-        return 0;
-    }
-    return stdout_done(why);
+    if (!written)
+        return HELP_FAIL_WRITE;
+    return stdout_done();
 }

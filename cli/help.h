@@ -47,18 +47,26 @@ extern const char help_letters[];
 // width of the console behind standard output (80 when there is none).
 enum { HELP_DOC_WIDTH = 120, HELP_CONSOLE_WIDTH = 0 };
 
-// Plain text, wrapped at width columns. Returns 1 when every byte reached
-// standard output (flushed), else 0 with *why set when why is given.
-int help_print_text(const HelpRow *table, const char *letters, int width, const char **why = nullptr);
+// What the two printers to standard output give back.
+enum {
+    HELP_PRINTED = 1,      // every byte reached standard output (flushed)
+    HELP_FAIL_WRITE = -1,  // standard output failed
+    HELP_FAIL_NOMEM = -2,  // memory ran out before anything was printed
+};
+// The words for a failure of the printers ("write error", "out of memory").
+const char *help_failure_text(int result);
+
+// Plain text, wrapped at width columns. HELP_PRINTED or HELP_FAIL_WRITE.
+int help_print_text(const HelpRow *table, const char *letters, int width);
 // The same into any sink (the printer behind help_print_text); 1, or 0
 // when the sink failed (nothing more is handed to it then).
 int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *letters, int width);
 
 // AsciiDoc with the title as level-1 heading and the banner below it.
-// Returns 1 when every byte reached standard output (flushed), else 0 with
-// *why set ("out of memory" or the write failure) when why is given.
+// HELP_PRINTED, HELP_FAIL_WRITE or HELP_FAIL_NOMEM (the text is made
+// whole before it is printed).
 int help_print_asciidoc(const char *banner, const char *title, const HelpRow *table,
-                        const char *letters, const char **why = nullptr);
+                        const char *letters);
 // The AsciiDoc text itself, appended to sb; the buffer's data, or NULL
 // when memory ran out.
 char *help_build_asciidoc(StrBuf *sb, const char *banner, const char *title, const HelpRow *table,

@@ -144,8 +144,8 @@ struct HostParts {
     // option is ignored), -1 memory ran out.
     int usable(int code) const
     {
-        if (code == HOSTSPEC_NO_TEXT || code == HOSTSPEC_NO_MEMORY)
-            return -1; // the value was given: only a copy can have failed
+        if (code == HOSTSPEC_NO_MEMORY)
+            return -1;
         // A port the session cannot take counts as one that does not parse.
         return code == HOSTSPEC_OK && *host && port <= MAIL_PORT_MAX;
     }
@@ -198,11 +198,14 @@ const size_t dkim_word_max = 4095;
 int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
 {
     const char *why = nullptr;
+    int added = 0;
     if (strlen(value) + strlen("dkim:") > dkim_word_max)
         why = "the value is too long";
-    else if (cli_seam_dkim_add_key(ctx, value, &why))
+    else
+        added = cli_seam_dkim_add_key(ctx, value, &why);
+    if (added > 0)
         return EXIT_OK;
-    if (why && strcmp(why, "out of memory") == 0)
+    if (added < 0)
         return out_of_memory("dkim");
     cli_error("Error applying DKIM setting: %s\n", cli_printable(value).c_str());
     cli_error("(%s)\n", why ? why : "the key cannot be used");

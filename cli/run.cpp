@@ -150,28 +150,27 @@ int print_help_if_asked(int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
-        int ok, status;
-        const char *why = "write error";
+        int printed, status;
         if (starts_with(arg, "-asciidoc")) {
             char banner[1024];
-            ok = help_print_asciidoc(cli_format_banner(banner, sizeof banner), "Usage", help_table,
-                                     help_letters, &why);
+            printed = help_print_asciidoc(cli_format_banner(banner, sizeof banner), "Usage", help_table,
+                                          help_letters);
             status = EXIT_OK;
         } else if (strcmp(arg, "-doc") == 0) {
             cli_print_banner();
-            ok = help_print_text(help_table, help_letters, HELP_DOC_WIDTH, &why);
+            printed = help_print_text(help_table, help_letters, HELP_DOC_WIDTH);
             status = EXIT_OK;
         } else if (strcmp(arg, "/?") == 0) {
             cli_print_banner();
-            ok = help_print_text(help_table, help_letters, HELP_CONSOLE_WIDTH, &why);
+            printed = help_print_text(help_table, help_letters, HELP_CONSOLE_WIDTH);
             status = EXIT_USAGE;
         } else {
             continue;
         }
         // A help that did not reach its reader is no success.
-        if (!ok) {
-            cli_error("Failed to print the help (%s)\n", why);
-            return strcmp(why, "out of memory") == 0 ? EXIT_NOMEM : EXIT_USAGE;
+        if (printed != HELP_PRINTED) {
+            cli_error("Failed to print the help (%s)\n", help_failure_text(printed));
+            return printed == HELP_FAIL_NOMEM ? EXIT_NOMEM : EXIT_USAGE;
         }
         return status;
     }

@@ -21,9 +21,9 @@ const char *cli_seam_crypto_version(void);
 void cli_seam_dkim_on(MailContext *ctx);
 
 // -dkim:domain:selector:keyfile - reads the key file and registers its key
-// for the domain; the session signs from then on. 1, or 0 with *why (a
-// static text; "out of memory" when memory ran out). The plain program
-// has no key registry and answers 0.
+// for the domain; the session signs from then on. 1; 0 with *why (a
+// static text) when the key cannot be used; -1 when memory ran out. The
+// plain program has no key registry and answers 0.
 int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why);
 // Frees the DKIM key registry at the end of the run.
 void cli_seam_dkim_free(void);

@@ -81,12 +81,12 @@ int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why)
         name = ascii;
     DkimKeyDomain *d = type ? dkim_keys_add(&dkim_keys_root, name, selector.c_str(), pem.c_str(), why) : nullptr;
     if (!d)
-        return 0;
+        return *why == dkim_error_nomem ? -1 : 0;
     // The session borrows the registry's root as it stands.
     ctx->dkim_keys = dkim_keys_root;
     if (!mail_set_option_basic(ctx, MAILOPT_DKIM, nullptr, nullptr, nullptr)) {
-        *why = mail_error_is_nomem(ctx) ? "out of memory" : "signing could not be switched on";
-        return 0;
+        *why = "signing could not be switched on";
+        return mail_error_is_nomem(ctx) ? -1 : 0;
     }
     return 1;
 }

@@ -10,6 +10,11 @@
 #include "support/avl.h"
 #include "support/linklist.h"
 
+// The words of every failure of this library for lack of memory ("out of
+// memory"): *why then points at this very text, so that a caller tells
+// memory exhaustion from the other failures by the pointer.
+extern const char dkim_error_nomem[];
+
 // ---- key registry ------------------------------------------------------------
 
 enum { DKIM_KEY_RSA = 1, DKIM_KEY_ED25519 = 2 };
@@ -47,7 +52,7 @@ extern AvlNode *dkim_keys_root;
 // form, "xn--" labels); domains compare without regard to ASCII case.
 // The domain's entry, or NULL with *why saying why (the registry is then
 // unchanged, except that a new domain whose first key ran out of memory
-// stays with no keys).
+// stays with no keys; *why is then dkim_error_nomem).
 DkimKeyDomain *dkim_keys_add(AvlNode **root, const char *domain, const char *selector,
                              const char *pem, const char **why);
 DkimKeyDomain *dkim_keys_find_domain(AvlNode *root, const char *domain);
@@ -144,7 +149,7 @@ int dkim_ctx_clear(DkimContext *ctx);
 // alg, under canonicalisation canon, with the time stamp (t=) t. Returns
 // 1; 0 with *why NULL when d has no key that fits alg (or alg or canon is
 // unknown); 0 with *why saying why when the header block is malformed,
-// memory ran out ("out of memory") or the signature failed.
+// memory ran out (dkim_error_nomem) or the signature failed.
 int dkim_sign(DkimContext *ctx, int canon, int alg, const DkimKeyDomain *d, int64_t t, char **field,
               const char **why);
 

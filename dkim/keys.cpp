@@ -13,6 +13,8 @@
 
 AvlNode *dkim_keys_root = nullptr;
 
+const char dkim_error_nomem[] = "out of memory";
+
 namespace {
 
 DkimKeyDomain *domain_of(AvlNode *n) { return reinterpret_cast<DkimKeyDomain *>(reinterpret_cast<char *>(n) - offsetof(DkimKeyDomain, node)); }
@@ -123,7 +125,7 @@ DkimKeyDomain *dkim_keys_add(AvlNode **root, const char *domain, const char *sel
     int type = dkim_key_type(pem, why);
     if (!type)
         return nullptr;
-    *why = "out of memory";
+    *why = dkim_error_nomem;
 
     AvlNode *parent;
     AvlNode **link = descend(root, domain, &parent);

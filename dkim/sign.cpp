@@ -17,7 +17,6 @@ namespace {
 bool is_wsp(char c) { return c == ' ' || c == '\t'; }
 bool is_eol(char c) { return c == '\r' || c == '\n'; }
 
-const char kNoMemory[] = "out of memory";
 const char kMalformed[] = "Malformed header";
 const char kSignFailed[] = "DKIM signature failed";
 
@@ -241,7 +240,7 @@ int dkim_hash_header(DkimContext *ctx, int mode, const char *text, size_t len)
 int dkim_hash_body(DkimContext *ctx, const char **why)
 {
     if (!dkim_hash_header(ctx, DKIM_HASH_BODY, ctx->body, ctx->body_len)) {
-        set_why(why, kNoMemory);
+        set_why(why, dkim_error_nomem);
         return 0;
     }
     if (EVP_DigestFinal_ex(ctx->body_md, ctx->body_hash, &ctx->body_hash_len) != 1) {
@@ -289,7 +288,7 @@ int dkim_hash_signed_headers(DkimContext *ctx, const char **why)
     // the first, and h= lists them in that order.
     for (size_t i = ctx->signed_count; i-- > 0;) {
         if (!dkim_hash_header(ctx, DKIM_HASH_FIELD, ctx->signed_fields[i].start, ctx->signed_fields[i].len)) {
-            set_why(why, kNoMemory);
+            set_why(why, dkim_error_nomem);
             return 0;
         }
     }
@@ -300,7 +299,7 @@ int dkim_make_signature(DkimContext *ctx, const char *field, size_t len, const c
 {
     ctx->signature_len = 0;
     if (!dkim_hash_header(ctx, DKIM_HASH_UNSIGNED, field, len)) {
-        set_why(why, kNoMemory);
+        set_why(why, dkim_error_nomem);
         return 0;
     }
     set_why(why, kSignFailed);
@@ -386,7 +385,7 @@ int dkim_sign(DkimContext *ctx, int canon, int alg, const DkimKeyDomain *d, int6
     sbuf_printf(&f, ";\r\n\tbh=%s;\r\n\tb=;", bh);
     if (f.flags & STRBUF_NOMEM) {
         sbuf_release(&f);
-        *why = kNoMemory;
+        *why = dkim_error_nomem;
         return 0;
     }
     if (!dkim_make_signature(ctx, f.data, f.length, key->key_pem, why)) {
@@ -407,7 +406,7 @@ int dkim_sign(DkimContext *ctx, int canon, int alg, const DkimKeyDomain *d, int6
     }
     if (f.flags & STRBUF_NOMEM) {
         sbuf_release(&f);
-        *why = kNoMemory;
+        *why = dkim_error_nomem;
         return 0;
     }
     *field = f.data;

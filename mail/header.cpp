@@ -297,9 +297,6 @@ Field &Field::mailbox(const MailContext *ctx, const char *name, const char *addr
     return fixed(prepared(ctx, address));
 }
 
-// A single-field writer's result: 1 when the field was written, else the
-// failure of its sink.
-int written(int status) { return status == MIME_OK ? 1 : status; }
 
 } // namespace
 
@@ -398,7 +395,7 @@ int mime_write_date(MailContext *ctx, MessagePrintFn print, void *user)
              tm.tm_mday, time_month_abbr(tm.tm_mon + 1), tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
     MimeOut out(print, user);
     out("%s", buf);
-    return written(out.status);
+    return out.status;
 }
 
 // Writes one field built by make (a function filling a Field) through the
@@ -408,21 +405,21 @@ template <class Make> static int write_field(MailContext *ctx, MessagePrintFn pr
     return mime_guard(ctx, [&] {
         MimeOut out(print, user);
         Field f = make();
-        return written(f.write(out));
+        return f.write(out);
     });
 }
 
 int mime_write_subject(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (!ctx->subject)
-        return 0;
+        return MIME_SKIPPED;
     return write_field(ctx, print, user, [&] { return std::move(Field("Subject: ").unstructured(ctx->subject)); });
 }
 
 int mime_write_from(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (ctx->flags2 & MAILF2_FROM_FROM_FILE)
-        return 0;
+        return MIME_SKIPPED;
     return write_field(ctx, print, user,
                        [&] { return std::move(Field("From: ").mailbox(ctx, ctx->from_name, ctx->from_address)); });
 }
@@ -430,7 +427,7 @@ int mime_write_from(MailContext *ctx, MessagePrintFn print, void *user)
 int mime_write_reply_to(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (!ctx->reply_to_address)
-        return 0;
+        return MIME_SKIPPED;
     return write_field(ctx, print, user, [&] {
         return std::move(Field("Reply-To: ").mailbox(ctx, ctx->reply_to_name, ctx->reply_to_address));
     });
@@ -487,11 +484,11 @@ int write_callback_recipients(int kind, MailContext *ctx, MimeOut &out)
 int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (ctx->flags2 & MAILF2_RECIPIENTS_FROM_FILE)
-        return 0;
+        return MIME_SKIPPED;
     return mime_guard(ctx, [&] {
         MimeOut out(print, user);
         if (ctx->recipient_fn)
-            return written(write_callback_recipients(kind, ctx, out));
+            return write_callback_recipients(kind, ctx, out);
         std::vector<Recipient *> entries;
         for (Recipient *r = kind == MAIL_RCPT_CC ? ctx->cc : ctx->to; r; r = r->next)
             if (hdr_address_is_safe(r->address)) // a listed address that is not one mailbox goes like Bcc
@@ -499,7 +496,7 @@ int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print
         if (entries.empty()) {
             if (kind != MAIL_RCPT_CC)
                 Field("To: \"Undisclosed recipients\" <").fixed(prepared(ctx, ctx->from_address)).fixed(">").write(out);
-            return written(out.status);
+            return out.status;
         }
         const char *first_prefix = kind == MAIL_RCPT_CC ? "Cc: " : "To: ";
         for (size_t i = 0; i < entries.size() && out.ok(); i++) {
@@ -509,7 +506,7 @@ int mime_write_recipient_header(int kind, MailContext *ctx, MessagePrintFn print
                 f.fixed(",");
             f.write(out);
         }
-        return written(out.status);
+        return out.status;
     });
 }
 
@@ -578,16 +575,16 @@ int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user)
         }
     }
     if (!ctx->message_id[0])
-        return 0; // no sender domain to make one from
+        return MIME_SKIPPED; // no sender domain to make one from
     MimeOut out(print, user);
     out("Message-ID: %s\r\n", ctx->message_id);
-    return written(out.status);
+    return out.status;
 }
 
 int mime_write_dnt(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (!(ctx->flags & MAILF_MDN))
-        return 0;
+        return MIME_SKIPPED;
     return write_field(ctx, print, user, [&] {
         Field f("Disposition-Notification-To: ");
         // The name is quoted even when empty; the address in the form From
@@ -614,17 +611,17 @@ static const char *priority_text(int priority)
 int mime_write_priority(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if (ctx->priority == 0)
-        return 0;
+        return MIME_SKIPPED;
     MimeOut out(print, user);
     if (const char *text = priority_text(ctx->priority))
         out("X-Priority: %s\r\n", text);
-    return written(out.status);
+    return out.status;
 }
 
 int mime_write_x_mailer(MailContext *ctx, MessagePrintFn print, void *user)
 {
     if ((ctx->mode != MAIL_MODE_SMTP && ctx->mode != MAIL_MODE_FILE) || !ctx->mailer)
-        return 1;
+        return MIME_SKIPPED;
     return write_field(ctx, print, user, [&] { return std::move(Field("X-Mailer: ").unstructured(ctx->mailer)); });
 }
 
@@ -673,8 +670,8 @@ int mime_write_custom_field(MessagePrintFn print, void *user, const char *name, 
 
 bool mime_out_headers(MailContext *ctx, MimeOut &out)
 {
-    // Each field writer gives 1 (written), 0 (it does not apply) or a
-    // failure; a failure ends the block at once.
+    // Each field writer gives MIME_OK (written), MIME_SKIPPED (it does not
+    // apply) or a failure; a failure ends the block at once.
     struct Step {
         int (*write)(MailContext *, MessagePrintFn, void *);
         const char *removed;   // name put on the removal list
@@ -696,7 +693,7 @@ bool mime_out_headers(MailContext *ctx, MimeOut &out)
         int r = step.write(ctx, out.print, out.user);
         if (r < 0)
             out.fail(r);
-        else if (step.removed && (r == 1 || step.removed_always))
+        else if (step.removed && (r == MIME_OK || step.removed_always))
             out.fail(note_removed(ctx, step.removed));
         if (!out.ok())
             return false;

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <stdexcept>
 
 #include "mail/session.h"
 #include "mail/writer.h"
+#include "support/fence.h"
 
 // A MessagePrintFn with its user pointer and the writer's result so far.
 // Once a print has failed nothing more is printed: every later call
@@ -92,12 +92,7 @@ struct MimeBuffers {
 // (when there is one) for the front end's out-of-memory status.
 template <class Body> int mime_guard(MailContext *ctx, Body &&body) noexcept
 {
-    int result = MIME_FAIL_NOMEM;
-    try {
-        result = body();
-    } catch (const std::bad_alloc &) {
-    } catch (const std::length_error &) {
-    }
+    int result = fence_nomem([&]() -> int { return body(); }, [] { return int(MIME_FAIL_NOMEM); });
     // Also a failure that a writer without the session (a parameter line,
     // a custom field) handed back.
     if (result == MIME_FAIL_NOMEM && ctx && !mail_error_is_nomem(ctx))

@@ -14,6 +14,7 @@
 #include "mail/fileread.h"
 #include "mail/writer.h"
 #include "mail/option.h"
+#include "support/fence.h"
 #include "support/str.h"
 
 namespace {
@@ -435,13 +436,10 @@ template <int Code> int take_field_item(void *user, const char *address, size_t 
 
 template <class Body> int scan_guard(MailContext *ctx, Body &&body) noexcept
 {
-    try {
-        return body();
-    } catch (const std::bad_alloc &) {
-    } catch (const std::length_error &) {
-    }
-    mail_set_nomem(ctx);
-    return 0;
+    return fence_nomem(body, [ctx] {
+        mail_set_nomem(ctx);
+        return 0;
+    });
 }
 
 } // namespace

@@ -84,14 +84,14 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
             DkimContext dc;
             int signed_ok = dkim_ctx_init(&dc, text, header_len, text + body_start, len - body_start);
             if (!signed_ok)
-                why = "out of memory";
+                why = dkim_error_nomem;
             else
                 signed_ok = dkim_sign(&dc, canon, alg, d, now, &field, &why);
             dkim_ctx_clear(&dc);
             if (!signed_ok) {
                 if (!why)
                     continue; // no key of the domain fits this algorithm
-                if (strcmp(why, "out of memory") == 0) {
+                if (why == dkim_error_nomem) {
                     mail_set_nomem(ctx);
                     return MIME_FAIL_NOMEM;
                 }

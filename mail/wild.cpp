@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/fence.h"
 #include "support/str.h"
 
 namespace {
@@ -159,7 +159,11 @@ struct Listing {
 int take_name(void *user, const char *name)
 {
     auto *l = static_cast<Listing *>(user);
-    try {
+    auto nomem = [l] {
+        l->nomem = true;
+        return 0;
+    };
+    return fence_nomem([&] {
         std::string path = l->directory;
         if (path.empty() || path.back() != '/')
             path += '/';
@@ -189,16 +193,11 @@ int take_name(void *user, const char *name)
             l->entries.reserve(l->entries.empty() ? 16 : 2 * l->entries.size());
         DirEntry *e = entry_new(path.c_str(), l->depth, flags, info.size, info.created,
                                 info.written, info.accessed);
-        if (!e) {
-            l->nomem = true;
-            return 0;
-        }
+        if (!e)
+            return nomem();
         l->entries.push_back(e);
         return 1;
-    } catch (const std::bad_alloc &) {
-        l->nomem = true;
-        return 0;
-    }
+    }, nomem);
 }
 
 } // namespace
@@ -216,11 +215,8 @@ long att_dir_walk(const char *directory, const char *pattern, int depth, DirWalk
     if (!directory)
         return 0;
     Listing l;
-    try {
-        l.directory = directory;
-    } catch (const std::bad_alloc &) {
+    if (!fence_nomem([&] { l.directory = directory; return true; }, [] { return false; }))
         return -1;
-    }
     l.pattern = pattern;
     l.depth = depth;
     if (!plat_dir_list(directory, take_name, &l))
@@ -307,24 +303,20 @@ int att_glob_match_list_or(const char *text, const char *const *patterns, int ca
 
 int att_glob_match_csv_or(const char *text, const char *list, int case_sensitive)
 {
-    try {
+    return fence_nomem([&] {
         std::vector<std::string> items = split_csv(list);
         return att_glob_match_list_or(text, item_array(items).data(), case_sensitive);
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
+    }, [] { return 0; });
 }
 
 int att_glob_match_csv_and(const char *text, const char *list, int case_sensitive)
 {
-    try {
+    return fence_nomem([&] {
         std::vector<std::string> items = split_csv(list);
         if (items.empty())
             return 0;
         return att_glob_match_list_and(text, item_array(items).data(), case_sensitive);
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
+    }, [] { return 0; });
 }
 
 int att_glob_first_matching(const char *candidates, const char *patterns, char *out, size_t size,
@@ -332,7 +324,7 @@ int att_glob_first_matching(const char *candidates, const char *patterns, char *
 {
     if (out && size)
         out[0] = 0;
-    try {
+    return fence_nomem([&] {
         for (const std::string &c : split_csv(candidates)) {
             if (!att_glob_match_csv_or(c.c_str(), patterns, case_sensitive))
                 continue;
@@ -343,9 +335,8 @@ int att_glob_first_matching(const char *candidates, const char *patterns, char *
             memcpy(out, c.c_str(), c.size() + 1);
             return 1;
         }
-    } catch (const std::bad_alloc &) {
-    }
-    return 0;
+        return 0;
+    }, [] { return 0; });
 }
 
 int att_dir_entry_insert(DirEntry **head, const char *path, int depth, uint32_t flags, uint64_t size,

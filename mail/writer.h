@@ -19,14 +19,16 @@ typedef int (*MessagePrintFn)(void *user, const char *format, ...);
 // The program's one MessagePrintFn is msg_printf over a MsgSink
 // (support/fmt.h).
 
-// Results of the writers that can fail.
+// Results of the writers that can fail: success 1, every failure negative.
+// 0 is only a field writer's "the field does not apply" (nothing written).
 enum {
-    MIME_OK = 1,
-    MIME_FAIL_OPEN = 0,   // the output file could not be opened
+    MIME_OK = 1,          // written (a field writer: its field was written)
+    MIME_SKIPPED = 0,     // a field writer's field does not apply
     MIME_FAIL_WRITE = -1, // the sink refused a piece (disk full, lost connection)
     MIME_FAIL_READ = -2,  // a body or attachment file failed while being read
     MIME_FAIL_NOMEM = -3, // memory ran out while rendering
     MIME_FAIL_INPUT = -4, // the settings cannot make a valid message; nothing written
+    MIME_FAIL_OPEN = -5,  // the output file could not be opened
 };
 
 // Slice sizes of the streamed encodings (input bytes per step).
@@ -54,8 +56,8 @@ enum {
 };
 
 // ---- header block ----------------------------------------------------------
-// Field writers give 1 when they wrote their field, 0 when it does not
-// apply, and MIME_FAIL_WRITE or MIME_FAIL_NOMEM (negative) on failure.
+// Field writers give MIME_OK when they wrote their field, MIME_SKIPPED when
+// it does not apply, and MIME_FAIL_WRITE or MIME_FAIL_NOMEM on failure.
 // Header lines are folded at blanks: within HDR_LINE_SOFT columns where a
 // blank allows it, within HDR_LINE_WORDS in fields that hold encoded
 // words, never beyond HDR_LINE_HARD, and a fold never leaves a line of

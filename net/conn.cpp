@@ -171,7 +171,12 @@ int ip_free(Connection *c)
     return 1;
 }
 
-const char *ip_error(const Connection *c) { return c ? c->error_text : ""; }
+const char *ip_error(const Connection *c)
+{
+    if (!c)
+        return "";
+    return c->error_nomem ? net_error_nomem : c->error_text;
+}
 
 int ip_last_error(void) { return plat_net_last_error(); }
 
@@ -209,6 +214,15 @@ int net_fail(Connection *c, const char *format, ...)
     format_fixed(text, sizeof text, format, ap);
     va_end(ap);
     memcpy(c->error_text, text, sizeof text);
+    c->error_nomem = 0;
+    return 0;
+}
+
+int net_fail_nomem(Connection *c)
+{
+    net_fail(c, "%s", net_error_nomem);
+    if (c)
+        c->error_nomem = 1;
     return 0;
 }
 

@@ -111,6 +111,7 @@ struct Connection {
     void *tls;                // the TLS layer's context while TLS is on, else NULL
     const NetTlsLayer *tls_layer;
     char error_text[NET_ERROR_TEXT_SIZE]; // reason of the last failure, "" when none
+    int error_nomem;          // the last failure was memory running out (net_fail_nomem)
 };
 
 // ---- process start-up --------------------------------------------------------
@@ -126,10 +127,10 @@ int ip_global_init(int with_tls);
 int ip_global_cleanup(void);
 // The lock of the TLS configurations (NULL before ip_global_init(1)).
 extern RwLock *net_tls_lock;
-// The words of every failure for lack of memory ("Out of memory"):
-// ip_tls_start hands out this very pointer, and a connection's error text
-// then holds the same words, so a caller can tell memory exhaustion from
-// other failures.
+// The library's one signal that memory ran out: the words "Out of memory"
+// at this very pointer. Every *why and *error of the library and ip_error
+// of a connection whose last failure was memory hand out this pointer, so
+// a caller tells memory exhaustion from other failures by comparing it.
 extern const char net_error_nomem[];
 
 // ---- the object ------------------------------------------------------------
@@ -156,7 +157,7 @@ int ip_socket(Connection *c);
 // capacity, or 0 when memory runs out (the buffer stays as it was).
 size_t ip_grow_buffer(Connection *c);
 // The reason of the last failure ("" when none); never NULL for a
-// connection, "" for NULL.
+// connection, "" for NULL; net_error_nomem itself when memory ran out.
 const char *ip_error(const Connection *c);
 // The calling thread's last socket error code.
 int ip_last_error(void);
@@ -303,6 +304,9 @@ void net_note(Connection *c, uint32_t need, const char *format, ...);
 char *net_format(char *buf, size_t size, const char *format, ...);
 // Sets the error text (engine formatting, cut to fit). Returns 0.
 int net_fail(Connection *c, const char *format, ...);
+// The failure of memory running out: error text net_error_nomem's words,
+// and ip_error hands out net_error_nomem. Returns 0.
+int net_fail_nomem(Connection *c);
 // Records the thread's last socket error in last_error and sets the error
 // text "<call> failed: <system's reason>". Returns 0.
 int net_fail_socket(Connection *c, const char *call);

@@ -58,7 +58,7 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
     if (!new_user || !new_password) {
         free(new_user);
         str_free_secret(new_password);
-        return HOSTSPEC_NO_TEXT;
+        return HOSTSPEC_NO_MEMORY;
     }
 
     int code = HOSTSPEC_OK;

@@ -8,9 +8,9 @@
 // Result codes of the parsers.
 enum {
     HOSTSPEC_OK = 0,
-    HOSTSPEC_NO_TEXT = 1,    // no text given, or no memory to copy it
+    HOSTSPEC_NO_TEXT = 1,    // no text given
     HOSTSPEC_NO_BRACKET = 3, // the host begins with "[" and holds no "]"
-    HOSTSPEC_NO_MEMORY = 4,  // no memory for the host text
+    HOSTSPEC_NO_MEMORY = 4,  // no memory for a copy (host, user or password)
     HOSTSPEC_BAD_PORT = 5,   // a port that reads as negative, or as 0 after an unbracketed host
 };
 

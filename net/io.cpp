@@ -272,6 +272,7 @@ int ip_connect(Connection *c, const char *host, unsigned port)
         return 0;
     // A fresh start: nothing buffered, nothing broken, no old reason.
     c->error_text[0] = '\0';
+    c->error_nomem = 0;
     net_reset_stream(c);
     if (!host)
         return net_fail(c, "No host given");
@@ -460,7 +461,7 @@ char *ip_read_until(Connection *c, const char *delim, size_t dlen)
             } else {
                 size_t want = c->capacity <= limit / 2 ? c->capacity * 2 : limit;
                 if (!grow_to(c, want)) {
-                    net_fail(c, "%s", net_error_nomem);
+                    net_fail_nomem(c);
                     return nullptr;
                 }
             }
@@ -498,7 +499,7 @@ char *ip_read_all(Connection *c, size_t *len)
         }
         if (!strbuf_sink(&sb, piece, n)) {
             sbuf_release(&sb);
-            net_fail(c, "%s", net_error_nomem);
+            net_fail_nomem(c);
             return nullptr;
         }
     }
@@ -509,7 +510,7 @@ char *ip_read_all(Connection *c, size_t *len)
         return nullptr;
     }
     if (!sb.data && !strbuf_sink(&sb, "", 0)) {
-        net_fail(c, "%s", net_error_nomem);
+        net_fail_nomem(c);
         return nullptr;
     }
     if (len)

@@ -62,7 +62,7 @@ Connection *ip_accept(Connection *listener, size_t buffer_size, uint32_t flags)
     Connection *c = ip_new(CONN_TCP, buffer_size, flags);
     if (!c) {
         plat_close_socket(fd);
-        net_fail(listener, "%s", net_error_nomem);
+        net_fail_nomem(listener);
         return nullptr;
     }
     c->socket = fd;

@@ -251,7 +251,7 @@ int handshake(Connection *c, const char **error)
             net_fail(c, "%s", why ? why : "TLS handshake failed");
         }
         ip_end_deadline(c);
-        return fail_started(c, error, c->error_text);
+        return fail_started(c, error, ip_error(c));
     }
 }
 
@@ -275,10 +275,10 @@ int ip_tls_start(Connection *c, int server, const char **error, const char *serv
     if (c->tls)
         return fail(error, "TLS is already on");
     if (c->read_failed || !ip_flush(c))
-        return fail(error, c->error_text);
+        return fail(error, ip_error(c));
     if (ip_pending(c) || (!server && peer_spoke_early(c))) {
         net_fail(c, "%s", "The peer sent data ahead of the TLS handshake");
-        return fail(error, c->error_text);
+        return fail(error, ip_error(c));
     }
     if (!have_lock())
         return fail(error, net_error_nomem);

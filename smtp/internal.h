@@ -3,36 +3,52 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 
 #include "mail/session.h"
+#include "support/fence.h"
 
 enum { SMTP_REASON_SIZE = 160 };
+
+// The three ways a step of the dialogue ends, for every step that has
+// more than two: an AUTH exchange, one recipient, the code of a reply.
+enum {
+    SMTP_GO_ON = 1,   // the step went through: the dialogue goes on
+    SMTP_STOPPED = 0, // the server refused it or a status answer ended it; the connection stands
+    SMTP_LOST = -1,   // no reply came: MAILF_CONNECTED is cleared
+};
 
 // One reply as read.
 struct SmtpReply {
     int code;                       // the final line's code; 0 when no reply came
     const char *line;               // the final line (in the connection's buffer) or NULL
     char reason[SMTP_REASON_SIZE];  // why no reply came
+    int nomem;                      // no reply came because memory ran out
 };
 
 // Called with every line of a reply, final line included.
 typedef void (*SmtpLineFn)(void *user, const char *line, size_t len);
 
 // Reads one whole reply. 1 with r->code and r->line; 0 when none came (the
-// peer left, the time-out passed, or what came breaks the grammar or a cap):
-// MAILF_CONNECTED is cleared and r->reason says why. The error text is not
-// touched. last_code gets the code.
+// peer left, the time-out passed, memory ran out, or what came breaks the
+// grammar or a cap): MAILF_CONNECTED is cleared and r->reason says why
+// (r->nomem set when memory ran out). The error text is not touched.
+// last_code gets the code.
 int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line = nullptr,
                     void *user = nullptr);
 
 // Reads one reply and returns its code (last_code gets it; failing_code is
-// the caller's to set). -1 when none came: MAILF_CONNECTED is cleared and the
-// reason is the error text. *line (may be NULL) as smtp_read_reply_expect.
+// the caller's to set). SMTP_LOST when none came: MAILF_CONNECTED is cleared
+// and the reason is the error text (smtp_set_reply_error). *line (may be
+// NULL) as smtp_read_reply_expect.
 int smtp_read_code(MailContext *ctx, const char **line);
 
-// The error text becomes a copy of text (NULL: none).
+// The error text becomes a copy of text (NULL: none). The network
+// library's out-of-memory signal (net_error_nomem itself) becomes the
+// session's out-of-memory failure instead (mail_set_nomem).
 void smtp_set_error_text(MailContext *ctx, const char *text);
+// Why a reply did not come, as the error text: its reason, or the
+// out-of-memory failure when memory ran out.
+void smtp_set_reply_error(MailContext *ctx, const SmtpReply &r);
 
 // Closes and frees a connection that cannot go on, without QUIT or report.
 void smtp_close_lost(MailContext *ctx);
@@ -85,11 +101,9 @@ int smtp_step_failed(MailContext *ctx, const SmtpFailure &failure, const char *r
 template <class Stage>
 int smtp_guarded(MailContext *ctx, Stage stage)
 {
-    try {
-        return stage();
-    } catch (const std::bad_alloc &) {
+    return fence_nomem(stage, [ctx] {
         mail_set_nomem(ctx);
         smtp_close_lost(ctx);
         return 0;
-    }
+    });
 }

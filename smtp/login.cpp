@@ -188,9 +188,9 @@ int starttls(MailContext *ctx)
 // exactly.
 
 enum {
-    AUTH_DONE = 1,    // the exchange ended as it should
-    AUTH_REFUSED = 0, // the server answered otherwise (its code in failing_code)
-    AUTH_LOST = -1,   // no reply came (MAILF_CONNECTED cleared)
+    AUTH_DONE = SMTP_GO_ON,      // the exchange ended as it should
+    AUTH_REFUSED = SMTP_STOPPED, // the server answered otherwise (its code in failing_code)
+    AUTH_LOST = SMTP_LOST,       // no reply came (MAILF_CONNECTED cleared)
 };
 
 // Reads one reply and compares its code.
@@ -347,7 +347,10 @@ int authenticate(MailContext *ctx)
         const char *reason = nullptr;
         int got = method->run(ctx, &r, &reason);
         if (got == AUTH_LOST) {
-            mail_set_errorf(ctx, "AUTH %s failed (%s)", method->name, r.reason);
+            if (r.nomem)
+                mail_set_nomem(ctx);
+            else
+                mail_set_errorf(ctx, "AUTH %s failed (%s)", method->name, r.reason);
             return smtp_drop_connection(ctx);
         }
         if (got == AUTH_DONE)

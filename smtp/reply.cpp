@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "net/conn.h"
 #include "smtp/internal.h"
 #include "smtp/smtp.h"
 #include "smtp/wire.h"
@@ -36,10 +37,17 @@ void set_reason(SmtpReply *r, const char *reason, const char *line = nullptr, si
 
 void smtp_set_error_text(MailContext *ctx, const char *text)
 {
-    if (text)
+    if (text == net_error_nomem)
+        mail_set_nomem(ctx);
+    else if (text)
         mail_set_errorf(ctx, "%s", text);
     else
         mail_set_error(ctx, nullptr);
+}
+
+void smtp_set_reply_error(MailContext *ctx, const SmtpReply &r)
+{
+    smtp_set_error_text(ctx, r.nomem ? net_error_nomem : r.reason);
 }
 
 int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line, void *user)
@@ -47,6 +55,7 @@ int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line, void *us
     r->code = 0;
     r->line = nullptr;
     r->reason[0] = 0;
+    r->nomem = 0;
     if (!ctx->connection) {
         set_reason(r, "Not connected");
         return 0;
@@ -59,6 +68,7 @@ int smtp_read_reply(MailContext *ctx, SmtpReply *r, SmtpLineFn on_line, void *us
         const char *why = nullptr;
         if (!wire_read_line(ctx, &line, &len, &why)) {
             set_reason(r, why ? why : "Connection lost");
+            r->nomem = why == net_error_nomem;
             break;
         }
         const char *error = nullptr;
@@ -92,8 +102,8 @@ int smtp_read_code(MailContext *ctx, const char **line)
     if (line)
         *line = r.line;
     if (!got) {
-        smtp_set_error_text(ctx, r.reason);
-        return -1;
+        smtp_set_reply_error(ctx, r);
+        return SMTP_LOST;
     }
     return r.code;
 }
@@ -103,7 +113,7 @@ int smtp_read_reply_expect(MailContext *ctx, int expected, const char **line)
     if (!ctx->connection)
         return 0;
     int code = smtp_read_code(ctx, line);
-    if (code < 0)
+    if (code == SMTP_LOST)
         return 0;
     if (expected && code == expected)
         return expected;
@@ -116,7 +126,7 @@ int smtp_read_reply_class(MailContext *ctx, int expected, int divisor, const cha
     if (!ctx->connection || divisor <= 0)
         return 0;
     int code = smtp_read_code(ctx, line);
-    if (code < 0)
+    if (code == SMTP_LOST)
         return 0;
     int cls = code / divisor;
     if (cls != 0 && cls == expected / divisor)
@@ -226,7 +236,7 @@ int smtp_ehlo(MailContext *ctx, int extended, const char **line)
     // A multi-line HELO reply is read whole too, so that its last lines are
     // not taken for the reply to the next command.
     if (!smtp_read_reply(ctx, &r, extended ? ehlo_line : nullptr, &parse)) {
-        smtp_set_error_text(ctx, r.reason);
+        smtp_set_reply_error(ctx, r);
         smtp_drop_connection(ctx);
         return 0;
     }

@@ -104,9 +104,9 @@ int lacks_ascii_form(void *user, const char *field, const char *address)
 const int RCPT_STOP_ANSWERS = MAIL_ANSWER_STOP_RECIPIENTS | MAIL_ANSWER_RESET | MAIL_ANSWER_QUIT;
 
 enum RcptOutcome {
-    RCPT_NEXT,  // go on with the next recipient
-    RCPT_STOP,  // an answer ended the run (in *answer)
-    RCPT_LOST,  // the connection was lost and dropped
+    RCPT_NEXT = SMTP_GO_ON,   // go on with the next recipient
+    RCPT_STOP = SMTP_STOPPED, // an answer ended the run (in *answer)
+    RCPT_LOST = SMTP_LOST,    // the connection was lost and dropped
 };
 
 // One refusal of a recipient before anything is sent for it: reason, report,
@@ -147,7 +147,7 @@ RcptOutcome rcpt_one(MailContext *ctx, const char *address, const char *shown, b
     wire_command(ctx, "RCPT TO", "rcpt to:<%s>%s\r\n", prepared, params ? params : "");
     const char *line = nullptr;
     int code = smtp_read_code(ctx, &line);
-    if (code < 0) {
+    if (code == SMTP_LOST) {
         smtp_drop_connection(ctx);
         return RCPT_LOST;
     }

@@ -3,6 +3,7 @@
 // messages on one connection, quit; the recipient callback with its refusals;
 // actions without a connection; certificate verification with a CA of the
 // tests' own.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,6 +15,18 @@
 #include "smtp/smtp.h"
 #include "tests/unit/helpers.h"
 #include "tests/unit/test_net_peer.h"
+
+// ---- a TLS library that runs out of memory on demand --------------------------------
+// While g_tls_client_fails is set, tls_client() answers NULL, as libtls does
+// when it cannot allocate a context; otherwise the call goes on to libtls.
+static bool g_tls_client_fails = false;
+
+extern "C" struct tls *tls_client(void)
+{
+    using TlsClientFn = struct tls *(*)(void);
+    static auto real = reinterpret_cast<TlsClientFn>(dlsym(RTLD_NEXT, "tls_client"));
+    return g_tls_client_fails || !real ? nullptr : real();
+}
 
 namespace {
 
@@ -284,6 +297,40 @@ TEST_F(SmtpSession, CleanUpAfterAFailureKeepsItsCode)
     // The refused RSET was reported: it did reach the server.
     EXPECT_NE(reports.stages().find("10/2 1/4"), std::string::npos) << reports.stages();
     EXPECT_TRUE(messages(peer->finish()).empty());
+}
+
+// Memory that runs out in the TLS layer, with implicit TLS and with
+// STARTTLS, ends the session with the out-of-memory mark, not as a
+// failure of some other kind. A scripted peer: a real one would wait for
+// the handshake that never comes.
+TEST_F(SmtpSession, TlsOutOfMemoryEndsWithTheMark)
+{
+    struct Case {
+        const char *name;
+        unsigned mode;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        {"implicit", MAILOPT_TLS_IMPLICIT, {"hold"}},
+        {"starttls", MAILOPT_TLS_REQUIRED,
+         {"send:" + to_hex("220 peer ESMTP\r\n"), "expect:18", "send:" + to_hex("250-peer\r\n250 STARTTLS\r\n"),
+          "expect:10", "send:" + to_hex("220 go ahead\r\n"), "hold"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto peer = script_peer(c.steps);
+        server(peer->port());
+        ASSERT_TRUE(set(MAILOPT_HELO, "example.com"));
+        ASSERT_TRUE(set(MAILOPT_TLS_MODE | MAILOPT_CLEAR)); // the modes add up
+        ASSERT_TRUE(set(MAILOPT_TLS_MODE | c.mode));
+        g_tls_client_fails = true;
+        int delivered = set(MAILOPT_DELIVER);
+        g_tls_client_fails = false;
+        EXPECT_EQ(delivered, 0);
+        EXPECT_TRUE(mail_error_is_nomem(ctx));
+        EXPECT_STREQ(mail_last_error(ctx), "Out of memory");
+        EXPECT_EQ(ctx->connection, nullptr);
+    }
 }
 
 TEST_F(SmtpSession, VerifiedCertificateOfATrustedAuthority)
