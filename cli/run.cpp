@@ -182,7 +182,7 @@ int print_help_if_asked(int argc, char **argv)
 struct Prescan {
     bool encrypt = false; // -encryptpass: was given
     bool bind = false;    // -bindpass: bind the encrypted password to this machine
-    CliSecret password;   // the last -encryptpass: value
+    SecretText password;  // the last -encryptpass: value
 };
 
 // The switches that end the run or change how the rest is read, looked
@@ -194,7 +194,7 @@ int prescan(int argc, char **argv, Prescan *found)
         const char *arg = argv[i];
         if (starts_with(arg, encryptpass_word)) {
             const char *password = arg + strlen(encryptpass_word);
-            found->password = CliSecret(password, strnlen(password, encryptpass_max));
+            found->password = SecretText(password, strnlen(password, encryptpass_max));
             if (!found->password.ok())
                 return EXIT_NOMEM;
             found->encrypt = true;
@@ -266,7 +266,7 @@ int apply_command_line(MailContext *ctx, int argc, char **argv)
         }
         // The dispatcher writes into its word, and the word may hold a
         // password: it works on a copy that is wiped afterwards.
-        CliSecret word(argv[i] + 1);
+        SecretText word(argv[i] + 1);
         if (!word.ok())
             return EXIT_NOMEM;
         if (int status = cli_option_status(ctx, word.data()))
@@ -347,7 +347,7 @@ int read_stdin_body(MailContext *ctx)
     // A text body ends at its first NUL: refused as soon as one is read,
     // rather than lose the rest (or read an endless stream to its end).
     int why = STR_READ_OK;
-    CliSecret body = cli_read_text(stdin, STR_FILE_READ_MAX, &why);
+    SecretText body = cli_read_text(stdin, STR_FILE_READ_MAX, &why);
     if (why == STR_READ_NOMEM)
         return EXIT_NOMEM;
     if (why == STR_READ_NUL) {

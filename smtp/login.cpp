@@ -207,7 +207,7 @@ int expect(MailContext *ctx, int code, SmtpReply *r)
 // "auth <mechanism> <response>", or, when that line would be longer than a
 // server must take, "auth <mechanism>", its empty 334 challenge and the
 // response on a line of its own. Reads the reply to the response.
-int send_initial(MailContext *ctx, const char *mechanism, const SmtpSecret &response, SmtpReply *r)
+int send_initial(MailContext *ctx, const char *mechanism, const SecretText &response, SmtpReply *r)
 {
     std::string command = std::string("auth ") + mechanism;
     if (command.size() + 1 + response.size() + 2 <= SMTP_AUTH_LINE_MAX) {
@@ -235,7 +235,7 @@ int cancel(MailContext *ctx, SmtpReply *r)
 
 int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
 {
-    SmtpSecret response;
+    SecretText response;
     smtp_sasl_oauthbearer(ctx->user, ctx->password ? ctx->password : "", &response);
     int got = send_initial(ctx, "OAUTHBEARER", response, r);
     response.clear();
@@ -262,7 +262,7 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
         *reason = "empty challenge";
         return cancel(ctx, r);
     }
-    SmtpSecret response;
+    SecretText response;
     if (!smtp_sasl_cram_md5(ctx->user, ctx->password ? ctx->password : "", r->line + 4, len - 4,
                             &response, reason))
         return cancel(ctx, r);
@@ -273,7 +273,7 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
 
 int auth_plain(MailContext *ctx, SmtpReply *r, const char **)
 {
-    SmtpSecret response;
+    SecretText response;
     smtp_sasl_plain(ctx->user, ctx->password ? ctx->password : "", &response);
     return send_initial(ctx, "PLAIN", response, r);
 }
@@ -284,7 +284,7 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
     int got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;
-    SmtpSecret text;
+    SecretText text;
     smtp_sasl_base64(ctx->user, strlen(ctx->user), &text);
     wire_command(ctx, "AUTH", "%s\r\n", text.data());
     got = expect(ctx, 334, r);
