@@ -14,6 +14,8 @@
 #include "cli/seam.h"
 #include "mail/hdrtext.h"
 #include "mail/option.h"
+#include "mail/sasl.h"
+#include "mail/seam.h"
 #include "net/hostspec.h"
 #include "net/tls.h"
 #include "platform/platform.h"
@@ -684,23 +686,16 @@ int cli_opt_header(MailContext *ctx, const char *value)
 
 int cli_opt_authtypes(MailContext *ctx, const char *value)
 {
-    static const struct {
-        const char *name;
-        unsigned bit;
-    } mechanisms[] = {
-        {"CRAM-MD5", MAIL_AUTH_ALLOW_CRAM_MD5},
-        {"PLAIN", MAIL_AUTH_ALLOW_PLAIN},
-        {"LOGIN", MAIL_AUTH_ALLOW_LOGIN},
-        {"OAUTHBEARER", MAIL_AUTH_ALLOW_OAUTHBEARER},
-    };
     std::string copy = value;
     unsigned allow = 0;
     char *cursor = nullptr;
-    // Names the program does not know are skipped beside known ones.
+    // The names of the session's mechanism table, written as it writes them
+    // (in capitals); names the program does not know are skipped beside
+    // known ones.
     for (char *item = str_token(copy.data(), ",", &cursor); item; item = str_token(nullptr, ",", &cursor)) {
-        for (const auto &m : mechanisms)
+        for (const MailSaslMech &m : mail_sasl_mechs)
             if (strcmp(item, m.name) == 0)
-                allow |= m.bit;
+                allow |= static_cast<unsigned>(m.allow);
     }
     if (!allow) {
         // Taking such a value would disable every mechanism without a word.
