@@ -202,7 +202,7 @@ int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
     const char *why = nullptr;
     if (strlen(value) + strlen("dkim:") > dkim_word_max)
         why = "the value is too long";
-    else if (cli_seam_dkim_add_key(ctx, value, &why))
+    else if (mail_dkim_add_key(ctx, value, &why))
         return EXIT_OK;
     if (why && strcmp(why, "out of memory") == 0)
         return out_of_memory("dkim");
@@ -576,7 +576,7 @@ int cli_option_status(MailContext *ctx, char *word)
                                             : strncmp(word, opt.word, len) == 0;
         if (!hit)
             continue;
-        if ((opt.flags & CLI_FULL_ONLY) && !cli_seam_knows_full_words())
+        if ((opt.flags & CLI_FULL_ONLY) && !mail_full_program)
             break;
         char *value = opt.match == MATCH_PREFIX ? word + len : word + strlen(word);
         if ((opt.flags & CLI_EMPTY_IGNORED) && !*value)

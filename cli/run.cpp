@@ -136,8 +136,10 @@ MailContext *start_up(void)
     MailContext *ctx = mail_new();
     if (!ctx)
         return nullptr;
-    // Signing happens only when a key fits the sender's domain.
-    cli_seam_dkim_on(ctx);
+    // The full program signs by default; signing happens only when a key
+    // fits the sender's domain.
+    if (mail_full_program)
+        mail_set_option_basic(ctx, MAILOPT_DKIM, nullptr, nullptr, nullptr);
     srand(seed); // the runtime's own generator, for the support library
     return ctx;
 }
@@ -467,6 +469,6 @@ int cli_main(int argc, char **argv)
     guard.ctx = nullptr;
     mail_set_option_basic(ctx, MAILOPT_FREE, nullptr, nullptr, nullptr);
     mail_global_init(0, 0);
-    cli_seam_dkim_free();
+    mail_dkim_free_keys();
     return EXIT_OK;
 }
