@@ -2,9 +2,9 @@
 // EHLO offers it and the front end's -authtypes: names it, the bit that
 // says the server offered it, the bit by which the caller disables it, and
 // its bit in an allow mask. Naming the allowed mechanisms, setting them,
-// reading an offer and choosing a mechanism all go through it; the SMTP
-// client keeps its exchange for each row (smtp/login.cpp) with the rest of
-// the dialogue.
+// reading an offer and choosing a mechanism all go through it. The SMTP
+// client keeps its exchange for each row with the rest of the dialogue
+// (smtp/login.cpp), found by the row's allow bit.
 #pragma once
 
 #include <cstddef>

@@ -297,23 +297,24 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
     return expect(ctx, 235, r);
 }
 
-// The client's exchange for each mechanism of the session's SASL table.
+// The client's exchange for each row of the session's SASL table, found by
+// the row's allow bit; the row gives the name.
 struct AuthExchange {
-    const char *name; // the table's name, also in the failure text
+    int mechanism; // MAIL_AUTH_ALLOW_* of the row
     int (*run)(MailContext *ctx, SmtpReply *r, const char **reason);
 };
 
 const AuthExchange auth_exchanges[] = {
-    {"CRAM-MD5", auth_cram_md5},
-    {"PLAIN", auth_plain},
-    {"LOGIN", auth_login},
-    {"OAUTHBEARER", auth_oauthbearer},
+    {MAIL_AUTH_ALLOW_CRAM_MD5, auth_cram_md5},
+    {MAIL_AUTH_ALLOW_PLAIN, auth_plain},
+    {MAIL_AUTH_ALLOW_LOGIN, auth_login},
+    {MAIL_AUTH_ALLOW_OAUTHBEARER, auth_oauthbearer},
 };
 
 const AuthExchange *exchange_of(const MailSaslMech &m)
 {
     for (const AuthExchange &e : auth_exchanges)
-        if (strcmp(e.name, m.name) == 0)
+        if (e.mechanism == m.allow)
             return &e;
     return nullptr;
 }
@@ -321,14 +322,14 @@ const AuthExchange *exchange_of(const MailSaslMech &m)
 // The mechanism to log in with: OAUTHBEARER when asked for, else the first
 // of the table's order the server offered. NULL, with the error text set,
 // when there is none.
-const AuthExchange *choose_exchange(MailContext *ctx)
+const MailSaslMech *choose_mechanism(MailContext *ctx)
 {
     const bool oauth = (ctx->flags & MAILF_USE_OAUTHBEARER) != 0;
     for (const MailSaslMech &m : mail_sasl_mechs) {
         if ((m.offered == MAILF_AUTH_OAUTHBEARER) != oauth || !(ctx->flags & m.offered))
             continue;
-        if (const AuthExchange *e = exchange_of(m))
-            return e;
+        if (exchange_of(m))
+            return &m;
     }
     if (oauth)
         mail_set_errorf(ctx, "AUTH OAUTHBEARER unavailable");
@@ -341,11 +342,11 @@ const AuthExchange *choose_exchange(MailContext *ctx)
 // says carry on); 0 when the session ended.
 int authenticate(MailContext *ctx)
 {
-    const AuthExchange *method = choose_exchange(ctx);
+    const MailSaslMech *method = choose_mechanism(ctx);
     if (method) {
         SmtpReply r{};
         const char *reason = nullptr;
-        int got = method->run(ctx, &r, &reason);
+        int got = exchange_of(*method)->run(ctx, &r, &reason);
         if (got == AUTH_LOST) {
             mail_set_errorf(ctx, "AUTH %s failed (%s)", method->name, r.reason);
             return smtp_drop_connection(ctx);
