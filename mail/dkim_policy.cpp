@@ -19,6 +19,15 @@
 
 namespace {
 
+// What the session signs with when nothing is chosen.
+constexpr unsigned default_algorithms = MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256;
+constexpr unsigned default_canons = MAILOPT_DKIM_CANON_SIMPLE_SIMPLE;
+
+// Whether a signer's algorithm or canonicalisation bit is in a set the
+// session keeps, which holds them shifted by 8 bits (MAILOPT_DKIM_ALG_*,
+// MAILOPT_DKIM_CANON_*).
+bool chosen(unsigned set, int signer_bit) { return (set & (unsigned(signer_bit) << 8)) != 0; }
+
 // The registry entry of a domain, which the registry holds in its ASCII
 // form: an internationalised domain is looked up converted.
 const DkimKeyDomain *dkim_find_ascii(AvlNode *keys, const char *domain)
@@ -51,21 +60,21 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
         return MIME_FAIL_INPUT;
     }
     if (!ctx->dkim_algorithms)
-        ctx->dkim_algorithms = MAILOPT_DKIM_ALG_RSA_SHA256 | MAILOPT_DKIM_ALG_ED25519_SHA256;
+        ctx->dkim_algorithms = default_algorithms;
     if (!ctx->dkim_canons)
-        ctx->dkim_canons = MAILOPT_DKIM_CANON_SIMPLE_SIMPLE;
+        ctx->dkim_canons = default_canons;
     // The body follows the blank line after the header block.
     const size_t body_start = header_len + 2 <= len ? header_len + 2 : len;
     const int64_t now = static_cast<int64_t>(time(nullptr));
     int made = 0;
     // Canonicalisations in the order simple/simple, simple/relaxed,
     // relaxed/relaxed, relaxed/simple; within each, rsa-sha1, rsa-sha256,
-    // ed25519-sha256. The session keeps both sets shifted by 8 bits.
+    // ed25519-sha256.
     for (int canon = DKIM_CANON_SIMPLE_SIMPLE; canon <= DKIM_CANON_RELAXED_SIMPLE; canon <<= 1) {
-        if (!(ctx->dkim_canons & (canon << 8)))
+        if (!chosen(ctx->dkim_canons, canon))
             continue;
         for (int alg = DKIM_ALG_RSA_SHA1; alg <= DKIM_ALG_ED25519_SHA256; alg <<= 1) {
-            if (!(ctx->dkim_algorithms & (alg << 8)))
+            if (!chosen(ctx->dkim_algorithms, alg))
                 continue;
             char *field = nullptr;
             const char *why = nullptr;
@@ -140,7 +149,7 @@ int mail_dkim_add_key(MailContext *ctx, const char *value, const char **why)
     if (type && ctx->dkim_algorithms) {
         bool fits = false;
         for (int alg = DKIM_ALG_RSA_SHA1; alg <= DKIM_ALG_ED25519_SHA256; alg <<= 1)
-            if ((ctx->dkim_algorithms & (alg << 8)) && dkim_alg_key_type(alg) == type)
+            if (chosen(ctx->dkim_algorithms, alg) && dkim_alg_key_type(alg) == type)
                 fits = true;
         if (!fits) {
             *why = "the key's type fits none of the chosen DKIM algorithms";
