@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/secret.h"
 #include "mail/session.h"
+#include "support/secret.h"
 
 // ---- build constants -----------------------------------------------------------
 
@@ -150,7 +150,7 @@ enum : size_t { CFG_FILE_MAX = 16u << 20 };
 // A stream read whole as text with every line end made CR LF, refused as
 // soon as it passes cap bytes or a NUL byte is read. On failure the holder
 // is empty and *why says why (STR_READ_*).
-CliSecret cli_read_text(FILE *fp, size_t cap, int *why);
+SecretText cli_read_text(FILE *fp, size_t cap, int *why);
 
 // ---- status and trace printing ---------------------------------------------------
 

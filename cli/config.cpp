@@ -10,11 +10,11 @@
 #include "support/file.h"
 #include "support/str.h"
 
-CliSecret cli_read_text(FILE *fp, size_t cap, int *why)
+SecretText cli_read_text(FILE *fp, size_t cap, int *why)
 {
     size_t len = 0;
     char *text = file_read_text_crlf(fp, &len, why, cap, true);
-    return CliSecret::adopt(text, len);
+    return SecretText::adopt(text, len);
 }
 
 int cfg_apply_file(MailContext *ctx, const char *path, int *status)
@@ -27,7 +27,7 @@ int cfg_apply_file(MailContext *ctx, const char *path, int *status)
     // file that cannot be read whole applies nothing: half a configuration
     // is never taken for the whole one.
     int why = STR_READ_OK;
-    CliSecret text = cli_read_text(fp, CFG_FILE_MAX, &why);
+    SecretText text = cli_read_text(fp, CFG_FILE_MAX, &why);
     fclose(fp);
     switch (why) {
     case STR_READ_OK:

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/seam.h"
+#include "mail/seam.h"
 #include "platform/platform.h"
 
 namespace {
@@ -264,7 +264,7 @@ namespace {
 // left out where the program does not know those words.
 std::vector<const HelpRow *> shown_rows(const HelpRow *table)
 {
-    bool full = cli_seam_knows_full_words() != 0;
+    bool full = mail_full_program != 0;
     std::vector<const HelpRow *> rows;
     for (const HelpRow *row = table; row->type != HELP_END; row++)
         if (full || !(row->modes & HELP_FULL_ONLY))

@@ -14,6 +14,8 @@
 #include "cli/seam.h"
 #include "mail/hdrtext.h"
 #include "mail/option.h"
+#include "mail/sasl.h"
+#include "mail/seam.h"
 #include "net/hostspec.h"
 #include "net/tls.h"
 #include "platform/platform.h"
@@ -202,7 +204,7 @@ int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
     if (strlen(value) + strlen("dkim:") > dkim_word_max)
         why = "the value is too long";
     else
-        added = cli_seam_dkim_add_key(ctx, value, &why);
+        added = mail_dkim_add_key(ctx, value, &why);
     if (added > 0)
         return EXIT_OK;
     if (added < 0)
@@ -577,7 +579,7 @@ int cli_option_status(MailContext *ctx, char *word)
                                             : strncmp(word, opt.word, len) == 0;
         if (!hit)
             continue;
-        if ((opt.flags & CLI_FULL_ONLY) && !cli_seam_knows_full_words())
+        if ((opt.flags & CLI_FULL_ONLY) && !mail_full_program)
             break;
         char *value = opt.match == MATCH_PREFIX ? word + len : word + strlen(word);
         if ((opt.flags & CLI_EMPTY_IGNORED) && !*value)
@@ -687,23 +689,16 @@ int cli_opt_header(MailContext *ctx, const char *value)
 
 int cli_opt_authtypes(MailContext *ctx, const char *value)
 {
-    static const struct {
-        const char *name;
-        unsigned bit;
-    } mechanisms[] = {
-        {"CRAM-MD5", MAIL_AUTH_ALLOW_CRAM_MD5},
-        {"PLAIN", MAIL_AUTH_ALLOW_PLAIN},
-        {"LOGIN", MAIL_AUTH_ALLOW_LOGIN},
-        {"OAUTHBEARER", MAIL_AUTH_ALLOW_OAUTHBEARER},
-    };
     std::string copy = value;
     unsigned allow = 0;
     char *cursor = nullptr;
-    // Names the program does not know are skipped beside known ones.
+    // The names of the session's mechanism table, written as it writes them
+    // (in capitals); names the program does not know are skipped beside
+    // known ones.
     for (char *item = str_token(copy.data(), ",", &cursor); item; item = str_token(nullptr, ",", &cursor)) {
-        for (const auto &m : mechanisms)
+        for (const MailSaslMech &m : mail_sasl_mechs)
             if (strcmp(item, m.name) == 0)
-                allow |= m.bit;
+                allow |= static_cast<unsigned>(m.allow);
     }
     if (!allow) {
         // Taking such a value would disable every mechanism without a word.

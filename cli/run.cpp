@@ -136,8 +136,10 @@ MailContext *start_up(void)
     MailContext *ctx = mail_new();
     if (!ctx)
         return nullptr;
-    // Signing happens only when a key fits the sender's domain.
-    cli_seam_dkim_on(ctx);
+    // The full program signs by default; signing happens only when a key
+    // fits the sender's domain.
+    if (mail_full_program)
+        mail_set_option_basic(ctx, MAILOPT_DKIM, nullptr, nullptr, nullptr);
     srand(seed); // the runtime's own generator, for the support library
     return ctx;
 }
@@ -181,7 +183,7 @@ int print_help_if_asked(int argc, char **argv)
 struct Prescan {
     bool encrypt = false; // -encryptpass: was given
     bool bind = false;    // -bindpass: bind the encrypted password to this machine
-    CliSecret password;   // the last -encryptpass: value
+    SecretText password;  // the last -encryptpass: value
 };
 
 // The switches that end the run or change how the rest is read, looked
@@ -193,7 +195,7 @@ int prescan(int argc, char **argv, Prescan *found)
         const char *arg = argv[i];
         if (starts_with(arg, encryptpass_word)) {
             const char *password = arg + strlen(encryptpass_word);
-            found->password = CliSecret(password, strnlen(password, encryptpass_max));
+            found->password = SecretText(password, strnlen(password, encryptpass_max));
             if (!found->password.ok())
                 return EXIT_NOMEM;
             found->encrypt = true;
@@ -265,7 +267,7 @@ int apply_command_line(MailContext *ctx, int argc, char **argv)
         }
         // The dispatcher writes into its word, and the word may hold a
         // password: it works on a copy that is wiped afterwards.
-        CliSecret word(argv[i] + 1);
+        SecretText word(argv[i] + 1);
         if (!word.ok())
             return EXIT_NOMEM;
         if (int status = cli_option_status(ctx, word.data()))
@@ -346,7 +348,7 @@ int read_stdin_body(MailContext *ctx)
     // A text body ends at its first NUL: refused as soon as one is read,
     // rather than lose the rest (or read an endless stream to its end).
     int why = STR_READ_OK;
-    CliSecret body = cli_read_text(stdin, STR_FILE_READ_MAX, &why);
+    SecretText body = cli_read_text(stdin, STR_FILE_READ_MAX, &why);
     if (why == STR_READ_NOMEM)
         return EXIT_NOMEM;
     if (why == STR_READ_NUL) {
@@ -466,6 +468,6 @@ int cli_main(int argc, char **argv)
     guard.ctx = nullptr;
     mail_set_option_basic(ctx, MAILOPT_FREE, nullptr, nullptr, nullptr);
     mail_global_init(0, 0);
-    cli_seam_dkim_free();
+    mail_dkim_free_keys();
     return EXIT_OK;
 }

@@ -1,32 +1,14 @@
-// Where the two programs differ. The front end is compiled once; each
-// program links one small unit that answers these questions:
-// cli/seam_full.cpp into tarvex (TLS, DKIM and password encryption through
-// libcrypto), cli/seam_plain.cpp into tarvex-plain, which has none of them
-// and says so.
+// The front end's seam: its own use of the crypto library (the version
+// text of the banner, password encryption). The front end is compiled once;
+// tarvex links cli/seam_full.cpp, tarvex-plain cli/seam_plain.cpp, which
+// has none of it and says so. Whether this is the full program at all is
+// the session seam's answer (mail_full_program, mail/seam.h), which the
+// other seams of each program follow.
 #pragma once
-
-#include "mail/session.h"
-
-// 1 when this program knows the option words marked full-only (TLS and,
-// later, DKIM); the plain program refuses them as unknown words.
-int cli_seam_knows_full_words(void);
 
 // The crypto library's version text for the banner, or NULL when the
 // program links none (the plain program's banner says "No SSL").
 const char *cli_seam_crypto_version(void);
-
-// Switches DKIM signing on in a new session where the program can sign (it
-// signs only when a key fits the sender's domain); the plain program does
-// nothing.
-void cli_seam_dkim_on(MailContext *ctx);
-
-// -dkim:domain:selector:keyfile - reads the key file and registers its key
-// for the domain; the session signs from then on. 1; 0 with *why (a
-// static text) when the key cannot be used; -1 when memory ran out. The
-// plain program has no key registry and answers 0.
-int cli_seam_dkim_add_key(MailContext *ctx, const char *value, const char **why);
-// Frees the DKIM key registry at the end of the run.
-void cli_seam_dkim_free(void);
 
 // Room for a -host: password read from its encrypted form, NUL included.
 enum { CLI_DECRYPTED_SIZE = 257 };

@@ -1,7 +1,10 @@
 // The SASL mechanisms of SMTP AUTH, as one table: each mechanism's name as
-// EHLO offers it, the bit that says the server offered it, the bit by which
-// the caller disables it, and its bit in an allow mask. Setting the allowed
-// mechanisms, reading an offer and choosing a mechanism all go through it.
+// EHLO offers it and the front end's -authtypes: names it, the bit that
+// says the server offered it, the bit by which the caller disables it, and
+// its bit in an allow mask. Naming the allowed mechanisms, setting them,
+// reading an offer and choosing a mechanism all go through it. The SMTP
+// client keeps its exchange for each row with the rest of the dialogue
+// (smtp/login.cpp), found by the row's allow bit.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +22,7 @@ enum {
     MAIL_AUTH_ALLOW_ALL = 15,
 };
 
-// One mechanism. Rows are aggregates with named fields, so that a further
-// column (the SMTP client's exchange for the mechanism) can be added
-// without touching the others.
+// One mechanism.
 struct MailSaslMech {
     const char *name; // as an "AUTH" line of EHLO names it, upper case
     uint32_t offered; // MAILF_AUTH_*: offered by the server and not disabled

@@ -265,8 +265,6 @@ bool peer_spoke_early(Connection *c)
 
 } // namespace
 
-int ip_has_tls(void) { return 1; }
-
 int ip_tls_start(Connection *c, int server, const char **error, const char *server_name, int verify,
                  const char *protocols, const char *ciphers)
 {

@@ -6,9 +6,6 @@
 
 #include "net/conn.h"
 
-// 1 when this program has TLS, 0 in the plain program.
-int ip_has_tls(void);
-
 // Starts TLS on a connected CONN_TCP connection: right after the connect
 // (and any proxy tunnel) for implicit TLS, or after the peer agreed to
 // STARTTLS. server 0: client for server_name (also the name checked with

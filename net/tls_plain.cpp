@@ -6,8 +6,6 @@ namespace {
 const char kNoTls[] = "TLS is not available in this program";
 }
 
-int ip_has_tls(void) { return 0; }
-
 int ip_tls_start(Connection *, int, const char **error, const char *, int, const char *, const char *)
 {
     if (error)

@@ -207,7 +207,7 @@ int expect(MailContext *ctx, int code, SmtpReply *r)
 // "auth <mechanism> <response>", or, when that line would be longer than a
 // server must take, "auth <mechanism>", its empty 334 challenge and the
 // response on a line of its own. Reads the reply to the response.
-int send_initial(MailContext *ctx, const char *mechanism, const SmtpSecret &response, SmtpReply *r)
+int send_initial(MailContext *ctx, const char *mechanism, const SecretText &response, SmtpReply *r)
 {
     std::string command = std::string("auth ") + mechanism;
     if (command.size() + 1 + response.size() + 2 <= SMTP_AUTH_LINE_MAX) {
@@ -235,7 +235,7 @@ int cancel(MailContext *ctx, SmtpReply *r)
 
 int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
 {
-    SmtpSecret response;
+    SecretText response;
     smtp_sasl_oauthbearer(ctx->user, ctx->password ? ctx->password : "", &response);
     int got = send_initial(ctx, "OAUTHBEARER", response, r);
     response.clear();
@@ -262,7 +262,7 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
         *reason = "empty challenge";
         return cancel(ctx, r);
     }
-    SmtpSecret response;
+    SecretText response;
     if (!smtp_sasl_cram_md5(ctx->user, ctx->password ? ctx->password : "", r->line + 4, len - 4,
                             &response, reason))
         return cancel(ctx, r);
@@ -273,7 +273,7 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
 
 int auth_plain(MailContext *ctx, SmtpReply *r, const char **)
 {
-    SmtpSecret response;
+    SecretText response;
     smtp_sasl_plain(ctx->user, ctx->password ? ctx->password : "", &response);
     return send_initial(ctx, "PLAIN", response, r);
 }
@@ -284,7 +284,7 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
     int got = expect(ctx, 334, r);
     if (got != AUTH_DONE)
         return got;
-    SmtpSecret text;
+    SecretText text;
     smtp_sasl_base64(ctx->user, strlen(ctx->user), &text);
     wire_command(ctx, "AUTH", "%s\r\n", text.data());
     got = expect(ctx, 334, r);
@@ -297,23 +297,24 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
     return expect(ctx, 235, r);
 }
 
-// The client's exchange for each mechanism of the session's SASL table.
+// The client's exchange for each row of the session's SASL table, found by
+// the row's allow bit; the row gives the name.
 struct AuthExchange {
-    const char *name; // the table's name, also in the failure text
+    int mechanism; // MAIL_AUTH_ALLOW_* of the row
     int (*run)(MailContext *ctx, SmtpReply *r, const char **reason);
 };
 
 const AuthExchange auth_exchanges[] = {
-    {"CRAM-MD5", auth_cram_md5},
-    {"PLAIN", auth_plain},
-    {"LOGIN", auth_login},
-    {"OAUTHBEARER", auth_oauthbearer},
+    {MAIL_AUTH_ALLOW_CRAM_MD5, auth_cram_md5},
+    {MAIL_AUTH_ALLOW_PLAIN, auth_plain},
+    {MAIL_AUTH_ALLOW_LOGIN, auth_login},
+    {MAIL_AUTH_ALLOW_OAUTHBEARER, auth_oauthbearer},
 };
 
 const AuthExchange *exchange_of(const MailSaslMech &m)
 {
     for (const AuthExchange &e : auth_exchanges)
-        if (strcmp(e.name, m.name) == 0)
+        if (e.mechanism == m.allow)
             return &e;
     return nullptr;
 }
@@ -321,14 +322,14 @@ const AuthExchange *exchange_of(const MailSaslMech &m)
 // The mechanism to log in with: OAUTHBEARER when asked for, else the first
 // of the table's order the server offered. NULL, with the error text set,
 // when there is none.
-const AuthExchange *choose_exchange(MailContext *ctx)
+const MailSaslMech *choose_mechanism(MailContext *ctx)
 {
     const bool oauth = (ctx->flags & MAILF_USE_OAUTHBEARER) != 0;
     for (const MailSaslMech &m : mail_sasl_mechs) {
         if ((m.offered == MAILF_AUTH_OAUTHBEARER) != oauth || !(ctx->flags & m.offered))
             continue;
-        if (const AuthExchange *e = exchange_of(m))
-            return e;
+        if (exchange_of(m))
+            return &m;
     }
     if (oauth)
         mail_set_errorf(ctx, "AUTH OAUTHBEARER unavailable");
@@ -341,11 +342,11 @@ const AuthExchange *choose_exchange(MailContext *ctx)
 // says carry on); 0 when the session ended.
 int authenticate(MailContext *ctx)
 {
-    const AuthExchange *method = choose_exchange(ctx);
+    const MailSaslMech *method = choose_mechanism(ctx);
     if (method) {
         SmtpReply r{};
         const char *reason = nullptr;
-        int got = method->run(ctx, &r, &reason);
+        int got = exchange_of(*method)->run(ctx, &r, &reason);
         if (got == AUTH_LOST) {
             if (r.nomem)
                 mail_set_nomem(ctx);

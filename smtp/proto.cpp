@@ -141,43 +141,36 @@ std::string smtp_xtext(const char *text)
 
 // ---- SASL ----------------------------------------------------------------------
 
-char *SmtpSecret::resize(size_t n)
+namespace {
+
+// Room for n bytes in out, or std::bad_alloc.
+char *room(SecretText *out, size_t n)
 {
-    clear();
-    text_ = static_cast<char *>(calloc(n + 1, 1));
-    if (!text_)
+    char *p = out->resize(n);
+    if (!p)
         throw std::bad_alloc();
-    size_ = n;
-    return text_;
+    return p;
 }
 
-void SmtpSecret::clear()
-{
-    if (text_) {
-        mem_wipe(text_, size_);
-        free(text_);
-    }
-    text_ = nullptr;
-    size_ = 0;
-}
+} // namespace
 
-void smtp_sasl_base64(const void *data, size_t len, SmtpSecret *out)
+void smtp_sasl_base64(const void *data, size_t len, SecretText *out)
 {
-    char *p = out->resize(b64_encoded_size(len));
+    char *p = room(out, b64_encoded_size(len));
     b64_encode(data, static_cast<ptrdiff_t>(len), p);
 }
 
-void smtp_sasl_plain(const char *user, const char *password, SmtpSecret *out)
+void smtp_sasl_plain(const char *user, const char *password, SecretText *out)
 {
     size_t ul = strlen(user), pl = strlen(password);
-    SmtpSecret raw;
-    char *p = raw.resize(ul + pl + 2);
+    SecretText raw;
+    char *p = room(&raw, ul + pl + 2);
     memcpy(p + 1, user, ul);
     memcpy(p + ul + 2, password, pl);
     smtp_sasl_base64(p, raw.size(), out);
 }
 
-void smtp_sasl_oauthbearer(const char *user, const char *token, SmtpSecret *out)
+void smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out)
 {
     // The user name with "," and "=" escaped (each grows by two bytes).
     size_t ul = 0;
@@ -187,8 +180,8 @@ void smtp_sasl_oauthbearer(const char *user, const char *token, SmtpSecret *out)
     static const char middle[] = ",\x01" "auth=Bearer ";
     size_t tl = strlen(token);
     size_t n = (sizeof head - 1) + ul + (sizeof middle - 1) + tl + 2;
-    SmtpSecret raw;
-    char *p = raw.resize(n);
+    SecretText raw;
+    char *p = room(&raw, n);
     memcpy(p, head, sizeof head - 1);
     p += sizeof head - 1;
     for (const char *u = user; *u; u++) {
@@ -209,7 +202,7 @@ void smtp_sasl_oauthbearer(const char *user, const char *token, SmtpSecret *out)
 }
 
 int smtp_sasl_cram_md5(const char *user, const char *password, const char *challenge, size_t len,
-                       SmtpSecret *out, const char **error)
+                       SecretText *out, const char **error)
 {
     // Decoding more than the cap's worth of text is never needed: four
     // characters give three bytes.
@@ -234,8 +227,8 @@ int smtp_sasl_cram_md5(const char *user, const char *password, const char *chall
     char hex[MD5_HEX_LEN + 1];
     md5_digest_hex(hex, digest);
     size_t ul = strlen(user);
-    SmtpSecret raw;
-    char *p = raw.resize(ul + 1 + MD5_HEX_LEN);
+    SecretText raw;
+    char *p = room(&raw, ul + 1 + MD5_HEX_LEN);
     memcpy(p, user, ul);
     p[ul] = ' ';
     memcpy(p + ul + 1, hex, MD5_HEX_LEN);

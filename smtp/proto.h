@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/secret.h"
+
 // ---- replies -------------------------------------------------------------------
 
 enum : size_t {
@@ -72,36 +74,20 @@ std::string smtp_xtext(const char *text);
 
 // ---- SASL ----------------------------------------------------------------------
 
-// A heap text that is overwritten before its memory goes back: every SASL
-// response and its base64 form live in one.
-class SmtpSecret {
-public:
-    SmtpSecret() = default;
-    SmtpSecret(const SmtpSecret &) = delete;
-    SmtpSecret &operator=(const SmtpSecret &) = delete;
-    ~SmtpSecret() { clear(); }
-    // Makes room for n bytes and a NUL (the old content is wiped); data()
-    // then holds n NUL bytes. Throws std::bad_alloc when memory runs out.
-    char *resize(size_t n);
-    void clear();
-    char *data() const { return text_; }
-    size_t size() const { return size_; }
-
-private:
-    char *text_ = nullptr;
-    size_t size_ = 0;
-};
+// Every SASL response and its base64 form live in a SecretText. The
+// encoders below throw std::bad_alloc when the holder cannot be made (the
+// stage fence of the SMTP client turns that into the out-of-memory mark).
 
 // base64 (standard alphabet, "=" fill) of len bytes into out.
-void smtp_sasl_base64(const void *data, size_t len, SmtpSecret *out);
+void smtp_sasl_base64(const void *data, size_t len, SecretText *out);
 
 // PLAIN (RFC 4616): base64 of NUL, user, NUL, password.
-void smtp_sasl_plain(const char *user, const char *password, SmtpSecret *out);
+void smtp_sasl_plain(const char *user, const char *password, SecretText *out);
 
 // OAUTHBEARER (RFC 7628): base64 of "n,a=" user "," 0x01 "auth=Bearer "
 // token 0x01 0x01, with "," and "=" in the user name written as "=2C" and
 // "=3D". Tokens of any length.
-void smtp_sasl_oauthbearer(const char *user, const char *token, SmtpSecret *out);
+void smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out);
 
 // Longest CRAM-MD5 challenge taken, in decoded bytes (RFC 2195 challenges are
 // a message identifier of a few dozen).
@@ -113,4 +99,4 @@ enum { SMTP_CRAM_CHALLENGE_MAX = 1024 };
 // The challenge counts up to its first NUL byte. Returns 1, or 0 with *error
 // "empty challenge" / "challenge too long" (nothing in out).
 int smtp_sasl_cram_md5(const char *user, const char *password, const char *challenge, size_t len,
-                       SmtpSecret *out, const char **error);
+                       SecretText *out, const char **error);

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "mail/seam.h"
 #include "net/conn.h"
 #include "net/tls.h"
 #include "smtp/proto.h"
@@ -30,7 +31,7 @@ const char *reason_of(const Connection *c, const char *fallback)
 
 void wire_global_init(void)
 {
-    ip_global_init(ip_has_tls());
+    ip_global_init(mail_full_program);
 }
 
 int wire_global_cleanup(void) { return ip_global_cleanup(); }
@@ -80,10 +81,7 @@ int wire_tls_active(const MailContext *ctx)
     return ctx->connection && ctx->connection->tls != nullptr;
 }
 
-int wire_tls_available(void)
-{
-    return ip_has_tls();
-}
+int wire_tls_available(void) { return mail_full_program; }
 
 size_t wire_pending(const MailContext *ctx)
 {

@@ -29,7 +29,8 @@ void wire_close(MailContext *ctx);
 int wire_tls_start(MailContext *ctx, const char **error);
 // 1 while TLS is on (always 0 in the plain program).
 int wire_tls_active(const MailContext *ctx);
-// 1 when this program can speak TLS.
+// 1 when this program can speak TLS: the full program, which links the TLS
+// library (mail_full_program).
 int wire_tls_available(void);
 
 // Bytes received and not yet read.

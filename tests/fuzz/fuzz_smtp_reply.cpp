@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     const std::string &challenge = lines.back();
-    SmtpSecret response;
+    SecretText response;
     const char *error = nullptr;
     if (smtp_sasl_cram_md5("user", "password", challenge.data(), challenge.size(), &response, &error)) {
         std::string decoded(b64_decoded_max(response.size()), '\0');

@@ -177,7 +177,7 @@ TEST(SmtpEnvelope, XtextEncodesWhatAParameterCannotCarry)
     }
 }
 
-std::string text(const SmtpSecret &s)
+std::string text(const SecretText &s)
 {
     return std::string(s.data(), s.size());
 }
@@ -198,7 +198,7 @@ std::string python_b64(const std::string &python_bytes_literal)
 
 TEST(SmtpSasl, PlainAndOauthbearerResponses)
 {
-    SmtpSecret s;
+    SecretText s;
     smtp_sasl_plain("user@example.com", "pa ss\xc3\xa9", &s);
     EXPECT_EQ(text(s), python_b64("b'\\0user@example.com\\0pa ss\\xc3\\xa9'"));
     smtp_sasl_plain("", "", &s);
@@ -217,7 +217,7 @@ TEST(SmtpSasl, PlainAndOauthbearerResponses)
 
 TEST(SmtpSasl, CramMd5)
 {
-    SmtpSecret s;
+    SecretText s;
     const char *error = nullptr;
     // The example of RFC 2195.
     const char challenge[] = "PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
