@@ -226,6 +226,11 @@ size_t ip_read(Connection *c, void *dst, size_t len);
 char *ip_read_until(Connection *c, const char *delim, size_t dlen);
 // Unread bytes in the receive buffer.
 size_t ip_pending(const Connection *c);
+// Takes into the receive buffer, without waiting, what has already arrived
+// on the connection (after sending what waits in the send buffer): the
+// bytes taken, 0 when nothing waits, the stream has ended or reading
+// failed (the reason then in ip_error, as for any read).
+size_t ip_take_ready(Connection *c);
 // Everything until the peer closes, as a new NUL-terminated text of at most
 // NET_READ_ALL_MAX bytes (the caller frees it); its length in *len. NULL
 // when memory runs out or the cap is passed.

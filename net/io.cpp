@@ -326,6 +326,27 @@ size_t ip_pending(const Connection *c)
     return c->fill - static_cast<size_t>(c->cursor - c->buffer);
 }
 
+size_t ip_take_ready(Connection *c)
+{
+    if (!c || !c->buffer || c->socket < 0 || !read_ready(c))
+        return 0;
+    if (ip_pending(c) == 0) {
+        c->cursor = c->buffer;
+        c->fill = 0;
+        c->scanned = 0;
+    } else if (c->fill == c->capacity) {
+        compact(c);
+    }
+    if (c->fill == c->capacity)
+        return 0;
+    const uint32_t wait = c->flags & CONN_WAIT;
+    c->flags &= ~uint32_t(CONN_WAIT);
+    size_t n = ip_recv_raw(c, c->buffer + c->fill, c->capacity - c->fill);
+    c->flags = (c->flags & ~uint32_t(CONN_WOULD_BLOCK)) | wait;
+    c->fill += n;
+    return n;
+}
+
 size_t ip_recv_raw(Connection *c, void *dst, size_t len)
 {
     if (!c || !dst || len == 0)

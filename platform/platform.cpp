@@ -216,11 +216,34 @@ FILE *plat_fopen(const char *path, const char *mode)
 
 FILE *plat_fdopen(int fd, const char *mode) { return fd >= 0 && mode ? fdopen(fd, mode) : nullptr; }
 
+// The descriptor of this process that path names through its links
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or -1.
+static int own_descriptor(const char *path);
+
+// The kind of an open descriptor as output: only a regular file, a FIFO or
+// a character device open for writing is written to (in place).
+static int descriptor_kind(int fd)
+{
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &st) != 0)
+        return PLAT_TARGET_OTHER;
+    return S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) ? PLAT_TARGET_STREAM
+                                                                               : PLAT_TARGET_OTHER;
+}
+
 int plat_target_kind(const char *path)
 {
     struct stat st;
     if (!path || !*path)
         return PLAT_TARGET_OTHER;
+    // A descriptor the process already holds (its standard output sent to
+    // a file by the shell, for one) is written through as it stands: a file
+    // put in the place of the one it names would take the output away from
+    // the descriptor and from whoever else writes through it.
+    int own = own_descriptor(path);
+    if (own >= 0)
+        return descriptor_kind(own);
     if (stat(path, &st) != 0)
         return errno == ENOENT ? PLAT_TARGET_NONE : PLAT_TARGET_OTHER;
     if (S_ISREG(st.st_mode))
@@ -236,6 +259,9 @@ int plat_open_in_place(const char *path)
         errno = ENOENT;
         return -1;
     }
+    int own = own_descriptor(path);
+    if (own >= 0)
+        return fcntl(own, F_DUPFD_CLOEXEC, 0);
     int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
@@ -285,6 +311,47 @@ static char *link_destination(const char *link, char *text)
     }
     free(text);
     return name;
+}
+
+// The descriptor a link at name is when it is one of the process's own
+// descriptor links (a number in the folder /proc/self/fd), else -1.
+static int descriptor_link(const char *name)
+{
+    const char *slash = strrchr(name, '/');
+    const char *base = slash ? slash + 1 : name;
+    size_t digits = strspn(base, "0123456789");
+    if (!slash || digits == 0 || digits > 9 || base[digits])
+        return -1;
+    char *folder = slash == name ? strdup("/") : strndup(name, static_cast<size_t>(slash - name));
+    struct stat at, fds;
+    bool in_fds = folder && stat(folder, &at) == 0 && stat("/proc/self/fd", &fds) == 0 &&
+                  at.st_dev == fds.st_dev && at.st_ino == fds.st_ino;
+    free(folder);
+    return in_fds ? atoi(base) : -1;
+}
+
+static int own_descriptor(const char *path)
+{
+    char *name = strdup(path);
+    int fd = -1;
+    for (int hops = 0; name && fd < 0 && hops <= PLAT_LINK_HOPS_MAX; hops++) {
+        struct stat st;
+        if (lstat(name, &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        fd = descriptor_link(name);
+        if (fd >= 0)
+            break;
+        char *text = link_text(name);
+        if (!text || !*text) {
+            free(text);
+            break;
+        }
+        char *next = link_destination(name, text);
+        free(name);
+        name = next;
+    }
+    free(name);
+    return fd;
 }
 
 int plat_follow_links(const char *path, char **out)

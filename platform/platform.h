@@ -72,14 +72,18 @@ FILE *plat_fdopen(int fd, const char *mode);
 enum {
     PLAT_TARGET_NONE = 0,   // nothing of that name (a dangling link, too)
     PLAT_TARGET_FILE = 1,   // a regular file
-    PLAT_TARGET_STREAM = 2, // a FIFO or a character device: written in place
+    PLAT_TARGET_STREAM = 2, // a FIFO or a character device, or a descriptor the
+                            // process holds open for writing (/dev/stdout sent
+                            // to a file): written in place
     PLAT_TARGET_OTHER = 3,  // a folder, a block device, a socket, or a name
                             // that cannot be looked at: nothing is written
 };
 int plat_target_kind(const char *path);
 // Opens an existing FIFO or character device for writing in place: not
-// created, not truncated (opening a FIFO waits for its reader). A
-// descriptor, or -1 (also when path names anything else).
+// created, not truncated (opening a FIFO waits for its reader); a name of
+// one of the process's own descriptors gives a duplicate of it, which
+// shares its place in the file. A descriptor, or -1 (also when path names
+// anything else).
 int plat_open_in_place(const char *path);
 // The name where the file that path leads to lives: path with the symbolic
 // links at its end followed, a link's relative text taken from the link's

@@ -407,10 +407,28 @@ int message_stream(MailContext *ctx, bool *line_ended)
     return 1;
 }
 
-// The end of data, the data's last piece: nothing was read since the 354,
-// so the dialogue is still in step. Only a 25x answer delivers the message.
+// A reply that came while the data went out, before its end: the server
+// cannot have had the whole message. The data is never ended; a refusal
+// keeps its code, anything else ends the run as out of step.
+int reply_before_end_of_data(MailContext *ctx)
+{
+    const char *line = nullptr;
+    if (smtp_read_reply_class(ctx, 250, 10, &line)) {
+        mail_set_errorf(ctx, "Server sent data before the end of the message data (%s)", line);
+        return smtp_drop_connection(ctx);
+    }
+    // Nothing more can be said on a connection whose data was not ended.
+    smtp_step_failed(ctx, {MAIL_STAGE_DATA, MAIL_RESULT_FAILED, SMTP_THEN_STAY}, line);
+    smtp_close_lost(ctx);
+    return 0;
+}
+
+// The end of data, the data's last piece. Only a 25x answer to it delivers
+// the message.
 int end_of_data(MailContext *ctx, bool line_ended)
 {
+    if (wire_reply_waiting(ctx))
+        return reply_before_end_of_data(ctx);
     const char *end = line_ended ? ".\r\n" : "\r\n.\r\n";
     const char *why = nullptr;
     if (!wire_sink(ctx->connection, end, strlen(end)) || !wire_flush(ctx, &why))

@@ -93,12 +93,20 @@ namespace {
 // Longest piece of the early bytes quoted in the reason.
 const size_t EARLY_QUOTE_MAX = 80;
 
+// The bytes the server sent that wait unread: in the receive buffer, or
+// arrived and not read yet.
+size_t waiting(Connection *c)
+{
+    size_t n = ip_pending(c);
+    return n ? n : ip_take_ready(c);
+}
+
 // The dialogue ends once it is out of step: no read may take the early
 // bytes for the answer to what the client sends next. The reason quotes
 // their first line, which is mostly the reply that came too soon.
 int out_of_step(Connection *c, const char *format, const char *what)
 {
-    size_t n = ip_pending(c);
+    size_t n = waiting(c);
     if (!n)
         return 0;
     const char *early = c->cursor;
@@ -129,6 +137,8 @@ int wire_in_step(MailContext *ctx, const char *what, const char **reason)
     *reason = ip_error(c);
     return 0;
 }
+
+int wire_reply_waiting(MailContext *ctx) { return ctx->connection && waiting(ctx->connection) != 0; }
 
 int wire_command(MailContext *ctx, const char *name, const char *format, ...)
 {

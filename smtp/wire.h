@@ -44,6 +44,9 @@ size_t wire_pending(const MailContext *ctx);
 // message data"; valid until the connection is closed), and every later read
 // of the connection fails with that reason.
 int wire_in_step(MailContext *ctx, const char *what, const char **reason);
+// 1 when bytes the server sent wait unread (taken from the connection
+// without waiting), the dialogue left as it is.
+int wire_reply_waiting(MailContext *ctx);
 
 // One command line, formatted in the engine's dialect and traced as sent;
 // name is the command's ("RCPT TO"). Buffered: the next read sends it. Not

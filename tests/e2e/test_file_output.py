@@ -54,7 +54,7 @@ class FileOutputTest(SandboxTest):
         return out
 
     @staticmethod
-    def run_raw(box, argv, traced=False):
+    def run_raw(box, argv, traced=False, stdout=subprocess.PIPE):
         """Runs argv in the box with its home, the sanitizer settings of the
         build and no other environment; standard output is a pipe. A traced
         run checks no leaks: the leak checker cannot work under a tracer
@@ -65,7 +65,7 @@ class FileOutputTest(SandboxTest):
                 env[name] = os.environ[name]
         if traced:
             env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
-        return subprocess.run(argv, cwd=box.root, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        return subprocess.run(argv, cwd=box.root, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                               stderr=subprocess.PIPE, timeout=60)
 
     def read(self, box, name):
@@ -138,6 +138,22 @@ class FileOutputTest(SandboxTest):
                 self.assertEqual((proc.returncode, proc.stderr), (0, b""))
                 self.assertTrue(is_message(proc.stdout), proc.stdout)
                 self.assertEqual(self.entries(box), before)
+            with self.subTest(program=program, file="standard output appending to a file"):
+                # The shell's "tarvex ... >> log": the message goes through
+                # the descriptor, after what the file held, and the file is
+                # the same one that every other writer of it still holds.
+                box = self.fresh()
+                self.layout(box)
+                log = box.write("log.txt", OLD)
+                inode = os.stat(log).st_ino
+                with open(log, "ab") as out:
+                    proc = self.run_raw(box, [PROGRAMS[program]] + MESSAGE + ["-file:stdout.eml"], stdout=out)
+                    out.write(b"after\n")
+                self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+                data = self.read(box, "log.txt")
+                self.assertEqual(os.stat(log).st_ino, inode)
+                self.assertTrue(data.startswith(OLD) and data.endswith(b"after\n"), data)
+                self.assertTrue(is_message(data[len(OLD):-len(b"after\n")]), data)
 
     def test_the_new_file_is_opened_once_exclusively(self):
         # Every open of the file made beside the target, as the system saw

@@ -444,6 +444,18 @@ class FakeServerTests(SmtpTestCase):
         self.assertRun(run, 0, "")
         self.assertEqual(server.data.lower().count(b"quit"), 0)
 
+    def test_reply_while_the_data_goes_out(self):
+        # A server that answers while the message is still on its way cannot
+        # have the whole of it: the data is never ended, the run fails. The
+        # message is larger than the socket buffers, so the answer is there
+        # before the client has sent the data's end.
+        script = GREETING + EHLO + MAIL + RCPT + DATA + [("some_data", 1000), ("send", b"250 ok queued\r\n"),
+                                                         ("data",)] + QUIT
+        run, server = self.converse(script, "-a:" + self.big_attachment())
+        self.assertRun(run, 1, "Message send failed (Server sent data before the end of the message data "
+                               "(250 ok queued))\n")
+        self.assertEqual(server.error, "data: client left inside the data")
+
     def starttls_script(self, after_tls_ehlo, rest):
         return (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n"),
                             ("expect", b"starttls"), ("send", b"220 go ahead\r\n"), ("starttls",),
