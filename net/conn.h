@@ -227,8 +227,8 @@ char *ip_read_until(Connection *c, const char *delim, size_t dlen);
 // Unread bytes in the receive buffer.
 size_t ip_pending(const Connection *c);
 // Takes into the receive buffer, without waiting, what has already arrived
-// on the connection (after sending what waits in the send buffer): the
-// bytes taken, 0 when nothing waits, the stream has ended or reading
+// on the connection (what waits in the send buffer is not sent): the bytes
+// taken, 0 when nothing waits, the stream has ended or reading
 // failed (the reason then in ip_error, as for any read).
 size_t ip_take_ready(Connection *c);
 // Everything until the peer closes, as a new NUL-terminated text of at most

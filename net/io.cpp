@@ -326,34 +326,12 @@ size_t ip_pending(const Connection *c)
     return c->fill - static_cast<size_t>(c->cursor - c->buffer);
 }
 
-size_t ip_take_ready(Connection *c)
-{
-    if (!c || !c->buffer || c->socket < 0 || !read_ready(c))
-        return 0;
-    if (ip_pending(c) == 0) {
-        c->cursor = c->buffer;
-        c->fill = 0;
-        c->scanned = 0;
-    } else if (c->fill == c->capacity) {
-        compact(c);
-    }
-    if (c->fill == c->capacity)
-        return 0;
-    const uint32_t wait = c->flags & CONN_WAIT;
-    c->flags &= ~uint32_t(CONN_WAIT);
-    size_t n = ip_recv_raw(c, c->buffer + c->fill, c->capacity - c->fill);
-    c->flags = (c->flags & ~uint32_t(CONN_WOULD_BLOCK)) | wait;
-    c->fill += n;
-    return n;
-}
+namespace {
 
-size_t ip_recv_raw(Connection *c, void *dst, size_t len)
+// One receive on the connection as it stands: nothing waiting in the send
+// buffer is sent first. Waits as CONN_WAIT says; 0 as ip_recv_raw.
+size_t recv_now(Connection *c, void *dst, size_t len)
 {
-    if (!c || !dst || len == 0)
-        return 0;
-    c->flags &= ~CONN_WOULD_BLOCK;
-    if (!read_ready(c))
-        return 0;
     if (c->socket < 0)
         return net_fail(c, "Not connected");
     for (;;) {
@@ -386,6 +364,41 @@ size_t ip_recv_raw(Connection *c, void *dst, size_t len)
         if (!net_wait_for(c, n, c->timeout_ms, "waiting for data"))
             return 0;
     }
+}
+
+} // namespace
+
+size_t ip_take_ready(Connection *c)
+{
+    // Only a look: what waits in the send buffer stays there, so that the
+    // data's last piece still goes out with the line that ends it.
+    if (!c || !c->buffer || c->socket < 0 || c->read_failed)
+        return 0;
+    if (ip_pending(c) == 0) {
+        c->cursor = c->buffer;
+        c->fill = 0;
+        c->scanned = 0;
+    } else if (c->fill == c->capacity) {
+        compact(c);
+    }
+    if (c->fill == c->capacity)
+        return 0;
+    const uint32_t wait = c->flags & CONN_WAIT;
+    c->flags &= ~uint32_t(CONN_WAIT);
+    size_t n = recv_now(c, c->buffer + c->fill, c->capacity - c->fill);
+    c->flags = (c->flags & ~uint32_t(CONN_WOULD_BLOCK)) | wait;
+    c->fill += n;
+    return n;
+}
+
+size_t ip_recv_raw(Connection *c, void *dst, size_t len)
+{
+    if (!c || !dst || len == 0)
+        return 0;
+    c->flags &= ~CONN_WOULD_BLOCK;
+    if (!read_ready(c))
+        return 0;
+    return recv_now(c, dst, len);
 }
 
 size_t ip_read(Connection *c, void *dst, size_t len)
