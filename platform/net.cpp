@@ -77,13 +77,7 @@ int plat_net_last_error(void) { return last_error; }
 
 const char *plat_net_error_text(int code, char *buf, size_t size)
 {
-    if (!buf || size == 0)
-        return "";
-    // GNU strerror_r may return a static text instead of filling buf.
-    const char *s = strerror_r(code, buf, size);
-    if (s != buf)
-        snprintf(buf, size, "%s", s);
-    return buf;
+    return plat_error_text(code, buf, size);
 }
 
 int plat_resolve(const char *host, unsigned port, int family, int socktype, int passive,

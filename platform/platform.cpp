@@ -474,6 +474,19 @@ int plat_remove(const char *path) { return path && remove(path) == 0; }
 
 int plat_mkdir(const char *path) { return path && mkdir(path, 0777) == 0; }
 
+int plat_last_error(void) { return errno; }
+
+const char *plat_error_text(int code, char *buf, size_t size)
+{
+    if (!buf || size == 0)
+        return "";
+    // GNU strerror_r may return a static text instead of filling buf.
+    const char *s = strerror_r(code, buf, size);
+    if (s != buf)
+        snprintf(buf, size, "%s", s);
+    return buf;
+}
+
 int plat_rmdir(const char *path) { return path && rmdir(path) == 0; }
 
 int plat_dir_list(const char *path, int (*fn)(void *user, const char *name), void *user)

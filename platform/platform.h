@@ -135,6 +135,17 @@ int plat_chmod(const char *path, unsigned mode);
 // cannot be resolved or does not fit.
 char *plat_full_path(const char *path, char *buf, size_t size);
 
+// ---- errors -------------------------------------------------------------------
+
+// The calling thread's last system error code: what made the latest failing
+// call of this layer fail (0 when none was recorded). Read it right after
+// the failure, before any other call of this layer.
+int plat_last_error(void);
+// A readable text for a system error code ("No such file or directory"),
+// written into buf (size bytes); buf, or "" when buf has no room at all.
+enum { PLAT_ERROR_TEXT_SIZE = 128 };
+const char *plat_error_text(int code, char *buf, size_t size);
+
 // ---- directories ------------------------------------------------------------
 
 // Removes an empty directory (never a file); 1, or 0 on failure.
