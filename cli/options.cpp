@@ -142,26 +142,27 @@ struct HostParts {
         free(user);
         str_free_secret(password);
     }
-    // The parser's result: 1 usable, 0 a value that does not parse (the
-    // option is ignored), -1 memory ran out.
-    int usable(int code) const
-    {
-        if (code == HOSTSPEC_NO_MEMORY)
-            return -1;
-        // A port the session cannot take counts as one that does not parse.
-        return code == HOSTSPEC_OK && *host && port <= MAIL_PORT_MAX;
-    }
 };
+
+// The parser's result for the option: EXIT_OK, or the status of a value
+// that does not parse, reported with the parser's reason (which never
+// quotes the value: it may hold a password).
+int host_spec_status(MailContext *ctx, const CliOption &opt, const char *value, int code)
+{
+    if (code == HOSTSPEC_OK)
+        return EXIT_OK;
+    if (code == HOSTSPEC_NO_MEMORY)
+        mail_set_nomem(ctx);
+    else
+        mail_set_errorf(ctx, "%s", ip_host_spec_reason(code));
+    return refused(ctx, opt, value, REFUSAL_INVALID);
+}
 
 // A password read from its encrypted form, wiped when it goes.
 struct CliDecrypted {
     char text[CLI_DECRYPTED_SIZE] = {};
     ~CliDecrypted() { mem_wipe(text, sizeof text); }
 };
-
-// Option words whose value is a secret: an unknown-word message shows the
-// word up to its ":" only.
-const char *const secret_words[] = {"encryptpass:"};
 
 // ---- generic rows --------------------------------------------------------------
 
@@ -341,15 +342,16 @@ int opt_header(MailContext *ctx, char *, char *value, const CliOption &)
 // ---- server, proxy, authentication -------------------------------------------------------
 
 // -host: "[user[<delimiter>password]@]host[:port]". A value that does not
-// parse changes nothing; the credentials go in only together with the
-// server they belong to.
+// parse ends the run, before anything changes: a server given in a
+// configuration file is never used in its place. The credentials go in
+// only together with the server they belong to.
 int opt_host(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     HostParts parts;
-    int usable = parts.usable(ip_parse_host_spec(value, &parts.host, &parts.port, &parts.user,
-                                                 &parts.password, cli_password_delimiter));
-    if (usable <= 0)
-        return usable < 0 ? out_of_memory("host") : EXIT_OK;
+    if (int status = host_spec_status(ctx, opt, value,
+                                      ip_parse_host_spec(value, &parts.host, &parts.port, &parts.user,
+                                                         &parts.password, cli_password_delimiter)))
+        return status;
     // An encrypted password is read here, before anything changes; one
     // that cannot be decrypted on this computer ends the run.
     CliDecrypted decrypted;
@@ -381,14 +383,15 @@ int opt_passdelim(MailContext *, char *, char *value, const CliOption &)
 }
 
 // -proxy: "[user:password@]host[:port]"; a port of 0 or none lets the
-// session choose the default of the proxy type known now.
+// session choose the default of the proxy type known now. A value that
+// does not parse ends the run, as with -host:.
 int opt_proxy(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
     HostParts parts;
-    int usable = parts.usable(ip_parse_host_spec_colon(value, &parts.host, &parts.port,
-                                                       &parts.user, &parts.password));
-    if (usable <= 0)
-        return usable < 0 ? out_of_memory("proxy") : EXIT_OK;
+    if (int status = host_spec_status(ctx, opt, value,
+                                      ip_parse_host_spec_colon(value, &parts.host, &parts.port,
+                                                               &parts.user, &parts.password)))
+        return status;
     std::string port = std::to_string(parts.port);
     if (!session_set(ctx, MAILOPT_PROXY, parts.host, port.c_str()) ||
         !session_set(ctx, MAILOPT_PROXY_AUTH, parts.user, parts.password))
@@ -586,10 +589,14 @@ int cli_option_status(MailContext *ctx, char *word)
             return EXIT_OK;
         return opt.handler(ctx, word, value, opt);
     }
-    std::string shown = word;
-    for (const char *secret : secret_words)
-        if (strncmp(word, secret, strlen(secret)) == 0)
-            shown = secret;
+    return cli_unknown_option(word);
+}
+
+int cli_unknown_option(const char *word)
+{
+    // The ":" stays, so that the message still shows that a value followed.
+    const char *colon = strchr(word, ':');
+    std::string shown = colon ? std::string(word, static_cast<size_t>(colon - word) + 1) : word;
     cli_error("Unknown option: %s\n", cli_printable(shown.c_str()).c_str());
     return EXIT_UNKNOWN_OPTION;
 }
@@ -616,10 +623,8 @@ int cli_opt_address(MailContext *ctx, char *word)
             break;
         }
     }
-    if (!kind) {
-        cli_error("Unknown option: %s\n", cli_printable(word).c_str());
-        return EXIT_UNKNOWN_OPTION;
-    }
+    if (!kind)
+        return cli_unknown_option(word);
     std::string name_of_option(kind->prefix, strlen(kind->prefix) - 1);
     const char *given = word + strlen(kind->prefix);
     mail_set_error(ctx, nullptr);

@@ -261,10 +261,8 @@ int apply_config_files(MailContext *ctx, int argc, char **argv)
 int apply_command_line(MailContext *ctx, int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
-        if (argv[i][0] != '-') {
-            cli_error("Unknown option: %s\n", cli_printable(argv[i]).c_str());
-            return EXIT_UNKNOWN_OPTION;
-        }
+        if (argv[i][0] != '-')
+            return cli_unknown_option(argv[i]);
         // The dispatcher writes into its word, and the word may hold a
         // password: it works on a copy that is wiped afterwards.
         SecretText word(argv[i] + 1);

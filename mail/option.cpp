@@ -51,6 +51,7 @@ enum TextRole {
     ROLE_PROXY_HOST,
     ROLE_DKIM_DOMAIN,
     ROLE_USER_NAME,
+    ROLE_PROXY_USER,
     // Values that go neither into a header line nor into an SMTP command:
     // named in reasons, not checked at the door.
     ROLE_HTML_BODY,
@@ -96,6 +97,7 @@ const TextRoleInfo text_roles[] = {
     {"proxy host", RULE_NO_TAB},
     {"DKIM domain", RULE_NO_TAB},
     {"user name", RULE_NO_TAB},
+    {"proxy user name", RULE_NO_TAB},
     {"HTML body", RULE_UNCHECKED},
     {"TLS cipher list", RULE_UNCHECKED},
     {"TLS protocol list", RULE_UNCHECKED},
@@ -748,6 +750,18 @@ int opt_email_file_scan(MailContext *ctx, const OptionCall &c)
 
 // ---- server, credentials, proxy --------------------------------------------------------
 
+// A server or proxy host name: clean as its role asks, and without a
+// blank, since the name goes raw into a proxy's CONNECT line (the server's)
+// or the resolver (both), where a blank would end it early.
+bool host_ok(MailContext *ctx, const char *host, TextRole role)
+{
+    if (strchr(host, ' ')) {
+        refuse(ctx, "Blank in the %s", role_name(role));
+        return false;
+    }
+    return text_ok(ctx, host, role);
+}
+
 int opt_server(MailContext *ctx, const OptionCall &c)
 {
     if (!c.v1)
@@ -757,12 +771,8 @@ int opt_server(MailContext *ctx, const OptionCall &c)
     int64_t port = parse_port(c.v2);
     if (port < 0)
         return refuse(ctx, "The server port is out of range (0 to %d)", int(MAIL_PORT_MAX));
-    // The name goes raw into a proxy's CONNECT line, where a blank would
-    // end it early.
-    if (strchr(c.v1, ' '))
-        return refuse(ctx, "Blank in the %s", role_name(ROLE_SERVER_HOST));
     char *copy;
-    if (!text_ok(ctx, c.v1, ROLE_SERVER_HOST) || !copy_text(ctx, c.v1, &copy))
+    if (!host_ok(ctx, c.v1, ROLE_SERVER_HOST) || !copy_text(ctx, c.v1, &copy))
         return 0;
     store(&ctx->server_host, copy);
     ctx->port = static_cast<int32_t>(port);
@@ -999,7 +1009,7 @@ int opt_proxy(MailContext *ctx, const OptionCall &c)
         if (port < 0)
             return refuse(ctx, "The proxy port is out of range (0 to %d)", int(MAIL_PORT_MAX));
         char *copy;
-        if (!text_ok(ctx, c.v1, ROLE_PROXY_HOST) || !copy_text(ctx, c.v1, &copy))
+        if (!host_ok(ctx, c.v1, ROLE_PROXY_HOST) || !copy_text(ctx, c.v1, &copy))
             return 0;
         store(&ctx->proxy_host, copy);
         if (!port)
@@ -1024,6 +1034,9 @@ int opt_proxy_auth(MailContext *ctx, const OptionCall &c)
         return refuse(ctx, "No proxy user name given");
     if (!c.v2)
         return refuse(ctx, "No proxy password given");
+    // The user name goes to the proxy as the server's goes into AUTH.
+    if (!text_ok(ctx, c.v1, ROLE_PROXY_USER))
+        return 0;
     return store_user_and_secret(ctx, c, &ctx->proxy_user, &ctx->proxy_password);
 }
 

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/num.h"
-
 namespace {
 
 char *copy_n(const char *text, size_t len)
@@ -19,14 +17,22 @@ char *copy_n(const char *text, size_t len)
     return out;
 }
 
-// The port text after a ":", or -1 when it is negative. Values beyond 32
-// bits saturate rather than wrap.
+// The port text after a ":": digits only, to its end, at most
+// HOSTSPEC_PORT_MAX; else -1. Leading zeros count for nothing, so a long
+// digit string cannot wrap into a small port.
 int64_t read_port(const char *text)
 {
-    int64_t n = num_parse_i64(text);
-    if (n < 0)
+    if (!*text)
         return -1;
-    return n > int64_t(UINT32_MAX) ? int64_t(UINT32_MAX) : n;
+    int64_t n = 0;
+    for (const char *p = text; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return -1;
+        n = n * 10 + (*p - '0');
+        if (n > HOSTSPEC_PORT_MAX)
+            return -1;
+    }
+    return n;
 }
 
 } // namespace
@@ -74,6 +80,8 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
                 new_port = read_port(close + 2);
                 if (new_port < 0)
                     code = HOSTSPEC_BAD_PORT;
+            } else if (close[1]) {
+                code = HOSTSPEC_AFTER_BRACKET;
             }
         }
     } else {
@@ -88,6 +96,8 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
     }
     if (code == HOSTSPEC_OK && !new_host)
         code = HOSTSPEC_NO_MEMORY;
+    if (code == HOSTSPEC_OK && !*new_host)
+        code = HOSTSPEC_NO_HOST;
     if (code != HOSTSPEC_OK) {
         free(new_host);
         free(new_user);
@@ -106,4 +116,18 @@ int ip_parse_host_spec_colon(const char *text, char **host, uint32_t *port, char
                              char **password)
 {
     return ip_parse_host_spec(text, host, port, user, password, ':');
+}
+
+const char *ip_host_spec_reason(int code)
+{
+    switch (code) {
+    case HOSTSPEC_OK: return "No error";
+    case HOSTSPEC_NO_TEXT: return "No value given";
+    case HOSTSPEC_NO_HOST: return "No host given";
+    case HOSTSPEC_NO_BRACKET: return "The host begins with \"[\" and has no \"]\"";
+    case HOSTSPEC_NO_MEMORY: return "Out of memory";
+    case HOSTSPEC_BAD_PORT: return "The port is not a number from 1 to 65535";
+    case HOSTSPEC_AFTER_BRACKET: return "Only \":\" and a port may follow the \"]\"";
+    default: return "The value does not parse";
+    }
 }

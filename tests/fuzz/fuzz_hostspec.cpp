@@ -1,7 +1,9 @@
 // Host texts: on success the parts put together give the text back (user,
 // the delimiter and password when there were any, "@", the host, bracketed
-// or not, ":" and the port text), the host holds no "@" and the user no
-// delimiter; on failure nothing is handed out and the port is untouched.
+// or not, ":" and the port's digits, which are the port given), the host is
+// not empty and holds no "@", the user no delimiter, the port is at most
+// 65535; on failure nothing is handed out, the port is untouched and there
+// is a reason to show.
 #include "fuzz.h"
 #include "net/hostspec.h"
 #include "support/str.h"
@@ -27,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(!port_set || port == other);
     if (rc != HOSTSPEC_OK) {
         FUZZ_CHECK(!host && !user && !password && !port_set);
-        FUZZ_CHECK(rc == HOSTSPEC_NO_BRACKET || rc == HOSTSPEC_BAD_PORT);
+        FUZZ_CHECK(rc == HOSTSPEC_NO_HOST || rc == HOSTSPEC_NO_BRACKET || rc == HOSTSPEC_BAD_PORT ||
+                   rc == HOSTSPEC_AFTER_BRACKET);
+        FUZZ_CHECK(*ip_host_spec_reason(rc));
         return 0;
     }
     FUZZ_CHECK(host && user && password);
@@ -36,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     free(user);
     str_free_secret(password);
 
+    FUZZ_CHECK(!h.empty());
     FUZZ_CHECK(h.find('@') == std::string::npos);
     FUZZ_CHECK(delimiter == 0 || u.find(delimiter) == std::string::npos);
     size_t at = text.rfind('@');
@@ -49,14 +54,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool bracketed = !rest.empty() && rest[0] == '[';
     std::string shown = bracketed ? "[" + h + "]" : h;
     FUZZ_CHECK(rest.compare(0, shown.size(), shown) == 0);
+    // Nothing follows the host but ":" and the port's digits, which give
+    // the port handed out.
     std::string after = rest.substr(shown.size());
-    if (!bracketed || (!after.empty() && after[0] == ':')) {
-        // A port text follows exactly when a colon does.
-        FUZZ_CHECK(after.empty() == !port_set);
-    } else {
-        FUZZ_CHECK(!port_set); // text after "]" that is no port is ignored
-    }
-    if (port_set)
+    FUZZ_CHECK(after.empty() == !port_set);
+    if (port_set) {
+        FUZZ_CHECK(after[0] == ':' && after.size() > 1);
+        uint64_t n = 0;
+        for (size_t i = 1; i < after.size(); i++) {
+            FUZZ_CHECK(after[i] >= '0' && after[i] <= '9');
+            n = n * 10 + static_cast<uint64_t>(after[i] - '0');
+            FUZZ_CHECK(n <= HOSTSPEC_PORT_MAX);
+        }
+        FUZZ_CHECK(n == port);
         FUZZ_CHECK(bracketed || port > 0);
+    }
     return 0;
 }

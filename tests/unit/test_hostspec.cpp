@@ -58,22 +58,17 @@ TEST(HostSpec, SplitsCredentialsHostAndPort)
         {"u:p@h", '|', "h", "u:p", "", kUntouched},
         {"[2001:db8::1]:2525", ':', "2001:db8::1", "", "", 2525},
         {"[2001:db8::1]", ':', "2001:db8::1", "", "", kUntouched},
+        // A bracketed host takes port 0: the caller's default.
         {"u:p@[::1]:0", ':', "::1", "u", "p", 0},
-        // Anything after "]" other than ":" is ignored; the last "]" closes.
-        {"[::1]x:25", ':', "::1", "", "", kUntouched},
+        // The last "]" closes.
         {"[a]b]:25", ':', "a]b", "", "", 25},
-        // After brackets any port text is taken, one that reads as 0 too.
-        {"[::1]:abc", ':', "::1", "", "", 0},
-        {"[::1]:", ':', "::1", "", "", 0},
         // The delimiter may be "@" itself: the last "@" still ends the user part.
         {"u@p@h", '@', "h", "u", "p", kUntouched},
-        // An unbracketed IPv6 literal is cut at its first ":".
-        {"2001:25::1", ':', "2001", "", "", 25},
-        {"h:25junk", ':', "h", "", "", 25},
-        // Beyond 32 bits the port saturates instead of wrapping to 25.
-        {"h:4294967321", ':', "h", "", "", UINT32_MAX},
-        {"h:99999999999999999999999", ':', "h", "", "", UINT32_MAX},
-        {"", ':', "", "", "", kUntouched},
+        {"h:65535", ':', "h", "", "", 65535},
+        {"h:1", ':', "h", "", "", 1},
+        // Leading zeros count for nothing.
+        {"h:000000000000000000025", ':', "h", "", "", 25},
+        {"[::1]:065535", ':', "::1", "", "", 65535},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -102,6 +97,30 @@ TEST(HostSpec, FailuresHandOutNothing)
         {"[::1]:-1", HOSTSPEC_BAD_PORT},
         {"2001:db8::1", HOSTSPEC_BAD_PORT},
         {"u:secret@h:0", HOSTSPEC_BAD_PORT},
+        // A port text is digits to its end, and a port the host may take.
+        {"mail.example.org:655350", HOSTSPEC_BAD_PORT},
+        {"h:65536", HOSTSPEC_BAD_PORT},
+        {"h:25x", HOSTSPEC_BAD_PORT},
+        {"h:25junk", HOSTSPEC_BAD_PORT},
+        {"h: 25", HOSTSPEC_BAD_PORT},
+        {"h:+25", HOSTSPEC_BAD_PORT},
+        {"h:25 ", HOSTSPEC_BAD_PORT},
+        {"h:00", HOSTSPEC_BAD_PORT},
+        // Beyond 32 bits the number must not wrap into port 25.
+        {"h:4294967321", HOSTSPEC_BAD_PORT},
+        {"h:99999999999999999999999", HOSTSPEC_BAD_PORT},
+        {"[::1]:abc", HOSTSPEC_BAD_PORT},
+        {"[::1]:", HOSTSPEC_BAD_PORT},
+        {"[::1]:70000", HOSTSPEC_BAD_PORT},
+        // An unbracketed IPv6 literal is cut at its first ":", and the rest
+        // is no port.
+        {"2001:25::1", HOSTSPEC_BAD_PORT},
+        {"[::1]x:25", HOSTSPEC_AFTER_BRACKET},
+        {"[::1] ", HOSTSPEC_AFTER_BRACKET},
+        {"", HOSTSPEC_NO_HOST},
+        {":25", HOSTSPEC_NO_HOST},
+        {"u:p@", HOSTSPEC_NO_HOST},
+        {"[]:25", HOSTSPEC_NO_HOST},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text ? c.text : "NULL");
@@ -109,6 +128,8 @@ TEST(HostSpec, FailuresHandOutNothing)
         EXPECT_EQ(p.code, c.code);
         EXPECT_TRUE(p.handed_out_nothing);
         EXPECT_EQ(p.port, kUntouched);
+        // The reason never quotes the text, which may hold a password.
+        EXPECT_EQ(std::string(ip_host_spec_reason(p.code)).find("secret"), std::string::npos);
     }
 }
 

@@ -690,6 +690,52 @@ class AiosmtpdTests(SmtpTestCase):
         self.assertEqual(peer.handler.oauth_error_answers, [b"\x01"])
         self.assertEqual(peer.messages, [])
 
+    def test_host_or_proxy_that_does_not_parse_ends_the_run(self):
+        # A configuration file names a real server; a -host: or -proxy:
+        # that does not parse, on the command line or in the file after
+        # it, ends the run with status 1 and its reason: the configured
+        # server is not used and nothing is sent.
+        peer = self.peer()
+        good = "host:127.0.0.1:%d" % peer.port
+        message = ["-from:" + SENDER, "-to:" + RECIPIENT, "-subject:Hello", "-body:text"]
+        conf = self.write("good.conf", good.encode() + b"\n")
+        self.assertRun(self.run_program(["-config:" + conf] + message), 0, "")
+        self.assertEqual(len(peer.messages), 1)
+        bad_port = "The port is not a number from 1 to 65535"
+        cases = [
+            ("host", "mail.example.org:655350", bad_port),
+            ("host", "mail.example.org:abc", bad_port),
+            ("host", "mail.example.org:", bad_port),
+            ("host", "mail.example.org:0", bad_port),
+            # The configured server itself, with a port that is not one.
+            ("host", "127.0.0.1:%dx" % peer.port, bad_port),
+            ("host", "127.0.0.1:%d " % peer.port, bad_port),
+            ("host", "ann:s3cret@mail.example.org:99999", bad_port),
+            ("host", "ann:s3cret@", "No host given"),
+            ("host", "", "No host given"),
+            ("host", "[::1", 'The host begins with "[" and has no "]"'),
+            ("host", "[127.0.0.1]%d" % peer.port, 'Only ":" and a port may follow the "]"'),
+            ("proxy", "px.example:655350", bad_port),
+            ("proxy", "pu:s3cret@px.example:abc", bad_port),
+            ("proxy", "px.example:1080x", bad_port),
+            ("proxy", "", "No host given"),
+            ("proxy", "px example.org:1080", "Blank in the proxy host"),
+            ("proxy", "p\x01u:s3cret@px.example", "Control character in the proxy user name"),
+            ("proxy", "p\tu:s3cret@px.example", "Control character in the proxy user name"),
+        ]
+        for option, value, reason in cases:
+            for where in ("command line", "configuration file"):
+                with self.subTest(option=option, value=value, where=where):
+                    word = "%s:%s" % (option, value)
+                    if where == "command line":
+                        args = ["-config:" + conf, "-" + word]
+                    else:
+                        args = ["-config:" + self.write("bad.conf", ("%s\n%s\n" % (good, word)).encode())]
+                    run = self.run_program(args + message)
+                    self.assertRun(run, 1, "Invalid -%s option (%s)\n" % (option, reason))
+                    self.assertNotIn("s3cret", run.stdout + run.stderr)
+                    self.assertEqual(len(peer.messages), 1)
+
     def test_dsn_parameters(self):
         peer = self.peer(dsn=True)
         run = self.run_program(self.message_args(peer.port, "-dsn:SF", "-dsnid:run+1=a",
