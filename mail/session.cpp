@@ -64,6 +64,7 @@ int mail_free(MailContext *ctx)
         free(ctx->error_text);
     str_free_secret(ctx->password);
     str_free_secret(ctx->proxy_password);
+    mail_clear_reply_masks(ctx);
     addr_recipient_list_free(&ctx->to);
     addr_recipient_list_free(&ctx->cc);
     addr_recipient_list_free(&ctx->bcc);
@@ -140,11 +141,66 @@ int mail_set_extra_part(MailContext *ctx, const DataBlob *blob, int level)
     return 1;
 }
 
+namespace {
+
+bool has_reply_masks(const MailContext *ctx)
+{
+    for (const char *mask : ctx->reply_masks)
+        if (mask)
+            return true;
+    return false;
+}
+
+} // namespace
+
+int mail_add_reply_mask(MailContext *ctx, const char *secret)
+{
+    if (!ctx || !secret || !*secret)
+        return 1;
+    char *copy = strdup(secret);
+    if (!copy)
+        return 0;
+    char **slots = ctx->reply_masks;
+    const size_t n = MAIL_REPLY_MASKS_MAX;
+    if (slots[n - 1]) {
+        str_free_secret(slots[0]);
+        memmove(slots, slots + 1, (n - 1) * sizeof *slots);
+        slots[n - 1] = nullptr;
+    }
+    size_t free_slot = 0;
+    while (slots[free_slot])
+        free_slot++;
+    slots[free_slot] = copy;
+    return 1;
+}
+
+void mail_clear_reply_masks(MailContext *ctx)
+{
+    for (char *&mask : ctx->reply_masks) {
+        str_free_secret(mask);
+        mask = nullptr;
+    }
+}
+
+char *mail_mask_text(const MailContext *ctx, const char *text)
+{
+    return str_mask_secrets(text, ctx->reply_masks, MAIL_REPLY_MASKS_MAX);
+}
+
 void mail_set_error(MailContext *ctx, char *text)
 {
     if (!ctx) {
         free(text);
         return;
+    }
+    if (text && has_reply_masks(ctx)) {
+        char *masked = mail_mask_text(ctx, text);
+        str_free_secret(text);
+        if (!masked) {
+            mail_set_nomem(ctx);
+            return;
+        }
+        text = masked;
     }
     if (ctx->error_text != nomem_text)
         free(ctx->error_text);
@@ -194,7 +250,13 @@ int mail_report(MailContext *ctx, int stage, int result, const char *text, int h
     if (!ctx)
         return MAIL_ANSWER_CONTINUE;
     MailStatusFn fn = ctx->status_fn ? ctx->status_fn : mail_status_default;
-    int answer = fn(ctx->status_user, stage, result, text ? text : "");
+    char *masked = text && has_reply_masks(ctx) ? mail_mask_text(ctx, text) : nullptr;
+    if (text && has_reply_masks(ctx) && !masked) {
+        mail_set_nomem(ctx);
+        text = ctx->error_text;
+    }
+    int answer = fn(ctx->status_user, stage, result, masked ? masked : text ? text : "");
+    str_free_secret(masked);
     switch (answer) {
     case MAIL_ANSWER_STOP_RECIPIENTS:
     case MAIL_ANSWER_RESET:

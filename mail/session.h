@@ -214,6 +214,9 @@ struct DataBlob {
 };
 
 enum { MAIL_MESSAGE_ID_SIZE = 512 };
+// The secrets of one dialogue a server may echo: the password and the AUTH
+// responses that carry it.
+enum { MAIL_REPLY_MASKS_MAX = 4 };
 
 // One mail session. Created zero-filled; every text is NUL-terminated
 // UTF-8 owned by the session (a private copy made when the option was set;
@@ -252,6 +255,11 @@ struct MailContext {
     char *server_host;
     char *html_body;    // the HTML itself, or a path with MAILF_HTML_FROM_FILE
     char *error_text;   // last error text (see mail_set_error)
+    // Secrets the dialogue sent, oldest first (NULL: free slot); masked in
+    // every error text, report and trace line (mail_mask_text), so that a
+    // server that echoes one in its reply never gets it printed. Wiped
+    // when they go.
+    char *reply_masks[MAIL_REPLY_MASKS_MAX];
     int error_nomem;    // the last error was memory exhaustion (mail_set_nomem)
     char *text_body;
     // Bytes of text_body: a body read as raw bytes may hold NUL bytes, so
@@ -330,7 +338,8 @@ int mail_set_extra_part(MailContext *ctx, const DataBlob *blob, int level);
 
 // The session's error text: the last failure that has a message. Every
 // setter replaces it with a fresh heap copy (old one freed); success leaves
-// it untouched. mail_set_error takes `text` over (it is not copied).
+// it untouched. mail_set_error takes `text` over (it is not copied). The
+// reply masks are applied to every text stored.
 void mail_set_error(MailContext *ctx, char *text);
 // The one formatted error setter: formats through the support library's
 // engine (its dialect) and stores the text as the session's error text.
@@ -350,10 +359,20 @@ int mail_error_is_nomem(const MailContext *ctx);
 // (stage, result, text) and returns its answer when that answer is one of
 // `honoured` (a mask of MAIL_ANSWER_STOP_RECIPIENTS, MAIL_ANSWER_RESET and
 // MAIL_ANSWER_QUIT, which the reporting stage names), else
-// MAIL_ANSWER_CONTINUE. text NULL is passed as "".
+// MAIL_ANSWER_CONTINUE. text NULL is passed as ""; the reply masks are
+// applied to it.
 int mail_report(MailContext *ctx, int stage, int result, const char *text, int honoured = 0);
 // error_text, or "" when there is none.
 const char *mail_last_error(const MailContext *ctx);
+
+// Adds a copy of secret (NULL or empty: nothing) to reply_masks; when they
+// are full the oldest goes. 0 when memory ran out (nothing added).
+int mail_add_reply_mask(MailContext *ctx, const char *secret);
+// Wipes and forgets every reply mask.
+void mail_clear_reply_masks(MailContext *ctx);
+// A heap copy of text with the reply masks applied (str_mask_secrets); a
+// plain copy when there are none. NULL when memory ran out.
+char *mail_mask_text(const MailContext *ctx, const char *text);
 
 // Forgets what the server offered (every capability bit of flags and
 // flags2). The SMTP client calls it before every EHLO, the one after

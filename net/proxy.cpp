@@ -97,7 +97,7 @@ int socks5_login(Connection *c, const char *user, const char *password)
     msg[2 + ulen] = static_cast<unsigned char>(plen);
     memcpy(msg + 3 + ulen, password, plen);
     net_note(c, CONN_LOG_LINES | CONN_LOG_DEBUG, "SOCKS5 login as %s with password %s\n", user,
-             "********");
+             str_secret_mask);
     int sent = send_bytes(c, msg, 3 + ulen + plen);
     mem_wipe(msg, sizeof msg);
     if (!sent)

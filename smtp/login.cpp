@@ -2,6 +2,7 @@
 // EHLO (HELO after a 500), STARTTLS and AUTH, each stage with its one status
 // report.
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "mail/option.h"
@@ -193,6 +194,15 @@ enum {
     AUTH_LOST = SMTP_LOST,       // no reply came (MAILF_CONNECTED cleared)
 };
 
+// A secret about to go out: from now on a reply that echoes it (a refusal
+// that quotes the AUTH line, a trace line) shows the mask instead. Memory
+// that runs out ends the stage through its fence.
+void mask_in_replies(MailContext *ctx, const char *secret)
+{
+    if (!mail_add_reply_mask(ctx, secret))
+        throw std::bad_alloc();
+}
+
 // Reads one reply and compares its code.
 int expect(MailContext *ctx, int code, SmtpReply *r)
 {
@@ -210,6 +220,7 @@ int expect(MailContext *ctx, int code, SmtpReply *r)
 int send_initial(MailContext *ctx, const char *mechanism, const SecretText &response, SmtpReply *r)
 {
     std::string command = std::string("auth ") + mechanism;
+    mask_in_replies(ctx, response.data());
     if (command.size() + 1 + response.size() + 2 <= SMTP_AUTH_LINE_MAX) {
         wire_send_secret(ctx, "AUTH", (command + " ").c_str(), response.data());
     } else {
@@ -266,7 +277,8 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
     if (!smtp_sasl_cram_md5(ctx->user, ctx->password ? ctx->password : "", r->line + 4, len - 4,
                             &response, reason))
         return cancel(ctx, r);
-    wire_command(ctx, "AUTH", "%s\r\n", response.data());
+    mask_in_replies(ctx, response.data());
+    wire_send_secret(ctx, "AUTH", "", response.data());
     response.clear();
     return expect(ctx, 235, r);
 }
@@ -292,6 +304,7 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
         return got;
     const char *password = ctx->password ? ctx->password : "";
     smtp_sasl_base64(password, strlen(password), &text);
+    mask_in_replies(ctx, text.data());
     wire_send_secret(ctx, "AUTH", "", text.data());
     text.clear();
     return expect(ctx, 235, r);
@@ -344,6 +357,7 @@ int authenticate(MailContext *ctx)
 {
     const MailSaslMech *method = choose_mechanism(ctx);
     if (method) {
+        mask_in_replies(ctx, ctx->password);
         SmtpReply r{};
         const char *reason = nullptr;
         int got = exchange_of(*method)->run(ctx, &r, &reason);
@@ -370,6 +384,10 @@ int connect_and_login(MailContext *ctx)
     ctx->flags &= ~uint32_t(MAILF_CONNECTED | MAILF_STARTTLS_NOW);
     ctx->flags |= MAILF_DOT_STUFF;
     ctx->failing_code = 0; // a new dialogue: no reply of it failed yet
+    // Its secrets are its own: each is masked again as it is sent.
+    mail_clear_reply_masks(ctx);
+    // A proxy's answer may quote the credentials it was given.
+    mask_in_replies(ctx, ctx->proxy_host ? ctx->proxy_password : nullptr);
 
     if (!ctx->server_host) {
         mail_set_errorf(ctx, "No server host set");

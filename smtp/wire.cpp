@@ -27,6 +27,22 @@ const char *reason_of(const Connection *c, const char *fallback)
     return why && *why ? why : fallback;
 }
 
+// The connection's trace goes to the session's with the reply masks
+// applied: a line that echoes a secret sent shows the mask. A line that
+// cannot be masked for want of memory is not shown.
+int masked_trace(void *user, int direction, const char *text)
+{
+    MailContext *ctx = static_cast<MailContext *>(user);
+    if (!ctx->trace_fn)
+        return 0;
+    char *masked = mail_mask_text(ctx, text ? text : "");
+    if (!masked)
+        return 0;
+    int r = ctx->trace_fn(ctx->trace_user, direction, masked);
+    str_free_secret(masked);
+    return r;
+}
+
 } // namespace
 
 void wire_global_init(void)
@@ -42,8 +58,10 @@ int wire_new(MailContext *ctx)
     if (!c)
         return 0;
     ip_set_family(c, ctx->ip_family);
-    c->log_fn = ctx->trace_fn;
-    c->log_user = ctx->trace_user;
+    if (ctx->trace_fn) {
+        c->log_fn = masked_trace;
+        c->log_user = ctx;
+    }
     // The session's two trace-level bits are the connection's log bits.
     c->flags |= ctx->flags2 & MAILF2_DEBUG_MASK;
     c->line_max = SMTP_REPLY_LINE_MAX;

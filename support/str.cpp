@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 struct FoldTable {
@@ -404,6 +405,72 @@ void str_free_secret(char *text)
         return;
     mem_wipe(text, strlen(text));
     free(text);
+}
+
+const char str_secret_mask[] = "****";
+
+namespace {
+
+bool is_base64_letter(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '+' || c == '/' || c == '=';
+}
+
+// 1 when the len bytes at piece stand somewhere in one of the secrets.
+bool inside_a_secret(const char *piece, size_t len, const char *const *secrets, size_t count)
+{
+    for (size_t i = 0; i < count; i++)
+        if (secrets[i] && std::string_view(secrets[i]).find(std::string_view(piece, len)) !=
+                              std::string_view::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+char *str_mask_secrets(const char *text, const char *const *secrets, size_t count)
+{
+    const size_t len = strlen(text);
+    // One mark per byte of text: the bytes that belong to a secret.
+    char *marks = static_cast<char *>(calloc(len + 1, 1));
+    if (!marks)
+        return nullptr;
+    for (size_t i = 0; i < count; i++) {
+        const char *secret = secrets[i];
+        size_t slen = secret ? strlen(secret) : 0;
+        if (!slen)
+            continue;
+        for (const char *hit = strstr(text, secret); hit; hit = strstr(hit + 1, secret))
+            memset(marks + (hit - text), 1, slen);
+    }
+    for (size_t at = 0; at < len;) {
+        size_t end = at;
+        while (end < len && is_base64_letter(static_cast<unsigned char>(text[end])))
+            end++;
+        if (end - at >= STR_MASK_PIECE_MIN && inside_a_secret(text + at, end - at, secrets, count))
+            memset(marks + at, 1, end - at);
+        at = end > at ? end : at + 1;
+    }
+    const size_t mask_len = strlen(str_secret_mask);
+    size_t out_len = 0;
+    for (size_t i = 0; i < len; i++)
+        out_len += !marks[i] ? 1 : i == 0 || !marks[i - 1] ? mask_len : 0;
+    char *out = static_cast<char *>(malloc(out_len + 1));
+    if (out) {
+        char *w = out;
+        for (size_t i = 0; i < len; i++) {
+            if (!marks[i]) {
+                *w++ = text[i];
+            } else if (i == 0 || !marks[i - 1]) {
+                memcpy(w, str_secret_mask, mask_len);
+                w += mask_len;
+            }
+        }
+        *w = '\0';
+    }
+    free(marks);
+    return out;
 }
 
 char *str_lower_ascii(char *text)

@@ -86,6 +86,17 @@ void mem_wipe(void *p, size_t n);
 // is allowed.
 void str_free_secret(char *text);
 
+// What stands for a secret in every text shown to a user: "****".
+extern const char str_secret_mask[];
+// The shortest run of base64 letters that is masked as a piece of a secret.
+enum : size_t { STR_MASK_PIECE_MIN = 4 };
+// A heap copy of text in which each occurrence of one of the count secrets
+// (NULL and empty ones skipped), and each run of base64 letters (A-Z a-z
+// 0-9 + / =) of at least STR_MASK_PIECE_MIN that lies inside one of them
+// (an echo cut short), is replaced by str_secret_mask; masked bytes that
+// touch become one mask. NULL when memory ran out.
+char *str_mask_secrets(const char *text, const char *const *secrets, size_t count);
+
 // ---- UTF-8 -------------------------------------------------------------------
 
 // The one UTF-8 decoder: the character at text (at most avail bytes) into

@@ -37,7 +37,7 @@ std::string describe(const MailContext *c)
                  line_length, trace_fn, status_fn, recipient_fn, ip_family, port, priority,
                  proxy_port, proxy_type, timeout, last_code, failing_code, charset, dsn_envid,
                  email_file, output_file, from_address, from_name, return_path, helo_name,
-                 server_host, html_body, error_text, error_nomem, text_body, text_body_length,
+                 server_host, html_body, error_text, reply_masks, error_nomem, text_body, text_body_length,
                  password, proxy_host, proxy_password, proxy_user, reply_to_address,
                  reply_to_name, subject, tls_ciphers, tls_protocols, user, mailer, boundary_mixed,
                  boundary_alternative, boundary_related, message_id, attachments, headers,
@@ -46,6 +46,8 @@ std::string describe(const MailContext *c)
     (void)error_text; // the error text is compared on its own
     (void)error_nomem;
     std::ostringstream o;
+    for (const char *mask : reply_masks)
+        o << "reply_mask=" << text(mask) << "\n";
     o << "connection=" << connection << " fixed_date=" << fixed_date << " mode=" << mode
       << " flags=" << std::hex << flags << " flags2=" << flags2 << std::dec
       << " dkim_algorithms=" << dkim_algorithms << " dkim_canons=" << dkim_canons

@@ -120,6 +120,40 @@ TEST(Session, ErrorText)
     mail_set_error(nullptr, strdup("dropped")); // freed, not leaked
 }
 
+// Secrets the dialogue sent are masked in every error text and report;
+// the oldest goes when a fifth comes.
+TEST(Session, ReplyMasksHideEchoedSecrets)
+{
+    SessionPtr s;
+    std::string reported;
+    MailStatusFn keep = [](void *user, int, int, const char *text) {
+        *static_cast<std::string *>(user) = text;
+        return int(MAIL_ANSWER_CONTINUE);
+    };
+    mail_set_callback(s.ctx, MAILCB_STATUS, keep, &reported);
+    mail_set_errorf(s.ctx, "535 you said %s", "AGJvYgBzM2NyZXQ=");
+    EXPECT_STREQ(mail_last_error(s.ctx), "535 you said AGJvYgBzM2NyZXQ=");
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, "AGJvYgBzM2NyZXQ="), 1);
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, "s3cret"), 1);
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, ""), 1); // nothing to mask
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, nullptr), 1);
+    mail_set_errorf(s.ctx, "535 you said %s", "AGJvYgBzM2NyZXQ=");
+    EXPECT_STREQ(mail_last_error(s.ctx), "535 you said ****");
+    mail_set_error(s.ctx, strdup("535 s3cret is wrong"));
+    EXPECT_STREQ(mail_last_error(s.ctx), "535 **** is wrong");
+    mail_report(s.ctx, MAIL_STAGE_AUTH, MAIL_RESULT_FAILED, "535 got AGJvYgBz...");
+    EXPECT_EQ(reported, "535 got ****...");
+    for (const char *more : {"two", "three", "four"})
+        ASSERT_EQ(mail_add_reply_mask(s.ctx, more), 1);
+    EXPECT_STREQ(s->reply_masks[0], "s3cret");
+    EXPECT_STREQ(s->reply_masks[3], "four");
+    mail_clear_reply_masks(s.ctx);
+    for (const char *mask : s->reply_masks)
+        EXPECT_EQ(mask, nullptr);
+    mail_set_error(s.ctx, strdup("s3cret"));
+    EXPECT_STREQ(mail_last_error(s.ctx), "s3cret");
+}
+
 // What a server offered is forgotten before every EHLO; the caller's
 // choices and the connection state (STARTTLS in force) stay.
 TEST(Session, ClearingCapabilitiesKeepsChoicesAndState)

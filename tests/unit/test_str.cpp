@@ -747,3 +747,39 @@ TEST(StrFindAny, StopsAtBoundOrNul)
     EXPECT_EQ(str_find_any_bounded(buf.data(), "z", &pos, buf.data() + buf.size()), nullptr);
     EXPECT_EQ(pos, buf.data() + 3);
 }
+
+TEST(StrMask, SecretsAndTheirPiecesBecomeOneMask)
+{
+    const char *const secrets[] = {"AGJvYgBzM2NyZXQ=", nullptr, "", "s3cret", "a+b/c"};
+    struct Case {
+        const char *text, *masked;
+    } cases[] = {
+        {"535 you said auth PLAIN AGJvYgBzM2NyZXQ= ok", "535 you said auth PLAIN **** ok"},
+        {"AGJvYgBzM2NyZXQ=", "****"},
+        {"535 twice AGJvYgBzM2NyZXQ=AGJvYgBzM2NyZXQ=", "535 twice ****"},
+        // An echo cut short: a run of base64 letters inside a secret.
+        {"535 got AGJvYgBz...", "535 got ****..."},
+        {"535 got M2NyZX", "535 got ****"},
+        // Pieces shorter than the minimum, and runs that merely hold one,
+        // stay.
+        {"535 got AGJ", "535 got AGJ"},
+        {"535 got AGJvYgBzXXXX", "535 got AGJvYgBzXXXX"},
+        // A raw secret wherever it stands, also inside a word.
+        {"pw s3cret.", "pw ****."},
+        {"xs3crety", "x****y"},
+        {"s3crets3cret", "****"},
+        {"a+b/c", "****"},
+        {"535 5.7.8 Authentication credentials invalid", "535 5.7.8 Authentication credentials invalid"},
+        {"", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        char *masked = str_mask_secrets(c.text, secrets, sizeof secrets / sizeof secrets[0]);
+        ASSERT_NE(masked, nullptr);
+        EXPECT_STREQ(masked, c.masked);
+        free(masked);
+    }
+    char *copy = str_mask_secrets("no secrets", nullptr, 0);
+    EXPECT_STREQ(copy, "no secrets");
+    free(copy);
+}

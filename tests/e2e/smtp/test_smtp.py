@@ -10,6 +10,7 @@ sanitizer builds) an address-space limit, so a client that buffered what a
 server floods it with would fail instead of passing.
 """
 import base64
+import hmac
 import concurrent.futures
 import os
 import re
@@ -534,6 +535,64 @@ class FakeServerTests(SmtpTestCase):
                     self.assertNotIn(password, text)
                     self.assertNotIn(secret, text)
                     self.assertNotIn("\x1b", text)
+
+
+    def test_auth_response_echoed_in_the_refusal_is_masked(self):
+        # Servers that quote the client's AUTH line in their refusal: the
+        # response, a piece of it or the password itself never reaches the
+        # error message, the status report or the trace. The wire keeps the
+        # real bytes (the scripts expect them).
+        user, password = "bob", "s3cr3t-pw"
+        challenge = b"<1896.697170952@fake.test>"
+        plain = base64.b64encode(b"\0bob\0" + password.encode()).decode()
+        login = base64.b64encode(password.encode()).decode()
+        cram = base64.b64encode(b"bob " + hmac.new(password.encode(), challenge, "md5")
+                                .hexdigest().encode()).decode()
+        bearer = base64.b64encode(b"n,a=bob,\x01auth=Bearer " + password.encode() + b"\x01\x01").decode()
+        offer = GREETING + [("expect", b"ehlo "),
+                            ("send", b"250-fake.test\r\n250 AUTH PLAIN LOGIN CRAM-MD5 OAUTHBEARER\r\n")]
+        exchanges = {
+            "PLAIN": (["-authtypes:PLAIN"], [("expect", ("auth PLAIN " + plain).encode())], plain),
+            "LOGIN": (["-authtypes:LOGIN"],
+                      [("expect", b"auth LOGIN"), ("send", b"334 VXNlcm5hbWU6\r\n"), ("expect", b"Ym9i"),
+                       ("send", b"334 UGFzc3dvcmQ6\r\n"), ("expect", login.encode())], login),
+            "CRAM-MD5": (["-authtypes:CRAM-MD5"],
+                         [("expect", b"auth CRAM-MD5"),
+                          ("send", b"334 " + base64.b64encode(challenge) + b"\r\n"),
+                          ("expect", cram.encode())], cram),
+            "OAUTHBEARER": (["-oauth"], [("expect", ("auth OAUTHBEARER " + bearer).encode())], bearer),
+        }
+        # How the refusal quotes what it got ({} is the response), and its
+        # last line as shown.
+        echoes = [
+            ("the whole response", "535 5.7.8 you said auth {} and that is wrong",
+             "535 5.7.8 you said auth **** and that is wrong"),
+            ("the response cut short", "535-5.7.8 no\r\n535 5.7.8 got {:.12}...", "535 5.7.8 got ****..."),
+            ("the password", "535 5.7.8 password " + password + " is wrong", "535 5.7.8 password **** is wrong"),
+        ]
+        for mechanism, (options, exchange, response) in exchanges.items():
+            for name, echo, shown in echoes:
+                refusal = echo.format(response).encode()
+                if mechanism == "OAUTHBEARER":
+                    # The echo stands in the error challenge, answered by
+                    # 0x01; the final refusal quotes nothing.
+                    reply = [("send", b"334 " + refusal.split(b"\r\n")[-1][4:] + b"\r\n"), ("expect", b"AQ=="),
+                             ("send", b"535 5.7.8 no\r\n")]
+                    shown = "535 5.7.8 no"
+                else:
+                    reply = [("send", refusal + b"\r\n")]
+                for debug in ([], ["-d"]):
+                    with self.subTest(mechanism=mechanism, echo=name, debug=debug):
+                        run, server = self.converse(offer + exchange + reply + QUIT,
+                                                    *(debug + options), user=(user, password))
+                        self.assertIsNone(server.error)
+                        line = "AUTH %s failed (%s)" % (mechanism, shown)
+                        self.assertRun(run, 535, "%s\nMessage send failed (%s)\n" % (line, line))
+                        output = run.stdout + run.stderr
+                        self.assertNotIn(password, output)
+                        self.assertNotIn(response[:12], output)
+                        if debug:
+                            self.assertIn("< %s\r\n" % shown, run.stdout)
 
 
 class AiosmtpdTests(SmtpTestCase):
