@@ -580,6 +580,26 @@ void plat_ignore_write_signals(void)
     signal(SIGXFSZ, SIG_IGN);
 }
 
+int plat_guard_std_fds(void)
+{
+    // Numbers are handed out lowest first: with the ones below already
+    // open, the open gives fd itself.
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null < 0)
+            return 0;
+        if (null != fd) {
+            int moved = dup2(null, fd);
+            close(null);
+            if (moved != fd)
+                return 0;
+        }
+    }
+    return 1;
+}
+
 int plat_exit_status(int status)
 {
     int code = static_cast<int>(static_cast<unsigned>(status) & 0xffu);

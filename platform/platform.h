@@ -185,6 +185,13 @@ int plat_lib_free(void *lib);                          // 1 when released
 
 // ---- process, console and environment ------------------------------------------
 
+// Opens every one of the standard descriptors 0, 1 and 2 that is closed on
+// /dev/null, so that no file or socket opened later takes its number and
+// receives what is meant for standard output or standard error. Call it
+// before anything else opens a descriptor. 1, or 0 when one of them could
+// not be opened.
+int plat_guard_std_fds(void);
+
 // Sets the process up so that write failures are errors, not signals: a
 // write to a closed socket or pipe (SIGPIPE) and a write past the file-size
 // limit (SIGXFSZ) fail with an error code instead of killing the process.
