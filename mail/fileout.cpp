@@ -38,6 +38,10 @@ const char *input_that_is_output(MailContext *ctx)
         return a;
     if (ctx->email_file && plat_same_file(ctx->email_file, ctx->output_file))
         return ctx->email_file;
+    // The body was read already, but the file it came from is the user's
+    // own text: the message must not take its place.
+    if (ctx->body_file && plat_same_file(ctx->body_file, ctx->output_file))
+        return ctx->body_file;
     return nullptr;
 }
 

@@ -272,6 +272,22 @@ class FileFaultsTest(SandboxTest):
                 self.assertTrue(written.endswith(b"\r\n\r\nbody\r\n"), written)
                 self.assertNotIn(b"composed", written)
 
+    def test_output_file_that_is_an_input(self):
+        # Each input file as the output file, named another way: refused,
+        # the file as it was.
+        ready = b"From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n"
+        for program in PROGRAMS:
+            for option in ("-a:", "-body-html:", "-emailfile:", "-body-file:"):
+                with self.subTest(program=program, option=option):
+                    box = self.fresh()
+                    box.write("in.eml", ready)
+                    before = self.listing(box)
+                    result = box.run(program, [option + "in.eml", "-file:./in.eml"] + SENDER)
+                    self.assertFailedCleanly(box, result, 1, before)
+                    self.assertEqual(result.stderr, "Output file is also an input file (in.eml)\n")
+                    with open(box.path("in.eml"), "rb") as f:
+                        self.assertEqual(f.read(), ready)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1453,14 +1453,18 @@ TEST(Writer, OutputFileThatIsAnInputIsRefused)
     TempDir dir;
     std::string out = dir.file("m.eml");
     write_file(out, "an older message");
-    for (bool html : {false, true}) {
-        SCOPED_TRACE(html ? "HTML body file" : "attachment");
+    // The text body is read when it is set, but its file is the user's
+    // own all the same.
+    const std::pair<const char *, unsigned> inputs[] = {
+        {"HTML body file", MAILOPT_BODY_HTML | MAILOPT_FROM_FILE},
+        {"attachment", MAILOPT_ATTACH},
+        {"text body file", MAILOPT_BODY | MAILOPT_BODY_7BIT | MAILOPT_FROM_FILE},
+    };
+    for (const auto &[name, option] : inputs) {
+        SCOPED_TRACE(name);
         FixedSession s;
         s.set(MAILOPT_BODY, "text");
-        if (html)
-            s.set(MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, out.c_str());
-        else
-            s.set(MAILOPT_ATTACH, out.c_str());
+        s.set(option, out.c_str());
         s.set(MAILOPT_OUTPUT_FILE, (dir.path + "/./m.eml").c_str());
         EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_INPUT);
         EXPECT_EQ(mail_last_error(s.ctx), "Output file is also an input file (" + out + ")");
