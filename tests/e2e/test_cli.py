@@ -334,7 +334,8 @@ RUN_CASES = [
         re.compile(r"\A\[\d+\.\d{3}\] " + connect_failure("127.0.0.1", CLOSED_PORT, REFUSED) + r"\Z")),
     Run(["-d", "-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "",
         connect_failed("127.0.0.1", CLOSED_PORT, REFUSED)),
-    Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
+    Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "",
+        "Failed to open output file (%s/out.eml): No such file or directory\n" % MISSING),
     # A file that opens but cannot be read while the message is written.
     Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
         "Read error on attachment (/proc/self/mem)\n"),
