@@ -113,23 +113,27 @@ struct HeapText {
 // write(FILE *). This is for a file the caller may write in a folder where
 // he may not make the new file or put it in the old one's place. The
 // price: the earlier content is gone from the moment the file is emptied,
-// so a failure (a write error, an unreadable attachment) cannot bring it
-// back; the file is then left empty rather than holding part of a message
-// that could pass for a whole one. Other names
+// so a failure (a write error, an unreadable attachment, an interrupt or
+// SIGTERM) cannot bring it back; the file is then left empty rather than
+// holding part of a message that could pass for a whole one. Other names
 // (hard links) of the file see the new content too, as with any write.
 template <class Write> int write_in_place(const char *file, int *error, Write &&write)
 {
+    plat_signal_guard_hold();
     int fd = plat_open(file, PLAT_OPEN_REWRITE);
     int keep = fd >= 0 ? plat_dup(fd) : -1;
     if (keep < 0) {
         int result = open_failed(error);
         if (fd >= 0)
             plat_close(fd);
+        plat_signal_guard_clear();
         return result;
     }
+    plat_signal_guard_set(nullptr, keep);
     int result = write_through(fd, write);
     if (result != MIME_OK)
         plat_truncate_fd(keep);
+    plat_signal_guard_clear();
     plat_close(keep);
     return result;
 }
@@ -139,8 +143,9 @@ template <class Write> int write_in_place(const char *file, int *error, Write &&
 // else goes into a new file beside the file target names (a link is
 // followed and stays a link), written through the descriptor that created
 // it and renamed over that file only when write succeeded and the file was
-// closed whole. On any failure the new file is removed and an earlier file
-// of that name stays as it was. An earlier file the caller may not write is not
+// closed whole. On any failure, and on an interrupt, SIGTERM or SIGHUP
+// while it is written, the new file is removed and an earlier file of that
+// name stays as it was. An earlier file the caller may not write is not
 // replaced either: writing it would have been refused. One he may write in
 // a folder where no new file can be made, or where it cannot be replaced,
 // is written in place (write_in_place). MIME_OK or the failure
@@ -177,12 +182,16 @@ template <class Write> int write_file_whole(MailContext *ctx, const char *target
         mail_set_nomem(ctx);
         return MIME_FAIL_NOMEM;
     }
+    // No signal may come between making the new file and guarding it.
+    plat_signal_guard_hold();
     int fd = plat_open_temp_beside(file.text, tmp.text, tmp_size);
     if (fd < 0) {
         int result = open_failed(error);
+        plat_signal_guard_clear();
         bool folder_refused = writable > 0 && plat_error_is_permission(*error);
         return folder_refused ? write_in_place(file.text, error, write) : result;
     }
+    plat_signal_guard_set(tmp.text, -1);
     int result = write_through(fd, write);
     // A folder may let the user make files but not replace those of
     // others (a shared folder such as /tmp): a file he may write there is
@@ -194,6 +203,7 @@ template <class Write> int write_file_whole(MailContext *ctx, const char *target
     }
     if (result != MIME_OK)
         plat_remove(tmp.text);
+    plat_signal_guard_clear();
     return refused ? write_in_place(file.text, error, write) : result;
 }
 

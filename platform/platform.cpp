@@ -708,6 +708,130 @@ int plat_guard_std_fds(void)
     return 1;
 }
 
+namespace {
+
+// The signal guard. The handler reads only these, which are complete
+// before guard_kind says they may be used.
+enum { GUARD_NONE = 0, GUARD_REMOVE = 1, GUARD_EMPTY = 2 };
+const int guarded_signals[] = {SIGINT, SIGTERM, SIGHUP};
+const size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
+char guard_path[PLAT_SIGNAL_GUARD_PATH_MAX];
+volatile sig_atomic_t guard_fd = -1; // the guard's own duplicate, for GUARD_EMPTY
+volatile sig_atomic_t guard_kind = GUARD_NONE;
+struct sigaction guard_saved[guarded_count];
+bool guard_installed[guarded_count];
+sigset_t guard_held_mask; // the mask before plat_signal_guard_hold
+bool guard_held = false;
+
+// Only async-signal-safe calls: the file goes, then the signal is raised
+// again with its default action, which ends the process once the handler
+// returns (the signal is blocked until then).
+extern "C" void guard_handler(int sig)
+{
+    int saved_errno = errno;
+    if (guard_kind == GUARD_REMOVE)
+        unlink(guard_path);
+    else if (guard_kind == GUARD_EMPTY && ftruncate(guard_fd, 0) != 0) {
+        // Nothing more can be done here.
+    }
+    guard_kind = GUARD_NONE;
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig);
+    errno = saved_errno;
+}
+
+// Lets the signals held by plat_signal_guard_hold come.
+void guard_release(void)
+{
+    if (guard_held) {
+        guard_held = false;
+        pthread_sigmask(SIG_SETMASK, &guard_held_mask, nullptr);
+    }
+}
+
+void guard_disarm(void)
+{
+    guard_kind = GUARD_NONE;
+    if (guard_fd >= 0) {
+        close(guard_fd);
+        guard_fd = -1;
+    }
+}
+
+} // namespace
+
+void plat_signal_guard_hold(void)
+{
+    if (guard_held)
+        return;
+    sigset_t block;
+    sigemptyset(&block);
+    for (int sig : guarded_signals)
+        sigaddset(&block, sig);
+    guard_held = pthread_sigmask(SIG_BLOCK, &block, &guard_held_mask) == 0;
+}
+
+int plat_signal_guard_set(const char *path, int fd)
+{
+    guard_disarm();
+    if (path) {
+        size_t len = strlen(path);
+        if (len >= sizeof guard_path) {
+            guard_release();
+            return 0;
+        }
+        memcpy(guard_path, path, len + 1);
+    } else {
+        // Its own duplicate: the caller's descriptor may close (a stream
+        // that flushes and closes it) while the guard still stands.
+        int dup = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        if (dup < 0) {
+            guard_release();
+            return 0;
+        }
+        guard_fd = dup;
+    }
+    for (size_t i = 0; i < guarded_count; i++) {
+        if (guard_installed[i])
+            continue;
+        struct sigaction old;
+        // A signal the process was told to ignore (nohup) stays ignored.
+        if (sigaction(guarded_signals[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act;
+        memset(&act, 0, sizeof act);
+        act.sa_handler = guard_handler;
+        sigemptyset(&act.sa_mask);
+        // One guarded signal at a time: a second waits for the first.
+        for (int other : guarded_signals)
+            sigaddset(&act.sa_mask, other);
+        act.sa_flags = SA_RESTART;
+        if (sigaction(guarded_signals[i], &act, nullptr) == 0) {
+            guard_saved[i] = old;
+            guard_installed[i] = true;
+        }
+    }
+    guard_kind = path ? GUARD_REMOVE : GUARD_EMPTY;
+    guard_release();
+    return 1;
+}
+
+void plat_signal_guard_clear(void)
+{
+    guard_disarm();
+    guard_release();
+    for (size_t i = 0; i < guarded_count; i++) {
+        if (guard_installed[i]) {
+            sigaction(guarded_signals[i], &guard_saved[i], nullptr);
+            guard_installed[i] = false;
+        }
+    }
+}
+
 int plat_exit_status(int status)
 {
     int code = static_cast<int>(static_cast<unsigned>(status) & 0xffu);

@@ -215,6 +215,22 @@ int plat_lib_free(void *lib);                          // 1 when released
 // not be opened.
 int plat_guard_std_fds(void);
 
+// A file being written that an interrupt, SIGTERM or SIGHUP must not leave
+// behind. While a guard is set, those signals (unless the process ignores
+// them) first remove the file at path, or, for a file written in place
+// (path NULL, fd its descriptor), empty it, and then end the process as
+// the signal would have. 1 when set, 0 when path is longer than the guard
+// holds (PLAT_SIGNAL_GUARD_PATH_MAX bytes with its NUL). One guard at a
+// time: setting one replaces the last.
+enum { PLAT_SIGNAL_GUARD_PATH_MAX = 4096 };
+int plat_signal_guard_set(const char *path, int fd);
+// Ends the guard; the signals act again as they did before it was set.
+void plat_signal_guard_clear(void);
+// Holds those signals back until the next plat_signal_guard_set or
+// plat_signal_guard_clear, so that none comes between making a file and
+// guarding it.
+void plat_signal_guard_hold(void);
+
 // Sets the process up so that write failures are errors, not signals: a
 // write to a closed socket or pipe (SIGPIPE) and a write past the file-size
 // limit (SIGXFSZ) fail with an error code instead of killing the process.

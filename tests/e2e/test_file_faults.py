@@ -12,7 +12,9 @@ import os
 import quopri
 import re
 import resource
+import signal
 import stat
+import subprocess
 import unittest
 
 import unprivileged
@@ -373,6 +375,61 @@ class FileFaultsTest(SandboxTest):
                         self.assertEqual(self.listing(box), sorted(["home", name]))
                         with open(box.path(name), "rb") as f:
                             self.assertTrue(is_message(f.read()))
+
+    def test_signals_while_writing(self):
+        """An interrupt, SIGTERM or SIGHUP while a large attachment is
+        written ends the run as that signal does, with no new file left and
+        the earlier file as it was; written in place (a folder the user may
+        not write), the file is left empty."""
+        for program in PROGRAMS:
+            for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                for in_place in (False, True):
+                    with self.subTest(program=program, signal=signum.name, in_place=in_place):
+                        self.interrupt_write(program, signum, in_place)
+
+    def interrupt_write(self, program, signum, in_place):
+        box = nobody_box(self)
+        # Sparse: it takes no room, and far longer to encode than the test
+        # needs to find the new file.
+        with open(box.path("big.bin"), "wb") as f:
+            f.truncate(64 << 30)
+        folder = box.path("locked")
+        os.makedirs(folder)
+        out = box.write(os.path.join(folder, "out.eml"), OLD_MESSAGE)
+        give_to_runner(out, 0o644)
+        give_to_runner(folder, 0o555 if in_place else 0o777)
+        before = sorted(os.listdir(folder))
+
+        def prepare():
+            # Signals the test runner may ignore act by default; a run that
+            # is not stopped fails at the limit instead of filling the disk.
+            for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                signal.signal(s, signal.SIG_DFL)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 30, 1 << 30))
+            as_nobody()
+
+        proc = box.start(program, ["-a:big.bin", "-file:locked/out.eml"] + SENDER, preexec=prepare)
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+
+        def writing():
+            if in_place:
+                return os.stat(out).st_size > 4096
+            return any(n.startswith(".out.eml.") and os.stat(os.path.join(folder, n)).st_size > 4096
+                       for n in os.listdir(folder))
+
+        # Waits for the process (not for a clock) until the message is
+        # being written.
+        while not writing():
+            try:
+                proc.wait(timeout=0.01)
+                self.fail("the run ended before it was stopped: status %d" % proc.returncode)
+            except subprocess.TimeoutExpired:
+                pass
+        os.kill(proc.pid, signum)
+        self.assertEqual(proc.wait(timeout=60), -signum)
+        self.assertEqual(sorted(os.listdir(folder)), before)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), b"" if in_place else OLD_MESSAGE)
 
     def test_output_file_that_is_an_input(self):
         # Each input file as the output file, named another way: refused,
