@@ -335,6 +335,9 @@ class FileFaultsTest(SandboxTest):
                         os.chmod(box.path(folder), folder_mode)
                     elif folder_mode is not None:
                         give_to_runner(box.path(folder), folder_mode)
+                    # Run by another user than root, a folder without
+                    # write permission could not be removed.
+                    self.addCleanup(os.chmod, box.path(folder), 0o755)
                     inode = os.stat(out).st_ino
                     before = sorted(os.listdir(box.path(folder)))
                     result = box.run(program, args + ["-file:" + os.path.join(folder, "out.eml")] + SENDER)
@@ -398,6 +401,7 @@ class FileFaultsTest(SandboxTest):
         out = box.write(os.path.join(folder, "out.eml"), OLD_MESSAGE)
         give_to_runner(out, 0o644)
         give_to_runner(folder, 0o555 if in_place else 0o777)
+        self.addCleanup(os.chmod, folder, 0o755)
         before = sorted(os.listdir(folder))
 
         def prepare():
