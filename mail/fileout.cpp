@@ -38,6 +38,10 @@ const char *input_that_is_output(MailContext *ctx)
         return a;
     if (ctx->email_file && plat_same_file(ctx->email_file, ctx->output_file))
         return ctx->email_file;
+    // The body was read already, but the file it came from is the user's
+    // own text: the message must not take its place.
+    if (ctx->body_file && plat_same_file(ctx->body_file, ctx->output_file))
+        return ctx->body_file;
     return nullptr;
 }
 
@@ -91,54 +95,135 @@ template <class Write> int write_through(int fd, Write &&write)
     return result;
 }
 
+// MIME_FAIL_OPEN, with the system's reason for the failure just met in
+// *error.
+int open_failed(int *error)
+{
+    *error = plat_last_error();
+    return MIME_FAIL_OPEN;
+}
+
+// A heap text freed when it goes.
+struct HeapText {
+    char *text = nullptr;
+    ~HeapText() { free(text); }
+};
+
+// Writes the existing file at file in place: emptied, then written through
+// write(FILE *). This is for a file the caller may write in a folder where
+// he may not make the new file or put it in the old one's place. The
+// price: the earlier content is gone from the moment the file is emptied,
+// so a failure (a write error, an unreadable attachment, an interrupt or
+// SIGTERM) cannot bring it back; the file is then left empty rather than
+// holding part of a message that could pass for a whole one. Other names
+// (hard links) of the file see the new content too, as with any write.
+template <class Write> int write_in_place(const char *file, int *error, Write &&write)
+{
+    plat_signal_guard_hold();
+    int fd = plat_open(file, PLAT_OPEN_REWRITE);
+    int keep = fd >= 0 ? plat_dup(fd) : -1;
+    if (keep < 0) {
+        int result = open_failed(error);
+        if (fd >= 0)
+            plat_close(fd);
+        plat_signal_guard_clear();
+        return result;
+    }
+    plat_signal_guard_set(nullptr, keep);
+    int result = write_through(fd, write);
+    if (result != MIME_OK)
+        plat_truncate_fd(keep);
+    plat_signal_guard_clear();
+    plat_close(keep);
+    return result;
+}
+
 // Writes a new file at target through write(FILE *) -> MIME_* result.
 // A pipe or a device is written in place: it cannot be replaced. Anything
 // else goes into a new file beside the file target names (a link is
 // followed and stays a link), written through the descriptor that created
 // it and renamed over that file only when write succeeded and the file was
-// closed whole. On any failure the new file is removed and an earlier file
-// of that name stays as it was. MIME_OK or the failure (MIME_FAIL_OPEN when
-// no file could be made or opened).
-template <class Write> int write_file_whole(MailContext *ctx, const char *target, Write &&write)
+// closed whole. On any failure, and on an interrupt, SIGTERM or SIGHUP
+// while it is written, the new file is removed and an earlier file of that
+// name stays as it was. An earlier file the caller may not write is not
+// replaced either: writing it would have been refused. One he may write in
+// a folder where no new file can be made, or where it cannot be replaced,
+// is written in place (write_in_place). MIME_OK or the failure
+// (MIME_FAIL_OPEN when no file could be made or opened, the system's
+// reason in *error).
+template <class Write> int write_file_whole(MailContext *ctx, const char *target, int *error, Write &&write)
 {
     switch (plat_target_kind(target)) {
     case PLAT_TARGET_OTHER:
-        return MIME_FAIL_OPEN;
+        return open_failed(error);
     case PLAT_TARGET_STREAM: {
         int fd = plat_open_in_place(target);
-        return fd >= 0 ? write_through(fd, write) : MIME_FAIL_OPEN;
+        return fd >= 0 ? write_through(fd, write) : open_failed(error);
     }
     default:
         break;
     }
-    char *file = nullptr;
-    int followed = plat_follow_links(target, &file);
+    HeapText file;
+    int followed = plat_follow_links(target, &file.text);
     if (followed <= 0) {
-        if (followed < 0)
+        if (followed < 0) {
             mail_set_nomem(ctx);
-        return followed < 0 ? MIME_FAIL_NOMEM : MIME_FAIL_OPEN;
+            return MIME_FAIL_NOMEM;
+        }
+        return open_failed(error);
     }
-    size_t tmp_size = strlen(file) + kTempNameExtra;
-    char *tmp = static_cast<char *>(malloc(tmp_size));
-    if (!tmp) {
-        free(file);
+    int writable = plat_may_write(file.text);
+    if (writable < 0)
+        return open_failed(error);
+    HeapText tmp;
+    size_t tmp_size = strlen(file.text) + kTempNameExtra;
+    tmp.text = static_cast<char *>(malloc(tmp_size));
+    if (!tmp.text) {
         mail_set_nomem(ctx);
         return MIME_FAIL_NOMEM;
     }
-    int fd = plat_open_temp_beside(file, tmp, tmp_size);
-    int result = fd >= 0 ? write_through(fd, write) : MIME_FAIL_OPEN;
-    if (result == MIME_OK && !plat_rename(tmp, file))
+    // No signal may come between making the new file and guarding it.
+    plat_signal_guard_hold();
+    int fd = plat_open_temp_beside(file.text, tmp.text, tmp_size);
+    if (fd < 0) {
+        int result = open_failed(error);
+        plat_signal_guard_clear();
+        bool folder_refused = writable > 0 && plat_error_is_permission(*error);
+        return folder_refused ? write_in_place(file.text, error, write) : result;
+    }
+    plat_signal_guard_set(tmp.text, -1);
+    int result = write_through(fd, write);
+    // A folder may let the user make files but not replace those of
+    // others (a shared folder such as /tmp): a file he may write there is
+    // then written in place as well.
+    bool refused = false;
+    if (result == MIME_OK && !plat_rename(tmp.text, file.text)) {
         result = MIME_FAIL_WRITE;
-    if (result != MIME_OK && fd >= 0)
-        plat_remove(tmp);
-    free(tmp);
-    free(file);
-    return result;
+        refused = writable > 0 && plat_error_is_permission(plat_last_error());
+    }
+    if (result != MIME_OK)
+        plat_remove(tmp.text);
+    plat_signal_guard_clear();
+    return refused ? write_in_place(file.text, error, write) : result;
 }
 
 // Whether output may go to target: a folder, a socket or a block device of
-// that name is never written or replaced.
-bool replaceable_target(const char *target) { return plat_target_kind(target) != PLAT_TARGET_OTHER; }
+// that name is never written or replaced. When not, the system's reason
+// goes into *error.
+bool replaceable_target(const char *target, int *error)
+{
+    if (plat_target_kind(target) != PLAT_TARGET_OTHER)
+        return true;
+    *error = plat_last_error();
+    return false;
+}
+
+// "Failed to open output file (<name>): <the system's reason>".
+void set_open_failure(MailContext *ctx, const char *name, int error)
+{
+    char why[PLAT_ERROR_TEXT_SIZE];
+    mail_set_errorf(ctx, "Failed to open output file (%s): %s", name, plat_error_text(error, why, sizeof why));
+}
 
 // 1 when both preset boundaries that frame attachment parts are set.
 bool part_boundaries_set(const MailContext *ctx)
@@ -158,8 +243,9 @@ int mime_write_to_file(MailContext *ctx)
     // Settings that cannot make a message fail before any file is made.
     if (!mime_check_message(ctx))
         return MIME_FAIL_INPUT;
-    if (!replaceable_target(ctx->output_file)) {
-        mail_set_errorf(ctx, "Failed to open output file");
+    int error = 0;
+    if (!replaceable_target(ctx->output_file, &error)) {
+        set_open_failure(ctx, ctx->output_file, error);
         return MIME_FAIL_OPEN;
     }
     if (ctx->email_file) {
@@ -171,14 +257,14 @@ int mime_write_to_file(MailContext *ctx)
         mail_set_errorf(ctx, "Output file is also an input file (%s)", input);
         return MIME_FAIL_INPUT;
     }
-    int result = write_file_whole(ctx, ctx->output_file, [ctx](FILE *fp) {
+    int result = write_file_whole(ctx, ctx->output_file, &error, [ctx](FILE *fp) {
         FileOut out(ctx, fp);
         int written = ctx->email_file ? mime_write_preconstructed(ctx, msg_printf, &out.ms)
                                       : mime_write_message(ctx, msg_printf, &out.ms);
         return written == MIME_OK && out.ms.failed ? MIME_FAIL_WRITE : written;
     });
     if (result == MIME_FAIL_OPEN)
-        mail_set_errorf(ctx, "Failed to open output file");
+        set_open_failure(ctx, ctx->output_file, error);
     else if (result == MIME_FAIL_WRITE)
         mail_set_errorf(ctx, "Failed to write output file (%s)", ctx->output_file);
     return result;
@@ -204,8 +290,9 @@ int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *p
 {
     if (!part_boundaries_set(ctx))
         return 0;
-    if (!replaceable_target(path)) {
-        mail_set_errorf(ctx, "Failed to open output file (%s)", path);
+    int error = 0;
+    if (!replaceable_target(path, &error)) {
+        set_open_failure(ctx, path, error);
         return -1;
     }
     if (const char *input = attachment_that_is(ctx, path)) {
@@ -213,7 +300,7 @@ int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *p
         return -1;
     }
     int count = 0;
-    int result = write_file_whole(ctx, path, [&](FILE *fp) {
+    int result = write_file_whole(ctx, path, &error, [&](FILE *fp) {
         count = mime_write_attachment_parts(ctx, inline_parts, fp);
         // No parts, or a file that could not be opened: no file is left.
         return count > 0 ? MIME_OK : MIME_FAIL_INPUT;
@@ -225,7 +312,7 @@ int mime_save_attachment_parts(MailContext *ctx, int inline_parts, const char *p
     if (result == MIME_FAIL_INPUT && count <= 0)
         return count;
     if (result == MIME_FAIL_OPEN)
-        mail_set_errorf(ctx, "Failed to open output file (%s)", path);
+        set_open_failure(ctx, path, error);
     else if (result == MIME_FAIL_WRITE)
         mail_set_errorf(ctx, "Failed to write output file (%s)", path);
     return -1;

@@ -450,7 +450,7 @@ int opt_body(MailContext *ctx, const OptionCall &c)
     store_body_encoding(ctx, encoding);
     if (!c.v1)
         return 1;
-    char *text = nullptr;
+    char *text = nullptr, *file = nullptr;
     size_t length = 0;
     if (!c.from_file) {
         if (!copy_text(ctx, c.v1, &text))
@@ -459,10 +459,16 @@ int opt_body(MailContext *ctx, const OptionCall &c)
     } else {
         // A body file that cannot be opened or read fails the option: the
         // message must not go out without the body it was meant to carry.
-        text = read_body_file(ctx, c.v1, c.binary, &length);
-        if (!text)
+        // Its name is kept, so that no output file takes its place.
+        if (!copy_text(ctx, c.v1, &file))
             return 0;
+        text = read_body_file(ctx, c.v1, c.binary, &length);
+        if (!text) {
+            free(file);
+            return 0;
+        }
     }
+    store(&ctx->body_file, file);
     // The flag tells the writer the body came from a file, so it is set
     // only with a file's body; a body given as a value replaces a file's
     // body and so takes the flag away.
@@ -480,6 +486,7 @@ int opt_body_clear(MailContext *ctx, const OptionCall &)
     store(&ctx->text_body, nullptr);
     ctx->text_body_length = 0;
     ctx->flags2 &= ~uint32_t(MAILF2_BODY_FROM_FILE);
+    store(&ctx->body_file, nullptr);
     return 1;
 }
 

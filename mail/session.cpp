@@ -52,7 +52,7 @@ int mail_free(MailContext *ctx)
     char *texts[] = {
         ctx->charset,       ctx->dsn_envid,        ctx->email_file,       ctx->output_file,
         ctx->from_address,  ctx->from_name,        ctx->return_path,      ctx->helo_name,
-        ctx->server_host,   ctx->html_body,        ctx->text_body,
+        ctx->server_host,   ctx->html_body,        ctx->text_body,        ctx->body_file,
         ctx->proxy_host,    ctx->proxy_user,       ctx->reply_to_address, ctx->reply_to_name,
         ctx->subject,       ctx->tls_ciphers,      ctx->tls_protocols,    ctx->user,
         ctx->mailer,        ctx->boundary_mixed,   ctx->boundary_alternative,

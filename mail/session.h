@@ -265,6 +265,7 @@ struct MailContext {
     // Bytes of text_body: a body read as raw bytes may hold NUL bytes, so
     // writers go by this count rather than by the terminating NUL.
     size_t text_body_length;
+    char *body_file;    // the file text_body was read from; NULL for a body given as text
     char *password;     // or the bearer token with MAILF_USE_OAUTHBEARER
     char *proxy_host;
     char *proxy_password;

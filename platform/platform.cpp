@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -121,6 +122,9 @@ int plat_open(const char *path, int how)
         flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
         mode = 0666;
         break;
+    case PLAT_OPEN_REWRITE:
+        flags = O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NOCTTY;
+        break;
     default:
         errno = EINVAL;
         return -1;
@@ -143,9 +147,39 @@ int plat_open(const char *path, int how)
     return fd;
 }
 
-// Gives the new file fd what target had: its permission bits and, where
-// the system allows it (root, or a group the caller is in), its owner and
-// group. Set-user-ID and similar bits are not carried over.
+// The permission bits a file made by someone else in the place of target
+// gets, now that it has the owner and group in `now`. Who falls into which
+// class of the bits changes where the owner or group could not be kept,
+// and no one may gain a right the old file did not give him:
+// - Another owner: the old owner now falls into the group or the other
+//   class, so neither may grant more than the old owner bits did. The new
+//   owner (the caller) gets the old owner bits: he may change the bits of
+//   his own file at will, so they grant him nothing he could not take, and
+//   what the file holds is what he wrote.
+// - Another group: the new group's members were in the other class before,
+//   so the group bits grant no more than the old other bits did; the old
+//   group's members are in the other class now, so the other bits grant
+//   no more than the old group bits did.
+static mode_t kept_bits(const struct stat &target, const struct stat &now)
+{
+    mode_t bits = target.st_mode & 0777;
+    mode_t user = (bits >> 6) & 7, group = (bits >> 3) & 7, other = bits & 7;
+    mode_t new_group = group, new_other = other;
+    if (now.st_uid != target.st_uid) {
+        new_group &= user;
+        new_other &= user;
+    }
+    if (now.st_gid != target.st_gid) {
+        new_group &= other;
+        new_other &= group;
+    }
+    return (user << 6) | (new_group << 3) | new_other;
+}
+
+// Gives the new file fd what target had: its owner and group where the
+// system allows it (root, or a group the caller is in), and its permission
+// bits as far as they grant no one new (kept_bits). Set-user-ID and
+// similar bits are not carried over.
 static void take_file_attributes(int fd, const struct stat &target)
 {
     struct stat own;
@@ -157,30 +191,69 @@ static void take_file_attributes(int fd, const struct stat &target)
     if (!owned && fchown(fd, target.st_uid, target.st_gid) != 0 && own.st_gid != target.st_gid &&
         fchown(fd, static_cast<uid_t>(-1), target.st_gid) != 0) {
     }
-    if (fchmod(fd, target.st_mode & 0777) != 0) {
-        // The file keeps the bits it was made with.
+    struct stat now;
+    // Bits for an owner and group that are not known would be a guess: the
+    // file keeps the bits it was made with (the umask's).
+    if (fstat(fd, &now) != 0 || fchmod(fd, kept_bits(target, now)) != 0) {
     }
+}
+
+// The longest file name the folder of `dir_len` bytes at the start of
+// target takes (NAME_MAX where the system does not say). scratch (size
+// bytes, more than dir_len) holds the folder's name for the question.
+static size_t longest_name(const char *target, size_t dir_len, char *scratch, size_t size)
+{
+    snprintf(scratch, size, "%.*s", static_cast<int>(dir_len), dir_len ? target : ".");
+    long most = pathconf(dir_len ? scratch : ".", _PC_NAME_MAX);
+    scratch[0] = 0;
+    return most > 0 && most < NAME_MAX ? static_cast<size_t>(most) : NAME_MAX;
+}
+
+// How many bytes of base fit into `room`, cut at the start of a UTF-8
+// character so that the shortened name stays readable text.
+static size_t fitting_prefix(const char *base, size_t room)
+{
+    size_t len = strlen(base);
+    if (len <= room)
+        return len;
+    while (room > 0 && (static_cast<unsigned char>(base[room]) & 0xC0) == 0x80)
+        room--;
+    return room;
 }
 
 int plat_open_temp_beside(const char *target, char *tmp_path, size_t size)
 {
-    if (!target || !*target || !tmp_path || size == 0)
+    if (!target || !*target || !tmp_path || size == 0) {
+        errno = EINVAL;
         return -1;
+    }
     const char *slash = strrchr(target, '/');
     size_t dir_len = slash ? static_cast<size_t>(slash - target) + 1 : 0;
     const char *base = target + dir_len;
-    if (!*base)
+    if (!*base || size <= dir_len) {
+        errno = !*base ? EISDIR : ENAMETOOLONG;
         return -1;
+    }
+    size_t name_max = longest_name(target, dir_len, tmp_path, size);
     struct stat old;
     bool replaces = stat(target, &old) == 0 && S_ISREG(old.st_mode);
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; attempt++) {
         unsigned n = serial.fetch_add(1);
-        int len = snprintf(tmp_path, size, "%.*s.%s.%ld.%u.tmp", static_cast<int>(dir_len), target,
-                           base, static_cast<long>(getpid()), n);
+        // ".<name>.<process>.<serial>.tmp": the number part keeps it
+        // unique, so the name part is cut where the whole would not fit.
+        char suffix[64];
+        int suffix_len = snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(getpid()), n);
+        if (suffix_len < 0 || static_cast<size_t>(suffix_len) + 2 > name_max) {
+            errno = ENAMETOOLONG;
+            break;
+        }
+        size_t kept = fitting_prefix(base, name_max - 1 - static_cast<size_t>(suffix_len));
+        int len = snprintf(tmp_path, size, "%.*s.%.*s%s", static_cast<int>(dir_len), target,
+                           static_cast<int>(kept), base, suffix);
         if (len < 0 || static_cast<size_t>(len) >= size) {
-            tmp_path[0] = 0;
-            return -1;
+            errno = ENAMETOOLONG;
+            break;
         }
         int fd = plat_open(tmp_path, PLAT_OPEN_CREATE_NEW);
         if (fd >= 0) {
@@ -191,9 +264,28 @@ int plat_open_temp_beside(const char *target, char *tmp_path, size_t size)
         if (errno != EEXIST)
             break;
     }
+    int error = errno;
     tmp_path[0] = 0;
+    errno = error;
     return -1;
 }
+
+int plat_may_write(const char *path)
+{
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (access(path, W_OK) == 0)
+        return 1;
+    return errno == ENOENT ? 0 : -1;
+}
+
+int plat_error_is_permission(int code) { return code == EACCES || code == EPERM; }
+
+int plat_dup(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+int plat_truncate_fd(int fd) { return ftruncate(fd, 0) == 0; }
 
 FILE *plat_fopen(const char *path, const char *mode)
 {
@@ -226,17 +318,23 @@ static int descriptor_kind(int fd)
 {
     struct stat st;
     int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &st) != 0)
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &st) != 0) {
+        errno = EBADF;
         return PLAT_TARGET_OTHER;
-    return S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) ? PLAT_TARGET_STREAM
-                                                                               : PLAT_TARGET_OTHER;
+    }
+    if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
+        return PLAT_TARGET_STREAM;
+    errno = S_ISDIR(st.st_mode) ? EISDIR : S_ISSOCK(st.st_mode) ? ENXIO : EOPNOTSUPP;
+    return PLAT_TARGET_OTHER;
 }
 
 int plat_target_kind(const char *path)
 {
     struct stat st;
-    if (!path || !*path)
+    if (!path || !*path) {
+        errno = ENOENT;
         return PLAT_TARGET_OTHER;
+    }
     // A descriptor the process already holds (its standard output sent to
     // a file by the shell, for one) is written through as it stands: a file
     // put in the place of the one it names would take the output away from
@@ -250,6 +348,7 @@ int plat_target_kind(const char *path)
         return PLAT_TARGET_FILE;
     if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
         return PLAT_TARGET_STREAM;
+    errno = S_ISDIR(st.st_mode) ? EISDIR : S_ISSOCK(st.st_mode) ? ENXIO : EOPNOTSUPP;
     return PLAT_TARGET_OTHER;
 }
 
@@ -370,6 +469,7 @@ int plat_follow_links(const char *path, char **out)
             break;
         if (hops == PLAT_LINK_HOPS_MAX) {
             free(name);
+            errno = ELOOP;
             return 0;
         }
         char *text = link_text(name);
@@ -377,6 +477,7 @@ int plat_follow_links(const char *path, char **out)
             bool nomem = !text && errno == ENOMEM;
             free(text);
             free(name);
+            errno = nomem ? ENOMEM : text ? ENOENT : errno;
             return nomem ? -1 : 0;
         }
         char *next = link_destination(name, text);
@@ -391,12 +492,19 @@ int plat_follow_links(const char *path, char **out)
     // missing name, and a descriptor's link can name a file that is gone.
     struct stat at_path, at_end;
     bool same;
-    if (stat(path, &at_path) == 0)
-        same = stat(name, &at_end) == 0 && at_path.st_dev == at_end.st_dev && at_path.st_ino == at_end.st_ino;
-    else
+    int why = ENOENT;
+    if (stat(path, &at_path) == 0) {
+        bool found = stat(name, &at_end) == 0;
+        if (!found)
+            why = errno;
+        same = found && at_path.st_dev == at_end.st_dev && at_path.st_ino == at_end.st_ino;
+    } else {
+        why = errno;
         same = errno == ENOENT && stat(name, &at_end) != 0 && errno == ENOENT;
+    }
     if (!same) {
         free(name);
+        errno = why;
         return 0;
     }
     *out = name;
@@ -578,6 +686,150 @@ void plat_ignore_write_signals(void)
 {
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
+}
+
+int plat_guard_std_fds(void)
+{
+    // Numbers are handed out lowest first: with the ones below already
+    // open, the open gives fd itself.
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null < 0)
+            return 0;
+        if (null != fd) {
+            int moved = dup2(null, fd);
+            close(null);
+            if (moved != fd)
+                return 0;
+        }
+    }
+    return 1;
+}
+
+namespace {
+
+// The signal guard. The handler reads only these, which are complete
+// before guard_kind says they may be used.
+enum { GUARD_NONE = 0, GUARD_REMOVE = 1, GUARD_EMPTY = 2 };
+const int guarded_signals[] = {SIGINT, SIGTERM, SIGHUP};
+const size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
+char guard_path[PLAT_SIGNAL_GUARD_PATH_MAX];
+volatile sig_atomic_t guard_fd = -1; // the guard's own duplicate, for GUARD_EMPTY
+volatile sig_atomic_t guard_kind = GUARD_NONE;
+struct sigaction guard_saved[guarded_count];
+bool guard_installed[guarded_count];
+sigset_t guard_held_mask; // the mask before plat_signal_guard_hold
+bool guard_held = false;
+
+// Only async-signal-safe calls: the file goes, then the signal is raised
+// again with its default action, which ends the process once the handler
+// returns (the signal is blocked until then).
+extern "C" void guard_handler(int sig)
+{
+    int saved_errno = errno;
+    if (guard_kind == GUARD_REMOVE)
+        unlink(guard_path);
+    else if (guard_kind == GUARD_EMPTY && ftruncate(guard_fd, 0) != 0) {
+        // Nothing more can be done here.
+    }
+    guard_kind = GUARD_NONE;
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig);
+    errno = saved_errno;
+}
+
+// Lets the signals held by plat_signal_guard_hold come.
+void guard_release(void)
+{
+    if (guard_held) {
+        guard_held = false;
+        pthread_sigmask(SIG_SETMASK, &guard_held_mask, nullptr);
+    }
+}
+
+void guard_disarm(void)
+{
+    guard_kind = GUARD_NONE;
+    if (guard_fd >= 0) {
+        close(guard_fd);
+        guard_fd = -1;
+    }
+}
+
+} // namespace
+
+void plat_signal_guard_hold(void)
+{
+    if (guard_held)
+        return;
+    sigset_t block;
+    sigemptyset(&block);
+    for (int sig : guarded_signals)
+        sigaddset(&block, sig);
+    guard_held = pthread_sigmask(SIG_BLOCK, &block, &guard_held_mask) == 0;
+}
+
+int plat_signal_guard_set(const char *path, int fd)
+{
+    guard_disarm();
+    if (path) {
+        size_t len = strlen(path);
+        if (len >= sizeof guard_path) {
+            guard_release();
+            return 0;
+        }
+        memcpy(guard_path, path, len + 1);
+    } else {
+        // Its own duplicate: the caller's descriptor may close (a stream
+        // that flushes and closes it) while the guard still stands.
+        int dup = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        if (dup < 0) {
+            guard_release();
+            return 0;
+        }
+        guard_fd = dup;
+    }
+    for (size_t i = 0; i < guarded_count; i++) {
+        if (guard_installed[i])
+            continue;
+        struct sigaction old;
+        // A signal the process was told to ignore (nohup) stays ignored.
+        if (sigaction(guarded_signals[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act;
+        memset(&act, 0, sizeof act);
+        act.sa_handler = guard_handler;
+        sigemptyset(&act.sa_mask);
+        // One guarded signal at a time: a second waits for the first.
+        for (int other : guarded_signals)
+            sigaddset(&act.sa_mask, other);
+        act.sa_flags = SA_RESTART;
+        if (sigaction(guarded_signals[i], &act, nullptr) == 0) {
+            guard_saved[i] = old;
+            guard_installed[i] = true;
+        }
+    }
+    guard_kind = path ? GUARD_REMOVE : GUARD_EMPTY;
+    guard_release();
+    return 1;
+}
+
+void plat_signal_guard_clear(void)
+{
+    guard_disarm();
+    guard_release();
+    for (size_t i = 0; i < guarded_count; i++) {
+        if (guard_installed[i]) {
+            sigaction(guarded_signals[i], &guard_saved[i], nullptr);
+            guard_installed[i] = false;
+        }
+    }
 }
 
 int plat_exit_status(int status)

@@ -50,18 +50,36 @@ enum {
     PLAT_OPEN_READ = 1,       // read only
     PLAT_OPEN_WRITE = 2,      // write only; created (mode 0666 before the umask) or truncated
     PLAT_OPEN_CREATE_NEW = 3, // write only; created (mode 0666 before the umask), fails when the name exists
+    PLAT_OPEN_REWRITE = 4,    // write only; an existing file emptied, never created nor
+                              // opened through a link at the end of the name
 };
 // Opens a file in one of the PLAT_OPEN_* modes; a descriptor, or -1.
 int plat_open(const char *path, int how);
 // Creates a new empty file beside target (same folder, a name of its own
-// that starts with "." and the target's name) for writing the target's
-// next content; its name goes into tmp_path (size bytes). The name is
-// created exclusively and never through a link; write through the
+// that starts with "." and the target's name, the name cut short where the
+// whole would pass the folder's longest file name) for writing the
+// target's next content; its name goes into tmp_path (size bytes). The
+// name is created exclusively and never through a link; write through the
 // descriptor returned, never by the name. When target is a regular file
 // the new one gets its permission bits and, as far as the system lets the
-// caller, its owner and group. A descriptor, or -1 when none could be made
-// or the name does not fit.
+// caller, its owner and group; where the owner or the group cannot be
+// kept, the bits that would grant someone what the old file did not are
+// cleared. A descriptor, or -1 when none could be made or the name does
+// not fit (the reason in plat_last_error).
 int plat_open_temp_beside(const char *target, char *tmp_path, size_t size);
+// Whether the caller may write the file at path as it stands (permission
+// bits, a read-only file system, a program being run): 1 when he may, 0
+// when nothing is there, -1 when he may not (the reason in
+// plat_last_error).
+int plat_may_write(const char *path);
+// 1 when a system error code says the caller lacks the permission (to
+// make a name in a folder, for one).
+int plat_error_is_permission(int code);
+// Empties an open file; 1, or 0 on failure.
+int plat_truncate_fd(int fd);
+// dup(2): a second descriptor for the same open file (not inherited by
+// programs started later), or -1.
+int plat_dup(int fd);
 // fopen(3); NULL on failure.
 FILE *plat_fopen(const char *path, const char *mode);
 // fdopen(3): a stream over an open descriptor, which it then owns. NULL on
@@ -78,6 +96,10 @@ enum {
     PLAT_TARGET_OTHER = 3,  // a folder, a block device, a socket, or a name
                             // that cannot be looked at: nothing is written
 };
+// PLAT_TARGET_OTHER leaves its reason in plat_last_error: what the system
+// said of the name, EISDIR for a folder, ENXIO for a socket (as opening
+// one says), EOPNOTSUPP for a block device, EBADF for a descriptor of the
+// process that is not open for writing.
 int plat_target_kind(const char *path);
 // Opens an existing FIFO or character device for writing in place: not
 // created, not truncated (opening a FIFO waits for its reader); a name of
@@ -93,7 +115,8 @@ int plat_open_in_place(const char *path);
 // more than PLAT_LINK_HOPS_MAX deep, a link's text is longer than
 // PLAT_LINK_TEXT_MAX bytes, or the name reached is not what path itself
 // leads to (a link the system will not follow for the caller, a
-// descriptor's link to a removed file); -1 when memory ran out.
+// descriptor's link to a removed file), with the reason in plat_last_error
+// (ELOOP for links too deep); -1 when memory ran out.
 enum { PLAT_LINK_HOPS_MAX = 40, PLAT_LINK_TEXT_MAX = 4095 };
 int plat_follow_links(const char *path, char **out);
 // 1 when path names an existing regular file, else 0.
@@ -184,6 +207,29 @@ void *plat_lib_symbol(void *lib, const char *name);    // NULL when missing
 int plat_lib_free(void *lib);                          // 1 when released
 
 // ---- process, console and environment ------------------------------------------
+
+// Opens every one of the standard descriptors 0, 1 and 2 that is closed on
+// /dev/null, so that no file or socket opened later takes its number and
+// receives what is meant for standard output or standard error. Call it
+// before anything else opens a descriptor. 1, or 0 when one of them could
+// not be opened.
+int plat_guard_std_fds(void);
+
+// A file being written that an interrupt, SIGTERM or SIGHUP must not leave
+// behind. While a guard is set, those signals (unless the process ignores
+// them) first remove the file at path, or, for a file written in place
+// (path NULL, fd its descriptor), empty it, and then end the process as
+// the signal would have. 1 when set, 0 when path is longer than the guard
+// holds (PLAT_SIGNAL_GUARD_PATH_MAX bytes with its NUL). One guard at a
+// time: setting one replaces the last.
+enum { PLAT_SIGNAL_GUARD_PATH_MAX = 4096 };
+int plat_signal_guard_set(const char *path, int fd);
+// Ends the guard; the signals act again as they did before it was set.
+void plat_signal_guard_clear(void);
+// Holds those signals back until the next plat_signal_guard_set or
+// plat_signal_guard_clear, so that none comes between making a file and
+// guarding it.
+void plat_signal_guard_hold(void);
 
 // Sets the process up so that write failures are errors, not signals: a
 // write to a closed socket or pipe (SIGPIPE) and a write past the file-size

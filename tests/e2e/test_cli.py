@@ -73,14 +73,10 @@ class Sandbox:
         """The default file where HOME alone points."""
         return self.write(os.path.join(self.home, ".config", "tarvex.conf"), text)
 
-    def run(self, program, args, env=None, stdin=b"", merge=False, preexec=None):
-        """Runs program in the folder with stdin as its standard input (the
-        bytes, the file of a path such as /dev/zero, or DIRECTORY: a folder,
-        which cannot be read); merge puts
-        standard error into standard output, in the order written; preexec
-        runs in the child before the program starts (limits, user)."""
+    def environment(self, env=None):
+        """The environment of a run: PATH, the box's home, the sanitizer
+        settings of the build, then env (a value None removes a name)."""
         environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home}
-        # Sanitizer settings of the build are passed on.
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 environment[name] = os.environ[name]
@@ -89,6 +85,24 @@ class Sandbox:
                 environment.pop(name, None)
             else:
                 environment[name] = value
+        return environment
+
+    def start(self, program, args, preexec=None):
+        """Starts program in the folder without waiting for it: nothing on
+        standard input and output, standard error into a file of the home
+        folder (no pipe fills while nobody reads it). A Popen."""
+        with open(os.path.join(self.home, "stderr"), "wb") as err:
+            return subprocess.Popen([self.programs[program]] + list(args), cwd=self.root,
+                                    env=self.environment(), stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=err, preexec_fn=preexec)
+
+    def run(self, program, args, env=None, stdin=b"", merge=False, preexec=None):
+        """Runs program in the folder with stdin as its standard input (the
+        bytes, the file of a path such as /dev/zero, or DIRECTORY: a folder,
+        which cannot be read); merge puts
+        standard error into standard output, in the order written; preexec
+        runs in the child before the program starts (limits, user)."""
+        environment = self.environment(env)
         streams = {"stdout": subprocess.PIPE,
                    "stderr": subprocess.STDOUT if merge else subprocess.PIPE,
                    "preexec_fn": preexec}
@@ -337,7 +351,8 @@ RUN_CASES = [
         re.compile(r"\A\[\d+\.\d{3}\] " + connect_failure("127.0.0.1", CLOSED_PORT, REFUSED) + r"\Z")),
     Run(["-d", "-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "",
         connect_failed("127.0.0.1", CLOSED_PORT, REFUSED)),
-    Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "", "Failed to open output file\n"),
+    Run(["-file:" + MISSING + "/out.eml"] + SENDER, 3, "",
+        "Failed to open output file (%s/out.eml): No such file or directory\n" % MISSING),
     # A file that opens but cannot be read while the message is written.
     Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
         "Read error on attachment (/proc/self/mem)\n"),

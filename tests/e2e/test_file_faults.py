@@ -12,11 +12,14 @@ import os
 import quopri
 import re
 import resource
+import signal
+import stat
+import subprocess
 import unittest
 
 import unprivileged
 from test_cli import PROGRAMS, SENDER, Sandbox, SandboxTest
-from unprivileged import as_nobody
+from unprivileged import NOBODY, as_nobody
 
 NOMEM = 666 % 256  # the exit code of status 666
 OLD_MESSAGE = b"From: old@example.com\r\n\r\nthe earlier message\r\n"
@@ -48,6 +51,23 @@ class NobodySandbox(Sandbox):
 
     def run(self, program, args, preexec=as_nobody, **kwargs):
         return Sandbox.run(self, program, args, preexec=preexec, **kwargs)
+
+
+def runner_ids():
+    """The user and group a NobodySandbox's runs are made as."""
+    return (NOBODY.pw_uid, NOBODY.pw_gid) if NOBODY else (os.geteuid(), os.getegid())
+
+
+def give_to_runner(path, mode):
+    """Makes path the runs' user's own, with the permission bits mode."""
+    if NOBODY:
+        os.chown(path, *runner_ids())
+    os.chmod(path, mode)
+    return path
+
+
+def is_message(data):
+    return data.startswith(b"Date: ") and b"\r\nTo: rcpt@example.org\r\n" in data
 
 
 def nobody_box(test):
@@ -271,6 +291,165 @@ class FileFaultsTest(SandboxTest):
                     written = f.read()
                 self.assertTrue(written.endswith(b"\r\n\r\nbody\r\n"), written)
                 self.assertNotIn(b"composed", written)
+
+    def test_replacing_does_not_do_what_writing_could_not(self):
+        """The output file is replaced only where the user could have
+        written it, gives no one a right the old file did not, and is
+        written in place in a folder where no new file can be made."""
+        denied = "Failed to open output file (%s): Permission denied\n"
+        # (case, folder, the folder's mode, the file's owner, its mode,
+        # more arguments, status, standard error, the file's mode after;
+        # None after: the file holds what it held, and a status that is
+        # not 0 with a mode: the file was emptied)
+        cases = [
+            ("read-only file of his own", "own", 0o755, "runner", 0o444, [], 3, denied % "own/out.eml", None),
+            ("writable file in a folder he may not write", "locked", 0o555, "runner", 0o640, [], 0, "", 0o640),
+            ("failure in a folder he may not write", "locked", 0o555, "runner", 0o640, ["-a:/proc/self/mem"],
+             12, "Read error on attachment (/proc/self/mem)\n", 0o640),
+            # A file of root in a folder everyone may write: the new file is
+            # the user's, of his group; the old owner and the old group's
+            # members fall into the other class, the new group's members
+            # were in it.
+            ("root's file he may not write", ".", None, "root", 0o640, [], 3, denied % "./out.eml", None),
+            ("root's file others may write", ".", None, "root", 0o646, [], 0, "", 0o644),
+            ("root's file group and others may write", ".", None, "root", 0o662, [], 0, "", 0o622),
+            ("root's file everyone may write", ".", None, "root", 0o666, [], 0, "", 0o666),
+            # A shared folder where no one may replace another's file: it
+            # is written in place, and stays root's.
+            ("root's file in a shared folder", "shared", 0o1777, "root", 0o666, [], 0, "", 0o666),
+        ]
+        for program in PROGRAMS:
+            for name, folder, folder_mode, owner, mode, args, status, stderr, after in cases:
+                with self.subTest(program=program, case=name):
+                    if owner == "root" and not NOBODY:
+                        self.skipTest("a file of another owner needs the tests to run as root")
+                    box = nobody_box(self)
+                    out = box.path(folder, "out.eml")
+                    os.makedirs(box.path(folder), exist_ok=True)
+                    box.write(out, OLD_MESSAGE)
+                    if owner == "runner":
+                        give_to_runner(out, mode)
+                    else:
+                        os.chmod(out, mode)
+                    if owner == "root" and folder_mode is not None:
+                        os.chmod(box.path(folder), folder_mode)
+                    elif folder_mode is not None:
+                        give_to_runner(box.path(folder), folder_mode)
+                    # Run by another user than root, a folder without
+                    # write permission could not be removed.
+                    self.addCleanup(os.chmod, box.path(folder), 0o755)
+                    inode = os.stat(out).st_ino
+                    before = sorted(os.listdir(box.path(folder)))
+                    result = box.run(program, args + ["-file:" + os.path.join(folder, "out.eml")] + SENDER)
+                    self.assertRun(result, status, "", stderr)
+                    self.assertEqual(sorted(os.listdir(box.path(folder))), before)
+                    with open(out, "rb") as f:
+                        written = f.read()
+                    st = os.stat(out)
+                    if after is None:
+                        self.assertEqual((written, st.st_ino, stat.S_IMODE(st.st_mode)), (OLD_MESSAGE, inode, mode))
+                        continue
+                    self.assertEqual(stat.S_IMODE(st.st_mode), after)
+                    if status != 0:
+                        # In place the earlier text is gone; what is left
+                        # is empty rather than part of a message.
+                        self.assertEqual((written, st.st_ino), (b"", inode))
+                    elif owner == "root" and folder_mode is None:
+                        self.assertTrue(is_message(written), written)
+                        self.assertEqual((st.st_uid, st.st_gid), runner_ids())
+                    else:
+                        self.assertTrue(is_message(written), written)
+                        self.assertEqual(st.st_ino, inode)
+
+    def test_longest_names(self):
+        # 250 bytes, and 255 (the most a name may have) that end in
+        # two-byte characters: the file made beside the target must keep
+        # within the limit too.
+        names = ["x" * 246 + ".eml", "\u00e4" * 125 + "x.eml"]
+        for program in PROGRAMS:
+            for name in names:
+                for earlier in (False, True):
+                    with self.subTest(program=program, length=len(name.encode()), earlier=earlier):
+                        box = self.fresh()
+                        if earlier:
+                            box.write(name, OLD_MESSAGE)
+                        result = box.run(program, ["-file:" + name] + SENDER)
+                        self.assertRun(result, 0, "", "")
+                        self.assertEqual(self.listing(box), sorted(["home", name]))
+                        with open(box.path(name), "rb") as f:
+                            self.assertTrue(is_message(f.read()))
+
+    def test_signals_while_writing(self):
+        """An interrupt, SIGTERM or SIGHUP while a large attachment is
+        written ends the run as that signal does, with no new file left and
+        the earlier file as it was; written in place (a folder the user may
+        not write), the file is left empty."""
+        for program in PROGRAMS:
+            for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                for in_place in (False, True):
+                    with self.subTest(program=program, signal=signum.name, in_place=in_place):
+                        self.interrupt_write(program, signum, in_place)
+
+    def interrupt_write(self, program, signum, in_place):
+        box = nobody_box(self)
+        # Sparse: it takes no room, and far longer to encode than the test
+        # needs to find the new file.
+        with open(box.path("big.bin"), "wb") as f:
+            f.truncate(64 << 30)
+        folder = box.path("locked")
+        os.makedirs(folder)
+        out = box.write(os.path.join(folder, "out.eml"), OLD_MESSAGE)
+        give_to_runner(out, 0o644)
+        give_to_runner(folder, 0o555 if in_place else 0o777)
+        self.addCleanup(os.chmod, folder, 0o755)
+        before = sorted(os.listdir(folder))
+
+        def prepare():
+            # Signals the test runner may ignore act by default; a run that
+            # is not stopped fails at the limit instead of filling the disk.
+            for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                signal.signal(s, signal.SIG_DFL)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 30, 1 << 30))
+            as_nobody()
+
+        proc = box.start(program, ["-a:big.bin", "-file:locked/out.eml"] + SENDER, preexec=prepare)
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+
+        def writing():
+            if in_place:
+                return os.stat(out).st_size > 4096
+            return any(n.startswith(".out.eml.") and os.stat(os.path.join(folder, n)).st_size > 4096
+                       for n in os.listdir(folder))
+
+        # Waits for the process (not for a clock) until the message is
+        # being written.
+        while not writing():
+            try:
+                proc.wait(timeout=0.01)
+                self.fail("the run ended before it was stopped: status %d" % proc.returncode)
+            except subprocess.TimeoutExpired:
+                pass
+        os.kill(proc.pid, signum)
+        self.assertEqual(proc.wait(timeout=60), -signum)
+        self.assertEqual(sorted(os.listdir(folder)), before)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), b"" if in_place else OLD_MESSAGE)
+
+    def test_output_file_that_is_an_input(self):
+        # Each input file as the output file, named another way: refused,
+        # the file as it was.
+        ready = b"From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n"
+        for program in PROGRAMS:
+            for option in ("-a:", "-body-html:", "-emailfile:", "-body-file:"):
+                with self.subTest(program=program, option=option):
+                    box = self.fresh()
+                    box.write("in.eml", ready)
+                    before = self.listing(box)
+                    result = box.run(program, [option + "in.eml", "-file:./in.eml"] + SENDER)
+                    self.assertFailedCleanly(box, result, 1, before)
+                    self.assertEqual(result.stderr, "Output file is also an input file (in.eml)\n")
+                    with open(box.path("in.eml"), "rb") as f:
+                        self.assertEqual(f.read(), ready)
 
 
 if __name__ == "__main__":

@@ -75,14 +75,16 @@ class FileOutputTest(SandboxTest):
     def test_links_devices_and_folders(self):
         # (the -file: name, status, standard error, the file that must hold
         # the message, or None when every file stays as it was)
-        failed_open = "Failed to open output file\n"
+        def failed_open(name, reason):
+            return "Failed to open output file (%s): %s\n" % (name, reason)
+
         cases = [
             ("out.eml", 0, "", "real.eml"),
             ("chain.eml", 0, "", "real.eml"),
             ("dangling.eml", 0, "", "sub/new.eml"),
-            ("folder.eml", 3, failed_open, None),
-            ("circle.eml", 3, failed_open, None),
-            ("sub", 3, failed_open, None),
+            ("folder.eml", 3, failed_open("folder.eml", "Is a directory"), None),
+            ("circle.eml", 3, failed_open("circle.eml", "Too many levels of symbolic links"), None),
+            ("sub", 3, failed_open("sub", "Is a directory"), None),
             ("null.eml", 0, "", None),
             ("full.eml", 3, "Failed to write output file (full.eml)\n", None),
         ]

@@ -80,7 +80,10 @@ class SmtpTestCase(unittest.TestCase):
             f.write(data)
         return self.path(name)
 
-    def run_program(self, args, program=None, timeout=60):
+    def run_program(self, args, program=None, timeout=60, closed=None):
+        """Runs the program (the full one unless named) with args; closed:
+        a standard descriptor that the program starts without, as after
+        the shell's ">&-"."""
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.dir}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
@@ -90,6 +93,8 @@ class SmtpTestCase(unittest.TestCase):
         def bound():
             if limit:
                 resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
+            if closed is not None:
+                os.close(closed)
 
         proc = subprocess.run([program or FULL, "-nodefault"] + list(args), cwd=self.dir, env=env,
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -899,6 +904,30 @@ class AiosmtpdTests(SmtpTestCase):
         sink = SmtpSink()
         self.addCleanup(sink.close)
         return sink
+
+    def test_closed_standard_descriptors_stay_out_of_the_session(self):
+        # Started with standard input, output or error closed, the socket
+        # must not take the free number: the trace (-d, on standard output)
+        # and the warning for the refused recipient (on standard error)
+        # would go to the server. The message arrives as File mode writes
+        # it, for the good recipient, with the documented status.
+        peer = self.peer(rcpt_replies={"gone@example.org": "550 5.1.1 no such user"})
+        attachment = self.write("att.bin", os.urandom(100000))
+        options = ("-a:" + attachment, "-to:gone@example.org")
+        written = self.file_mode(*options)
+        warning = "Recipient gone@example.org rejected (550 5.1.1 no such user)\n"
+        for program in (FULL, PLAIN):
+            for closed, stderr in ((0, warning), (1, warning), (2, "")):
+                with self.subTest(program=os.path.basename(program), closed=closed):
+                    count = len(peer.messages)
+                    run = self.run_program(self.message_args(peer.port, "-d", *options), program=program,
+                                           closed=closed)
+                    self.assertRun(run, 0)
+                    self.assertEqual(run.stderr, stderr, run)
+                    self.assertEqual(len(peer.messages), count + 1)
+                    got = peer.messages[-1]
+                    self.assertEqual(got.rcpt_tos, [RECIPIENT])
+                    self.assertSameMessage(got.content, written)
 
     def test_one_recipient_refused_among_others(self):
         peer = self.peer(rcpt_replies={"gone@example.org": "550 5.1.1 no such user",
