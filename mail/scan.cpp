@@ -517,27 +517,26 @@ private:
         return true;
     }
 
-    // local-part "@" domain, with words joined by dots on either side (the
-    // obsolete forms allow comments and folds between them) and the domain
-    // a dot-atom or a domain literal. Quoted strings and literals are kept
-    // as written.
+    // local-part "@" domain: words and dots (the obsolete forms allow
+    // comments and folds between them), no two words without a dot between
+    // them; the domain atoms and dots, or a domain literal. Quoted strings
+    // and literals are kept as written. Whether the dots make a dot-atom is
+    // the session's to judge, with its own reason.
     bool addr_spec()
     {
         address_len_ = 0;
-        for (;;) {
-            if (tok_.kind != T_WORD)
-                return set_why(tok_.kind == T_AT ? "an address without its local part" : "no address");
+        bool word = false;
+        for (; tok_.kind == T_WORD || tok_.kind == T_DOT; advance()) {
+            if (tok_.kind == T_WORD && word)
+                return set_why(kNoAngle);
+            word = tok_.kind == T_WORD;
             if (!put(tok_))
                 return false;
-            advance();
-            if (tok_.kind != T_DOT)
-                break;
-            if (!put(tok_))
-                return false;
-            advance();
         }
         if (tok_.kind != T_AT)
-            return set_why(tok_.kind == T_WORD ? kNoAngle : "an address without \"@\"");
+            return set_why(address_len_ ? "an address without \"@\"" : "no address");
+        if (!address_len_)
+            return set_why("an address without its local part");
         if (!put(tok_))
             return false;
         advance();
@@ -547,18 +546,17 @@ private:
             advance();
             return true;
         }
-        for (;;) {
-            if (tok_.kind != T_WORD || *tok_.begin == '"')
-                return set_why("an address without a valid domain");
+        word = false;
+        bool atoms = false;
+        for (; (tok_.kind == T_WORD && *tok_.begin != '"') || tok_.kind == T_DOT; advance()) {
+            if (tok_.kind == T_WORD && word)
+                return set_why("a comma is missing");
+            word = tok_.kind == T_WORD;
+            atoms = atoms || word;
             if (!put(tok_))
                 return false;
-            advance();
-            if (tok_.kind != T_DOT)
-                return true;
-            if (!put(tok_))
-                return false;
-            advance();
         }
+        return atoms || set_why("an address without a valid domain");
     }
 
     // The obsolete route before an address in angle brackets
@@ -761,28 +759,26 @@ int read_file(MailContext *ctx, const char *path, const char *what, std::string 
 
 // One mailbox of a To, Cc or Bcc field (list chosen by code) or the From
 // field, through the session's own option door, which gives the reason of
-// a refusal. Once memory has run out nothing more is taken, so that the
-// mark stays for the caller.
+// a refusal. The message file's own header carries the display names, so
+// a name the session cannot take (too long, a control character, not
+// UTF-8) is left out and the address taken alone. Once memory has run out
+// nothing more is taken, so that the mark stays for the caller.
 template <int Code> int take_field_item(void *user, const char *address, size_t address_len,
                                         const char *name, size_t name_len)
 {
     auto *ctx = static_cast<MailContext *>(user);
     if (mail_error_is_nomem(ctx))
         return 0;
-    auto too_long = [&](const char *what, size_t max) {
-        mail_set_errorf(ctx, "The %s is longer than %d bytes", what, int(max));
+    if (address_len > kScanAddressMax) {
+        mail_set_errorf(ctx, "The address is longer than %d bytes", int(kScanAddressMax));
         return 0;
-    };
-    if (address_len > kScanAddressMax)
-        return too_long("address", kScanAddressMax);
-    if (Code == MAILOPT_FROM && name_len > kScanNameMax)
-        return too_long("display name", kScanNameMax);
+    }
     std::string a(address, address_len), n(name ? name : "", name_len);
     n.resize(addr_trim_name(n.data(), n.size()));
-    if (Code != MAILOPT_FROM && n.size() > kScanNameMax)
-        return too_long("display name", kScanNameMax);
-    const char *shown = n.empty() ? nullptr : n.c_str();
-    return mail_set_option_basic(ctx, Code, a.c_str(), shown, nullptr);
+    bool name_fits = n.size() <= kScanNameMax && (Code != MAILOPT_FROM || name_len <= kScanNameMax);
+    if (name_fits && !n.empty() && mail_set_option_basic(ctx, Code, a.c_str(), n.c_str(), nullptr))
+        return 1;
+    return !mail_error_is_nomem(ctx) && mail_set_option_basic(ctx, Code, a.c_str(), nullptr, nullptr);
 }
 
 // The mailboxes of a message file's address fields, gathered whole before

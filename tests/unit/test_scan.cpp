@@ -107,6 +107,8 @@ TEST(ScanField, AddressListGrammar)
         {"(a) b (c (d\\)) e) @ (f) x.org (g), <y@x.org> (h)", {"b@x.org|", "y@x.org|"}, nullptr, nullptr},
         {"Bob (the \\( boss) <b@x.org>", {"b@x.org|Bob (the \\( boss)"}, nullptr, nullptr},
         {"a . b@x . org", {"a.b@x.org|"}, nullptr, nullptr},
+        // Dots that make no dot-atom are the session's to refuse.
+        {".a..b.@x.org.", {".a..b.@x.org.|"}, nullptr, nullptr},
         // Quoted local parts and literals as written, folds left out.
         {"\"odd \\\" name\"@x.org, b@[192.0.2.1], c@[IPv6:::1]",
          {"\"odd \\\" name\"@x.org|", "b@[192.0.2.1]|", "c@[IPv6:::1]|"}, nullptr, nullptr},
@@ -139,7 +141,7 @@ TEST(ScanField, AddressListGrammar)
         {"a@[1.2.3.4", {}, "a@[1.2.3.4", "an address literal is not closed"},
         {"a\\b@x.org", {}, "a\\b@x.org", "a backslash outside a quoted string"},
         {"a\x01" "b@x.org", {}, "a\x01" "b@x.org", "a control character"},
-        {"a@x.org.", {}, "a@x.org.", "an address without a valid domain"},
+        {"x@y.z b@c.d", {}, "x@y.z b@c.d", comma},
         {"@x.org", {}, "@x.org", "an address without its local part"},
         {"<>", {}, "<>", "no address"},
     };
@@ -268,6 +270,56 @@ TEST(ScanFiles, MessageHeaderGivesSenderAndRecipients)
     EXPECT_EQ(list(s.ctx->bcc), "hidden@e.org;");
     EXPECT_STREQ(s.ctx->from_address, "new@x.org");
     EXPECT_STREQ(s.ctx->from_name, "New");
+}
+
+// A message file's address fields are taken whole or not at all: a field
+// that cannot be read, or a mailbox the session refuses, leaves the sender
+// and the lists as they were and names the field and the item. A display
+// name the session cannot take is left out (the file's own header shows
+// it).
+TEST(ScanFiles, MessageHeaderTakenWholeOrNotAtAll)
+{
+    const struct {
+        std::string header;
+        std::string taken;  // "from|to;cc;bcc" after the scan
+        std::string error;  // before " (path)"; empty: the scan succeeds
+    } cases[] = {
+        {"From: Zo\xeb <f@x.org>\nTo: \"N\x01\" <t@x.org>, \"" + std::string(300, 'n') + "\" <u@x.org>\n",
+         "f@x.org|u@x.org,t@x.org,o1@x.org;;;", ""},
+        {"From: f@x.org\nTo: t@x.org\nCc: b1@x.org b2@x.org\n", "o@x.org|o1@x.org;;;",
+         "The Cc field of the message file cannot be read at \"b1@x.org b2@x.org\" (a comma is missing)"},
+        {"From: f@x.org\nTo: t@x.org\nBcc: .a@x.org\n", "o@x.org|o1@x.org;;;",
+         "The Bcc field of the message file holds an address that cannot be used: \".a@x.org\" "
+         "(The recipient address is not a valid mailbox)"},
+        {"From: .f@x.org\nTo: t@x.org\n", "o@x.org|o1@x.org;;;",
+         "The From field of the message file holds an address that cannot be used: \".f@x.org\" "
+         "(The sender address is not a valid mailbox)"},
+        {"To: " + std::string(100, 'w') + " w@x.org\n", "o@x.org|o1@x.org;;;",
+         "The To field of the message file cannot be read at \"" + std::string(80, 'w') + "...\" (" +
+             "a display name without an address in angle brackets)"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.header);
+        TempDir dir;
+        Session s;
+        write_file(dir.file("m"), c.header + "\nbody\n");
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_FROM, "o@x.org", nullptr, nullptr));
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_RECIPIENT | MAILOPT_TO, "o1@x.org", nullptr, nullptr));
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_EMAIL_FILE, dir.file("m").c_str(), nullptr, nullptr));
+        int ok = addr_scan_message_file(s.ctx, 1, 1);
+        std::string taken = std::string(s.ctx->from_address) + "|";
+        for (Recipient *list : {s.ctx->to, s.ctx->cc, s.ctx->bcc}) {
+            for (Recipient *r = list; r; r = r->next)
+                taken += std::string(r->address) + (r->next ? "," : "");
+            taken += ";";
+        }
+        EXPECT_EQ(taken, c.taken);
+        EXPECT_EQ(ok, c.error.empty());
+        if (!c.error.empty())
+            EXPECT_EQ(std::string(mail_last_error(s.ctx)), c.error + " (" + dir.file("m") + ")");
+        else
+            EXPECT_EQ(s.ctx->from_name, nullptr);
+    }
 }
 
 // The header is read to its empty line wherever the file's reads cut it,

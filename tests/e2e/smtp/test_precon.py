@@ -210,6 +210,9 @@ class HeaderAddressTests(SmtpTestCase):
             (["To: t@example.org", "Cc: b\x01d@example.org"],
              'The Cc field of the message file cannot be read at "b\\x01d@example.org" '
              '(a control character)'),
+            (["To: t@example.org", "Bcc: .a@example.org"],
+             'The Bcc field of the message file holds an address that cannot be used: ".a@example.org" '
+             '(The recipient address is not a valid mailbox)'),
             (["From: J\u00f6rg me@example.org", "To: t@example.org"],
              'The From field of the message file cannot be read at "J\u00f6rg me@example.org" '
              '(a display name without an address in angle brackets)'),
