@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "mail/fileread.h"
 #include "mail/writer.h"
@@ -251,26 +252,371 @@ int addr_scan_list(void *user, const char *text, size_t len, AddrScanFn fn, size
     }
 }
 
-void addr_scan_field(void *user, const char *value, size_t len, AddrScanFn fn)
+namespace {
+
+// ---- the address-list reader of header fields ---------------------------------
+
+// RFC 5322 atext and, by RFC 6532, every byte of 0x80 and above.
+bool is_atom_byte(unsigned char c)
 {
-    const char *p = value, *end = value + len;
-    auto separator = [](char c) { return is_blank(c) || c == '\r' || c == '\n'; };
-    for (;;) {
-        while (p < end && (separator(*p) || *p == ','))
-            p++;
-        if (p == end)
-            return;
-        Mailbox m;
-        const char *next = read_mailbox(p, end, IN_FIELD, &m);
-        if (!next)
-            return;
-        while (next < end && separator(*next))
-            next++;
-        if (next < end && *next != ',')
-            return;
-        fn(user, m.address, m.address_len, m.name, m.name_len);
-        p = next;
+    return c >= 0x80 || (c > 0x20 && c < 0x7f && !strchr("()<>[]:;@\\,.\"", c));
+}
+
+bool is_space_or_fold(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+enum Tok : uint8_t {
+    T_END,
+    T_WORD,    // an atom or a quoted string (quotes included)
+    T_LITERAL, // a domain literal (brackets included)
+    T_DOT,
+    T_AT,
+    T_LT,
+    T_GT,
+    T_COMMA,
+    T_COLON,
+    T_SEMI,
+    T_BAD,     // a byte or construct that cannot stand here (why())
+};
+
+struct Token {
+    Tok kind;
+    const char *begin, *end;
+};
+
+// The tokens of one field value. White space, folded line breaks and
+// comments (nested to any depth, with quoted pairs) stand between tokens
+// and are skipped; everything is one forward pass, a comment's depth a
+// counter. After a T_BAD the lexer stands past the bad byte (or at the end,
+// for what is not closed), so a caller may read on to find where the item
+// ends.
+class FieldLexer {
+public:
+    FieldLexer(const char *p, const char *end) : p_(p), end_(end) {}
+
+    Token next()
+    {
+        if (!skip_space_and_comments())
+            return {T_BAD, bad_at_, end_};
+        const char *b = p_;
+        if (p_ == end_)
+            return {T_END, b, b};
+        unsigned char c = static_cast<unsigned char>(*p_);
+        if (is_atom_byte(c)) {
+            while (p_ < end_ && is_atom_byte(static_cast<unsigned char>(*p_)))
+                p_++;
+            return {T_WORD, b, p_};
+        }
+        p_++;
+        switch (c) {
+        case '"':
+            return closed('"', T_WORD, b, "a quoted string is not closed");
+        case '[':
+            return closed(']', T_LITERAL, b, "an address literal is not closed");
+        case '.': return {T_DOT, b, p_};
+        case '@': return {T_AT, b, p_};
+        case '<': return {T_LT, b, p_};
+        case '>': return {T_GT, b, p_};
+        case ',': return {T_COMMA, b, p_};
+        case ':': return {T_COLON, b, p_};
+        case ';': return {T_SEMI, b, p_};
+        case ')': return bad(b, "a \")\" without its \"(\"");
+        case ']': return bad(b, "a \"]\" without its \"[\"");
+        case '\\': return bad(b, "a backslash outside a quoted string");
+        default: return bad(b, "a control character");
+        }
     }
+
+    const char *why() const { return why_; }
+
+private:
+    Token bad(const char *at, const char *why)
+    {
+        why_ = why;
+        return {T_BAD, at, p_};
+    }
+
+    // A quoted string or a domain literal from its opening byte at b up to
+    // the closing byte; a backslash quotes the byte after it.
+    Token closed(char close, Tok kind, const char *b, const char *why)
+    {
+        for (; p_ < end_; p_++) {
+            if (*p_ == '\\') {
+                if (++p_ == end_)
+                    break;
+            } else if (*p_ == close) {
+                p_++;
+                return {kind, b, p_};
+            } else if (close == ']' && *p_ == '[') {
+                p_++;
+                return bad(b, "a \"[\" inside an address literal");
+            }
+        }
+        p_ = end_;
+        return bad(b, why);
+    }
+
+    bool skip_space_and_comments()
+    {
+        for (;;) {
+            while (p_ < end_ && is_space_or_fold(*p_))
+                p_++;
+            if (p_ == end_ || *p_ != '(')
+                return true;
+            const char *open = p_;
+            size_t depth = 0;
+            for (; p_ < end_; p_++) {
+                if (*p_ == '\\') {
+                    if (++p_ == end_)
+                        break;
+                } else if (*p_ == '(') {
+                    depth++;
+                } else if (*p_ == ')' && --depth == 0) {
+                    break;
+                }
+            }
+            if (p_ == end_) {
+                bad_at_ = open;
+                why_ = "a comment is not closed";
+                return false;
+            }
+            p_++; // the comment's last ")"
+        }
+    }
+
+    const char *p_, *end_;
+    const char *why_ = nullptr;
+    const char *bad_at_ = nullptr;
+};
+
+// The longest address and display name a scanned item may carry.
+const size_t kScanAddressMax = 255;
+const size_t kScanNameMax = 255;
+
+const char kNoAngle[] = "a display name without an address in angle brackets";
+
+// Reads one field value by the address-list grammar. Each mailbox is an
+// item; a group's members are items, the group itself none.
+class FieldReader {
+public:
+    FieldReader(const char *value, size_t len, AddrFieldError *error)
+        : lex_(value, value + len), end_(value + len), error_(error)
+    {
+    }
+
+    int run(void *user, AddrScanFn fn)
+    {
+        advance();
+        // A display name without its angle address yet, up to a comma: a
+        // name that holds an unquoted comma ("Doe, Jane <j@x.org>") goes on
+        // into the next list element.
+        const char *carried = nullptr;
+        const char *group = nullptr; // the open group's start
+        for (;;) {
+            if (tok_.kind == T_BAD)
+                return fail(carried ? carried : tok_.begin, nullptr);
+            bool group_end = group && tok_.kind == T_SEMI;
+            if (tok_.kind == T_END || group_end) {
+                if (carried)
+                    return fail(carried, kNoAngle);
+                if (tok_.kind == T_END)
+                    return group ? fail(group, "a group without its closing \";\"") : 1;
+                advance();
+                if (!ends_item(false))
+                    return fail(group, tok_.kind == T_BAD ? nullptr : "a comma is missing");
+                group = nullptr;
+                continue;
+            }
+            if (tok_.kind == T_COMMA) {
+                advance();
+                continue;
+            }
+            const char *start = carried ? carried : tok_.begin;
+            FieldLexer mark = lex_;
+            Token first = tok_;
+            bool words = false;
+            while (tok_.kind == T_WORD || tok_.kind == T_DOT) {
+                words = true;
+                advance();
+            }
+            switch (tok_.kind) {
+            case T_AT: {
+                if (carried)
+                    return fail(carried, kNoAngle);
+                lex_ = mark;
+                tok_ = first;
+                if (!addr_spec() || !mailbox_ends(group != nullptr))
+                    return fail(start, why_);
+                if (!fn(user, address_, address_len_, nullptr, 0))
+                    return fail(start, nullptr, true);
+                break;
+            }
+            case T_LT: {
+                const char *name_end = tok_.begin;
+                advance();
+                if (!skip_route() || !addr_spec())
+                    return fail(start, why_);
+                if (tok_.kind != T_GT)
+                    return fail(start, tok_.kind == T_BAD ? nullptr : "an angle bracket is not closed");
+                advance();
+                if (!mailbox_ends(group != nullptr))
+                    return fail(start, why_);
+                size_t name_len = words ? static_cast<size_t>(name_end - start) : 0;
+                if (!fn(user, address_, address_len_, words ? start : nullptr, name_len))
+                    return fail(start, nullptr, true);
+                carried = nullptr;
+                break;
+            }
+            case T_COLON:
+                if (!words)
+                    return fail(start, "a \":\" without a group name");
+                if (group)
+                    return fail(start, "a group inside a group");
+                group = start;
+                carried = nullptr;
+                advance();
+                break;
+            case T_COMMA:
+            case T_END:
+            case T_SEMI:
+                if (tok_.kind == T_SEMI && !group)
+                    return fail(start, "a \";\" outside a group");
+                carried = start;
+                break;
+            case T_BAD:
+                return fail(start, nullptr);
+            case T_GT:
+                return fail(start, "a \">\" without its \"<\"");
+            default:
+                return fail(start, "no address");
+            }
+        }
+    }
+
+private:
+    void advance() { tok_ = lex_.next(); }
+
+    bool set_why(const char *why)
+    {
+        why_ = tok_.kind == T_BAD ? lex_.why() : why;
+        return false;
+    }
+
+    // Adds the bytes of a token to the address, folded line breaks left out.
+    bool put(const Token &t)
+    {
+        for (const char *p = t.begin; p < t.end; p++) {
+            if (*p == '\r' || *p == '\n')
+                continue;
+            if (address_len_ == kScanAddressMax)
+                return set_why("an address longer than 255 bytes");
+            address_[address_len_++] = *p;
+        }
+        return true;
+    }
+
+    // local-part "@" domain: words and dots (the obsolete forms allow
+    // comments and folds between them), no two words without a dot between
+    // them; the domain atoms and dots, or a domain literal. Quoted strings
+    // and literals are kept as written. Whether the dots make a dot-atom is
+    // the session's to judge, with its own reason.
+    bool addr_spec()
+    {
+        address_len_ = 0;
+        bool word = false;
+        for (; tok_.kind == T_WORD || tok_.kind == T_DOT; advance()) {
+            if (tok_.kind == T_WORD && word)
+                return set_why(kNoAngle);
+            word = tok_.kind == T_WORD;
+            if (!put(tok_))
+                return false;
+        }
+        if (tok_.kind != T_AT)
+            return set_why(address_len_ ? "an address without \"@\"" : "no address");
+        if (!address_len_)
+            return set_why("an address without its local part");
+        if (!put(tok_))
+            return false;
+        advance();
+        if (tok_.kind == T_LITERAL) {
+            if (!put(tok_))
+                return false;
+            advance();
+            return true;
+        }
+        word = false;
+        bool atoms = false;
+        for (; (tok_.kind == T_WORD && *tok_.begin != '"') || tok_.kind == T_DOT; advance()) {
+            if (tok_.kind == T_WORD && word)
+                return set_why("a comma is missing");
+            word = tok_.kind == T_WORD;
+            atoms = atoms || word;
+            if (!put(tok_))
+                return false;
+        }
+        return atoms || set_why("an address without a valid domain");
+    }
+
+    // The obsolete route before an address in angle brackets
+    // ("<@relay.example:user@example.org>"), passed over.
+    bool skip_route()
+    {
+        if (tok_.kind != T_AT && tok_.kind != T_COMMA)
+            return true;
+        while (tok_.kind == T_AT || tok_.kind == T_COMMA || tok_.kind == T_WORD || tok_.kind == T_DOT ||
+               tok_.kind == T_LITERAL)
+            advance();
+        if (tok_.kind != T_COLON)
+            return set_why("a route without its \":\"");
+        advance();
+        return true;
+    }
+
+    bool ends_item(bool in_group)
+    {
+        return tok_.kind == T_COMMA || tok_.kind == T_END || (in_group && tok_.kind == T_SEMI);
+    }
+
+    bool mailbox_ends(bool in_group)
+    {
+        return ends_item(in_group) || set_why("a comma is missing");
+    }
+
+    // Ends the scan at the item that begins at start, which runs on to the
+    // next comma or the end of the field (trailing blanks and folds left
+    // out). why NULL: the lexer's reason, or (refused) the callback's.
+    int fail(const char *start, const char *why, bool refused = false)
+    {
+        if (!why && !refused)
+            why = tok_.kind == T_BAD ? lex_.why() : why_;
+        while (tok_.kind != T_COMMA && tok_.kind != T_END)
+            advance();
+        const char *stop = tok_.kind == T_COMMA ? tok_.begin : end_;
+        if (stop < start)
+            stop = start;
+        while (stop > start && is_space_or_fold(stop[-1]))
+            stop--;
+        *error_ = AddrFieldError{start, static_cast<size_t>(stop - start), refused ? nullptr : why};
+        return 0;
+    }
+
+    FieldLexer lex_;
+    const char *end_;
+    AddrFieldError *error_;
+    Token tok_{T_END, nullptr, nullptr};
+    const char *why_ = "no address";
+    char address_[kScanAddressMax];
+    size_t address_len_ = 0;
+};
+
+} // namespace
+
+int addr_scan_field(void *user, const char *value, size_t len, AddrScanFn fn, AddrFieldError *error)
+{
+    AddrFieldError ignored;
+    return FieldReader(value, len, error ? error : &ignored).run(user, fn);
 }
 
 int addr_scan_header(void *user, const char *text, size_t len, HeaderFieldFn fn, size_t *header_len)
@@ -368,10 +714,6 @@ size_t addr_trim_name(char *name, size_t len)
 
 namespace {
 
-// The longest address and display name a scanned item may carry.
-const size_t kScanAddressMax = 255;
-const size_t kScanNameMax = 255;
-
 // The items of one recipient list file, gathered apart from the session so
 // that a file that fails half-way adds nothing.
 struct ListScan {
@@ -416,7 +758,10 @@ int read_file(MailContext *ctx, const char *path, const char *what, std::string 
 }
 
 // One mailbox of a To, Cc or Bcc field (list chosen by code) or the From
-// field, through the session's own option door. Once memory has run out
+// field, through the session's own option door, which gives the reason of
+// a refusal. The message file's own header carries the display names, so
+// a name the session cannot take (too long, a control character, not
+// UTF-8) is left out and the address taken alone. Once memory has run out
 // nothing more is taken, so that the mark stays for the caller.
 template <int Code> int take_field_item(void *user, const char *address, size_t address_len,
                                         const char *name, size_t name_len)
@@ -424,14 +769,131 @@ template <int Code> int take_field_item(void *user, const char *address, size_t 
     auto *ctx = static_cast<MailContext *>(user);
     if (mail_error_is_nomem(ctx))
         return 0;
-    if (address_len > kScanAddressMax || name_len > (Code == MAILOPT_FROM ? kScanNameMax : SIZE_MAX))
+    if (address_len > kScanAddressMax) {
+        mail_set_errorf(ctx, "The address is longer than %d bytes", int(kScanAddressMax));
         return 0;
+    }
     std::string a(address, address_len), n(name ? name : "", name_len);
     n.resize(addr_trim_name(n.data(), n.size()));
-    if (Code != MAILOPT_FROM && n.size() > kScanNameMax)
+    bool name_fits = n.size() <= kScanNameMax && (Code != MAILOPT_FROM || name_len <= kScanNameMax);
+    if (name_fits && !n.empty() && mail_set_option_basic(ctx, Code, a.c_str(), n.c_str(), nullptr))
+        return 1;
+    return !mail_error_is_nomem(ctx) && mail_set_option_basic(ctx, Code, a.c_str(), nullptr, nullptr);
+}
+
+// The mailboxes of a message file's address fields, gathered whole before
+// the session takes any of them.
+struct HeaderItem {
+    AddrScanFn take;
+    const char *field;
+    std::string address, name;
+};
+
+struct HeaderScan {
+    MailContext *ctx;
+    std::vector<HeaderItem> items;
+    AddrScanFn take = nullptr; // of the field being read
+    const char *field = nullptr;
+    bool failed = false;       // the reason is in the session
+};
+
+int gather_item(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
+{
+    auto *scan = static_cast<HeaderScan *>(user);
+    scan->items.push_back({scan->take, scan->field, std::string(address, address_len),
+                           std::string(name ? name : "", name_len)});
+    return 1;
+}
+
+// The longest part of an unreadable item that a message shows.
+const size_t kShownItemMax = 80;
+
+// Reads the To, Cc and Bcc fields when recipients are taken from the file,
+// the From field when the sender is; the first field that cannot be read
+// whole ends the scan with the reason in the session.
+void select_field(void *user, const char *name, size_t name_len, const char *value, size_t value_len)
+{
+    auto *scan = static_cast<HeaderScan *>(user);
+    MailContext *ctx = scan->ctx;
+    if (scan->failed)
+        return;
+    bool recipients = ctx->flags2 & MAILF2_RECIPIENTS_FROM_FILE;
+    bool sender = ctx->flags2 & MAILF2_FROM_FROM_FILE;
+    static const struct {
+        const char *name;
+        AddrScanFn take;
+        bool recipient;
+    } kFields[] = {{"To", addr_take_to, true},
+                   {"Cc", addr_take_cc, true},
+                   {"Bcc", addr_take_bcc, true},
+                   {"From", addr_take_from, false}};
+    for (const auto &f : kFields) {
+        if (strlen(f.name) != name_len || str_ncasecmp(name, f.name, static_cast<long>(name_len)) != 0 ||
+            !(f.recipient ? recipients : sender))
+            continue;
+        scan->take = f.take;
+        scan->field = f.name;
+        AddrFieldError error{};
+        if (addr_scan_field(scan, value, value_len, gather_item, &error))
+            return;
+        // A long item is shown in part, never cut inside a UTF-8 sequence.
+        size_t shown = error.len;
+        if (shown > kShownItemMax) {
+            shown = kShownItemMax;
+            while (shown && (static_cast<unsigned char>(error.at[shown]) & 0xC0) == 0x80)
+                shown--;
+        }
+        mail_set_errorf(ctx, "The %s field of the message file cannot be read at \"%.*s%s\" (%s) (%s)",
+                        f.name, int(shown), error.at, shown < error.len ? "..." : "", error.why,
+                        ctx->email_file);
+        scan->failed = true;
+        return;
+    }
+}
+
+// The recipients pushed in front of the session's lists since heads were
+// noted are taken off again.
+void drop_pushed(MailContext *ctx, Recipient *const heads[3])
+{
+    Recipient **lists[] = {&ctx->to, &ctx->cc, &ctx->bcc};
+    for (int i = 0; i < 3; i++) {
+        if (*lists[i] == heads[i])
+            continue;
+        Recipient *pushed = *lists[i], *last = pushed;
+        while (last->next != heads[i])
+            last = last->next;
+        last->next = nullptr;
+        *lists[i] = heads[i];
+        addr_recipient_list_free(&pushed);
+    }
+}
+
+// Gives the gathered mailboxes to the session: the recipients in their
+// order, then the last From mailbox. 1; or 0 with the reason in the
+// session and the session as it was.
+int take_items(MailContext *ctx, const std::vector<HeaderItem> &items)
+{
+    Recipient *const heads[3] = {ctx->to, ctx->cc, ctx->bcc};
+    const HeaderItem *from = nullptr;
+    auto refused = [&](const HeaderItem &item) {
+        drop_pushed(ctx, heads);
+        if (mail_error_is_nomem(ctx))
+            return 0;
+        std::string why = mail_last_error(ctx);
+        mail_set_errorf(ctx, "The %s field of the message file holds an address that cannot be used: "
+                        "\"%s\" (%s) (%s)", item.field, item.address.c_str(), why.c_str(), ctx->email_file);
         return 0;
-    const char *shown = n.empty() ? nullptr : n.c_str();
-    return mail_set_option_basic(ctx, Code, a.c_str(), shown, nullptr);
+    };
+    for (const HeaderItem &item : items) {
+        if (item.take == addr_take_from)
+            from = &item;
+        else if (!item.take(ctx, item.address.data(), item.address.size(), item.name.data(), item.name.size()))
+            return refused(item);
+    }
+    if (from && !addr_take_from(ctx, from->address.data(), from->address.size(), from->name.data(),
+                                from->name.size()))
+        return refused(*from);
+    return 1;
 }
 
 template <class Body> int scan_guard(MailContext *ctx, Body &&body) noexcept
@@ -473,26 +935,6 @@ int addr_take_bcc(void *user, const char *address, size_t address_len, const cha
 int addr_take_from(void *user, const char *address, size_t address_len, const char *name, size_t name_len)
 {
     return take_field_item<MAILOPT_FROM>(user, address, address_len, name, name_len);
-}
-
-void addr_header_select(void *user, const char *name, size_t name_len, const char *value, size_t value_len)
-{
-    auto *ctx = static_cast<MailContext *>(user);
-    auto is = [&](const char *want) {
-        return strlen(want) == name_len && str_ncasecmp(name, want, static_cast<long>(name_len)) == 0;
-    };
-    bool recipients = ctx->flags2 & MAILF2_RECIPIENTS_FROM_FILE;
-    AddrScanFn fn = nullptr;
-    if (recipients && is("To"))
-        fn = addr_take_to;
-    else if (recipients && is("Cc"))
-        fn = addr_take_cc;
-    else if (recipients && is("Bcc"))
-        fn = addr_take_bcc;
-    else if ((ctx->flags2 & MAILF2_FROM_FROM_FILE) && is("From"))
-        fn = addr_take_from;
-    if (fn)
-        addr_scan_field(user, value, value_len, fn);
 }
 
 char *addr_unfold(const char *text, size_t length)
@@ -575,8 +1017,11 @@ int addr_scan_message_file(MailContext *ctx, int recipients, int sender)
         if (!read_file(ctx, ctx->email_file, "message file", &text, header))
             return 0;
         mail_set_error(ctx, nullptr);
-        addr_scan_header(ctx, text.data(), text.size(), addr_header_select);
-        if (mail_error_is_nomem(ctx))
+        HeaderScan scan{ctx, {}};
+        addr_scan_header(&scan, text.data(), text.size(), select_field);
+        if (scan.failed)
+            return 0;
+        if (!take_items(ctx, scan.items))
             return 0;
         mail_set_error(ctx, nullptr);
         return 1;

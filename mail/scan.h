@@ -2,14 +2,15 @@
 // another, separated by commas, blanks or line ends) and the header block
 // of a ready message file (its To, Cc, Bcc and From fields).
 //
-// The scanners are finite automata on bytes driven by tables: a class for
-// every byte and a next state for every state and class. Each scan keeps
-// its whole state in its own call, so scans may nest and run on several
-// threads at once. They never read past the length they are given and
-// never allocate; callbacks get pointers into the scanned text and must
-// copy what they keep.
+// The list scanner is a finite automaton on bytes driven by tables: a
+// class for every byte and a next state for every state and class. Every
+// scan keeps its whole state in its own call, so scans may nest and run on
+// several threads at once. The scanners never read past the length they
+// are given and never allocate; callbacks get pointers into the scanned
+// text (or, for an address of a header field, into the scan's own buffer)
+// and must copy what they keep.
 //
-// Mailbox grammar (bytes):
+// Mailbox grammar of a list file (bytes):
 //   mailbox       = address | "<" address ">" | display-name "<" address ">"
 //   address       = local-part "@" domain
 //   local-part    = 1*(RFC 5322 atext | "." | 0x80 | 0x99 | 0xE2)
@@ -18,6 +19,16 @@
 //   display-name  = 1*(atext | "." | SP | TAB | quoted-string)
 //   quoted-string = DQUOTE *(any byte but DQUOTE and line ends) DQUOTE
 // A comma outside a quoted string and angle brackets separates mailboxes.
+//
+// A header field is read by the address-list grammar of RFC 5322 with the
+// UTF-8 of RFC 6532 (every byte of 0x80 and above is atom text): comments,
+// nested and with quoted pairs, and folded line breaks wherever white
+// space may stand; quoted strings; domain literals; groups, whose members
+// are the items ("undisclosed-recipients:;" has none); the obsolete forms
+// of empty list elements, routes in angle addresses and words joined by
+// dots across white space. A display name may also hold unquoted commas,
+// as in "Doe, Jane <j@example.org>": a list element of words alone goes on
+// into the next one.
 #pragma once
 
 #include <cstddef>
@@ -44,12 +55,27 @@ typedef void (*HeaderFieldFn)(void *user, const char *name, size_t name_len, con
 // CR end a line). The items before it have been handed to fn.
 int addr_scan_list(void *user, const char *text, size_t len, AddrScanFn fn, size_t *bad_line);
 
-// Scans one header field value (as addr_scan_header hands it over): the
-// mailboxes separated by commas, with folded line breaks allowed wherever
-// a blank is. A mailbox is handed to fn once the comma or the end of the
-// value after it has been seen; an item that does not fit the grammar
-// (a group, a comment, two addresses without a comma) ends the scan.
-void addr_scan_field(void *user, const char *value, size_t len, AddrScanFn fn);
+// Where a header field could not be read: the item (the list element, up
+// to the next comma or the end of the field) and why (a static text; NULL
+// when the callback refused the item).
+struct AddrFieldError {
+    const char *at;
+    size_t len;
+    const char *why;
+};
+
+// Scans one header field value (as addr_scan_header hands it over) by the
+// address-list grammar, folded line breaks kept in the value. Each mailbox
+// is handed to fn once it has been read to its comma or the end of the
+// value: the address as it goes into the envelope (its words and dots
+// without the comments and white space between them; quoted strings and
+// literals as written, their folded line breaks left out; at most 255
+// bytes), in a buffer of the scan's own; the display name as it stands in
+// the text, up to its "<" (name_len 0 for none). 1 when the whole value
+// was read and every item taken; 0 at the first item that does not fit the
+// grammar or that fn refuses, with *error saying where and why (the items
+// before it have been handed to fn).
+int addr_scan_field(void *user, const char *value, size_t len, AddrScanFn fn, AddrFieldError *error);
 
 // How a header-block scan ended.
 enum {
@@ -100,18 +126,15 @@ size_t addr_trim_name(char *name, size_t len);
 // in front of it (the name header-encoded). 0 when it cannot be added.
 int addr_list_add_scanned(void *user, const char *address, size_t address_len, const char *name,
                           size_t name_len);
-// The field scanner's, user the session: a To, Cc or Bcc recipient, or the
-// sender, set through the session's option door (so checked as any
-// address option). 0 when the session refuses it; nothing is taken once
-// memory has run out (the session's mark stays).
+// The session's own takers of header-field mailboxes, user the session: a
+// To, Cc or Bcc recipient, or the sender, set through the session's option
+// door (so checked as any address option). 0, with the reason in the
+// session, when the session refuses it; nothing is taken once memory has
+// run out (the session's mark stays).
 int addr_take_to(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
 int addr_take_cc(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
 int addr_take_bcc(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
 int addr_take_from(void *user, const char *address, size_t address_len, const char *name, size_t name_len);
-// The header-block scanner's, user the session: To, Cc and Bcc fields go to
-// the recipient lists when MAILF2_RECIPIENTS_FROM_FILE is set, the From
-// field to the sender when MAILF2_FROM_FROM_FILE is set.
-void addr_header_select(void *user, const char *name, size_t name_len, const char *value, size_t value_len);
 
 // A new copy of at most length bytes of text (up to its NUL) with its
 // folds undone: a LF or CR LF followed by a SP or TAB is left out together
@@ -132,7 +155,10 @@ enum : size_t {
 int addr_scan_recipient_file(MailContext *ctx, Recipient **list, const char *path);
 // To and Cc (and Bcc, which only the envelope carries) from the header of
 // the session's message file when recipients is nonzero; the sender from
-// its From field when sender is nonzero. The header is read up to its
-// empty line (or the end of the file), however long, up to
-// ADDR_HEADER_SCAN_MAX; the body is never read.
+// its (last) From mailbox when sender is nonzero. The header is read up to
+// its empty line (or the end of the file), however long, up to
+// ADDR_HEADER_SCAN_MAX; the body is never read. Every field is read whole
+// before anything is taken: a field that cannot be read, or a mailbox the
+// session refuses, fails the scan with the field and the item named, and
+// the sender and lists stay as they were.
 int addr_scan_message_file(MailContext *ctx, int recipients, int sender);

@@ -1,8 +1,10 @@
 // Header blocks: every field and value handed over lies inside the header
 // the scan reports, names hold no colon or line end and neither begin nor
-// end with a blank, and every field value can be scanned for mailboxes that
-// lie inside it; the streaming end finder agrees with the scan wherever
-// the text is cut. Unfolding the text never makes it longer and leaves no
+// end with a blank, and every field value is read by the address-list
+// grammar: each address has an "@", at most 255 bytes and no line break,
+// each name lies inside the value, and a value that cannot be read names
+// an item inside it and a reason; the streaming end finder agrees with the
+// scan wherever the text is cut. Unfolding the text never makes it longer and leaves no
 // fold behind.
 #include <cstdlib>
 #include <cstring>
@@ -29,14 +31,19 @@ void check_field(void *user, const char *name, size_t nlen, const char *value, s
     FUZZ_CHECK(!nlen || (name[0] != ' ' && name[0] != '\t' && name[nlen - 1] != ' ' && name[nlen - 1] != '\t'));
     seen->fields++;
     Seen inside{value, value + vlen, 0};
-    addr_scan_field(&inside, value, vlen, [](void *u, const char *a, size_t al, const char *n, size_t nl) {
+    AddrFieldError error{};
+    int whole = addr_scan_field(&inside, value, vlen, [](void *u, const char *a, size_t al, const char *n,
+                                                         size_t nl) {
         auto *in = static_cast<Seen *>(u);
-        FUZZ_CHECK(a >= in->begin && a + al <= in->end && memchr(a, '@', al));
+        FUZZ_CHECK(al > 0 && al <= 255 && memchr(a, '@', al) && !memchr(a, '\r', al) && !memchr(a, '\n', al));
         FUZZ_CHECK(!nl || (n >= in->begin && n + nl <= in->end));
         std::string name(n ? n : "", nl);
         FUZZ_CHECK(addr_trim_name(name.data(), name.size()) <= nl);
+        in->fields++;
         return 1;
-    });
+    }, &error);
+    if (!whole)
+        FUZZ_CHECK(error.why && error.at >= value && error.at + error.len <= value + vlen);
 }
 
 } // namespace

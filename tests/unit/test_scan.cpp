@@ -85,22 +85,104 @@ TEST(ScanList, LabelLengthAndEndOfText)
     EXPECT_EQ(got, std::vector<std::string>{"a@b.com|"});
 }
 
-TEST(ScanField, MailboxesOfOneValue)
+// The address-list grammar of a field: items read (address|name), or where
+// and why the field could not be read.
+TEST(ScanField, AddressListGrammar)
 {
-    const std::pair<const char *, std::vector<std::string>> cases[] = {
-        {"a@b.com,\r\n c@d.org", {"a@b.com|", "c@d.org|"}},
-        {"\r\n\t\"C, D\" <c@d.org> , e@f.net,", {"c@d.org|C, D", "e@f.net|"}},
-        {"\"folded\r\n name\" <c@d.org>", {"c@d.org|folded name"}},
-        {"a@b.com c@d.org", {}},
-        {"a@b.com (comment)", {}},
-        {"undisclosed-recipients:;", {}},
-        {"a@b.com, bad@@x, c@d.org", {"a@b.com|"}},
+    const char *comma = "a comma is missing";
+    const char *no_angle = "a display name without an address in angle brackets";
+    const struct {
+        const char *text;
+        std::vector<std::string> items;
+        const char *bad_item; // NULL: the field is read whole
+        const char *why;
+    } cases[] = {
+        {"a@b.com,\r\n c@d.org", {"a@b.com|", "c@d.org|"}, nullptr, nullptr},
+        {"\r\n\t\"C, D\" <c@d.org> , e@f.net,", {"c@d.org|C, D", "e@f.net|"}, nullptr, nullptr},
+        {"\"folded\r\n name\" <c@d.org>", {"c@d.org|folded name"}, nullptr, nullptr},
+        // UTF-8 in names and addresses; no blank before "<".
+        {"Zo\xc3\xab<z@x.org>, j\xc3\xb6rg@b\xc3\xbc" "cher.example",
+         {"z@x.org|Zo\xc3\xab", "j\xc3\xb6rg@b\xc3\xbc" "cher.example|"}, nullptr, nullptr},
+        // Comments wherever white space may stand, nested, with quoted pairs.
+        {"(a) b (c (d\\)) e) @ (f) x.org (g), <y@x.org> (h)", {"b@x.org|", "y@x.org|"}, nullptr, nullptr},
+        {"Bob (the \\( boss) <b@x.org>", {"b@x.org|Bob (the \\( boss)"}, nullptr, nullptr},
+        {"a . b@x . org", {"a.b@x.org|"}, nullptr, nullptr},
+        // Dots that make no dot-atom are the session's to refuse.
+        {".a..b.@x.org.", {".a..b.@x.org.|"}, nullptr, nullptr},
+        // Quoted local parts and literals as written, folds left out.
+        {"\"odd \\\" name\"@x.org, b@[192.0.2.1], c@[IPv6:::1]",
+         {"\"odd \\\" name\"@x.org|", "b@[192.0.2.1]|", "c@[IPv6:::1]|"}, nullptr, nullptr},
+        {"\"a\r\n b\"@x.org", {"\"a b\"@x.org|"}, nullptr, nullptr},
+        // Groups, empty list elements, routes.
+        {"team: a@x.org, B <b@x.org>;, c@x.org", {"a@x.org|", "b@x.org|B", "c@x.org|"}, nullptr, nullptr},
+        {"undisclosed-recipients:;", {}, nullptr, nullptr},
+        {"g1:;,g2 : ; ", {}, nullptr, nullptr},
+        {", ,a@x.org,, ,", {"a@x.org|"}, nullptr, nullptr},
+        {"<@r1.example,@r2.example:a@x.org>", {"a@x.org|"}, nullptr, nullptr},
+        {"J. R. \"Bob\" Doe <b@x.org>", {"b@x.org|J. R. \"Bob\" Doe"}, nullptr, nullptr},
+        // A name with an unquoted comma goes on into the next element.
+        {"a@x.org, Doe, Jane <j@x.org>", {"a@x.org|", "j@x.org|Doe, Jane"}, nullptr, nullptr},
+        {"", {}, nullptr, nullptr},
+        // What cannot be read names its item.
+        {"a@b.com c@d.org", {}, "a@b.com c@d.org", comma},
+        {"a@b.com, bad@@x, c@d.org", {}, "bad@@x", "an address without a valid domain"},
+        {"a@b.com (open", {}, "a@b.com (open", "a comment is not closed"},
+        {"((()) a@b.com", {}, "((()) a@b.com", "a comment is not closed"},
+        {"a@b.com)", {}, "a@b.com)", "a \")\" without its \"(\""},
+        {"\"open <a@b.com>, c@d.org", {}, "\"open <a@b.com>, c@d.org", "a quoted string is not closed"},
+        {"N <a@b.com", {}, "N <a@b.com", "an angle bracket is not closed"},
+        {"N <a@b.com> c@d.org", {}, "N <a@b.com> c@d.org", comma},
+        {"Word a@b.com", {}, "Word a@b.com", no_angle},
+        {"Doe, a@b.com", {}, "Doe, a@b.com", no_angle},
+        {"Only Words", {}, "Only Words", no_angle},
+        {"g: a@b.com", {}, "g: a@b.com", "a group without its closing \";\""},
+        {"g: h: a@b.com;;", {}, "h: a@b.com;;", "a group inside a group"},
+        {"a@b.com;", {}, "a@b.com;", comma},
+        {"a@[1.2.3.4", {}, "a@[1.2.3.4", "an address literal is not closed"},
+        {"a\\b@x.org", {}, "a\\b@x.org", "a backslash outside a quoted string"},
+        {"a\x01" "b@x.org", {}, "a\x01" "b@x.org", "a control character"},
+        {"x@y.z b@c.d", {}, "x@y.z b@c.d", comma},
+        {"@x.org", {}, "@x.org", "an address without its local part"},
+        {"<>", {}, "<>", "no address"},
     };
-    for (const auto &[text, items] : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
         std::vector<std::string> got;
-        addr_scan_field(&got, text, strlen(text), collect);
-        EXPECT_EQ(got, items) << text;
+        AddrFieldError error{};
+        int ok = addr_scan_field(&got, c.text, strlen(c.text), collect, &error);
+        EXPECT_EQ(ok, c.bad_item == nullptr);
+        if (c.bad_item) {
+            EXPECT_EQ(std::string(error.at, error.len), c.bad_item);
+            EXPECT_STREQ(error.why, c.why);
+        } else {
+            EXPECT_EQ(got, c.items);
+        }
     }
+}
+
+// Hostile values end in one pass: deep nesting, and an address past its
+// cap is refused rather than cut.
+TEST(ScanField, DeepCommentsAndLongAddresses)
+{
+    std::vector<std::string> got;
+    AddrFieldError error{};
+    std::string deep = std::string(1000000, '(') + std::string(1000000, ')') + " a@x.org";
+    EXPECT_EQ(addr_scan_field(&got, deep.data(), deep.size(), collect, &error), 1);
+    EXPECT_EQ(got, std::vector<std::string>{"a@x.org|"});
+    std::string open = std::string(1000000, '(') + " a@x.org";
+    EXPECT_EQ(addr_scan_field(&got, open.data(), open.size(), collect, &error), 0);
+    EXPECT_STREQ(error.why, "a comment is not closed");
+    std::string fits = std::string(249, 'l') + "@x.org", longer = "l" + fits;
+    EXPECT_EQ(addr_scan_field(&got, fits.data(), fits.size(), collect, &error), 1);
+    EXPECT_EQ(got.back(), fits + "|");
+    EXPECT_EQ(addr_scan_field(&got, longer.data(), longer.size(), collect, &error), 0);
+    EXPECT_STREQ(error.why, "an address longer than 255 bytes");
+    // A refusal of the callback names the item, with no reason of the scan's.
+    auto refuse = [](void *, const char *, size_t, const char *, size_t) { return 0; };
+    const char text[] = "a@x.org (c), b@x.org";
+    EXPECT_EQ(addr_scan_field(nullptr, text, strlen(text), refuse, &error), 0);
+    EXPECT_EQ(std::string(error.at, error.len), "a@x.org (c)");
+    EXPECT_EQ(error.why, nullptr);
 }
 
 TEST(ScanHeader, FieldsUpToTheEmptyLine)
@@ -188,6 +270,56 @@ TEST(ScanFiles, MessageHeaderGivesSenderAndRecipients)
     EXPECT_EQ(list(s.ctx->bcc), "hidden@e.org;");
     EXPECT_STREQ(s.ctx->from_address, "new@x.org");
     EXPECT_STREQ(s.ctx->from_name, "New");
+}
+
+// A message file's address fields are taken whole or not at all: a field
+// that cannot be read, or a mailbox the session refuses, leaves the sender
+// and the lists as they were and names the field and the item. A display
+// name the session cannot take is left out (the file's own header shows
+// it).
+TEST(ScanFiles, MessageHeaderTakenWholeOrNotAtAll)
+{
+    const struct {
+        std::string header;
+        std::string taken;  // "from|to;cc;bcc" after the scan
+        std::string error;  // before " (path)"; empty: the scan succeeds
+    } cases[] = {
+        {"From: Zo\xeb <f@x.org>\nTo: \"N\x01\" <t@x.org>, \"" + std::string(300, 'n') + "\" <u@x.org>\n",
+         "f@x.org|u@x.org,t@x.org,o1@x.org;;;", ""},
+        {"From: f@x.org\nTo: t@x.org\nCc: b1@x.org b2@x.org\n", "o@x.org|o1@x.org;;;",
+         "The Cc field of the message file cannot be read at \"b1@x.org b2@x.org\" (a comma is missing)"},
+        {"From: f@x.org\nTo: t@x.org\nBcc: .a@x.org\n", "o@x.org|o1@x.org;;;",
+         "The Bcc field of the message file holds an address that cannot be used: \".a@x.org\" "
+         "(The recipient address is not a valid mailbox)"},
+        {"From: .f@x.org\nTo: t@x.org\n", "o@x.org|o1@x.org;;;",
+         "The From field of the message file holds an address that cannot be used: \".f@x.org\" "
+         "(The sender address is not a valid mailbox)"},
+        {"To: " + std::string(100, 'w') + " w@x.org\n", "o@x.org|o1@x.org;;;",
+         "The To field of the message file cannot be read at \"" + std::string(80, 'w') + "...\" (" +
+             "a display name without an address in angle brackets)"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.header);
+        TempDir dir;
+        Session s;
+        write_file(dir.file("m"), c.header + "\nbody\n");
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_FROM, "o@x.org", nullptr, nullptr));
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_RECIPIENT | MAILOPT_TO, "o1@x.org", nullptr, nullptr));
+        ASSERT_TRUE(mail_set_option_basic(s.ctx, MAILOPT_EMAIL_FILE, dir.file("m").c_str(), nullptr, nullptr));
+        int ok = addr_scan_message_file(s.ctx, 1, 1);
+        std::string taken = std::string(s.ctx->from_address) + "|";
+        for (Recipient *list : {s.ctx->to, s.ctx->cc, s.ctx->bcc}) {
+            for (Recipient *r = list; r; r = r->next)
+                taken += std::string(r->address) + (r->next ? "," : "");
+            taken += ";";
+        }
+        EXPECT_EQ(taken, c.taken);
+        EXPECT_EQ(ok, c.error.empty());
+        if (!c.error.empty())
+            EXPECT_EQ(std::string(mail_last_error(s.ctx)), c.error + " (" + dir.file("m") + ")");
+        else
+            EXPECT_EQ(s.ctx->from_name, nullptr);
+    }
 }
 
 // The header is read to its empty line wherever the file's reads cut it,

@@ -127,6 +127,106 @@ class PreconstructedTests(SmtpTestCase):
                 self.assertFalse(os.path.exists(self.path("o.eml")))
 
 
+# The address fields of a message file, each read whole by the address-list
+# grammar (UTF-8 names and addresses, comments, groups, quoted local parts,
+# address literals): (header lines, envelope recipients, sender, server
+# offers SMTPUTF8). The From line is the file's first unless a case gives
+# its own.
+HEADER_CASES = [
+    (["Cc: Zo\u00eb <zoe@example.org>"], ["zoe@example.org"], "ann@example.com", False),
+    (["To: a@example.org, Zo\u00eb <zz@example.org>, last@example.org"],
+     ["a@example.org", "zz@example.org", "last@example.org"], "ann@example.com", False),
+    (["To: a@example.org, undisclosed-recipients:;, z@example.org"],
+     ["a@example.org", "z@example.org"], "ann@example.com", False),
+    (["To: t@example.org", "Cc: team: b@example.org, c@example.org;"],
+     ["t@example.org", "b@example.org", "c@example.org"], "ann@example.com", False),
+    (["Cc: b1@example.org (Bob), b2@example.org"], ["b1@example.org", "b2@example.org"],
+     "ann@example.com", False),
+    (["To: (team) t@example.org"], ["t@example.org"], "ann@example.com", False),
+    (["To: t@example.org", "Bcc: \"odd name\"@example.org, b2@example.org"],
+     ["t@example.org", "\"odd name\"@example.org", "b2@example.org"], "ann@example.com", False),
+    (["To: t@example.org", "Bcc: b1@[192.0.2.1], b2@example.org"],
+     ["t@example.org", "b1@[192.0.2.1]", "b2@example.org"], "ann@example.com", False),
+    (["To: j\u00f6rg@b\u00fccher.example, z@example.org"],
+     ["j\u00f6rg@b\u00fccher.example", "z@example.org"], "ann@example.com", True),
+    (["To: t@example.org", "Bcc:hid@example.org"], ["t@example.org", "hid@example.org"],
+     "ann@example.com", False),
+    (["From: J\u00f6rg <me@example.org>", "To: t@example.org"], ["t@example.org"],
+     "me@example.org", False),
+    # Kept from the earlier reading: a display name that holds a comma.
+    (["To: Doe, Jane <jane@example.org>, \"Ray, B\" <b@example.org>"],
+     ["jane@example.org", "b@example.org"], "ann@example.com", False),
+]
+
+
+class HeaderAddressTests(SmtpTestCase):
+    """Every address of a message file's To, Cc, Bcc and From reaches the
+    envelope, or the message goes nowhere."""
+
+    def ready(self, lines):
+        head = [] if lines[0].startswith("From:") else ["From: Ann <ann@example.com>"]
+        text = "\r\n".join(head + lines + ["Subject: s", "", "body", ""])
+        return self.write("ready.eml", text.encode())
+
+    def test_every_address_reaches_the_envelope(self):
+        peers = {False: AioPeer(), True: AioPeer(smtputf8=True)}
+        for peer in peers.values():
+            self.addCleanup(peer.close)
+        for lines, recipients, sender, utf8 in HEADER_CASES:
+            with self.subTest(lines=lines):
+                peer = peers[utf8]
+                before = len(peer.messages)
+                run = self.run_program(["-host:127.0.0.1:%d" % peer.port,
+                                        "-emailfile:" + self.ready(lines)])
+                self.assertRun(run, 0, "")
+                self.assertEqual(len(peer.messages), before + 1)
+                got = peer.messages[-1]
+                self.assertEqual(got.mail_from, sender)
+                self.assertEqual(sorted(got.rcpt_tos), sorted(recipients))
+        # Without SMTPUTF8 at the server, the address read with a non-ASCII
+        # local part meets the refusal of any such recipient.
+        jorg = "j\u00f6rg@b\u00fccher.example"
+        run = self.run_program(["-host:127.0.0.1:%d" % peers[False].port,
+                                "-emailfile:" + self.ready(["To: %s, z@example.org" % jorg])])
+        self.assertRun(run, 0, "Recipient %s rejected (SMTPUTF8 required)\n" % jorg)
+        self.assertEqual(peers[False].messages[-1].rcpt_tos, ["z@example.org"])
+
+    def test_a_field_that_cannot_be_read_sends_nothing(self):
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        cases = [
+            (["To: t@example.org", "Cc: b1@example.org b2@example.org"],
+             'The Cc field of the message file cannot be read at "b1@example.org b2@example.org" '
+             '(a comma is missing)'),
+            (["To: t@example.org, \"open <u@example.org>"],
+             'The To field of the message file cannot be read at ""open <u@example.org>" '
+             '(a quoted string is not closed)'),
+            (["To: t@example.org (note", "Cc: c@example.org"],
+             'The To field of the message file cannot be read at "t@example.org (note" '
+             '(a comment is not closed)'),
+            (["To: t@example.org", "Bcc: Hid <h@example.org"],
+             'The Bcc field of the message file cannot be read at "Hid <h@example.org" '
+             '(an angle bracket is not closed)'),
+            (["To: t@example.org", "Cc: b\x01d@example.org"],
+             'The Cc field of the message file cannot be read at "b\\x01d@example.org" '
+             '(a control character)'),
+            (["To: t@example.org", "Bcc: .a@example.org"],
+             'The Bcc field of the message file holds an address that cannot be used: ".a@example.org" '
+             '(The recipient address is not a valid mailbox)'),
+            (["From: J\u00f6rg me@example.org", "To: t@example.org"],
+             'The From field of the message file cannot be read at "J\u00f6rg me@example.org" '
+             '(a display name without an address in angle brackets)'),
+        ]
+        for lines, reason in cases:
+            with self.subTest(lines=lines):
+                ready = self.ready(lines)
+                for target in ("-host:127.0.0.1:%d" % peer.port, "-file:" + self.path("out.eml")):
+                    run = self.run_program(["-emailfile:" + ready, target])
+                    self.assertRun(run, 10, "%s (%s)\n" % (reason, ready))
+                self.assertFalse(os.path.exists(self.path("out.eml")))
+        self.assertEqual(peer.messages, [])
+
+
 def padded_to(head, at):
     """head and pad fields (lines of at most 900 bytes, as servers take
     them) that make the next field begin at byte at."""
