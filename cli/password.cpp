@@ -67,10 +67,9 @@ enum {
     NONCE_SIZE = 4,
     HEAD_SIZE = 8, // nonce, type, marker
     RAW_MAX = HEAD_SIZE + PW_PASSWORD_MAX,
+    MACHINE_KEY_SIZE = 16,
 };
 static_assert(1 + (4 * RAW_MAX + 2) / 3 == PW_TEXT_MAX, "the longest password fills the longest text");
-
-enum { MACHINE_KEY_SIZE = 16 };
 
 // Room for n secret bytes in holder, all zero; NULL when memory ran out.
 unsigned char *secret_room(SecretText *holder, size_t n)
