@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "support/file.h"
 #include "support/num.h"
+#include "support/secret.h"
 #include "support/str.h"
 
 namespace {
@@ -157,12 +158,6 @@ int host_spec_status(MailContext *ctx, const CliOption &opt, const char *value, 
         mail_set_errorf(ctx, "%s", ip_host_spec_reason(code));
     return refused(ctx, opt, value, REFUSAL_INVALID);
 }
-
-// A password read from its encrypted form, wiped when it goes.
-struct CliDecrypted {
-    char text[CLI_DECRYPTED_SIZE] = {};
-    ~CliDecrypted() { mem_wipe(text, sizeof text); }
-};
 
 // ---- generic rows --------------------------------------------------------------
 
@@ -354,13 +349,16 @@ int opt_host(MailContext *ctx, char *, char *value, const CliOption &opt)
         return status;
     // An encrypted password is read here, before anything changes; one
     // that cannot be decrypted on this computer ends the run.
-    CliDecrypted decrypted;
-    int read = cli_seam_decrypt_password(parts.password, decrypted.text);
+    SecretText decrypted;
+    if (!decrypted.resize(CLI_DECRYPTED_SIZE - 1))
+        return out_of_memory("host");
+    const char *why = "";
+    int read = cli_seam_decrypt_password(parts.password, decrypted.data(), &why);
     if (read < 0) {
-        cli_error("Failed to decrypt password\n");
+        cli_error("Failed to decrypt password: %s\n", why);
         return EXIT_USAGE;
     }
-    const char *password = read ? decrypted.text : parts.password;
+    const char *password = read ? decrypted.data() : parts.password;
     std::string port = std::to_string(parts.port);
     if (!session_set(ctx, MAILOPT_SERVER, parts.host, port.c_str()))
         return refused(ctx, opt, value);

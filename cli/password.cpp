@@ -12,6 +12,7 @@
 #include "cli/cli.h"
 #include "platform/platform.h"
 #include "support/encode.h"
+#include "support/secret.h"
 #include "support/str.h"
 #include "support/util.h"
 
@@ -66,30 +67,42 @@ enum {
     NONCE_SIZE = 4,
     HEAD_SIZE = 8, // nonce, type, marker
     RAW_MAX = HEAD_SIZE + PW_PASSWORD_MAX,
+    MACHINE_KEY_SIZE = 16,
 };
 static_assert(1 + (4 * RAW_MAX + 2) / 3 == PW_TEXT_MAX, "the longest password fills the longest text");
 
-// Bytes that may hold a secret, wiped whatever way the scope is left.
-template <size_t N> struct Wiped {
-    unsigned char b[N] = {};
-    ~Wiped() { mem_wipe(b, N); }
+// Room for n secret bytes in holder, all zero; NULL when memory ran out.
+unsigned char *secret_room(SecretText *holder, size_t n)
+{
+    return reinterpret_cast<unsigned char *>(holder->resize(n));
+}
+
+enum {
+    CRYPT_DONE = 1,
+    CRYPT_NO_MACHINE_KEY = 0, // this computer has no machine identifier
+    CRYPT_FAILED = -1,        // memory ran out, or libcrypto failed
 };
 
-// The machine key: the 16 bytes the machine identifier denotes, in text
-// order. 1, or 0 when this computer has none.
-int machine_key(unsigned char key[16])
+// Encrypts or decrypts len bytes of in into out with the machine key: the
+// 16 bytes the machine identifier denotes, in text order. One of CRYPT_*.
+int machine_crypt(const unsigned char *in, size_t len, unsigned char *out, const unsigned char *iv,
+                  size_t iv_len)
 {
-    char guid[PLAT_MACHINE_GUID_SIZE] = {};
-    int ok = pw_machine_guid(guid, sizeof guid) && str_parse_uuid(guid, key);
-    mem_wipe(guid, sizeof guid);
-    return ok;
+    SecretText guid, key;
+    unsigned char *k = secret_room(&key, MACHINE_KEY_SIZE);
+    if (!k || !guid.resize(PLAT_MACHINE_GUID_SIZE - 1))
+        return CRYPT_FAILED;
+    if (!pw_machine_guid(guid.data(), PLAT_MACHINE_GUID_SIZE) || !str_parse_uuid(guid.data(), k))
+        return CRYPT_NO_MACHINE_KEY;
+    AesCtr ctx;
+    return aes_ctr_init(&ctx, k, iv, iv_len) && aes_ctr_crypt(&ctx, in, out, len) ? CRYPT_DONE : CRYPT_FAILED;
 }
 
 // The payload of a machine-bound password, encrypted or decrypted in place
 // at raw + HEAD_SIZE; its counter block starts with the 8 head bytes.
-int machine_crypt(unsigned char *raw, size_t len)
+int machine_crypt_payload(unsigned char *raw, size_t len)
 {
-    return pw_machine_crypt(raw + HEAD_SIZE, len, raw + HEAD_SIZE, raw, HEAD_SIZE);
+    return machine_crypt(raw + HEAD_SIZE, len, raw + HEAD_SIZE, raw, HEAD_SIZE);
 }
 
 } // namespace
@@ -97,9 +110,19 @@ int machine_crypt(unsigned char *raw, size_t len)
 int pw_machine_crypt(const unsigned char *in, size_t len, unsigned char *out, const unsigned char *iv,
                      size_t iv_len)
 {
-    Wiped<16> key;
-    AesCtr ctx;
-    return machine_key(key.b) && aes_ctr_init(&ctx, key.b, iv, iv_len) && aes_ctr_crypt(&ctx, in, out, len);
+    return machine_crypt(in, len, out, iv, iv_len) == CRYPT_DONE;
+}
+
+int pw_text_ok(const char *bytes, size_t len)
+{
+    for (size_t i = 0; i < len;) {
+        uint32_t cp = 0;
+        size_t n = utf8_decode(bytes + i, len - i, &cp);
+        if (!n || cp < 0x20 || (cp >= 0x7f && cp <= 0x9f))
+            return 0;
+        i += n;
+    }
+    return 1;
 }
 
 void cli_computer_name(char *buf, size_t size)
@@ -120,32 +143,45 @@ int pw_encrypt(const char *password, size_t len, int bind, char *out, const char
         *why = "a password of more than 183 bytes does not fit";
         return 0;
     }
-    Wiped<RAW_MAX> raw;
-    if (RAND_bytes(raw.b, NONCE_SIZE) != 1) {
+    // Decryption takes only such passwords, so only they are encrypted.
+    if (!pw_text_ok(password, len)) {
+        *why = "the password holds a control character or is not valid UTF-8";
+        return 0;
+    }
+    SecretText raw_holder, back;
+    unsigned char *raw = secret_room(&raw_holder, RAW_MAX);
+    if (!raw || !back.resize(PW_OUT_SIZE - 1)) {
+        *why = "memory ran out";
+        return 0;
+    }
+    if (RAND_bytes(raw, NONCE_SIZE) != 1) {
         *why = "no random bytes could be drawn";
         return 0;
     }
-    raw.b[NONCE_SIZE] = bind ? 'h' : 'e';
-    memcpy(raw.b + NONCE_SIZE + 1, marker, sizeof marker);
-    memcpy(raw.b + HEAD_SIZE, password, len);
-    if (bind && !machine_crypt(raw.b, len)) {
-        *why = "this computer has no usable machine identifier";
-        return 0;
+    raw[NONCE_SIZE] = bind ? 'h' : 'e';
+    memcpy(raw + NONCE_SIZE + 1, marker, sizeof marker);
+    memcpy(raw + HEAD_SIZE, password, len);
+    if (bind) {
+        int crypt = machine_crypt_payload(raw, len);
+        if (crypt != CRYPT_DONE) {
+            *why = crypt == CRYPT_NO_MACHINE_KEY ? "this computer has no usable machine identifier"
+                                                 : "the encryption failed";
+            return 0;
+        }
     }
     AesCtr outer;
-    if (!aes_ctr_init(&outer, outer_key, raw.b, NONCE_SIZE) ||
-        !aes_ctr_crypt(&outer, raw.b + NONCE_SIZE, raw.b + NONCE_SIZE, len + 4)) {
+    if (!aes_ctr_init(&outer, outer_key, raw, NONCE_SIZE) ||
+        !aes_ctr_crypt(&outer, raw + NONCE_SIZE, raw + NONCE_SIZE, len + 4)) {
         *why = "the encryption failed";
         return 0;
     }
     char text[1 + b64_encoded_size(RAW_MAX) + 1];
     text[0] = '$';
-    text[1 + b64_encode_url(raw.b, static_cast<ptrdiff_t>(len + HEAD_SIZE), text + 1)] = 0;
+    text[1 + b64_encode_url(raw, static_cast<ptrdiff_t>(len + HEAD_SIZE), text + 1)] = 0;
     // Read back before it is handed out: a text that does not give the
     // password again must never be stored anywhere.
-    Wiped<PW_OUT_SIZE> back;
-    char *again = reinterpret_cast<char *>(back.b);
-    if (pw_decrypt(text, again) != 1 || strlen(again) != len || memcmp(again, password, len) != 0) {
+    char *again = back.data();
+    if (pw_decrypt(text, again) != PW_DECRYPTED || strlen(again) != len || memcmp(again, password, len) != 0) {
         *why = "the encrypted text does not decrypt to the password";
         return 0;
     }
@@ -177,31 +213,53 @@ int pw_decrypt(const char *text, char *out)
 {
     out[0] = 0;
     if (text[0] != '$')
-        return 0;
+        return PW_NOT_ENCRYPTED;
     // A text longer than any encryption is not decoded at all.
     size_t tlen = strnlen(text, PW_TEXT_MAX + 1);
     if (tlen > PW_TEXT_MAX)
-        return 0;
-    Wiped<b64_decoded_max(PW_TEXT_MAX - 1)> raw;
-    size_t n = b64_decode(text + 1, static_cast<ptrdiff_t>(tlen - 1), raw.b);
+        return PW_NOT_ENCRYPTED;
+    SecretText raw_holder;
+    unsigned char *raw = secret_room(&raw_holder, b64_decoded_max(PW_TEXT_MAX - 1));
+    if (!raw)
+        return PW_CIPHER_FAILED;
+    size_t n = b64_decode(text + 1, static_cast<ptrdiff_t>(tlen - 1), raw);
     if (n < HEAD_SIZE)
-        return 0;
+        return PW_NOT_ENCRYPTED;
     AesCtr outer;
-    if (!aes_ctr_init(&outer, outer_key, raw.b, NONCE_SIZE) ||
-        !aes_ctr_crypt(&outer, raw.b + NONCE_SIZE, raw.b + NONCE_SIZE, n - NONCE_SIZE))
-        return -1;
-    unsigned char type = raw.b[NONCE_SIZE];
-    if ((type != 'e' && type != 'h') || memcmp(raw.b + NONCE_SIZE + 1, marker, sizeof marker) != 0)
-        return 0;
+    if (!aes_ctr_init(&outer, outer_key, raw, NONCE_SIZE) ||
+        !aes_ctr_crypt(&outer, raw + NONCE_SIZE, raw + NONCE_SIZE, n - NONCE_SIZE))
+        return PW_CIPHER_FAILED;
+    unsigned char type = raw[NONCE_SIZE];
+    if ((type != 'e' && type != 'h') || memcmp(raw + NONCE_SIZE + 1, marker, sizeof marker) != 0)
+        return PW_NOT_ENCRYPTED;
     size_t len = n - HEAD_SIZE;
-    if (type == 'h' && !machine_crypt(raw.b, len))
-        return -1;
-    // A NUL cannot be in a password given on a command line: such bytes
-    // come from a key that is not this text's (another machine's) and
-    // would be cut short silently.
-    if (memchr(raw.b + HEAD_SIZE, 0, len))
-        return -1;
-    memcpy(out, raw.b + HEAD_SIZE, len);
+    if (type == 'h') {
+        int crypt = machine_crypt_payload(raw, len);
+        if (crypt != CRYPT_DONE)
+            return crypt == CRYPT_NO_MACHINE_KEY ? PW_NO_MACHINE_KEY : PW_CIPHER_FAILED;
+    }
+    // Another machine's key, or a changed byte, gives random bytes, which
+    // go to no server. There is no check value in the stored layout: random
+    // bytes that happen to look like a password pass.
+    const char *password = reinterpret_cast<const char *>(raw + HEAD_SIZE);
+    if (!pw_text_ok(password, len))
+        return type == 'h' ? PW_FOREIGN : PW_ALTERED;
+    memcpy(out, password, len);
     out[len] = 0;
-    return 1;
+    return PW_DECRYPTED;
+}
+
+const char *pw_decrypt_failure(int result)
+{
+    switch (result) {
+    case PW_NO_MACHINE_KEY:
+        return "the text is bound to a computer, and this one has no usable machine identifier";
+    case PW_ALTERED:
+        return "the text was altered (it decrypts to control characters or invalid UTF-8)";
+    case PW_FOREIGN:
+        return "the text was made with -bindpass on another computer, or altered; the two cannot be "
+               "told apart (it decrypts to control characters or invalid UTF-8)";
+    default:
+        return "memory ran out or the cipher failed";
+    }
 }

@@ -24,8 +24,9 @@ enum {
 
 // Encrypts len bytes of password (bound to this machine when bind is
 // nonzero) into out (at least PW_OUT_SIZE bytes) as "$" and base64url
-// text, then decrypts it again and compares. 1, or 0 with *why (a static
-// text that never holds the password; out empty).
+// text, then decrypts it again and compares. A password that decryption
+// would refuse (see pw_text_ok) is refused here. 1, or 0 with *why (a
+// static text that never holds the password; out empty).
 int pw_encrypt(const char *password, size_t len, int bind, char *out, const char **why);
 
 // -encryptpass: prints the encrypted text of password (bound to this
@@ -35,14 +36,34 @@ int pw_encrypt(const char *password, size_t len, int bind, char *out, const char
 // be written; the reason (never the password) is on standard error.
 int pw_encrypt_print(const char *password, int bind);
 
-// Reads text as an encrypted password. 1: out (at least PW_OUT_SIZE bytes)
-// holds the password. 0: text is not an encrypted password (no "$", too
-// short, longer than PW_TEXT_MAX - never decoded - or the marker does not
-// match): out is empty and the caller takes text as written. -1: the
-// password cannot be decrypted here (a machine-bound one without this
-// machine's identifier, or bytes that cannot be a password: a NUL); out
-// is empty.
+// What pw_decrypt made of a text.
+enum {
+    PW_NOT_ENCRYPTED = 0, // no "$", too short, longer than PW_TEXT_MAX (never
+                          // decoded) or the marker does not match: the caller
+                          // takes the text as written
+    PW_DECRYPTED = 1,     // out holds the password
+    PW_NO_MACHINE_KEY = -1, // machine-bound, and this computer has no machine identifier
+    PW_ALTERED = -2,      // an unbound text that decrypts to bytes no password holds
+    PW_FOREIGN = -3,      // the same for a machine-bound text: another computer's
+                          // or altered, which cannot be told apart
+    PW_CIPHER_FAILED = -4, // memory ran out, or libcrypto failed
+};
+
+// Reads text as an encrypted password: one of the PW_* results above; out
+// (at least PW_OUT_SIZE bytes) holds the password for PW_DECRYPTED and is
+// empty otherwise. A password is well-formed UTF-8 without a control
+// character (C0, DEL, C1): a wrong key or a changed byte makes random
+// bytes, which are very likely to break that rule, and such bytes never go
+// to a server.
 int pw_decrypt(const char *text, char *out);
+
+// Why a negative result of pw_decrypt is one (a static text that never
+// holds the password).
+const char *pw_decrypt_failure(int result);
+
+// 1 when the len bytes can be a password: well-formed UTF-8 without a
+// control character (C0, DEL, C1); else 0.
+int pw_text_ok(const char *bytes, size_t len);
 
 // AES-128 in counter mode: the position within the current key-stream
 // block, the counter block (counted up as a 128-bit big-endian number per

@@ -15,8 +15,9 @@ enum { CLI_DECRYPTED_SIZE = 257 };
 // Reads a -host: password that may be in the encrypted form. 1: out (of
 // CLI_DECRYPTED_SIZE bytes) holds the password; 0: it is a plain password,
 // taken as written (the plain program answers 0 for every one); -1: an
-// encrypted password that cannot be decrypted on this computer.
-int cli_seam_decrypt_password(const char *text, char *out);
+// encrypted password that cannot be decrypted here, *why saying why (a
+// static text that never holds the password).
+int cli_seam_decrypt_password(const char *text, char *out, const char **why);
 
 // -encryptpass: prints the encrypted form of password (bound to this
 // machine when bind is nonzero), stores the exit status of the run in

@@ -11,10 +11,14 @@
 
 const char *cli_seam_crypto_version(void) { return OpenSSL_version(OPENSSL_VERSION); }
 
-int cli_seam_decrypt_password(const char *text, char *out)
+int cli_seam_decrypt_password(const char *text, char *out, const char **why)
 {
     static_assert(size_t(CLI_DECRYPTED_SIZE) >= size_t(PW_OUT_SIZE), "room for a decrypted password");
-    return pw_decrypt(text, out);
+    int read = pw_decrypt(text, out);
+    if (read >= 0)
+        return read == PW_DECRYPTED ? 1 : 0;
+    *why = pw_decrypt_failure(read);
+    return -1;
 }
 
 int cli_seam_encrypt_password(const char *password, int bind, int *status)

@@ -4,7 +4,7 @@
 
 const char *cli_seam_crypto_version(void) { return nullptr; }
 
-int cli_seam_decrypt_password(const char *, char *out)
+int cli_seam_decrypt_password(const char *, char *out, const char **)
 {
     out[0] = 0;
     return 0;

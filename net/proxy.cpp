@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "support/encode.h"
 #include "support/fmt.h"
+#include "support/secret.h"
 #include "support/str.h"
 
 namespace {
@@ -126,14 +126,21 @@ int proxy_https_connect(Connection *c, const char *host, unsigned port, const ch
     if (ok && user_agent)
         ok = ip_printf(c, "User-Agent: %s\r\n", user_agent);
     if (ok && user) {
-        std::string credentials = std::string(user) + ":" + (password ? password : "");
-        std::string encoded(b64_encoded_size(credentials.size()), '\0');
-        b64_encode(credentials.data(), static_cast<ptrdiff_t>(credentials.size()), encoded.data());
+        // Both texts are wiped however this block is left.
+        if (!password)
+            password = "";
+        size_t ulen = strlen(user), plen = strlen(password);
+        SecretText credentials, encoded;
+        char *pair = credentials.resize(ulen + 1 + plen);
+        if (!pair || !encoded.resize(b64_encoded_size(credentials.size())))
+            return net_fail_nomem(c);
+        memcpy(pair, user, ulen);
+        pair[ulen] = ':';
+        memcpy(pair + ulen + 1, password, plen);
+        b64_encode(pair, static_cast<ptrdiff_t>(credentials.size()), encoded.data());
         unsigned char mask[1] = {};
         fmt_mask_set(mask, 0, 1);
-        ok = ip_printf_masked(c, mask, "Proxy-Authorization: Basic %s\r\n", encoded.c_str());
-        mem_wipe(credentials.data(), credentials.size());
-        mem_wipe(encoded.data(), encoded.size());
+        ok = ip_printf_masked(c, mask, "Proxy-Authorization: Basic %s\r\n", encoded.data());
     }
     if (ok)
         ok = ip_printf(c, "\r\n");

@@ -244,10 +244,13 @@ int cancel(MailContext *ctx, SmtpReply *r)
     return AUTH_REFUSED;
 }
 
-int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **)
+int auth_oauthbearer(MailContext *ctx, SmtpReply *r, const char **reason)
 {
+    // A response that would not be framed as written never goes out: the
+    // exchange fails before its first line.
     SecretText response;
-    smtp_sasl_oauthbearer(ctx->user, ctx->password ? ctx->password : "", &response);
+    if (!smtp_sasl_oauthbearer(ctx->user, ctx->password ? ctx->password : "", &response, reason))
+        return AUTH_REFUSED;
     int got = send_initial(ctx, "OAUTHBEARER", response, r);
     response.clear();
     if (got == AUTH_REFUSED && r->code == 334) {

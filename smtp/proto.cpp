@@ -170,8 +170,15 @@ void smtp_sasl_plain(const char *user, const char *password, SecretText *out)
     smtp_sasl_base64(p, raw.size(), out);
 }
 
-void smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out)
+int smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out, const char **error)
 {
+    // 0x01 ends a field: in the user name or the token it would end one
+    // early and start fields of the caller's making.
+    if (strchr(user, '\x01') || strchr(token, '\x01')) {
+        *error = strchr(token, '\x01') ? "the bearer token holds the byte 0x01"
+                                       : "the user name holds the byte 0x01";
+        return 0;
+    }
     // The user name with "," and "=" escaped (each grows by two bytes).
     size_t ul = 0;
     for (const char *u = user; *u; u++)
@@ -199,6 +206,7 @@ void smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out)
     *p++ = 1;
     *p++ = 1;
     smtp_sasl_base64(raw.data(), n, out);
+    return 1;
 }
 
 int smtp_sasl_cram_md5(const char *user, const char *password, const char *challenge, size_t len,

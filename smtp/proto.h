@@ -86,8 +86,10 @@ void smtp_sasl_plain(const char *user, const char *password, SecretText *out);
 
 // OAUTHBEARER (RFC 7628): base64 of "n,a=" user "," 0x01 "auth=Bearer "
 // token 0x01 0x01, with "," and "=" in the user name written as "=2C" and
-// "=3D". Tokens of any length.
-void smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out);
+// "=3D". Tokens of any length. 0x01 separates the fields, so a user name or
+// token that holds it is refused: 0 with *error (a static text naming which
+// one; out untouched), else 1.
+int smtp_sasl_oauthbearer(const char *user, const char *token, SecretText *out, const char **error);
 
 // Longest CRAM-MD5 challenge taken, in decoded bytes (RFC 2195 challenges are
 // a message identifier of a few dozen).

@@ -253,8 +253,9 @@ RUN_CASES = [
     Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 1, "", connect_failed("mx.example")),
     # An encrypted password whose bytes hold a NUL ("x", NUL, "y"): the full
     # program stops without showing it; the plain program takes it as written.
-    Run(["-host:me:$AQIDBJa58uT0Sfw@mx.example"] + SENDER, 1, "", "Failed to decrypt password\n",
-        programs=("tarvex",)),
+    Run(["-host:me:$AQIDBJa58uT0Sfw@mx.example"] + SENDER, 1, "",
+        "Failed to decrypt password: the text was altered (it decrypts to control characters or "
+        "invalid UTF-8)\n", programs=("tarvex",)),
     Run(["-host:me:$AQIDBJa58uT0Sfw@mx.example"] + SENDER, 1, "", connect_failed("mx.example"),
         programs=("tarvex-plain",)),
     # Too short to be encrypted: a plain password in both programs.

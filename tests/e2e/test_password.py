@@ -55,10 +55,22 @@ def decode(text):
     return kind, payload
 
 
-def encode(password, nonce=b"\x00\x01\x02\x03"):
-    """An unbound encrypted text made without the program."""
+def encode(password, nonce=b"\x00\x01\x02\x03", machine_key=None):
+    """An encrypted text made without the program: unbound, or bound to the
+    machine key given (32 hexadecimal digits)."""
+    kind, payload = b"e", password
+    if machine_key:
+        kind, payload = b"h", aes_ctr(machine_key, nonce + b"h" + MARKER + bytes(8), password)
     return "$" + base64.urlsafe_b64encode(
-        nonce + aes_ctr(OUTER_KEY, nonce + bytes(12), b"e" + MARKER + password)).decode().rstrip("=")
+        nonce + aes_ctr(OUTER_KEY, nonce + bytes(12), kind + MARKER + payload)).decode().rstrip("=")
+
+
+def altered(text, at, mask):
+    """text with the byte at offset at of its decoded form flipped by mask."""
+    body = text[1:]
+    raw = bytearray(base64.urlsafe_b64decode(body + "=" * (-len(body) % 4)))
+    raw[at] ^= mask
+    return "$" + base64.urlsafe_b64encode(bytes(raw)).decode().rstrip("=")
 
 
 class EncryptPassTests(unittest.TestCase):
@@ -77,7 +89,7 @@ class EncryptPassTests(unittest.TestCase):
                               stdout=stdout, stderr=subprocess.PIPE, timeout=60)
 
     def test_format_read_back_independently(self):
-        passwords = [b"", b"s3cret", b"pa:ss w\xc3\xb6rd@$", b"\xff\xfe\x01", b"x" * 183]
+        passwords = [b"", b"s3cret", b"pa:ss w\xc3\xb6rd@$", b"\xe2\x82\xac\xf0\x9f\x94\x91", b"x" * 183]
         binds = [False] + ([True] if machine_key_hex() else [])
         for password in passwords:
             for bind in binds:
@@ -102,6 +114,17 @@ class EncryptPassTests(unittest.TestCase):
                     self.assertEqual(proc.stdout, b"")
                     self.assertNotIn(b"qqqq", proc.stderr)
                     self.assertIn(b"Failed to encrypt password", proc.stderr)
+
+    def test_password_decryption_would_refuse_is_not_encrypted(self):
+        # Not UTF-8, a control character, a C1 control: such bytes are what
+        # a wrong key gives, so no text is made of them.
+        for password in (b"\xff\xfe", b"tab\there", b"\x01", b"del\x7f", b"c1\xc2\x85"):
+            for bind in ([], ["-bindpass"]):
+                with self.subTest(password=password, bind=bind):
+                    proc = self.run_program([b"-encryptpass:" + password] + bind)
+                    self.assertEqual((proc.returncode, proc.stdout), (1, b""), proc)
+                    self.assertEqual(proc.stderr, b"Failed to encrypt password: the password holds a "
+                                                  b"control character or is not valid UTF-8\n")
 
     def test_unwritable_output_fails(self):
         with open("/dev/full", "wb") as full:
@@ -130,6 +153,49 @@ class EncryptPassTests(unittest.TestCase):
                 shown = proc.stdout + proc.stderr
                 for leak in (secret.encode(), b"pa:ss", plain_auth, text.encode()):
                     self.assertNotIn(leak, shown)
+
+    def test_undecryptable_password_is_never_sent(self):
+        # Another computer's key, or a changed byte, gives random bytes: the
+        # run ends before it connects, and says why.
+        secret = "correct horse battery staple 42"  # 31 bytes: garbage passes as clean text
+        peer = AioPeer(accounts={"ann@example.com": secret}, mechanisms=["PLAIN"])
+        self.addCleanup(peer.close)
+        other_machine = "0123456789abcdef0123456789abcdef"
+        if machine_key_hex() == other_machine:
+            self.skipTest("this computer has the other machine's identifier")
+        foreign = ("the text was made with -bindpass on another computer, or altered; the two cannot "
+                   "be told apart (it decrypts to control characters or invalid UTF-8)"
+                   if machine_key_hex() else
+                   "the text is bound to a computer, and this one has no usable machine identifier")
+        good = encode(secret.encode())
+        cases = [
+            ("bound elsewhere", encode(secret.encode(), machine_key=other_machine), foreign),
+            ("a byte turned into a control character", altered(good, 8, ord("c") ^ 0x1b),
+             "the text was altered (it decrypts to control characters or invalid UTF-8)"),
+            ("a byte turned into no UTF-8", altered(good, 10, 0x80),
+             "the text was altered (it decrypts to control characters or invalid UTF-8)"),
+        ]
+        if machine_key_hex():
+            mine = encode(secret.encode(), machine_key=machine_key_hex())
+            cases.append(("bound here, then altered", altered(mine, 12, 0xff), foreign))
+        for name, text, why in cases:
+            with self.subTest(name):
+                for place in ("command line", "configuration file"):
+                    host = "-host:ann@example.com:%s@127.0.0.1:%d" % (text, peer.port)
+                    args = [host]
+                    if place == "configuration file":
+                        config = tempfile.NamedTemporaryFile("w", suffix=".cfg", delete=False)
+                        self.addCleanup(os.unlink, config.name)
+                        config.write(host[1:] + "\n")  # a word without its "-"
+                        config.close()
+                        args = ["-config:" + config.name]
+                    proc = self.run_program(args + ["-from:a@example.com", "-to:b@example.com",
+                                                    "-subject:x", "-body:x", "-d"])
+                    self.assertEqual(proc.returncode, 1, (place, proc))
+                    self.assertEqual(proc.stderr.decode(), "Failed to decrypt password: %s\n" % why, place)
+                    self.assertEqual(proc.stdout, b"", place)
+        self.assertEqual(peer.handler.greeted, [])
+        self.assertEqual(peer.messages, [])
 
 if __name__ == "__main__":
     unittest.main()

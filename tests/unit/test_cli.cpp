@@ -463,7 +463,8 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"proxy:p\x01u:pw@px.example", EXIT_USAGE,
          "Invalid -proxy option (Control character in the proxy user name)\n"},
         // The password "x", NUL, "y": not shown, not used.
-        {"host:me:$AQIDBJa58uT0Sfw@mx.example", EXIT_USAGE, "Failed to decrypt password\n"},
+        {"host:me:$AQIDBJa58uT0Sfw@mx.example", EXIT_USAGE,
+         "Failed to decrypt password: the text was altered (it decrypts to control characters or invalid UTF-8)\n"},
         {"authtypes:FOO,BAR", EXIT_UNKNOWN_OPTION, "Unknown authentication types: FOO,BAR\n"},
         {"authtypes:,", EXIT_UNKNOWN_OPTION, "Unknown authentication types: ,\n"},
         {"to:nobody", EXIT_USAGE, "Invalid address in -to (nobody)\n"},

@@ -65,7 +65,8 @@ struct Password : ::testing::Test {
 TEST_F(Password, RoundTrip)
 {
     const std::string passwords[] = {
-        "", "s3cret", "pa:ss word@host", "$AAAAAAAAAAAAAAAA", "p\xe4ss\xff\x01", std::string(PW_PASSWORD_MAX, 'x'),
+        "", "s3cret", "pa:ss word@host", "$AAAAAAAAAAAAAAAA", "p\xc3\xa4ss \xe2\x82\xac\xf0\x9f\x94\x91",
+        std::string(PW_PASSWORD_MAX, 'x'),
     };
     for (const std::string &password : passwords) {
         for (int bind = 0; bind <= 1; bind++) {
@@ -79,9 +80,9 @@ TEST_F(Password, RoundTrip)
             // A new nonce every time.
             EXPECT_NE(one, two);
             std::string back;
-            EXPECT_EQ(decrypt(one, &back), 1);
+            EXPECT_EQ(decrypt(one, &back), PW_DECRYPTED);
             EXPECT_EQ(back, password);
-            EXPECT_EQ(decrypt(two, &back), 1);
+            EXPECT_EQ(decrypt(two, &back), PW_DECRYPTED);
             EXPECT_EQ(back, password);
         }
     }
@@ -103,26 +104,65 @@ TEST_F(Password, StoredTextsStillDecrypt)
         SCOPED_TRACE(c.text);
         machine = c.machine;
         std::string back;
-        EXPECT_EQ(decrypt(c.text, &back), 1);
+        EXPECT_EQ(decrypt(c.text, &back), PW_DECRYPTED);
         EXPECT_EQ(back, c.password);
     }
+}
+
+// A bound text read on another computer: its key is made, but wrong, and
+// the bytes it gives are refused, not taken for a password. The texts are
+// fixed (their nonce too), so every run sees the same bytes.
+TEST_F(Password, AnotherComputersTextIsRefused)
+{
+    struct Case {
+        const char *text;     // made on machine_a
+        const char *password; // what machine_a reads
+    } cases[] = {
+        {"$Vb9bTLkMBhuN0RihTxc", "s3cret"},
+    };
+    const char *const others[] = {machine_b, "00000000-0000-0000-0000-000000000001",
+                                  "ffffffff-ffff-ffff-ffff-ffffffffffff"};
+    for (const Case &c : cases) {
+        for (const char *other : others) {
+            SCOPED_TRACE(std::string(c.text) + " on " + other);
+            machine = other;
+            std::string back = "untouched";
+            EXPECT_EQ(decrypt(c.text, &back), PW_FOREIGN);
+            EXPECT_EQ(back, "");
+        }
+        machine = machine_a;
+        std::string back;
+        EXPECT_EQ(decrypt(c.text, &back), PW_DECRYPTED);
+        EXPECT_EQ(back, c.password);
+    }
+    // Texts of every length made here and read there: with 24 bytes of
+    // random garbage, clean UTF-8 by chance is about 1 in 200 million.
+    for (int i = 0; i < 50; i++) {
+        machine = machine_a;
+        std::string text = encrypt(std::string(24, static_cast<char>('a' + i % 26)), 1), back;
+        machine = machine_b;
+        EXPECT_EQ(decrypt(text, &back), PW_FOREIGN) << text;
+    }
+    EXPECT_STREQ(pw_decrypt_failure(PW_FOREIGN),
+                 "the text was made with -bindpass on another computer, or altered; the two cannot be "
+                 "told apart (it decrypts to control characters or invalid UTF-8)");
 }
 
 TEST_F(Password, MachineBinding)
 {
     std::string bound = encrypt("s3cret", 1), unbound = encrypt("s3cret", 0), back;
-    // Another machine: the key is made but wrong, so the password is not
-    // this one (or, with a NUL among its bytes, no password at all).
+    // Another machine: the bound text is not read as this password (the
+    // table above: it is refused); the unbound one reads the same.
     machine = machine_b;
     int r = decrypt(bound, &back);
-    EXPECT_TRUE(r == -1 || (r == 1 && back != "s3cret")) << r;
-    EXPECT_EQ(decrypt(unbound, &back), 1);
+    EXPECT_TRUE(r == PW_FOREIGN || (r == PW_DECRYPTED && back != "s3cret")) << r;
+    EXPECT_EQ(decrypt(unbound, &back), PW_DECRYPTED);
     EXPECT_EQ(back, "s3cret");
     // No identifier at all: the bound text cannot be read, the other can.
     machine = "";
-    EXPECT_EQ(decrypt(bound, &back), -1);
+    EXPECT_EQ(decrypt(bound, &back), PW_NO_MACHINE_KEY);
     EXPECT_EQ(back, "");
-    EXPECT_EQ(decrypt(unbound, &back), 1);
+    EXPECT_EQ(decrypt(unbound, &back), PW_DECRYPTED);
     // Nor can one be made.
     char text[PW_OUT_SIZE];
     const char *why = nullptr;
@@ -130,9 +170,9 @@ TEST_F(Password, MachineBinding)
     EXPECT_STREQ(text, "");
     EXPECT_NE(std::string(why).find("machine identifier"), std::string::npos);
     machine = "not-a-uuid";
-    EXPECT_EQ(decrypt(bound, &back), -1);
+    EXPECT_EQ(decrypt(bound, &back), PW_NO_MACHINE_KEY);
     machine = machine_a;
-    EXPECT_EQ(decrypt(bound, &back), 1);
+    EXPECT_EQ(decrypt(bound, &back), PW_DECRYPTED);
     EXPECT_EQ(back, "s3cret");
 }
 
@@ -184,7 +224,13 @@ TEST_F(Password, RefusedEncryptions)
         {std::string(255, 'x'), fake_guid, 1, "more than 183 bytes"},
         // The text does not give the password back.
         {"s3cret", shifting_guid, 1, "does not decrypt"},
-        {std::string("a\0b", 3), fake_guid, 0, "does not decrypt"},
+        // Decryption would refuse it: a control character, or not UTF-8.
+        {std::string("a\0b", 3), fake_guid, 0, "control character or is not valid UTF-8"},
+        {"tab\there", fake_guid, 1, "control character or is not valid UTF-8"},
+        {"del\x7f", fake_guid, 0, "control character or is not valid UTF-8"},
+        {"c1\xc2\x85", fake_guid, 0, "control character or is not valid UTF-8"},
+        {"p\xe4ss\xff", fake_guid, 0, "control character or is not valid UTF-8"},
+        {"cut\xe2\x82", fake_guid, 1, "control character or is not valid UTF-8"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
@@ -213,7 +259,7 @@ std::string flipped(const std::string &text, size_t at, unsigned char mask)
 
 TEST_F(Password, TextsThatAreNotEncrypted)
 {
-    std::string good = encrypt("A", 0);
+    std::string good = encrypt("AB", 0);
     struct Case {
         std::string text;
         int result;
@@ -231,16 +277,23 @@ TEST_F(Password, TextsThatAreNotEncrypted)
         // Longer than any encrypted text: never decoded.
         {good + std::string(PW_TEXT_MAX, 'A'), 0},
         {"$" + std::string(PW_TEXT_MAX, 'A'), 0},
-        // A NUL in the password: bytes no command line can give.
-        {flipped(good, 8, 'A'), -1},
-        // A changed byte of the password decrypts to another password.
-        {flipped(good, 8, 0x03), 1},
+        // A changed password byte that gives what no password holds: a
+        // NUL, another control character, DEL, a C1 control, not UTF-8.
+        {flipped(good, 8, 'A'), PW_ALTERED},
+        {flipped(good, 9, 'B' ^ '\t'), PW_ALTERED},
+        {flipped(good, 9, 'B' ^ 0x7f), PW_ALTERED},
+        {flipped(flipped(good, 8, 'A' ^ 0xc2), 9, 'B' ^ 0x85), PW_ALTERED},
+        {flipped(good, 8, 0x80), PW_ALTERED},
+        // A changed byte that gives clean text decrypts to another
+        // password: counter mode has no check value.
+        {flipped(good, 8, 0x03), PW_DECRYPTED},
+        {flipped(flipped(good, 8, 'A' ^ 0xc2), 9, 'B' ^ 0xa0), PW_DECRYPTED},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         std::string back = "untouched";
         EXPECT_EQ(decrypt(c.text, &back), c.result);
-        if (c.result != 1) {
+        if (c.result != PW_DECRYPTED) {
             EXPECT_EQ(back, "");
         }
     }

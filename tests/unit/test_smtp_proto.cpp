@@ -205,14 +205,32 @@ TEST(SmtpSasl, PlainAndOauthbearerResponses)
     EXPECT_EQ(text(s), "AAA=");
 
     // RFC 7628 escaping of the user name; the token goes as it is.
-    smtp_sasl_oauthbearer("a,b=c@example.com", "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==", &s);
+    const char *error = nullptr;
+    ASSERT_EQ(smtp_sasl_oauthbearer("a,b=c@example.com", "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==", &s, &error), 1);
     EXPECT_EQ(text(s), python_b64("b'n,a=a=2Cb=3Dc@example.com,\\x01auth=Bearer "
                                   "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==\\x01\\x01'"));
 
     // A token far beyond any line length the server allows still encodes.
     std::string token(200000, 'T');
-    smtp_sasl_oauthbearer("u", token.c_str(), &s);
+    ASSERT_EQ(smtp_sasl_oauthbearer("u", token.c_str(), &s, &error), 1);
     EXPECT_EQ(s.size(), (4 + 1 + 14 + token.size() + 2 + 2) / 3 * 4);
+
+    // 0x01 separates the fields: where the caller put one, nothing is made.
+    const struct {
+        const char *user, *token, *error;
+    } split[] = {
+        {"u", "tok\x01" "auth=Bearer other", "the bearer token holds the byte 0x01"},
+        {"u", "\x01", "the bearer token holds the byte 0x01"},
+        {"u\x01host=evil", "tok", "the user name holds the byte 0x01"},
+    };
+    for (const auto &c : split) {
+        SCOPED_TRACE(c.error);
+        SecretText out("untouched");
+        error = nullptr;
+        EXPECT_EQ(smtp_sasl_oauthbearer(c.user, c.token, &out, &error), 0);
+        EXPECT_STREQ(error, c.error);
+        EXPECT_EQ(text(out), "untouched");
+    }
 }
 
 TEST(SmtpSasl, CramMd5)

@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "mail/session.h"
 #include "net/tls.h"
 #include "smtp/smtp.h"
+#include "support/str.h"
 #include "tests/unit/helpers.h"
 #include "tests/unit/test_net_peer.h"
 
@@ -154,6 +157,73 @@ TEST_F(SmtpSession, ConnectSendTwiceQuit)
     EXPECT_EQ(reports.stages(), "11/4");
     EXPECT_EQ(set(MAILOPT_QUIT), 0);
     EXPECT_STREQ(mail_last_error(ctx), "Not connected to a server");
+}
+
+// A library caller may put the OAUTHBEARER user name and token into the
+// session itself, past the option checks. One that holds the field
+// separator 0x01 fails the AUTH before anything of it goes out; a clean one
+// logs in at the same peer.
+TEST_F(SmtpSession, OauthbearerFieldSeparatorNeverGoesOut)
+{
+    auto peer = aio_peer(dir, "--token u@example.com=good-token", 3);
+    server(peer->port());
+    std::vector<std::string> sent;
+    MailTraceFn record = [](void *user, int direction, const char *text) {
+        if (direction == MAIL_TRACE_SENT)
+            static_cast<std::vector<std::string> *>(user)->push_back(text ? text : "");
+        return 1;
+    };
+    ASSERT_EQ(mail_set_callback(ctx, MAILCB_TRACE, record, &sent), 1);
+    ASSERT_TRUE(set(MAILOPT_DEBUG, "1"));
+    MailStatusFn quit_on_auth_failure = [](void *user, int stage, int result, const char *text) {
+        Reports::hook(user, stage, result, text);
+        return stage == MAIL_STAGE_AUTH && result == MAIL_RESULT_FAILED ? int(MAIL_ANSWER_QUIT)
+                                                                        : int(MAIL_ANSWER_CONTINUE);
+    };
+    mail_set_callback(ctx, MAILCB_STATUS, quit_on_auth_failure, &reports);
+    ASSERT_TRUE(set(MAILOPT_CREDENTIALS, "u@example.com", "good-token"));
+    ASSERT_TRUE(set(MAILOPT_OAUTH));
+
+    const struct {
+        const char *user, *token, *error; // error NULL: logged in and delivered
+    } cases[] = {
+        {"u@example.com", "good-token\x01" "auth=Bearer good-token", "the bearer token holds the byte 0x01"},
+        {"u@example.com\x01", "good-token", "the user name holds the byte 0x01"},
+        {"u@example.com", "good-token", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.token);
+        str_free_secret(ctx->password);
+        free(ctx->user);
+        ctx->password = strdup(c.token);
+        ctx->user = strdup(c.user);
+        ASSERT_TRUE(ctx->password && ctx->user);
+        sent.clear();
+        reports.all.clear();
+        int delivered = set(MAILOPT_DELIVER);
+        bool auth_sent = false;
+        for (const std::string &line : sent)
+            auth_sent = auth_sent || line.rfind("auth ", 0) == 0;
+        if (c.error) {
+            EXPECT_EQ(delivered, 0);
+            EXPECT_EQ(std::string(mail_last_error(ctx)), std::string("AUTH OAUTHBEARER failed (") + c.error + ")");
+            EXPECT_NE(reports.stages().find("4/2"), std::string::npos) << reports.stages();
+            EXPECT_FALSE(auth_sent);
+            EXPECT_EQ(ctx->failing_code, 0u); // no reply failed: the run's status is 1
+        } else {
+            EXPECT_EQ(delivered, 1) << mail_last_error(ctx);
+            EXPECT_TRUE(auth_sent);
+        }
+    }
+    // The one response the peer took is the clean one, and only the
+    // session that logged in delivered.
+    std::string output = peer->finish();
+    const std::string clean = "n,a=u@example.com,\x01" "auth=Bearer good-token\x01\x01";
+    size_t at = output.find("OAUTH ");
+    ASSERT_NE(at, std::string::npos) << output;
+    EXPECT_EQ(bytes_of_hex(output.substr(at + 6, output.find('\n', at) - at - 6)), clean);
+    EXPECT_EQ(output.find("OAUTH ", at + 1), std::string::npos) << output;
+    EXPECT_EQ(messages(output).size(), 1u);
 }
 
 // Recipients from the callback: one whose parameter text would smuggle a

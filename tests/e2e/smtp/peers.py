@@ -128,9 +128,12 @@ class Recorder:
         self.replies = replies  # "MAIL", "DATA" (end of data), "RSET", "QUIT" -> reply line
         self.messages = []
         self.oauth_error_answers = []
+        self.oauth_responses = []  # every OAUTHBEARER response taken, decoded
+        self.greeted = []  # the name of every EHLO, in order
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
+        self.greeted.append(hostname)
         if self.dsn:
             responses.insert(len(responses) - 1, "250-DSN")
         return responses
@@ -187,6 +190,7 @@ class Recorder:
             blob = await server.challenge_auth(b"", encode_to_b64=False)
             if blob is MISSING:
                 return AuthResult(success=False, handled=True)
+        self.oauth_responses.append(blob)
         m = re.fullmatch(rb"n,a=([^,]*),\x01auth=Bearer ([^\x01]*)\x01\x01", blob)
         user = m and m.group(1).replace(b"=2C", b",").replace(b"=3D", b"=").decode()
         if m and self.tokens.get(user) == m.group(2).decode():
@@ -496,20 +500,23 @@ def unstuff(data):
 
 def serve(argv):
     """peers.py serve [--starttls | --implicit] [--smtputf8] [--reply COMMAND=LINE ...]
-                      [--sessions N] [--limit S] CERT_DIR
+                      [--token USER=TOKEN ...] [--sessions N] [--limit S] CERT_DIR
 
     An aiosmtpd peer for tests written in C++: prints "PORT <n>" once it
     answers, takes N sessions (1 by default) and prints one line per message,
     "MESSAGE <sender> <recipients joined by ','> <tls 0/1> <content as hex>",
     then "DONE" and ends; everything is bounded by --limit seconds. CERT_DIR
     receives the test CA as ca.pem (the server's certificate is for
-    localhost and 127.0.0.1)."""
+    localhost and 127.0.0.1). With --token the peer offers AUTH and takes
+    OAUTHBEARER with those bearer tokens, printing "OAUTH <response as hex>"
+    for every OAUTHBEARER response it took, before the MESSAGE lines."""
     import argparse
     ap = argparse.ArgumentParser(prog="peers.py serve")
     ap.add_argument("--starttls", action="store_true")
     ap.add_argument("--implicit", action="store_true")
     ap.add_argument("--smtputf8", action="store_true")
     ap.add_argument("--reply", action="append", default=[])
+    ap.add_argument("--token", action="append", default=[])
     ap.add_argument("--sessions", type=int, default=1)
     ap.add_argument("--limit", type=float, default=60)
     ap.add_argument("cert_dir")
@@ -526,13 +533,16 @@ def serve(argv):
                 ended.release()
 
     replies = dict(r.split("=", 1) for r in args.reply)
+    tokens = dict(t.split("=", 1) for t in args.token)
     peer = AioPeer(certs=certs, starttls=args.starttls, implicit=args.implicit, smtputf8=args.smtputf8,
-                   replies=replies, smtp_class=CountingSMTP)
+                   replies=replies, tokens=tokens, smtp_class=CountingSMTP)
     print("PORT %d" % peer.port, flush=True)
     deadline = time.monotonic() + args.limit
     for _ in range(args.sessions):
         if not ended.acquire(timeout=max(0.0, deadline - time.monotonic())):
             break
+    for blob in peer.handler.oauth_responses:
+        print("OAUTH %s" % blob.hex(), flush=True)
     for m in peer.messages:
         print("MESSAGE %s %s %d %s" % (m.mail_from, ",".join(m.rcpt_tos), int(m.tls), m.content.hex()),
               flush=True)
