@@ -105,6 +105,7 @@ struct Connection {
     PlatSockAddr accept_addr; // peer taken by ip_accept
     char *trace_line;         // the sent line being assembled for the trace, owned
     size_t trace_fill;        // bytes of it so far
+    int trace_held;           // while set, ip_write_str leaves the trace to its caller (a masked line)
     NetTraceFn log_fn;        // NULL: no trace at all (borrowed)
     void *log_user;           // handed to log_fn (borrowed)
     int broadcast;            // datagram connection: allow broadcast at connect
