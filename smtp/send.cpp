@@ -308,8 +308,10 @@ int envelope_sender(MailContext *ctx, CallbackRecipients *taken)
     char prepared[ADDR_BUF_SIZE];
     int kind = ADDR_KIND_BAD;
     if (!sender || !addr_prepare_for_smtp(sender, prepared, sizeof prepared, &kind, smtputf8)) {
-        mail_set_errorf(ctx, "%s", kind == ADDR_KIND_UTF8_LOCAL ? "SMTPUTF8 required"
-                                                                 : "Invalid sender address");
+        if (kind == ADDR_KIND_UTF8_LOCAL)
+            mail_set_errorf(ctx, "SMTPUTF8 required for the sender %s", sender);
+        else
+            mail_set_errorf(ctx, "Invalid sender address");
         return smtp_step_failed(ctx, failed, nullptr, sender ? sender : "");
     }
 
