@@ -410,7 +410,11 @@ int send_message(MailContext *ctx)
     }
     if (mail_error_is_nomem(ctx))
         return EXIT_NOMEM;
-    return ctx->failing_code ? static_cast<int>(ctx->failing_code) : EXIT_USAGE;
+    // Only a refusal's code (4xx, 5xx) is a status: a reply that refused
+    // nothing (a 334 or 354 where it does not belong) is a failure like a
+    // lost connection.
+    const uint32_t code = ctx->failing_code;
+    return code >= 400 && code <= 599 ? static_cast<int>(code) : EXIT_USAGE;
 }
 
 int write_message_file(MailContext *ctx)

@@ -98,11 +98,14 @@ int send_all(Connection *c, const char *p, size_t len)
 
 // Reads may go on only while nothing has broken: the send buffer goes out
 // first (a reply is never awaited for a request still in the buffer), and
-// after a failed write or a broken input rule every read fails.
+// after a broken input rule every read fails; after a failed write too,
+// unless the owner asked to read on.
 bool read_ready(Connection *c)
 {
     if (c->read_failed)
         return false;
+    if (c->write_failed)
+        return c->read_past_write_failure != 0;
     return ip_flush(c) != 0;
 }
 
@@ -398,6 +401,12 @@ size_t ip_take_ready(Connection *c)
     c->flags = (c->flags & ~uint32_t(CONN_WOULD_BLOCK)) | wait;
     c->fill += n;
     return n;
+}
+
+void ip_read_past_write_failure(Connection *c)
+{
+    if (c)
+        c->read_past_write_failure = 1;
 }
 
 size_t ip_recv_raw(Connection *c, void *dst, size_t len)

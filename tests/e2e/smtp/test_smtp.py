@@ -436,8 +436,8 @@ class FakeServerTests(SmtpTestCase):
                     # Nothing followed the command whose reply came early.
                     self.assertEqual(len(server.lines), sum(1 for step in script if step[0] == "expect"))
                     self.assertEqual(server.data, b"")
-        # After a delivered message, early bytes only mean no QUIT is sent:
-        # the message stays delivered.
+        # After a delivered message, a goodbye that comes early only means
+        # no QUIT is sent: the message stays delivered.
         script = GREETING + EHLO + MAIL + RCPT + DATA + [("data",), ("send", b"250 queued\r\n221 bye\r\n"),
                                                          ("wait_close",)]
         run, server = self.converse(script)
@@ -455,6 +455,76 @@ class FakeServerTests(SmtpTestCase):
         self.assertRun(run, 1, "Message send failed (Server sent data before the end of the message data "
                                "(250 ok queued))\n")
         self.assertEqual(server.error, "data: client left inside the data")
+
+    def test_statuses_around_the_message_data(self):
+        # A refusal (4xx, 5xx) keeps its code as the status, wherever it
+        # comes; a reply that refuses nothing, or one that shows the dialogue
+        # out of step, gives 1. With a large message the server's reply is
+        # there before the data's end goes out.
+        big = ("-a:" + self.big_attachment(),)
+        auth = GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH PLAIN\r\n")]
+        envelope = GREETING + EHLO + MAIL + RCPT + DATA
+        cases = [
+            # name, script, options, status, standard error
+            ("552 in the data, then a close", envelope + [("some_data", 1000), ("send", b"552 5.3.4 too big\r\n"),
+                                                         ("close",)], big, 552,
+             "Message send failed (552 5.3.4 too big)\n"),
+            ("552 in the data, then no more reading", envelope + [("some_data", 1000),
+                                                                  ("send", b"552 5.3.4 too big\r\n"), ("stall",)],
+             big + ("-timeout:1",), 552, "Message send failed (552 5.3.4 too big)\n"),
+            ("354 in the data", envelope + [("some_data", 1000), ("send", b"354 again\r\n"), ("wait_close",)], big, 1,
+             "Message send failed (Server sent data before the end of the message data (354 again))\n"),
+            ("354 to the end of data", envelope + [("data",), ("send", b"354 what\r\n")] + QUIT, (), 1,
+             "Message send failed (354 what)\n"),
+            ("334 to AUTH PLAIN", auth + [("expect", b"auth plain "), ("send", b"334 \r\n")] + QUIT, (), 1,
+             "AUTH PLAIN failed (334 )\n"),
+            ("a reply behind the answer to the data's end", envelope + [
+                ("data",), ("send", b"250 ok\r\n554 5.7.1 late\r\n"), ("wait_close",)], (), 1,
+             "Message send failed (Server is out of step (\"554 5.7.1 late\" came before the QUIT command))\n"),
+            ("no reply behind the answer to the data's end", envelope + [
+                ("data",), ("send", b"250 ok\r\nnonsense\r\n"), ("wait_close",)], (), 1,
+             "Message send failed (Server is out of step (Invalid reply from server (nonsense) before the QUIT "
+             "command))\n"),
+            ("a reply before the answer to QUIT", envelope + END + [
+                ("expect", b"quit"), ("send", b"554 5.7.1 late\r\n221 bye\r\n"), ("wait_close",)], (), 1,
+             "Message send failed (Server is out of step (\"554 5.7.1 late\" came before the answer to QUIT))\n"),
+            # What a one-line message meets when the early reply is not
+            # there yet as the final "." goes: two replies to the data's end.
+            ("two replies to the data's end, each in a write of its own", envelope + [
+                ("data",), ("send", b"250 early\r\n"), ("send", b"554 5.7.1 rejected\r\n")] + QUIT, (), 1,
+             re.compile(r"\AMessage send failed \(Server is out of step \(\"554 5.7.1 rejected\" came before "
+                        r"(the QUIT command|the answer to QUIT)\)\)\n\Z")),
+            # In step: a goodbye ahead of QUIT, or an odd answer to QUIT after
+            # which the server leaves, never fails a delivered message.
+            ("goodbye ahead of QUIT", envelope + [("data",), ("send", b"250 ok\r\n221 bye\r\n"), ("wait_close",)],
+             (), 0, ""),
+            ("500 to QUIT, then a close", envelope + END + [("expect", b"quit"), ("send", b"500 not now\r\n"),
+                                                           ("close",)], (), 0, ""),
+        ]
+        for name, script, options, status, stderr in cases:
+            with self.subTest(name):
+                user = ("user", "secret") if "AUTH" in name else None
+                run, server = self.converse(script, *options, user=user)
+                self.assertRun(run, status, stderr)
+                # The data of a refused or broken message is never ended.
+                if status and "data" in name:
+                    self.assertNotIn(b"\r\n.\r\n", server.data)
+
+    def test_early_reply_between_354_and_the_end_of_data(self):
+        # "354" and, in a write of its own, an early "250"; then "554" for
+        # the data's end. Wherever the early reply is caught (with the 354,
+        # before the final ".", before or after QUIT), the run fails with 1
+        # and never takes the 250 for the answer to the data's end.
+        script = GREETING + EHLO + MAIL + RCPT + [("expect", b"data"), ("send", b"354 go ahead\r\n"),
+                                                  ("send", b"250 early\r\n"), ("data",),
+                                                  ("send", b"554 5.7.1 rejected\r\n")] + QUIT
+        caught = re.compile(r"\AMessage send failed \((Server sent data before the (message data|end of the "
+                            r"message data) \(250 early\)|Server is out of step \(\"554 5.7.1 rejected\" came "
+                            r"before (the QUIT command|the answer to QUIT)\))\)\n\Z")
+        for attempt in range(10):
+            with self.subTest(attempt=attempt):
+                run, server = self.converse(script, "-body:one line")
+                self.assertRun(run, 1, caught)
 
     def starttls_script(self, after_tls_ehlo, rest):
         return (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n"),
