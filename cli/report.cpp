@@ -102,6 +102,7 @@ int cli_status_report(void *user, int stage, int result, const char *text)
     }
     if (stage == MAIL_STAGE_AUTH && result == MAIL_RESULT_FAILED) {
         cli_error("%s\n", cli_printable(shown).c_str());
+        cli_failure_printed = shown;
         return MAIL_ANSWER_QUIT;
     }
     if (stage == MAIL_STAGE_RCPT && result == MAIL_RESULT_FAILED) {

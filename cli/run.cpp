@@ -52,6 +52,7 @@ int cli_timestamps = 0;
 char cli_password_delimiter = ':';
 int cli_no_dkim = 0;
 int cli_send_succeeded = 0;
+std::string cli_failure_printed;
 
 void cli_reset_switches(void)
 {
@@ -65,6 +66,7 @@ void cli_reset_switches(void)
     cli_no_dkim = 0;
     cli_password_delimiter = ':';
     cli_send_succeeded = 0;
+    cli_failure_printed.clear();
 }
 
 // ---- banner ----------------------------------------------------------------------
@@ -391,17 +393,26 @@ int finish_settings(MailContext *ctx)
 int send_message(MailContext *ctx)
 {
     cli_send_succeeded = 0;
+    cli_failure_printed.clear();
     mail_set_option_basic(ctx, MAILOPT_DELIVER, nullptr, nullptr, nullptr);
     if (cli_send_succeeded)
         return EXIT_OK;
-    if (cli_timestamps) {
-        char stamp[32];
-        cli_error("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
+    // A failure the status report printed already (a failed AUTH) is told
+    // once.
+    if (cli_failure_printed != mail_last_error(ctx)) {
+        if (cli_timestamps) {
+            char stamp[32];
+            cli_error("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
+        }
+        cli_error("Message send failed (%s)\n", cli_printable(mail_last_error(ctx)).c_str());
     }
-    cli_error("Message send failed (%s)\n", cli_printable(mail_last_error(ctx)).c_str());
     if (mail_error_is_nomem(ctx))
         return EXIT_NOMEM;
-    return ctx->failing_code ? static_cast<int>(ctx->failing_code) : EXIT_USAGE;
+    // Only a refusal's code (4xx, 5xx) is a status: a reply that refused
+    // nothing (a 334 or 354 where it does not belong) is a failure like a
+    // lost connection.
+    const uint32_t code = ctx->failing_code;
+    return code >= 400 && code <= 599 ? static_cast<int>(code) : EXIT_USAGE;
 }
 
 int write_message_file(MailContext *ctx)

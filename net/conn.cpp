@@ -153,6 +153,7 @@ void net_reset_stream(Connection *c)
     c->write_failed = 0;
     c->read_failed = 0;
     c->peer_closed = 0;
+    c->read_past_write_failure = 0;
     c->flags &= ~CONN_WOULD_BLOCK;
     ip_end_deadline(c);
 }

@@ -101,10 +101,12 @@ struct Connection {
     int write_failed;         // sticky: a write failed; every later write fails
     int read_failed;          // sticky: the input broke a rule (long line, NUL)
     int peer_closed;          // a read saw the peer end the stream
+    int read_past_write_failure; // reads go on after a failed write (ip_read_past_write_failure)
     int accept_addr_len;
     PlatSockAddr accept_addr; // peer taken by ip_accept
     char *trace_line;         // the sent line being assembled for the trace, owned
     size_t trace_fill;        // bytes of it so far
+    int trace_held;           // while set, ip_write_str leaves the trace to its caller (a masked line)
     NetTraceFn log_fn;        // NULL: no trace at all (borrowed)
     void *log_user;           // handed to log_fn (borrowed)
     int broadcast;            // datagram connection: allow broadcast at connect
@@ -231,6 +233,10 @@ size_t ip_pending(const Connection *c);
 // taken, 0 when nothing waits, the stream has ended or reading
 // failed (the reason then in ip_error, as for any read).
 size_t ip_take_ready(Connection *c);
+// After a failed write, lets reads go on, so that what the peer sent before
+// it stopped reading or left (a refusal of what it was being sent) can
+// still be read; every write stays failed. Until the next connect.
+void ip_read_past_write_failure(Connection *c);
 // Everything until the peer closes, as a new NUL-terminated text of at most
 // NET_READ_ALL_MAX bytes (the caller frees it); its length in *len. NULL
 // when memory runs out or the cap is passed.
@@ -245,7 +251,8 @@ char *ip_read_all(Connection *c, size_t *len);
 // final line, a server's reply) flushes itself. 1 when every
 // byte was taken; 0 once any write failed, and from then on every write
 // and flush of the connection fails (the first reason stays in ip_error)
-// and reads fail too, so nothing can follow a hole.
+// and reads fail too (unless ip_read_past_write_failure), so nothing can
+// follow a hole.
 int ip_write(Connection *c, const void *data, size_t len);
 // Sends what waits in the send buffer. 1, or 0 (sticky) on failure.
 int ip_flush(Connection *c);

@@ -34,6 +34,18 @@ const char *duration(int ms, char *buf, size_t size)
     return net_format(buf, size, "%d ms", ms);
 }
 
+// The debug note of one raw transfer ("recv() read" and the like): the
+// count moved, or the reason of a failure (already in the error text).
+// Nothing for "would block", which is no failure: a wait that follows has
+// a note of its own, and a mere look for bytes that have arrived is no news.
+void note_transfer(Connection *c, const char *moved, int64_t n)
+{
+    if (n >= 0)
+        net_note(c, CONN_LOG_DEBUG, "%s %D bytes\n", moved, static_cast<long long>(n));
+    else if (n == NET_TLS_FAILED || n == PLAT_NET_FAILED)
+        net_note(c, CONN_LOG_DEBUG, "%s\n", c->error_text);
+}
+
 int write_failure(Connection *c)
 {
     c->write_failed = 1;
@@ -54,8 +66,7 @@ int send_all(Connection *c, const char *p, size_t len)
         int64_t n;
         if (c->tls) {
             n = c->tls_layer->write(c, p, len);
-            net_note(c, CONN_LOG_DEBUG, n >= 0 ? "tls_write() sent %D bytes\n" : "tls_write() returned %D\n",
-                     static_cast<long long>(n));
+            note_transfer(c, "tls_write() sent", n);
             if (n == NET_WANT_READ || n == NET_WANT_WRITE) {
                 if (!net_wait_for(c, n, c->timeout_ms, "waiting to send"))
                     return write_failure(c);
@@ -68,17 +79,16 @@ int send_all(Connection *c, const char *p, size_t len)
             }
         } else {
             n = plat_send(c->socket, p, len);
-            net_note(c, CONN_LOG_DEBUG, n >= 0 ? "send() sent %D bytes\n" : "send() returned %D\n",
-                     static_cast<long long>(n));
+            if (n == PLAT_NET_FAILED)
+                net_fail_socket(c, "send()");
+            note_transfer(c, "send() sent", n);
             if (n == PLAT_NET_WOULD_BLOCK) {
                 if (!net_wait_for(c, NET_WANT_WRITE, c->timeout_ms, "waiting to send"))
                     return write_failure(c);
                 continue;
             }
-            if (n < 0) {
-                net_fail_socket(c, "send()");
+            if (n < 0)
                 return write_failure(c);
-            }
         }
         p += n;
         len -= static_cast<size_t>(n);
@@ -88,11 +98,14 @@ int send_all(Connection *c, const char *p, size_t len)
 
 // Reads may go on only while nothing has broken: the send buffer goes out
 // first (a reply is never awaited for a request still in the buffer), and
-// after a failed write or a broken input rule every read fails.
+// after a broken input rule every read fails; after a failed write too,
+// unless the owner asked to read on.
 bool read_ready(Connection *c)
 {
     if (c->read_failed)
         return false;
+    if (c->write_failed)
+        return c->read_past_write_failure != 0;
     return ip_flush(c) != 0;
 }
 
@@ -140,9 +153,6 @@ int read_broken(Connection *c, const char *format, long long value)
     c->read_failed = 1;
     return net_fail(c, format, value);
 }
-
-// The engine's sink into the connection, without a trace.
-int write_sink(void *conn, const char *text, size_t len) { return ip_write(static_cast<Connection *>(conn), text, len); }
 
 // Adds sent bytes to the line being assembled for the trace, and traces
 // each line they complete (a line that outgrows the room in parts).
@@ -216,13 +226,15 @@ int net_wait_for(Connection *c, int64_t want, int wait_ms, const char *what)
             by_deadline = true;
         }
     }
+    char d[32];
+    net_note(c, CONN_LOG_DEBUG, "poll() %s, at most %s\n", what,
+             duration(by_deadline ? limit : wait_ms, d, sizeof d));
     // With no time left the poll only looks: bytes already there still count.
     int r = plat_poll(c->socket, want == NET_WANT_WRITE ? PLAT_POLL_OUT : PLAT_POLL_IN, limit);
     if (r > 0)
         return 1;
     if (r < 0)
         return net_fail_socket(c, "poll()");
-    char d[32];
     return net_fail(c, "Timed out after %s %s", duration(by_deadline ? c->deadline_ms : wait_ms, d, sizeof d),
                     what);
 }
@@ -338,16 +350,16 @@ size_t recv_now(Connection *c, void *dst, size_t len)
         int64_t n;
         if (c->tls) {
             n = c->tls_layer->read(c, dst, len);
-            net_note(c, CONN_LOG_DEBUG, n >= 0 ? "tls_read() read %D bytes\n" : "tls_read() returned %D\n",
-                     static_cast<long long>(n));
+            note_transfer(c, "tls_read() read", n);
             if (n == NET_TLS_FAILED)
                 return 0; // the TLS layer left the reason
         } else {
             n = plat_recv(c->socket, dst, len, 0);
-            net_note(c, CONN_LOG_DEBUG, n >= 0 ? "recv() read %D bytes\n" : "recv() returned %D\n",
-                     static_cast<long long>(n));
             if (n == PLAT_NET_FAILED)
-                return net_fail_socket(c, "recv()");
+                net_fail_socket(c, "recv()");
+            note_transfer(c, "recv() read", n);
+            if (n == PLAT_NET_FAILED)
+                return 0;
             if (n == PLAT_NET_WOULD_BLOCK)
                 n = NET_WANT_READ;
         }
@@ -389,6 +401,12 @@ size_t ip_take_ready(Connection *c)
     c->flags = (c->flags & ~uint32_t(CONN_WOULD_BLOCK)) | wait;
     c->fill += n;
     return n;
+}
+
+void ip_read_past_write_failure(Connection *c)
+{
+    if (c)
+        c->read_past_write_failure = 1;
 }
 
 size_t ip_recv_raw(Connection *c, void *dst, size_t len)
@@ -600,7 +618,7 @@ int ip_write_str(void *conn, const char *text, size_t len)
     Connection *c = static_cast<Connection *>(conn);
     if (!ip_write(c, text, len))
         return 0;
-    if (len && tracing(c))
+    if (len && tracing(c) && !c->trace_held)
         trace_sent(c, text, len);
     return 1;
 }
@@ -609,7 +627,7 @@ int ip_vprintf(Connection *c, const char *format, va_list ap)
 {
     if (!c)
         return 0;
-    return fmt_vformat(tracing(c) ? ip_write_str : write_sink, c, nullptr, nullptr, format, ap);
+    return fmt_vformat(ip_write_str, c, nullptr, nullptr, format, ap);
 }
 
 int ip_printf(Connection *c, const char *format, ...)
@@ -639,7 +657,9 @@ int ip_printf_masked(Connection *c, const unsigned char *mask, const char *forma
             trace_sent(c, masked.data, masked.length);
         sbuf_release(&masked);
     }
-    int ok = fmt_vformat(write_sink, c, nullptr, nullptr, format, ap);
+    c->trace_held = 1;
+    int ok = fmt_vformat(ip_write_str, c, nullptr, nullptr, format, ap);
+    c->trace_held = 0;
     va_end(ap);
     return ok;
 }

@@ -17,6 +17,9 @@ enum {
     SMTP_LOST = -1,   // no reply came: MAILF_CONNECTED is cleared
 };
 
+// A reply that refuses what it answers: 4xx (for now) or 5xx (for good).
+inline bool smtp_is_refusal(int code) { return code >= 400 && code <= 599; }
+
 // One reply as read.
 struct SmtpReply {
     int code;                       // the final line's code; 0 when no reply came

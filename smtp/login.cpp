@@ -175,8 +175,13 @@ int starttls(MailContext *ctx)
     // session.
     if (!(ctx->flags & MAILF_CONNECTED) || (ctx->flags & MAILF_STARTTLS_REQUIRED))
         return smtp_step_failed(ctx, failed, line);
-    // Only asked for (or chosen): the dialogue goes on in clear.
     mail_set_errorf(ctx, "STARTTLS not accepted (%s)", line ? line : "");
+    // Chosen here because the login needs TLS: in clear it could only fail
+    // for want of a mechanism, which would hide the refusal. The session
+    // ends with it, as a refusal of required TLS does.
+    if (!(ctx->flags & MAILF_STARTTLS))
+        return smtp_step_failed(ctx, failed, nullptr);
+    // Only asked for: the dialogue goes on in clear.
     if (!report_or_quit(ctx, MAIL_STAGE_STARTTLS, MAIL_RESULT_FAILED, ctx->error_text))
         return 0;
     ctx->flags &= ~uint32_t(MAILF_STARTTLS_NOW);

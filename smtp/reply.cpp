@@ -271,17 +271,68 @@ int smtp_rset(MailContext *ctx)
     return smtp_drop_connection(ctx);
 }
 
+namespace {
+
+// The dialogue found out of step at its end: the replies read before were
+// not the answers they seemed to be. The error text quotes the reply that
+// gave it away; no reply code is kept.
+void out_of_step_at_quit(MailContext *ctx, const char *line, const char *where)
+{
+    char quoted[REASON_QUOTE_MAX + 1];
+    str_copy_bounded(quoted, line ? line : "", sizeof quoted);
+    mail_set_errorf(ctx, "Server is out of step (\"%s\" came before %s)", quoted, where);
+    ctx->failing_code = 0;
+}
+
+// QUIT and its answer. 1 while the dialogue is in step, else 0 with the
+// error text saying why. Whatever answers QUIT (a 500, nothing at all)
+// never changes the outcome by itself: what went before decided it. But
+// this client never pipelines, so a reply that waits before QUIT (other
+// than the goodbye of a server that leaves first), or a further reply
+// behind the one read as QUIT's answer, came before what it seemed to
+// answer.
+int quit_in_step(MailContext *ctx)
+{
+    SmtpReply r;
+    if (wire_reply_waiting(ctx)) {
+        // QUIT cannot go: only a goodbye (the server leaves first) fits.
+        if (!smtp_read_reply(ctx, &r)) {
+            mail_set_errorf(ctx, "Server is out of step (%s before the QUIT command)", r.reason);
+            ctx->failing_code = 0;
+            return 0;
+        }
+        if (r.code == 221)
+            return 1;
+        out_of_step_at_quit(ctx, r.line, "the QUIT command");
+        return 0;
+    }
+    wire_command(ctx, "QUIT", "quit\r\n");
+    if (!smtp_read_reply(ctx, &r) || r.code == 221)
+        return 1;
+    // Any other answer is looked behind: a server in step closes after it
+    // (RFC 5321 answers QUIT with 221 and a close), within the time-out.
+    char answer[REASON_QUOTE_MAX + 1];
+    str_copy_bounded(answer, r.line, sizeof answer);
+    const char *line = nullptr;
+    size_t len = 0;
+    const char *why = nullptr;
+    wire_begin_reply(ctx);
+    const int more = wire_read_line(ctx, &line, &len, &why);
+    wire_end_reply(ctx);
+    if (!more && wire_pending(ctx) == 0)
+        return 1; // closed, or silent: nothing followed
+    out_of_step_at_quit(ctx, answer, "the answer to QUIT");
+    return 0;
+}
+
+} // namespace
+
 int smtp_quit(MailContext *ctx, int result)
 {
     if (!ctx->connection)
         return 0;
-    if (ctx->flags & MAILF_CONNECTED) {
-        // Whatever answers QUIT (a 500, nothing at all) never changes the
-        // outcome: what went before decided it.
-        wire_command(ctx, "QUIT", "quit\r\n");
-        SmtpReply r;
-        smtp_read_reply(ctx, &r);
-    }
+    if ((ctx->flags & MAILF_CONNECTED) && !quit_in_step(ctx) && result)
+        result = MAIL_RESULT_FATAL;
     wire_close(ctx);
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
     if (result)

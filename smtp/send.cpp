@@ -169,11 +169,36 @@ RcptOutcome rcpt_one(MailContext *ctx, const char *address, const char *shown, b
     return RCPT_NEXT;
 }
 
+// A reply that came while the data went out, before its end: the server
+// cannot have had the whole message. The data is never ended; a refusal
+// (4xx, 5xx) keeps its code, anything else ends the run as out of step.
+// A reply that does not come whole keeps an error text already set (the
+// failed write's).
+int reply_before_end_of_data(MailContext *ctx)
+{
+    SmtpReply r;
+    if (!smtp_read_reply(ctx, &r)) {
+        if (!ctx->error_text)
+            smtp_set_reply_error(ctx, r);
+        return smtp_drop_connection(ctx);
+    }
+    if (!smtp_is_refusal(r.code)) {
+        mail_set_errorf(ctx, "Server sent data before the end of the message data (%s)", r.line);
+        return smtp_drop_connection(ctx);
+    }
+    ctx->failing_code = static_cast<uint32_t>(r.code);
+    // Nothing more can be said on a connection whose data was not ended.
+    smtp_step_failed(ctx, {MAIL_STAGE_DATA, MAIL_RESULT_FAILED, SMTP_THEN_STAY}, r.line);
+    smtp_close_lost(ctx);
+    return 0;
+}
+
 // Ends a message whose data could not be sent whole. SMTP has no way to take
 // back data once DATA was accepted except leaving without the final ".":
 // the server then drops the transaction. Nothing after the failure point
 // went out (write failures are sticky), so no message with a hole is ever
-// ended.
+// ended. A write that failed because the server refused the message (and
+// stopped reading, or left) takes the refusal that waits unread.
 int abandon_data(MailContext *ctx, int result)
 {
     switch (result) {
@@ -182,6 +207,8 @@ int abandon_data(MailContext *ctx, int result)
         wire_flush(ctx, &why); // the connection's first failure
         mail_set_errorf(ctx, "Connection lost while sending the message data (%s)",
                         why ? why : "write failed");
+        if (wire_reply_after_write_failure(ctx))
+            return reply_before_end_of_data(ctx);
         break;
     }
     case MIME_FAIL_NOMEM:
@@ -308,8 +335,10 @@ int envelope_sender(MailContext *ctx, CallbackRecipients *taken)
     char prepared[ADDR_BUF_SIZE];
     int kind = ADDR_KIND_BAD;
     if (!sender || !addr_prepare_for_smtp(sender, prepared, sizeof prepared, &kind, smtputf8)) {
-        mail_set_errorf(ctx, "%s", kind == ADDR_KIND_UTF8_LOCAL ? "SMTPUTF8 required"
-                                                                 : "Invalid sender address");
+        if (kind == ADDR_KIND_UTF8_LOCAL)
+            mail_set_errorf(ctx, "SMTPUTF8 required for the sender %s", sender);
+        else
+            mail_set_errorf(ctx, "Invalid sender address");
         return smtp_step_failed(ctx, failed, nullptr, sender ? sender : "");
     }
 
@@ -407,28 +436,14 @@ int message_stream(MailContext *ctx, bool *line_ended)
     return 1;
 }
 
-// A reply that came while the data went out, before its end: the server
-// cannot have had the whole message. The data is never ended; a refusal
-// keeps its code, anything else ends the run as out of step.
-int reply_before_end_of_data(MailContext *ctx)
-{
-    const char *line = nullptr;
-    if (smtp_read_reply_class(ctx, 250, 10, &line)) {
-        mail_set_errorf(ctx, "Server sent data before the end of the message data (%s)", line);
-        return smtp_drop_connection(ctx);
-    }
-    // Nothing more can be said on a connection whose data was not ended.
-    smtp_step_failed(ctx, {MAIL_STAGE_DATA, MAIL_RESULT_FAILED, SMTP_THEN_STAY}, line);
-    smtp_close_lost(ctx);
-    return 0;
-}
-
 // The end of data, the data's last piece. Only a 25x answer to it delivers
 // the message.
 int end_of_data(MailContext *ctx, bool line_ended)
 {
-    if (wire_reply_waiting(ctx))
+    if (wire_reply_waiting(ctx)) {
+        mail_set_error(ctx, nullptr); // a refused recipient's text says nothing of this
         return reply_before_end_of_data(ctx);
+    }
     const char *end = line_ended ? ".\r\n" : "\r\n.\r\n";
     const char *why = nullptr;
     if (!wire_sink(ctx->connection, end, strlen(end)) || !wire_flush(ctx, &why))

@@ -158,6 +158,14 @@ int wire_in_step(MailContext *ctx, const char *what, const char **reason)
 
 int wire_reply_waiting(MailContext *ctx) { return ctx->connection && waiting(ctx->connection) != 0; }
 
+int wire_reply_after_write_failure(MailContext *ctx)
+{
+    if (!ctx->connection)
+        return 0;
+    ip_read_past_write_failure(ctx->connection);
+    return waiting(ctx->connection) != 0;
+}
+
 int wire_command(MailContext *ctx, const char *name, const char *format, ...)
 {
     if (!command_may_go(ctx, name))

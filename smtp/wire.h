@@ -48,6 +48,11 @@ int wire_in_step(MailContext *ctx, const char *what, const char **reason);
 // without waiting), the dialogue left as it is.
 int wire_reply_waiting(MailContext *ctx);
 
+// After a write failed: 1 when bytes the server sent wait unread (taken
+// without waiting), and the next reply may then be read although nothing
+// more can be sent; 0 when none waits.
+int wire_reply_after_write_failure(MailContext *ctx);
+
 // One command line, formatted in the engine's dialect and traced as sent;
 // name is the command's ("RCPT TO"). Buffered: the next read sends it. Not
 // sent, and 0, when the dialogue is out of step (as wire_in_step, the

@@ -337,6 +337,30 @@ TEST(NetWaits, SilentPeerTimesOut)
     EXPECT_EQ(ip_read_all(c, nullptr), nullptr); // a time-out is not the end of the data
 }
 
+TEST(NetWaits, DebugNotesSayWhatAWaitMeans)
+{
+    // A read that finds nothing yet is no failure: the debug trace shows the
+    // wait and its bound, never a bare result code.
+    auto peer = script_peer({"expect:2", "send:" + to_hex("250 ok\r\n"), "close"});
+    Connection *c = connect_to("127.0.0.1", peer->port(), 2000);
+    ASSERT_NE(c, nullptr) << connect_error;
+    Closer hold{c};
+    TraceLog log;
+    log.attach(c, CONN_LOG_DEBUG);
+    // A look for bytes that have arrived, with none there, says nothing.
+    EXPECT_EQ(ip_take_ready(c), 0u);
+    EXPECT_TRUE(log.entries.empty());
+    ASSERT_TRUE(ip_write_text(c, "go"));
+    char *line = ip_read_until(c, "\r\n", 2);
+    ASSERT_NE(line, nullptr) << ip_error(c);
+    EXPECT_STREQ(line, "250 ok");
+    EXPECT_EQ(ip_read_until(c, "\r\n", 2), nullptr);
+    EXPECT_GE(log.count(NET_TRACE_NOTE, "poll() waiting for data, at most "), 1u);
+    EXPECT_EQ(log.count(NET_TRACE_NOTE, "recv() read 0 bytes"), 1u);
+    for (const TraceLog::Entry &e : log.entries)
+        EXPECT_EQ(e.text.find("returned"), std::string::npos) << e.text;
+}
+
 TEST(NetWaits, PeerThatStopsReadingBlocksWritesOnlyUntilTheTimeOut)
 {
     unsigned port = 0;

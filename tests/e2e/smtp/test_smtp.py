@@ -442,8 +442,8 @@ class FakeServerTests(SmtpTestCase):
                     # Nothing followed the command whose reply came early.
                     self.assertEqual(len(server.lines), sum(1 for step in script if step[0] == "expect"))
                     self.assertEqual(server.data, b"")
-        # After a delivered message, early bytes only mean no QUIT is sent:
-        # the message stays delivered.
+        # After a delivered message, a goodbye that comes early only means
+        # no QUIT is sent: the message stays delivered.
         script = GREETING + EHLO + MAIL + RCPT + DATA + [("data",), ("send", b"250 queued\r\n221 bye\r\n"),
                                                          ("wait_close",)]
         run, server = self.converse(script)
@@ -462,6 +462,76 @@ class FakeServerTests(SmtpTestCase):
                                "(250 ok queued))\n")
         self.assertEqual(server.error, "data: client left inside the data")
 
+    def test_statuses_around_the_message_data(self):
+        # A refusal (4xx, 5xx) keeps its code as the status, wherever it
+        # comes; a reply that refuses nothing, or one that shows the dialogue
+        # out of step, gives 1. With a large message the server's reply is
+        # there before the data's end goes out.
+        big = ("-a:" + self.big_attachment(),)
+        auth = GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH PLAIN\r\n")]
+        envelope = GREETING + EHLO + MAIL + RCPT + DATA
+        cases = [
+            # name, script, options, status, standard error
+            ("552 in the data, then a close", envelope + [("some_data", 1000), ("send", b"552 5.3.4 too big\r\n"),
+                                                         ("close",)], big, 552,
+             "Message send failed (552 5.3.4 too big)\n"),
+            ("552 in the data, then no more reading", envelope + [("some_data", 1000),
+                                                                  ("send", b"552 5.3.4 too big\r\n"), ("stall",)],
+             big + ("-timeout:1",), 552, "Message send failed (552 5.3.4 too big)\n"),
+            ("354 in the data", envelope + [("some_data", 1000), ("send", b"354 again\r\n"), ("wait_close",)], big, 1,
+             "Message send failed (Server sent data before the end of the message data (354 again))\n"),
+            ("354 to the end of data", envelope + [("data",), ("send", b"354 what\r\n")] + QUIT, (), 1,
+             "Message send failed (354 what)\n"),
+            ("334 to AUTH PLAIN", auth + [("expect", b"auth plain "), ("send", b"334 \r\n")] + QUIT, (), 1,
+             "AUTH PLAIN failed (334 )\n"),
+            ("a reply behind the answer to the data's end", envelope + [
+                ("data",), ("send", b"250 ok\r\n554 5.7.1 late\r\n"), ("wait_close",)], (), 1,
+             "Message send failed (Server is out of step (\"554 5.7.1 late\" came before the QUIT command))\n"),
+            ("no reply behind the answer to the data's end", envelope + [
+                ("data",), ("send", b"250 ok\r\nnonsense\r\n"), ("wait_close",)], (), 1,
+             "Message send failed (Server is out of step (Invalid reply from server (nonsense) before the QUIT "
+             "command))\n"),
+            ("a reply before the answer to QUIT", envelope + END + [
+                ("expect", b"quit"), ("send", b"554 5.7.1 late\r\n221 bye\r\n"), ("wait_close",)], (), 1,
+             "Message send failed (Server is out of step (\"554 5.7.1 late\" came before the answer to QUIT))\n"),
+            # What a one-line message meets when the early reply is not
+            # there yet as the final "." goes: two replies to the data's end.
+            ("two replies to the data's end, each in a write of its own", envelope + [
+                ("data",), ("send", b"250 early\r\n"), ("send", b"554 5.7.1 rejected\r\n")] + QUIT, (), 1,
+             re.compile(r"\AMessage send failed \(Server is out of step \(\"554 5.7.1 rejected\" came before "
+                        r"(the QUIT command|the answer to QUIT)\)\)\n\Z")),
+            # In step: a goodbye ahead of QUIT, or an odd answer to QUIT after
+            # which the server leaves, never fails a delivered message.
+            ("goodbye ahead of QUIT", envelope + [("data",), ("send", b"250 ok\r\n221 bye\r\n"), ("wait_close",)],
+             (), 0, ""),
+            ("500 to QUIT, then a close", envelope + END + [("expect", b"quit"), ("send", b"500 not now\r\n"),
+                                                           ("close",)], (), 0, ""),
+        ]
+        for name, script, options, status, stderr in cases:
+            with self.subTest(name):
+                user = ("user", "secret") if "AUTH" in name else None
+                run, server = self.converse(script, *options, user=user)
+                self.assertRun(run, status, stderr)
+                # The data of a refused or broken message is never ended.
+                if status and "data" in name:
+                    self.assertNotIn(b"\r\n.\r\n", server.data)
+
+    def test_early_reply_between_354_and_the_end_of_data(self):
+        # "354" and, in a write of its own, an early "250"; then "554" for
+        # the data's end. Wherever the early reply is caught (with the 354,
+        # before the final ".", before or after QUIT), the run fails with 1
+        # and never takes the 250 for the answer to the data's end.
+        script = GREETING + EHLO + MAIL + RCPT + [("expect", b"data"), ("send", b"354 go ahead\r\n"),
+                                                  ("send", b"250 early\r\n"), ("data",),
+                                                  ("send", b"554 5.7.1 rejected\r\n")] + QUIT
+        caught = re.compile(r"\AMessage send failed \((Server sent data before the (message data|end of the "
+                            r"message data) \(250 early\)|Server is out of step \(\"554 5.7.1 rejected\" came "
+                            r"before (the QUIT command|the answer to QUIT)\))\)\n\Z")
+        for attempt in range(10):
+            with self.subTest(attempt=attempt):
+                run, server = self.converse(script, "-body:one line")
+                self.assertRun(run, 1, caught)
+
     def starttls_script(self, after_tls_ehlo, rest):
         return (GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n"),
                             ("expect", b"starttls"), ("send", b"220 go ahead\r\n"), ("starttls",),
@@ -471,7 +541,7 @@ class FakeServerTests(SmtpTestCase):
         script = self.starttls_script(b"250-fake.test\r\n250 8BITMIME\r\n", QUIT)
         run, server = self.converse(script, "-starttls", user=("user", "secret"), certs=self.certs)
         message = "Server did not offer a supported authentication mechanism"
-        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertRun(run, 1, message + "\n")
         self.assertIsNone(server.error)
         self.assertFalse(any(line.lower().startswith(b"auth") for line in server.lines))
 
@@ -486,17 +556,24 @@ class FakeServerTests(SmtpTestCase):
         run, server = self.converse(script, user=("user", "secret"), certs=self.certs)
         self.assertRun(run, 0, "")
         self.assertIsNone(server.error)
+        # The server refuses the STARTTLS chosen for the login: that refusal
+        # ends the session, with its code, as a refusal of required TLS does.
+        script = GREETING + offer + [("expect", b"starttls"), ("send", b"454 4.7.0 TLS not available\r\n")] + QUIT
+        run, server = self.converse(script, user=("user", "secret"), certs=self.certs)
+        self.assertRun(run, 454, "Message send failed (STARTTLS not accepted (454 4.7.0 TLS not available))\n")
+        self.assertIsNone(server.error)
+        self.assertFalse(any(line.lower().startswith(b"auth") for line in server.lines))
         # The plain program cannot go on after a 220 to STARTTLS: it never
         # chooses it by this rule.
         script = GREETING + offer + QUIT
         run, server = self.converse(script, user=("user", "secret"), program=PLAIN)
         message = "Server did not offer a supported authentication mechanism"
-        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertRun(run, 1, message + "\n")
         self.assertNotIn(b"starttls", [line.lower() for line in server.lines])
         # Inside implicit TLS the rule never fires either.
         script = [("starttls",)] + GREETING + offer + QUIT
         run, server = self.converse(script, "-secureport", user=("user", "secret"), certs=self.certs)
-        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertRun(run, 1, message + "\n")
         self.assertIsNone(server.error)
         self.assertNotIn(b"starttls", [line.lower() for line in server.lines])
 
@@ -532,7 +609,7 @@ class FakeServerTests(SmtpTestCase):
             with self.subTest(mechanism):
                 run, server = self.converse(offer + exchange + QUIT, "-d", *options, user=("user", password))
                 line = "AUTH %s failed (535 5.7.8 bad)" % mechanism
-                self.assertRun(run, 535, "%s\nMessage send failed (%s)\n" % (line, line))
+                self.assertRun(run, 535, line + "\n")
                 self.assertIsNone(server.error)
                 self.assertIn(masked, run.stdout)
                 self.assertIn("< 220 fake\\x1b[31m.test\r\n", run.stdout)
@@ -749,7 +826,7 @@ class AiosmtpdTests(SmtpTestCase):
             with self.subTest(mechanism):
                 run = self.run_program(self.message_args(peer.port, *options, user=("ann", secret)))
                 line = "AUTH %s failed (535 5.7.8 Authentication credentials invalid)" % mechanism
-                self.assertRun(run, 535, "%s\nMessage send failed (%s)\n" % (line, line))
+                self.assertRun(run, 535, line + "\n")
         # The error challenge of OAUTHBEARER was answered with 0x01.
         self.assertEqual(peer.handler.oauth_error_answers, [b"\x01"])
         self.assertEqual(peer.messages, [])
@@ -827,9 +904,15 @@ class AiosmtpdTests(SmtpTestCase):
         self.assertIn(recipient, got.rcpt_tos)
         # Without SMTPUTF8 a non-ASCII local part cannot go, a domain goes as
         # Punycode.
+        # The sender (From, or the return path that stands for it in the
+        # envelope) is named, and nothing is sent for it.
         peer = self.peer()
-        run = self.run_program(self.message_args(peer.port) + ["-from:" + sender])
-        self.assertRun(run, 1, "Message send failed (SMTPUTF8 required)\n")
+        for option in ("-from:", "-return-path:"):
+            with self.subTest(option):
+                run = self.run_program(self.message_args(peer.port, "-d") + [option + sender])
+                self.assertRun(run, 1, "Message send failed (SMTPUTF8 required for the sender %s)\n" % sender)
+                self.assertNotIn("> mail from", run.stdout)
+        self.assertEqual(peer.messages, [])
         run = self.run_program(self.message_args(peer.port) + ["-to:ann@b\u00fccher.example"])
         self.assertRun(run, 0, "")
         self.assertIn("ann@xn--bcher-kva.example", peer.messages[-1].rcpt_tos)
@@ -850,8 +933,7 @@ class AiosmtpdTests(SmtpTestCase):
              "Recipient %s rejected (550 5.1.1 unknown)\nMessage send failed (No recipients accepted)\n"
              % RECIPIENT),
             ("AUTH refused", {}, {}, ("ann", "wrong"), 535,
-             "AUTH CRAM-MD5 failed (535 5.7.8 Authentication credentials invalid)\n"
-             "Message send failed (AUTH CRAM-MD5 failed (535 5.7.8 Authentication credentials invalid))\n"),
+             "AUTH CRAM-MD5 failed (535 5.7.8 Authentication credentials invalid)\n"),
         ]
         for name, replies, rcpt_replies, user, status, stderr in cases:
             with self.subTest(name):
@@ -970,7 +1052,7 @@ class SmtpSinkTests(SmtpTestCase):
         sink = self.sink("-a")
         run = self.run_program(self.message_args(sink.port, user=("user", "pw")))
         message = "Server did not offer a supported authentication mechanism"
-        self.assertRun(run, 1, "%s\nMessage send failed (%s)\n" % (message, message))
+        self.assertRun(run, 1, message + "\n")
 
     def test_rejections_after_chosen_commands(self):
         hard = "500 5.3.0 Error: command failed"
