@@ -427,6 +427,15 @@ bool inside_a_secret(const char *piece, size_t len, const char *const *secrets, 
     return false;
 }
 
+// 1 when the len bytes at piece are one of the secrets, whole.
+bool is_a_secret(const char *piece, size_t len, const char *const *secrets, size_t count)
+{
+    for (size_t i = 0; i < count; i++)
+        if (secrets[i] && std::string_view(secrets[i]) == std::string_view(piece, len))
+            return true;
+    return false;
+}
+
 } // namespace
 
 char *str_mask_secrets(const char *text, const char *const *secrets, size_t count)
@@ -439,7 +448,9 @@ char *str_mask_secrets(const char *text, const char *const *secrets, size_t coun
     for (size_t i = 0; i < count; i++) {
         const char *secret = secrets[i];
         size_t slen = secret ? strlen(secret) : 0;
-        if (!slen)
+        // A secret too short to be told from a piece of a word is masked
+        // only where it stands as a whole run of letters (below).
+        if (slen < STR_MASK_WHOLE_MIN)
             continue;
         for (const char *hit = strstr(text, secret); hit; hit = strstr(hit + 1, secret))
             memset(marks + (hit - text), 1, slen);
@@ -448,7 +459,8 @@ char *str_mask_secrets(const char *text, const char *const *secrets, size_t coun
         size_t end = at;
         while (end < len && is_base64_letter(static_cast<unsigned char>(text[end])))
             end++;
-        if (end - at >= STR_MASK_PIECE_MIN && inside_a_secret(text + at, end - at, secrets, count))
+        if (end > at && (end - at >= STR_MASK_PIECE_MIN ? inside_a_secret(text + at, end - at, secrets, count)
+                                                        : is_a_secret(text + at, end - at, secrets, count)))
             memset(marks + at, 1, end - at);
         at = end > at ? end : at + 1;
     }

@@ -88,13 +88,18 @@ void str_free_secret(char *text);
 
 // What stands for a secret in every text shown to a user: "****".
 extern const char str_secret_mask[];
-// The shortest run of base64 letters that is masked as a piece of a secret.
-enum : size_t { STR_MASK_PIECE_MIN = 4 };
+// The shortest run of base64 letters that is masked as a piece of a secret:
+// long enough that a word of a message is unlikely to be one by chance.
+enum : size_t { STR_MASK_PIECE_MIN = 8 };
+// The shortest secret masked wherever it stands; a shorter one is masked
+// only where it is a whole run of base64 letters, so a short password does
+// not blank those letters in every word of a message.
+enum : size_t { STR_MASK_WHOLE_MIN = 6 };
 // A heap copy of text in which each occurrence of one of the count secrets
 // (NULL and empty ones skipped), and each run of base64 letters (A-Z a-z
-// 0-9 + / =) of at least STR_MASK_PIECE_MIN that lies inside one of them
-// (an echo cut short), is replaced by str_secret_mask; masked bytes that
-// touch become one mask. NULL when memory ran out.
+// 0-9 + / =) that is one of them or, of at least STR_MASK_PIECE_MIN, lies
+// inside one of them (an echo cut short), is replaced by str_secret_mask;
+// masked bytes that touch become one mask. NULL when memory ran out.
 char *str_mask_secrets(const char *text, const char *const *secrets, size_t count);
 
 // ---- UTF-8 -------------------------------------------------------------------

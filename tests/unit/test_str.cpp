@@ -750,7 +750,7 @@ TEST(StrFindAny, StopsAtBoundOrNul)
 
 TEST(StrMask, SecretsAndTheirPiecesBecomeOneMask)
 {
-    const char *const secrets[] = {"AGJvYgBzM2NyZXQ=", nullptr, "", "s3cret", "a+b/c"};
+    const char *const secrets[] = {"AGJvYgBzM2NyZXQ=", nullptr, "", "s3cret", "a+b/c", "good-token"};
     struct Case {
         const char *text, *masked;
     } cases[] = {
@@ -759,16 +759,21 @@ TEST(StrMask, SecretsAndTheirPiecesBecomeOneMask)
         {"535 twice AGJvYgBzM2NyZXQ=AGJvYgBzM2NyZXQ=", "535 twice ****"},
         // An echo cut short: a run of base64 letters inside a secret.
         {"535 got AGJvYgBz...", "535 got ****..."},
-        {"535 got M2NyZX", "535 got ****"},
+        {"535 got M2NyZXQ=", "535 got ****"},
         // Pieces shorter than the minimum, and runs that merely hold one,
-        // stay.
+        // stay: a word of the message is no secret.
         {"535 got AGJ", "535 got AGJ"},
+        {"535 got M2NyZX", "535 got M2NyZX"},
+        {"the bearer token holds 0x01", "the bearer token holds 0x01"},
         {"535 got AGJvYgBzXXXX", "535 got AGJvYgBzXXXX"},
         // A raw secret wherever it stands, also inside a word.
         {"pw s3cret.", "pw ****."},
         {"xs3crety", "x****y"},
         {"s3crets3cret", "****"},
+        // A short secret only as a whole run of letters.
         {"a+b/c", "****"},
+        {"pw a+b/c.", "pw ****."},
+        {"xa+b/cy", "xa+b/cy"},
         {"535 5.7.8 Authentication credentials invalid", "535 5.7.8 Authentication credentials invalid"},
         {"", ""},
     };
