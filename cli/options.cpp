@@ -192,7 +192,8 @@ int opt_switch(MailContext *ctx, char *, char *value, const CliOption &opt)
 // The longest -dkim: word taken.
 const size_t dkim_word_max = 4095;
 
-// -dkim:domain:selector:keyfile - a key file that cannot be used ends the run.
+// -dkim:domain:selector:keyfile - a key file that cannot be used ends the
+// run; so does a domain that is none, as a usage error.
 int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
 {
     const char *why = nullptr;
@@ -203,6 +204,8 @@ int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
         added = mail_dkim_add_key(ctx, value, &why);
     if (added > 0)
         return EXIT_OK;
+    if (added == -2)
+        return refusal_status(ctx, "dkim", value, REFUSAL_INVALID, nullptr);
     if (added < 0)
         return out_of_memory("dkim");
     cli_error("Error applying DKIM setting: %s\n", cli_printable(value).c_str());

@@ -1,7 +1,11 @@
-// Address kinds, IDN and the RFC 3492 Punycode coder.
+// Address kinds, IDN (IDNA mapping through libidn2) and the RFC 3492
+// Punycode coder.
 #include "mail/addr.h"
 
 #include <cstring>
+#include <memory>
+
+#include <idn2.h>
 
 #include "mail/check.h"
 #include "support/str.h"
@@ -199,21 +203,79 @@ int addr_punycode_decode(uint64_t input_length, const char input[], uint64_t *ou
 
 // ---- IDN -------------------------------------------------------------------
 
-// Decodes a label as strict UTF-8 (no overlong forms, surrogates or values
-// beyond U+10FFFF, no sequence cut by the label's end). false when malformed.
-static bool decode_label(const char *p, size_t len, uint32_t *cps, size_t *count)
+namespace {
+
+// What DNS allows of a domain in its ASCII form (RFC 1035, RFC 5890).
+const size_t kLabelMax = 63, kDomainMax = 253;
+
+struct FreeIdn2 {
+    void operator()(uint8_t *p) const { idn2_free(p); }
+};
+
+bool starts_with_ace_prefix(const char *p, size_t len)
 {
-    size_t n = 0;
-    for (size_t i = 0; i < len;) {
-        size_t seq = utf8_decode(p + i, len - i, &cps[n]);
-        if (!seq)
-            return false;
-        n++;
-        i += seq;
-    }
-    *count = n;
-    return true;
+    return len >= 4 && (p[0] == 'x' || p[0] == 'X') && (p[1] == 'n' || p[1] == 'N') && p[2] == '-' &&
+           p[3] == '-';
 }
+
+// One label as IDNA looks it up (UTS #46 nontransitional processing with
+// NFC: case folded, normalised, then "xn--" and Punycode), checked as
+// IDNA2008 checks it; an "xn--" label must be Punycode that decodes to a
+// valid U-label. The mapping may give more than one label (an ideographic
+// full stop maps to "."). Into out (ADDR_BUF_SIZE bytes) with its length.
+int idna_label(const char *label, size_t len, char *out, size_t *out_len)
+{
+    char in[ADDR_BUF_SIZE];
+    if (len >= sizeof in)
+        return ADDR_IDN_LABEL_TOO_LONG;
+    memcpy(in, label, len);
+    in[len] = '\0';
+    if (!utf8_valid(in))
+        return ADDR_IDN_BAD_BYTES;
+    uint8_t *raw = nullptr;
+    int rc = idn2_lookup_u8(reinterpret_cast<const uint8_t *>(in), &raw, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
+    std::unique_ptr<uint8_t, FreeIdn2> mapped(raw);
+    if (rc == IDN2_MALLOC)
+        return ADDR_IDN_NOMEM;
+    if (rc == IDN2_TOO_BIG_LABEL || rc == IDN2_PUNYCODE_BIG_OUTPUT || rc == IDN2_TOO_BIG_DOMAIN)
+        return ADDR_IDN_LABEL_TOO_LONG;
+    if (rc != IDN2_OK || !mapped)
+        return ADDR_IDN_INVALID;
+    const char *text = reinterpret_cast<const char *>(mapped.get());
+    size_t n = strlen(text);
+    if (n >= ADDR_BUF_SIZE)
+        return ADDR_IDN_DOMAIN_TOO_LONG;
+    // Every label the mapping gave: none empty, none too long.
+    for (size_t start = 0;;) {
+        const char *dot = static_cast<const char *>(memchr(text + start, '.', n - start));
+        size_t end = dot ? static_cast<size_t>(dot - text) : n;
+        if (end == start)
+            return ADDR_IDN_INVALID;
+        if (end - start > kLabelMax)
+            return ADDR_IDN_LABEL_TOO_LONG;
+        if (!dot)
+            break;
+        start = end + 1;
+    }
+    memcpy(out, text, n + 1);
+    *out_len = n;
+    return ADDR_IDN_OK;
+}
+
+// An address literal ("[192.0.2.1]", "[IPv6:...]") goes unchanged.
+int copy_literal(const char *domain, char *out, size_t size)
+{
+    size_t len = strlen(domain);
+    for (size_t i = 0; i < len; i++)
+        if (!printable(static_cast<unsigned char>(domain[i])))
+            return ADDR_IDN_BAD_BYTES;
+    if (len >= size)
+        return ADDR_IDN_NO_ROOM;
+    memcpy(out, domain, len + 1);
+    return ADDR_IDN_OK;
+}
+
+} // namespace
 
 // Appends len bytes to the text of used bytes in out (size bytes); false,
 // with nothing written, when they and the NUL would not fit.
@@ -227,13 +289,21 @@ static bool append_bounded(char *out, size_t size, size_t *used, const char *src
     return true;
 }
 
-char *addr_idn_domain(const char *domain, char *out, size_t size)
+int addr_idn_convert(const char *domain, char *out, size_t size)
 {
     if (!out || size == 0)
-        return nullptr;
+        return ADDR_IDN_NO_ROOM;
     out[0] = '\0';
     if (!domain)
-        return nullptr;
+        return ADDR_IDN_INVALID;
+    if (domain[0] == '[')
+        return copy_literal(domain, out, size);
+    // A domain of ASCII labels keeps its bytes (and its letter case); one
+    // that holds a non-ASCII label is mapped whole, as IDNA maps it.
+    bool ascii_domain = true;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(domain); *p; p++)
+        if (*p >= 0x80)
+            ascii_domain = false;
     size_t used = 0;
     const char *p = domain;
     for (;;) {
@@ -246,36 +316,62 @@ char *addr_idn_domain(const char *domain, char *out, size_t size)
         while (*p && *p != '.')
             p++;
         size_t len = static_cast<size_t>(p - start);
-        const unsigned char *label = reinterpret_cast<const unsigned char *>(start);
-        bool ascii = true;
-        for (size_t i = 0; i < len; i++) {
-            if (control(label[i]))
-                return nullptr;
-            if (!printable(label[i]))
-                ascii = false;
+        for (size_t i = 0; i < len; i++)
+            if (control(static_cast<unsigned char>(start[i])))
+                return ADDR_IDN_BAD_BYTES;
+        char mapped[ADDR_BUF_SIZE];
+        const char *label = start;
+        size_t label_len = len;
+        int status = ADDR_IDN_OK;
+        if (!ascii_domain) {
+            status = idna_label(start, len, mapped, &label_len);
+            label = mapped;
+        } else if (len > kLabelMax) {
+            status = ADDR_IDN_LABEL_TOO_LONG;
+        } else if (starts_with_ace_prefix(start, len)) {
+            // Checked only: an ASCII label goes as written.
+            size_t ignored;
+            status = idna_label(start, len, mapped, &ignored);
         }
+        if (status != ADDR_IDN_OK)
+            return status;
+        if (used + (used ? 1 : 0) + label_len > kDomainMax)
+            return ADDR_IDN_DOMAIN_TOO_LONG;
         // A label goes in whole or not at all, so out keeps the labels
         // before a failing one and is never cut inside a label.
         size_t mark = used;
-        bool ok = used == 0 || append_bounded(out, size, &used, ".", 1);
-        if (ok && ascii) {
-            ok = append_bounded(out, size, &used, start, len);
-        } else if (ok) {
-            uint32_t cps[ADDR_BUF_SIZE];
-            size_t count = 0;
-            char enc[ADDR_BUF_SIZE];
-            uint64_t enc_len = sizeof enc;
-            ok = len <= ADDR_BUF_SIZE && decode_label(start, len, cps, &count) &&
-                 addr_punycode_encode(count, cps, nullptr, &enc_len, enc) == PUNY_SUCCESS &&
-                 append_bounded(out, size, &used, "xn--", 4) &&
-                 append_bounded(out, size, &used, enc, static_cast<size_t>(enc_len));
-        }
-        if (!ok) {
+        if (!(used == 0 || append_bounded(out, size, &used, ".", 1)) ||
+            !append_bounded(out, size, &used, label, label_len)) {
             out[mark] = '\0';
-            return nullptr;
+            return ADDR_IDN_NO_ROOM;
         }
     }
-    return out;
+    return ADDR_IDN_OK;
+}
+
+char *addr_idn_domain(const char *domain, char *out, size_t size)
+{
+    return addr_idn_convert(domain, out, size) == ADDR_IDN_OK ? out : nullptr;
+}
+
+const char *addr_idn_reason(int status)
+{
+    switch (status) {
+    case ADDR_IDN_OK:
+        return "valid";
+    case ADDR_IDN_BAD_BYTES:
+        return "a label is not UTF-8 or holds a control character";
+    case ADDR_IDN_LABEL_TOO_LONG:
+        return "a label is longer than 63 bytes in its ASCII form";
+    case ADDR_IDN_DOMAIN_TOO_LONG:
+        return "the domain is longer than 253 bytes in its ASCII form";
+    case ADDR_IDN_NO_ROOM:
+        return "the domain does not fit";
+    case ADDR_IDN_NOMEM:
+        return "out of memory";
+    default:
+        return "a label is not a valid IDNA label";
+    }
 }
 
 char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *kind, int smtputf8)
@@ -286,14 +382,17 @@ char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *ki
     if (k == ADDR_KIND_BAD || (k == ADDR_KIND_UTF8_LOCAL && !smtputf8) || !out)
         return nullptr;
     size_t len = strlen(address);
+    const char *at = strchr(address, '@');
     if (smtputf8) {
-        if (len >= size)
+        // The address goes as written, but only with a domain that has an
+        // ASCII form: one IDNA refuses is no domain at all.
+        char ascii[ADDR_BUF_SIZE];
+        if (len >= size || !addr_idn_domain(at + 1, ascii, sizeof ascii))
             return nullptr;
         memcpy(out, address, len + 1);
         return out;
     }
     // Built aside so that out stays untouched on every failure.
-    const char *at = strchr(address, '@');
     size_t local = static_cast<size_t>(at - address);
     char work[ADDR_BUF_SIZE];
     size_t used = 0;

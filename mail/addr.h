@@ -1,5 +1,5 @@
-// Address classification, IDN conversion of domains ("xn--" + Punycode,
-// RFC 3492) and the preparation of an address for the envelope and the
+// Address classification, IDN conversion of domains (IDNA mapping, then
+// "xn--" + Punycode) and the preparation of an address for the envelope and the
 // header fields.
 #pragma once
 
@@ -30,14 +30,33 @@ enum {
 // "@" or holding a control byte (below 0x20, DEL) is ADDR_KIND_BAD.
 int addr_classify(const char *address);
 
-// The domain with every non-ASCII label written as "xn--" + Punycode, into
-// out of size bytes. NULL when a label is not well-formed UTF-8 or holds a
-// control byte, or when the result does not fit (out then holds the labels
-// before the failing one).
-char *addr_idn_domain(const char *domain, char *out, size_t size);
+enum {
+    ADDR_IDN_OK = 0,
+    ADDR_IDN_INVALID = 1,         // a label IDNA refuses (also an "xn--" label that is no valid A-label)
+    ADDR_IDN_BAD_BYTES = 2,       // a label that is not UTF-8 or holds a control byte
+    ADDR_IDN_LABEL_TOO_LONG = 3,  // a label over 63 bytes in its ASCII form
+    ADDR_IDN_DOMAIN_TOO_LONG = 4, // the ASCII form over 253 bytes
+    ADDR_IDN_NO_ROOM = 5,         // the result does not fit in the output
+    ADDR_IDN_NOMEM = 6,           // memory ran out
+};
 
-// The address as it may go out: unchanged with SMTPUTF8, else with its
-// domain converted. NULL, with out untouched, when the address is bad
+// The ASCII form of a domain, into out of size bytes (ADDR_IDN_* status).
+// A domain of printable ASCII keeps its bytes, letter case included; each
+// "xn--" label in it must be a valid A-label. A domain that holds a
+// non-ASCII label is mapped as IDNA maps it (UTS #46 nontransitional
+// processing: case folding, NFC, then "xn--" + Punycode), every label of
+// it. An address literal ("[...]") is kept as it is. Empty labels
+// (leading, trailing, doubled full stops) vanish. On failure out holds the
+// labels before the failing one.
+int addr_idn_convert(const char *domain, char *out, size_t size);
+// The same as out, or NULL on any failure.
+char *addr_idn_domain(const char *domain, char *out, size_t size);
+// A static text saying what an ADDR_IDN_* status means, for messages.
+const char *addr_idn_reason(int status);
+
+// The address as it may go out: unchanged with SMTPUTF8 (when its domain
+// has an ASCII form), else with its domain converted. NULL, with out
+// untouched, when the address is bad
 // (ADDR_KIND_BAD), needs SMTPUTF8 that is not in force (kind
 // ADDR_KIND_UTF8_LOCAL), or its domain cannot be converted or the result
 // does not fit in size bytes. kind, when given, receives the classification

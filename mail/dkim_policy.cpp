@@ -123,6 +123,11 @@ int mail_dkim_add_key(MailContext *ctx, const char *value, const char **why)
         return 0;
     }
     std::string domain(value, c1), selector(c1 + 1, c2);
+    // The registry keeps a domain in its ASCII form, the form in which the
+    // sender's domain is looked up and d= is written.
+    char ascii[ADDR_BUF_SIZE];
+    if (!mail_dkim_domain_ascii(ctx, domain.c_str(), ascii, sizeof ascii))
+        return mail_error_is_nomem(ctx) ? -1 : -2;
     FILE *fp = file_fopen_utf8(c2 + 1, "rb");
     if (!fp) {
         *why = "the key file cannot be opened";
@@ -156,15 +161,10 @@ int mail_dkim_add_key(MailContext *ctx, const char *value, const char **why)
             return 0;
         }
     }
-    // The registry keeps a domain in its ASCII form, the form in which the
-    // sender's domain is looked up and d= is written: an internationalised
-    // domain is converted label by label. A domain that the conversion
-    // cannot take whole (a label that is no UTF-8, an empty label) goes to
-    // the registry as it stands, which refuses it.
-    char ascii[ADDR_BUF_SIZE];
+    // Empty labels, which the conversion drops, leave the domain as it
+    // stands: the registry refuses it.
     const char *name = domain.c_str();
-    if (addr_idn_domain(name, ascii, sizeof ascii) &&
-        std::count(ascii, ascii + strlen(ascii), '.') == std::count(domain.begin(), domain.end(), '.'))
+    if (std::count(ascii, ascii + strlen(ascii), '.') == std::count(domain.begin(), domain.end(), '.'))
         name = ascii;
     DkimKeyDomain *d = type ? dkim_keys_add(&dkim_keys_root, name, selector.c_str(), pem.c_str(), why) : nullptr;
     if (!d)

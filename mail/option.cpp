@@ -222,6 +222,23 @@ void store_secret(char **field, char *value)
 
 bool non_empty(const char *text) { return text && *text; }
 
+// A domain with an ASCII form (mail/addr.h), written into ascii when given
+// (ADDR_BUF_SIZE bytes). A refusal names the role, after what (the part
+// of the value the domain is: "" for a value that is the domain).
+bool domain_ok(MailContext *ctx, const char *domain, TextRole role, const char *what,
+               char *ascii = nullptr)
+{
+    char buf[ADDR_BUF_SIZE];
+    int status = addr_idn_convert(domain, ascii ? ascii : buf, ADDR_BUF_SIZE);
+    if (status == ADDR_IDN_OK)
+        return true;
+    if (status == ADDR_IDN_NOMEM)
+        nomem(ctx);
+    else
+        refuse(ctx, "The %s%s is not a valid domain: %s", what, role_name(role), addr_idn_reason(status));
+    return false;
+}
+
 // An address that a session field may hold: given, clean and well-formed
 // UTF-8, at most ADDR_MAX bytes, and one mailbox by the header writer's own
 // rule, so that every address accepted here is one it writes. A refusal
@@ -238,6 +255,9 @@ bool address_ok(MailContext *ctx, const char *text, TextRole role)
         refuse(ctx, "The %s is longer than %d bytes", role_name(role), int(ADDR_MAX));
         return false;
     }
+    const char *at = strchr(text, '@');
+    if (at && !domain_ok(ctx, at + 1, role, "domain of the "))
+        return false;
     if (!hdr_address_is_safe(text)) {
         refuse(ctx, "The %s is not a valid mailbox", role_name(role));
         return false;
@@ -797,8 +817,35 @@ int opt_helo(MailContext *ctx, const OptionCall &c)
     // more words (a second command) on its line.
     if (!text_ok(ctx, call.v1, ROLE_HELO))
         return 0;
+    // A domain goes in its ASCII form; the conversion drops empty labels,
+    // which the name may not have.
+    const char *not_a_name = "The HELO name is not a domain or an address literal";
+    char ascii[ADDR_BUF_SIZE];
+    if (call.v1 && call.v1[0] != '[') {
+        size_t len = strlen(call.v1);
+        if (call.v1[0] == '.' || call.v1[len - 1] == '.' || strstr(call.v1, "..") ||
+            (str_is_ascii(call.v1) && !text_is_helo_name(call.v1)))
+            return refuse(ctx, "%s", not_a_name);
+        if (!domain_ok(ctx, call.v1, ROLE_HELO, "", ascii))
+            return 0;
+        call.v1 = ascii;
+    }
     if (call.v1 && !text_is_helo_name(call.v1))
-        return refuse(ctx, "The HELO name is not a domain or an address literal");
+        return refuse(ctx, "%s", not_a_name);
+    return opt_text_optional(ctx, call);
+}
+
+// The default signing domain, kept in its ASCII form, the form of the
+// key registry; NULL or an empty one makes it NULL.
+int opt_dkim_domain(MailContext *ctx, const OptionCall &c)
+{
+    char ascii[ADDR_BUF_SIZE];
+    if (!non_empty(c.v1))
+        return opt_text_clear(ctx, c);
+    if (!mail_dkim_domain_ascii(ctx, c.v1, ascii, sizeof ascii))
+        return 0;
+    OptionCall call = c;
+    call.v1 = ascii;
     return opt_text_optional(ctx, call);
 }
 
@@ -1224,7 +1271,7 @@ const OptionRow option_rows[] = {
              ROLE_TLS_PROTOCOLS),
     ROW(MAILOPT_DKIM_ALGORITHMS, opt_dkim_algorithms, opt_dkim_algorithms_clear, OPT_FULL_ONLY, 0),
     ROW(MAILOPT_DKIM_CANON, opt_dkim_canon, opt_dkim_canon_clear, OPT_FULL_ONLY, 0),
-    TEXT_ROW(MAILOPT_DKIM_DOMAIN, opt_text_optional, opt_text_clear, OPT_FULL_ONLY, dkim_domain,
+    TEXT_ROW(MAILOPT_DKIM_DOMAIN, opt_dkim_domain, opt_text_clear, OPT_FULL_ONLY, dkim_domain,
              ROLE_DKIM_DOMAIN),
     ROW(MAILOPT_TIMEOUT_VALUE, opt_timeout_value, nullptr, 0, 0),
     ROW(MAILOPT_DEBUG, opt_debug, opt_debug_clear, 0, 0),
@@ -1298,4 +1345,17 @@ int mail_set_dsn_notify(MailContext *ctx, const char *letters)
         return 0;
     set_notify_bits(ctx, mail_parse_notify_letters(letters));
     return 1;
+}
+
+int mail_dkim_domain_ascii(MailContext *ctx, const char *domain, char *out, size_t size)
+{
+    if (size < ADDR_BUF_SIZE) {
+        refuse(ctx, "No room for the %s", role_name(ROLE_DKIM_DOMAIN));
+        return 0;
+    }
+    if (!non_empty(domain)) {
+        refuse_missing(ctx, ROLE_DKIM_DOMAIN);
+        return 0;
+    }
+    return text_ok(ctx, domain, ROLE_DKIM_DOMAIN) && domain_ok(ctx, domain, ROLE_DKIM_DOMAIN, "", out);
 }

@@ -178,3 +178,9 @@ int mail_set_option_basic(MailContext *ctx, int code, const char *value1, const 
 
 // Replaces the session's NOTIFY bits with those of the letters; returns 1.
 int mail_set_dsn_notify(MailContext *ctx, const char *letters);
+
+// The door of a DKIM signing domain (-dkim:, -dkim-default:): a domain
+// without control characters (C1, U+2028 and U+2029 included) that has an
+// ASCII form, written into out (at least ADDR_BUF_SIZE bytes). 1; 0 with
+// the reason in the session's error text, or the out-of-memory mark.
+int mail_dkim_domain_ascii(MailContext *ctx, const char *domain, char *out, size_t size);

@@ -47,7 +47,9 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
 // -dkim:domain:selector:keyfile - reads the key file and registers its key
 // for the domain in the process's key registry; the session signs from
 // then on. 1; 0 with *why (a static text) when the key cannot be used; -1
-// when memory ran out. The plain program has no key registry and answers 0.
+// when memory ran out; -2 when the domain is refused (no valid domain, see
+// mail_dkim_domain_ascii), with the reason in the session's error text.
+// The plain program has no key registry and answers 0.
 int mail_dkim_add_key(MailContext *ctx, const char *value, const char **why);
 // Frees the process's DKIM key registry at the end of the run.
 void mail_dkim_free_keys(void);

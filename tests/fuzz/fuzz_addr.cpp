@@ -58,8 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (char c : out)
             FUZZ_CHECK(c == '#');
         bool refusable = kind == ADDR_KIND_BAD || (kind == ADDR_KIND_UTF8_LOCAL && !smtputf8);
-        if (!refusable && smtputf8)
-            FUZZ_CHECK(address.size() >= room); // the only other reason: it does not fit
+        if (!refusable && smtputf8) {
+            // The only other reasons: it does not fit, or its domain has no
+            // ASCII form.
+            char domain[ADDR_BUF_SIZE];
+            FUZZ_CHECK(address.size() >= room ||
+                       !addr_idn_domain(address.c_str() + address.find('@') + 1, domain, sizeof domain));
+        }
         return 0;
     }
     FUZZ_CHECK(r == out.data());

@@ -399,6 +399,8 @@ std::vector<StoreCase> store_cases(const OptionTest &t)
          [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "localhost"); }},
         {"helo hyphens and digits", {MAILOPT_HELO, "0-a--b.9.example"},
          [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "0-a--b.9.example"); }},
+        {"helo non-ASCII in its ASCII form", {MAILOPT_HELO, "B\xc3\x9c" "CHER.example"},
+         [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "xn--bcher-kva.example"); }},
         {"helo IPv4 literal", {MAILOPT_HELO, "[192.0.2.255]"},
          [](const MailContext *c) { EXPECT_STREQ(c->helo_name, "[192.0.2.255]"); }},
         {"helo IPv6 literal", {MAILOPT_HELO, "[IPv6:2001:db8::1]"},
@@ -513,6 +515,8 @@ std::vector<StoreCase> store_cases(const OptionTest &t)
              [](const MailContext *c) { EXPECT_EQ(c->dkim_canons, MAILOPT_DKIM_CANON_RELAXED_SIMPLE); }},
             {"dkim domain", {MAILOPT_DKIM_DOMAIN, "b.org"},
              [](const MailContext *c) { EXPECT_STREQ(c->dkim_domain, "b.org"); }},
+            {"dkim domain in its ASCII form", {MAILOPT_DKIM_DOMAIN, "B\xc3\x9c" "CHER.EXAMPLE"},
+             [](const MailContext *c) { EXPECT_STREQ(c->dkim_domain, "xn--bcher-kva.example"); }},
             {"dkim domain NULL", {MAILOPT_DKIM_DOMAIN},
              [](const MailContext *c) { EXPECT_EQ(c->dkim_domain, nullptr); }},
         });
@@ -653,6 +657,8 @@ struct FailTexts {
     std::string envid_101 = std::string(101, 'e');
     std::string not_helo = "The HELO name is not a domain or an address literal";
     std::string label_64 = std::string(64, 'l') + ".org";
+    // 59 letters and one "\xc3\xa4": a 67-byte A-label.
+    std::string a_label_64 = "a@" + std::string(59, 'l') + "\xc3\xa4.org";
     std::string helo_256 = std::string(62, 'a') + "." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
                            std::string(62, 'd') + ".eeee";
     std::string id_510 = std::string(504, 'i') + "@x.org";
@@ -674,6 +680,8 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"from U+2028", {MAILOPT_FROM, "a@b\xe2\x80\xa8.org"}, "Control character in the sender address"},
         {"from C1", {MAILOPT_FROM, "\xc2\x9f@b.org"}, "Control character in the sender address"},
         {"from name LF", {MAILOPT_FROM, "a@b.org", "A\nB"}, "Control character in the sender name"},
+        {"from not IDNA", {MAILOPT_FROM, "a@xn--zz-zzzzzzzzzz.example"},
+         "The domain of the sender address is not a valid domain: a label is not a valid IDNA label"},
         {"from name cut UTF-8", {MAILOPT_FROM, "a@b.org", "J\xc3"}, "Invalid UTF-8 in the sender name"},
         {"recipient no list", {MAILOPT_RECIPIENT, "a@b.org"}, "No recipient list chosen (To, Cc or Bcc)"},
         {"recipient empty", {MAILOPT_RECIPIENT | MAILOPT_TO, ""}, "No recipient address given"},
@@ -684,6 +692,10 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"recipient C1 NEL", {MAILOPT_RECIPIENT | MAILOPT_TO, "a\xc2\x85@b.org"}, "Control character in the recipient address"},
         {"recipient U+2029", {MAILOPT_RECIPIENT | MAILOPT_CC, "a\xe2\x80\xa9@b.org"}, "Control character in the recipient address"},
         {"recipient latin-1", {MAILOPT_RECIPIENT | MAILOPT_TO, "j\xf6rg@b.org"}, "Invalid UTF-8 in the recipient address"},
+        {"recipient not IDNA", {MAILOPT_RECIPIENT | MAILOPT_TO, "a@xn--.example"},
+         "The domain of the recipient address is not a valid domain: a label is not a valid IDNA label"},
+        {"recipient label too long", {MAILOPT_RECIPIENT | MAILOPT_CC, x.a_label_64.c_str()},
+         "The domain of the recipient address is not a valid domain: a label is longer than 63 bytes in its ASCII form"},
         {"recipient name", {MAILOPT_RECIPIENT | MAILOPT_TO, "a@b.org", "x\x1b"}, "Control character in the recipient name"},
         {"recipient name overlong UTF-8", {MAILOPT_RECIPIENT | MAILOPT_CC, "a@b.org", "\xc0\xaf"}, "Invalid UTF-8 in the recipient name"},
         {"recipient file", {MAILOPT_RECIPIENT | MAILOPT_TO | MAILOPT_FROM_FILE, t.body_path.c_str()},
@@ -748,7 +760,10 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"helo underscore", {MAILOPT_HELO, "a_b.org"}, x.not_helo.c_str()},
         {"helo label of 64", {MAILOPT_HELO, x.label_64.c_str()}, x.not_helo.c_str()},
         {"helo too long", {MAILOPT_HELO, x.helo_256.c_str()}, x.not_helo.c_str()},
-        {"helo non-ASCII", {MAILOPT_HELO, "b\xc3\xbc" "cher.example"}, x.not_helo.c_str()},
+        {"helo not IDNA", {MAILOPT_HELO, "xn--zz-zzzzzzzzzz.example"},
+         "The HELO name is not a valid domain: a label is not a valid IDNA label"},
+        {"helo non-ASCII empty label", {MAILOPT_HELO, "b\xc3\xbc" "cher..example"}, x.not_helo.c_str()},
+        {"helo non-ASCII not LDH", {MAILOPT_HELO, "b\xc3\xbc" "cher_x.example"}, x.not_helo.c_str()},
         {"helo address", {MAILOPT_HELO, "me@x.org"}, x.not_helo.c_str()},
         {"helo literal of three", {MAILOPT_HELO, "[192.0.2]"}, x.not_helo.c_str()},
         {"helo literal 256", {MAILOPT_HELO, "[192.0.2.256]"}, x.not_helo.c_str()},
@@ -783,6 +798,8 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
         {"date past year 9999", {MAILOPT_DATE, "253402300800"}, "The date lies beyond the year 9999"},
         {"date huge", {MAILOPT_DATE, "99999999999999999999999"}, "The date lies beyond the year 9999"},
         {"return path without at", {MAILOPT_RETURN_PATH, "x"}, "The return path is not a valid mailbox"},
+        {"return path not IDNA", {MAILOPT_RETURN_PATH, "a@\xf0\x9f\x98\x80.example"},
+         "The domain of the return path is not a valid domain: a label is not a valid IDNA label"},
         {"return path NULL", {MAILOPT_RETURN_PATH}, "No return path given"},
         {"return path LF", {MAILOPT_RETURN_PATH, "a@b.org\n"}, "Control character in the return path"},
         {"delete header empty", {MAILOPT_DELETE_HEADER, ""}, "No header-field name given"},
@@ -820,6 +837,8 @@ std::vector<FailCase> fail_cases(const OptionTest &t, const FailTexts &x)
             {"dkim algorithms 0", {MAILOPT_DKIM_ALGORITHMS}, "Unknown DKIM algorithm choice"},
             {"dkim canon 3", {MAILOPT_DKIM_CANON | mailopt_sub(3)}, "Unknown DKIM canonicalisation choice"},
             {"dkim domain LF", {MAILOPT_DKIM_DOMAIN, "b.org\n"}, "Control character in the DKIM domain"},
+            {"dkim domain not IDNA", {MAILOPT_DKIM_DOMAIN, "xn--.example"},
+             "The DKIM domain is not a valid domain: a label is not a valid IDNA label"},
         });
     }
     return cases;

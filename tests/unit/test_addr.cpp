@@ -9,6 +9,7 @@
 
 #include "helpers.h"
 #include "mail/addr.h"
+#include "support/str.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ TEST(AddrClassify, KindsByTheBytesOfLocalPartAndDomain)
 
 // ---- IDN -------------------------------------------------------------------------
 
-TEST(AddrIdn, LabelByLabelWithoutMappingOrEmptyLabels)
+TEST(AddrIdn, MappedAsIdnaWithoutEmptyLabels)
 {
     struct Case {
         const char *domain;
@@ -222,11 +223,15 @@ TEST(AddrIdn, LabelByLabelWithoutMappingOrEmptyLabels)
     } cases[] = {
         {"b\xc3\xbc" "cher.example", "xn--bcher-kva.example"},
         {"example.com", "example.com"},
-        {"Example.COM", "Example.COM"},            // ASCII labels unchanged
+        {"Example.COM", "Example.COM"},            // an ASCII domain keeps its bytes
         {"xn--bcher-kva.example", "xn--bcher-kva.example"},
-        {"B\xc3\xbc" "cher.de", "xn--Bcher-kva.de"}, // no case folding
-        {"stra\xc3\x9f" "e.de", "xn--strae-oqa.de"}, // sharp s stays
-        {"\xf0\x9f\x98\x80.com", "xn--e28h.com"},  // beyond U+FFFF
+        {"XN--BCHER-KVA.Example", "XN--BCHER-KVA.Example"},
+        {"[192.0.2.1]", "[192.0.2.1]"},            // address literals as written
+        {"[IPv6:2001:db8::1]", "[IPv6:2001:db8::1]"},
+        {"B\xc3\xbc" "cher.DE", "xn--bcher-kva.de"}, // case folded, every label
+        {"stra\xc3\x9f" "e.de", "xn--strae-oqa.de"}, // sharp s stays (nontransitional)
+        {"\xf0\x9d\x90\x80.com", "a.com"},        // beyond U+FFFF: bold A maps to a
+        {"b\xc3\xbc" "cher\xe3\x80\x82" "example", "xn--bcher-kva.example"}, // ideographic full stop
         {"b\xc3\xbc" "cher.\xe4\xbe\x8b\xe3\x81\x88.\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88",
          "xn--bcher-kva.xn--r8jz45g.xn--zckzah"},
         {".b\xc3\xbc" "cher..example.", "xn--bcher-kva.example"},
@@ -242,10 +247,11 @@ TEST(AddrIdn, LabelByLabelWithoutMappingOrEmptyLabels)
     }
 }
 
-TEST(AddrIdn, AgreesWithPythonsPunycodeCodec)
+TEST(AddrIdn, PunycodeCoderAgreesWithPythonsPunycodeCodec)
 {
-    // Labels with capitals, sharp s, marks and 4-byte characters: no IDNA
-    // mapping, so the plain punycode codec is the oracle.
+    // Labels with capitals, sharp s, marks and 4-byte characters through the
+    // coder alone (no IDNA mapping), so the plain punycode codec is the
+    // oracle.
     const std::vector<std::string> labels = {
         "b\xc3\xbc" "cher", "B\xc3\xbc" "CHER", "stra\xc3\x9f" "e", "\xe4\xbe\x8b\xe3\x81\x88",
         "\xf0\x9f\x98\x80\xf0\x9f\x98\x81", "a\xf0\x9d\x84\x9e" "b", "caf\xc3\xa9",
@@ -255,9 +261,17 @@ TEST(AddrIdn, AgreesWithPythonsPunycodeCodec)
     std::string input, expect;
     for (const std::string &l : labels) {
         input += to_hex(l) + "\n";
-        IdnResult r = idn(l);
-        EXPECT_TRUE(r.ok) << to_hex(l);
-        expect += r.out + "\n";
+        std::vector<uint32_t> cps;
+        uint32_t cp = 0;
+        for (size_t i = 0, n; i < l.size(); i += n) {
+            n = utf8_decode(l.data() + i, l.size() - i, &cp);
+            ASSERT_GT(n, 0u) << to_hex(l);
+            cps.push_back(cp);
+        }
+        char out[ADDR_BUF_SIZE];
+        uint64_t len = sizeof out;
+        ASSERT_EQ(addr_punycode_encode(cps.size(), cps.data(), nullptr, &len, out), PUNY_SUCCESS);
+        expect += "xn--" + std::string(out, len) + "\n";
     }
     std::string py = run_python("import sys\n"
                                 "for h in sys.stdin.read().split():\n"
@@ -344,6 +358,39 @@ TEST(AddrIdn, MalformedUtf8AndControlBytesFail)
     EXPECT_FALSE(idn(huge + ".com").ok);
 }
 
+TEST(AddrIdn, RefusesLabelsThatAreNotValid)
+{
+    std::string seventy;
+    for (int i = 0; i < 70; i++)
+        seventy += "\xc3\xa4";
+    struct Case {
+        std::string domain;
+        int status;
+    } cases[] = {
+        {"xn--.example", ADDR_IDN_INVALID},              // no Punycode after the prefix
+        {"XN--.example", ADDR_IDN_INVALID},
+        {"xn--zz-zzzzzzzzzz.example", ADDR_IDN_INVALID}, // Punycode that does not decode
+        {"xn--a.example", ADDR_IDN_INVALID},             // decodes to a control character
+        {"xn--ls8h.example", ADDR_IDN_INVALID},          // decodes to what IDNA disallows
+        {"xn--zz-zzzzzzzzzz.b\xc3\xbc" "cher.example", ADDR_IDN_INVALID},
+        {"\xf0\x9f\x98\x80.example", ADDR_IDN_INVALID}, // emoji are disallowed
+        {"b\xc3\xbc" "cher-.example", ADDR_IDN_INVALID},  // a hyphen at the end
+        {"ab--c.b\xc3\xbc" "cher.example", ADDR_IDN_INVALID}, // hyphens in 3rd and 4th place
+        {seventy + ".example", ADDR_IDN_LABEL_TOO_LONG},  // a 74-byte A-label
+        {std::string(59, 'l') + "\xc3\xa4.example", ADDR_IDN_LABEL_TOO_LONG},
+        {std::string(64, 'l') + ".example", ADDR_IDN_LABEL_TOO_LONG},
+        {"b\xc3\xbc" "cher.\xe3\x80\x82" "example", ADDR_IDN_INVALID}, // mapping gives an empty label
+        {"[192.0.2.1\xc3\xa4]", ADDR_IDN_BAD_BYTES},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.domain));
+        char out[ADDR_BUF_SIZE];
+        EXPECT_EQ(addr_idn_convert(c.domain.c_str(), out, sizeof out), c.status);
+        EXPECT_EQ(addr_idn_domain(c.domain.c_str(), out, sizeof out), nullptr);
+        EXPECT_STRNE(addr_idn_reason(c.status), addr_idn_reason(ADDR_IDN_OK));
+    }
+}
+
 TEST(AddrIdn, OutputThatDoesNotFitFailsAtEveryBoundary)
 {
     const std::string domain = "b\xc3\xbc" "cher.example.m\xc3\xbcnchen.de";
@@ -364,13 +411,18 @@ TEST(AddrIdn, OutputThatDoesNotFitFailsAtEveryBoundary)
                 expect = p;
         EXPECT_EQ(r.out, expect);
     }
-    // A result beyond the 256-byte buffers fails even when each label fits.
+    // A result beyond the 253 bytes DNS allows fails even when each label
+    // fits and the buffer is larger.
     std::string many;
     for (int i = 0; i < 20; i++)
         many += "b\xc3\xbc" "cher.";
     EXPECT_FALSE(idn(many).ok);
     std::vector<char> big(1024);
-    EXPECT_NE(addr_idn_domain(many.c_str(), big.data(), big.size()), nullptr);
+    EXPECT_EQ(addr_idn_convert(many.c_str(), big.data(), big.size()), ADDR_IDN_DOMAIN_TOO_LONG);
+    std::string ascii = std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+                        std::string(61, 'd'); // 253 bytes
+    EXPECT_EQ(addr_idn_convert(ascii.c_str(), big.data(), big.size()), ADDR_IDN_OK);
+    EXPECT_EQ(addr_idn_convert((ascii + "d").c_str(), big.data(), big.size()), ADDR_IDN_DOMAIN_TOO_LONG);
 }
 
 // ---- preparation for SMTP --------------------------------------------------------
@@ -391,13 +443,17 @@ TEST(AddrPrepare, WithAndWithoutSmtputf8)
         {"user@b\xc3\xbc" "cher.example", 0, "user@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN},
         {"user@b\xc3\xbc" "cher.example", 1, "user@b\xc3\xbc" "cher.example",
          ADDR_KIND_UTF8_DOMAIN},
-        {"Mixed.Case@B\xc3\xbc" "cher.Example", 0, "Mixed.Case@xn--Bcher-kva.Example",
+        {"Mixed.Case@B\xc3\xbc" "cher.Example", 0, "Mixed.Case@xn--bcher-kva.example",
          ADDR_KIND_UTF8_DOMAIN},
         {"@b\xc3\xbc" "cher", 0, "@xn--bcher-kva", ADDR_KIND_UTF8_DOMAIN},
         {"j\xc3\xb6rg@example.com", 0, nullptr, ADDR_KIND_UTF8_LOCAL},
         {"j\xc3\xb6rg@example.com", 1, "j\xc3\xb6rg@example.com", ADDR_KIND_UTF8_LOCAL},
         {"j\xc3\xb6rg@b\xc3\xbc" "cher", 0, nullptr, ADDR_KIND_UTF8_LOCAL},
         {"user@\x80" "bad.example", 0, nullptr, ADDR_KIND_UTF8_DOMAIN}, // cannot convert
+        {"user@\x80" "bad.example", 1, nullptr, ADDR_KIND_UTF8_DOMAIN},
+        {"user@xn--.example", 1, nullptr, ADDR_KIND_ASCII}, // no domain with or without SMTPUTF8
+        {"user@xn--.example", 0, nullptr, ADDR_KIND_ASCII},
+        {"user@[192.0.2.1]", 0, "user@[192.0.2.1]", ADDR_KIND_ASCII},
         {"no-at-sign", 0, nullptr, ADDR_KIND_BAD},
         {"no-at-sign", 1, nullptr, ADDR_KIND_BAD},
         {"", 1, nullptr, ADDR_KIND_BAD},

@@ -12,8 +12,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import unicodedata
 import unittest
 
+import idna
 import verifiers
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "smtp"))
@@ -196,6 +198,11 @@ class DkimTest(unittest.TestCase):
         cases = [(registered, sender, "-file:" + out) for registered in (IDN_UNICODE, IDN_ASCII)
                  for sender in (IDN_UNICODE, IDN_ASCII)]
         cases += [(IDN_ASCII.upper(), IDN_UNICODE, "-file:" + out), (IDN_UNICODE, IDN_UNICODE, smtp)]
+        # Capitals and decomposed forms map to the same domain, as IDNA maps
+        # them: the sender finds the key and d= is the A-label.
+        cases += [(IDN_UNICODE, IDN_UNICODE.upper(), "-file:" + out), (IDN_UNICODE.upper(), IDN_UNICODE, smtp),
+                  (unicodedata.normalize("NFD", "Bücher.Example"), IDN_UNICODE.upper(), "-file:" + out),
+                  (IDN_UNICODE.upper(), IDN_ASCII, "-file:" + out)]
         for registered, sender, target in cases:
             with self.subTest(registered=registered, sender=sender, target=target):
                 keys = ["-dkim:%s:r1:%s" % (registered, self.rsa), "-dkim:%s:e1:%s" % (registered, self.ed)]
@@ -207,7 +214,8 @@ class DkimTest(unittest.TestCase):
                 else:
                     with open(out, "rb") as f:
                         message = f.read()
-                d = "d=%s;" % (IDN_ASCII if registered == IDN_UNICODE else registered)
+                d = "d=%s;" % (registered if registered.isascii() else idna.encode(registered, uts46=True).decode())
+                self.assertTrue(registered.isascii() or d == "d=%s;" % IDN_ASCII)
                 fields, _ = verifiers.split_signatures(message)
                 self.assertTrue(fields and all(d.encode() in f for f in fields), message[:600])
                 self.assertAllVerify(message, PAIRS)
@@ -248,6 +256,36 @@ class DkimTest(unittest.TestCase):
                 err = run.stderr.decode()
                 self.assertTrue(err.startswith("Error applying DKIM setting: %s\n(%s" % (value, reason)), err)
                 self.assertFalse(os.path.exists(out))
+
+    def test_default_domain_in_any_form(self):
+        default_key = ["-dkim:%s:r1:%s" % (IDN_ASCII, self.rsa)]
+        for form in (IDN_UNICODE.upper(), unicodedata.normalize("NFD", IDN_UNICODE), IDN_ASCII.upper()):
+            with self.subTest(form=form):
+                message = self.written("-body:x", "-dkim-default:" + form, *default_key)
+                fields, _ = verifiers.split_signatures(message)
+                self.assertTrue(fields and all(b"d=xn--bcher-kva.example;" in f for f in fields), message[:600])
+                self.assertAllVerify(message, len(fields))
+
+    def test_domains_that_are_none(self):
+        # A signing domain with a line-breaking character or a label that is
+        # not valid is refused when given, by -dkim: as by -dkim-default:.
+        out = os.path.join(self.dir, "never.eml")
+        control = "Control character in the DKIM domain"
+        not_idna = "The DKIM domain is not a valid domain: a label is not a valid IDNA label"
+        too_long = "The DKIM domain is not a valid domain: a label is longer than 63 bytes in its ASCII form"
+        cases = [("bad\u2028.example", control), ("bad\u0085.example", control),
+                 ("xn--.example", not_idna), ("xn--zz-zzzzzzzzzz.example", not_idna),
+                 ("\u00e4" * 70 + ".example", too_long)]
+        for domain, reason in cases:
+            for option, value in (("dkim", "%s:r1:%s" % (domain, self.rsa)), ("dkim-default", domain)):
+                with self.subTest(domain=domain, option=option):
+                    if os.path.exists(out):
+                        os.remove(out)
+                    run = self.run_program(["-file:" + out, "-from:" + SENDER, "-to:" + RECIPIENT, "-body:x",
+                                            "-%s:%s" % (option, value)] + self.keys)
+                    self.assertEqual(run.returncode, 1)
+                    self.assertEqual(run.stderr.decode(), "Invalid -%s option (%s)\n" % (option, reason))
+                    self.assertFalse(os.path.exists(out))
 
     def test_no_field_can_be_made_fails_the_write(self):
         # Signing was asked for and a key is registered, but it fits none of
