@@ -20,7 +20,7 @@ int addr_classify(const char *address)
     size_t len = strlen(address);
     if (len == 0 || len > ADDR_MAX)
         return ADDR_KIND_BAD;
-    const char *at = strchr(address, '@');
+    const char *at = strrchr(address, '@');
     if (!at)
         return ADDR_KIND_BAD;
     // No address may carry a line break onward: no control byte, and none
@@ -382,7 +382,7 @@ char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *ki
     if (k == ADDR_KIND_BAD || (k == ADDR_KIND_UTF8_LOCAL && !smtputf8) || !out)
         return nullptr;
     size_t len = strlen(address);
-    const char *at = strchr(address, '@');
+    const char *at = strrchr(address, '@');
     if (smtputf8) {
         // The address goes as written, but only with a domain that has an
         // ASCII form: one IDNA refuses is no domain at all.

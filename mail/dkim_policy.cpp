@@ -41,7 +41,7 @@ const DkimKeyDomain *dkim_domain_of(MailContext *ctx)
 {
     if (!(ctx->flags2 & MAILF2_DKIM) || !ctx->dkim_keys)
         return nullptr;
-    const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
+    const char *at = ctx->from_address ? strrchr(ctx->from_address, '@') : nullptr;
     const DkimKeyDomain *d = at ? dkim_find_ascii(ctx->dkim_keys, at + 1) : nullptr;
     if (!d)
         d = dkim_find_ascii(ctx->dkim_keys, ctx->dkim_domain);

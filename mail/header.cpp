@@ -564,7 +564,7 @@ int mime_write_message_id(MailContext *ctx, MessagePrintFn print, void *user)
         // The sender's domain in the ASCII form From shows without
         // SMTPUTF8, whatever the server offers: the identifier is kept for
         // later messages of the session and must be valid for every one.
-        const char *at = ctx->from_address ? strchr(ctx->from_address, '@') : nullptr;
+        const char *at = ctx->from_address ? strrchr(ctx->from_address, '@') : nullptr;
         char domain[1 + ADDR_BUF_SIZE] = "@";
         if (at && addr_idn_domain(at + 1, domain + 1, sizeof domain - 1) &&
             !mail_message_id(ctx->message_id, sizeof ctx->message_id, domain)) {

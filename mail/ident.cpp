@@ -88,12 +88,12 @@ char *mail_message_id(char *out, size_t size, const char *address)
     if (size)
         out[0] = '\0';
     const char *at = address ? strchr(address, '@') : nullptr;
-    if (!at)
+    // The field goes raw into the header block: nothing after the local
+    // part may start a new line.
+    if (!at || !text_is_clean(at + 1, TEXT_NO_TAB))
         return nullptr;
-    const char *domain = at + 1;
-    // The field goes raw into the header block: nothing may start a new line.
-    if (!text_is_clean(domain, TEXT_NO_TAB))
-        return nullptr;
+    // A quoted local part may hold "@"; the domain follows the last one.
+    const char *domain = strrchr(at, '@') + 1;
     size_t dlen = strlen(domain);
     // "<" id "@" domain ">" NUL; a Message-ID that does not fit is refused
     // rather than cut.

@@ -255,7 +255,7 @@ bool address_ok(MailContext *ctx, const char *text, TextRole role)
         refuse(ctx, "The %s is longer than %d bytes", role_name(role), int(ADDR_MAX));
         return false;
     }
-    const char *at = strchr(text, '@');
+    const char *at = strrchr(text, '@');
     if (at && !domain_ok(ctx, at + 1, role, "domain of the "))
         return false;
     if (!hdr_address_is_safe(text)) {

@@ -179,7 +179,8 @@ TEST(AddrClassify, KindsByTheBytesOfLocalPartAndDomain)
         {"j\xc3\xb6rg@example.com", ADDR_KIND_UTF8_LOCAL},
         {"j\xc3\xb6rg@b\xc3\xbc" "cher.example", ADDR_KIND_UTF8_LOCAL},
         {"\xc3\xa9@", ADDR_KIND_UTF8_LOCAL},
-        {"a@b\xc3\xa9@c", ADDR_KIND_UTF8_DOMAIN}, // the first "@" splits
+        {"a@b\xc3\xa9@c", ADDR_KIND_UTF8_LOCAL}, // the last "@" splits: a domain holds none
+        {"\"a@b\"@b\xc3\xa9", ADDR_KIND_UTF8_DOMAIN},
         // Unusable.
         {"", ADDR_KIND_BAD},
         {"userexample.com", ADDR_KIND_BAD},
@@ -454,6 +455,9 @@ TEST(AddrPrepare, WithAndWithoutSmtputf8)
         {"user@xn--.example", 1, nullptr, ADDR_KIND_ASCII}, // no domain with or without SMTPUTF8
         {"user@xn--.example", 0, nullptr, ADDR_KIND_ASCII},
         {"user@[192.0.2.1]", 0, "user@[192.0.2.1]", ADDR_KIND_ASCII},
+        // A quoted local part may hold "@": the domain follows the last one.
+        {"\"a@b\"@b\xc3\xbc" "cher.example", 0, "\"a@b\"@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN},
+        {"\"j\xc3\xb6rg@x\"@example.com", 0, nullptr, ADDR_KIND_UTF8_LOCAL},
         {"no-at-sign", 0, nullptr, ADDR_KIND_BAD},
         {"no-at-sign", 1, nullptr, ADDR_KIND_BAD},
         {"", 1, nullptr, ADDR_KIND_BAD},

@@ -127,7 +127,7 @@ TEST(MessageId, AngleBracketsAroundIdAndTheSendersDomain)
         const char *domain;
     } cases[] = {
         {"user@example.com", "example.com"},
-        {"a@b@c.example", "b@c.example"}, // everything after the first "@"
+        {"\"a@b\"@c.example", "c.example"}, // a quoted local part may hold "@"
         {"x@", ""},
         {"j\xc3\xb6rg@b\xc3\xbc" "cher.example", "b\xc3\xbc" "cher.example"},
     };
