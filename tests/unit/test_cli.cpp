@@ -504,13 +504,16 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"host:bob\x01" "auth=Bearer x:pw@mx.example", EXIT_USAGE,
          "Invalid -host option (Control character in the user name)\n"},
         // Values are shown with a TAB, a byte that is no UTF-8 and a C1
-        // control escaped; a character that is well-formed stays.
+        // control, U+2028 and U+2029 escaped; a character that is
+        // well-formed stays.
         {"to:a\tb@b.c", EXIT_USAGE,
          "Invalid address in -to (a\\x09b@b.c): Control character in the recipient address\n"},
         {"to:a\xc2\x9b" "b@b.c", EXIT_USAGE,
          "Invalid address in -to (a\\xc2\\x9bb@b.c): Control character in the recipient address\n"},
         {"cc:a\xe2\x80\xa8@b.c", EXIT_USAGE,
-         "Invalid address in -cc (a\xe2\x80\xa8@b.c): Control character in the recipient address\n"},
+         "Invalid address in -cc (a\\xe2\\x80\\xa8@b.c): Control character in the recipient address\n"},
+        {"to:a\xe2\x80\xa9" "b@b.c", EXIT_USAGE,
+         "Invalid address in -to (a\\xe2\\x80\\xa9b@b.c): Control character in the recipient address\n"},
         {"from:a@b.c:\xff", EXIT_USAGE, "Invalid address in -from (a@b.c:\\xff): Invalid UTF-8 in the sender name\n"},
         {"host:mx\x01.example", EXIT_USAGE, "Invalid -host option (Control character in the server host)\n"},
         {"proxy:px\x01.example", EXIT_USAGE, "Invalid -proxy option (Control character in the proxy host)\n"},
@@ -644,7 +647,9 @@ TEST(CliPrintable, ControlBytesAreShownEscaped)
     const std::pair<const char *, const char *> cases[] = {
         {"a\tb", "a\\x09b"},
         {"a\r\n\x7f\x1b", "a\\x0d\\x0a\\x7f\\x1b"},
-        {"\xc3\xa4 \xe2\x80\xa8", "\xc3\xa4 \xe2\x80\xa8"}, // well-formed characters stay
+        {"\xc3\xa4 \xe2\x80\xa7\xc2\xa0", "\xc3\xa4 \xe2\x80\xa7\xc2\xa0"}, // well-formed characters stay
+        {"a\xe2\x80\xa8" "b\xe2\x80\xa9", "a\\xe2\\x80\\xa8b\\xe2\\x80\\xa9"},          // line, paragraph separator
+        {"\xc2\x80\xc2\x9f", "\\xc2\\x80\\xc2\\x9f"},                                   // the ends of the C1 range
         {"caf\xe9!", "caf\\xe9!"},                               // no UTF-8
         {"ok\xe2\x82", "ok\\xe2\\x82"},                           // a cut sequence
         {"\xc0\xaf \xed\xa0\x80", "\\xc0\\xaf \\xed\\xa0\\x80"},    // overlong, surrogate
@@ -801,23 +806,32 @@ TEST(CliTrace, DirectionsAndStamps)
     cli_trace_print(nullptr, 7, "250 other\r\n");
     cli_trace_print(nullptr, MAIL_TRACE_NOTE, "ip_connect: refused\n");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "> ehlo me\r\n< 250 ok\r\n< 250 other\r\nip_connect: refused\n");
+              "> ehlo me\n< 250 ok\n< 250 other\nip_connect: refused\n");
 
-    // What the server sends is shown printable; only the line end at the
-    // very end stays as it is, and a line without one still ends its
-    // trace line.
+    // What the server sends is shown printable; the line end at the very
+    // end becomes LF, and a line without one still ends its trace line.
+    // C1 controls, the line and paragraph separators and bytes that are no
+    // UTF-8 are escaped as the ASCII controls are; other characters stay.
     struct Case {
         int direction;
         const char *text, *shown;
     } cases[] = {
-        {MAIL_TRACE_RECEIVED, "250 ok\x1b[2J\r\n", "< 250 ok\\x1b[2J\r\n"},
-        {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\r\n"},
-        {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\r\n"},
+        {MAIL_TRACE_RECEIVED, "250 ok\x1b[2J\r\n", "< 250 ok\\x1b[2J\n"},
+        {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\n"},
+        {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\n"},
         {MAIL_TRACE_RECEIVED, "220\tready\x7f\n", "< 220\tready\\x7f\n"},
+        {MAIL_TRACE_RECEIVED, "250 a\xc2\x9b" "2J\r\n", "< 250 a\\xc2\\x9b2J\n"},
+        {MAIL_TRACE_RECEIVED, "250 \xc2\x80\xc2\x9f\xc2\xa0\r\n", "< 250 \\xc2\\x80\\xc2\\x9f\xc2\xa0\n"},
+        {MAIL_TRACE_SENT, "Subject: a\xe2\x80\xa8" "b\xe2\x80\xa9\r\n",
+         "> Subject: a\\xe2\\x80\\xa8" "b\\xe2\\x80\\xa9\n"},
+        {MAIL_TRACE_SENT, "caf\xc3\xa9 \xe2\x80\xa7\r\n", "> caf\xc3\xa9 \xe2\x80\xa7\n"},
+        {MAIL_TRACE_RECEIVED, "250 \x9b\xff\r\n", "< 250 \\x9b\\xff\n"},
+        {MAIL_TRACE_RECEIVED, "250 ok\n", "< 250 ok\n"},
         {MAIL_TRACE_RECEIVED, "no line end\x07", "< no line end\\x07\n"},
         {MAIL_TRACE_SENT, "part of a long line", "> part of a long line\n"},
         {MAIL_TRACE_NOTE, "proxy said \x1b]0;x\x07\n", "proxy said \\x1b]0;x\\x07\n"},
-        {MAIL_TRACE_RECEIVED, "\r\n", "< \r\n"},
+        {MAIL_TRACE_RECEIVED, "\r\n", "< \n"},
+        {MAIL_TRACE_NOTE, "no line end", "no line end"},
         {MAIL_TRACE_RECEIVED, "", "< \n"},
     };
     for (const Case &c : cases) {
@@ -832,7 +846,7 @@ TEST(CliTrace, DirectionsAndStamps)
     ::testing::internal::CaptureStdout();
     cli_trace_print(nullptr, MAIL_TRACE_SENT, "quit\r\n");
     std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(::testing::internal::RE::FullMatch(out, "\\[[0-9]+\\.[0-9][0-9][0-9]\\] > quit\r\n")) << out;
+    EXPECT_TRUE(::testing::internal::RE::FullMatch(out, "\\[[0-9]+\\.[0-9][0-9][0-9]\\] > quit\n")) << out;
     cli_reset_switches();
 }
 
