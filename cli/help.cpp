@@ -307,8 +307,11 @@ const char word_breaks[] = " \t\r\n";
 
 // Prints text word by word from column col; a line that would reach width
 // is broken first, continuation lines start at column indent. A line
-// holds at most width - 1 characters unless its one word is longer.
-void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t col)
+// holds at most width - 1 characters unless its one word is longer. The
+// blank after a word counts in the column at once but is written only
+// when another word follows on the same line, so no line ends in a blank.
+// blank: the text follows a blank of the caller's that is not written yet.
+void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t col, bool blank = false)
 {
     size_t line_start = col;
     for (const char *p = text + strspn(text, word_breaks); *p; p += strspn(p, word_breaks)) {
@@ -319,22 +322,48 @@ void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t co
             out.put("\n");
             out.spaces(indent);
             col = line_start = indent;
+            blank = false;
         }
+        if (blank)
+            out.put(" ");
         out.put(p, len);
         col += len;
         p += len;
-        if (col + 1 < width) {
-            out.put(" ");
+        blank = col + 1 < width;
+        if (blank)
             col++;
-        }
     }
 }
 
-// Ends writing to standard output: everything flushed and no error on the
-// way. The banner printed before the help counts too.
-int stdout_done()
+// What a failed write to standard output means: a reader that has gone
+// (a closed pipe, as "| head" leaves) is told apart from a real failure.
+int write_failure(int code)
 {
-    return fflush(stdout) == 0 && !ferror(stdout) ? HELP_PRINTED : HELP_FAIL_WRITE;
+    return plat_error_is_closed_pipe(code) ? HELP_FAIL_CLOSED : HELP_FAIL_WRITE;
+}
+
+// The sink into standard output; user: an int that takes the system error
+// of the first failed write, read right after it.
+int stdout_sink(void *user, const char *text, size_t len)
+{
+    if (fmt_file_sink(stdout, text, len))
+        return 1;
+    int *error = static_cast<int *>(user);
+    if (!*error)
+        *error = plat_last_error();
+    return 0;
+}
+
+// Ends writing to standard output: everything flushed and no error on the
+// way. The banner printed before the help counts too. error: what a
+// failed write of the help recorded, 0 for none.
+int stdout_done(int error)
+{
+    if (error)
+        return write_failure(error);
+    if (fflush(stdout) != 0)
+        return write_failure(plat_last_error());
+    return ferror(stdout) ? HELP_FAIL_WRITE : HELP_PRINTED;
 }
 
 } // namespace
@@ -383,8 +412,7 @@ int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *
             out.put(row.option);
             out.spaces(longest + 1 - strlen(row.option));
             out.put(help_mode_letters(row.modes, letters, count, shown));
-            out.put(" ");
-            wrap(out, row.text, w, column, column);
+            wrap(out, row.text, w, column, column, true);
             out.put("\n\n");
             break;
         }
@@ -402,9 +430,10 @@ const char *help_failure_text(int result)
 
 int help_print_text(const HelpRow *table, const char *letters, int width)
 {
-    if (!help_write_text(fmt_file_sink, stdout, table, letters, width))
+    int error = 0;
+    if (!help_write_text(stdout_sink, &error, table, letters, width) && !error)
         return HELP_FAIL_WRITE;
-    return stdout_done();
+    return stdout_done(error);
 }
 
 char *help_asciidoc_escape(const char *text)
@@ -537,9 +566,10 @@ int help_print_asciidoc(const char *banner, const char *title, const HelpRow *ta
         sbuf_release(&sb);
         return HELP_FAIL_NOMEM;
     }
-    bool written = fmt_file_sink(stdout, sb.data, sb.length) != 0;
+    int error = 0;
+    bool written = stdout_sink(&error, sb.data, sb.length) != 0;
     sbuf_release(&sb);
-    if (!written)
+    if (!written && !error)
         return HELP_FAIL_WRITE;
-    return stdout_done();
+    return stdout_done(error);
 }

@@ -169,7 +169,11 @@ int print_help_if_asked(int argc, char **argv)
         } else {
             continue;
         }
-        // A help that did not reach its reader is no success.
+        // A reader that stops early (a pager left, "| head") has all it
+        // wanted: the run ends as the help does, without a word. A help
+        // that did not reach its reader otherwise is no success.
+        if (printed == HELP_FAIL_CLOSED)
+            return status;
         if (printed != HELP_PRINTED) {
             cli_error("Failed to print the help (%s)\n", help_failure_text(printed));
             return printed == HELP_FAIL_NOMEM ? EXIT_NOMEM : EXIT_USAGE;

@@ -487,6 +487,8 @@ const char *plat_error_text(int code, char *buf, size_t size)
     return buf;
 }
 
+int plat_error_is_closed_pipe(int code) { return code == EPIPE; }
+
 int plat_rmdir(const char *path) { return path && rmdir(path) == 0; }
 
 int plat_dir_list(const char *path, int (*fn)(void *user, const char *name), void *user)

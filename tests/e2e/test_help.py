@@ -224,5 +224,45 @@ class HelpTest(unittest.TestCase):
                 self.assertEqual(run.stderr, "Failed to print the help (write error)\n")
 
 
+    def test_no_help_line_ends_in_a_blank(self):
+        # Every form of both programs, redirected, in a narrow terminal and
+        # in a wide one; the banner lines count too.
+        for name, program in PROGRAMS.items():
+            forms = [(" ".join(args), self.run_program(program, args).stdout)
+                     for args in (["/?"], ["-doc"], ["-asciidoc"])]
+            forms += [("/? at %d columns" % columns, self.run_in_terminal(program, ["/?"], columns)[1])
+                      for columns in (50, 132)]
+            for form, text in forms:
+                with self.subTest(name, form=form):
+                    self.assertIn("Configuration", text)
+                    blank_ended = [line for line in text.split("\n") if line.rstrip(" \t") != line]
+                    self.assertEqual(blank_ended, [])
+
+    def run_into_closed_pipe(self, program, args):
+        """Runs program with standard output on a pipe whose reader has
+        already gone, as "| head" leaves it once it has read enough."""
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            return self.run_program(program, args, stdout=writer)
+        finally:
+            os.close(writer)
+
+    def test_a_reader_that_stops_early_gets_no_message(self):
+        # A closed pipe ends the run quietly with the help's own status; a
+        # full disk stays a failure (test_help_that_cannot_be_written_...).
+        for name, program in PROGRAMS.items():
+            for args, status in ((["/?"], 1), (["-doc"], 0), (["-asciidoc"], 0)):
+                with self.subTest(name, args=args):
+                    run = self.run_into_closed_pipe(program, args)
+                    self.assertEqual(run.status, status, run)
+                    self.assertEqual(run.stderr, "")
+            with self.subTest(name, shell="/? | head -1"):
+                proc = subprocess.run(["/bin/sh", "-c", '"$0" /? | head -1', program],
+                                      stdin=subprocess.DEVNULL, capture_output=True, env=self.env,
+                                      timeout=60)
+                self.assertEqual(proc.stdout.decode().count("\n"), 1, proc)
+                self.assertEqual(proc.stderr, b"")
+
 if __name__ == "__main__":
     unittest.main()
