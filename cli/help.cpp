@@ -16,7 +16,7 @@
 namespace {
 
 const uint64_t S = HELP_MODE_SMTP, F = HELP_MODE_FILE, P = HELP_MODE_PRECON;
-const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY;
+const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY, PLAIN = HELP_PLAIN_ONLY;
 
 HelpRow title(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_TITLE}; }
 HelpRow para(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_PARAGRAPH}; }
@@ -40,7 +40,11 @@ const HelpRow help_table[] = {
     para("Settings come from three sources, applied in this order: the default configuration "
          "file, every -config: file in command-line order, then the command line. A setting "
          "that takes one value keeps the last one given; settings that add (recipients, "
-         "attachments, header fields, DKIM keys) add from every source."),
+         "attachments, header fields, DKIM keys) add from every source.", FULL),
+    para("Settings come from three sources, applied in this order: the default configuration "
+         "file, every -config: file in command-line order, then the command line. A setting "
+         "that takes one value keeps the last one given; settings that add (recipients, "
+         "attachments, header fields) add from every source.", PLAIN),
     para(""),
     para("Arguments are taken as UTF-8, as this system passes them: no code page conversion is "
          "made, and -clutf8 changes nothing."),
@@ -196,9 +200,11 @@ const HelpRow help_table[] = {
      "secure).", HELP_OPTION},
     {"-tls-protocols:proto[,proto...]", S | P | FULL, "TLS protocol versions in libtls syntax "
      "(for example tlsv1.2,tlsv1.3).", HELP_OPTION},
-    {"-timeout:seconds", S | P, "Time-out of every network wait in seconds (300 by default); "
+    {"-timeout:seconds", S | P | FULL, "Time-out of every network wait in seconds (300 by default); "
      "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is ignored.",
      HELP_OPTION},
+    {"-timeout:seconds", S | P | PLAIN, "Time-out of every network wait in seconds (300 by default). "
+     "A value outside 1 to 2147483 is ignored.", HELP_OPTION},
     end(),
 
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),
@@ -261,13 +267,14 @@ const HelpRow help_table[] = {
 namespace {
 
 // The rows this program shows, up to the end row: the full-only rows are
-// left out where the program does not know those words.
+// left out where the program does not know those words, the plain-only
+// rows where it does.
 std::vector<const HelpRow *> shown_rows(const HelpRow *table)
 {
-    bool full = mail_full_program != 0;
+    uint64_t left_out = mail_full_program ? HELP_PLAIN_ONLY : HELP_FULL_ONLY;
     std::vector<const HelpRow *> rows;
     for (const HelpRow *row = table; row->type != HELP_END; row++)
-        if (full || !(row->modes & HELP_FULL_ONLY))
+        if (!(row->modes & left_out))
             rows.push_back(row);
     return rows;
 }

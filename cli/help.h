@@ -28,6 +28,9 @@ enum : uint64_t {
     // The row exists only in the program that knows the full-only option
     // words (TLS, DKIM, password encryption). Far above any letter.
     HELP_FULL_ONLY = uint64_t(1) << 48,
+    // The row exists only in the program without them: the plain
+    // program's wording of a row whose full form speaks of TLS or DKIM.
+    HELP_PLAIN_ONLY = uint64_t(1) << 49,
 };
 
 struct HelpRow {

@@ -174,6 +174,16 @@ class HelpTest(unittest.TestCase):
             self.assertIn(text, full)
             self.assertNotIn(text, plain)
         self.assertEqual(len(self.option_texts(FULL)) - len(self.option_texts(PLAIN)), 13)
+        # Nor does any other text of the plain program speak of what it
+        # lacks (DKIM keys, a TLS handshake); the full program's does.
+        lacking = re.compile(r"DKIM|TLS|handshake|STARTTLS|encrypt", re.I)
+        for args in (["-doc"], ["-asciidoc"]):
+            with self.subTest(args=args):
+                text = self.run_program(PLAIN, args).stdout
+                help_start = text.index("Configuration")
+                self.assertEqual(lacking.findall(text[help_start:]), [])
+        self.assertIn("DKIM keys", full)
+        self.assertIn("a TLS handshake", full)
 
     def test_first_help_switch_wins_and_beats_encryptpass(self):
         cases = [
