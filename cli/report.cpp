@@ -63,11 +63,19 @@ std::string printable(const char *text, size_t left, bool whole)
 
 } // namespace
 
+namespace {
+const char *message_origin = nullptr;
+}
+
+void cli_set_message_origin(const char *origin) { message_origin = origin; }
+
 void cli_error(const char *format, ...)
 {
     // What standard output holds goes out first, so that a message printed
     // after the banner also follows it when both streams share one file.
     fflush(stdout);
+    if (message_origin)
+        fmt_fprintf(stderr, "%s: ", message_origin);
     va_list ap;
     va_start(ap, format);
     print_to(stderr, format, ap);

@@ -253,7 +253,12 @@ int apply_config_files(MailContext *ctx, int argc, char **argv)
         const char *path = argv[i] + strlen("-config:");
         int status;
         if (!cfg_apply_file(ctx, path, &status)) {
-            cli_error("Unable to open configuration file %s\n", cli_printable(path).c_str());
+            char reason[PLAT_ERROR_TEXT_SIZE] = "";
+            if (int code = plat_last_error())
+                plat_error_text(code, reason, sizeof reason);
+            cli_error(*reason ? "Unable to open configuration file %s: %s\n"
+                              : "Unable to open configuration file %s\n",
+                      cli_printable(path).c_str(), reason);
             return EXIT_USAGE;
         }
         if (status != EXIT_OK)

@@ -423,7 +423,7 @@ TEST_F(Cli, BodyLiteralReadsRawBytes)
 TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
 {
     const std::string missing = dir.file("missing"), big_list = dir.file("big.list");
-    const std::string no_list = "Failed to open recipient list file (" + missing + ")\n";
+    const std::string gone = ": No such file or directory\n";
     write_file(big_list, std::string(ADDR_LIST_FILE_MAX, ' ') + "a@b.org\n");
     struct Case {
         std::string word;
@@ -472,19 +472,22 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"to:" + std::string(300, 'a') + "@b.c", EXIT_USAGE,
          "Invalid address in -to (" + std::string(300, 'a') +
              "@b.c): The recipient address is longer than 254 bytes\n"},
-        // A list file that cannot be used: the session's reason follows.
-        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n" + no_list},
-        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n" + no_list},
-        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n" + no_list},
-        {"to:@" + big_list, EXIT_INPUT_FILE, "Failed to set To from file (" + big_list + ")\n" +
+        // A file that cannot be used: one message, the file and the
+        // system's reason (else the session's) after it.
+        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")" + gone},
+        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")" + gone},
+        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")" + gone},
+        {"to:@" + dir.path, EXIT_INPUT_FILE, "Failed to set To from file (" + dir.path + "): Is a directory\n"},
+        {"to:@" + big_list, EXIT_INPUT_FILE, "Failed to set To from file (" + big_list + "): " +
              "The recipient list file is too large, more than 16 MiB (" + big_list + ")\n"},
-        {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
-        {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
-        {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + ")\n"},
-        {"body-file:" + missing, EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
-        {"body-file:" + missing + ":utf-8", EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
-        {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")\n"},
-        {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")\n"},
+        {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")" + gone},
+        {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")" + gone},
+        {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + "): Is a directory\n"},
+        {"body-file:" + missing, EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")" + gone},
+        {"body-file:" + missing + ":utf-8", EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")" + gone},
+        {"body-file:" + dir.path, EXIT_INPUT_FILE, "Failed to read body file (" + dir.path + "): Is a directory\n"},
+        {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")" + gone},
+        {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")" + gone},
         {"dkim:example.com:sel:" + missing, EXIT_INPUT_FILE,
          "Error applying DKIM setting: example.com:sel:" + missing + "\n(the key file cannot be opened)\n"},
         {"dkim:example.com:" + missing, EXIT_INPUT_FILE,
@@ -695,10 +698,33 @@ TEST_F(Cli, ConfigFileStopsAtTheLineThatEndsTheRun)
     int status = -7;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(cfg_apply_file(ctx, dir.file("t.conf").c_str(), &status), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown option: nosuch\n");
+    // The message names the file and the line.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), dir.file("t.conf") + ":3: Unknown option: nosuch\n");
     EXPECT_EQ(status, EXIT_UNKNOWN_OPTION);
     EXPECT_STREQ(ctx->subject, "First");
     ASSERT_NE(ctx->to, nullptr);
+
+    // Comments, blank lines, CR LF and lone CR line ends all count as
+    // lines; a refused file names the file with the system's reason.
+    struct Case {
+        std::string content, message;
+        int status;
+    } cases[] = {
+        {"# note\r\n\r\n\nsubject:x\rfoo:bar\n", ":5: Unknown option: foo:bar\n", EXIT_UNKNOWN_OPTION},
+        {"a:" + dir.file("gone"), ":1: Failed to attach file (" + dir.file("gone") + "): No such file or directory\n",
+         EXIT_INPUT_FILE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.content);
+        write_file(dir.file("c.conf"), c.content);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(cfg_apply_file(ctx, dir.file("c.conf").c_str(), &status), 1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), dir.file("c.conf") + c.message);
+        EXPECT_EQ(status, c.status);
+    }
+    // Messages of the command line that follow have no origin.
+    EXPECT_EQ(apply("nosuch"), EXIT_UNKNOWN_OPTION);
+    EXPECT_EQ(err, "Unknown option: nosuch\n");
 
     write_file(dir.file("ok.conf"), "subject:Second\n");
     EXPECT_EQ(cfg_apply_file(ctx, dir.file("ok.conf").c_str(), &status), 1);
