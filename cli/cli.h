@@ -142,7 +142,8 @@ int cli_awild_on_entry(void *context, const DirEntry *entry);
 
 // Applies the option lines of a configuration file, in order, through
 // cli_option_status. Returns 0 when the file cannot be opened or read
-// (nothing applied); otherwise 1 with *status EXIT_OK, or the status of
+// (nothing applied; plat_last_error() right after the call says why
+// when it could not be opened); otherwise 1 with *status EXIT_OK, or the status of
 // the line that ended the run (the lines before it applied, its message
 // printed), or EXIT_NOMEM when memory ran out reading the file.
 int cfg_apply_file(MailContext *ctx, const char *path, int *status);
@@ -165,9 +166,9 @@ SecretText cli_read_text(FILE *fp, size_t cap, int *why);
 int cli_status_report(void *user, int stage, int result, const char *text);
 // The trace callback (MailTraceFn; user is the session): the protocol
 // dialogue and notes on standard output, with -dd stamps. Lines come from
-// the server: their control bytes are shown escaped, as cli_printable
-// does, except the line end at the very end, TAB and the bytes of 0x80
-// and above, which stay as they went. Returns 1.
+// the server: what could drive a terminal is shown escaped, as
+// cli_printable does, except TAB; each trace line ends in LF, whatever
+// line end it had on the wire. Returns 1.
 int cli_trace_print(void *user, int direction, const char *text);
 // The -dd stamp "[seconds.milliseconds] " of the time since cli_start_ns
 // into buf of size bytes (32 always suffice); returns buf.
@@ -178,6 +179,10 @@ char *cli_format_stamp(char *buf, size_t size, uint64_t now_ns);
 // Formatted print (the program's own dialect) to standard error / output.
 void cli_error(const char *format, ...);
 void cli_out(const char *format, ...);
+// Where the option being applied stands ("tarvex.conf:12"), or NULL for
+// the command line: while set, every message of cli_error begins with it
+// and ": ". The text is the caller's and must outlive the setting.
+void cli_set_message_origin(const char *origin);
 // A value as it may be shown in a message: control bytes (TAB included),
 // the C1 controls and every byte that is no part of well-formed UTF-8
 // become "\xHH" (each byte), so that nothing can drive the terminal or

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/exitcode.h"
 #include "support/file.h"
@@ -53,13 +54,23 @@ int cfg_apply_file(MailContext *ctx, const char *path, int *status)
     if (text.size() >= 3 && memcmp(start, "\xEF\xBB\xBF", 3) == 0)
         start += 3;
     char *cursor = nullptr;
+    // Line numbers count every line end: the text's are all CR LF, and
+    // the tokenizer ends a line at its CR, leaving the LF to be counted.
+    const char *counted = start;
+    size_t number = 1;
     for (char *line = str_token(start, "\r\n", &cursor); line;
          line = str_token(nullptr, "\r\n", &cursor)) {
+        for (; counted < line; counted++)
+            number += *counted == '\n';
         // Only the first byte makes a comment; lines are taken as they
         // stand, blanks included. The first refused line ends the file.
         if (line[0] == '#')
             continue;
+        // A message about the line names the file and the line.
+        std::string origin = cli_printable(path) + ":" + std::to_string(number);
+        cli_set_message_origin(origin.c_str());
         *status = cli_option_status(ctx, line);
+        cli_set_message_origin(nullptr);
         if (*status != EXIT_OK)
             break;
     }

@@ -16,7 +16,7 @@
 namespace {
 
 const uint64_t S = HELP_MODE_SMTP, F = HELP_MODE_FILE, P = HELP_MODE_PRECON;
-const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY;
+const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY, PLAIN = HELP_PLAIN_ONLY;
 
 HelpRow title(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_TITLE}; }
 HelpRow para(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_PARAGRAPH}; }
@@ -40,7 +40,11 @@ const HelpRow help_table[] = {
     para("Settings come from three sources, applied in this order: the default configuration "
          "file, every -config: file in command-line order, then the command line. A setting "
          "that takes one value keeps the last one given; settings that add (recipients, "
-         "attachments, header fields, DKIM keys) add from every source."),
+         "attachments, header fields, DKIM keys) add from every source.", FULL),
+    para("Settings come from three sources, applied in this order: the default configuration "
+         "file, every -config: file in command-line order, then the command line. A setting "
+         "that takes one value keeps the last one given; settings that add (recipients, "
+         "attachments, header fields) add from every source.", PLAIN),
     para(""),
     para("Arguments are taken as UTF-8, as this system passes them: no code page conversion is "
          "made, and -clutf8 changes nothing."),
@@ -196,9 +200,11 @@ const HelpRow help_table[] = {
      "secure).", HELP_OPTION},
     {"-tls-protocols:proto[,proto...]", S | P | FULL, "TLS protocol versions in libtls syntax "
      "(for example tlsv1.2,tlsv1.3).", HELP_OPTION},
-    {"-timeout:seconds", S | P, "Time-out of every network wait in seconds (300 by default); "
+    {"-timeout:seconds", S | P | FULL, "Time-out of every network wait in seconds (300 by default); "
      "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is ignored.",
      HELP_OPTION},
+    {"-timeout:seconds", S | P | PLAIN, "Time-out of every network wait in seconds (300 by default). "
+     "A value outside 1 to 2147483 is ignored.", HELP_OPTION},
     end(),
 
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),
@@ -261,13 +267,14 @@ const HelpRow help_table[] = {
 namespace {
 
 // The rows this program shows, up to the end row: the full-only rows are
-// left out where the program does not know those words.
+// left out where the program does not know those words, the plain-only
+// rows where it does.
 std::vector<const HelpRow *> shown_rows(const HelpRow *table)
 {
-    bool full = mail_full_program != 0;
+    uint64_t left_out = mail_full_program ? HELP_PLAIN_ONLY : HELP_FULL_ONLY;
     std::vector<const HelpRow *> rows;
     for (const HelpRow *row = table; row->type != HELP_END; row++)
-        if (full || !(row->modes & HELP_FULL_ONLY))
+        if (!(row->modes & left_out))
             rows.push_back(row);
     return rows;
 }
@@ -307,8 +314,11 @@ const char word_breaks[] = " \t\r\n";
 
 // Prints text word by word from column col; a line that would reach width
 // is broken first, continuation lines start at column indent. A line
-// holds at most width - 1 characters unless its one word is longer.
-void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t col)
+// holds at most width - 1 characters unless its one word is longer. The
+// blank after a word counts in the column at once but is written only
+// when another word follows on the same line, so no line ends in a blank.
+// blank: the text follows a blank of the caller's that is not written yet.
+void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t col, bool blank = false)
 {
     size_t line_start = col;
     for (const char *p = text + strspn(text, word_breaks); *p; p += strspn(p, word_breaks)) {
@@ -319,22 +329,48 @@ void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t co
             out.put("\n");
             out.spaces(indent);
             col = line_start = indent;
+            blank = false;
         }
+        if (blank)
+            out.put(" ");
         out.put(p, len);
         col += len;
         p += len;
-        if (col + 1 < width) {
-            out.put(" ");
+        blank = col + 1 < width;
+        if (blank)
             col++;
-        }
     }
 }
 
-// Ends writing to standard output: everything flushed and no error on the
-// way. The banner printed before the help counts too.
-int stdout_done()
+// What a failed write to standard output means: a reader that has gone
+// (a closed pipe, as "| head" leaves) is told apart from a real failure.
+int write_failure(int code)
 {
-    return fflush(stdout) == 0 && !ferror(stdout) ? HELP_PRINTED : HELP_FAIL_WRITE;
+    return plat_error_is_closed_pipe(code) ? HELP_FAIL_CLOSED : HELP_FAIL_WRITE;
+}
+
+// The sink into standard output; user: an int that takes the system error
+// of the first failed write, read right after it.
+int stdout_sink(void *user, const char *text, size_t len)
+{
+    if (fmt_file_sink(stdout, text, len))
+        return 1;
+    int *error = static_cast<int *>(user);
+    if (!*error)
+        *error = plat_last_error();
+    return 0;
+}
+
+// Ends writing to standard output: everything flushed and no error on the
+// way. The banner printed before the help counts too. error: what a
+// failed write of the help recorded, 0 for none.
+int stdout_done(int error)
+{
+    if (error)
+        return write_failure(error);
+    if (fflush(stdout) != 0)
+        return write_failure(plat_last_error());
+    return ferror(stdout) ? HELP_FAIL_WRITE : HELP_PRINTED;
 }
 
 } // namespace
@@ -383,8 +419,7 @@ int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *
             out.put(row.option);
             out.spaces(longest + 1 - strlen(row.option));
             out.put(help_mode_letters(row.modes, letters, count, shown));
-            out.put(" ");
-            wrap(out, row.text, w, column, column);
+            wrap(out, row.text, w, column, column, true);
             out.put("\n\n");
             break;
         }
@@ -402,9 +437,10 @@ const char *help_failure_text(int result)
 
 int help_print_text(const HelpRow *table, const char *letters, int width)
 {
-    if (!help_write_text(fmt_file_sink, stdout, table, letters, width))
+    int error = 0;
+    if (!help_write_text(stdout_sink, &error, table, letters, width) && !error)
         return HELP_FAIL_WRITE;
-    return stdout_done();
+    return stdout_done(error);
 }
 
 char *help_asciidoc_escape(const char *text)
@@ -537,9 +573,10 @@ int help_print_asciidoc(const char *banner, const char *title, const HelpRow *ta
         sbuf_release(&sb);
         return HELP_FAIL_NOMEM;
     }
-    bool written = fmt_file_sink(stdout, sb.data, sb.length) != 0;
+    int error = 0;
+    bool written = stdout_sink(&error, sb.data, sb.length) != 0;
     sbuf_release(&sb);
-    if (!written)
+    if (!written && !error)
         return HELP_FAIL_WRITE;
-    return stdout_done();
+    return stdout_done(error);
 }

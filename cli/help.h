@@ -28,6 +28,9 @@ enum : uint64_t {
     // The row exists only in the program that knows the full-only option
     // words (TLS, DKIM, password encryption). Far above any letter.
     HELP_FULL_ONLY = uint64_t(1) << 48,
+    // The row exists only in the program without them: the plain
+    // program's wording of a row whose full form speaks of TLS or DKIM.
+    HELP_PLAIN_ONLY = uint64_t(1) << 49,
 };
 
 struct HelpRow {
@@ -52,19 +55,21 @@ enum {
     HELP_PRINTED = 1,      // every byte reached standard output (flushed)
     HELP_FAIL_WRITE = -1,  // standard output failed
     HELP_FAIL_NOMEM = -2,  // memory ran out before anything was printed
+    HELP_FAIL_CLOSED = -3, // the reader of standard output has gone (a closed pipe)
 };
 // The words for a failure of the printers ("write error", "out of memory").
 const char *help_failure_text(int result);
 
-// Plain text, wrapped at width columns. HELP_PRINTED or HELP_FAIL_WRITE.
+// Plain text, wrapped at width columns. HELP_PRINTED, HELP_FAIL_WRITE or
+// HELP_FAIL_CLOSED.
 int help_print_text(const HelpRow *table, const char *letters, int width);
 // The same into any sink (the printer behind help_print_text); 1, or 0
 // when the sink failed (nothing more is handed to it then).
 int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *letters, int width);
 
 // AsciiDoc with the title as level-1 heading and the banner below it.
-// HELP_PRINTED, HELP_FAIL_WRITE or HELP_FAIL_NOMEM (the text is made
-// whole before it is printed).
+// HELP_PRINTED, HELP_FAIL_WRITE, HELP_FAIL_CLOSED or HELP_FAIL_NOMEM (the
+// text is made whole before it is printed).
 int help_print_asciidoc(const char *banner, const char *title, const HelpRow *table,
                         const char *letters);
 // The AsciiDoc text itself, appended to sb; the buffer's data, or NULL

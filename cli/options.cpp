@@ -36,7 +36,7 @@ enum CliMatch {
 enum CliRefusal {
     REFUSAL_INVALID,    // "Invalid -%s option (%s)" with the session's reason; EXIT_USAGE
     REFUSAL_ADDRESS,    // "Invalid address in -%s (%s)" naming the value; EXIT_USAGE
-    REFUSAL_FILE,       // the row's message naming the file; EXIT_INPUT_FILE
+    REFUSAL_FILE,       // the row's message naming the file, the reason; EXIT_INPUT_FILE
     REFUSAL_ATTACHMENT, // as REFUSAL_FILE, unless -skipnofile leaves the attachment out
     REFUSAL_IGNORED,    // the session takes only some values and ignores the rest
 };
@@ -60,7 +60,7 @@ struct CliOption {
     unsigned code;       // the session option of the handler
     CliRefusal refusal;  // what a value the session refuses means
     const char *fixed;   // the value a switch passes
-    const char *message; // file refusals: the message, "%s" the file
+    const char *message; // file refusals: the message, "%s" the file, no line end
     unsigned flags;      // CLI_*
 };
 
@@ -87,10 +87,23 @@ int out_of_memory(const char *name)
     return EXIT_NOMEM;
 }
 
+// The reason of a file refusal, as the house writes it after the message:
+// the system's reason when a system call failed, else (only when asked
+// for) the session's own; "" for none.
+std::string file_reason(const MailContext *ctx, bool session_reason)
+{
+    if (ctx->error_system) {
+        char reason[PLAT_ERROR_TEXT_SIZE];
+        return cli_printable(plat_error_text(ctx->error_system, reason, sizeof reason));
+    }
+    return session_reason && ctx->error_text ? cli_printable(ctx->error_text) : std::string();
+}
+
 // The exit status of a value the session has just refused, reported as
-// `how` says. message: the row's text for file refusals.
+// `how` says. message: the row's text for file refusals; session_reason:
+// a file refusal without a system reason gives the session's.
 int refusal_status(MailContext *ctx, const char *name, const char *value, CliRefusal how,
-                   const char *message)
+                   const char *message, bool session_reason = false)
 {
     if (mail_error_is_nomem(ctx))
         return out_of_memory(name);
@@ -102,9 +115,14 @@ int refusal_status(MailContext *ctx, const char *name, const char *value, CliRef
         if (cli_skip_missing_files)
             return EXIT_OK;
         [[fallthrough]];
-    case REFUSAL_FILE:
-        cli_error(message ? message : "Failed to use file (%s)\n", cli_printable(value).c_str());
+    case REFUSAL_FILE: {
+        // One message: what failed, the file, and why.
+        std::string line = message ? message : "Failed to use file (%s)";
+        std::string why = file_reason(ctx, session_reason);
+        line += why.empty() ? "\n" : ": %s\n";
+        cli_error(line.c_str(), cli_printable(value).c_str(), why.c_str());
         return EXIT_INPUT_FILE;
+    }
     case REFUSAL_ADDRESS:
         if (reason)
             cli_error("Invalid address in -%s (%s): %s\n", name, cli_printable(value).c_str(),
@@ -120,9 +138,10 @@ int refusal_status(MailContext *ctx, const char *name, const char *value, CliRef
     return EXIT_USAGE;
 }
 
-int refused(MailContext *ctx, const CliOption &opt, const char *value, CliRefusal how)
+int refused(MailContext *ctx, const CliOption &opt, const char *value, CliRefusal how,
+            bool session_reason = false)
 {
-    return refusal_status(ctx, option_name(opt).c_str(), value, how, opt.message);
+    return refusal_status(ctx, option_name(opt).c_str(), value, how, opt.message, session_reason);
 }
 
 int refused(MailContext *ctx, const CliOption &opt, const char *value)
@@ -291,13 +310,10 @@ int opt_recipient(MailContext *ctx, char *word, char *value, const CliOption &op
         return cli_opt_address(ctx, word);
     if (session_set(ctx, opt.code | MAILOPT_FROM_FILE, value + 1))
         return EXIT_OK;
-    // The session's reason says why: the file cannot be opened or read, is
-    // too large, or holds an item that cannot be used (named by its line).
-    std::string reason = cli_printable(ctx->error_text);
-    int status = refused(ctx, opt, value + 1, REFUSAL_FILE);
-    if (status == EXIT_INPUT_FILE && !reason.empty())
-        cli_error("%s\n", reason.c_str());
-    return status;
+    // One message, the reason after it: the system's when the file cannot
+    // be opened or read, else the session's (the file is too large, or
+    // holds an item that cannot be used, named by its line).
+    return refused(ctx, opt, value + 1, REFUSAL_FILE, true);
 }
 
 int opt_address(MailContext *ctx, char *word, char *, const CliOption &)
@@ -457,23 +473,23 @@ int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 const CliOption cli_options[] = {
     // word, match, handler, session option, refusal, switch value, file message, flags
     {"a:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_AUTO, REFUSAL_ATTACHMENT,
-     nullptr, "Failed to attach file (%s)\n", 0},
+     nullptr, "Failed to attach file (%s)", 0},
     {"ai:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_AUTO | MAILOPT_FROM_FILE,
-     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)", 0},
     {"a64:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_BASE64,
-     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)", 0},
     {"aqp:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_QP, REFUSAL_ATTACHMENT,
-     nullptr, "Failed to attach file (%s)\n", 0},
+     nullptr, "Failed to attach file (%s)", 0},
     {"auu:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_UUENCODE,
-     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)\n", 0},
+     REFUSAL_ATTACHMENT, nullptr, "Failed to attach file (%s)", 0},
     // A bad flag or a missing pattern ends the run with EXIT_INPUT_FILE.
     {"awild:", MATCH_PREFIX, opt_awild, MAILOPT_ATTACH, REFUSAL_ATTACHMENT, nullptr, nullptr, 0},
     {"to:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_TO, REFUSAL_ADDRESS,
-     nullptr, "Failed to set To from file (%s)\n", 0},
+     nullptr, "Failed to set To from file (%s)", 0},
     {"cc:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_CC, REFUSAL_ADDRESS,
-     nullptr, "Failed to set Cc from file (%s)\n", 0},
+     nullptr, "Failed to set Cc from file (%s)", 0},
     {"bcc:", MATCH_PREFIX, opt_recipient, MAILOPT_RECIPIENT | MAILOPT_BCC, REFUSAL_ADDRESS,
-     nullptr, "Failed to set Bcc from file (%s)\n", 0},
+     nullptr, "Failed to set Bcc from file (%s)", 0},
     {"from:", MATCH_PREFIX, opt_address, MAILOPT_FROM, REFUSAL_ADDRESS, nullptr, nullptr, 0},
     {"reply-to:", MATCH_PREFIX, opt_address, MAILOPT_REPLY_TO, REFUSAL_ADDRESS, nullptr, nullptr, 0},
     {"return-path:", MATCH_PREFIX, opt_value, MAILOPT_RETURN_PATH, REFUSAL_ADDRESS, nullptr,
@@ -485,9 +501,9 @@ const CliOption cli_options[] = {
     {"body:", MATCH_PREFIX, opt_body, MAILOPT_BODY | MAILOPT_BODY_7BIT, REFUSAL_INVALID, nullptr,
      nullptr, 0},
     {"body-file:", MATCH_PREFIX, opt_body_file, MAILOPT_BODY | MAILOPT_BODY_7BIT | MAILOPT_FROM_FILE,
-     REFUSAL_FILE, nullptr, "Failed to read body file (%s)\n", 0},
+     REFUSAL_FILE, nullptr, "Failed to read body file (%s)", 0},
     {"body-html:", MATCH_PREFIX, opt_value, MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, REFUSAL_FILE,
-     nullptr, "Failed to read HTML body file (%s)\n", 0},
+     nullptr, "Failed to read HTML body file (%s)", 0},
     {"body--html:", MATCH_PREFIX, opt_value, MAILOPT_BODY_HTML, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"linelen:", MATCH_PREFIX, opt_value, MAILOPT_LINE_LENGTH, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"body-64", MATCH_EXACT, opt_switch, MAILOPT_BODY | MAILOPT_BODY_BASE64, REFUSAL_INVALID,
@@ -516,7 +532,7 @@ const CliOption cli_options[] = {
      REFUSAL_INVALID, nullptr, nullptr, 0},
     {"file:", MATCH_PREFIX, opt_value, MAILOPT_OUTPUT_FILE, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"emailfile:", MATCH_PREFIX, opt_value, MAILOPT_EMAIL_FILE, REFUSAL_FILE, nullptr,
-     "Failed to find emailfile (%s)\n", 0},
+     "Failed to find emailfile (%s)", 0},
     {"helo:", MATCH_PREFIX, opt_value, MAILOPT_HELO, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"d", MATCH_EXACT, opt_debug, MAILOPT_DEBUG, REFUSAL_INVALID, "1", nullptr, 0},
     {"dd", MATCH_EXACT, opt_debug, MAILOPT_DEBUG, REFUSAL_INVALID, "2", nullptr, CLI_TIMESTAMPS},

@@ -27,21 +27,28 @@ void escape_byte(std::string *out, unsigned char c)
     *out += hex[c & 15];
 }
 
-// A text with the bytes that could drive a terminal shown as "\xHH". The
-// trace (whole) keeps TAB and every byte of 0x80 and above as they are, as
-// the lines went on the wire; messages (not whole) escape TAB too, every
-// byte that is no part of well-formed UTF-8, and the C1 controls.
-std::string printable(const char *text, bool whole)
+// 1 for the characters that a terminal or a text viewer takes as a
+// command or a line break although they are no ASCII control: the C1
+// controls (U+0080 to U+009F) and the line and paragraph separators.
+bool drives_terminal(uint32_t cp)
+{
+    return (cp >= 0x80 && cp <= 0x9f) || cp == 0x2028 || cp == 0x2029;
+}
+
+// A text with the bytes that could drive a terminal shown as "\xHH": the
+// ASCII controls, every byte that is no part of well-formed UTF-8, and
+// the characters of drives_terminal. The trace (whole) keeps TAB, which
+// lines on the wire hold as a separator; messages escape it too.
+std::string printable(const char *text, size_t left, bool whole)
 {
     std::string out;
     const char *p = text ? text : "";
-    size_t left = strlen(p);
     while (left) {
         unsigned char c = static_cast<unsigned char>(*p);
-        uint32_t cp = 0;
-        size_t n = c < 0x80 || whole ? 1 : utf8_decode(p, left, &cp);
+        uint32_t cp = c;
+        size_t n = c < 0x80 ? 1 : utf8_decode(p, left, &cp);
         bool control = c < 0x20 || c == 0x7f;
-        if (whole ? control && c != '\t' : control || n == 0 || (cp >= 0x80 && cp <= 0x9f)) {
+        if ((control && !(whole && c == '\t')) || n == 0 || drives_terminal(cp)) {
             n = n ? n : 1;
             for (size_t i = 0; i < n; i++)
                 escape_byte(&out, static_cast<unsigned char>(p[i]));
@@ -56,11 +63,19 @@ std::string printable(const char *text, bool whole)
 
 } // namespace
 
+namespace {
+const char *message_origin = nullptr;
+}
+
+void cli_set_message_origin(const char *origin) { message_origin = origin; }
+
 void cli_error(const char *format, ...)
 {
     // What standard output holds goes out first, so that a message printed
     // after the banner also follows it when both streams share one file.
     fflush(stdout);
+    if (message_origin)
+        fmt_fprintf(stderr, "%s: ", message_origin);
     va_list ap;
     va_start(ap, format);
     print_to(stderr, format, ap);
@@ -77,7 +92,7 @@ void cli_out(const char *format, ...)
 
 std::string cli_printable(const char *text)
 {
-    return printable(text, false);
+    return printable(text, text ? strlen(text) : 0, false);
 }
 
 char *cli_format_stamp(char *buf, size_t size, uint64_t now_ns)
@@ -129,16 +144,18 @@ int cli_trace_print(void *, int direction, const char *text)
         char stamp[32];
         cli_out("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));
     }
-    // The text carries its own line end, which stays as it is; whatever
-    // else it holds may come from the server and is shown printable. A
-    // line sent without a line end of its own (the part of an over-long
-    // line, data that ends within a line) still ends its trace line.
-    std::string line = text ? text : "";
-    size_t end = line.size();
-    if (end && line[end - 1] == '\n')
-        end -= end > 1 && line[end - 2] == '\r' ? 2 : 1;
-    std::string shown = printable(line.substr(0, end).c_str(), true) + line.substr(end);
-    if (direction >= 0 && end == line.size())
+    // Each trace line ends in LF on standard output, whatever line end it
+    // had on the wire (CR LF), so that the trace reads as the text it is.
+    // Whatever else the text holds may come from the server and is shown
+    // printable. A line sent without a line end of its own (the part of an
+    // over-long line, data that ends within a line) still ends its trace
+    // line; a note without one is printed as it is.
+    const char *given = text ? text : "";
+    size_t size = strlen(given), end = size;
+    if (end && given[end - 1] == '\n')
+        end -= end > 1 && given[end - 2] == '\r' ? 2 : 1;
+    std::string shown = printable(given, end, true);
+    if (end < size || direction >= 0)
         shown += "\n";
     if (direction < 0)
         cli_out("%s", shown.c_str());

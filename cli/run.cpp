@@ -171,7 +171,11 @@ int print_help_if_asked(int argc, char **argv)
         } else {
             continue;
         }
-        // A help that did not reach its reader is no success.
+        // A reader that stops early (a pager left, "| head") has all it
+        // wanted: the run ends as the help does, without a word. A help
+        // that did not reach its reader otherwise is no success.
+        if (printed == HELP_FAIL_CLOSED)
+            return status;
         if (printed != HELP_PRINTED) {
             cli_error("Failed to print the help (%s)\n", help_failure_text(printed));
             return printed == HELP_FAIL_NOMEM ? EXIT_NOMEM : EXIT_USAGE;
@@ -251,7 +255,12 @@ int apply_config_files(MailContext *ctx, int argc, char **argv)
         const char *path = argv[i] + strlen("-config:");
         int status;
         if (!cfg_apply_file(ctx, path, &status)) {
-            cli_error("Unable to open configuration file %s\n", cli_printable(path).c_str());
+            char reason[PLAT_ERROR_TEXT_SIZE] = "";
+            if (int code = plat_last_error())
+                plat_error_text(code, reason, sizeof reason);
+            cli_error(*reason ? "Unable to open configuration file %s: %s\n"
+                              : "Unable to open configuration file %s\n",
+                      cli_printable(path).c_str(), reason);
             return EXIT_USAGE;
         }
         if (status != EXIT_OK)

@@ -19,6 +19,7 @@
 #include "mail/lists.h"
 #include "mail/seam.h"
 #include "mail/writer.h"
+#include "platform/platform.h"
 #include "support/file.h"
 #include "support/num.h"
 #include "support/str.h"
@@ -115,6 +116,15 @@ int refuse(MailContext *ctx, const char *format, ...)
     va_start(ap, format);
     mail_set_errorv(ctx, format, ap);
     va_end(ap);
+    return 0;
+}
+
+// A refusal for a file the system would not open or read: the reason
+// with the system's own (code: plat_last_error() right after the failed
+// call), result 0.
+int refuse_file(MailContext *ctx, int code, const char *format, const char *path)
+{
+    mail_set_system_error(ctx, code, format, path);
     return 0;
 }
 
@@ -438,11 +448,12 @@ char *read_body_file(MailContext *ctx, const char *path, bool binary, size_t *le
 {
     FILE *fp = file_fopen_utf8(path, "rb");
     if (!fp) {
-        refuse(ctx, "Cannot open the body file (%s)", path);
+        refuse_file(ctx, plat_last_error(), "Cannot open the body file (%s)", path);
         return nullptr;
     }
     int why = STR_READ_OK;
     char *text = binary ? file_read_all(fp, length, &why) : file_read_text_crlf(fp, length, &why);
+    int code = text ? 0 : plat_last_error();
     fclose(fp);
     if (text)
         return text;
@@ -451,7 +462,7 @@ char *read_body_file(MailContext *ctx, const char *path, bool binary, size_t *le
     else if (why == STR_READ_TOO_BIG)
         refuse(ctx, "The body file is too large (%s)", path);
     else
-        refuse(ctx, "Cannot read the body file (%s)", path);
+        refuse_file(ctx, code, "Cannot read the body file (%s)", path);
     return nullptr;
 }
 
@@ -515,8 +526,10 @@ int opt_body_clear(MailContext *ctx, const OptionCall &)
 int readable_now(MailContext *ctx, const char *what, const char *path)
 {
     FILE *fp = file_fopen_utf8(path, "rb");
-    if (!fp)
-        return refuse(ctx, "Cannot open the %s for reading (%s)", what, path);
+    if (!fp) {
+        mail_set_system_error(ctx, plat_last_error(), "Cannot open the %s for reading (%s)", what, path);
+        return 0;
+    }
     fclose(fp);
     return 1;
 }
@@ -558,7 +571,7 @@ int opt_attach(MailContext *ctx, const OptionCall &c)
     // would otherwise go out without it. One that vanishes later is
     // reported and left out when the message is written.
     if (!file_exists_utf8(c.v1))
-        return refuse(ctx, "The attachment file does not exist (%s)", c.v1);
+        return refuse_file(ctx, plat_last_error(), "The attachment file does not exist (%s)", c.v1);
     if (!readable_now(ctx, "attachment file", c.v1))
         return 0;
     if (att_add(&ctx->attachments, c.v1, encodings[index], c.code & MAILOPT_FROM_FILE, c.v2, c.v3,
@@ -753,7 +766,7 @@ int opt_email_file(MailContext *ctx, const OptionCall &c)
         return refuse(ctx, "No message file given");
     // The existence test takes the name's bytes as they are.
     if (!file_exists(c.v1))
-        return refuse(ctx, "The message file does not exist (%s)", c.v1);
+        return refuse_file(ctx, plat_last_error(), "The message file does not exist (%s)", c.v1);
     if (!copy_text(ctx, c.v1, &copy))
         return 0;
     store(&ctx->email_file, copy);

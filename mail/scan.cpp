@@ -15,6 +15,7 @@
 #include "mail/fileread.h"
 #include "mail/writer.h"
 #include "mail/option.h"
+#include "platform/platform.h"
 #include "support/fence.h"
 #include "support/str.h"
 
@@ -735,14 +736,15 @@ int read_file(MailContext *ctx, const char *path, const char *what, std::string 
 {
     MimeFile f(path);
     if (!f.is_open()) {
-        mail_set_errorf(ctx, "Failed to open %s (%s)", what, path);
+        mail_set_system_error(ctx, plat_last_error(), "Failed to open %s (%s)", what, path);
         return 0;
     }
     std::unique_ptr<char[]> buf(new char[MIME_READ_SLICE]);
     for (;;) {
         int64_t got = f.read(buf.get(), MIME_READ_SLICE);
         if (got < 0) {
-            mail_set_errorf(ctx, "Read error on %s (%s)", what, path);
+            mail_set_system_error(ctx, got == MIME_READ_ERROR ? plat_last_error() : 0, "Read error on %s (%s)",
+                                  what, path);
             return 0;
         }
         if (got == 0)

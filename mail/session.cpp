@@ -10,6 +10,7 @@
 
 #include "mail/delivery.h"
 #include "mail/ident.h"
+#include "platform/platform.h"
 #include "support/fmt.h"
 #include "support/str.h"
 
@@ -206,6 +207,7 @@ void mail_set_error(MailContext *ctx, char *text)
         free(ctx->error_text);
     ctx->error_text = text;
     ctx->error_nomem = 0;
+    ctx->error_system = 0;
 }
 
 void mail_set_errorv(MailContext *ctx, const char *format, va_list ap)
@@ -219,6 +221,28 @@ void mail_set_errorv(MailContext *ctx, const char *format, va_list ap)
         return;
     }
     mail_set_error(ctx, made);
+}
+
+void mail_set_system_error(MailContext *ctx, int code, const char *format, ...)
+{
+    if (!ctx)
+        return;
+    va_list ap;
+    va_start(ap, format);
+    char *text = nullptr;
+    char *made = str_vaprintf_masked(&text, nullptr, nullptr, format, ap);
+    va_end(ap);
+    if (!made) {
+        mail_set_nomem(ctx);
+        return;
+    }
+    char reason[PLAT_ERROR_TEXT_SIZE] = "";
+    if (code)
+        plat_error_text(code, reason, sizeof reason);
+    mail_set_errorf(ctx, *reason ? "%s: %s" : "%s", made, reason);
+    free(made);
+    if (!mail_error_is_nomem(ctx))
+        ctx->error_system = code;
 }
 
 void mail_set_errorf(MailContext *ctx, const char *format, ...)

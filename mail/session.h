@@ -261,6 +261,9 @@ struct MailContext {
     // when they go.
     char *reply_masks[MAIL_REPLY_MASKS_MAX];
     int error_nomem;    // the last error was memory exhaustion (mail_set_nomem)
+    // The system error code behind the last error (a file that cannot be
+    // opened or read), 0 when it has none; set by mail_set_system_error.
+    int error_system;
     char *text_body;
     // Bytes of text_body: a body read as raw bytes may hold NUL bytes, so
     // writers go by this count rather than by the terminating NUL.
@@ -349,6 +352,11 @@ void mail_set_error(MailContext *ctx, char *text);
 void mail_set_errorf(MailContext *ctx, const char *format, ...);
 // The same with the arguments as a va_list.
 void mail_set_errorv(MailContext *ctx, const char *format, va_list ap);
+// The formatted error of a failed system call (code: plat_last_error()
+// read right after it), kept as the error text with ": " and the
+// system's reason after it; error_system keeps the code. Every other
+// setter clears the code.
+void mail_set_system_error(MailContext *ctx, int code, const char *format, ...);
 // Records that memory ran out: error text "Out of memory" (a static text
 // when even that copy fails) and the out-of-memory mark, which the front
 // end turns into its status 666.

@@ -107,6 +107,14 @@ static int exists_not_regular(const char *path)
     return stat(path, &st) == 0 && !S_ISREG(st.st_mode);
 }
 
+// The error recorded for a name that is no regular file: a folder says
+// so, every other kind counts as no file.
+static int not_regular_error(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? EISDIR : ENOENT;
+}
+
 int plat_open(const char *path, int how)
 {
     int flags, mode = 0;
@@ -132,7 +140,7 @@ int plat_open(const char *path, int how)
     if (!path)
         return -1;
     if (exists_not_regular(path)) {
-        errno = ENOENT;
+        errno = not_regular_error(path);
         return -1;
     }
     int fd = open(path, flags | O_CLOEXEC, mode);
@@ -292,7 +300,7 @@ FILE *plat_fopen(const char *path, const char *mode)
     if (!path || !mode)
         return nullptr;
     if (exists_not_regular(path)) {
-        errno = ENOENT;
+        errno = not_regular_error(path);
         return nullptr;
     }
     FILE *fp = fopen(path, mode);
@@ -514,8 +522,12 @@ int plat_follow_links(const char *path, char **out)
 int plat_file_size(const char *path, uint64_t *size)
 {
     struct stat st;
-    if (!path || stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    if (!path || stat(path, &st) != 0)
         return 0;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : ENOENT;
+        return 0;
+    }
     if (size)
         *size = static_cast<uint64_t>(st.st_size);
     return 1;
@@ -594,6 +606,8 @@ const char *plat_error_text(int code, char *buf, size_t size)
         snprintf(buf, size, "%s", s);
     return buf;
 }
+
+int plat_error_is_closed_pipe(int code) { return code == EPIPE; }
 
 int plat_rmdir(const char *path) { return path && rmdir(path) == 0; }
 

@@ -168,6 +168,9 @@ int plat_last_error(void);
 // written into buf (size bytes); buf, or "" when buf has no room at all.
 enum { PLAT_ERROR_TEXT_SIZE = 128 };
 const char *plat_error_text(int code, char *buf, size_t size);
+// 1 when the code says that the reader of a pipe or socket has gone (a
+// write to a closed pipe), else 0.
+int plat_error_is_closed_pipe(int code);
 
 // ---- directories ------------------------------------------------------------
 

@@ -194,7 +194,7 @@ class AwildTest(SandboxTest):
             with self.subTest(program=program, limit="200 MB"):
                 result = box.run(program, MESSAGE + ["-config:" + config],
                                  preexec=limit(resource.RLIMIT_AS, 200 << 20))
-                self.assertRun(result, NOMEM, "", "Memory allocation failed\n")
+                self.assertRun(result, NOMEM, "", config + ":1: Memory allocation failed\n")
                 self.assertFalse(os.path.exists(box.path("out.eml")))
 
 

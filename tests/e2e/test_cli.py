@@ -261,12 +261,12 @@ RUN_CASES = [
     # Too short to be encrypted: a plain password in both programs.
     Run(["-host:me:$ab@mx.example"] + SENDER, 1, "", connect_failed("mx.example")),
     # -config: files: applied before any command-line option.
-    Run(["-config:" + MISSING], 1, "", "Unable to open configuration file %s\n" % MISSING),
+    Run(["-config:" + MISSING], 1, "", "Unable to open configuration file %s: No such file or directory\n" % MISSING),
     Run(["bare", "-config:" + MISSING], 1, "",
-        "Unable to open configuration file %s\n" % MISSING),
-    Run(["-config:."], 1, "", "Unable to open configuration file .\n"),
+        "Unable to open configuration file %s: No such file or directory\n" % MISSING),
+    Run(["-config:."], 1, "", "Unable to open configuration file .: Is a directory\n"),
     # Opens, but cannot be read.
-    Run(["-config:/proc/self/mem"], 1, "", "Unable to open configuration file /proc/self/mem\n"),
+    Run(["-config:/proc/self/mem"], 1, "", "Unable to open configuration file /proc/self/mem: Input/output error\n"),
     # Checks after the options.
     Run(["-host:mx.example", "-file:out.eml"] + SENDER, 1, "",
         "Concurrent send and output to file not supported\n"),
@@ -325,24 +325,24 @@ RUN_CASES = [
     Run(["-host:bob:tok\x01en@mx.example", "-oauth"] + SENDER, 1, "",
         "Invalid -oauth option (The bearer token holds the byte 0x01)\n"),
     Run(["-to:a\u2028b@example.org", "-file:out.eml"], 1, "",
-        "Invalid address in -to (a\u2028b@example.org): Control character in the recipient address\n"),
+        "Invalid address in -to (a\\xe2\\x80\\xa8b@example.org): Control character in the recipient address\n"),
     # Values in messages: a TAB and a C1 control escaped.
     Run(["-to:a\tb@example.org\u009b", "-file:out.eml"], 1, "",
         "Invalid address in -to (a\\x09b@example.org\\xc2\\x9b): Control character in the "
         "recipient address\n"),
     # Files that options name.
-    Run(["-a:" + MISSING] + SENDER, 10, "", "Failed to attach file (%s)\n" % MISSING),
+    Run(["-a:" + MISSING] + SENDER, 10, "", "Failed to attach file (%s): No such file or directory\n" % MISSING),
     Run(["-a:" + MISSING, "-skipnofile", "-file:out.eml"] + SENDER, 0, "", "",
         check=no_attachment),
-    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s)\n"
-        "Failed to open recipient list file (%s)\n" % (MISSING, MISSING), programs=("tarvex",)),
-    Run(["-bcc:@" + MISSING], 10, "", "Failed to set Bcc from file (%s)\n"
-        "Failed to open recipient list file (%s)\n" % (MISSING, MISSING), programs=("tarvex",)),
-    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s)\nRecipient list files are "
+    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s): No such file or directory\n"
+        % MISSING, programs=("tarvex",)),
+    Run(["-bcc:@" + MISSING], 10, "", "Failed to set Bcc from file (%s): No such file or directory\n"
+        % MISSING, programs=("tarvex",)),
+    Run(["-to:@" + MISSING], 10, "", "Failed to set To from file (%s): Recipient list files are "
         "not available in this program\n" % MISSING, programs=("tarvex-plain",)),
-    Run(["-body-file:" + MISSING], 10, "", "Failed to read body file (%s)\n" % MISSING),
-    Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s)\n" % MISSING),
-    Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s)\n" % MISSING),
+    Run(["-body-file:" + MISSING], 10, "", "Failed to read body file (%s): No such file or directory\n" % MISSING),
+    Run(["-body-html:" + MISSING], 10, "", "Failed to read HTML body file (%s): No such file or directory\n" % MISSING),
+    Run(["-emailfile:" + MISSING], 10, "", "Failed to find emailfile (%s): No such file or directory\n" % MISSING),
     # Delivery and File-mode output.
     Run(["-host:127.0.0.1:%d" % CLOSED_PORT] + SENDER, 1, "",
         connect_failed("127.0.0.1", CLOSED_PORT, REFUSED)),
@@ -532,16 +532,16 @@ class ConfigurationTest(SandboxTest):
 
     def test_bad_lines_end_the_run(self):
         # (file text, status, stderr); the same in the default file and in
-        # a -config: file.
+        # a -config: file. A message about a line names the file and line.
         cases = [
-            ("subject:ok\n subject:x\n", 2, "Unknown option:  subject:\n"),
-            ("-subject:x\n", 2, "Unknown option: -subject:\n"),
-            ("Subject:x\n", 2, "Unknown option: Subject:\n"),
+            ("subject:ok\n subject:x\n", 2, "CONF:2: Unknown option:  subject:\n"),
+            ("-subject:x\n", 2, "CONF:1: Unknown option: -subject:\n"),
+            ("Subject:x\n", 2, "CONF:1: Unknown option: Subject:\n"),
             # The help and password switches are no words of a file; a
             # password is not shown.
-            ("asciidoc\n", 2, "Unknown option: asciidoc\n"),
-            ("encryptpass:s3cret\n", 2, "Unknown option: encryptpass:\n"),
-            ("to:nobody\n", 1, "Invalid address in -to (nobody)\n"),
+            ("asciidoc\n", 2, "CONF:1: Unknown option: asciidoc\n"),
+            ("encryptpass:s3cret\n", 2, "CONF:1: Unknown option: encryptpass:\n"),
+            ("to:nobody\n", 1, "CONF:1: Invalid address in -to (nobody)\n"),
             ("subject:a\0b\n", 1, "NUL byte in configuration file CONF\n"),
             ("#" + "c" * (16 << 20) + "\n", 1,
              "Configuration file CONF is too large, more than 16 MiB\n"),
@@ -584,11 +584,13 @@ class ConfigurationTest(SandboxTest):
                     with self.subTest(program=program, where=where, word=word):
                         box = self.fresh()
                         if where == "command line":
-                            args = ["-" + word]
+                            args, expected = ["-" + word], stderr
                         else:
-                            _, args = self.placed(box, where, word + "\n")
+                            # A file's message names the file and the line.
+                            name, args = self.placed(box, where, word + "\n")
+                            expected = name + ":1: " + stderr
                         result = box.run(program, args + ["-file:out.eml"] + SENDER)
-                        self.assertRun(result, status, "", stderr)
+                        self.assertRun(result, status, "", expected)
                         self.assertNotIn("s3cret", result.stdout + result.stderr)
                         self.assertFalse(os.path.exists(box.path("out.eml")))
         # An argument without a dash is shown as far as an option word is.
@@ -596,10 +598,10 @@ class ConfigurationTest(SandboxTest):
         self.assertRun(result, 2, "", "Unknown option: ann:\n")
 
     def test_default_file_with_full_only_words(self):
-        self.box.default_config("starttls\nsubject:Full\n")
+        name = self.box.default_config("starttls\nsubject:Full\n")
         args = ["-file:out.eml"] + SENDER
         self.assertRun(self.box.run("tarvex", args), 0, "", "")
-        self.assertRun(self.box.run("tarvex-plain", args), 2, "", "Unknown option: starttls\n")
+        self.assertRun(self.box.run("tarvex-plain", args), 2, "", name + ":1: Unknown option: starttls\n")
         self.assertRun(self.box.run("tarvex-plain", ["-nodefault"] + args), 0, "", "")
 
 

@@ -160,10 +160,10 @@ class FileFaultsTest(SandboxTest):
         # (arguments, status, standard error); secret.txt has no permission
         # bits and the programs run as a user who is not its owner.
         cases = [
-            (["-a:secret.txt"], 10, "Failed to attach file (secret.txt)\n"),
-            (["-auu:secret.txt"], 10, "Failed to attach file (secret.txt)\n"),
-            (["-body-file:secret.txt"], 10, "Failed to read body file (secret.txt)\n"),
-            (["-body-html:secret.txt"], 10, "Failed to read HTML body file (secret.txt)\n"),
+            (["-a:secret.txt"], 10, "Failed to attach file (secret.txt): Permission denied\n"),
+            (["-auu:secret.txt"], 10, "Failed to attach file (secret.txt): Permission denied\n"),
+            (["-body-file:secret.txt"], 10, "Failed to read body file (secret.txt): Permission denied\n"),
+            (["-body-html:secret.txt"], 10, "Failed to read HTML body file (secret.txt): Permission denied\n"),
         ]
         for program in PROGRAMS:
             for args, status, stderr in cases:

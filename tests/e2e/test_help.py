@@ -174,6 +174,16 @@ class HelpTest(unittest.TestCase):
             self.assertIn(text, full)
             self.assertNotIn(text, plain)
         self.assertEqual(len(self.option_texts(FULL)) - len(self.option_texts(PLAIN)), 13)
+        # Nor does any other text of the plain program speak of what it
+        # lacks (DKIM keys, a TLS handshake); the full program's does.
+        lacking = re.compile(r"DKIM|TLS|handshake|STARTTLS|encrypt", re.I)
+        for args in (["-doc"], ["-asciidoc"]):
+            with self.subTest(args=args):
+                text = self.run_program(PLAIN, args).stdout
+                help_start = text.index("Configuration")
+                self.assertEqual(lacking.findall(text[help_start:]), [])
+        self.assertIn("DKIM keys", full)
+        self.assertIn("a TLS handshake", full)
 
     def test_first_help_switch_wins_and_beats_encryptpass(self):
         cases = [
@@ -223,6 +233,46 @@ class HelpTest(unittest.TestCase):
                 self.assertEqual(run.status, 1, run)
                 self.assertEqual(run.stderr, "Failed to print the help (write error)\n")
 
+
+    def test_no_help_line_ends_in_a_blank(self):
+        # Every form of both programs, redirected, in a narrow terminal and
+        # in a wide one; the banner lines count too.
+        for name, program in PROGRAMS.items():
+            forms = [(" ".join(args), self.run_program(program, args).stdout)
+                     for args in (["/?"], ["-doc"], ["-asciidoc"])]
+            forms += [("/? at %d columns" % columns, self.run_in_terminal(program, ["/?"], columns)[1])
+                      for columns in (50, 132)]
+            for form, text in forms:
+                with self.subTest(name, form=form):
+                    self.assertIn("Configuration", text)
+                    blank_ended = [line for line in text.split("\n") if line.rstrip(" \t") != line]
+                    self.assertEqual(blank_ended, [])
+
+    def run_into_closed_pipe(self, program, args):
+        """Runs program with standard output on a pipe whose reader has
+        already gone, as "| head" leaves it once it has read enough."""
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            return self.run_program(program, args, stdout=writer)
+        finally:
+            os.close(writer)
+
+    def test_a_reader_that_stops_early_gets_no_message(self):
+        # A closed pipe ends the run quietly with the help's own status; a
+        # full disk stays a failure (test_help_that_cannot_be_written_...).
+        for name, program in PROGRAMS.items():
+            for args, status in ((["/?"], 1), (["-doc"], 0), (["-asciidoc"], 0)):
+                with self.subTest(name, args=args):
+                    run = self.run_into_closed_pipe(program, args)
+                    self.assertEqual(run.status, status, run)
+                    self.assertEqual(run.stderr, "")
+            with self.subTest(name, shell="/? | head -1"):
+                proc = subprocess.run(["/bin/sh", "-c", '"$0" /? | head -1', program],
+                                      stdin=subprocess.DEVNULL, capture_output=True, env=self.env,
+                                      timeout=60)
+                self.assertEqual(proc.stdout.decode().count("\n"), 1, proc)
+                self.assertEqual(proc.stderr, b"")
 
 if __name__ == "__main__":
     unittest.main()

@@ -182,17 +182,18 @@ class EncryptPassTests(unittest.TestCase):
             with self.subTest(name):
                 for place in ("command line", "configuration file"):
                     host = "-host:ann@example.com:%s@127.0.0.1:%d" % (text, peer.port)
-                    args = [host]
+                    args, where = [host], ""
                     if place == "configuration file":
                         config = tempfile.NamedTemporaryFile("w", suffix=".cfg", delete=False)
                         self.addCleanup(os.unlink, config.name)
                         config.write(host[1:] + "\n")  # a word without its "-"
                         config.close()
                         args = ["-config:" + config.name]
+                        where = config.name + ":1: "  # a file's message names the file and line
                     proc = self.run_program(args + ["-from:a@example.com", "-to:b@example.com",
                                                     "-subject:x", "-body:x", "-d"])
                     self.assertEqual(proc.returncode, 1, (place, proc))
-                    self.assertEqual(proc.stderr.decode(), "Failed to decrypt password: %s\n" % why, place)
+                    self.assertEqual(proc.stderr.decode(), where + "Failed to decrypt password: %s\n" % why, place)
                     self.assertEqual(proc.stdout, b"", place)
         self.assertEqual(peer.handler.greeted, [])
         self.assertEqual(peer.messages, [])

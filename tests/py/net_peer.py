@@ -5,6 +5,7 @@ listens, takes one connection and runs its steps in order:
 
   send:HEX            send the bytes in one call
   drip:HEX            send them one byte per call (no Nagle delay)
+  pause:MS            wait MS milliseconds
   chunks:N,M,...:HEX  send them in pieces of these sizes (repeated)
   expect:N            receive exactly N bytes, print "GOT <hex>"
   recvall             receive until the client closes, print "ALL <hex>"
@@ -67,6 +68,10 @@ def run(conn, steps, args):
                 data = data[n:]
                 i += 1
                 time.sleep(0.002)
+        elif kind == "pause":
+            # Milliseconds before the next step, so that a client's read
+            # finds nothing yet and waits.
+            time.sleep(int(rest) / 1000)
         elif kind == "expect":
             print("GOT " + recv_exact(conn, int(rest)).hex(), flush=True)
         elif kind == "recvall":

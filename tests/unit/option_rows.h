@@ -27,7 +27,7 @@
 
 std::string text(const char *t) { return t ? "\"" + std::string(t) + "\"" : "NULL"; }
 
-// Every field of a session but its error text, as one comparable text. The
+// Every field of a session but its error (text, marks), as one comparable text. The
 // structured binding names every field of the record: a field added to
 // MailContext and not to this list stops the tests from compiling, so a
 // failing option can never change a field that the comparison misses.
@@ -37,14 +37,16 @@ std::string describe(const MailContext *c)
                  line_length, trace_fn, status_fn, recipient_fn, ip_family, port, priority,
                  proxy_port, proxy_type, timeout, last_code, failing_code, charset, dsn_envid,
                  email_file, output_file, from_address, from_name, return_path, helo_name,
-                 server_host, html_body, error_text, reply_masks, error_nomem, text_body, text_body_length,
-                 body_file, password, proxy_host, proxy_password, proxy_user, reply_to_address,
+                 server_host, html_body, error_text, reply_masks, error_nomem, error_system, text_body,
+                 text_body_length, body_file, password, proxy_host, proxy_password, proxy_user,
+                 reply_to_address,
                  reply_to_name, subject, tls_ciphers, tls_protocols, user, mailer, boundary_mixed,
                  boundary_alternative, boundary_related, message_id, attachments, headers,
                  removed_headers, bcc, cc, to, extra_mixed, extra_related, trace_user, status_user,
                  recipient_user, dkim_keys, dkim_domain] = *c;
     (void)error_text; // the error text is compared on its own
     (void)error_nomem;
+    (void)error_system;
     std::ostringstream o;
     for (const char *mask : reply_masks)
         o << "reply_mask=" << text(mask) << "\n";
@@ -641,12 +643,12 @@ std::vector<StoreCase> clear_cases()
 struct FailTexts {
     explicit FailTexts(const OptionTest &t)
         : missing(t.missing_path), folder(t.dir.path),
-          body_missing("Cannot open the body file (" + missing + ")"),
-          body_folder("Cannot open the body file (" + folder + ")"),
-          html_missing("Cannot open the HTML body file for reading (" + missing + ")"),
-          html_folder("Cannot open the HTML body file for reading (" + folder + ")"),
-          email_missing("The message file does not exist (" + missing + ")"),
-          attach_missing("The attachment file does not exist (" + missing + ")"),
+          body_missing("Cannot open the body file (" + missing + "): No such file or directory"),
+          body_folder("Cannot open the body file (" + folder + "): Is a directory"),
+          html_missing("Cannot open the HTML body file for reading (" + missing + "): No such file or directory"),
+          html_folder("Cannot open the HTML body file for reading (" + folder + "): Is a directory"),
+          email_missing("The message file does not exist (" + missing + "): No such file or directory"),
+          attach_missing("The attachment file does not exist (" + missing + "): No such file or directory"),
           list_unreadable(t.body_path + ", line 1: not a usable address")
     {
     }

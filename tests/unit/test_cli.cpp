@@ -407,8 +407,8 @@ TEST_F(Cli, BodyLiteralReadsRawBytes)
 TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
 {
     const std::string missing = dir.file("missing"), big_list = dir.file("big.list");
-    const std::string no_list = "Failed to open recipient list file (" + missing + ")\n";
     const std::string bad_port = "The port is not a number from 1 to 65535";
+    const std::string gone = ": No such file or directory\n";
     write_file(big_list, std::string(ADDR_LIST_FILE_MAX, ' ') + "a@b.org\n");
     struct Case {
         std::string word;
@@ -486,19 +486,22 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"to:" + std::string(300, 'a') + "@b.c", EXIT_USAGE,
          "Invalid address in -to (" + std::string(300, 'a') +
              "@b.c): The recipient address is longer than 254 bytes\n"},
-        // A list file that cannot be used: the session's reason follows.
-        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")\n" + no_list},
-        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")\n" + no_list},
-        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")\n" + no_list},
-        {"to:@" + big_list, EXIT_INPUT_FILE, "Failed to set To from file (" + big_list + ")\n" +
+        // A file that cannot be used: one message, the file and the
+        // system's reason (else the session's) after it.
+        {"to:@" + missing, EXIT_INPUT_FILE, "Failed to set To from file (" + missing + ")" + gone},
+        {"cc:@" + missing, EXIT_INPUT_FILE, "Failed to set Cc from file (" + missing + ")" + gone},
+        {"bcc:@" + missing, EXIT_INPUT_FILE, "Failed to set Bcc from file (" + missing + ")" + gone},
+        {"to:@" + dir.path, EXIT_INPUT_FILE, "Failed to set To from file (" + dir.path + "): Is a directory\n"},
+        {"to:@" + big_list, EXIT_INPUT_FILE, "Failed to set To from file (" + big_list + "): " +
              "The recipient list file is too large, more than 16 MiB (" + big_list + ")\n"},
-        {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
-        {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")\n"},
-        {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + ")\n"},
-        {"body-file:" + missing, EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
-        {"body-file:" + missing + ":utf-8", EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")\n"},
-        {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")\n"},
-        {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")\n"},
+        {"a:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")" + gone},
+        {"ai:" + missing, EXIT_INPUT_FILE, "Failed to attach file (" + missing + ")" + gone},
+        {"a:" + dir.path, EXIT_INPUT_FILE, "Failed to attach file (" + dir.path + "): Is a directory\n"},
+        {"body-file:" + missing, EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")" + gone},
+        {"body-file:" + missing + ":utf-8", EXIT_INPUT_FILE, "Failed to read body file (" + missing + ")" + gone},
+        {"body-file:" + dir.path, EXIT_INPUT_FILE, "Failed to read body file (" + dir.path + "): Is a directory\n"},
+        {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")" + gone},
+        {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")" + gone},
         {"dkim:example.com:sel:" + missing, EXIT_INPUT_FILE,
          "Error applying DKIM setting: example.com:sel:" + missing + "\n(the key file cannot be opened)\n"},
         {"dkim:example.com:" + missing, EXIT_INPUT_FILE,
@@ -518,13 +521,16 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"host:bob\x01" "auth=Bearer x:pw@mx.example", EXIT_USAGE,
          "Invalid -host option (Control character in the user name)\n"},
         // Values are shown with a TAB, a byte that is no UTF-8 and a C1
-        // control escaped; a character that is well-formed stays.
+        // control, U+2028 and U+2029 escaped; a character that is
+        // well-formed stays.
         {"to:a\tb@b.c", EXIT_USAGE,
          "Invalid address in -to (a\\x09b@b.c): Control character in the recipient address\n"},
         {"to:a\xc2\x9b" "b@b.c", EXIT_USAGE,
          "Invalid address in -to (a\\xc2\\x9bb@b.c): Control character in the recipient address\n"},
         {"cc:a\xe2\x80\xa8@b.c", EXIT_USAGE,
-         "Invalid address in -cc (a\xe2\x80\xa8@b.c): Control character in the recipient address\n"},
+         "Invalid address in -cc (a\\xe2\\x80\\xa8@b.c): Control character in the recipient address\n"},
+        {"to:a\xe2\x80\xa9" "b@b.c", EXIT_USAGE,
+         "Invalid address in -to (a\\xe2\\x80\\xa9b@b.c): Control character in the recipient address\n"},
         {"from:a@b.c:\xff", EXIT_USAGE, "Invalid address in -from (a@b.c:\\xff): Invalid UTF-8 in the sender name\n"},
         {"host:mx\x01.example", EXIT_USAGE, "Invalid -host option (Control character in the server host)\n"},
         {"proxy:px\x01.example", EXIT_USAGE, "Invalid -proxy option (Control character in the proxy host)\n"},
@@ -668,7 +674,9 @@ TEST(CliPrintable, ControlBytesAreShownEscaped)
     const std::pair<const char *, const char *> cases[] = {
         {"a\tb", "a\\x09b"},
         {"a\r\n\x7f\x1b", "a\\x0d\\x0a\\x7f\\x1b"},
-        {"\xc3\xa4 \xe2\x80\xa8", "\xc3\xa4 \xe2\x80\xa8"}, // well-formed characters stay
+        {"\xc3\xa4 \xe2\x80\xa7\xc2\xa0", "\xc3\xa4 \xe2\x80\xa7\xc2\xa0"}, // well-formed characters stay
+        {"a\xe2\x80\xa8" "b\xe2\x80\xa9", "a\\xe2\\x80\\xa8b\\xe2\\x80\\xa9"},          // line, paragraph separator
+        {"\xc2\x80\xc2\x9f", "\\xc2\\x80\\xc2\\x9f"},                                   // the ends of the C1 range
         {"caf\xe9!", "caf\\xe9!"},                               // no UTF-8
         {"ok\xe2\x82", "ok\\xe2\\x82"},                           // a cut sequence
         {"\xc0\xaf \xed\xa0\x80", "\\xc0\\xaf \\xed\\xa0\\x80"},    // overlong, surrogate
@@ -714,10 +722,33 @@ TEST_F(Cli, ConfigFileStopsAtTheLineThatEndsTheRun)
     int status = -7;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(cfg_apply_file(ctx, dir.file("t.conf").c_str(), &status), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Unknown option: nosuch\n");
+    // The message names the file and the line.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), dir.file("t.conf") + ":3: Unknown option: nosuch\n");
     EXPECT_EQ(status, EXIT_UNKNOWN_OPTION);
     EXPECT_STREQ(ctx->subject, "First");
     ASSERT_NE(ctx->to, nullptr);
+
+    // Comments, blank lines, CR LF and lone CR line ends all count as
+    // lines; a refused file names the file with the system's reason.
+    struct Case {
+        std::string content, message;
+        int status;
+    } cases[] = {
+        {"# note\r\n\r\n\nsubject:x\rfoo:bar\n", ":5: Unknown option: foo:\n", EXIT_UNKNOWN_OPTION},
+        {"a:" + dir.file("gone"), ":1: Failed to attach file (" + dir.file("gone") + "): No such file or directory\n",
+         EXIT_INPUT_FILE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.content);
+        write_file(dir.file("c.conf"), c.content);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(cfg_apply_file(ctx, dir.file("c.conf").c_str(), &status), 1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), dir.file("c.conf") + c.message);
+        EXPECT_EQ(status, c.status);
+    }
+    // Messages of the command line that follow have no origin.
+    EXPECT_EQ(apply("nosuch"), EXIT_UNKNOWN_OPTION);
+    EXPECT_EQ(err, "Unknown option: nosuch\n");
 
     write_file(dir.file("ok.conf"), "subject:Second\n");
     EXPECT_EQ(cfg_apply_file(ctx, dir.file("ok.conf").c_str(), &status), 1);
@@ -825,23 +856,32 @@ TEST(CliTrace, DirectionsAndStamps)
     cli_trace_print(nullptr, 7, "250 other\r\n");
     cli_trace_print(nullptr, MAIL_TRACE_NOTE, "ip_connect: refused\n");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "> ehlo me\r\n< 250 ok\r\n< 250 other\r\nip_connect: refused\n");
+              "> ehlo me\n< 250 ok\n< 250 other\nip_connect: refused\n");
 
-    // What the server sends is shown printable; only the line end at the
-    // very end stays as it is, and a line without one still ends its
-    // trace line.
+    // What the server sends is shown printable; the line end at the very
+    // end becomes LF, and a line without one still ends its trace line.
+    // C1 controls, the line and paragraph separators and bytes that are no
+    // UTF-8 are escaped as the ASCII controls are; other characters stay.
     struct Case {
         int direction;
         const char *text, *shown;
     } cases[] = {
-        {MAIL_TRACE_RECEIVED, "250 ok\x1b[2J\r\n", "< 250 ok\\x1b[2J\r\n"},
-        {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\r\n"},
-        {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\r\n"},
+        {MAIL_TRACE_RECEIVED, "250 ok\x1b[2J\r\n", "< 250 ok\\x1b[2J\n"},
+        {MAIL_TRACE_RECEIVED, "250-a\rb\r\n", "< 250-a\\x0db\n"},
+        {MAIL_TRACE_RECEIVED, "250 a\r\n\r\n", "< 250 a\\x0d\\x0a\n"},
         {MAIL_TRACE_RECEIVED, "220\tready\x7f\n", "< 220\tready\\x7f\n"},
+        {MAIL_TRACE_RECEIVED, "250 a\xc2\x9b" "2J\r\n", "< 250 a\\xc2\\x9b2J\n"},
+        {MAIL_TRACE_RECEIVED, "250 \xc2\x80\xc2\x9f\xc2\xa0\r\n", "< 250 \\xc2\\x80\\xc2\\x9f\xc2\xa0\n"},
+        {MAIL_TRACE_SENT, "Subject: a\xe2\x80\xa8" "b\xe2\x80\xa9\r\n",
+         "> Subject: a\\xe2\\x80\\xa8" "b\\xe2\\x80\\xa9\n"},
+        {MAIL_TRACE_SENT, "caf\xc3\xa9 \xe2\x80\xa7\r\n", "> caf\xc3\xa9 \xe2\x80\xa7\n"},
+        {MAIL_TRACE_RECEIVED, "250 \x9b\xff\r\n", "< 250 \\x9b\\xff\n"},
+        {MAIL_TRACE_RECEIVED, "250 ok\n", "< 250 ok\n"},
         {MAIL_TRACE_RECEIVED, "no line end\x07", "< no line end\\x07\n"},
         {MAIL_TRACE_SENT, "part of a long line", "> part of a long line\n"},
         {MAIL_TRACE_NOTE, "proxy said \x1b]0;x\x07\n", "proxy said \\x1b]0;x\\x07\n"},
-        {MAIL_TRACE_RECEIVED, "\r\n", "< \r\n"},
+        {MAIL_TRACE_RECEIVED, "\r\n", "< \n"},
+        {MAIL_TRACE_NOTE, "no line end", "no line end"},
         {MAIL_TRACE_RECEIVED, "", "< \n"},
     };
     for (const Case &c : cases) {
@@ -856,7 +896,7 @@ TEST(CliTrace, DirectionsAndStamps)
     ::testing::internal::CaptureStdout();
     cli_trace_print(nullptr, MAIL_TRACE_SENT, "quit\r\n");
     std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(::testing::internal::RE::FullMatch(out, "\\[[0-9]+\\.[0-9][0-9][0-9]\\] > quit\r\n")) << out;
+    EXPECT_TRUE(::testing::internal::RE::FullMatch(out, "\\[[0-9]+\\.[0-9][0-9][0-9]\\] > quit\n")) << out;
     cli_reset_switches();
 }
 

@@ -122,21 +122,23 @@ TEST(HelpText, LaysOutTitlesParagraphsAndOptions)
         {"", 0, "never printed", HELP_PARAGRAPH},
     };
     EXPECT_EQ(write_text(table, 80), "## Title ##\n\n"
-                                     "one two \n"
-                                     "three \n"
+                                     "one two\n"
+                                     "three\n"
                                      "\n"
-                                     "four \n\n"
-                                     "-a:file SF- Attaches a file. \n\n"
-                                     "-mdn    SFP Asks for a notification. \n\n"
-                                     "after the table \n\n");
+                                     "four\n\n"
+                                     "-a:file SF- Attaches a file.\n\n"
+                                     "-mdn    SFP Asks for a notification.\n\n"
+                                     "after the table\n\n");
+    // No line ends in a blank: the blank after a word is written only
+    // before the next word on the same line.
     // At a width where the first description word does not fit, it stays
     // on the option line rather than leaving that line empty.
     // A title wider than the line is wrapped too.
     EXPECT_EQ(write_text(table, 14), "## Title ##\n\n"
-                                     "one two \n"
-                                     "three \n"
+                                     "one two\n"
+                                     "three\n"
                                      "\n"
-                                     "four \n\n"
+                                     "four\n\n"
                                      "-a:file SF- Attaches\n"
                                      "            a\n"
                                      "            file.\n\n"
@@ -144,9 +146,9 @@ TEST(HelpText, LaysOutTitlesParagraphsAndOptions)
                                      "            for\n"
                                      "            a\n"
                                      "            notification.\n\n"
-                                     "after the \n"
-                                     "table \n\n");
-    EXPECT_EQ(write_text(table, 10).substr(0, 15), "## Title \n## \n\n");
+                                     "after the\n"
+                                     "table\n\n");
+    EXPECT_EQ(write_text(table, 10).substr(0, 13), "## Title\n##\n\n");
 }
 
 TEST(HelpText, FailingSinkIsReportedAndNotCalledAgain)

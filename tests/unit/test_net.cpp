@@ -341,7 +341,7 @@ TEST(NetWaits, DebugNotesSayWhatAWaitMeans)
 {
     // A read that finds nothing yet is no failure: the debug trace shows the
     // wait and its bound, never a bare result code.
-    auto peer = script_peer({"expect:2", "send:" + to_hex("250 ok\r\n"), "close"});
+    auto peer = script_peer({"expect:2", "pause:300", "send:" + to_hex("250 ok\r\n"), "close"});
     Connection *c = connect_to("127.0.0.1", peer->port(), 2000);
     ASSERT_NE(c, nullptr) << connect_error;
     Closer hold{c};

@@ -393,10 +393,10 @@ TEST_F(OptionTest, FilesThatCannotBeReadAreRefusedAtOnce)
             unsigned code;
             std::string reason;
         } cases[] = {
-            {MAILOPT_ATTACH, "Cannot open the attachment file for reading (" + locked + ")"},
-            {MAILOPT_ATTACH | MAILOPT_FROM_FILE, "Cannot open the attachment file for reading (" + locked + ")"},
-            {MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, "Cannot open the HTML body file for reading (" + locked + ")"},
-            {MAILOPT_BODY | MAILOPT_FROM_FILE, "Cannot open the body file (" + locked + ")"},
+            {MAILOPT_ATTACH, "Cannot open the attachment file for reading (" + locked + "): Permission denied"},
+            {MAILOPT_ATTACH | MAILOPT_FROM_FILE, "Cannot open the attachment file for reading (" + locked + "): Permission denied"},
+            {MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, "Cannot open the HTML body file for reading (" + locked + "): Permission denied"},
+            {MAILOPT_BODY | MAILOPT_FROM_FILE, "Cannot open the body file (" + locked + "): Permission denied"},
         };
         for (const auto &k : cases) {
             int result = mail_set_option(c, k.code, locked.c_str(), none, none, none);

@@ -122,7 +122,7 @@ class IdnTests(SmtpTestCase):
             with self.subTest(form=form):
                 bad = self.write("bad.txt", ("ok@example.org\nx@%s\n" % form).encode())
                 run = self.run_program([self.host, "-from:anna@example.org", "-to:@" + bad, "-body:x"])
-                self.assertRun(run, 10, "Failed to set To from file (%s)\n%s, line 2: not a usable address\n"
+                self.assertRun(run, 10, "Failed to set To from file (%s): %s, line 2: not a usable address\n"
                                % (bad, bad))
         self.assertEqual(len(self.peer.messages), count)
 

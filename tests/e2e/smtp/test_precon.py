@@ -317,7 +317,7 @@ class RecipientFileTests(SmtpTestCase):
                 run = self.run_program(["-from:a@example.com", "-to:@" + listed,
                                         "-file:" + self.path("o.eml")])
                 line = 2 if data.count(b"\n") == 2 else 3
-                self.assertRun(run, 10, "Failed to set To from file (%s)\n%s, line %d: "
+                self.assertRun(run, 10, "Failed to set To from file (%s): %s, line %d: "
                                "not a usable address\n" % (listed, listed, line))
                 self.assertFalse(os.path.exists(self.path("o.eml")))
 

@@ -597,13 +597,13 @@ class FakeServerTests(SmtpTestCase):
                  ("send", b"250-fake.test\r\n250 AUTH PLAIN LOGIN OAUTHBEARER\r\n")]
         cases = [
             ("PLAIN", ["-authtypes:PLAIN"], [("expect", b"auth PLAIN "), ("send", b"535 5.7.8 bad\r\n")],
-             "> auth PLAIN %s\r\n" % ("*" * len(plain)), plain),
+             "> auth PLAIN %s\n" % ("*" * len(plain)), plain),
             ("LOGIN", ["-authtypes:LOGIN"], [("expect", b"auth LOGIN"), ("send", b"334 VXNlcm5hbWU6\r\n"),
                                              ("expect", b"dXNlcg=="), ("send", b"334 UGFzc3dvcmQ6\r\n"),
                                              ("expect", hidden.encode()), ("send", b"535 5.7.8 bad\r\n")],
-             "> %s\r\n" % ("*" * len(hidden)), hidden),
+             "> %s\n" % ("*" * len(hidden)), hidden),
             ("OAUTHBEARER", ["-oauth"], [("expect", b"auth OAUTHBEARER "), ("send", b"535 5.7.8 bad\r\n")],
-             "> auth OAUTHBEARER %s\r\n" % ("*" * len(bearer)), bearer),
+             "> auth OAUTHBEARER %s\n" % ("*" * len(bearer)), bearer),
         ]
         for mechanism, options, exchange, masked, secret in cases:
             with self.subTest(mechanism):
@@ -612,7 +612,7 @@ class FakeServerTests(SmtpTestCase):
                 self.assertRun(run, 535, line + "\n")
                 self.assertIsNone(server.error)
                 self.assertIn(masked, run.stdout)
-                self.assertIn("< 220 fake\\x1b[31m.test\r\n", run.stdout)
+                self.assertIn("< 220 fake\\x1b[31m.test\n", run.stdout)
                 for text in (run.stdout, run.stderr):
                     self.assertNotIn(password, text)
                     self.assertNotIn(secret, text)
@@ -675,8 +675,36 @@ class FakeServerTests(SmtpTestCase):
                         self.assertNotIn(password, output)
                         self.assertNotIn(response[:12], output)
                         if debug:
-                            self.assertIn("< %s\r\n" % shown, run.stdout)
+                            self.assertIn("< %s\n" % shown, run.stdout)
 
+    def test_trace_lines_end_in_lf_and_escape_c1_and_separators(self):
+        # C1 controls (CSI, NEL) and the line and paragraph separators, from
+        # the server and in the message data; "\xc3\xa9" is a character.
+        c1, sep = "\xc2\x9b\xc2\x85", "\xe2\x80\xa8\xe2\x80\xa9"
+        marks = (c1 + sep).encode("latin-1")
+        script = ([("send", b"220 fake" + marks + b"[2J.test\r\n"), ("expect", b"ehlo "),
+                   ("send", b"250-fake.test\r\n250-" + marks + b"\r\n250 8BITMIME\r\n")] +
+                  MAIL + RCPT + DATA + END + QUIT)
+        # A message file goes out as it stands, marks and all.
+        message = self.write("ready.eml", b"X-Note: a\r\n\r\ncaf\xc3\xa9 " + marks + b"[2J end\r\n")
+        run, server = self.converse(script, "-d", "-emailfile:" + message)
+        self.assertRun(run, 0, "")
+        self.assertIsNone(server.error)
+        out = run.stdout
+        self.assertNotIn("\r", out)
+        self.assertTrue(out.endswith("\n"), out)
+        for raw in (c1, sep):
+            self.assertNotIn(raw.encode("latin-1").decode("utf-8"), out)
+        escaped = "\\xc2\\x9b\\xc2\\x85\\xe2\\x80\\xa8\\xe2\\x80\\xa9"
+        self.assertIn("< 220 fake%s[2J.test\n" % escaped, out)
+        self.assertIn("< 250-%s\n" % escaped, out)
+        self.assertIn("> ehlo [127.0.0.1]\n", out)
+        self.assertIn("> .\n", out)
+        self.assertIn("> caf\u00e9 %s[2J end\n" % escaped, out)
+        self.assertIn(b"\r\ncaf\xc3\xa9 " + marks + b"[2J end\r\n", server.data)
+        # The wire keeps its CR LF line ends: every line of the data ends so.
+        self.assertNotIn(b"\n", server.data.replace(b"\r\n", b""))
+        self.assertGreater(server.data.count(b"\r\n"), 5)
 
 class AiosmtpdTests(SmtpTestCase):
     """Delivery to aiosmtpd: in clear, with STARTTLS and implicit TLS, with
@@ -733,11 +761,11 @@ class AiosmtpdTests(SmtpTestCase):
                                         b".dot line\r\n..two dots\r\nline three\r\n")
         cases = [
             ("message file", ["-emailfile:" + ready, "-rawhead"],
-             ["> Subject: folded\r\n>  continued\r\n", "> X-Colour: a\\x1b[31mb\r\n",
-              "> ..dot line\r\n> ...two dots\r\n> line three\r\n> .\r\n"]),
+             ["> Subject: folded\n>  continued\n", "> X-Colour: a\\x1b[31mb\n",
+              "> ..dot line\n> ...two dots\n> line three\n> .\n"]),
             ("attachment", ["-a:" + self.write("dots.txt", b".a\r\n"), "-body:.first\\nsecond"],
-             [re.compile(r"> Content-Type: multipart/mixed;\r\n> \tboundary=\"==[\w-]{16}==\"\r\n"),
-              "> ..first\r\n> second\r\n"]),
+             [re.compile(r"> Content-Type: multipart/mixed;\n> \tboundary=\"==[\w-]{16}==\"\n"),
+              "> ..first\n> second\n"]),
         ]
         for name, options, shown in cases:
             with self.subTest(name):
@@ -750,7 +778,8 @@ class AiosmtpdTests(SmtpTestCase):
                         self.assertIn(text, run.stdout)
                 self.assertNotIn("\x1b", run.stdout)
                 # Every line of the trace is one line of the dialogue.
-                for line in run.stdout.split("\r\n")[:-1]:
+                self.assertNotIn("\r", run.stdout)
+                for line in run.stdout.split("\n")[:-1]:
                     self.assertRegex(line, r"\A[<>] ", run)
         # What the server took is the file's text, unstuffed again.
         self.assertTrue(peer.messages[0].content.endswith(b"\r\n\r\n.dot line\r\n..two dots\r\nline three\r\n"))
@@ -870,11 +899,12 @@ class AiosmtpdTests(SmtpTestCase):
                 with self.subTest(option=option, value=value, where=where):
                     word = "%s:%s" % (option, value)
                     if where == "command line":
-                        args = ["-config:" + conf, "-" + word]
+                        args, origin = ["-config:" + conf, "-" + word], ""
                     else:
-                        args = ["-config:" + self.write("bad.conf", ("%s\n%s\n" % (good, word)).encode())]
+                        bad = self.write("bad.conf", ("%s\n%s\n" % (good, word)).encode())
+                        args, origin = ["-config:" + bad], bad + ":2: "
                     run = self.run_program(args + message)
-                    self.assertRun(run, 1, "Invalid -%s option (%s)\n" % (option, reason))
+                    self.assertRun(run, 1, "%sInvalid -%s option (%s)\n" % (origin, option, reason))
                     self.assertNotIn("s3cret", run.stdout + run.stderr)
                     self.assertEqual(len(peer.messages), 1)
 
@@ -941,7 +971,7 @@ class AiosmtpdTests(SmtpTestCase):
                 peer = self.peer(replies=dict(quit, **replies), rcpt_replies=rcpt_replies, accounts=accounts)
                 run = self.run_program(self.message_args(peer.port, "-d", user=user))
                 self.assertRun(run, status, stderr)
-                self.assertIn("< 500 5.5.1 not now\r\n", run.stdout)
+                self.assertIn("< 500 5.5.1 not now\n", run.stdout)
                 self.assertEqual(len(peer.messages), 1 if status == 0 else 0)
 
     def test_header_addresses_without_smtputf8(self):
