@@ -349,15 +349,23 @@ int check_settings(MailContext *ctx)
     return EXIT_OK;
 }
 
-// The body from standard input, read to its end.
+// The longest body standard input may give: a stream without end (`yes |`)
+// is refused here, not when memory runs out.
+constexpr size_t CLI_STDIN_BODY_MAX = size_t(1) << 30;
+
+// The body from standard input, read to its end. The prompts are for
+// someone typing it: they go to standard error, and only when standard
+// input is a terminal, so they never mix into a piped run's output (which
+// may be the message itself, with -file:/dev/stdout).
 int read_stdin_body(MailContext *ctx)
 {
-    cli_out("Reading body from stdin, enter message and end with ^D\n");
-    fflush(stdout);
+    const bool typed = plat_stdin_is_terminal();
+    if (typed)
+        cli_error("Reading body from stdin, enter message and end with ^D\n");
     // A text body ends at its first NUL: refused as soon as one is read,
     // rather than lose the rest (or read an endless stream to its end).
     int why = STR_READ_OK;
-    SecretText body = cli_read_text(stdin, STR_FILE_READ_MAX, &why);
+    SecretText body = cli_read_text(stdin, CLI_STDIN_BODY_MAX, &why);
     if (why == STR_READ_NOMEM)
         return EXIT_NOMEM;
     if (why == STR_READ_NUL) {
@@ -365,7 +373,7 @@ int read_stdin_body(MailContext *ctx)
         return EXIT_USAGE;
     }
     if (why == STR_READ_TOO_BIG) {
-        cli_error("The body from standard input is too large\n");
+        cli_error("The body from standard input is too large, more than %d GiB\n", int(CLI_STDIN_BODY_MAX >> 30));
         return EXIT_USAGE;
     }
     if (!body.ok()) {
@@ -378,7 +386,8 @@ int read_stdin_body(MailContext *ctx)
     if (!mail_set_option_basic(ctx, MAILOPT_BODY | (encoding << MAILOPT_SUB_SHIFT), body.data(),
                                nullptr, nullptr))
         return lost_setting(ctx, "Failed to set the body from standard input");
-    cli_out("Finished reading body");
+    if (typed)
+        cli_error("Finished reading body\n");
     return EXIT_OK;
 }
 

@@ -347,14 +347,18 @@ bool write_top_header(MailContext *ctx, MimeOut &out, const MessageForm &form, H
         if (!mime_out_custom_field(out, h->name, h->value))
             return false;
 
+    // Every composed message is a MIME message: without the field readers
+    // may ignore the charset and the transfer encoding (a multipart message
+    // has always written it after its Content-Type, and still does).
     if (form.mixed) {
         out("Content-Type: multipart/mixed;\r\n\tboundary=\"%s\"\r\n", form.mixed_boundary);
         out("MIME-Version: 1.0\r\n");
-    } else if (form.single) {
-        // Any Content-Type that says more than the default needs MIME-Version
-        // to be read at all.
-        if (form.encoding != BODY_ENC_7BIT || !form.plain_charset)
-            out("MIME-Version: 1.0\r\n");
+        if (mark)
+            mark->header_len = mark->sb->length;
+        return out("\r\n");
+    }
+    out("MIME-Version: 1.0\r\n");
+    if (form.single) {
         out("Content-Type: text/plain; charset=%s\r\n", form.charset);
         if (form.encoding == BODY_ENC_7BIT)
             out("Content-Transfer-Encoding: 7bit\r\n");
@@ -363,7 +367,6 @@ bool write_top_header(MailContext *ctx, MimeOut &out, const MessageForm &form, H
     } else if (form.eight_bit || !form.plain_charset) {
         // Text followed by uuencode or yEnc blocks: when it is not plain
         // ASCII it says what it is.
-        out("MIME-Version: 1.0\r\n");
         out("Content-Type: text/plain; charset=%s\r\n", form.charset);
         out("Content-Transfer-Encoding: %s\r\n", form.eight_bit ? "8bit" : "7bit");
     }

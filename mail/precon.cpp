@@ -25,7 +25,10 @@ const char kWhat[] = "message file";
 // does with the line it is in.
 class Copier {
 public:
-    Copier(MailContext *ctx, MimeOut &out) : ctx_(ctx), out_(out) {}
+    Copier(MailContext *ctx, MimeOut &out)
+        : ctx_(ctx), out_(out), raw_((ctx->flags & MAILF_RAW_HEADERS) != 0), field_dropped_(!raw_)
+    {
+    }
 
     // One slice of the file, in order.
     void feed(const char *data, size_t n)
@@ -158,6 +161,11 @@ private:
                 if (!field_dropped_)
                     emit(prefix_.data(), prefix_.size());
                 state_ = field_dropped_ ? DROP : COPY;
+            } else if (i < n && raw_) {
+                // Raw headers go as they are, a line without a colon too.
+                field_dropped_ = false;
+                emit(prefix_.data(), prefix_.size());
+                state_ = COPY;
             } else if (i < n) {
                 // No field name: the line and its continuations are no field.
                 field_dropped_ = true;
@@ -185,13 +193,17 @@ private:
 
     MailContext *ctx_;
     MimeOut &out_;
+    // With raw headers nothing is generated and only Bcc (and the fields
+    // the user removes) are left out of the file's header.
+    const bool raw_;
     bool body_ = false;
     bool at_line_start_ = true;
     bool pending_cr_ = false;
     // A continuation line before the first field belongs to no field: it
     // is left out, as the header scan passes it over (copied, it would
-    // continue the last generated field).
-    bool field_dropped_ = true;
+    // continue the last generated field). With raw headers nothing comes
+    // before it, so it is copied.
+    bool field_dropped_;
     LineState state_ = START;
     std::string prefix_;
 };

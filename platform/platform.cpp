@@ -859,6 +859,8 @@ void plat_exit(int status)
     exit(plat_exit_status(status));
 }
 
+int plat_stdin_is_terminal(void) { return isatty(STDIN_FILENO) == 1; }
+
 int plat_console_width(void)
 {
     struct winsize ws;

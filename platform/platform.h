@@ -246,6 +246,8 @@ int plat_exit_status(int status);
 // Flushes the standard streams and ends the process with
 // plat_exit_status(status).
 [[noreturn]] void plat_exit(int status);
+// 1 when standard input is a terminal (someone may be typing the input).
+int plat_stdin_is_terminal(void);
 // Columns of the terminal behind standard output; 80 when it is not a
 // terminal or reports no width.
 int plat_console_width(void);

@@ -11,6 +11,7 @@ import email
 import email.policy
 import hashlib
 import os
+import pty
 import re
 import resource
 import shutil
@@ -33,8 +34,10 @@ PLAIN_BANNER_RE = re.compile(
 BANNER_RE = {"tarvex": FULL_BANNER_RE, "tarvex-plain": PLAIN_BANNER_RE}
 
 DIRECTORY = object()  # a folder where a file is expected
+# What a run prints on standard error around a body typed on a terminal; a
+# piped standard input gets neither line.
 STDIN_PROMPT = "Reading body from stdin, enter message and end with ^D\n"
-STDIN_DONE = "Finished reading body"
+STDIN_DONE = "Finished reading body\n"
 
 
 class Result:
@@ -285,9 +288,9 @@ RUN_CASES = [
     Run(["-a64:notes.txt", "-auu:notes.txt", "-file:out.eml"] + SENDER, 1, "",
         "Mixing MIME and Uuencoded attachments is prohibited\n"),
     # The body from standard input (read whole: FileModeTest).
-    Run(["--", "-file:out.eml"] + SENDER, 1, STDIN_PROMPT,
+    Run(["--", "-file:out.eml"] + SENDER, 1, "",
         "NUL byte in the body from standard input\n", stdin=b"a\0b"),
-    Run(["--", "-file:out.eml"] + SENDER, 12, STDIN_PROMPT,
+    Run(["--", "-file:out.eml"] + SENDER, 12, "",
         "Failed to read the body from standard input\n", stdin=DIRECTORY),
     # A message file: the full program takes the sender and the recipients
     # from its header when the options give none; the plain program cannot.
@@ -399,7 +402,7 @@ class RunSequenceTest(SandboxTest):
             with self.subTest(program=program):
                 result = self.box.run(program, ["--", "-file:out.eml"] + SENDER, stdin="/dev/zero",
                                       preexec=limit)
-                self.assertRun(result, 1, STDIN_PROMPT, "NUL byte in the body from standard input\n")
+                self.assertRun(result, 1, "", "NUL byte in the body from standard input\n")
                 self.assertFalse(os.path.exists(self.box.path("out.eml")))
 
     def test_closed_output_does_not_kill(self):
@@ -684,16 +687,16 @@ class FileModeTest(SandboxTest):
         cases = [
             (["-body-file:latin1.txt:iso-8859-1"], b"", "", "Gr\u00fc\u00dfe\n", "iso-8859-1",
              None),
-            (["--"], b"typed\nlines\n", STDIN_PROMPT + STDIN_DONE, "typed\nlines\n", None, None),
-            # Standard input at its end at once: an empty body, both prompts.
-            (["--"], b"", STDIN_PROMPT + STDIN_DONE, "", None, None),
+            (["--"], b"typed\nlines\n", "", "typed\nlines\n", None, None),
+            # Standard input at its end at once: an empty body.
+            (["--"], b"", "", "", None, None),
             # A configuration line "-" asks for it too.
-            (["-config:stdin.conf"], b"from the config\n", STDIN_PROMPT + STDIN_DONE,
+            (["-config:stdin.conf"], b"from the config\n", "",
              "from the config\n", None, None),
             (["-body:a\\\\nb"], b"", "", "a\\nb\n", None, None),
             # The body read last keeps the encoding the options chose.
-            (["-body-64", "--"], b"typed\n", STDIN_PROMPT + STDIN_DONE, "typed\n", None, "base64"),
-            (["-body-qp", "--"], b"typed\n", STDIN_PROMPT + STDIN_DONE, "typed\n", None,
+            (["-body-64", "--"], b"typed\n", "", "typed\n", None, "base64"),
+            (["-body-qp", "--"], b"typed\n", "", "typed\n", None,
              "quoted-printable"),
         ]
         for program in PROGRAMS:
@@ -708,6 +711,61 @@ class FileModeTest(SandboxTest):
                         self.assertEqual(part.get_content_charset(), charset)
                     if encoding:
                         self.assertEqual(part["content-transfer-encoding"], encoding)
+
+    def test_stdin_prompts_only_for_someone_typing(self):
+        # Piped: no prompt anywhere, so the message written to standard
+        # output is the whole output and reads as one.
+        for program in PROGRAMS:
+            with self.subTest(program=program, stdin="pipe"):
+                result = self.box.run(program, ["--", "-subject:Piped", "-file:/dev/stdout"] + SENDER,
+                                      stdin=b"hi there\n")
+                self.assertEqual((result.status, result.stderr), (0, ""), result)
+                msg = email.message_from_string(result.stdout, policy=email.policy.default)
+                self.assertEqual(msg.defects, [])
+                self.assertEqual(msg["subject"], "Piped")
+                self.assertEqual(msg["mime-version"], "1.0")  # a single part is MIME too
+                self.assertEqual(msg.get_content().strip(), "hi there")
+        # A terminal: both prompts, on standard error, each a whole line.
+        for program in PROGRAMS:
+            with self.subTest(program=program, stdin="terminal"):
+                master, slave = pty.openpty()
+                try:
+                    proc = subprocess.Popen([self.box.programs[program], "--", "-file:out.eml"] + SENDER,
+                                            cwd=self.box.root, env=self.box.environment(), stdin=slave,
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    os.close(slave)
+                    slave = -1
+                    os.write(master, b"typed\n\x04")  # a line, then Ctrl-D at a line's start
+                    out, err = proc.communicate(timeout=60)
+                finally:
+                    os.close(master)
+                    if slave >= 0:
+                        os.close(slave)
+                self.assertEqual((proc.returncode, out, err.decode()), (0, b"", STDIN_PROMPT + STDIN_DONE))
+                _, msg = self.box.message()
+                self.assertEqual(plain_text(msg), "typed")
+
+    def test_endless_standard_input_ends_at_its_cap(self):
+        # `yes |` never ends: the run stops at the 1 GiB cap with its own
+        # message, not when memory runs out (a 3 GiB address space holds
+        # the capped body; AddressSanitizer's shadow memory needs more).
+        def limited():
+            resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+        with open(PROGRAMS["tarvex"], "rb") as f:
+            limit = None if b"__asan_init" in f.read() else limited
+        yes = subprocess.Popen(["yes", "a line of a body that never ends"], stdout=subprocess.PIPE)
+        try:
+            proc = subprocess.run([self.box.programs["tarvex"], "--", "-file:out.eml"] + SENDER,
+                                  cwd=self.box.root, env=self.box.environment(), stdin=yes.stdout,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=limit,
+                                  timeout=300)
+        finally:
+            yes.stdout.close()
+            yes.kill()
+            yes.wait()
+        self.assertEqual((proc.returncode, proc.stdout, proc.stderr.decode()),
+                         (1, b"", "The body from standard input is too large, more than 1 GiB\n"))
+        self.assertFalse(os.path.exists(self.box.path("out.eml")))
 
     def test_dotstuff(self):
         for args, want in ((["-dotstuff"], b"\r\n..hidden\r\n"), ([], b"\r\n.hidden\r\n")):

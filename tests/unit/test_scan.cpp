@@ -410,13 +410,17 @@ TEST(ScanFiles, UnfoldTakesOutFoldsOnly)
     }
 }
 
-// The writer's output for a file, without the generated header block.
-std::string precon(MailContext *ctx, const std::string &path)
+// The writer's output for a file: with raw headers (no generated header
+// block) unless raw is false.
+std::string precon(MailContext *ctx, const std::string &path, bool raw = true)
 {
     StrBuf sb{};
     MsgSink ms;
     msg_sink_init(&ms, strbuf_sink, &sb);
-    ctx->flags |= MAILF_RAW_HEADERS;
+    if (raw)
+        ctx->flags |= MAILF_RAW_HEADERS;
+    else
+        ctx->flags &= ~MAILF_RAW_HEADERS;
     mail_set_option_basic(ctx, MAILOPT_EMAIL_FILE, path.c_str(), nullptr, nullptr);
     EXPECT_EQ(mime_write_preconstructed(ctx, msg_printf, &ms), MIME_OK);
     std::string out(sb.data ? sb.data : "", sb.length);
@@ -439,15 +443,48 @@ TEST(Preconstructed, LineEndsAcrossReadSlices)
     }
 }
 
-// The writer leaves out what the header scan passes over: continuation
-// lines before the first field and a line without a colon; a line that
-// begins with the colon is a field and stays.
+// Behind the generated header block the writer leaves out what the header
+// scan passes over: continuation lines before the first field (they would
+// continue the last generated field) and a line without a colon; a line
+// that begins with the colon is a field and stays.
 TEST(Preconstructed, LinesThatAreNoField)
 {
     TempDir dir;
     Session s;
+    mail_set_option_basic(s.ctx, MAILOPT_FROM, "a@example.org", nullptr, nullptr);
     write_file(dir.file("m"), " lost\n\tmore\nFrom nobody\n folded\n:\tempty name\nA: 1\n\n b\n");
-    EXPECT_EQ(precon(s.ctx, dir.file("m")), ":\tempty name\r\nA: 1\r\n\r\n b\r\n");
+    std::string out = precon(s.ctx, dir.file("m"), false);
+    const std::string kept = "\r\n:\tempty name\r\nA: 1\r\n\r\n b\r\n";
+    ASSERT_GT(out.size(), kept.size());
+    EXPECT_EQ(out.substr(out.size() - kept.size()), kept);
+    for (const char *gone : {"lost", "more", "nobody", "folded"})
+        EXPECT_EQ(out.find(gone), std::string::npos) << gone;
+}
+
+// With raw headers the file's header goes as it stands, byte for byte
+// (line ends made CR LF), except the Bcc field with its continuation lines.
+TEST(Preconstructed, RawHeadersGoAsTheyStandButBcc)
+{
+    TempDir dir;
+    Session s;
+    struct Case {
+        const char *file, *sent;
+    } cases[] = {
+        {" lost\n\tmore\nA: 1\n\nbody\n", " lost\r\n\tmore\r\nA: 1\r\n\r\nbody\r\n"},
+        {"From nobody\n folded\nA: 1\n\nb\n", "From nobody\r\n folded\r\nA: 1\r\n\r\nb\r\n"},
+        {"A: 1\nBcc: x@y.org,\n z@y.org\nbcc :w@y.org\nno colon here\n\nb\n",
+         "A: 1\r\nno colon here\r\n\r\nb\r\n"},
+        {":\tempty name\n\nb\n", ":\tempty name\r\n\r\nb\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        write_file(dir.file("m"), c.file);
+        EXPECT_EQ(precon(s.ctx, dir.file("m")), c.sent);
+    }
+    // A line without a colon longer than any field name passes whole too.
+    std::string longline(5000, 'x');
+    write_file(dir.file("m"), longline + "\nA: 1\n\nb\n");
+    EXPECT_EQ(precon(s.ctx, dir.file("m")), longline + "\r\nA: 1\r\n\r\nb\r\n");
 }
 
 } // namespace

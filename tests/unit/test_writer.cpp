@@ -274,6 +274,7 @@ TEST(Writer, PlainAsciiMessageHasItsExactWireForm)
                                               "From: a@example.com\r\n"
                                               "To: b@example.com\r\n"
                                               "Message-ID: <id@example.com>\r\n"
+                                              "MIME-Version: 1.0\r\n"
                                               "Content-Type: text/plain; charset=us-ascii\r\n"
                                               "Content-Transfer-Encoding: 7bit\r\n"
                                               "\r\n"
@@ -1489,7 +1490,9 @@ TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
 {
     TempDir dir;
     write_file(dir.file("a.bin"), random_bytes(100, 5));
-    const char *ascii = "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n";
+    // Every composed message says it is MIME, the plainest too.
+    const char *ascii =
+        "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n";
     struct Case {
         const char *name;
         const char *body;
@@ -1512,11 +1515,13 @@ TEST(Writer, SinglePartAndNonMimeBodiesDeclareWhatTheyAre)
         {"7bit in another charset", "Hello", 0, "iso-2022-jp", -1,
          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=iso-2022-jp\r\nContent-Transfer-Encoding: 7bit\r\n",
          "Hello\r\n"},
-        {"uuencode after ASCII text", "Hello", 0, nullptr, ATT_ENC_UUENCODE, "", "Hello\r\nbegin 644 a.bin\r\n"},
+        {"uuencode after ASCII text", "Hello", 0, nullptr, ATT_ENC_UUENCODE, "MIME-Version: 1.0\r\n",
+         "Hello\r\nbegin 644 a.bin\r\n"},
         {"uuencode after 8-bit text", "caf\xc3\xa9", 0, nullptr, ATT_ENC_UUENCODE,
          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n",
          "caf\xc3\xa9\r\nbegin 644 a.bin\r\n"},
-        {"yEnc after ASCII text asked as base64", "Hello", MAILOPT_BODY_BASE64, nullptr, ATT_ENC_YENC, "",
+        {"yEnc after ASCII text asked as base64", "Hello", MAILOPT_BODY_BASE64, nullptr, ATT_ENC_YENC,
+         "MIME-Version: 1.0\r\n",
          "Hello\r\n=ybegin size=100 line=499 name=a.bin\r\n"},
     };
     for (const Case &c : cases) {
