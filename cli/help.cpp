@@ -115,8 +115,9 @@ const HelpRow help_table[] = {
     {"-rawhead", P, "Sends the header of the message file as it stands: no generated header "
      "fields are put in front.", HELP_OPTION},
     {"-linelen:length", S | F, "Lines of a text body sent as it is (neither base64 nor "
-     "quoted-printable) are wrapped at this length, 78 to 998 characters (78 by default); other "
-     "values are brought into that range.", HELP_OPTION},
+     "quoted-printable) are wrapped at blanks at this length, 78 to 998 characters (78 by default); "
+     "other values are brought into that range. A longer word stays whole on a line of its own; a "
+     "text with a word longer than 998 bytes goes quoted-printable.", HELP_OPTION},
     {"-mime", S | F, "Writes a MIME message even when a plain one would do.", HELP_OPTION},
     {"-dotstuff", F, "Doubles a \".\" at the start of a line in the output file, as SMTP does "
      "on the wire.", HELP_OPTION},

@@ -111,7 +111,10 @@ bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding,
     return out.ok();
 }
 
-// A text body as it is: lines wrapped at the session's width, batched.
+// A text body as it is: lines wrapped at blanks at the session's width,
+// batched. A word longer than the width stays whole on a line of its own;
+// only one that no line of a message can carry is cut, which happens only
+// where no encoding may be used (text before uuencode and yEnc blocks).
 bool write_wrapped(MimeOut &out, const char *text, size_t len, unsigned width, MimeBuffers &b)
 {
     // The line wrapper reads NUL-terminated text. A body that holds NUL
@@ -127,23 +130,17 @@ bool write_wrapped(MimeOut &out, const char *text, size_t len, unsigned width, M
         copy[len] = '\0';
         scan = copy.get();
     }
-    char line[1024];
-    if (width >= sizeof line)
-        width = sizeof line - 1;
     char *buf = b.out.get();
     size_t o = 0;
     const char *cursor = scan;
-    for (;;) {
-        const char *start = cursor;
-        if (!str_wrap_next_line(&cursor, line, width))
-            break;
-        size_t n = strlen(line);
+    size_t n = 0;
+    while (const char *line = str_wrap_next_span(&cursor, &n, width, MSG_LINE_MAX)) {
         if (o + n + 2 > MIME_ENCODE_BUF_SIZE) {
             if (!out.bytes(buf, o))
                 return false;
             o = 0;
         }
-        memcpy(buf + o, text + (start - scan), n);
+        memcpy(buf + o, text + (line - scan), n);
         o += n;
         buf[o++] = '\r';
         buf[o++] = '\n';
@@ -318,9 +315,14 @@ void settle_form(MailContext *ctx, MessageForm *form)
 {
     const char *text = ctx->text_body;
     form->eight_bit = (ctx->flags2 & MAILF2_BODY_FROM_FILE) || (text && has_high_byte(text, ctx->text_body_length));
+    // Wrapping at blanks keeps every word whole, but a word longer than a
+    // line may be cannot go as it is: such a text goes encoded, as 8-bit
+    // text does.
+    const bool overlong = text && str_longest_word(text, ctx->text_body_length) > MSG_LINE_MAX;
+    if ((form->eight_bit || overlong) &&
+        ((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT) == BODY_ENC_7BIT)
+        ctx->flags = (ctx->flags & ~MAILF_BODY_ENC_MASK) | (BODY_ENC_QP << MAILF_BODY_ENC_SHIFT);
     if (form->eight_bit) {
-        if (((ctx->flags & MAILF_BODY_ENC_MASK) >> MAILF_BODY_ENC_SHIFT) == BODY_ENC_7BIT)
-            ctx->flags = (ctx->flags & ~MAILF_BODY_ENC_MASK) | (BODY_ENC_QP << MAILF_BODY_ENC_SHIFT);
         // The copy goes through the engine's allocator, as every buffer of
         // the writers does; without it the text would be declared us-ascii.
         if (!ctx->charset && !(ctx->charset = str_aprintf(nullptr, "%s", "utf-8")))

@@ -309,18 +309,31 @@ const char *str_next_line(const char **cursor, size_t *len, const char *end)
 
 static bool word_char(char c) { return c && c != ' ' && c != '\t' && c != '\n' && c != '\r'; }
 
-char *str_wrap_next_line(const char **cursor, char *out, size_t n)
+// How many of a word's first take bytes a cut keeps: none of a UTF-8
+// character whose bytes would be parted.
+static size_t cut_word(const char *word, size_t take)
 {
+    size_t t = take;
+    for (int back = 0; back < 3 && t > 0 && (static_cast<unsigned char>(word[t]) & 0xC0) == 0x80; back++)
+        t--;
+    return t;
+}
+
+const char *str_wrap_next_span(const char **cursor, size_t *length, size_t n, size_t max)
+{
+    *length = 0;
     if (!*cursor)
         return nullptr;
+    const char *const start = *cursor;
     if (n == 0) {
         // No character fits a line of width 0: end the text rather than
         // return empty lines for ever.
-        out[0] = '\0';
         *cursor = nullptr;
-        return out;
+        return start;
     }
-    const char *p = *cursor;
+    if (max < n)
+        max = n;
+    const char *p = start;
     size_t len = 0;
     bool word_start = true; // the first character of the line starts a word
     for (;;) {
@@ -357,7 +370,7 @@ char *str_wrap_next_line(const char **cursor, char *out, size_t n)
             break;
         }
         if (c == ' ' || c == '\t') {
-            out[len++] = c;
+            len++;
             p++;
             word_start = true;
             continue;
@@ -367,28 +380,55 @@ char *str_wrap_next_line(const char **cursor, char *out, size_t n)
             while (word_char(p[w]))
                 w++;
             word_start = false;
-            if (w > n) {
-                size_t take = n - len;
-                memcpy(out + len, p, take);
+            if (w > max) {
+                // Too long for any line: it fills this one and goes on in
+                // the next.
+                size_t take = cut_word(p, max - len);
+                if (take == 0 && len == 0)
+                    take = max;
                 len += take;
                 p += take;
                 *cursor = p;
                 break;
             }
-            if (len + w > n) {
+            if (len + w > n && len > 0) {
+                // The word goes to the next line; one longer than the width
+                // stands there whole, on a line of its own.
                 *cursor = p;
                 break;
             }
-            memcpy(out + len, p, w);
             len += w;
             p += w;
             continue;
         }
-        out[len++] = c;
+        len++;
         p++;
     }
+    *length = len;
+    return start;
+}
+
+char *str_wrap_next_line(const char **cursor, char *out, size_t n)
+{
+    if (!*cursor)
+        return nullptr;
+    size_t len = 0;
+    const char *line = str_wrap_next_span(cursor, &len, n, n);
+    memcpy(out, line, len);
     out[len] = '\0';
     return out;
+}
+
+size_t str_longest_word(const char *text, size_t len)
+{
+    size_t longest = 0, run = 0;
+    for (size_t i = 0; i < len; i++) {
+        char c = text[i];
+        run = c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 0 : run + 1;
+        if (run > longest)
+            longest = run;
+    }
+    return longest;
 }
 
 void mem_wipe(void *p, size_t n)

@@ -78,6 +78,15 @@ const char *str_next_line(const char **cursor, size_t *len, const char *end);
 // following line end with it, so no empty line follows it. n 0 ends the
 // text at once (empty line, *cursor NULL).
 char *str_wrap_next_line(const char **cursor, char *out, size_t n);
+// The line taker behind it, giving each line as a run of the text: its
+// start, its length in *len. A word longer than n stands whole on a line of
+// its own as long as it has at most max bytes (max below n counts as n);
+// only a longer one is cut, filling its line to max bytes, never inside a
+// UTF-8 character. NULL when *cursor is NULL.
+const char *str_wrap_next_span(const char **cursor, size_t *len, size_t n, size_t max);
+// The length of the longest run of bytes other than space, TAB, CR and LF
+// in the len bytes at text (NUL bytes count as word bytes).
+size_t str_longest_word(const char *text, size_t len);
 
 // The one secret wiper: overwrites n bytes with zeros in a way the compiler
 // keeps although the memory is freed or goes out of scope next.

@@ -523,19 +523,23 @@ TEST(StrNextLine, BoundNotNulEndsTheText)
 }
 
 namespace {
-// Every line the wrapper gives for text at width n; the cursor must be
-// NULL after the last.
-std::vector<std::string> wrap_all(const char *text, size_t n)
+// Every line the wrapper gives for text at width n (with max, every run
+// the span taker gives at that limit); the cursor must be NULL after the
+// last.
+std::vector<std::string> wrap_all(const char *text, size_t n, size_t max = 0)
 {
     std::vector<std::string> lines;
     std::vector<char> out(n + 1, 'Z');
     const char *cursor = text;
     for (int guard = 0; guard < 1000; guard++) {
-        char *line = str_wrap_next_line(&cursor, out.data(), n);
+        size_t len = 99;
+        const char *line = max ? str_wrap_next_span(&cursor, &len, n, max) : str_wrap_next_line(&cursor, out.data(), n);
         if (!line)
             break;
-        EXPECT_LE(strlen(line), n);
-        lines.push_back(line);
+        if (!max)
+            len = strlen(line);
+        EXPECT_LE(len, max < n ? n : max);
+        lines.emplace_back(line, len);
     }
     EXPECT_EQ(cursor, nullptr);
     return lines;
@@ -590,6 +594,51 @@ TEST(StrWrap, CursorSteps)
     cursor = text;
     EXPECT_STREQ(str_wrap_next_line(&cursor, out, 5), "abcde");
     EXPECT_EQ(cursor, text + 6);
+}
+
+
+// Words longer than the width stay whole up to the limit; only a longer
+// one is cut, and never inside a UTF-8 character.
+TEST(StrWrap, SpansKeepLongWordsWhole)
+{
+    using V = std::vector<std::string>;
+    struct Case {
+        const char *text;
+        size_t n, max;
+        V lines;
+    } cases[] = {
+        {"abcdefghijkl", 5, 20, {"abcdefghijkl"}},
+        {"ab cdefghij kl", 5, 20, {"ab ", "cdefghij", "kl"}},   // on a line of its own
+        {"  cdefghij", 5, 20, {"  ", "cdefghij"}},
+        {"abcdefgh\tij", 5, 20, {"abcdefgh", "\tij"}},
+        {"abcdefgh\nij", 5, 20, {"abcdefgh", "ij"}},
+        {"abcde", 5, 20, {"abcde"}},                           // exactly the width
+        {"abcdefghijkl", 5, 12, {"abcdefghijkl"}},              // exactly the limit
+        {"abcdefghijklm n", 5, 12, {"abcdefghijkl", "m n"}},    // one over: cut at the limit
+        {"ab cdefghijklmn", 5, 8, {"ab cdefg", "hijklmn"}},
+        {"abcdefgh", 5, 3, {"abcde", "fgh"}},                   // a limit below the width is the width
+        {"\xc3\xa9\xc3\xa9\xc3\xa9", 2, 5, {"\xc3\xa9\xc3\xa9", "\xc3\xa9"}},
+        {"a \xe2\x82\xac\xe2\x82\xac", 2, 4, {"a ", "\xe2\x82\xac", "\xe2\x82\xac"}},
+        {"\xe2\x82\xac", 1, 1, {"\xe2", "\x82", "\xac"}},      // one character wider than a line
+        {"", 5, 20, {""}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(to_hex(c.text) + " n " + std::to_string(c.n) + " max " + std::to_string(c.max));
+        EXPECT_EQ(wrap_all(c.text, c.n, c.max), c.lines);
+    }
+    size_t len = 7;
+    const char *cursor = nullptr;
+    EXPECT_EQ(str_wrap_next_span(&cursor, &len, 5, 20), nullptr);
+    EXPECT_EQ(len, 0u);
+}
+
+TEST(StrWrap, LongestWord)
+{
+    EXPECT_EQ(str_longest_word("", 0), 0u);
+    EXPECT_EQ(str_longest_word(" \t\r\n", 4), 0u);
+    EXPECT_EQ(str_longest_word("ab abcd\tabc", 12), 4u);
+    EXPECT_EQ(str_longest_word("ab\0cd e", 7), 5u); // NUL bytes belong to words
+    EXPECT_EQ(str_longest_word("abc\r\nabcde", 10), 5u);
 }
 
 // The one UTF-8 decoder: each character with its length and code point,
