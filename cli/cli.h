@@ -70,8 +70,9 @@ int cli_option_status(MailContext *ctx, char *word);
 int cli_apply_option(MailContext *ctx, char *word);
 
 // "Unknown option: <word>" on standard error, the word shown only up to and
-// including its first ":" (what follows may be a password: for
-// "hots:ann:s3cret@mx" it shows "hots:"), and the status of an unknown word.
+// including its first byte that is no ASCII letter, digit or "-" (what
+// follows may be a password: for "hots:ann:s3cret@mx" it shows "hots:", for
+// "encryptpass=s3cret" "encryptpass="), and the status of an unknown word.
 int cli_unknown_option(const char *word);
 
 // The vocabulary word at index (without its dash; entries that take a value

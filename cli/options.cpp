@@ -609,11 +609,26 @@ int cli_option_status(MailContext *ctx, char *word)
     return cli_unknown_option(word);
 }
 
+namespace {
+
+// A byte of an option word's name: an ASCII letter, digit or "-".
+bool name_byte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+} // namespace
+
 int cli_unknown_option(const char *word)
 {
-    // The ":" stays, so that the message still shows that a value followed.
-    const char *colon = strchr(word, ':');
-    std::string shown = colon ? std::string(word, static_cast<size_t>(colon - word) + 1) : word;
+    // What follows the name may be a value, and a value a password
+    // ("hots:ann:s3cret@mx", "encryptpass=s3cret"): the word shows up to its
+    // first byte that is no letter, digit or "-". That byte stays, so that
+    // the message still shows that something followed.
+    size_t name = 0;
+    while (name_byte(word[name]))
+        name++;
+    std::string shown(word, word[name] ? name + 1 : name);
     cli_error("Unknown option: %s\n", cli_printable(shown.c_str()).c_str());
     return EXIT_UNKNOWN_OPTION;
 }

@@ -154,7 +154,7 @@ bool has_reply_masks(const MailContext *ctx)
 
 } // namespace
 
-int mail_add_reply_mask(MailContext *ctx, const char *secret)
+int mail_add_reply_mask(MailContext *ctx, const char *secret, int kind)
 {
     if (!ctx || !secret || !*secret)
         return 1;
@@ -162,16 +162,19 @@ int mail_add_reply_mask(MailContext *ctx, const char *secret)
     if (!copy)
         return 0;
     char **slots = ctx->reply_masks;
+    int *kinds = ctx->reply_mask_kinds;
     const size_t n = MAIL_REPLY_MASKS_MAX;
     if (slots[n - 1]) {
         str_free_secret(slots[0]);
         memmove(slots, slots + 1, (n - 1) * sizeof *slots);
+        memmove(kinds, kinds + 1, (n - 1) * sizeof *kinds);
         slots[n - 1] = nullptr;
     }
     size_t free_slot = 0;
     while (slots[free_slot])
         free_slot++;
     slots[free_slot] = copy;
+    kinds[free_slot] = kind;
     return 1;
 }
 
@@ -185,7 +188,10 @@ void mail_clear_reply_masks(MailContext *ctx)
 
 char *mail_mask_text(const MailContext *ctx, const char *text)
 {
-    return str_mask_secrets(text, ctx->reply_masks, MAIL_REPLY_MASKS_MAX);
+    StrSecret secrets[MAIL_REPLY_MASKS_MAX];
+    for (size_t i = 0; i < MAIL_REPLY_MASKS_MAX; i++)
+        secrets[i] = {ctx->reply_masks[i], ctx->reply_mask_kinds[i]};
+    return str_mask_secrets(text, secrets, MAIL_REPLY_MASKS_MAX);
 }
 
 void mail_set_error(MailContext *ctx, char *text)

@@ -214,9 +214,10 @@ struct DataBlob {
 };
 
 enum { MAIL_MESSAGE_ID_SIZE = 512 };
-// The secrets of one dialogue a server may echo: the password and the AUTH
-// responses that carry it.
-enum { MAIL_REPLY_MASKS_MAX = 4 };
+// The secrets of one dialogue a server may echo: a proxy's password and
+// its login, the password, its "user:password" form and the AUTH response
+// that carries it, and one to spare.
+enum { MAIL_REPLY_MASKS_MAX = 6 };
 
 // One mail session. Created zero-filled; every text is NUL-terminated
 // UTF-8 owned by the session (a private copy made when the option was set;
@@ -260,6 +261,7 @@ struct MailContext {
     // server that echoes one in its reply never gets it printed. Wiped
     // when they go.
     char *reply_masks[MAIL_REPLY_MASKS_MAX];
+    int reply_mask_kinds[MAIL_REPLY_MASKS_MAX]; // STR_SECRET_* of each
     int error_nomem;    // the last error was memory exhaustion (mail_set_nomem)
     // The system error code behind the last error (a file that cannot be
     // opened or read), 0 when it has none; set by mail_set_system_error.
@@ -374,9 +376,11 @@ int mail_report(MailContext *ctx, int stage, int result, const char *text, int h
 // error_text, or "" when there is none.
 const char *mail_last_error(const MailContext *ctx);
 
-// Adds a copy of secret (NULL or empty: nothing) to reply_masks; when they
-// are full the oldest goes. 0 when memory ran out (nothing added).
-int mail_add_reply_mask(MailContext *ctx, const char *secret);
+// Adds a copy of secret (NULL or empty: nothing) to reply_masks, of kind
+// STR_SECRET_SENT (a text sent as it stands) or STR_SECRET_PASSWORD (a
+// password, masked in its base64 forms too); when they are full the oldest
+// goes. 0 when memory ran out (nothing added).
+int mail_add_reply_mask(MailContext *ctx, const char *secret, int kind);
 // Wipes and forgets every reply mask.
 void mail_clear_reply_masks(MailContext *ctx);
 // A heap copy of text with the reply masks applied (str_mask_secrets); a

@@ -113,6 +113,23 @@ int socks5_login(Connection *c, const char *user, const char *password)
 
 } // namespace
 
+int proxy_basic_credentials(const char *user, const char *password, SecretText *out)
+{
+    // The pair is wiped however this is left.
+    if (!password)
+        password = "";
+    size_t ulen = strlen(user), plen = strlen(password);
+    SecretText credentials;
+    char *pair = credentials.resize(ulen + 1 + plen);
+    if (!pair || !out->resize(b64_encoded_size(credentials.size())))
+        return 0;
+    memcpy(pair, user, ulen);
+    pair[ulen] = ':';
+    memcpy(pair + ulen + 1, password, plen);
+    b64_encode(pair, static_cast<ptrdiff_t>(credentials.size()), out->data());
+    return 1;
+}
+
 int proxy_https_connect(Connection *c, const char *host, unsigned port, const char *user,
                         const char *password, const char *user_agent)
 {
@@ -126,18 +143,9 @@ int proxy_https_connect(Connection *c, const char *host, unsigned port, const ch
     if (ok && user_agent)
         ok = ip_printf(c, "User-Agent: %s\r\n", user_agent);
     if (ok && user) {
-        // Both texts are wiped however this block is left.
-        if (!password)
-            password = "";
-        size_t ulen = strlen(user), plen = strlen(password);
-        SecretText credentials, encoded;
-        char *pair = credentials.resize(ulen + 1 + plen);
-        if (!pair || !encoded.resize(b64_encoded_size(credentials.size())))
+        SecretText encoded;
+        if (!proxy_basic_credentials(user, password, &encoded))
             return net_fail_nomem(c);
-        memcpy(pair, user, ulen);
-        pair[ulen] = ':';
-        memcpy(pair + ulen + 1, password, plen);
-        b64_encode(pair, static_cast<ptrdiff_t>(credentials.size()), encoded.data());
         unsigned char mask[1] = {};
         fmt_mask_set(mask, 0, 1);
         ok = ip_printf_masked(c, mask, "Proxy-Authorization: Basic %s\r\n", encoded.data());

@@ -14,12 +14,18 @@
 #include <cstddef>
 
 #include "net/conn.h"
+#include "support/secret.h"
 
 enum : size_t {
     PROXY_REPLY_LINE_MAX = 4096,  // longest status or header line of a CONNECT answer
     PROXY_HEADER_LINES_MAX = 100, // most header lines a CONNECT answer may hold
     PROXY_SOCKS_FIELD_MAX = 255,  // longest SOCKS5 host name, user name or password
 };
+
+// The base64 of "user:password" (password NULL counts as empty), as a
+// "Proxy-Authorization: Basic" line carries it, into out. 0 when memory ran
+// out.
+int proxy_basic_credentials(const char *user, const char *password, SecretText *out);
 
 // HTTP CONNECT to host:port (an IPv6 literal is written bracketed). With a
 // user (password NULL counts as empty) a "Proxy-Authorization: Basic" line

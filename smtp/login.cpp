@@ -25,6 +25,28 @@ enum {
     SMTP_AUTH_LINE_MAX = 12288,
 };
 
+// A secret about to go out: from now on a reply that echoes it (a refusal
+// that quotes the AUTH line, a trace line) shows the mask instead. Memory
+// that runs out ends the stage through its fence.
+void mask_in_replies(MailContext *ctx, const char *secret, int kind)
+{
+    if (!mail_add_reply_mask(ctx, secret, kind))
+        throw std::bad_alloc();
+}
+
+// A login about to go out: the password, and "user:password" in base64,
+// which a proxy's Basic login sends and a server may quote.
+void mask_login(MailContext *ctx, const char *user, const char *password)
+{
+    if (!password || !*password)
+        return;
+    mask_in_replies(ctx, password, STR_SECRET_PASSWORD);
+    SecretText basic;
+    if (!proxy_basic_credentials(user, password, &basic))
+        throw std::bad_alloc();
+    mask_in_replies(ctx, basic.data(), STR_SECRET_SENT);
+}
+
 // A failure before there is a dialogue: the message is the error text and
 // the one (CONNECT, FATAL) report; no connection is left.
 int connect_failed(MailContext *ctx)
@@ -74,6 +96,9 @@ int open_route(MailContext *ctx)
     const bool login = (ctx->proxy_user && *ctx->proxy_user) ||
                        (ctx->proxy_password && *ctx->proxy_password);
     const char *user = login ? (ctx->proxy_user ? ctx->proxy_user : "") : nullptr;
+    // A proxy's answer may quote the credentials it was given.
+    if (login)
+        mask_login(ctx, user, ctx->proxy_password);
     const unsigned port = static_cast<unsigned>(ctx->port);
     int ok = https ? proxy_https_connect(c, ctx->server_host, port, user, ctx->proxy_password,
                                          ctx->mailer)
@@ -199,15 +224,6 @@ enum {
     AUTH_LOST = SMTP_LOST,       // no reply came (MAILF_CONNECTED cleared)
 };
 
-// A secret about to go out: from now on a reply that echoes it (a refusal
-// that quotes the AUTH line, a trace line) shows the mask instead. Memory
-// that runs out ends the stage through its fence.
-void mask_in_replies(MailContext *ctx, const char *secret)
-{
-    if (!mail_add_reply_mask(ctx, secret))
-        throw std::bad_alloc();
-}
-
 // Reads one reply and compares its code.
 int expect(MailContext *ctx, int code, SmtpReply *r)
 {
@@ -225,7 +241,7 @@ int expect(MailContext *ctx, int code, SmtpReply *r)
 int send_initial(MailContext *ctx, const char *mechanism, const SecretText &response, SmtpReply *r)
 {
     std::string command = std::string("auth ") + mechanism;
-    mask_in_replies(ctx, response.data());
+    mask_in_replies(ctx, response.data(), STR_SECRET_SENT);
     if (command.size() + 1 + response.size() + 2 <= SMTP_AUTH_LINE_MAX) {
         wire_send_secret(ctx, "AUTH", (command + " ").c_str(), response.data());
     } else {
@@ -285,7 +301,7 @@ int auth_cram_md5(MailContext *ctx, SmtpReply *r, const char **reason)
     if (!smtp_sasl_cram_md5(ctx->user, ctx->password ? ctx->password : "", r->line + 4, len - 4,
                             &response, reason))
         return cancel(ctx, r);
-    mask_in_replies(ctx, response.data());
+    mask_in_replies(ctx, response.data(), STR_SECRET_SENT);
     wire_send_secret(ctx, "AUTH", "", response.data());
     response.clear();
     return expect(ctx, 235, r);
@@ -312,7 +328,7 @@ int auth_login(MailContext *ctx, SmtpReply *r, const char **)
         return got;
     const char *password = ctx->password ? ctx->password : "";
     smtp_sasl_base64(password, strlen(password), &text);
-    mask_in_replies(ctx, text.data());
+    mask_in_replies(ctx, text.data(), STR_SECRET_SENT);
     wire_send_secret(ctx, "AUTH", "", text.data());
     text.clear();
     return expect(ctx, 235, r);
@@ -365,7 +381,7 @@ int authenticate(MailContext *ctx)
 {
     const MailSaslMech *method = choose_mechanism(ctx);
     if (method) {
-        mask_in_replies(ctx, ctx->password);
+        mask_login(ctx, ctx->user, ctx->password);
         SmtpReply r{};
         const char *reason = nullptr;
         int got = exchange_of(*method)->run(ctx, &r, &reason);
@@ -394,8 +410,6 @@ int connect_and_login(MailContext *ctx)
     ctx->failing_code = 0; // a new dialogue: no reply of it failed yet
     // Its secrets are its own: each is masked again as it is sent.
     mail_clear_reply_masks(ctx);
-    // A proxy's answer may quote the credentials it was given.
-    mask_in_replies(ctx, ctx->proxy_host ? ctx->proxy_password : nullptr);
 
     if (!ctx->server_host) {
         mail_set_errorf(ctx, "No server host set");

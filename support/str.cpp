@@ -8,6 +8,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "support/encode.h"
+#include "support/secret.h"
+
 namespace {
 struct FoldTable {
     uint32_t v[256];
@@ -457,28 +460,73 @@ bool is_base64_letter(unsigned char c)
            c == '+' || c == '/' || c == '=';
 }
 
-// 1 when the len bytes at piece stand somewhere in one of the secrets.
-bool inside_a_secret(const char *piece, size_t len, const char *const *secrets, size_t count)
+// 1 when a run of base64 letters goes on across the point before text[i]
+// (text of len bytes): letters on both sides, the left one no "=" unless
+// another "=" follows (the padding ends a base64 text).
+bool run_goes_on(const char *text, size_t len, size_t i)
+{
+    if (i == 0 || i >= len)
+        return false;
+    unsigned char before = static_cast<unsigned char>(text[i - 1]);
+    unsigned char after = static_cast<unsigned char>(text[i]);
+    return is_base64_letter(before) && is_base64_letter(after) && (before != '=' || after == '=');
+}
+
+// The end of the run of base64 letters that starts at text[at].
+size_t run_end(const char *text, size_t len, size_t at)
+{
+    size_t end = at + 1;
+    while (end < len && run_goes_on(text, len, end))
+        end++;
+    return end;
+}
+
+// Where the next run of base64 letters starts, at or after text[at]; len
+// when none does.
+size_t next_run(const char *text, size_t len, size_t at)
+{
+    while (at < len && !is_base64_letter(static_cast<unsigned char>(text[at])))
+        at++;
+    return at;
+}
+
+// 1 when the len bytes at piece stand somewhere in one of the secrets of
+// this kind.
+bool inside_a_secret(const char *piece, size_t len, const StrSecret *secrets, size_t count, int kind)
 {
     for (size_t i = 0; i < count; i++)
-        if (secrets[i] && std::string_view(secrets[i]).find(std::string_view(piece, len)) !=
-                              std::string_view::npos)
+        if (secrets[i].text && secrets[i].kind == kind &&
+            std::string_view(secrets[i].text).find(std::string_view(piece, len)) != std::string_view::npos)
             return true;
     return false;
 }
 
-// 1 when the len bytes at piece are one of the secrets, whole.
-bool is_a_secret(const char *piece, size_t len, const char *const *secrets, size_t count)
+// The letters of the base64 of the slen bytes at secret that stand for
+// them alone when lead other bytes (0 to 2) come before them inside a
+// longer base64 text, whatever bytes come before and after: the letters
+// that take bits of a neighbour are left off. 0 when memory ran out.
+int base64_core(const char *secret, size_t slen, size_t lead, SecretText *core)
 {
-    for (size_t i = 0; i < count; i++)
-        if (secrets[i] && std::string_view(secrets[i]) == std::string_view(piece, len))
-            return true;
-    return false;
+    static const size_t head[3] = {0, 2, 3}; // letters with bits of the bytes before
+    static const size_t tail[3] = {0, 3, 2}; // letters and "=" signs where the bytes after would go
+    SecretText raw, encoded;
+    char *bytes = raw.resize(lead + slen);
+    if (!bytes || !encoded.resize(b64_encoded_size(lead + slen)))
+        return 0;
+    memcpy(bytes + lead, secret, slen);
+    size_t n = b64_encode(bytes, static_cast<ptrdiff_t>(raw.size()), encoded.data());
+    size_t from = head[lead], cut = tail[(lead + slen) % 3];
+    if (n <= from + cut) {
+        core->clear();
+        return 1;
+    }
+    *core = SecretText(encoded.data() + from, n - from - cut);
+    return core->ok();
 }
 
 } // namespace
 
-char *str_mask_secrets(const char *text, const char *const *secrets, size_t count)
+char *str_mask_secrets(const char *text, const StrSecret *secrets, size_t count)
 {
     const size_t len = strlen(text);
     // One mark per byte of text: the bytes that belong to a secret.
@@ -486,23 +534,48 @@ char *str_mask_secrets(const char *text, const char *const *secrets, size_t coun
     if (!marks)
         return nullptr;
     for (size_t i = 0; i < count; i++) {
-        const char *secret = secrets[i];
+        const char *secret = secrets[i].text;
         size_t slen = secret ? strlen(secret) : 0;
-        // A secret too short to be told from a piece of a word is masked
-        // only where it stands as a whole run of letters (below).
-        if (slen < STR_MASK_WHOLE_MIN)
+        if (!slen)
             continue;
-        for (const char *hit = strstr(text, secret); hit; hit = strstr(hit + 1, secret))
-            memset(marks + (hit - text), 1, slen);
+        for (const char *hit = strstr(text, secret); hit; hit = strstr(hit + 1, secret)) {
+            size_t at = static_cast<size_t>(hit - text);
+            // A secret too short to be told from a piece of a word is
+            // masked only where it stands alone.
+            bool alone = !run_goes_on(text, len, at) && !run_goes_on(text, len, at + slen);
+            if (slen >= STR_MASK_WHOLE_MIN || alone)
+                memset(marks + at, 1, slen);
+        }
+        if (secrets[i].kind != STR_SECRET_PASSWORD)
+            continue;
+        // The password in base64, at each alignment: the run that holds it
+        // goes whole, as its first and last letters hold bits of it too.
+        for (size_t lead = 0; lead < 3; lead++) {
+            if (b64_encoded_size(lead + slen) > len + 6)
+                break; // too long to stand in this text
+            SecretText core;
+            if (!base64_core(secret, slen, lead, &core)) {
+                free(marks);
+                return nullptr;
+            }
+            if (core.size() < STR_MASK_PIECE_MIN)
+                continue;
+            const std::string_view form(core.data(), core.size());
+            for (size_t at = next_run(text, len, 0); at < len; at = next_run(text, len, at)) {
+                size_t end = run_end(text, len, at);
+                if (std::string_view(text + at, end - at).find(form) != std::string_view::npos)
+                    memset(marks + at, 1, end - at);
+                at = end;
+            }
+        }
     }
-    for (size_t at = 0; at < len;) {
-        size_t end = at;
-        while (end < len && is_base64_letter(static_cast<unsigned char>(text[end])))
-            end++;
-        if (end > at && (end - at >= STR_MASK_PIECE_MIN ? inside_a_secret(text + at, end - at, secrets, count)
-                                                        : is_a_secret(text + at, end - at, secrets, count)))
-            memset(marks + at, 1, end - at);
-        at = end > at ? end : at + 1;
+    for (size_t at = next_run(text, len, 0); at < len; at = next_run(text, len, at)) {
+        size_t end = run_end(text, len, at), n = end - at;
+        if ((n >= STR_MASK_PIECE_MIN && inside_a_secret(text + at, n, secrets, count, STR_SECRET_SENT)) ||
+            (n >= STR_MASK_PASSWORD_PIECE_MIN &&
+             inside_a_secret(text + at, n, secrets, count, STR_SECRET_PASSWORD)))
+            memset(marks + at, 1, n);
+        at = end;
     }
     const size_t mask_len = strlen(str_secret_mask);
     size_t out_len = 0;

@@ -97,19 +97,44 @@ void str_free_secret(char *text);
 
 // What stands for a secret in every text shown to a user: "****".
 extern const char str_secret_mask[];
-// The shortest run of base64 letters that is masked as a piece of a secret:
-// long enough that a word of a message is unlikely to be one by chance.
-enum : size_t { STR_MASK_PIECE_MIN = 8 };
+// What a secret is to str_mask_secrets: a base64 text of a login (an AUTH
+// response, "user:password" as a proxy's Basic login sends it), or a
+// password as typed, which goes out in base64 forms.
+enum : int { STR_SECRET_SENT = 0, STR_SECRET_PASSWORD = 1 };
+struct StrSecret {
+    const char *text; // NULL or empty: nothing to mask
+    int kind;         // STR_SECRET_*
+};
+// The shortest piece of a base64 text of a login, and the shortest base64
+// form of a password, that is masked: four base64 letters carry three
+// bytes. A word of a message is such a piece only by a chance of about one
+// in 64^4 per letter of the secret.
+enum : size_t { STR_MASK_PIECE_MIN = 4 };
+// The shortest piece of a password as typed that is masked. A password is
+// often made of words; a shorter piece of it is mostly a word of the
+// message, and blanking it would tell which words the password holds.
+enum : size_t { STR_MASK_PASSWORD_PIECE_MIN = 8 };
 // The shortest secret masked wherever it stands; a shorter one is masked
-// only where it is a whole run of base64 letters, so a short password does
-// not blank those letters in every word of a message.
+// only where it stands alone (no run of base64 letters goes on across its
+// edges), so a short password does not blank those letters in every word
+// of a message.
 enum : size_t { STR_MASK_WHOLE_MIN = 6 };
-// A heap copy of text in which each occurrence of one of the count secrets
-// (NULL and empty ones skipped), and each run of base64 letters (A-Z a-z
-// 0-9 + / =) that is one of them or, of at least STR_MASK_PIECE_MIN, lies
-// inside one of them (an echo cut short), is replaced by str_secret_mask;
-// masked bytes that touch become one mask. NULL when memory ran out.
-char *str_mask_secrets(const char *text, const char *const *secrets, size_t count);
+// A heap copy of text in which these bytes are replaced by
+// str_secret_mask, masked bytes that touch becoming one mask:
+// - each occurrence of one of the count secrets (NULL and empty ones
+//   skipped), one shorter than STR_MASK_WHOLE_MIN only where it stands
+//   alone;
+// - each run of base64 letters (A-Z a-z 0-9 + / =; a run ends after its
+//   "=" signs, which end a base64 text) that lies inside a base64 text of
+//   a login and is at least STR_MASK_PIECE_MIN long, or inside a password
+//   and at least STR_MASK_PASSWORD_PIECE_MIN long (an echo cut short);
+// - each run that holds a password's base64 at any of the three
+//   alignments (the password alone, or after 1 or 2 other bytes inside a
+//   longer base64 text such as PLAIN's or "user:password"): the letters
+//   that stand for the password's bytes alone, when there are at least
+//   STR_MASK_PIECE_MIN of them.
+// NULL when memory ran out.
+char *str_mask_secrets(const char *text, const StrSecret *secrets, size_t count);
 
 // ---- UTF-8 -------------------------------------------------------------------
 

@@ -223,8 +223,8 @@ RUN_CASES = [
     Run(["-passdelim:", "bare"], 1, "", "Missing delimiter character in -passdelim:\n"),
     Run([""], 2, "", "Unknown option: \n"),
     Run(["-docs"], 2, "", "Unknown option: docs\n"),
-    # An unknown word is shown up to its first ":": what follows may be a
-    # password.
+    # An unknown word is shown up to its first byte that is no letter,
+    # digit or "-": what follows may be a password.
     Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:\n"),
     Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:\n"),
     Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
@@ -537,7 +537,7 @@ class ConfigurationTest(SandboxTest):
         # (file text, status, stderr); the same in the default file and in
         # a -config: file. A message about a line names the file and line.
         cases = [
-            ("subject:ok\n subject:x\n", 2, "CONF:2: Unknown option:  subject:\n"),
+            ("subject:ok\n subject:x\n", 2, "CONF:2: Unknown option:  \n"),
             ("-subject:x\n", 2, "CONF:1: Unknown option: -subject:\n"),
             ("Subject:x\n", 2, "CONF:1: Unknown option: Subject:\n"),
             # The help and password switches are no words of a file; a
@@ -566,9 +566,15 @@ class ConfigurationTest(SandboxTest):
         cases = [
             ("hots:ann:s3cret@mail.example.com", 2, "Unknown option: hots:\n"),
             ("Host:ann:s3cret@mail.example.com", 2, "Unknown option: Host:\n"),
-            ("host ann:s3cret@mail.example.com", 2, "Unknown option: host ann:\n"),
+            ("host ann:s3cret@mail.example.com", 2, "Unknown option: host \n"),
             ("hostann:s3cret@mail.example.com", 2, "Unknown option: hostann:\n"),
             ("proxi:pu:s3cret@px.example", 2, "Unknown option: proxi:\n"),
+            # A word mistyped without ":" ends at its first byte that is no
+            # letter, digit or "-".
+            ("encryptpass=s3cret", 2, "Unknown option: encryptpass=\n"),
+            ("host=ann:s3cret@mail.example.com", 2, "Unknown option: host=\n"),
+            ("proxy-user/pu/s3cret", 2, "Unknown option: proxy-user/\n"),
+            ("starttls\ts3cret", 2, "Unknown option: starttls\\x09\n"),
             # Without "@" the password reads as the port.
             ("host:ann:s3cret", 1, "Invalid -host option (%s)\n" % bad_port),
             ("host:ann:s3cret@mail.example.com:25x", 1, "Invalid -host option (%s)\n" % bad_port),

@@ -37,8 +37,8 @@ std::string describe(const MailContext *c)
                  line_length, trace_fn, status_fn, recipient_fn, ip_family, port, priority,
                  proxy_port, proxy_type, timeout, last_code, failing_code, charset, dsn_envid,
                  email_file, output_file, from_address, from_name, return_path, helo_name,
-                 server_host, html_body, error_text, reply_masks, error_nomem, error_system, text_body,
-                 text_body_length, body_file, password, proxy_host, proxy_password, proxy_user,
+                 server_host, html_body, error_text, reply_masks, reply_mask_kinds, error_nomem, error_system,
+                 text_body, text_body_length, body_file, password, proxy_host, proxy_password, proxy_user,
                  reply_to_address,
                  reply_to_name, subject, tls_ciphers, tls_protocols, user, mailer, boundary_mixed,
                  boundary_alternative, boundary_related, message_id, attachments, headers,
@@ -48,8 +48,8 @@ std::string describe(const MailContext *c)
     (void)error_nomem;
     (void)error_system;
     std::ostringstream o;
-    for (const char *mask : reply_masks)
-        o << "reply_mask=" << text(mask) << "\n";
+    for (size_t i = 0; i < MAIL_REPLY_MASKS_MAX; i++)
+        o << "reply_mask=" << text(reply_masks[i]) << " kind=" << reply_mask_kinds[i] << "\n";
     o << "connection=" << connection << " fixed_date=" << fixed_date << " mode=" << mode
       << " flags=" << std::hex << flags << " flags2=" << flags2 << std::dec
       << " dkim_algorithms=" << dkim_algorithms << " dkim_canons=" << dkim_canons

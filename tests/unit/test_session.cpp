@@ -121,7 +121,7 @@ TEST(Session, ErrorText)
 }
 
 // Secrets the dialogue sent are masked in every error text and report;
-// the oldest goes when a fifth comes.
+// the oldest goes when one more than fit comes.
 TEST(Session, ReplyMasksHideEchoedSecrets)
 {
     SessionPtr s;
@@ -133,20 +133,27 @@ TEST(Session, ReplyMasksHideEchoedSecrets)
     mail_set_callback(s.ctx, MAILCB_STATUS, keep, &reported);
     mail_set_errorf(s.ctx, "535 you said %s", "AGJvYgBzM2NyZXQ=");
     EXPECT_STREQ(mail_last_error(s.ctx), "535 you said AGJvYgBzM2NyZXQ=");
-    ASSERT_EQ(mail_add_reply_mask(s.ctx, "AGJvYgBzM2NyZXQ="), 1);
-    ASSERT_EQ(mail_add_reply_mask(s.ctx, "s3cret"), 1);
-    ASSERT_EQ(mail_add_reply_mask(s.ctx, ""), 1); // nothing to mask
-    ASSERT_EQ(mail_add_reply_mask(s.ctx, nullptr), 1);
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, "AGJvYgBzM2NyZXQ=", STR_SECRET_SENT), 1);
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, "s3cret", STR_SECRET_PASSWORD), 1);
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, "", STR_SECRET_SENT), 1); // nothing to mask
+    ASSERT_EQ(mail_add_reply_mask(s.ctx, nullptr, STR_SECRET_PASSWORD), 1);
     mail_set_errorf(s.ctx, "535 you said %s", "AGJvYgBzM2NyZXQ=");
     EXPECT_STREQ(mail_last_error(s.ctx), "535 you said ****");
     mail_set_error(s.ctx, strdup("535 s3cret is wrong"));
     EXPECT_STREQ(mail_last_error(s.ctx), "535 **** is wrong");
     mail_report(s.ctx, MAIL_STAGE_AUTH, MAIL_RESULT_FAILED, "535 got AGJvYgBz...");
     EXPECT_EQ(reported, "535 got ****...");
-    for (const char *more : {"two", "three", "four"})
-        ASSERT_EQ(mail_add_reply_mask(s.ctx, more), 1);
+    // The password's base64 is masked too (the kind goes with the slot).
+    mail_set_errorf(s.ctx, "535 you said %s", "czNjcmV0");
+    EXPECT_STREQ(mail_last_error(s.ctx), "535 you said ****");
+    for (const char *more : {"three", "four", "five", "six", "seven"})
+        ASSERT_EQ(mail_add_reply_mask(s.ctx, more, STR_SECRET_SENT), 1);
+    static_assert(MAIL_REPLY_MASKS_MAX == 6);
     EXPECT_STREQ(s->reply_masks[0], "s3cret");
-    EXPECT_STREQ(s->reply_masks[3], "four");
+    EXPECT_EQ(s->reply_mask_kinds[0], STR_SECRET_PASSWORD);
+    EXPECT_STREQ(s->reply_masks[5], "seven");
+    mail_set_errorf(s.ctx, "535 you said %s", "czNjcmV0");
+    EXPECT_STREQ(mail_last_error(s.ctx), "535 you said ****");
     mail_clear_reply_masks(s.ctx);
     for (const char *mask : s->reply_masks)
         EXPECT_EQ(mask, nullptr);

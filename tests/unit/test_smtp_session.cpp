@@ -348,6 +348,49 @@ TEST_F(SmtpSession, CallbackHeaderAddressesNeedSmtputf8)
         << got[0].content;
 }
 
+// An HTTPS proxy whose refusal quotes the Basic login it got: the error,
+// the report of the failed connect and the trace show the mask, while the
+// wire carries the real login. A password of two bytes leaves no base64 of
+// its own to find in the login: the login itself is masked.
+TEST_F(SmtpSession, ProxyRefusalQuotingTheLoginShowsTheMask)
+{
+    std::string trace;
+    MailTraceFn record = [](void *user, int, const char *text) {
+        *static_cast<std::string *>(user) += text ? text : "";
+        return 1;
+    };
+    ASSERT_EQ(mail_set_callback(ctx, MAILCB_TRACE, record, &trace), 1);
+    ASSERT_TRUE(set(MAILOPT_DEBUG, "1"));
+    server(25); // only named to the proxy
+    const struct {
+        const char *password, *basic;
+    } cases[] = {
+        {"pr0xyS3cret", "cHU6cHIweHlTM2NyZXQ="},
+        {"pw", "cHU6cHc="},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.password);
+        const std::string basic = c.basic;
+        auto peer = script_peer({"send:" + to_hex("HTTP/1.1 407 you sent Basic " + basic + "\r\n\r\n"), "recvall"});
+        ASSERT_NE(peer->port(), 0u);
+        ASSERT_TRUE(set(MAILOPT_PROXY | MAILOPT_PROXY_HTTPS, "127.0.0.1", std::to_string(peer->port()).c_str()));
+        ASSERT_TRUE(set(MAILOPT_PROXY_AUTH, "pu", c.password));
+        trace.clear();
+        reports.all.clear();
+        EXPECT_EQ(set(MAILOPT_CONNECT), 0);
+        const std::string error = "Could not connect to [127.0.0.1]:25 via HTTPS proxy (HTTPS proxy refused the "
+                                  "tunnel (HTTP/1.1 407 you sent Basic ****))";
+        EXPECT_EQ(mail_last_error(ctx), error);
+        ASSERT_EQ(reports.all.size(), 1u);
+        EXPECT_EQ(reports.all[0].stage, MAIL_STAGE_CONNECT);
+        EXPECT_EQ(reports.all[0].text, error);
+        EXPECT_NE(trace.find("HTTP/1.1 407 you sent Basic ****"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find(basic), std::string::npos) << trace;
+        EXPECT_NE(peer_answer(peer->finish(), "ALL").find("\r\nProxy-Authorization: Basic " + basic + "\r\n"),
+                  std::string::npos);
+    }
+}
+
 // The end of data refused with 552, the status answer asks for RSET, and
 // RSET and QUIT are refused with 500: the 552 stays the failing code.
 TEST_F(SmtpSession, CleanUpAfterAFailureKeepsItsCode)

@@ -797,32 +797,58 @@ TEST(StrFindAny, StopsAtBoundOrNul)
     EXPECT_EQ(pos, buf.data() + 3);
 }
 
-TEST(StrMask, SecretsAndTheirPiecesBecomeOneMask)
+// Every way a peer may quote a secret it got, against what the dialogue
+// registered: passwords as typed and the texts sent (an AUTH PLAIN
+// response, a proxy's Basic login).
+TEST(StrMask, SecretsTheirPiecesAndBase64FormsBecomeOneMask)
 {
-    const char *const secrets[] = {"AGJvYgBzM2NyZXQ=", nullptr, "", "s3cret", "a+b/c", "good-token"};
+    const StrSecret secrets[] = {
+        {"AGJvYgBzM2NyZXQ=", STR_SECRET_SENT}, // PLAIN for bob, s3cret
+        {nullptr, STR_SECRET_SENT},
+        {"", STR_SECRET_PASSWORD},
+        {"s3cret", STR_SECRET_PASSWORD},
+        {"a+b/c", STR_SECRET_PASSWORD},
+        {"good-token", STR_SECRET_PASSWORD},
+        {"p@ss!", STR_SECRET_PASSWORD},
+        {"ab cd", STR_SECRET_PASSWORD},
+        {"cHU6cHIweHlTM2NyZXQ=", STR_SECRET_SENT}, // Basic for pu, pr0xyS3cret
+    };
     struct Case {
         const char *text, *masked;
     } cases[] = {
         {"535 you said auth PLAIN AGJvYgBzM2NyZXQ= ok", "535 you said auth PLAIN **** ok"},
         {"AGJvYgBzM2NyZXQ=", "****"},
         {"535 twice AGJvYgBzM2NyZXQ=AGJvYgBzM2NyZXQ=", "535 twice ****"},
-        // An echo cut short: a run of base64 letters inside a secret.
+        // An echo cut short: a run of at least four base64 letters inside a
+        // text sent; three letters, and runs that merely hold a piece, stay.
         {"535 got AGJvYgBz...", "535 got ****..."},
         {"535 got M2NyZXQ=", "535 got ****"},
-        // Pieces shorter than the minimum, and runs that merely hold one,
-        // stay: a word of the message is no secret.
-        {"535 got AGJ", "535 got AGJ"},
-        {"535 got M2NyZX", "535 got M2NyZX"},
+        {"535 got AGJv, AGJvY, M2NyZX, AGJvYgB; kept AGJ and AGJvYgBzXXXX",
+         "535 got ****, ****, ****, ****; kept AGJ and AGJvYgBzXXXX"},
+        {"HTTP/1.1 407 you sent Basic cHU6cHI", "HTTP/1.1 407 you sent Basic ****"},
+        // "=" ends a base64 text: a piece glued to a name by one still goes.
+        {"535 response=AGJvYgBz, auth=PLAIN", "535 response=****, auth=PLAIN"},
+        // A password's pieces go from eight letters: shorter ones are words.
         {"the bearer token holds 0x01", "the bearer token holds 0x01"},
-        {"535 got AGJvYgBzXXXX", "535 got AGJvYgBzXXXX"},
-        // A raw secret wherever it stands, also inside a word.
+        // A password wherever it stands, also inside a word.
         {"pw s3cret.", "pw ****."},
         {"xs3crety", "x****y"},
         {"s3crets3cret", "****"},
-        // A short secret only as a whole run of letters.
+        // A short password only where it stands alone, whatever it holds.
         {"a+b/c", "****"},
         {"pw a+b/c.", "pw ****."},
         {"xa+b/cy", "xa+b/cy"},
+        {"535 you said p@ss! (not xp@ss!y)", "535 you said **** (not xp@ss!y)"},
+        {"535 grab cdef: ab cd", "535 grab cdef: ****"},
+        {"535 [p@ss!]=[ab cd]", "535 [****]=[****]"},
+        // A password's base64 at each alignment inside a longer base64 text
+        // (PLAIN for al, ann, anna; LOGIN), and "user:password": the whole
+        // run goes, its edge letters holding bits of the password too.
+        {"535 got AGFsAHMzY3JldA== for al", "535 got **** for al"},
+        {"535 got AGFubgBzM2NyZXQ= for ann", "535 got **** for ann"},
+        {"535 got AGFubmEAczNjcmV0 for anna", "535 got **** for anna"},
+        {"535 got czNjcmV0 and cEBzcyE=", "535 got **** and ****"},
+        {"401 Basic Ym9iOnMzY3JldA== and Ym9iOnBAc3Mh and Ym9iOmFiIGNk", "401 Basic **** and **** and ****"},
         {"535 5.7.8 Authentication credentials invalid", "535 5.7.8 Authentication credentials invalid"},
         {"", ""},
     };

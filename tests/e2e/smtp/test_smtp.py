@@ -23,7 +23,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from peers import AioPeer, Certificates, FakeServer, SmtpSink, unstuff  # noqa: E402
+from peers import AioPeer, Certificates, FakeServer, SmtpSink, free_port, unstuff  # noqa: E402
 
 FULL = os.environ.get("TARVEX_BIN", "")
 PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
@@ -676,6 +676,63 @@ class FakeServerTests(SmtpTestCase):
                         self.assertNotIn(response[:12], output)
                         if debug:
                             self.assertIn("< %s\n" % shown, run.stdout)
+
+    def test_every_form_of_a_secret_a_peer_quotes_is_masked(self):
+        # A proxy or a server that quotes what it got: the error line, the
+        # status report (the AUTH failure is printed as reported) and the
+        # -dd trace show the mask, never the password, the text sent or a
+        # piece of it. The scripts expect the real bytes on the wire.
+        b64 = lambda data: base64.b64encode(data).decode()
+        proxy = ("pu", "pr0xyS3cret")
+        basic = b64(b"pu:pr0xyS3cret")
+        # (name, user, password, the secret quoted, the quote ({} for the
+        # secret), and the quote as the error shows it when it is cut)
+        cases = [
+            ("proxy's Basic login", *proxy, basic, "HTTP/1.1 407 you sent Basic {}", None),
+            # The error keeps 79 bytes of the status line: 7 letters of the
+            # login remain there.
+            ("proxy's Basic login cut short", *proxy, basic,
+             "HTTP/1.1 407 Proxy Authentication Required, credentials refused - Basic {}",
+             "HTTP/1.1 407 Proxy Authentication Required, credentials refused - Basic ****"),
+            ("short password standing alone", "bob", "p@ss!", "p@ss!", "535 5.7.8 password {} is wrong", None),
+            ("six letters of the response", "bob", "s3cr3t-pw", b64(b"\0bob\0s3cr3t-pw")[8:14],
+             "535 5.7.8 got ...{}...", None),
+            ("password's base64 after one byte", "bob", "s3cr3t-pw", b64(b"\0al\0s3cr3t-pw"),
+             "535 5.7.8 expected {} for al", None),
+            ("password's base64 after no byte", "bob", "s3cr3t-pw", b64(b"\0anna\0s3cr3t-pw"),
+             "535 5.7.8 expected {} for anna", None),
+            ("user:password", "bob", "s3cr3t-pw", b64(b"bob:s3cr3t-pw"), "535 5.7.8 try Basic {}", None),
+        ]
+        offer = GREETING + [("expect", b"ehlo "), ("send", b"250-fake.test\r\n250 AUTH PLAIN\r\n")]
+        for name, user, password, secret, quote, cut in cases:
+            with self.subTest(name):
+                quoted, shown = quote.format(secret), quote.format("****")
+                if (user, password) == proxy:
+                    # The proxy refuses: the server's port is only named.
+                    port = free_port()
+                    fake = FakeServer([("expect", b"CONNECT 127.0.0.1:%d " % port), ("expect", b"Host: "),
+                                       ("expect", b"User-Agent: "),
+                                       ("expect", b"Proxy-Authorization: Basic %s" % basic.encode()),
+                                       ("expect", b""), ("send", quoted.encode() + b"\r\n\r\n"),
+                                       ("wait_close",)])
+                    run = self.run_program(self.message_args(
+                        port, "-dd", "-proxytype:HTTPS", "-proxy:%s:%s@127.0.0.1:%d" % (user, password, fake.port)))
+                    status, line = 1, ("Message send failed (Could not connect to [127.0.0.1]:%d via HTTPS "
+                                       "proxy (HTTPS proxy refused the tunnel (%s)))" % (port, cut or shown))
+                else:
+                    plain = b64(b"\0" + user.encode() + b"\0" + password.encode())
+                    fake = FakeServer(offer + [("expect", ("auth PLAIN " + plain).encode()),
+                                               ("send", quoted.encode() + b"\r\n")] + QUIT)
+                    run = self.run_program(self.message_args(fake.port, "-dd", user=(user, password)))
+                    status, line = 535, "AUTH PLAIN failed (%s)" % shown
+                # -dd stamps the send failure with the time since the start.
+                self.assertRun(run, status, re.compile(r"\A(\[\d+\.\d{3}\] )?%s\n\Z" % re.escape(line)))
+                self.assertIn("] < %s\n" % shown, run.stdout)
+                self.assertTrue(fake.join(), "the fake peer did not finish")
+                self.assertIsNone(fake.error)
+                output = run.stdout + run.stderr
+                for hidden in (password, secret, secret[:7]):
+                    self.assertNotIn(hidden, output)
 
     def test_trace_lines_end_in_lf_and_escape_c1_and_separators(self):
         # C1 controls (CSI, NEL) and the line and paragraph separators, from
