@@ -33,7 +33,7 @@ extern int cli_timestamps;            // -dd: stamp trace lines and the send fai
 extern char cli_password_delimiter;   // -passdelim:, ":" at start
 extern int cli_no_dkim;               // -no-dkim: the message goes out unsigned
 extern int cli_send_succeeded;        // the session reported the message data accepted
-extern std::string cli_failure_printed; // a failure the status callback printed itself (AUTH)
+extern int cli_failure_printed;       // the status callback printed the failure itself (AUTH)
 
 // Puts every switch back to its value at start (for tests and a second run).
 void cli_reset_switches(void);

@@ -117,7 +117,7 @@ int cli_status_report(void *user, int stage, int result, const char *text)
     }
     if (stage == MAIL_STAGE_AUTH && result == MAIL_RESULT_FAILED) {
         cli_error("%s\n", cli_printable(shown).c_str());
-        cli_failure_printed = shown;
+        cli_failure_printed = 1;
         return MAIL_ANSWER_QUIT;
     }
     if (stage == MAIL_STAGE_RCPT && result == MAIL_RESULT_FAILED) {

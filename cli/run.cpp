@@ -52,7 +52,7 @@ int cli_timestamps = 0;
 char cli_password_delimiter = ':';
 int cli_no_dkim = 0;
 int cli_send_succeeded = 0;
-std::string cli_failure_printed;
+int cli_failure_printed = 0;
 
 void cli_reset_switches(void)
 {
@@ -66,7 +66,7 @@ void cli_reset_switches(void)
     cli_no_dkim = 0;
     cli_password_delimiter = ':';
     cli_send_succeeded = 0;
-    cli_failure_printed.clear();
+    cli_failure_printed = 0;
 }
 
 // ---- banner ----------------------------------------------------------------------
@@ -411,13 +411,14 @@ int finish_settings(MailContext *ctx)
 int send_message(MailContext *ctx)
 {
     cli_send_succeeded = 0;
-    cli_failure_printed.clear();
+    cli_failure_printed = 0;
     mail_set_option_basic(ctx, MAILOPT_DELIVER, nullptr, nullptr, nullptr);
     if (cli_send_succeeded)
         return EXIT_OK;
     // A failure the status report printed already (a failed AUTH) is told
-    // once.
-    if (cli_failure_printed != mail_last_error(ctx)) {
+    // once: the text of a failure stands whatever the end of the dialogue
+    // meets.
+    if (!cli_failure_printed) {
         if (cli_timestamps) {
             char stamp[32];
             cli_error("%s", cli_format_stamp(stamp, sizeof stamp, time_now_ns()));

@@ -149,6 +149,11 @@ enum : uint32_t {
     MAILF_NO_OAUTHBEARER = 0x200000,
     MAILF_USE_OAUTHBEARER = 0x400000, // choice: authenticate with OAUTHBEARER; password is the token
     MAILF_SMTPS = 0x1000000,          // choice: implicit TLS from the first byte (default port 465)
+    // State: the server accepted the data of the message just sent, and
+    // the dialogue has gone no further. Only then can its end (QUIT) still
+    // fail the run, by showing that acceptance to be a reply out of step;
+    // after a failure the failing reply's code and text stand.
+    MAILF_DATA_ACCEPTED = 0x2000000,
     // State: issue STARTTLS. Set from EHLO when STARTTLS is asked for and
     // offered, or chosen because no usable authentication was offered; it
     // stays set while STARTTLS is in force, so a later connection of the
@@ -175,17 +180,17 @@ enum : uint32_t {
                         MAILF_NO_AUTH_MASK | MAILF_USE_OAUTHBEARER | MAILF_SMTPS |
                         MAILF_STARTTLS_REQUIRED | MAILF_STARTTLS | MAILF_VERIFY |
                         MAILF_HTML_FROM_FILE,
-    MAILF_STATE_MASK = MAILF_CONNECTED | MAILF_STARTTLS_NOW | MAILF_DOT_STUFF,
+    MAILF_STATE_MASK = MAILF_CONNECTED | MAILF_STARTTLS_NOW | MAILF_DOT_STUFF | MAILF_DATA_ACCEPTED,
 };
 constexpr unsigned MAILF_NOTIFY_SHIFT = 9;
-// Bits 0x2, 0x800000 and 0x2000000 carry no meaning; every other bit is of
-// exactly one kind.
+// Bits 0x2 and 0x800000 carry no meaning; every other bit is of exactly
+// one kind.
 static_assert((MAILF_CAPABILITY_MASK & MAILF_CHOICE_MASK) == 0 &&
                   (MAILF_CAPABILITY_MASK & MAILF_STATE_MASK) == 0 &&
                   (MAILF_CHOICE_MASK & MAILF_STATE_MASK) == 0,
               "a bit of flags is of one kind only");
 static_assert((MAILF_CAPABILITY_MASK | MAILF_CHOICE_MASK | MAILF_STATE_MASK) ==
-                  ~uint32_t(0x2 | 0x800000 | 0x2000000),
+                  ~uint32_t(0x2 | 0x800000),
               "every meaningful bit of flags has its kind");
 
 // Bits of MailContext.flags2.

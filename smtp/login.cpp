@@ -405,7 +405,7 @@ int connect_and_login(MailContext *ctx)
     // A second connect replaces the first connection.
     if (ctx->connection)
         smtp_quit(ctx, 0);
-    ctx->flags &= ~uint32_t(MAILF_CONNECTED | MAILF_STARTTLS_NOW);
+    ctx->flags &= ~uint32_t(MAILF_CONNECTED | MAILF_STARTTLS_NOW | MAILF_DATA_ACCEPTED);
     ctx->flags |= MAILF_DOT_STUFF;
     ctx->failing_code = 0; // a new dialogue: no reply of it failed yet
     // Its secrets are its own: each is masked again as it is sent.

@@ -284,13 +284,30 @@ void out_of_step_at_quit(MailContext *ctx, const char *line, const char *where)
     ctx->failing_code = 0;
 }
 
-// QUIT and its answer. 1 while the dialogue is in step, else 0 with the
-// error text saying why. Whatever answers QUIT (a 500, nothing at all)
-// never changes the outcome by itself: what went before decided it. But
-// this client never pipelines, so a reply that waits before QUIT (other
-// than the goodbye of a server that leaves first), or a further reply
-// behind the one read as QUIT's answer, came before what it seemed to
-// answer.
+// The two replies that end a dialogue from the server's side: the answer
+// to QUIT (221) and the goodbye of a server that shuts down (421), which
+// comes unasked, also right after it accepted a message.
+bool is_goodbye(int code) { return code == 221 || code == 421; }
+
+// QUIT after a message the server accepted, and its answer. 1 while the
+// dialogue is in step, else 0 with the error text saying why. This client
+// never pipelines, so a server in step says nothing more after the data's
+// 250 until QUIT, which it answers with a goodbye. What shows the 250 to
+// have been an early reply (sent before the data) is told from what has
+// come, never by waiting for more once QUIT is answered (a server may hold
+// the line open after any answer):
+// - a reply other than a goodbye that waits before QUIT goes (QUIT is then
+//   not sent);
+// - a refusal (4xx, 5xx) as QUIT's answer: a server in step answers QUIT
+//   with a goodbye, so this is the data's true answer, which came after
+//   the early 250;
+// - a further reply already received behind QUIT's answer.
+// Any other answer, or none (the server closed), keeps the message
+// delivered. What only a wait could show - a reply the server has yet to
+// send behind an answer that refuses nothing (a 250, a 354) - is given up:
+// a server that holds the line open would make every such run wait out the
+// whole time-out, and an early 250 is mostly caught before (with the 354,
+// or while the data goes out).
 int quit_in_step(MailContext *ctx)
 {
     SmtpReply r;
@@ -301,28 +318,35 @@ int quit_in_step(MailContext *ctx)
             ctx->failing_code = 0;
             return 0;
         }
-        if (r.code == 221)
+        if (is_goodbye(r.code))
             return 1;
         out_of_step_at_quit(ctx, r.line, "the QUIT command");
         return 0;
     }
     wire_command(ctx, "QUIT", "quit\r\n");
-    if (!smtp_read_reply(ctx, &r) || r.code == 221)
+    if (!smtp_read_reply(ctx, &r) || is_goodbye(r.code))
         return 1;
-    // Any other answer is looked behind: a server in step closes after it
-    // (RFC 5321 answers QUIT with 221 and a close), within the time-out.
+    // The answer is copied first: the look for more may reuse the buffer
+    // it stands in.
     char answer[REASON_QUOTE_MAX + 1];
     str_copy_bounded(answer, r.line, sizeof answer);
-    const char *line = nullptr;
-    size_t len = 0;
-    const char *why = nullptr;
-    wire_begin_reply(ctx);
-    const int more = wire_read_line(ctx, &line, &len, &why);
-    wire_end_reply(ctx);
-    if (!more && wire_pending(ctx) == 0)
-        return 1; // closed, or silent: nothing followed
+    if (!smtp_is_refusal(r.code) && !wire_reply_waiting(ctx))
+        return 1;
     out_of_step_at_quit(ctx, answer, "the answer to QUIT");
     return 0;
+}
+
+// The end of a dialogue whose outcome is decided: after a failure (its
+// reply's code and text stand) or before any message was accepted. QUIT,
+// unless a reply already waits (it is read, so that the trace shows it),
+// and one answer; whatever comes changes nothing, and nothing more is
+// waited for.
+void quit_as_decided(MailContext *ctx)
+{
+    if (!wire_reply_waiting(ctx))
+        wire_command(ctx, "QUIT", "quit\r\n");
+    SmtpReply r;
+    smtp_read_reply(ctx, &r);
 }
 
 } // namespace
@@ -331,8 +355,14 @@ int smtp_quit(MailContext *ctx, int result)
 {
     if (!ctx->connection)
         return 0;
-    if ((ctx->flags & MAILF_CONNECTED) && !quit_in_step(ctx) && result)
-        result = MAIL_RESULT_FATAL;
+    const bool accepted = (ctx->flags & MAILF_DATA_ACCEPTED) != 0;
+    ctx->flags &= ~uint32_t(MAILF_DATA_ACCEPTED);
+    if (ctx->flags & MAILF_CONNECTED) {
+        if (!accepted)
+            quit_as_decided(ctx);
+        else if (!quit_in_step(ctx) && result)
+            result = MAIL_RESULT_FATAL;
+    }
     wire_close(ctx);
     ctx->flags &= ~uint32_t(MAILF_CONNECTED);
     if (result)

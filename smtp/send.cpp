@@ -450,6 +450,7 @@ int end_of_data(MailContext *ctx, bool line_ended)
         return abandon_data(ctx, MIME_FAIL_WRITE);
     const char *line = nullptr;
     if (smtp_read_reply_class(ctx, 250, 10, &line)) {
+        ctx->flags |= MAILF_DATA_ACCEPTED;
         mail_report(ctx, MAIL_STAGE_DATA, MAIL_RESULT_OK, ctx->error_text);
         return 1;
     }
@@ -460,8 +461,10 @@ int send_message(MailContext *ctx)
 {
     mail_set_error(ctx, nullptr);
     // What failed an earlier message or was borne on the way here (a
-    // STARTTLS refused while only asked for) says nothing about this one.
+    // STARTTLS refused while only asked for) says nothing about this one,
+    // nor does the acceptance of an earlier message.
     ctx->failing_code = 0;
+    ctx->flags &= ~uint32_t(MAILF_DATA_ACCEPTED);
     if (!smtp_alive_or_drop(ctx) || !message_can_be_made(ctx))
         return 0;
     CallbackRecipients taken;

@@ -47,11 +47,16 @@ int smtp_ehlo(MailContext *ctx, int extended, const char **line);
 // RSET: 1 when answered 250. Refused while connected: the reply line as error
 // text and one (CONNECT, FATAL) report; lost: the connection is dropped.
 int smtp_rset(MailContext *ctx);
-// QUIT when the peer is there, then close and free the connection; with a
-// nonzero result one (DISCONNECTED, result, error text or "Disconnected")
-// report. The answer to QUIT goes into last_code only: it never replaces
-// failing_code, so it neither changes the status of a failed message nor
-// fails a delivered one. 1, or 0 without a connection.
+// QUIT when the peer is there (not when a reply already waits), then close
+// and free the connection; with a nonzero result one (DISCONNECTED, result,
+// error text or "Disconnected") report. Nothing is waited for after QUIT's
+// answer. The answer goes into last_code only: it never changes the code or
+// the text of a failed message. Right after a message the server accepted
+// (MAILF_DATA_ACCEPTED), a reply that shows the acceptance to have been out
+// of step (other than a goodbye, 221 or 421, waiting before QUIT; a refusal
+// as QUIT's answer; a further reply already received behind it) fails the
+// run: error text "Server is out of step (...)", failing_code 0, the report
+// FATAL. 1, or 0 without a connection.
 int smtp_quit(MailContext *ctx, int result);
 // QUIT without closing: 0 when answered 221, else 1 (failing_code stays).
 int smtp_quit_simple(MailContext *ctx);
