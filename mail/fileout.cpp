@@ -114,9 +114,10 @@ struct HeapText {
 // he may not make the new file or put it in the old one's place. The
 // price: the earlier content is gone from the moment the file is emptied,
 // so a failure (a write error, an unreadable attachment, an interrupt or
-// SIGTERM) cannot bring it back; the file is then left empty rather than
-// holding part of a message that could pass for a whole one. Other names
-// (hard links) of the file see the new content too, as with any write.
+// another signal that ends the run) cannot bring it back; the file is
+// then left empty rather than holding part of a message that could pass
+// for a whole one. Other names (hard links) of the file see the new
+// content too, as with any write.
 template <class Write> int write_in_place(const char *file, int *error, Write &&write)
 {
     plat_signal_guard_hold();
@@ -143,14 +144,14 @@ template <class Write> int write_in_place(const char *file, int *error, Write &&
 // else goes into a new file beside the file target names (a link is
 // followed and stays a link), written through the descriptor that created
 // it and renamed over that file only when write succeeded and the file was
-// closed whole. On any failure, and on an interrupt, SIGTERM or SIGHUP
-// while it is written, the new file is removed and an earlier file of that
-// name stays as it was. An earlier file the caller may not write is not
-// replaced either: writing it would have been refused. One he may write in
-// a folder where no new file can be made, or where it cannot be replaced,
-// is written in place (write_in_place). MIME_OK or the failure
-// (MIME_FAIL_OPEN when no file could be made or opened, the system's
-// reason in *error).
+// closed whole. On any failure, and on a signal that ends the process
+// while it is written (an interrupt, SIGTERM, SIGHUP, ...), the new file
+// is removed and an earlier file of that name stays as it was. An earlier
+// file the caller may not write is not replaced either: writing it would
+// have been refused. One he may write in a folder where no new file can
+// be made, or where it cannot be replaced, is written in place
+// (write_in_place). MIME_OK or the failure (MIME_FAIL_OPEN when no file
+// could be made or opened, the system's reason in *error).
 template <class Write> int write_file_whole(MailContext *ctx, const char *target, int *error, Write &&write)
 {
     switch (plat_target_kind(target)) {

@@ -727,15 +727,48 @@ namespace {
 // The signal guard. The handler reads only these, which are complete
 // before guard_kind says they may be used.
 enum { GUARD_NONE = 0, GUARD_REMOVE = 1, GUARD_EMPTY = 2 };
-const int guarded_signals[] = {SIGINT, SIGTERM, SIGHUP};
-const size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
 char guard_path[PLAT_SIGNAL_GUARD_PATH_MAX];
 volatile sig_atomic_t guard_fd = -1; // the guard's own duplicate, for GUARD_EMPTY
 volatile sig_atomic_t guard_kind = GUARD_NONE;
-struct sigaction guard_saved[guarded_count];
-bool guard_installed[guarded_count];
+struct sigaction guard_saved[NSIG]; // by signal number
+bool guard_installed[NSIG];
 sigset_t guard_held_mask; // the mask before plat_signal_guard_hold
 bool guard_held = false;
+
+// Whether the guard stands against sig: every signal whose default action
+// ends the process (an interrupt, SIGTERM and SIGHUP, but also SIGQUIT,
+// SIGUSR1, SIGALRM, the real-time signals, a fault), not those that stop
+// it, let it go on or are ignored by default, nor those no handler can
+// catch. The system's own reserved numbers are refused by sigaction and
+// so left out as well.
+bool guarded(int sig)
+{
+    switch (sig) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGCONT:
+    case SIGCHLD:
+    case SIGURG:
+    case SIGWINCH:
+        return false;
+    default:
+        return sig > 0 && sig < NSIG;
+    }
+}
+
+// The guarded signals as a set.
+sigset_t guarded_set(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig = 1; sig < NSIG; sig++)
+        if (guarded(sig))
+            sigaddset(&set, sig);
+    return set;
+}
 
 // Only async-signal-safe calls: the file goes, then the signal is raised
 // again with its default action, which ends the process once the handler
@@ -782,10 +815,7 @@ void plat_signal_guard_hold(void)
 {
     if (guard_held)
         return;
-    sigset_t block;
-    sigemptyset(&block);
-    for (int sig : guarded_signals)
-        sigaddset(&block, sig);
+    sigset_t block = guarded_set();
     guard_held = pthread_sigmask(SIG_BLOCK, &block, &guard_held_mask) == 0;
 }
 
@@ -809,24 +839,24 @@ int plat_signal_guard_set(const char *path, int fd)
         }
         guard_fd = dup;
     }
-    for (size_t i = 0; i < guarded_count; i++) {
-        if (guard_installed[i])
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    act.sa_handler = guard_handler;
+    // One guarded signal at a time: a second waits for the first.
+    act.sa_mask = guarded_set();
+    act.sa_flags = SA_RESTART;
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (!guarded(sig) || guard_installed[sig])
             continue;
         struct sigaction old;
-        // A signal the process was told to ignore (nohup) stays ignored.
-        if (sigaction(guarded_signals[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+        // A signal the process was told to ignore (nohup), or ignores
+        // itself (a write to a closed pipe, see plat_ignore_write_signals),
+        // stays ignored.
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
-        struct sigaction act;
-        memset(&act, 0, sizeof act);
-        act.sa_handler = guard_handler;
-        sigemptyset(&act.sa_mask);
-        // One guarded signal at a time: a second waits for the first.
-        for (int other : guarded_signals)
-            sigaddset(&act.sa_mask, other);
-        act.sa_flags = SA_RESTART;
-        if (sigaction(guarded_signals[i], &act, nullptr) == 0) {
-            guard_saved[i] = old;
-            guard_installed[i] = true;
+        if (sigaction(sig, &act, nullptr) == 0) {
+            guard_saved[sig] = old;
+            guard_installed[sig] = true;
         }
     }
     guard_kind = path ? GUARD_REMOVE : GUARD_EMPTY;
@@ -838,10 +868,10 @@ void plat_signal_guard_clear(void)
 {
     guard_disarm();
     guard_release();
-    for (size_t i = 0; i < guarded_count; i++) {
-        if (guard_installed[i]) {
-            sigaction(guarded_signals[i], &guard_saved[i], nullptr);
-            guard_installed[i] = false;
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (guard_installed[sig]) {
+            sigaction(sig, &guard_saved[sig], nullptr);
+            guard_installed[sig] = false;
         }
     }
 }

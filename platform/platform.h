@@ -218,11 +218,12 @@ int plat_lib_free(void *lib);                          // 1 when released
 // not be opened.
 int plat_guard_std_fds(void);
 
-// A file being written that an interrupt, SIGTERM or SIGHUP must not leave
-// behind. While a guard is set, those signals (unless the process ignores
-// them) first remove the file at path, or, for a file written in place
-// (path NULL, fd its descriptor), empty it, and then end the process as
-// the signal would have. 1 when set, 0 when path is longer than the guard
+// A file being written that a signal ending the process (an interrupt,
+// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, ...: every one whose default
+// action ends it) must not leave behind. While a guard is set, those
+// signals (unless the process ignores them) first remove the file at
+// path, or, for a file written in place (path NULL, fd its descriptor),
+// empty it, and then end the process as the signal would have. 1 when set, 0 when path is longer than the guard
 // holds (PLAT_SIGNAL_GUARD_PATH_MAX bytes with its NUL). One guard at a
 // time: setting one replaces the last.
 enum { PLAT_SIGNAL_GUARD_PATH_MAX = 4096 };

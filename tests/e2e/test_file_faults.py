@@ -22,6 +22,11 @@ from test_cli import PROGRAMS, SENDER, Sandbox, SandboxTest
 from unprivileged import NOBODY, as_nobody
 
 NOMEM = 666 % 256  # the exit code of status 666
+# Signals whose default action ends the process, as a user, a timer or the
+# system may send them.
+ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
+                  signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU,
+                  signal.SIGPWR, signal.SIGABRT, signal.SIGSYS, signal.SIGRTMIN, signal.SIGRTMAX)
 OLD_MESSAGE = b"From: old@example.com\r\n\r\nthe earlier message\r\n"
 
 
@@ -380,17 +385,22 @@ class FileFaultsTest(SandboxTest):
                             self.assertTrue(is_message(f.read()))
 
     def test_signals_while_writing(self):
-        """An interrupt, SIGTERM or SIGHUP while a large attachment is
-        written ends the run as that signal does, with no new file left and
-        the earlier file as it was; written in place (a folder the user may
-        not write), the file is left empty."""
+        """A signal whose default action ends the process (an interrupt,
+        SIGTERM, SIGHUP, and the others: SIGQUIT, the user and timer signals,
+        a fault, the real-time signals) while a large attachment is written
+        ends the run as that signal does, with no new file left and the
+        earlier file as it was; written in place (a folder the user may not
+        write), the file is left empty. A signal the run was started with
+        ignored stays ignored: the run goes on to its end."""
         for program in PROGRAMS:
-            for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            for signum in ENDING_SIGNALS:
                 for in_place in (False, True):
                     with self.subTest(program=program, signal=signum.name, in_place=in_place):
                         self.interrupt_write(program, signum, in_place)
+            with self.subTest(program=program, signal="SIGUSR1 ignored"):
+                self.interrupt_write(program, signal.SIGUSR1, False, ignored=True)
 
-    def interrupt_write(self, program, signum, in_place):
+    def interrupt_write(self, program, signum, in_place, ignored=False):
         box = nobody_box(self)
         # Sparse: it takes no room, and far longer to encode than the test
         # needs to find the new file.
@@ -404,12 +414,18 @@ class FileFaultsTest(SandboxTest):
         self.addCleanup(os.chmod, folder, 0o755)
         before = sorted(os.listdir(folder))
 
+        # A run that is not stopped fails at the file-size limit instead of
+        # filling the disk; one that goes on past an ignored signal meets a
+        # lower one.
+        size_limit = (64 << 20) if ignored else (1 << 30)
+
         def prepare():
-            # Signals the test runner may ignore act by default; a run that
-            # is not stopped fails at the limit instead of filling the disk.
-            for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-                signal.signal(s, signal.SIG_DFL)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 30, 1 << 30))
+            # Signals the test runner may ignore act by default, but for
+            # the one the run is to ignore; no core file is dumped.
+            for s in ENDING_SIGNALS:
+                signal.signal(s, signal.SIG_IGN if ignored and s == signum else signal.SIG_DFL)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (size_limit, size_limit))
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
             as_nobody()
 
         proc = box.start(program, ["-a:big.bin", "-file:locked/out.eml"] + SENDER, preexec=prepare)
@@ -430,7 +446,9 @@ class FileFaultsTest(SandboxTest):
             except subprocess.TimeoutExpired:
                 pass
         os.kill(proc.pid, signum)
-        self.assertEqual(proc.wait(timeout=60), -signum)
+        # Ignored, the signal leaves the run to fail at the file-size limit
+        # (status 3).
+        self.assertEqual(proc.wait(timeout=60), 3 if ignored else -signum)
         self.assertEqual(sorted(os.listdir(folder)), before)
         with open(out, "rb") as f:
             self.assertEqual(f.read(), b"" if in_place else OLD_MESSAGE)
