@@ -92,27 +92,44 @@ int64_t plat_clock_counter(void)
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// The error code of a name that is neither a regular file nor a folder (a
+// FIFO, a device, a socket): no code of the system's says so. Outside the
+// system's range; plat_error_text gives its text.
+const int kErrorNotRegular = 0x10000;
+
 static int is_regular(int fd)
 {
     struct stat st;
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A name that exists but is no regular file (a FIFO, a device, a
-// directory). Checked before opening: opening a FIFO waits for its other
-// end, so a check of the open descriptor alone would come too late.
-static int exists_not_regular(const char *path)
-{
-    struct stat st;
-    return stat(path, &st) == 0 && !S_ISREG(st.st_mode);
-}
+// The descriptor of this process that path names through its links
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or -1.
+static int own_descriptor(const char *path);
 
-// The error recorded for a name that is no regular file: a folder says
-// so, every other kind counts as no file.
-static int not_regular_error(const char *path)
+// Why the file at path cannot be taken as a regular file, 0 when it can be
+// (or when it cannot be looked at: opening it then says why). A folder
+// says so, every other kind (a FIFO, a device, a socket) is "not a regular
+// file". Checked before opening: opening a FIFO waits for its other end,
+// so a check of the open descriptor alone would come too late. For input,
+// a name of one of the process's own descriptors that it cannot read (a
+// standard input closed when the process started, see plat_guard_std_fds)
+// is refused as that descriptor is: EBADF. The descriptor is found by the
+// way the name leads to it, not by the file it shows: that is /dev/null
+// for a closed one, which is also what a standard input sent to /dev/null
+// by the shell shows.
+static int not_regular_error(const char *path, bool input)
 {
+    if (input) {
+        int own = own_descriptor(path);
+        int flags = own >= 0 ? fcntl(own, F_GETFL) : 0;
+        if (flags < 0 || (flags & O_PATH) || (flags & O_ACCMODE) == O_WRONLY)
+            return EBADF;
+    }
     struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? EISDIR : ENOENT;
+    if (stat(path, &st) != 0 || S_ISREG(st.st_mode))
+        return 0;
+    return S_ISDIR(st.st_mode) ? EISDIR : kErrorNotRegular;
 }
 
 int plat_open(const char *path, int how)
@@ -139,8 +156,8 @@ int plat_open(const char *path, int how)
     }
     if (!path)
         return -1;
-    if (exists_not_regular(path)) {
-        errno = not_regular_error(path);
+    if (int why = not_regular_error(path, how == PLAT_OPEN_READ)) {
+        errno = why;
         return -1;
     }
     int fd = open(path, flags | O_CLOEXEC, mode);
@@ -149,7 +166,7 @@ int plat_open(const char *path, int how)
     // The name may have changed between the look and the open.
     if (!is_regular(fd)) {
         close(fd);
-        errno = ENOENT;
+        errno = kErrorNotRegular;
         return -1;
     }
     return fd;
@@ -299,8 +316,8 @@ FILE *plat_fopen(const char *path, const char *mode)
 {
     if (!path || !mode)
         return nullptr;
-    if (exists_not_regular(path)) {
-        errno = not_regular_error(path);
+    if (int why = not_regular_error(path, mode[0] == 'r' && !strchr(mode, '+'))) {
+        errno = why;
         return nullptr;
     }
     FILE *fp = fopen(path, mode);
@@ -308,17 +325,13 @@ FILE *plat_fopen(const char *path, const char *mode)
         return nullptr;
     if (!is_regular(fileno(fp))) {
         fclose(fp);
-        errno = ENOENT;
+        errno = kErrorNotRegular;
         return nullptr;
     }
     return fp;
 }
 
 FILE *plat_fdopen(int fd, const char *mode) { return fd >= 0 && mode ? fdopen(fd, mode) : nullptr; }
-
-// The descriptor of this process that path names through its links
-// (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or -1.
-static int own_descriptor(const char *path);
 
 // The kind of an open descriptor as output: only a regular file, a FIFO or
 // a character device open for writing is written to (in place).
@@ -420,8 +433,16 @@ static char *link_destination(const char *link, char *text)
     return name;
 }
 
+// 1 when st is what the name path leads to.
+static int same_node(const struct stat &st, const char *path)
+{
+    struct stat at;
+    return stat(path, &at) == 0 && at.st_dev == st.st_dev && at.st_ino == st.st_ino;
+}
+
 // The descriptor a link at name is when it is one of the process's own
-// descriptor links (a number in the folder /proc/self/fd), else -1.
+// descriptor links (a number in the folder /proc/self/fd, or in that of
+// the calling thread, /proc/thread-self/fd), else -1.
 static int descriptor_link(const char *name)
 {
     const char *slash = strrchr(name, '/');
@@ -430,9 +451,9 @@ static int descriptor_link(const char *name)
     if (!slash || digits == 0 || digits > 9 || base[digits])
         return -1;
     char *folder = slash == name ? strdup("/") : strndup(name, static_cast<size_t>(slash - name));
-    struct stat at, fds;
-    bool in_fds = folder && stat(folder, &at) == 0 && stat("/proc/self/fd", &fds) == 0 &&
-                  at.st_dev == fds.st_dev && at.st_ino == fds.st_ino;
+    struct stat at;
+    bool in_fds = folder && stat(folder, &at) == 0 &&
+                  (same_node(at, "/proc/self/fd") || same_node(at, "/proc/thread-self/fd"));
     free(folder);
     return in_fds ? atoi(base) : -1;
 }
@@ -524,8 +545,8 @@ int plat_file_size(const char *path, uint64_t *size)
     struct stat st;
     if (!path || stat(path, &st) != 0)
         return 0;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : ENOENT;
+    if (int why = not_regular_error(path, true)) {
+        errno = why;
         return 0;
     }
     if (size)
@@ -600,6 +621,10 @@ const char *plat_error_text(int code, char *buf, size_t size)
 {
     if (!buf || size == 0)
         return "";
+    if (code == kErrorNotRegular) {
+        snprintf(buf, size, "%s", "Not a regular file");
+        return buf;
+    }
     // GNU strerror_r may return a static text instead of filling buf.
     const char *s = strerror_r(code, buf, size);
     if (s != buf)
@@ -705,11 +730,15 @@ void plat_ignore_write_signals(void)
 int plat_guard_std_fds(void)
 {
     // Numbers are handed out lowest first: with the ones below already
-    // open, the open gives fd itself.
+    // open, the open gives fd itself. Opened for neither reading nor
+    // writing (O_PATH), the descriptor stays closed for every use: a read
+    // of the body from it or a write of the message into it fails as it
+    // would on the closed one, instead of giving an empty body or taking
+    // the message away without a word.
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        int null = open("/dev/null", O_PATH);
         if (null < 0)
             return 0;
         if (null != fd) {

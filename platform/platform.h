@@ -42,8 +42,11 @@ int64_t plat_clock_counter(void);
 
 // ---- files ----------------------------------------------------------------
 // Names are UTF-8 and reach the file system unchanged. Opening refuses
-// directories and other non-regular files as if they were missing; a FIFO
-// or device is refused before it is opened, so opening never blocks on one.
+// directories (EISDIR) and other non-regular files (a reason of this
+// layer's own, "Not a regular file"); a FIFO or device is refused before
+// it is opened, so opening never blocks on one. Opening for reading also
+// refuses a name of one of the process's own descriptors that is not open
+// for reading (a standard input closed at start) with EBADF.
 
 // How plat_open opens a file.
 enum {
@@ -119,9 +122,10 @@ int plat_open_in_place(const char *path);
 // (ELOOP for links too deep); -1 when memory ran out.
 enum { PLAT_LINK_HOPS_MAX = 40, PLAT_LINK_TEXT_MAX = 4095 };
 int plat_follow_links(const char *path, char **out);
-// 1 when path names an existing regular file, else 0.
+// 1 when path names an existing regular file that may be read, else 0
+// with the reason as opening for reading gives it.
 int plat_file_exists(const char *path);
-// 1 when path names a regular file and stores its size, else 0.
+// The same, and stores the file's size.
 int plat_file_size(const char *path, uint64_t *size);
 
 // Descriptor reads: at most len bytes, retried when a signal interrupts;
@@ -211,9 +215,12 @@ int plat_lib_free(void *lib);                          // 1 when released
 
 // ---- process, console and environment ------------------------------------------
 
-// Opens every one of the standard descriptors 0, 1 and 2 that is closed on
-// /dev/null, so that no file or socket opened later takes its number and
-// receives what is meant for standard output or standard error. Call it
+// Gives every one of the standard descriptors 0, 1 and 2 that is closed a
+// placeholder, so that no file or socket opened later takes its number and
+// receives what is meant for standard output or standard error. The
+// placeholder is open for neither reading nor writing: everything read or
+// written through the descriptor, or through a name of it (/dev/stdin,
+// /dev/fd/1), fails with EBADF as it would on the closed one. Call it
 // before anything else opens a descriptor. 1, or 0 when one of them could
 // not be opened.
 int plat_guard_std_fds(void);

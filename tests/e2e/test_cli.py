@@ -291,7 +291,7 @@ RUN_CASES = [
     Run(["--", "-file:out.eml"] + SENDER, 1, "",
         "NUL byte in the body from standard input\n", stdin=b"a\0b"),
     Run(["--", "-file:out.eml"] + SENDER, 12, "",
-        "Failed to read the body from standard input\n", stdin=DIRECTORY),
+        "Failed to read the body from standard input: Is a directory\n", stdin=DIRECTORY),
     # A message file: the full program takes the sender and the recipients
     # from its header when the options give none; the plain program cannot.
     Run(["-emailfile:ready.eml", "-host:mx.example"], 1, "", connect_failed("mx.example"),

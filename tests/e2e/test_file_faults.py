@@ -18,10 +18,11 @@ import subprocess
 import unittest
 
 import unprivileged
-from test_cli import PROGRAMS, SENDER, Sandbox, SandboxTest
+from test_cli import PROGRAMS, SENDER, Sandbox, SandboxTest, plain_text
 from unprivileged import NOBODY, as_nobody
 
 NOMEM = 666 % 256  # the exit code of status 666
+BOTH, FULL = ("tarvex", "tarvex-plain"), ("tarvex",)
 # Signals whose default action ends the process, as a user, a timer or the
 # system may send them.
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
@@ -187,6 +188,95 @@ class FileFaultsTest(SandboxTest):
                 self.assertRun(result, 0, "", "")
                 _, msg = box.message()
                 self.assertEqual([p for p in msg.walk() if p.get_content_disposition()], [])
+
+    def test_read_errors_name_their_reason(self):
+        """A file that is no regular file (a FIFO, a device, a pipe as
+        standard input) is reported in one line with the true reason;
+        nothing is written. Only regular files are read: an attachment, the
+        HTML body and the message file are read more than once, and a pipe
+        gives its bytes only once (the body from a pipe comes with --)."""
+        not_regular = "Not a regular file"
+        # (programs, arguments, standard input, status, standard error);
+        # pipe.txt is a FIFO no one writes.
+        cases = [
+            (BOTH, ["-a:pipe.txt"], b"", 10, "Failed to attach file (pipe.txt): %s\n" % not_regular),
+            (BOTH, ["-body-file:pipe.txt"], b"", 10, "Failed to read body file (pipe.txt): %s\n" % not_regular),
+            (BOTH, ["-body-html:pipe.txt"], b"", 10, "Failed to read HTML body file (pipe.txt): %s\n" % not_regular),
+            (BOTH, ["-emailfile:pipe.txt"], b"", 10, "Failed to find emailfile (pipe.txt): %s\n" % not_regular),
+            (FULL, ["-to:@pipe.txt"], b"", 10, "Failed to set To from file (pipe.txt): %s\n" % not_regular),
+            (BOTH, ["-config:pipe.txt"], b"", 1, "Unable to open configuration file pipe.txt: %s\n" % not_regular),
+            (BOTH, ["-a:/dev/null"], b"", 10, "Failed to attach file (/dev/null): %s\n" % not_regular),
+            (BOTH, ["-a:/dev/stdin"], b"piped\n", 10, "Failed to attach file (/dev/stdin): %s\n" % not_regular),
+            (BOTH, ["-body-file:/dev/stdin"], b"piped\n", 10,
+             "Failed to read body file (/dev/stdin): %s\n" % not_regular),
+            (BOTH, ["-body-file:/dev/fd/0"], b"piped\n", 10,
+             "Failed to read body file (/dev/fd/0): %s\n" % not_regular),
+        ]
+        for program in PROGRAMS:
+            for programs, args, stdin, status, stderr in cases:
+                if program not in programs:
+                    continue
+                with self.subTest(program=program, args=args):
+                    box = nobody_box(self)
+                    os.mkfifo(box.path("pipe.txt"), 0o666)
+                    before = self.listing(box)
+                    result = box.run(program, args + ["-file:out.eml"] + SENDER, stdin=stdin)
+                    self.assertFailedCleanly(box, result, status, before)
+                    self.assertEqual(result.stderr, stderr)
+
+    def test_closed_standard_descriptors(self):
+        """A standard descriptor closed when the run starts stays closed for
+        the run's use, under each of its names: the message is not written
+        into a closed standard output, nor a body or attachment read from a
+        closed standard input. The same descriptors sent to /dev/null by the
+        shell are used as they are: what counts is the descriptor, not the
+        file it shows."""
+        bad = "Bad file descriptor"
+        # (descriptor closed, or sent to /dev/null, arguments, status,
+        # standard error)
+        cases = [
+            ("closed 1", ["-file:/dev/stdout"], 3, "Failed to open output file (/dev/stdout): %s\n" % bad),
+            ("closed 1", ["-file:/dev/fd/1"], 3, "Failed to open output file (/dev/fd/1): %s\n" % bad),
+            ("closed 1", ["-file:/proc/self/fd/1"], 3, "Failed to open output file (/proc/self/fd/1): %s\n" % bad),
+            ("closed 1", ["-file:/proc/thread-self/fd/1"], 3,
+             "Failed to open output file (/proc/thread-self/fd/1): %s\n" % bad),
+            ("closed 2", ["-file:/dev/stderr"], 3, ""),
+            ("closed 0", ["--", "-file:out.eml"], 12, "Failed to read the body from standard input: %s\n" % bad),
+            ("closed 0", ["-a:/dev/stdin", "-file:out.eml"], 10, "Failed to attach file (/dev/stdin): %s\n" % bad),
+            ("closed 0", ["-a:/dev/fd/0", "-file:out.eml"], 10, "Failed to attach file (/dev/fd/0): %s\n" % bad),
+            ("closed 0", ["-a:/proc/self/fd/0", "-file:out.eml"], 10,
+             "Failed to attach file (/proc/self/fd/0): %s\n" % bad),
+            ("closed 0", ["-body-file:/dev/stdin", "-file:out.eml"], 10,
+             "Failed to read body file (/dev/stdin): %s\n" % bad),
+            ("closed 0", ["-body-html:/dev/stdin", "-file:out.eml"], 10,
+             "Failed to read HTML body file (/dev/stdin): %s\n" % bad),
+            ("closed 0", ["-emailfile:/dev/stdin", "-file:out.eml"], 10,
+             "Failed to find emailfile (/dev/stdin): %s\n" % bad),
+            # /dev/null itself, and descriptors the shell sent there.
+            ("closed 1", ["-file:/dev/null"], 0, ""),
+            ("null 1", ["-file:/dev/stdout"], 0, ""),
+            ("null 0", ["--", "-file:out.eml"], 0, ""),
+        ]
+
+        def prepare(how):
+            state, fd = how.split()
+            if state == "closed":
+                return lambda: os.close(int(fd))
+            return lambda: os.dup2(os.open(os.devnull, os.O_RDWR), int(fd))
+
+        for program in PROGRAMS:
+            for how, args, status, stderr in cases:
+                with self.subTest(program=program, descriptor=how, args=args):
+                    box = self.fresh()
+                    before = self.listing(box)
+                    result = box.run(program, args + SENDER, preexec=prepare(how))
+                    self.assertRun(result, status, "", stderr)
+                    if status != 0:
+                        self.assertEqual(self.listing(box), before)
+                    elif "-file:out.eml" in args:
+                        # /dev/null as standard input: an empty body.
+                        _, msg = box.message()
+                        self.assertEqual(plain_text(msg), "")
 
     def failed_writes(self, old_file):
         # (arguments, preexec, status): a read error while an attachment is
