@@ -12,8 +12,10 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <csignal>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatLock::opaque), "PlatLock too small");
@@ -304,6 +306,44 @@ int plat_may_write(const char *path)
     if (access(path, W_OK) == 0)
         return 1;
     return errno == ENOENT ? 0 : -1;
+}
+
+// Whether the caller holds CAP_FOWNER, which lets him remove and replace
+// the files of others in a folder with the sticky bit.
+static bool may_act_as_owner(void)
+{
+    struct __user_cap_header_struct head = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &head, data) != 0)
+        return geteuid() == 0;
+    return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
+}
+
+// 1 when the append-only or immutable attribute is set on path (links
+// followed).
+static bool kept_by_attributes(const char *path)
+{
+    struct statx stx;
+    const unsigned kept = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    return statx(AT_FDCWD, path, 0, STATX_BASIC_STATS, &stx) == 0 && (stx.stx_attributes & kept) != 0;
+}
+
+int plat_may_replace(const char *path)
+{
+    if (!path)
+        return 1;
+    const char *slash = strrchr(path, '/');
+    char *folder = !slash ? strdup(".") : slash == path ? strdup("/") : strndup(path, static_cast<size_t>(slash - path));
+    struct stat file, dir;
+    bool known = folder && stat(path, &file) == 0 && stat(folder, &dir) == 0;
+    // What the system asks before it takes a name away from a folder.
+    bool refused = known && (kept_by_attributes(folder) || kept_by_attributes(path) ||
+                             ((dir.st_mode & S_ISVTX) && file.st_uid != geteuid() && dir.st_uid != geteuid() &&
+                              !may_act_as_owner()));
+    free(folder);
+    if (refused)
+        errno = EPERM;
+    return refused ? 0 : 1;
 }
 
 int plat_error_is_permission(int code) { return code == EACCES || code == EPERM; }

@@ -75,6 +75,13 @@ int plat_open_temp_beside(const char *target, char *tmp_path, size_t size);
 // when nothing is there, -1 when he may not (the reason in
 // plat_last_error).
 int plat_may_write(const char *path);
+// Whether a new file made beside the existing file at path may take its
+// name (a rename over it): 0 with EPERM when its folder keeps it (a
+// folder with the sticky bit, such as /tmp, keeps each file for its owner
+// and the folder's; an append-only or immutable folder or file keeps its
+// names), else 1, also when the file or its folder cannot be looked at
+// (the rename then says why).
+int plat_may_replace(const char *path);
 // 1 when a system error code says the caller lacks the permission (to
 // make a name in a folder, for one).
 int plat_error_is_permission(int code);
