@@ -9,8 +9,11 @@ int main(int argc, char **argv)
 {
     // Before any file or socket is opened: a closed standard output or
     // error would hand its number to the next one, and the trace and the
-    // warnings would go into the file or the SMTP session. Without
-    // /dev/null nothing can be made safe, and nothing can be said either.
+    // warnings would go into the file or the SMTP session. The numbers
+    // stay closed for use: a body or attachment read from a closed
+    // standard input, or a message written to a closed standard output,
+    // fails. Without /dev/null nothing can be made safe, and nothing can
+    // be said either.
     if (!plat_guard_std_fds())
         return plat_exit_status(EXIT_USAGE);
     int status = fence_nomem([&] { return cli_main(argc, argv); }, [] {

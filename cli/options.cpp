@@ -225,6 +225,13 @@ int opt_dkim_key(MailContext *ctx, char *, char *value, const CliOption &)
         return EXIT_OK;
     if (added == -2)
         return refusal_status(ctx, "dkim", value, REFUSAL_INVALID, nullptr);
+    if (added == -3 && !mail_error_is_nomem(ctx)) {
+        // The file itself: one line with the system's reason, as for
+        // every other file.
+        cli_error("Error applying DKIM setting: %s (%s)\n", cli_printable(value).c_str(),
+                  cli_printable(mail_last_error(ctx)).c_str());
+        return EXIT_INPUT_FILE;
+    }
     if (added < 0)
         return out_of_memory("dkim");
     cli_error("Error applying DKIM setting: %s\n", cli_printable(value).c_str());

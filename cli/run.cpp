@@ -366,6 +366,7 @@ int read_stdin_body(MailContext *ctx)
     // rather than lose the rest (or read an endless stream to its end).
     int why = STR_READ_OK;
     SecretText body = cli_read_text(stdin, CLI_STDIN_BODY_MAX, &why);
+    const int code = why == STR_READ_ERROR ? plat_last_error() : 0;
     if (why == STR_READ_NOMEM)
         return EXIT_NOMEM;
     if (why == STR_READ_NUL) {
@@ -377,7 +378,13 @@ int read_stdin_body(MailContext *ctx)
         return EXIT_USAGE;
     }
     if (!body.ok()) {
-        cli_error("Failed to read the body from standard input\n");
+        // A standard input closed when the run began fails here too (EBADF).
+        char reason[PLAT_ERROR_TEXT_SIZE] = "";
+        if (code)
+            plat_error_text(code, reason, sizeof reason);
+        cli_error(*reason ? "Failed to read the body from standard input: %s\n"
+                          : "Failed to read the body from standard input\n",
+                  reason);
         return EXIT_READ_ERROR;
     }
     // The body encoding chosen by -body-64 or -body-qp stays: no later

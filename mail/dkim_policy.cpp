@@ -15,6 +15,7 @@
 #include "mail/addr.h"
 #include "mail/option.h"
 #include "mail/writer.h"
+#include "platform/platform.h"
 #include "support/file.h"
 
 namespace {
@@ -130,18 +131,18 @@ int mail_dkim_add_key(MailContext *ctx, const char *value, const char **why)
         return mail_error_is_nomem(ctx) ? -1 : -2;
     FILE *fp = file_fopen_utf8(c2 + 1, "rb");
     if (!fp) {
-        *why = "the key file cannot be opened";
-        return 0;
+        mail_set_system_error(ctx, plat_last_error(), "the key file cannot be opened");
+        return -3;
     }
     // Read with a bound: a key file is a few kilobytes, and a huge file
     // named by mistake must not be taken into memory whole.
     std::string pem(DKIM_KEY_TEXT_MAX + 1, '\0');
     size_t len = fread(pem.data(), 1, pem.size(), fp);
-    bool failed = ferror(fp) != 0;
+    int failed = ferror(fp) ? plat_last_error() : 0;
     fclose(fp);
     if (failed) {
-        *why = "the key file cannot be read";
-        return 0;
+        mail_set_system_error(ctx, failed, "the key file cannot be read");
+        return -3;
     }
     if (len > DKIM_KEY_TEXT_MAX || memchr(pem.data(), '\0', len)) {
         *why = "the key file is not a PEM key (too large, or NUL bytes)";

@@ -109,62 +109,87 @@ struct HeapText {
     ~HeapText() { free(text); }
 };
 
-// Writes the existing file at file in place: emptied, then written through
-// write(FILE *). This is for a file the caller may write in a folder where
-// he may not make the new file or put it in the old one's place. The
-// price: the earlier content is gone from the moment the file is emptied,
-// so a failure (a write error, an unreadable attachment, an interrupt or
-// SIGTERM) cannot bring it back; the file is then left empty rather than
-// holding part of a message that could pass for a whole one. Other names
-// (hard links) of the file see the new content too, as with any write.
-template <class Write> int write_in_place(const char *file, int *error, Write &&write)
+// How the message reaches its target, chosen before anything is written.
+enum OutputWay {
+    // A pipe or a device: written through as it stands, as it cannot be
+    // replaced.
+    WAY_STREAM,
+    // A new file beside the file the target names (a link is followed and
+    // stays a link), written through the descriptor that created it and
+    // renamed over that file only once the writer succeeded and the file
+    // was closed whole. On any failure, and on a signal that ends the
+    // process while it is written (an interrupt, SIGTERM, SIGHUP, ...),
+    // the new file is removed and an earlier file of that name stays as it
+    // was.
+    WAY_REPLACE,
+    // The existing file itself, emptied and then written: for a file the
+    // caller may write in a folder where he may not make the new file or
+    // put it in the old one's place (a shared folder such as /tmp lets him
+    // make files but not replace those of others). The price: the earlier
+    // content is gone from the moment the file is emptied, so a failure (a
+    // write error, an unreadable attachment, an interrupt or another signal
+    // that ends the run) cannot bring it back; the file is then left empty
+    // rather than holding part of a message that could pass for a whole
+    // one. Other names (hard links) of the file see the new content too, as
+    // with any write.
+    WAY_IN_PLACE,
+};
+
+// The target of one write, open and guarded: the way, the names and the
+// descriptors it needs.
+struct Output {
+    int way = WAY_STREAM;
+    HeapText file;    // WAY_REPLACE, WAY_IN_PLACE: the file the target leads to
+    HeapText tmp;     // WAY_REPLACE: the new file's name
+    int fd = -1;      // what the writer writes through (write_through owns it)
+    int keep = -1;    // WAY_IN_PLACE: a second descriptor of the file, to empty it
+    bool guarded = false; // the signal guard is held or set for this output
+    ~Output()
+    {
+        if (keep >= 0)
+            plat_close(keep);
+    }
+};
+
+// Opens the existing file out->file in place (WAY_IN_PLACE), with the
+// signals held until the guard that empties it on a signal is set.
+int open_in_place(Output *out, int *error)
 {
+    out->way = WAY_IN_PLACE;
     plat_signal_guard_hold();
-    int fd = plat_open(file, PLAT_OPEN_REWRITE);
-    int keep = fd >= 0 ? plat_dup(fd) : -1;
-    if (keep < 0) {
+    out->guarded = true;
+    out->fd = plat_open(out->file.text, PLAT_OPEN_REWRITE);
+    out->keep = out->fd >= 0 ? plat_dup(out->fd) : -1;
+    if (out->keep < 0) {
         int result = open_failed(error);
-        if (fd >= 0)
-            plat_close(fd);
-        plat_signal_guard_clear();
+        if (out->fd >= 0)
+            plat_close(out->fd);
+        out->fd = -1;
         return result;
     }
-    plat_signal_guard_set(nullptr, keep);
-    int result = write_through(fd, write);
-    if (result != MIME_OK)
-        plat_truncate_fd(keep);
-    plat_signal_guard_clear();
-    plat_close(keep);
-    return result;
+    plat_signal_guard_set(nullptr, out->keep);
+    return MIME_OK;
 }
 
-// Writes a new file at target through write(FILE *) -> MIME_* result.
-// A pipe or a device is written in place: it cannot be replaced. Anything
-// else goes into a new file beside the file target names (a link is
-// followed and stays a link), written through the descriptor that created
-// it and renamed over that file only when write succeeded and the file was
-// closed whole. On any failure, and on an interrupt, SIGTERM or SIGHUP
-// while it is written, the new file is removed and an earlier file of that
-// name stays as it was. An earlier file the caller may not write is not
-// replaced either: writing it would have been refused. One he may write in
-// a folder where no new file can be made, or where it cannot be replaced,
-// is written in place (write_in_place). MIME_OK or the failure
-// (MIME_FAIL_OPEN when no file could be made or opened, the system's
-// reason in *error).
-template <class Write> int write_file_whole(MailContext *ctx, const char *target, int *error, Write &&write)
+// Chooses the way to target and opens it, guarded against signals where
+// a file is made or emptied. An earlier file the caller may not write is
+// not replaced: writing it would have been refused. One he may write in a
+// folder where no new file can be made, or where it cannot take the old
+// one's name, is written in place. MIME_OK, or the failure (MIME_FAIL_OPEN
+// when no file could be made or opened, the system's reason in *error).
+int open_output(MailContext *ctx, const char *target, Output *out, int *error)
 {
     switch (plat_target_kind(target)) {
     case PLAT_TARGET_OTHER:
         return open_failed(error);
-    case PLAT_TARGET_STREAM: {
-        int fd = plat_open_in_place(target);
-        return fd >= 0 ? write_through(fd, write) : open_failed(error);
-    }
+    case PLAT_TARGET_STREAM:
+        out->way = WAY_STREAM;
+        out->fd = plat_open_in_place(target);
+        return out->fd >= 0 ? MIME_OK : open_failed(error);
     default:
         break;
     }
-    HeapText file;
-    int followed = plat_follow_links(target, &file.text);
+    int followed = plat_follow_links(target, &out->file.text);
     if (followed <= 0) {
         if (followed < 0) {
             mail_set_nomem(ctx);
@@ -172,39 +197,69 @@ template <class Write> int write_file_whole(MailContext *ctx, const char *target
         }
         return open_failed(error);
     }
-    int writable = plat_may_write(file.text);
+    int writable = plat_may_write(out->file.text);
     if (writable < 0)
         return open_failed(error);
-    HeapText tmp;
-    size_t tmp_size = strlen(file.text) + kTempNameExtra;
-    tmp.text = static_cast<char *>(malloc(tmp_size));
-    if (!tmp.text) {
+    if (writable > 0 && !plat_may_replace(out->file.text))
+        return open_in_place(out, error);
+    out->way = WAY_REPLACE;
+    size_t tmp_size = strlen(out->file.text) + kTempNameExtra;
+    out->tmp.text = static_cast<char *>(malloc(tmp_size));
+    if (!out->tmp.text) {
         mail_set_nomem(ctx);
         return MIME_FAIL_NOMEM;
     }
     // No signal may come between making the new file and guarding it.
     plat_signal_guard_hold();
-    int fd = plat_open_temp_beside(file.text, tmp.text, tmp_size);
-    if (fd < 0) {
+    out->guarded = true;
+    out->fd = plat_open_temp_beside(out->file.text, out->tmp.text, tmp_size);
+    if (out->fd < 0) {
         int result = open_failed(error);
+        // Nothing is made yet: a signal held so far ends the run with the
+        // target untouched.
         plat_signal_guard_clear();
+        out->guarded = false;
         bool folder_refused = writable > 0 && plat_error_is_permission(*error);
-        return folder_refused ? write_in_place(file.text, error, write) : result;
+        return folder_refused ? open_in_place(out, error) : result;
     }
-    plat_signal_guard_set(tmp.text, -1);
-    int result = write_through(fd, write);
-    // A folder may let the user make files but not replace those of
-    // others (a shared folder such as /tmp): a file he may write there is
-    // then written in place as well.
-    bool refused = false;
-    if (result == MIME_OK && !plat_rename(tmp.text, file.text)) {
-        result = MIME_FAIL_WRITE;
-        refused = writable > 0 && plat_error_is_permission(plat_last_error());
+    plat_signal_guard_set(out->tmp.text, -1);
+    return MIME_OK;
+}
+
+// Ends the write to out with the writer's result: a new file takes the
+// target's place when the write succeeded and is removed when it did not,
+// a file written in place is emptied after a failure; the guard ends.
+// The result, or MIME_FAIL_WRITE when the new file could not take the
+// target's place.
+int close_output(Output *out, int result)
+{
+    if (out->way == WAY_REPLACE) {
+        if (result == MIME_OK && !plat_rename(out->tmp.text, out->file.text))
+            result = MIME_FAIL_WRITE;
+        if (result != MIME_OK)
+            plat_remove(out->tmp.text);
+    } else if (out->way == WAY_IN_PLACE && result != MIME_OK) {
+        plat_truncate_fd(out->keep);
     }
-    if (result != MIME_OK)
-        plat_remove(tmp.text);
-    plat_signal_guard_clear();
-    return refused ? write_in_place(file.text, error, write) : result;
+    if (out->guarded)
+        plat_signal_guard_clear();
+    return result;
+}
+
+// Writes target through write(FILE *) -> MIME_* result, the way chosen
+// for it (OutputWay) before anything is written. MIME_OK or the failure
+// (MIME_FAIL_OPEN when no file could be made or opened, the system's
+// reason in *error).
+template <class Write> int write_file_whole(MailContext *ctx, const char *target, int *error, Write &&write)
+{
+    Output out;
+    int opened = open_output(ctx, target, &out, error);
+    if (opened != MIME_OK) {
+        if (out.guarded)
+            plat_signal_guard_clear();
+        return opened;
+    }
+    return close_output(&out, write_through(out.fd, write));
 }
 
 // Whether output may go to target: a folder, a socket or a block device of

@@ -42,8 +42,10 @@ struct MimeFile {
     int fd;
     uint64_t size; // bytes the file had when it was opened
     uint64_t done; // bytes read since it was opened or rewound
+    int error;     // the system's code of the last MIME_READ_ERROR, or of a failed rewind
 
-    explicit MimeFile(const char *path) : fd(file_open_utf8(path, PLAT_OPEN_READ)), size(0), done(0)
+    explicit MimeFile(const char *path)
+        : fd(file_open_utf8(path, PLAT_OPEN_READ)), size(0), done(0), error(0)
     {
         if (fd >= 0 && !plat_fd_size(fd, &size))
             size = 0;
@@ -64,8 +66,10 @@ struct MimeFile {
     int64_t read(char *buf, size_t n)
     {
         int64_t r = mime_read_full(fd, buf, n);
-        if (r < 0)
+        if (r < 0) {
+            error = plat_last_error();
             return MIME_READ_ERROR;
+        }
         size_t got = static_cast<size_t>(r);
         done += got;
         if (got < n && done < size)
@@ -78,6 +82,9 @@ struct MimeFile {
     bool rewind()
     {
         done = 0;
-        return plat_seek(fd, 0, PLAT_SEEK_SET) == 0;
+        if (plat_seek(fd, 0, PLAT_SEEK_SET) == 0)
+            return true;
+        error = plat_last_error();
+        return false;
     }
 };

@@ -22,14 +22,14 @@
 
 int64_t (*mime_read_fn)(int fd, void *buf, size_t len) = plat_read;
 
-int mime_read_failure(MailContext *ctx, const char *what, const char *path, int64_t code)
+int mime_read_failure(MailContext *ctx, const char *what, const char *path, const MimeFile &f, int64_t code)
 {
     if (code == MIME_READ_SHRANK)
         mail_set_errorf(ctx, "Read error on %s (%s): the file shrank while it was read", what, path);
     else if (code == MIME_READ_CHANGED)
         mail_set_errorf(ctx, "Read error on %s (%s): the file changed while it was read", what, path);
     else
-        mail_set_errorf(ctx, "Read error on %s (%s)", what, path);
+        mail_set_system_error(ctx, f.error, "Read error on %s (%s)", what, path);
     return MIME_FAIL_READ;
 }
 
@@ -242,7 +242,7 @@ bool write_block(MailContext *ctx, MimeOut &out, const Attachment *a, MimeFile &
             want = static_cast<size_t>(size - done);
         int64_t n = want ? f.read(b.in.get(), want) : 0;
         if (n < 0) {
-            out.fail(mime_read_failure(ctx, "attachment", a->path, n));
+            out.fail(mime_read_failure(ctx, "attachment", a->path, f, n));
             return false;
         }
         size_t o = 0;
@@ -423,7 +423,7 @@ bool write_html_part(MailContext *ctx, MimeOut &out, MessageForm &form, MimeFile
     if (html_file) {
         int64_t r = stream_file(out, *html_file, base64, b);
         if (r < 0) {
-            out.fail(mime_read_failure(ctx, "HTML body file", ctx->html_body, r));
+            out.fail(mime_read_failure(ctx, "HTML body file", ctx->html_body, *html_file, r));
             return false;
         }
     } else {

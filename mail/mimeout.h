@@ -12,6 +12,8 @@
 #include "mail/writer.h"
 #include "support/fence.h"
 
+struct MimeFile;
+
 // A MessagePrintFn with its user pointer and the writer's result so far.
 // Once a print has failed nothing more is printed: every later call
 // returns false at once, so a writer stops at the first dead print.
@@ -64,10 +66,11 @@ bool mime_out_parts(MailContext *ctx, int inline_parts, const char *boundary, Mi
 // buf (buf_size bytes, at least 80); false once the sink failed.
 bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size_t buf_size);
 
-// A file that failed while being read (a MimeFile read failure code):
-// error_text "Read error on <what> (<path>)", with the reason when the
-// file shrank or changed; returns MIME_FAIL_READ.
-int mime_read_failure(MailContext *ctx, const char *what, const char *path, int64_t code);
+// The file f that failed while being read (a MimeFile read failure code):
+// error_text "Read error on <what> (<path>): <reason>", the reason the
+// system's for a read error, or that the file shrank or changed; returns
+// MIME_FAIL_READ.
+int mime_read_failure(MailContext *ctx, const char *what, const char *path, const MimeFile &f, int64_t code);
 
 // The second half of every signed write: signs the rendered text (a
 // rendering that ran out of memory fails here), then writes the

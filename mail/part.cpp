@@ -150,7 +150,7 @@ int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, c
             int64_t n = f.read(b.in.get(), MIME_SAMPLE_SIZE);
             a->encoding = sample_choice(reinterpret_cast<unsigned char *>(b.in.get()), n);
             if (!f.rewind())
-                return mime_read_failure(ctx, "attachment", a->path, MIME_READ_ERROR);
+                return mime_read_failure(ctx, "attachment", a->path, f, MIME_READ_ERROR);
         }
     } else if (message && a->encoding != ATT_ENC_RAW) {
         // message/* may not be base64 or quoted-printable.
@@ -161,7 +161,7 @@ int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, c
     if (encoding == ATT_ENC_RAW) {
         int64_t r = scan_raw(f, &scan, b);
         if (r < 0)
-            return mime_read_failure(ctx, "attachment", a->path, r);
+            return mime_read_failure(ctx, "attachment", a->path, f, r);
         if (!scan.copyable()) {
             // A NUL byte or an over-long line would not survive a 7bit or
             // 8bit part: the bytes go intact in base64, as data.
@@ -194,7 +194,7 @@ int write_part(MailContext *ctx, Attachment *a, MimeFile &f, int inline_parts, c
         return out.status;
     int64_t r = write_body(out, f, encoding, scan, b);
     if (r < 0)
-        return mime_read_failure(ctx, "attachment", a->path, r);
+        return mime_read_failure(ctx, "attachment", a->path, f, r);
     out("\r\n");
     return out.status;
 }

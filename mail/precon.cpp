@@ -242,7 +242,7 @@ int mime_check_preconstructed(MailContext *ctx)
         for (;;) {
             int64_t got = f.read(buf.get(), MIME_READ_SLICE);
             if (got < 0)
-                return mime_read_failure(ctx, kWhat, ctx->email_file, got);
+                return mime_read_failure(ctx, kWhat, ctx->email_file, f, got);
             if (got == 0)
                 return static_cast<int>(MIME_OK);
             // A text line cannot hold a NUL byte, and the servers and
@@ -279,11 +279,11 @@ int write_file(MailContext *ctx, MessagePrintFn print, void *user)
         for (;;) {
             int64_t got = f.read(buf.get(), MIME_READ_SLICE);
             if (got < 0)
-                return mime_read_failure(ctx, kWhat, ctx->email_file, got);
+                return mime_read_failure(ctx, kWhat, ctx->email_file, f, got);
             if (got == 0)
                 break;
             if (memchr(buf.get(), 0, static_cast<size_t>(got)))
-                return mime_read_failure(ctx, kWhat, ctx->email_file, MIME_READ_CHANGED);
+                return mime_read_failure(ctx, kWhat, ctx->email_file, f, MIME_READ_CHANGED);
             copy.feed(buf.get(), static_cast<size_t>(got));
             if (!out.ok())
                 return out.status;

@@ -743,7 +743,7 @@ int read_file(MailContext *ctx, const char *path, const char *what, std::string 
     for (;;) {
         int64_t got = f.read(buf.get(), MIME_READ_SLICE);
         if (got < 0) {
-            mail_set_system_error(ctx, got == MIME_READ_ERROR ? plat_last_error() : 0, "Read error on %s (%s)",
+            mail_set_system_error(ctx, got == MIME_READ_ERROR ? f.error : 0, "Read error on %s (%s)",
                                   what, path);
             return 0;
         }

@@ -48,7 +48,9 @@ int mail_dkim_sign(MailContext *ctx, const char *text, size_t len, size_t header
 // for the domain in the process's key registry; the session signs from
 // then on. 1; 0 with *why (a static text) when the key cannot be used; -1
 // when memory ran out; -2 when the domain is refused (no valid domain, see
-// mail_dkim_domain_ascii), with the reason in the session's error text.
+// mail_dkim_domain_ascii), with the reason in the session's error text;
+// -3 when the key file cannot be opened or read, with the reason and the
+// system's in the session's error text.
 // The plain program has no key registry and answers 0.
 int mail_dkim_add_key(MailContext *ctx, const char *value, const char **why);
 // Frees the process's DKIM key registry at the end of the run.

@@ -12,8 +12,10 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <csignal>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatLock::opaque), "PlatLock too small");
@@ -92,27 +94,44 @@ int64_t plat_clock_counter(void)
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// The error code of a name that is neither a regular file nor a folder (a
+// FIFO, a device, a socket): no code of the system's says so. Outside the
+// system's range; plat_error_text gives its text.
+const int kErrorNotRegular = 0x10000;
+
 static int is_regular(int fd)
 {
     struct stat st;
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A name that exists but is no regular file (a FIFO, a device, a
-// directory). Checked before opening: opening a FIFO waits for its other
-// end, so a check of the open descriptor alone would come too late.
-static int exists_not_regular(const char *path)
-{
-    struct stat st;
-    return stat(path, &st) == 0 && !S_ISREG(st.st_mode);
-}
+// The descriptor of this process that path names through its links
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or -1.
+static int own_descriptor(const char *path);
 
-// The error recorded for a name that is no regular file: a folder says
-// so, every other kind counts as no file.
-static int not_regular_error(const char *path)
+// Why the file at path cannot be taken as a regular file, 0 when it can be
+// (or when it cannot be looked at: opening it then says why). A folder
+// says so, every other kind (a FIFO, a device, a socket) is "not a regular
+// file". Checked before opening: opening a FIFO waits for its other end,
+// so a check of the open descriptor alone would come too late. For input,
+// a name of one of the process's own descriptors that it cannot read (a
+// standard input closed when the process started, see plat_guard_std_fds)
+// is refused as that descriptor is: EBADF. The descriptor is found by the
+// way the name leads to it, not by the file it shows: that is /dev/null
+// for a closed one, which is also what a standard input sent to /dev/null
+// by the shell shows.
+static int not_regular_error(const char *path, bool input)
 {
+    if (input) {
+        int own = own_descriptor(path);
+        int flags = own >= 0 ? fcntl(own, F_GETFL) : 0;
+        if (flags < 0 || (flags & O_PATH) || (flags & O_ACCMODE) == O_WRONLY)
+            return EBADF;
+    }
     struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? EISDIR : ENOENT;
+    if (stat(path, &st) != 0 || S_ISREG(st.st_mode))
+        return 0;
+    return S_ISDIR(st.st_mode) ? EISDIR : kErrorNotRegular;
 }
 
 int plat_open(const char *path, int how)
@@ -139,8 +158,8 @@ int plat_open(const char *path, int how)
     }
     if (!path)
         return -1;
-    if (exists_not_regular(path)) {
-        errno = not_regular_error(path);
+    if (int why = not_regular_error(path, how == PLAT_OPEN_READ)) {
+        errno = why;
         return -1;
     }
     int fd = open(path, flags | O_CLOEXEC, mode);
@@ -149,7 +168,7 @@ int plat_open(const char *path, int how)
     // The name may have changed between the look and the open.
     if (!is_regular(fd)) {
         close(fd);
-        errno = ENOENT;
+        errno = kErrorNotRegular;
         return -1;
     }
     return fd;
@@ -289,6 +308,44 @@ int plat_may_write(const char *path)
     return errno == ENOENT ? 0 : -1;
 }
 
+// Whether the caller holds CAP_FOWNER, which lets him remove and replace
+// the files of others in a folder with the sticky bit.
+static bool may_act_as_owner(void)
+{
+    struct __user_cap_header_struct head = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &head, data) != 0)
+        return geteuid() == 0;
+    return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
+}
+
+// 1 when the append-only or immutable attribute is set on path (links
+// followed).
+static bool kept_by_attributes(const char *path)
+{
+    struct statx stx;
+    const unsigned kept = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    return statx(AT_FDCWD, path, 0, STATX_BASIC_STATS, &stx) == 0 && (stx.stx_attributes & kept) != 0;
+}
+
+int plat_may_replace(const char *path)
+{
+    if (!path)
+        return 1;
+    const char *slash = strrchr(path, '/');
+    char *folder = !slash ? strdup(".") : slash == path ? strdup("/") : strndup(path, static_cast<size_t>(slash - path));
+    struct stat file, dir;
+    bool known = folder && stat(path, &file) == 0 && stat(folder, &dir) == 0;
+    // What the system asks before it takes a name away from a folder.
+    bool refused = known && (kept_by_attributes(folder) || kept_by_attributes(path) ||
+                             ((dir.st_mode & S_ISVTX) && file.st_uid != geteuid() && dir.st_uid != geteuid() &&
+                              !may_act_as_owner()));
+    free(folder);
+    if (refused)
+        errno = EPERM;
+    return refused ? 0 : 1;
+}
+
 int plat_error_is_permission(int code) { return code == EACCES || code == EPERM; }
 
 int plat_dup(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
@@ -299,8 +356,8 @@ FILE *plat_fopen(const char *path, const char *mode)
 {
     if (!path || !mode)
         return nullptr;
-    if (exists_not_regular(path)) {
-        errno = not_regular_error(path);
+    if (int why = not_regular_error(path, mode[0] == 'r' && !strchr(mode, '+'))) {
+        errno = why;
         return nullptr;
     }
     FILE *fp = fopen(path, mode);
@@ -308,17 +365,13 @@ FILE *plat_fopen(const char *path, const char *mode)
         return nullptr;
     if (!is_regular(fileno(fp))) {
         fclose(fp);
-        errno = ENOENT;
+        errno = kErrorNotRegular;
         return nullptr;
     }
     return fp;
 }
 
 FILE *plat_fdopen(int fd, const char *mode) { return fd >= 0 && mode ? fdopen(fd, mode) : nullptr; }
-
-// The descriptor of this process that path names through its links
-// (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or -1.
-static int own_descriptor(const char *path);
 
 // The kind of an open descriptor as output: only a regular file, a FIFO or
 // a character device open for writing is written to (in place).
@@ -420,8 +473,16 @@ static char *link_destination(const char *link, char *text)
     return name;
 }
 
+// 1 when st is what the name path leads to.
+static int same_node(const struct stat &st, const char *path)
+{
+    struct stat at;
+    return stat(path, &at) == 0 && at.st_dev == st.st_dev && at.st_ino == st.st_ino;
+}
+
 // The descriptor a link at name is when it is one of the process's own
-// descriptor links (a number in the folder /proc/self/fd), else -1.
+// descriptor links (a number in the folder /proc/self/fd, or in that of
+// the calling thread, /proc/thread-self/fd), else -1.
 static int descriptor_link(const char *name)
 {
     const char *slash = strrchr(name, '/');
@@ -430,9 +491,9 @@ static int descriptor_link(const char *name)
     if (!slash || digits == 0 || digits > 9 || base[digits])
         return -1;
     char *folder = slash == name ? strdup("/") : strndup(name, static_cast<size_t>(slash - name));
-    struct stat at, fds;
-    bool in_fds = folder && stat(folder, &at) == 0 && stat("/proc/self/fd", &fds) == 0 &&
-                  at.st_dev == fds.st_dev && at.st_ino == fds.st_ino;
+    struct stat at;
+    bool in_fds = folder && stat(folder, &at) == 0 &&
+                  (same_node(at, "/proc/self/fd") || same_node(at, "/proc/thread-self/fd"));
     free(folder);
     return in_fds ? atoi(base) : -1;
 }
@@ -524,8 +585,8 @@ int plat_file_size(const char *path, uint64_t *size)
     struct stat st;
     if (!path || stat(path, &st) != 0)
         return 0;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : ENOENT;
+    if (int why = not_regular_error(path, true)) {
+        errno = why;
         return 0;
     }
     if (size)
@@ -600,6 +661,10 @@ const char *plat_error_text(int code, char *buf, size_t size)
 {
     if (!buf || size == 0)
         return "";
+    if (code == kErrorNotRegular) {
+        snprintf(buf, size, "%s", "Not a regular file");
+        return buf;
+    }
     // GNU strerror_r may return a static text instead of filling buf.
     const char *s = strerror_r(code, buf, size);
     if (s != buf)
@@ -705,11 +770,15 @@ void plat_ignore_write_signals(void)
 int plat_guard_std_fds(void)
 {
     // Numbers are handed out lowest first: with the ones below already
-    // open, the open gives fd itself.
+    // open, the open gives fd itself. Opened for neither reading nor
+    // writing (O_PATH), the descriptor stays closed for every use: a read
+    // of the body from it or a write of the message into it fails as it
+    // would on the closed one, instead of giving an empty body or taking
+    // the message away without a word.
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        int null = open("/dev/null", O_PATH);
         if (null < 0)
             return 0;
         if (null != fd) {
@@ -727,15 +796,48 @@ namespace {
 // The signal guard. The handler reads only these, which are complete
 // before guard_kind says they may be used.
 enum { GUARD_NONE = 0, GUARD_REMOVE = 1, GUARD_EMPTY = 2 };
-const int guarded_signals[] = {SIGINT, SIGTERM, SIGHUP};
-const size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
 char guard_path[PLAT_SIGNAL_GUARD_PATH_MAX];
 volatile sig_atomic_t guard_fd = -1; // the guard's own duplicate, for GUARD_EMPTY
 volatile sig_atomic_t guard_kind = GUARD_NONE;
-struct sigaction guard_saved[guarded_count];
-bool guard_installed[guarded_count];
+struct sigaction guard_saved[NSIG]; // by signal number
+bool guard_installed[NSIG];
 sigset_t guard_held_mask; // the mask before plat_signal_guard_hold
 bool guard_held = false;
+
+// Whether the guard stands against sig: every signal whose default action
+// ends the process (an interrupt, SIGTERM and SIGHUP, but also SIGQUIT,
+// SIGUSR1, SIGALRM, the real-time signals, a fault), not those that stop
+// it, let it go on or are ignored by default, nor those no handler can
+// catch. The system's own reserved numbers are refused by sigaction and
+// so left out as well.
+bool guarded(int sig)
+{
+    switch (sig) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGCONT:
+    case SIGCHLD:
+    case SIGURG:
+    case SIGWINCH:
+        return false;
+    default:
+        return sig > 0 && sig < NSIG;
+    }
+}
+
+// The guarded signals as a set.
+sigset_t guarded_set(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig = 1; sig < NSIG; sig++)
+        if (guarded(sig))
+            sigaddset(&set, sig);
+    return set;
+}
 
 // Only async-signal-safe calls: the file goes, then the signal is raised
 // again with its default action, which ends the process once the handler
@@ -782,10 +884,7 @@ void plat_signal_guard_hold(void)
 {
     if (guard_held)
         return;
-    sigset_t block;
-    sigemptyset(&block);
-    for (int sig : guarded_signals)
-        sigaddset(&block, sig);
+    sigset_t block = guarded_set();
     guard_held = pthread_sigmask(SIG_BLOCK, &block, &guard_held_mask) == 0;
 }
 
@@ -809,24 +908,24 @@ int plat_signal_guard_set(const char *path, int fd)
         }
         guard_fd = dup;
     }
-    for (size_t i = 0; i < guarded_count; i++) {
-        if (guard_installed[i])
+    struct sigaction act;
+    memset(&act, 0, sizeof act);
+    act.sa_handler = guard_handler;
+    // One guarded signal at a time: a second waits for the first.
+    act.sa_mask = guarded_set();
+    act.sa_flags = SA_RESTART;
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (!guarded(sig) || guard_installed[sig])
             continue;
         struct sigaction old;
-        // A signal the process was told to ignore (nohup) stays ignored.
-        if (sigaction(guarded_signals[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+        // A signal the process was told to ignore (nohup), or ignores
+        // itself (a write to a closed pipe, see plat_ignore_write_signals),
+        // stays ignored.
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
-        struct sigaction act;
-        memset(&act, 0, sizeof act);
-        act.sa_handler = guard_handler;
-        sigemptyset(&act.sa_mask);
-        // One guarded signal at a time: a second waits for the first.
-        for (int other : guarded_signals)
-            sigaddset(&act.sa_mask, other);
-        act.sa_flags = SA_RESTART;
-        if (sigaction(guarded_signals[i], &act, nullptr) == 0) {
-            guard_saved[i] = old;
-            guard_installed[i] = true;
+        if (sigaction(sig, &act, nullptr) == 0) {
+            guard_saved[sig] = old;
+            guard_installed[sig] = true;
         }
     }
     guard_kind = path ? GUARD_REMOVE : GUARD_EMPTY;
@@ -838,10 +937,10 @@ void plat_signal_guard_clear(void)
 {
     guard_disarm();
     guard_release();
-    for (size_t i = 0; i < guarded_count; i++) {
-        if (guard_installed[i]) {
-            sigaction(guarded_signals[i], &guard_saved[i], nullptr);
-            guard_installed[i] = false;
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (guard_installed[sig]) {
+            sigaction(sig, &guard_saved[sig], nullptr);
+            guard_installed[sig] = false;
         }
     }
 }

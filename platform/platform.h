@@ -42,8 +42,11 @@ int64_t plat_clock_counter(void);
 
 // ---- files ----------------------------------------------------------------
 // Names are UTF-8 and reach the file system unchanged. Opening refuses
-// directories and other non-regular files as if they were missing; a FIFO
-// or device is refused before it is opened, so opening never blocks on one.
+// directories (EISDIR) and other non-regular files (a reason of this
+// layer's own, "Not a regular file"); a FIFO or device is refused before
+// it is opened, so opening never blocks on one. Opening for reading also
+// refuses a name of one of the process's own descriptors that is not open
+// for reading (a standard input closed at start) with EBADF.
 
 // How plat_open opens a file.
 enum {
@@ -72,6 +75,13 @@ int plat_open_temp_beside(const char *target, char *tmp_path, size_t size);
 // when nothing is there, -1 when he may not (the reason in
 // plat_last_error).
 int plat_may_write(const char *path);
+// Whether a new file made beside the existing file at path may take its
+// name (a rename over it): 0 with EPERM when its folder keeps it (a
+// folder with the sticky bit, such as /tmp, keeps each file for its owner
+// and the folder's; an append-only or immutable folder or file keeps its
+// names), else 1, also when the file or its folder cannot be looked at
+// (the rename then says why).
+int plat_may_replace(const char *path);
 // 1 when a system error code says the caller lacks the permission (to
 // make a name in a folder, for one).
 int plat_error_is_permission(int code);
@@ -119,9 +129,10 @@ int plat_open_in_place(const char *path);
 // (ELOOP for links too deep); -1 when memory ran out.
 enum { PLAT_LINK_HOPS_MAX = 40, PLAT_LINK_TEXT_MAX = 4095 };
 int plat_follow_links(const char *path, char **out);
-// 1 when path names an existing regular file, else 0.
+// 1 when path names an existing regular file that may be read, else 0
+// with the reason as opening for reading gives it.
 int plat_file_exists(const char *path);
-// 1 when path names a regular file and stores its size, else 0.
+// The same, and stores the file's size.
 int plat_file_size(const char *path, uint64_t *size);
 
 // Descriptor reads: at most len bytes, retried when a signal interrupts;
@@ -211,18 +222,22 @@ int plat_lib_free(void *lib);                          // 1 when released
 
 // ---- process, console and environment ------------------------------------------
 
-// Opens every one of the standard descriptors 0, 1 and 2 that is closed on
-// /dev/null, so that no file or socket opened later takes its number and
-// receives what is meant for standard output or standard error. Call it
+// Gives every one of the standard descriptors 0, 1 and 2 that is closed a
+// placeholder, so that no file or socket opened later takes its number and
+// receives what is meant for standard output or standard error. The
+// placeholder is open for neither reading nor writing: everything read or
+// written through the descriptor, or through a name of it (/dev/stdin,
+// /dev/fd/1), fails with EBADF as it would on the closed one. Call it
 // before anything else opens a descriptor. 1, or 0 when one of them could
 // not be opened.
 int plat_guard_std_fds(void);
 
-// A file being written that an interrupt, SIGTERM or SIGHUP must not leave
-// behind. While a guard is set, those signals (unless the process ignores
-// them) first remove the file at path, or, for a file written in place
-// (path NULL, fd its descriptor), empty it, and then end the process as
-// the signal would have. 1 when set, 0 when path is longer than the guard
+// A file being written that a signal ending the process (an interrupt,
+// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, ...: every one whose default
+// action ends it) must not leave behind. While a guard is set, those
+// signals (unless the process ignores them) first remove the file at
+// path, or, for a file written in place (path NULL, fd its descriptor),
+// empty it, and then end the process as the signal would have. 1 when set, 0 when path is longer than the guard
 // holds (PLAT_SIGNAL_GUARD_PATH_MAX bytes with its NUL). One guard at a
 // time: setting one replaces the last.
 enum { PLAT_SIGNAL_GUARD_PATH_MAX = 4096 };

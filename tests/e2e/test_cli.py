@@ -233,7 +233,7 @@ RUN_CASES = [
     Run(["-awild:r:*.txt"], 10, "", "Invalid awild option 'r'\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
-        "Error applying DKIM setting: example.com:s:key.pem\n(the key file cannot be opened)\n",
+        "Error applying DKIM setting: example.com:s:key.pem (the key file cannot be opened: No such file or directory)\n",
         programs=("tarvex",)),
     Run(["-dkim-algo:rsa-sha512"], 2, "", "Unknown DKIM signing/verification algorithm: rsa-sha512\n",
         programs=("tarvex",)),
@@ -291,7 +291,7 @@ RUN_CASES = [
     Run(["--", "-file:out.eml"] + SENDER, 1, "",
         "NUL byte in the body from standard input\n", stdin=b"a\0b"),
     Run(["--", "-file:out.eml"] + SENDER, 12, "",
-        "Failed to read the body from standard input\n", stdin=DIRECTORY),
+        "Failed to read the body from standard input: Is a directory\n", stdin=DIRECTORY),
     # A message file: the full program takes the sender and the recipients
     # from its header when the options give none; the plain program cannot.
     Run(["-emailfile:ready.eml", "-host:mx.example"], 1, "", connect_failed("mx.example"),
@@ -359,7 +359,7 @@ RUN_CASES = [
         "Failed to open output file (%s/out.eml): No such file or directory\n" % MISSING),
     # A file that opens but cannot be read while the message is written.
     Run(["-file:out.eml", "-a:/proc/self/mem"] + SENDER, 12, "",
-        "Read error on attachment (/proc/self/mem)\n"),
+        "Read error on attachment (/proc/self/mem): Input/output error\n"),
     # Settings that no message can carry: nothing is written.
     Run(["-head:X-" + "a" * 200 + ":v", "-file:out.eml"] + SENDER, 1, "",
         "Header field name too long (X-" + "a" * 38 + "...)\n"),

@@ -507,7 +507,7 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"body-html:" + missing, EXIT_INPUT_FILE, "Failed to read HTML body file (" + missing + ")" + gone},
         {"emailfile:" + missing, EXIT_INPUT_FILE, "Failed to find emailfile (" + missing + ")" + gone},
         {"dkim:example.com:sel:" + missing, EXIT_INPUT_FILE,
-         "Error applying DKIM setting: example.com:sel:" + missing + "\n(the key file cannot be opened)\n"},
+         "Error applying DKIM setting: example.com:sel:" + missing + " (the key file cannot be opened: No such file or directory)\n"},
         {"dkim:example.com:" + missing, EXIT_INPUT_FILE,
          "Error applying DKIM setting: example.com:" + missing + "\n(expected domain:selector:keyfile)\n"},
         {"dkim-algo:rsa-sha512", EXIT_UNKNOWN_OPTION, "Unknown DKIM signing/verification algorithm: rsa-sha512\n"},

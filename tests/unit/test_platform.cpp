@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
@@ -401,6 +402,42 @@ TEST(PlatformFiles, OutputTargetsAndLinks)
     EXPECT_EQ(plat_follow_links(fd_link.c_str(), &out), 0);
     EXPECT_EQ(out, nullptr);
     close(fd);
+}
+
+// A folder with the sticky bit keeps each file for its owner and the
+// folder's: a new file made there by anyone else may not take the file's
+// name, unless he may act as any owner (root). Another owner's file needs
+// the tests to run as root; the check then runs as nobody in a child.
+TEST(PlatformFiles, MayReplaceKeepsTheFilesOfOthersInAStickyFolder)
+{
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    const std::string plain = dir.file("plain"), shared = dir.file("shared");
+    ASSERT_EQ(mkdir(plain.c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(plain.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    write_file(plain + "/f", "x");
+    write_file(shared + "/f", "x");
+    EXPECT_EQ(plat_may_replace((plain + "/f").c_str()), 1);
+    EXPECT_EQ(plat_may_replace((shared + "/f").c_str()), 1); // his own, or root's right
+    EXPECT_EQ(plat_may_replace(dir.file("missing").c_str()), 1);
+    if (geteuid() != 0)
+        GTEST_SKIP() << "another owner's file needs the tests to run as root";
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        errno = 0;
+        bool kept = plat_may_replace((shared + "/f").c_str()) == 0 && errno == EPERM;
+        _exit(kept && plat_may_replace((plain + "/f").c_str()) == 1 ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A pipe or a device is opened in place for writing; nothing else is.

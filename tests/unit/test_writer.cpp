@@ -549,7 +549,7 @@ TEST(Writer, FailuresRemoveThePartialFile)
         s.set(MAILOPT_OUTPUT_FILE, out.c_str());
         EXPECT_EQ(mime_write_to_file(s.ctx), MIME_FAIL_READ);
         EXPECT_FALSE(plat_file_exists(out.c_str()));
-        EXPECT_STREQ(mail_last_error(s.ctx), "Read error on attachment (/proc/self/mem)");
+        EXPECT_STREQ(mail_last_error(s.ctx), "Read error on attachment (/proc/self/mem): Input/output error");
     }
 }
 

@@ -223,7 +223,7 @@ class FakeServerTests(SmtpTestCase):
         # "." so that the server drops the transaction.
         script = GREETING + EHLO + MAIL + RCPT + DATA + [("wait_close",)]
         run, server = self.converse(script, "-a:/proc/self/mem")
-        self.assertRun(run, 1, "Message send failed (Read error on attachment (/proc/self/mem))\n")
+        self.assertRun(run, 1, "Message send failed (Read error on attachment (/proc/self/mem): Input/output error)\n")
         self.assertIn(b"Content-Transfer-Encoding: base64\r\n", server.data)
         self.assertNotIn(b"\r\n.\r\n", server.data)
         self.assertNotIn(b"quit", server.data.lower())
