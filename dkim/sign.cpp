@@ -59,10 +59,16 @@ const char *line_end(const char *p, const char *end)
     return p;
 }
 
-// The header fields that are signed (compared without regard to case).
-const char *const kSignedNames[] = {"Cc",         "Content-Type", "Date",     "From",    "List-Unsubscribe",
-                                    "Message-ID", "MIME-Version", "Reply-To", "Subject", "To",
-                                    "X-Mailer"};
+// The header fields that are signed (compared without regard to case):
+// what the reader sees and what says how to read the body (a changed
+// Content-Transfer-Encoding shows other text under the same body hash),
+// the thread and the mailing-list fields that RFC 6376 recommends.
+const char *const kSignedNames[] = {
+    "Cc",          "Content-Transfer-Encoding", "Content-Type", "Date",      "From",
+    "In-Reply-To", "List-Archive",              "List-Help",    "List-Id",   "List-Owner",
+    "List-Post",   "List-Subscribe",            "List-Unsubscribe",          "List-Unsubscribe-Post",
+    "Message-ID",  "MIME-Version",              "References",   "Reply-To",  "Subject",
+    "To",          "X-Mailer"};
 
 enum { kNameMax = 1023 };
 

@@ -47,6 +47,22 @@ bool write_qp(MimeOut &out, QpState *st, const char *data, size_t len, int text,
     return out.ok();
 }
 
+// Quoted-printable of text whose line breaks are to stay line breaks: every
+// line end (LF, CR LF, lone CR) is made CR LF first, as the text body's are
+// when it is read, so that the encoder writes each as a hard line break
+// instead of encoding it. crlf carries a CR at a slice's end to the next.
+bool write_qp_lines(MimeOut &out, QpState *st, CrlfState *crlf, const char *data, size_t len, char *buf,
+                    size_t buf_size)
+{
+    const size_t slice = 4096;
+    char lines[2 * slice];
+    for (size_t i = 0; i < len && out.ok(); i += slice) {
+        size_t n = len - i < slice ? len - i : slice;
+        write_qp(out, st, lines, str_crlf_convert(crlf, data + i, n, lines), 1, buf, buf_size);
+    }
+    return out.ok();
+}
+
 // The pending byte of a quoted-printable run, if any.
 bool write_qp_flush(MimeOut &out, QpState *st, int text, char *buf)
 {
@@ -75,14 +91,16 @@ bool mime_out_base64(MimeOut &out, const char *data, size_t len, char *buf, size
 
 namespace {
 
-// Streams a file through base64 or text-mode quoted-printable. 0, or the
-// MimeFile read failure (negative); a failed sink shows in out.
+// Streams a text file through base64 (its bytes as they are) or
+// quoted-printable (its line ends as line breaks). 0, or the MimeFile read
+// failure (negative); a failed sink shows in out.
 int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, MimeBuffers &b)
 {
     // Whole base64 lines per read, so the line breaks fall where the
     // 57-byte slices put them.
     const size_t chunk = base64 ? MIME_READ_SLICE / MIME_B64_SLICE * MIME_B64_SLICE : MIME_READ_SLICE;
     QpState st = {};
+    CrlfState crlf = {};
     while (out.ok()) {
         int64_t n = f.read(b.in.get(), chunk);
         if (n < 0)
@@ -90,7 +108,7 @@ int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, MimeBuffers &b)
         if (base64)
             mime_out_base64(out, b.in.get(), static_cast<size_t>(n), b.out.get(), MIME_ENCODE_BUF_SIZE);
         else
-            write_qp(out, &st, b.in.get(), static_cast<size_t>(n), 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
+            write_qp_lines(out, &st, &crlf, b.in.get(), static_cast<size_t>(n), b.out.get(), MIME_ENCODE_BUF_SIZE);
         if (static_cast<size_t>(n) < chunk)
             break;
     }
@@ -99,14 +117,19 @@ int64_t stream_file(MimeOut &out, MimeFile &f, bool base64, MimeBuffers &b)
     return 0;
 }
 
-// The text or HTML body held in memory, by encoding.
-bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding, MimeBuffers &b)
+// The text or HTML body held in memory, by encoding. The text body's line
+// ends were made CR LF when it was set, unless it is to go as it stands
+// (then a lone LF or CR goes encoded); lines makes them CR LF here, for the
+// HTML body.
+bool write_memory_body(MimeOut &out, const char *data, size_t len, int encoding, bool lines, MimeBuffers &b)
 {
     if (encoding == BODY_ENC_BASE64)
         return mime_out_base64(out, data, len, b.out.get(), MIME_ENCODE_BUF_SIZE);
     QpState st = {};
-    if (write_qp(out, &st, data, len, 1, b.out.get(), MIME_ENCODE_BUF_SIZE) &&
-        write_qp_flush(out, &st, 1, b.out.get()))
+    CrlfState crlf = {};
+    bool ok = lines ? write_qp_lines(out, &st, &crlf, data, len, b.out.get(), MIME_ENCODE_BUF_SIZE)
+                    : write_qp(out, &st, data, len, 1, b.out.get(), MIME_ENCODE_BUF_SIZE);
+    if (ok && write_qp_flush(out, &st, 1, b.out.get()))
         out("\r\n");
     return out.ok();
 }
@@ -398,7 +421,7 @@ bool write_text_part(MailContext *ctx, MimeOut &out, MessageForm &form, MimeBuff
         if (form.encoding == BODY_ENC_7BIT)
             write_wrapped(out, text, ctx->text_body_length, ctx->line_length, b);
         else
-            write_memory_body(out, text, ctx->text_body_length, form.encoding, b);
+            write_memory_body(out, text, ctx->text_body_length, form.encoding, false, b);
     }
     return out.ok();
 }
@@ -427,7 +450,8 @@ bool write_html_part(MailContext *ctx, MimeOut &out, MessageForm &form, MimeFile
             return false;
         }
     } else {
-        write_memory_body(out, ctx->html_body, strlen(ctx->html_body), base64 ? BODY_ENC_BASE64 : BODY_ENC_QP, b);
+        write_memory_body(out, ctx->html_body, strlen(ctx->html_body), base64 ? BODY_ENC_BASE64 : BODY_ENC_QP, true,
+                          b);
     }
     if (form.related && write_raw_blob(out, ctx->extra_related) &&
         mime_out_parts(ctx, 1, form.rel_boundary, out))

@@ -2,7 +2,7 @@
 // as the recipient is to read it. The generated header block goes in front
 // (unless raw headers are asked for), the file's fields that the session
 // names for removal are left out (so are those the generated block replaces,
-// and Bcc always), the session's custom fields close the header, and every
+// and Bcc and Resent-Bcc always), the session's custom fields close the header, and every
 // line is copied with CR LF. The file is read as a stream through one slice
 // buffer; lines of any length pass through without being held whole.
 #include <cstdint>
@@ -113,7 +113,9 @@ private:
             return strlen(want) == len && str_ncasecmp(name.data(), want, static_cast<long>(len)) == 0;
         };
         // Bcc recipients are for the envelope only: the field never goes out.
-        if (same("Bcc"))
+        // Resent-Bcc has the same meaning for a message sent on again; its
+        // addresses are the resender's business and are not taken up.
+        if (same("Bcc") || same("Resent-Bcc"))
             return true;
         for (HeaderField *h = hdr_first(ctx_->removed_headers); h; h = hdr_next(h))
             if (same(h->name))
@@ -161,12 +163,22 @@ private:
                 if (!field_dropped_)
                     emit(prefix_.data(), prefix_.size());
                 state_ = field_dropped_ ? DROP : COPY;
-            } else if (i < n && raw_) {
+                return i;
+            }
+            if (i == n)
+                return i;
+            // No colon within a header line's length. A name cut off there
+            // that is so far a removed one followed by blanks may still
+            // reach its colon after any run of blanks, and the header scan
+            // then takes the line as that field (a Bcc field's addresses
+            // become recipients): it is left out as that field, raw or not.
+            const bool cut = data[i] != '\r' && data[i] != '\n';
+            if (raw_ && !(cut && removed(prefix_))) {
                 // Raw headers go as they are, a line without a colon too.
                 field_dropped_ = false;
                 emit(prefix_.data(), prefix_.size());
                 state_ = COPY;
-            } else if (i < n) {
+            } else {
                 // No field name: the line and its continuations are no field.
                 field_dropped_ = true;
                 state_ = DROP;
@@ -193,8 +205,8 @@ private:
 
     MailContext *ctx_;
     MimeOut &out_;
-    // With raw headers nothing is generated and only Bcc (and the fields
-    // the user removes) are left out of the file's header.
+    // With raw headers nothing is generated and only Bcc and Resent-Bcc
+    // (and the fields the user removes) are left out of the file's header.
     const bool raw_;
     bool body_ = false;
     bool at_line_start_ = true;

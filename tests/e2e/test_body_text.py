@@ -2,11 +2,14 @@
 mode writes it and Python's email package reads it back: lines are wrapped
 at blanks, no word is ever cut, no line is longer than the 998 bytes a
 message line may hold, and only a word longer than that makes the body go
-quoted-printable. The programs are those of the build tree (see
-test_cli.py).
+quoted-printable. The HTML body's line ends are line breaks of its
+quoted-printable text, never encoded. The programs are those of the build
+tree (see test_cli.py).
 """
 import email
 import email.policy
+import quopri
+import re
 
 from test_cli import PROGRAMS, SENDER, SandboxTest
 
@@ -84,3 +87,53 @@ class BodyTextTest(SandboxTest):
         raw, _ = self.box.message()
         text = raw.split(b"\r\n\r\n", 1)[1].split(b"begin 644 ", 1)[0]
         self.assertEqual(text.decode("utf-8").split(), body.split())
+
+
+# HTML bodies and their line ends: (name, the file's bytes). The bodies of
+# 70 000 bytes pass a read of the file with a CR LF cut between two reads.
+PAGE = ["<html>", "<body>", "<p>Gr\u00fc\u00dfe</p>", "<p>two  </p>", ".dot", "</body>", "</html>"]
+HTML_CASES = [
+    ("a page of LF lines", "\n".join(PAGE).encode() + b"\n"),
+    ("CR LF lines, the last without a line end", "\r\n".join(PAGE).encode()),
+    ("LF, CR LF and lone CR mixed, empty lines", b"<p>a</p>\n\n<p>b</p>\r\n\r\n<p>c</p>\r<p>d</p>\r"),
+    ("a line longer than a quoted-printable line", b"<p>" + b"long words " * 30 + b"</p>\n<p>end</p>\n"),
+    ("a CR LF cut by the reads", b"x" * 65535 + b"\r\n" + b"<p>y</p>\n" * 500),
+    ("a CR at the end of a read", b"x" * 65535 + b"\r" + b"<p>y</p>\r" * 500),
+]
+
+
+def html_lines(data):
+    """The lines of a text, its line ends LF, CR LF or a lone CR."""
+    return re.split(rb"\r\n|\r|\n", data)
+
+
+class HtmlBodyTest(SandboxTest):
+    def test_line_ends_are_line_breaks(self):
+        attachment = b"<a>\n<b>\r\n<c>\r"
+        for program in PROGRAMS:
+            for name, data in HTML_CASES:
+                for given in ("file", "value"):
+                    if given == "value" and len(data) > 4096:
+                        continue
+                    with self.subTest(program=program, case=name, given=given):
+                        box = self.fresh()
+                        box.write("page.html", data)
+                        box.write("notes.txt", attachment)
+                        html = ["-body-html:page.html"] if given == "file" else ["-body--html:" + data.decode()]
+                        result = box.run(program, ["-body:text", "-aqp:notes.txt", "-file:out.eml"] + html + SENDER)
+                        self.assertEqual(result.status, 0, result)
+                        raw, msg = box.message()
+                        part = msg.get_body(preferencelist=("html",))
+                        self.assertEqual(part["Content-Transfer-Encoding"], "quoted-printable")
+                        # Read back, the HTML is the file with CR LF line ends.
+                        lines = html_lines(data)
+                        self.assertEqual(part.get_payload(decode=True), b"\r\n".join(lines))
+                        # Each line of the encoded text (soft breaks joined)
+                        # is one line of the file.
+                        encoded = raw.split(b"Content-Type: text/html", 1)[1].split(b"\r\n\r\n", 1)[1]
+                        encoded = encoded.split(b"\r\n--", 1)[0].replace(b"=\r\n", b"")
+                        self.assertNotRegex(encoded, rb"=0[AD]")
+                        self.assertEqual([quopri.decodestring(line) for line in encoded.split(b"\r\n")], lines)
+                        # An attachment's bytes stay as they are.
+                        [att] = [p for p in msg.walk() if p.get_filename() == "notes.txt"]
+                        self.assertEqual(att.get_payload(decode=True), attachment)

@@ -274,3 +274,44 @@ TEST(DkimSign, FieldLayoutAndHeaderChoice)
                    &why),
               1);
 }
+
+// Beside what the reader sees, a signature covers what says how to read
+// the body and the thread and mailing-list fields; names that only begin
+// or end like them are not signed.
+TEST(DkimSign, IntegrityAndListFieldsAreSigned)
+{
+    Registry r;
+    const std::string ed = test_key_pem("ED25519");
+    const char *why = nullptr;
+    DkimKeyDomain *d = dkim_keys_add(&r.root, "example.com", "sel", ed.c_str(), &why);
+    ASSERT_NE(d, nullptr);
+    const std::string head = "From: f@x\r\n"
+                             "Content-Transfer-Encoding: 7bit\r\n"
+                             "Content-Transfer-Encodings: no\r\n"
+                             "in-reply-to: <a@x>\r\n"
+                             "References: <a@x>\r\n\t<b@x>\r\n"
+                             "LIST-ID: <l.x>\r\n"
+                             "List-Idx: no\r\n"
+                             "X-List-Id: no\r\n"
+                             "List-Help: <mailto:h@x>\r\n"
+                             "List-Unsubscribe: <mailto:u@x>\r\n"
+                             "List-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n"
+                             "List-Subscribe: <mailto:s@x>\r\n"
+                             "List-Post: <mailto:p@x>\r\n"
+                             "List-Owner: <mailto:o@x>\r\n"
+                             "List-Archive: <https://x/a>\r\n"
+                             "List: no\r\n";
+    const std::string text = head + "\r\nPrice =41 here\r\n";
+    std::string f;
+    ASSERT_EQ(sign(text, head.size(), DKIM_CANON_RELAXED_RELAXED, DKIM_ALG_ED25519_SHA256, d, 1, &f, &why), 1)
+        << why;
+    // The h= value unfolded: the fields from the last to the first.
+    size_t from = f.find("\th=") + 3, to = f.find(";\r\n\tbh=");
+    ASSERT_LT(from, to);
+    std::string names = f.substr(from, to - from);
+    for (size_t at; (at = names.find("\r\n\t")) != std::string::npos;)
+        names.erase(at, 3);
+    EXPECT_EQ(names, "List-Archive:List-Owner:List-Post:List-Subscribe:List-Unsubscribe-Post:"
+                     "List-Unsubscribe:List-Help:LIST-ID:References:in-reply-to:"
+                     "Content-Transfer-Encoding:From");
+}

@@ -462,7 +462,8 @@ TEST(Preconstructed, LinesThatAreNoField)
 }
 
 // With raw headers the file's header goes as it stands, byte for byte
-// (line ends made CR LF), except the Bcc field with its continuation lines.
+// (line ends made CR LF), except the Bcc and Resent-Bcc fields with their
+// continuation lines.
 TEST(Preconstructed, RawHeadersGoAsTheyStandButBcc)
 {
     TempDir dir;
@@ -475,6 +476,7 @@ TEST(Preconstructed, RawHeadersGoAsTheyStandButBcc)
         {"A: 1\nBcc: x@y.org,\n z@y.org\nbcc :w@y.org\nno colon here\n\nb\n",
          "A: 1\r\nno colon here\r\n\r\nb\r\n"},
         {":\tempty name\n\nb\n", ":\tempty name\r\n\r\nb\r\n"},
+        {"Resent-Bcc: x@y.org,\n\tz@y.org\nRESENT-BCC:w@y.org\nA: 1\n\nb\n", "A: 1\r\n\r\nb\r\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
@@ -485,6 +487,35 @@ TEST(Preconstructed, RawHeadersGoAsTheyStandButBcc)
     std::string longline(5000, 'x');
     write_file(dir.file("m"), longline + "\nA: 1\n\nb\n");
     EXPECT_EQ(precon(s.ctx, dir.file("m")), longline + "\r\nA: 1\r\n\r\nb\r\n");
+
+    // Blanks before the colon may run past any header line: the field is
+    // still the one the header scan takes, wherever the file's reads cut
+    // the name. A name that only begins like it and goes on after the
+    // blanks is left out with it; any other long name goes whole.
+    const std::string blanks(1500, ' ');
+    const std::string pad = "X-Pad: " + std::string(MIME_READ_SLICE - 2 - 9, 'p') + "\n";
+    const struct {
+        std::string field;
+        bool kept;
+    } long_names[] = {
+        {"Bcc" + blanks + ": x@y.org,\n z@y.org\n", false},
+        {"bcc" + blanks + "\t: x@y.org\n", false},
+        {"Resent-Bcc" + blanks + ": x@y.org\n", false},
+        {"Bcc" + blanks + "x: v\n", false},
+        {"X-Other" + blanks + ": v\n folded\n", true},
+        {"Bcc-Not" + blanks + ": v\n", true},
+    };
+    for (const auto &c : long_names) {
+        for (const std::string &before : {std::string(), pad}) {
+            SCOPED_TRACE(c.field.substr(0, 10) + (before.empty() ? "" : ", cut by a read"));
+            write_file(dir.file("m"), before + c.field + "A: 1\n\nb\n");
+            std::string kept = c.kept ? c.field : "";
+            for (size_t at = 0; (at = kept.find('\n', at)) != std::string::npos; at += 2)
+                kept.replace(at, 1, "\r\n");
+            std::string pad_sent = before.empty() ? "" : before.substr(0, before.size() - 1) + "\r\n";
+            EXPECT_EQ(precon(s.ctx, dir.file("m")), pad_sent + kept + "A: 1\r\n\r\nb\r\n");
+        }
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@ written; a message is never sent unsigned when signing was asked for and
 cannot be done.
 """
 import os
+import re
 import resource
 import shutil
 import subprocess
@@ -144,6 +145,68 @@ class DkimTest(unittest.TestCase):
         if not verifiers.can_run_opendkim():
             for status, _ in verifiers.opendkim_verify(changed, self.table, self.dir):
                 self.assertNotEqual(status, 0)
+
+    def test_integrity_and_list_fields_are_signed(self):
+        # The thread and mailing-list fields and what says how to read the
+        # body are signed wherever they stand in the top header: a composed
+        # single part has a Content-Transfer-Encoding field there, a
+        # multipart message has none (its parts' fields are in the body).
+        lists = [("List-Id", "<team.example.com>"), ("List-Help", "<mailto:help@example.com>"),
+                 ("List-Unsubscribe", "<mailto:off@example.com>"),
+                 ("List-Unsubscribe-Post", "List-Unsubscribe=One-Click"),
+                 ("List-Subscribe", "<mailto:on@example.com>"), ("List-Post", "<mailto:team@example.com>"),
+                 ("List-Owner", "<mailto:owner@example.com>"), ("List-Archive", "<https://example.com/a>")]
+        thread = [("In-Reply-To", "<one@example.com>"), ("References", "<zero@example.com> <one@example.com>")]
+        heads = ["-head:%s:%s" % f for f in thread + lists]
+        generated = {"date", "from", "to", "subject", "message-id", "x-mailer", "mime-version", "content-type"}
+        added = {name.lower() for name, _ in thread + lists}
+        cte = {"content-transfer-encoding"}
+        ready = os.path.join(self.dir, "lists.eml")
+        with open(ready, "wb") as f:
+            f.write(b"From: " + SENDER.encode() + b"\nTo: " + RECIPIENT.encode() + b"\nSubject: Lists\n"
+                    b"In-Reply-To: <one@example.com>\nReferences: <zero@example.com>\n <one@example.com>\n" +
+                    b"".join(b"%s: %s\n" % (n.encode(), v.encode()) for n, v in lists) +
+                    b"MIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n"
+                    b"Content-Transfer-Encoding: 7bit\n\nPrice =41 here\n")
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        cases = [
+            ("single part", ["-subject:Lists", "-body:Price =41 here"] + heads, generated | added | cte),
+            ("multipart", ["-subject:Lists", "-body:Price =41 here", "-a:" + self.attachment] + heads,
+             generated | added),
+            # A message file keeps its own X-Mailer field: it has none.
+            ("message file", ["-emailfile:" + ready], generated - {"x-mailer"} | added | cte),
+            ("message file over SMTP", ["-emailfile:" + ready, "-host:127.0.0.1:%d" % peer.port],
+             generated - {"x-mailer"} | added | cte),
+        ]
+        for name, args, signed in cases:
+            with self.subTest(message=name):
+                if name.endswith("SMTP"):
+                    run = self.run_program(args + self.keys + ["-dkim-canon:all"])
+                    self.assertEqual(run.returncode, 0, run.stderr)
+                    message = peer.messages[-1].content
+                else:
+                    message = self.written(*(args + self.keys + ["-dkim-canon:all"]))
+                fields, _ = verifiers.split_signatures(message)
+                self.assertEqual(len(fields), 8)
+                for field in fields:
+                    names = re.search(rb";\s*h=([^;]*)", re.sub(rb"\r\n[ \t]", b"", field)).group(1)
+                    self.assertEqual({n.decode().lower() for n in names.split(b":")}, signed, field)
+                self.assertAllVerify(message, 8)
+                # A changed field of those fails every signature: read as
+                # quoted-printable the body would say "Price A here".
+                changes = [(b"\r\nList-Id: <team.", b"\r\nList-Id: <evil.")]
+                if cte <= signed:
+                    changes.append((b"\r\nContent-Transfer-Encoding: 7bit\r\n",
+                                    b"\r\nContent-Transfer-Encoding: quoted-printable\r\n"))
+                for old, new in changes:
+                    head = message[:message.index(b"\r\n\r\n") + 2]
+                    self.assertEqual(head.count(old), 1, head)
+                    changed = [m.replace(old, new, 1) for m in verifiers.single_signed(message)]
+                    self.assertEqual(verifiers.python_verify(changed, self.table), [False] * 8)
+                    if not verifiers.can_run_opendkim():
+                        for status, _ in verifiers.opendkim_verify(changed, self.table, self.dir):
+                            self.assertNotEqual(status, 0)
 
     def test_choices_and_the_signature_fields(self):
         cases = [

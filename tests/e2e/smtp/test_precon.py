@@ -127,6 +127,64 @@ class PreconstructedTests(SmtpTestCase):
                 self.assertFalse(os.path.exists(self.path("o.eml")))
 
 
+
+# Bcc and Resent-Bcc fields of a message file in every spelling the header
+# scan takes them in: (case, the field's lines, the envelope recipients it
+# adds when they are read from the file). A Bcc field's addresses become
+# recipients; a Resent-Bcc field's are the resender's business and do not.
+# The runs of blanks put the colon on both sides of the longest header line.
+H1, H2, H3 = b"h1@example.net", b"h2@example.net", b"h3@example.net"
+BCC_FIELDS = [
+    ("plain", [b"Bcc: " + H1], [H1]),
+    ("capitals", [b"BCC: " + H1], [H1]),
+    ("lower case, no blank", [b"bcc:" + H1], [H1]),
+    ("blanks before the colon", [b"Bcc \t : " + H1], [H1]),
+    ("folded", [b"Bcc: " + H1 + b",", b"\t" + H2 + b",", b"   " + H3], [H1, H2, H3]),
+    ("994 blanks", [b"Bcc" + b" " * 994 + b": " + H1], [H1]),
+    ("995 blanks", [b"Bcc" + b" " * 995 + b": " + H1], [H1]),
+    ("996 blanks", [b"Bcc" + b" " * 996 + b": " + H1], [H1]),
+    ("997 blanks", [b"Bcc" + b" " * 997 + b": " + H1], [H1]),
+    ("998 blanks", [b"Bcc" + b" " * 998 + b": " + H1], [H1]),
+    ("5000 blanks and tabs, folded", [b"BCC" + b" \t" * 2500 + b":" + H1 + b",", b" " + H2], [H1, H2]),
+    ("Resent-Bcc", [b"Resent-Bcc: " + H1], []),
+    ("Resent-Bcc in capitals, folded", [b"RESENT-BCC: " + H1 + b",", b"\t" + H2], []),
+    ("Resent-Bcc, 997 blanks", [b"Resent-Bcc" + b" " * 997 + b": " + H1], []),
+]
+
+
+class BccFieldTests(SmtpTestCase):
+    """No Bcc or Resent-Bcc field of a message file reaches a recipient,
+    with or without -rawhead, whatever its spelling or length."""
+
+    def test_bcc_fields_stay_out_of_the_data(self):
+        peer = AioPeer()
+        self.addCleanup(peer.close)
+        top = b"From: ann@example.com\r\nTo: t@example.org\r\n"
+        rest = b"X-After: kept\r\n\r\nbody\r\n"
+        for case, lines, added in BCC_FIELDS:
+            ready = self.write("bcc.eml", top.replace(b"\r\n", b"\n") +
+                               b"".join(line + b"\n" for line in lines) + rest.replace(b"\r\n", b"\n"))
+            for raw in ([], ["-rawhead"]):
+                with self.subTest(case=case, raw=raw):
+                    run = self.run_program(["-host:127.0.0.1:%d" % peer.port, "-emailfile:" + ready] + raw)
+                    self.assertRun(run, 0, "")
+                    got = peer.messages[-1]
+                    self.assertEqual(sorted(got.rcpt_tos), sorted(["t@example.org"] +
+                                                                  [a.decode() for a in added]))
+                    # The file's header but for the field, as it stands with
+                    # -rawhead, after the generated Date and Message-ID without.
+                    if raw:
+                        self.assertEqual(got.content, top + rest)
+                    else:
+                        self.assertRegex(got.content, rb"\ADate: [^\r]+\r\nMessage-ID: <[^>]+>\r\n" +
+                                         re.escape(top + rest) + rb"\Z")
+                    out = self.path("out.eml")
+                    run = self.run_program(["-emailfile:" + ready, "-file:" + out] + raw)
+                    self.assertRun(run, 0, "")
+                    with open(out, "rb") as f:
+                        self.assertEqual(normalise(f.read()), normalise(got.content))
+
+
 # The address fields of a message file, each read whole by the address-list
 # grammar (UTF-8 names and addresses, comments, groups, quoted local parts,
 # address literals): (header lines, envelope recipients, sender, server
