@@ -283,6 +283,12 @@ RUN_CASES = [
     Run(["-host:mx.example:0"] + SENDER, 1, "",
         "Invalid -host option (The port is not a number from 1 to 65535)\n"),
     Run(["-host:u:@mx.example"] + SENDER, 1, "", "Incorrectly specified user credentials\n"),
+    # A password without a user is no login: refused, as "u:" is.
+    Run(["-host::pw@mx.example"] + SENDER, 1, "",
+        "Invalid -host option (A password is given without a user name)\n"),
+    # Only ":" and a port follow the "]": no host "::1]" to fail on later.
+    Run(["-host:[::1]]:%d" % CLOSED_PORT] + SENDER, 1, "",
+        "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"),
     Run(["-ai:notes.txt", "-file:out.eml"] + SENDER, 1, "",
         "Inline attachments require a HTML body\n"),
     Run(["-a64:notes.txt", "-auu:notes.txt", "-file:out.eml"] + SENDER, 1, "",

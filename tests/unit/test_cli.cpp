@@ -451,6 +451,12 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"host:ann:s3cret@", EXIT_USAGE, "Invalid -host option (No host given)\n"},
         {"host:[::1", EXIT_USAGE, "Invalid -host option (The host begins with \"[\" and has no \"]\")\n"},
         {"host:[::1]25", EXIT_USAGE, "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"},
+        {"host:[::1]]:2600", EXIT_USAGE, "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"},
+        {"proxy:[::1]]:1080", EXIT_USAGE, "Invalid -proxy option (Only \":\" and a port may follow the \"]\")\n"},
+        // A password without a user would be sent without AUTH, as "ann:"
+        // and "ann@" are not.
+        {"host::s3cret@mx.example", EXIT_USAGE, "Invalid -host option (A password is given without a user name)\n"},
+        {"proxy::s3cret@px.example", EXIT_USAGE, "Invalid -proxy option (A password is given without a user name)\n"},
         {"proxy:px.example:655350", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n"},
         {"proxy:pu:s3cret@px.example:abc", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n"},
         {"proxy:px.example:1080x", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n"},
@@ -585,6 +591,9 @@ TEST_F(Cli, RefusedServerOrProxyChangesNothing)
         {"host:v:q@[::1", EXIT_USAGE},
         {"host:v:q@:25", EXIT_USAGE},
         {"host:v:q@", EXIT_USAGE},
+        {"host::q@b.example", EXIT_USAGE},
+        {"host:v:q@[::1]]:26", EXIT_USAGE},
+        {"proxy::qp@qx.example", EXIT_USAGE},
         {"proxy:qu:qp@qx.example:70000", EXIT_USAGE},
         {"proxy:qu:qp@qx.example:0x", EXIT_USAGE},
         {"proxy:qu:qp@", EXIT_USAGE},
