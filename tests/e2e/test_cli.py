@@ -188,6 +188,7 @@ FULL_ONLY_WORDS = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-c
 FIXTURES = {
     "ready.eml": "From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n",
     "notes.txt": "notes\n",
+    "minutes.conf": "subject:x\ntimeout:2min\n",
 }
 
 
@@ -289,6 +290,18 @@ RUN_CASES = [
     # Only ":" and a port follow the "]": no host "::1]" to fail on later.
     Run(["-host:[::1]]:%d" % CLOSED_PORT] + SENDER, 1, "",
         "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"),
+    # Numbers are digits only, on the command line and in a configuration
+    # file, and within their ranges.
+    Run(["-timeout:1m", "-host:mx.example"] + SENDER, 1, "",
+        "Invalid -timeout option (The value must be digits only: \"1m\")\n"),
+    Run(["-config:minutes.conf", "-host:mx.example"] + SENDER, 1, "",
+        "minutes.conf:2: Invalid -timeout option (The value must be digits only: \"2min\")\n"),
+    Run(["-priority:high", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -priority option (The value must be digits only: \"high\")\n"),
+    Run(["-priority:9", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -priority option (The priority must be 1 to 5)\n"),
+    Run(["-linelen:4.9", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -linelen option (The value must be digits only: \"4.9\")\n"),
     Run(["-ai:notes.txt", "-file:out.eml"] + SENDER, 1, "",
         "Inline attachments require a HTML body\n"),
     Run(["-a64:notes.txt", "-auu:notes.txt", "-file:out.eml"] + SENDER, 1, "",
