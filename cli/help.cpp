@@ -116,13 +116,13 @@ const HelpRow help_table[] = {
      "fields are put in front.", HELP_OPTION},
     {"-linelen:length", S | F, "Lines of a text body sent as it is (neither base64 nor "
      "quoted-printable) are wrapped at blanks at this length, 78 to 998 characters (78 by default); "
-     "other values are brought into that range. A longer word stays whole on a line of its own; a "
+     "other numbers are brought into that range. A longer word stays whole on a line of its own; a "
      "text with a word longer than 998 bytes goes quoted-printable.", HELP_OPTION},
     {"-mime", S | F, "Writes a MIME message even when a plain one would do.", HELP_OPTION},
     {"-dotstuff", F, "Doubles a \".\" at the start of a line in the output file, as SMTP does "
      "on the wire.", HELP_OPTION},
-    {"-priority:n", S | F | P, "Priority: 1 highest, 2 high, 4 low, 5 lowest; 3 (normal) and "
-     "other values write no priority field.", HELP_OPTION},
+    {"-priority:n", S | F | P, "Priority: 1 highest, 2 high, 4 low, 5 lowest; 3 (normal) writes "
+     "no priority field.", HELP_OPTION},
     {"--", S | F, "Reads the text body from standard input up to its end (Ctrl-D on a "
      "terminal).", HELP_OPTION},
     end(),
@@ -202,10 +202,10 @@ const HelpRow help_table[] = {
     {"-tls-protocols:proto[,proto...]", S | P | FULL, "TLS protocol versions in libtls syntax "
      "(for example tlsv1.2,tlsv1.3).", HELP_OPTION},
     {"-timeout:seconds", S | P | FULL, "Time-out of every network wait in seconds (300 by default); "
-     "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is ignored.",
+     "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is refused.",
      HELP_OPTION},
     {"-timeout:seconds", S | P | PLAIN, "Time-out of every network wait in seconds (300 by default). "
-     "A value outside 1 to 2147483 is ignored.", HELP_OPTION},
+     "A value outside 1 to 2147483 is refused.", HELP_OPTION},
     end(),
 
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),

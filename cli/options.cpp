@@ -38,7 +38,6 @@ enum CliRefusal {
     REFUSAL_ADDRESS,    // "Invalid address in -%s (%s)" naming the value; EXIT_USAGE
     REFUSAL_FILE,       // the row's message naming the file, the reason; EXIT_INPUT_FILE
     REFUSAL_ATTACHMENT, // as REFUSAL_FILE, unless -skipnofile leaves the attachment out
-    REFUSAL_IGNORED,    // the session takes only some values and ignores the rest
 };
 
 enum : unsigned {
@@ -109,8 +108,6 @@ int refusal_status(MailContext *ctx, const char *name, const char *value, CliRef
         return out_of_memory(name);
     const char *reason = ctx->error_text;
     switch (how) {
-    case REFUSAL_IGNORED:
-        return EXIT_OK;
     case REFUSAL_ATTACHMENT:
         if (cli_skip_missing_files)
             return EXIT_OK;
@@ -453,15 +450,69 @@ int opt_dsnid(MailContext *ctx, char *, char *value, const CliOption &opt)
     return session_set(ctx, opt.code, nullptr, value) ? EXIT_OK : refused(ctx, opt, value);
 }
 
-// -priority: the number goes into the sub-choice bits. Only numbers that
-// fit those four bits are passed: a larger one would spill into the
-// modifier bits of the code (MAILOPT_CLEAR would clear the priority).
+// ---- numbers -------------------------------------------------------------------------
+
+// The largest line length read; the session brings any number up to it
+// into its range. The field it goes into counts in 32 bits, so a longer
+// number is refused rather than wrapped or cut.
+const uint64_t line_length_read_max = UINT32_MAX;
+
+// A numeric value as a user must write it: digits only, to its end. "1m",
+// "4.9", " 4", "+4", "-1" and "high" are refused, naming the option, rather
+// than read up to their first other character. *n gets the number, or
+// UINT64_MAX for one beyond 64 bits, which every range refuses. Returns
+// EXIT_OK, or the status of the refusal it has reported.
+int digits_status(MailContext *ctx, const CliOption &opt, const char *value, uint64_t *n)
+{
+    switch (num_parse_digits(value, UINT64_MAX, n)) {
+    case NUM_DIGITS_OK:
+        return EXIT_OK;
+    case NUM_DIGITS_TOO_LARGE:
+        *n = UINT64_MAX;
+        return EXIT_OK;
+    default:
+        mail_set_errorf(ctx, "The value must be digits only: \"%s\"", value);
+        return refused(ctx, opt, value, REFUSAL_INVALID);
+    }
+}
+
+// -timeout: seconds; the session refuses a time-out outside its range (its
+// reading saturates, so no number of digits wraps into it).
+int opt_timeout(MailContext *ctx, char *word, char *value, const CliOption &opt)
+{
+    uint64_t n = 0;
+    if (int status = digits_status(ctx, opt, value, &n))
+        return status;
+    return opt_value(ctx, word, value, opt);
+}
+
+// -linelen: a width the session brings into 78 to 998; an empty value is
+// the default width.
+int opt_line_length(MailContext *ctx, char *word, char *value, const CliOption &opt)
+{
+    if (!*value)
+        return session_set(ctx, opt.code | MAILOPT_CLEAR, nullptr) ? EXIT_OK : refused(ctx, opt, value);
+    uint64_t n = 0;
+    if (int status = digits_status(ctx, opt, value, &n))
+        return status;
+    if (n > line_length_read_max) {
+        mail_set_errorf(ctx, "The number is too large: \"%s\"", value);
+        return refused(ctx, opt, value, REFUSAL_INVALID);
+    }
+    return opt_value(ctx, word, value, opt);
+}
+
+// -priority: the number goes into the sub-choice bits. One that does not
+// fit those four bits would spill into the modifier bits of the code
+// (MAILOPT_CLEAR would clear the priority), so it goes as 0, which the
+// session refuses as it refuses every number but 1 to 5.
 int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 {
-    int64_t n = num_parse_i64(value);
-    if (n < 0 || n > int64_t(MAILOPT_SUB_MASK >> MAILOPT_SUB_SHIFT))
-        return EXIT_OK;
-    if (session_set(ctx, opt.code | mailopt_priority(static_cast<unsigned>(n)), nullptr))
+    uint64_t n = 0;
+    if (int status = digits_status(ctx, opt, value, &n))
+        return status;
+    unsigned sub = n <= (MAILOPT_SUB_MASK >> MAILOPT_SUB_SHIFT) ? static_cast<unsigned>(n) : 0u;
+    if (session_set(ctx, opt.code | mailopt_priority(sub), nullptr))
         return EXIT_OK;
     return refused(ctx, opt, value);
 }
@@ -471,12 +522,11 @@ int opt_priority(MailContext *ctx, char *, char *value, const CliOption &opt)
 // are no words of this table: they count on the command line only, where
 // the run reads them before any option.
 // The refusal column says what a value the session refuses means. A value
-// the user gave is never dropped silently, so a refusal ends the run,
-// except in the rows whose every refusal is a documented "no effect"
-// (REFUSAL_IGNORED). Where only some values of a word have no effect (an
-// empty subject, a port beyond 65535, an over-long DSN identifier, a
-// header name with a blank), the handler or the CLI_EMPTY_IGNORED flag
-// leaves them out before the session is asked.
+// the user gave is never dropped silently, so a refusal ends the run.
+// Where some values of a word have no effect (an empty subject, time-out
+// or priority, an over-long DSN identifier, a header name with a blank),
+// the handler or the CLI_EMPTY_IGNORED flag leaves them out before the
+// session is asked.
 const CliOption cli_options[] = {
     // word, match, handler, session option, refusal, switch value, file message, flags
     {"a:", MATCH_PREFIX, opt_attach, MAILOPT_ATTACH | MAILOPT_ATTACH_AUTO, REFUSAL_ATTACHMENT,
@@ -512,7 +562,8 @@ const CliOption cli_options[] = {
     {"body-html:", MATCH_PREFIX, opt_value, MAILOPT_BODY_HTML | MAILOPT_FROM_FILE, REFUSAL_FILE,
      nullptr, "Failed to read HTML body file (%s)", 0},
     {"body--html:", MATCH_PREFIX, opt_value, MAILOPT_BODY_HTML, REFUSAL_INVALID, nullptr, nullptr, 0},
-    {"linelen:", MATCH_PREFIX, opt_value, MAILOPT_LINE_LENGTH, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"linelen:", MATCH_PREFIX, opt_line_length, MAILOPT_LINE_LENGTH, REFUSAL_INVALID, nullptr,
+     nullptr, 0},
     {"body-64", MATCH_EXACT, opt_switch, MAILOPT_BODY | MAILOPT_BODY_BASE64, REFUSAL_INVALID,
      nullptr, nullptr, 0},
     {"body-qp", MATCH_EXACT, opt_switch, MAILOPT_BODY | MAILOPT_BODY_QP, REFUSAL_INVALID, nullptr,
@@ -528,8 +579,8 @@ const CliOption cli_options[] = {
      nullptr, 0},
     {"6", MATCH_EXACT, opt_switch, MAILOPT_IP_FAMILY | MAILOPT_IPV6_ONLY, REFUSAL_INVALID, "6",
      nullptr, 0},
-    // The session ignores a time-out below one second.
-    {"timeout:", MATCH_PREFIX, opt_value, MAILOPT_TIMEOUT, REFUSAL_IGNORED, nullptr, nullptr, 0},
+    {"timeout:", MATCH_PREFIX, opt_timeout, MAILOPT_TIMEOUT, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_EMPTY_IGNORED},
     {"authtypes:", MATCH_PREFIX, opt_authtypes, MAILOPT_AUTH_TYPES, REFUSAL_INVALID, nullptr,
      nullptr, 0},
     {"proxy:", MATCH_PREFIX, opt_proxy, MAILOPT_PROXY, REFUSAL_INVALID, nullptr, nullptr, 0},
@@ -569,8 +620,8 @@ const CliOption cli_options[] = {
      "Unknown DKIM canonical form: %s\n", CLI_FULL_ONLY},
     {"no-dkim", MATCH_EXACT, opt_no_dkim, 0, REFUSAL_INVALID, nullptr, nullptr, CLI_FULL_ONLY},
     {"mdn", MATCH_EXACT, opt_switch, MAILOPT_MDN, REFUSAL_INVALID, "1", nullptr, 0},
-    // The session takes priorities 1 to 5 and ignores the others.
-    {"priority:", MATCH_PREFIX, opt_priority, MAILOPT_PRIORITY, REFUSAL_IGNORED, nullptr, nullptr, 0},
+    {"priority:", MATCH_PREFIX, opt_priority, MAILOPT_PRIORITY, REFUSAL_INVALID, nullptr, nullptr,
+     CLI_EMPTY_IGNORED},
     {"config:", MATCH_PREFIX, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"nodefault", MATCH_EXACT, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"skipnofile", MATCH_EXACT, opt_ignore, 0, REFUSAL_INVALID, nullptr, nullptr, 0},

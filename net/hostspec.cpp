@@ -1,5 +1,6 @@
 // The host-text parser of the server and proxy options.
 #include "net/hostspec.h"
+#include "support/num.h"
 #include "support/str.h"
 
 #include <cstdlib>
@@ -22,17 +23,8 @@ char *copy_n(const char *text, size_t len)
 // digit string cannot wrap into a small port.
 int64_t read_port(const char *text)
 {
-    if (!*text)
-        return -1;
-    int64_t n = 0;
-    for (const char *p = text; *p; p++) {
-        if (*p < '0' || *p > '9')
-            return -1;
-        n = n * 10 + (*p - '0');
-        if (n > HOSTSPEC_PORT_MAX)
-            return -1;
-    }
-    return n;
+    uint64_t n = 0;
+    return num_parse_digits(text, HOSTSPEC_PORT_MAX, &n) == NUM_DIGITS_OK ? int64_t(n) : -1;
 }
 
 } // namespace
@@ -71,7 +63,10 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
     char *new_host = nullptr;
     int64_t new_port = -2; // -2: no port given
     if (host_part[0] == '[') {
-        const char *close = strrchr(host_part, ']');
+        // The first "]" closes: an address holds none, and anything but
+        // ":" and a port after it ("[::1]]:25") is refused, not taken into
+        // the host.
+        const char *close = strchr(host_part, ']');
         if (!close) {
             code = HOSTSPEC_NO_BRACKET;
         } else {
@@ -98,6 +93,11 @@ int ip_parse_host_spec(const char *text, char **host, uint32_t *port, char **use
         code = HOSTSPEC_NO_MEMORY;
     if (code == HOSTSPEC_OK && !*new_host)
         code = HOSTSPEC_NO_HOST;
+    // A password with no user name to go with it would be dropped (no
+    // login) or sent for nobody; "user@" and "user:" are the forms that
+    // give one without the other.
+    if (code == HOSTSPEC_OK && !*new_user && *new_password)
+        code = HOSTSPEC_NO_USER;
     if (code != HOSTSPEC_OK) {
         free(new_host);
         free(new_user);
@@ -128,6 +128,7 @@ const char *ip_host_spec_reason(int code)
     case HOSTSPEC_NO_MEMORY: return "Out of memory";
     case HOSTSPEC_BAD_PORT: return "The port is not a number from 1 to 65535";
     case HOSTSPEC_AFTER_BRACKET: return "Only \":\" and a port may follow the \"]\"";
+    case HOSTSPEC_NO_USER: return "A password is given without a user name";
     default: return "The value does not parse";
     }
 }

@@ -14,13 +14,15 @@ enum {
     HOSTSPEC_NO_MEMORY = 4,     // no memory for a copy (host, user or password)
     HOSTSPEC_BAD_PORT = 5,      // a port text that is not a number the host may take
     HOSTSPEC_AFTER_BRACKET = 6, // something other than ":" and a port after the "]"
+    HOSTSPEC_NO_USER = 7,       // a password without a user name (":pw@host")
 };
 
 enum { HOSTSPEC_PORT_MAX = 65535 };
 
 // Splits text. The last "@" ends the user part, so a user name may itself
 // be an e-mail address; the first delimiter in the user part separates the
-// password, which keeps any further delimiters. On HOSTSPEC_OK *host (never
+// password, which keeps any further delimiters; a password needs a user
+// name. A bracketed host ends at the first "]". On HOSTSPEC_OK *host (never
 // empty), *user and *password are heap texts the caller frees (user and
 // password empty when absent) and *port is written only when a port is
 // present. A port text is decimal digits only, at most HOSTSPEC_PORT_MAX,

@@ -61,3 +61,27 @@ uint64_t num_parse_u64(const char *text, const char **end)
         *end = after == p ? text : after;
     return value;
 }
+
+int num_parse_digits(const char *text, uint64_t max, uint64_t *value)
+{
+    if (!text || !*text)
+        return NUM_DIGITS_EMPTY;
+    uint64_t v = 0;
+    bool above = false;
+    for (const char *p = text; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return NUM_DIGITS_NOT_DIGITS;
+        // Once above the maximum the rest is only checked to be digits.
+        unsigned d = static_cast<unsigned>(*p - '0');
+        if (above)
+            continue;
+        if (d > max || v > (max - d) / 10)
+            above = true;
+        else
+            v = v * 10 + d;
+    }
+    if (above)
+        return NUM_DIGITS_TOO_LARGE;
+    *value = v;
+    return NUM_DIGITS_OK;
+}

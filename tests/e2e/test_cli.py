@@ -188,6 +188,7 @@ FULL_ONLY_WORDS = ["-starttls", "-requiretls", "-secureport", "-verify", "-tls-c
 FIXTURES = {
     "ready.eml": "From: a@example.com\r\nTo: b@example.com\r\n\r\nbody\r\n",
     "notes.txt": "notes\n",
+    "minutes.conf": "subject:x\ntimeout:2min\n",
 }
 
 
@@ -283,6 +284,24 @@ RUN_CASES = [
     Run(["-host:mx.example:0"] + SENDER, 1, "",
         "Invalid -host option (The port is not a number from 1 to 65535)\n"),
     Run(["-host:u:@mx.example"] + SENDER, 1, "", "Incorrectly specified user credentials\n"),
+    # A password without a user is no login: refused, as "u:" is.
+    Run(["-host::pw@mx.example"] + SENDER, 1, "",
+        "Invalid -host option (A password is given without a user name)\n"),
+    # Only ":" and a port follow the "]": no host "::1]" to fail on later.
+    Run(["-host:[::1]]:%d" % CLOSED_PORT] + SENDER, 1, "",
+        "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"),
+    # Numbers are digits only, on the command line and in a configuration
+    # file, and within their ranges.
+    Run(["-timeout:1m", "-host:mx.example"] + SENDER, 1, "",
+        "Invalid -timeout option (The value must be digits only: \"1m\")\n"),
+    Run(["-config:minutes.conf", "-host:mx.example"] + SENDER, 1, "",
+        "minutes.conf:2: Invalid -timeout option (The value must be digits only: \"2min\")\n"),
+    Run(["-priority:high", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -priority option (The value must be digits only: \"high\")\n"),
+    Run(["-priority:9", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -priority option (The priority must be 1 to 5)\n"),
+    Run(["-linelen:4.9", "-file:out.eml"] + SENDER, 1, "",
+        "Invalid -linelen option (The value must be digits only: \"4.9\")\n"),
     Run(["-ai:notes.txt", "-file:out.eml"] + SENDER, 1, "",
         "Inline attachments require a HTML body\n"),
     Run(["-a64:notes.txt", "-auu:notes.txt", "-file:out.eml"] + SENDER, 1, "",

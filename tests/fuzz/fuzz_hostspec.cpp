@@ -1,9 +1,10 @@
 // Host texts: on success the parts put together give the text back (user,
 // the delimiter and password when there were any, "@", the host, bracketed
 // or not, ":" and the port's digits, which are the port given), the host is
-// not empty and holds no "@", the user no delimiter, the port is at most
-// 65535; on failure nothing is handed out, the port is untouched and there
-// is a reason to show.
+// not empty and holds no "@" (nor "]" when bracketed), the user no
+// delimiter, a password comes with a user, the port is at most 65535; on
+// failure nothing is handed out, the port is untouched and there is a
+// reason to show.
 #include "fuzz.h"
 #include "net/hostspec.h"
 #include "support/str.h"
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (rc != HOSTSPEC_OK) {
         FUZZ_CHECK(!host && !user && !password && !port_set);
         FUZZ_CHECK(rc == HOSTSPEC_NO_HOST || rc == HOSTSPEC_NO_BRACKET || rc == HOSTSPEC_BAD_PORT ||
-                   rc == HOSTSPEC_AFTER_BRACKET);
+                   rc == HOSTSPEC_AFTER_BRACKET || rc == HOSTSPEC_NO_USER);
         FUZZ_CHECK(*ip_host_spec_reason(rc));
         return 0;
     }
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     FUZZ_CHECK(!h.empty());
     FUZZ_CHECK(h.find('@') == std::string::npos);
+    FUZZ_CHECK(!u.empty() || p.empty());
     FUZZ_CHECK(delimiter == 0 || u.find(delimiter) == std::string::npos);
     size_t at = text.rfind('@');
     if (at == std::string::npos) {
@@ -52,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     std::string rest = text.substr(at == std::string::npos ? 0 : at + 1);
     bool bracketed = !rest.empty() && rest[0] == '[';
+    FUZZ_CHECK(!bracketed || h.find(']') == std::string::npos);
     std::string shown = bracketed ? "[" + h + "]" : h;
     FUZZ_CHECK(rest.compare(0, shown.size(), shown) == 0);
     // Nothing follows the host but ":" and the port's digits, which give

@@ -201,10 +201,6 @@ TEST_F(Cli, WordsSetTheSession)
              EXPECT_STREQ(c->dsn_envid, "env-1");
          }},
         {{"priority:2"}, [](auto c) { EXPECT_EQ(c->priority, 2); }},
-        // 128 would reach the clear bit of the option code (and 16 the
-        // file bit): numbers beyond the sub-choice bits are not passed.
-        {{"priority:2", "priority:128"}, [](auto c) { EXPECT_EQ(c->priority, 2); }},
-        {{"priority:2", "priority:16"}, [](auto c) { EXPECT_EQ(c->priority, 2); }},
         {{"file:" + dir.file("out.eml")},
          [&](auto c) {
              EXPECT_EQ(c->output_file, dir.file("out.eml"));
@@ -362,8 +358,7 @@ TEST_F(Cli, IgnoredWordsChangeNothing)
           std::string("clutf8"), std::string("body-literal"), std::string("ign:anything at all"),
           std::string("head:Bad Name:v"), std::string("head:no colon"), std::string("head::v"),
           std::string("subject:"), std::string("delhead:"), std::string("dsnid:"), long_envid,
-          std::string("timeout:0"), std::string("timeout:abc"), std::string("priority:0"),
-          std::string("priority:9")}) {
+          std::string("timeout:"), std::string("priority:")}) {
         SCOPED_TRACE(word.substr(0, 40));
         EXPECT_EQ(apply(word), EXIT_OK);
         EXPECT_EQ(snapshot(ctx), before);
@@ -455,6 +450,12 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
         {"host:ann:s3cret@", EXIT_USAGE, "Invalid -host option (No host given)\n"},
         {"host:[::1", EXIT_USAGE, "Invalid -host option (The host begins with \"[\" and has no \"]\")\n"},
         {"host:[::1]25", EXIT_USAGE, "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"},
+        {"host:[::1]]:2600", EXIT_USAGE, "Invalid -host option (Only \":\" and a port may follow the \"]\")\n"},
+        {"proxy:[::1]]:1080", EXIT_USAGE, "Invalid -proxy option (Only \":\" and a port may follow the \"]\")\n"},
+        // A password without a user would be sent without AUTH, as "ann:"
+        // and "ann@" are not.
+        {"host::s3cret@mx.example", EXIT_USAGE, "Invalid -host option (A password is given without a user name)\n"},
+        {"proxy::s3cret@px.example", EXIT_USAGE, "Invalid -proxy option (A password is given without a user name)\n"},
         {"proxy:px.example:655350", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n"},
         {"proxy:pu:s3cret@px.example:abc", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n"},
         {"proxy:px.example:1080x", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n"},
@@ -550,6 +551,114 @@ TEST_F(Cli, RefusalsReportAndGiveTheirStatus)
     }
 }
 
+// Every number an option takes is digits only, to the end of the value, on
+// the command line and in a configuration file alike: nothing is read up to
+// its first other character. Within that, the time-out and the priority
+// are refused outside their ranges, the line length is brought into 78 to
+// 998, and a number too long for its field is refused, never wrapped.
+TEST_F(Cli, NumbersAreDigitsOnly)
+{
+    const std::string digits = "The value must be digits only: ";
+    const std::string timeout_range = "Invalid -timeout option (The time-out is out of range (1 to 2147483 seconds))\n";
+    const std::string priority_range = "Invalid -priority option (The priority must be 1 to 5)\n";
+    const std::string bad_port = "The port is not a number from 1 to 65535";
+    // Set before every case: a refused value leaves them as they are.
+    const std::vector<std::string> earlier = {"timeout:30", "linelen:100", "priority:2",
+                                              "host:mx.example:2525", "proxy:px.example:3128"};
+    struct Case {
+        std::string word;
+        int status;
+        std::string message;
+        std::function<void(const MailContext *)> check; // accepted words
+    } cases[] = {
+        // -timeout: seconds, 1 to 2147483; empty has no effect.
+        {"timeout:1", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->timeout, 1); }},
+        {"timeout:2147483", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->timeout, 2147483); }},
+        {"timeout:0060", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->timeout, 60); }},
+        {"timeout:", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->timeout, 30); }},
+        {"timeout:1m", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"1m\")\n", nullptr},
+        {"timeout:2min", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"2min\")\n", nullptr},
+        {"timeout:4x", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"4x\")\n", nullptr},
+        {"timeout:4.9", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"4.9\")\n", nullptr},
+        {"timeout:abc", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"abc\")\n", nullptr},
+        {"timeout: 5", EXIT_USAGE, "Invalid -timeout option (" + digits + "\" 5\")\n", nullptr},
+        {"timeout:+5", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"+5\")\n", nullptr},
+        {"timeout:-1", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"-1\")\n", nullptr},
+        // A configuration line's trailing blank belongs to the value.
+        {"timeout:30 ", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"30 \")\n", nullptr},
+        {"timeout:3\x01", EXIT_USAGE, "Invalid -timeout option (" + digits + "\"3\\x01\")\n", nullptr},
+        {"timeout:0", EXIT_USAGE, timeout_range, nullptr},
+        {"timeout:2147484", EXIT_USAGE, timeout_range, nullptr},
+        {"timeout:4294967297", EXIT_USAGE, timeout_range, nullptr},
+        {"timeout:99999999999999999999999", EXIT_USAGE, timeout_range, nullptr},
+        // -linelen: brought into 78 to 998; empty is the default, 78.
+        {"linelen:50", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->line_length, 78u); }},
+        {"linelen:5000", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->line_length, 998u); }},
+        {"linelen:4294967295", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->line_length, 998u); }},
+        {"linelen:200", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->line_length, 200u); }},
+        {"linelen:", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->line_length, 78u); }},
+        {"linelen:120x", EXIT_USAGE, "Invalid -linelen option (" + digits + "\"120x\")\n", nullptr},
+        {"linelen:-1", EXIT_USAGE, "Invalid -linelen option (" + digits + "\"-1\")\n", nullptr},
+        {"linelen:0x50", EXIT_USAGE, "Invalid -linelen option (" + digits + "\"0x50\")\n", nullptr},
+        // One more than 32 bits hold would have wrapped to 78.
+        {"linelen:4294967374", EXIT_USAGE,
+         "Invalid -linelen option (The number is too large: \"4294967374\")\n", nullptr},
+        {"linelen:99999999999999999999999", EXIT_USAGE,
+         "Invalid -linelen option (The number is too large: \"99999999999999999999999\")\n", nullptr},
+        // -priority: 1 to 5; empty has no effect.
+        {"priority:1", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->priority, 1); }},
+        {"priority:5", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->priority, 5); }},
+        {"priority:3", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->priority, 3); }},
+        {"priority:", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->priority, 2); }},
+        {"priority:high", EXIT_USAGE, "Invalid -priority option (" + digits + "\"high\")\n", nullptr},
+        {"priority:1x", EXIT_USAGE, "Invalid -priority option (" + digits + "\"1x\")\n", nullptr},
+        {"priority:4.9", EXIT_USAGE, "Invalid -priority option (" + digits + "\"4.9\")\n", nullptr},
+        {"priority:0", EXIT_USAGE, priority_range, nullptr},
+        {"priority:6", EXIT_USAGE, priority_range, nullptr},
+        // 16 would reach the file bit of the option code and 128 its
+        // clear bit; 2^32 + 1 would wrap to 1.
+        {"priority:16", EXIT_USAGE, priority_range, nullptr},
+        {"priority:128", EXIT_USAGE, priority_range, nullptr},
+        {"priority:4294967297", EXIT_USAGE, priority_range, nullptr},
+        {"priority:99999999999999999999999", EXIT_USAGE, priority_range, nullptr},
+        // Ports of -host: and -proxy:: 1 to 65535.
+        {"host:mx.example:587", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->port, 587); }},
+        {"host:mx.example:25x", EXIT_USAGE, "Invalid -host option (" + bad_port + ")\n", nullptr},
+        {"host:mx.example:+25", EXIT_USAGE, "Invalid -host option (" + bad_port + ")\n", nullptr},
+        {"host:mx.example:65561", EXIT_USAGE, "Invalid -host option (" + bad_port + ")\n", nullptr},
+        {"proxy:px.example:1080", EXIT_OK, "", [](auto c) { EXPECT_EQ(c->proxy_port, 1080); }},
+        {"proxy:px.example:1e3", EXIT_USAGE, "Invalid -proxy option (" + bad_port + ")\n", nullptr},
+    };
+    for (const Case &c : cases) {
+        for (bool from_file : {false, true}) {
+            SCOPED_TRACE(c.word.substr(0, 40) + (from_file ? " (configuration line)" : ""));
+            mail_free(ctx);
+            ctx = mail_new();
+            err.clear();
+            for (const std::string &w : earlier)
+                ASSERT_EQ(apply(w), EXIT_OK) << err;
+            const std::string before = snapshot(ctx);
+            int status = -7;
+            std::string message;
+            if (from_file) {
+                write_file(dir.file("n.conf"), "# numbers\n" + c.word + "\n");
+                ::testing::internal::CaptureStderr();
+                ASSERT_EQ(cfg_apply_file(ctx, dir.file("n.conf").c_str(), &status), 1);
+                message = ::testing::internal::GetCapturedStderr();
+            } else {
+                status = apply(c.word);
+                message = err;
+            }
+            EXPECT_EQ(status, c.status);
+            EXPECT_EQ(message, c.message.empty() ? "" : (from_file ? dir.file("n.conf") + ":2: " : "") + c.message);
+            if (c.check)
+                c.check(ctx);
+            else
+                EXPECT_EQ(snapshot(ctx), before);
+        }
+    }
+}
+
 // A bearer token may not hold the byte that separates OAUTHBEARER's
 // fields: refused by the second of -oauth and -host:, whichever it is.
 TEST_F(Cli, BearerTokenWithFieldSeparatorIsRefused)
@@ -589,6 +698,9 @@ TEST_F(Cli, RefusedServerOrProxyChangesNothing)
         {"host:v:q@[::1", EXIT_USAGE},
         {"host:v:q@:25", EXIT_USAGE},
         {"host:v:q@", EXIT_USAGE},
+        {"host::q@b.example", EXIT_USAGE},
+        {"host:v:q@[::1]]:26", EXIT_USAGE},
+        {"proxy::qp@qx.example", EXIT_USAGE},
         {"proxy:qu:qp@qx.example:70000", EXIT_USAGE},
         {"proxy:qu:qp@qx.example:0x", EXIT_USAGE},
         {"proxy:qu:qp@", EXIT_USAGE},

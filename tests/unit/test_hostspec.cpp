@@ -60,8 +60,8 @@ TEST(HostSpec, SplitsCredentialsHostAndPort)
         {"[2001:db8::1]", ':', "2001:db8::1", "", "", kUntouched},
         // A bracketed host takes port 0: the caller's default.
         {"u:p@[::1]:0", ':', "::1", "u", "p", 0},
-        // The last "]" closes.
-        {"[a]b]:25", ':', "a]b", "", "", 25},
+        // A delimiter with neither a user nor a password gives neither.
+        {":@h", ':', "h", "", "", kUntouched},
         // The delimiter may be "@" itself: the last "@" still ends the user part.
         {"u@p@h", '@', "h", "u", "p", kUntouched},
         {"h:65535", ':', "h", "", "", 65535},
@@ -117,6 +117,15 @@ TEST(HostSpec, FailuresHandOutNothing)
         {"2001:25::1", HOSTSPEC_BAD_PORT},
         {"[::1]x:25", HOSTSPEC_AFTER_BRACKET},
         {"[::1] ", HOSTSPEC_AFTER_BRACKET},
+        // The first "]" closes: what follows it is ":" and a port or nothing.
+        {"[::1]]:2600", HOSTSPEC_AFTER_BRACKET},
+        {"[::1]]", HOSTSPEC_AFTER_BRACKET},
+        {"[a]b]:25", HOSTSPEC_AFTER_BRACKET},
+        {"u:secret@[::1]]:25", HOSTSPEC_AFTER_BRACKET},
+        // A password needs a user name.
+        {":secret@h", HOSTSPEC_NO_USER},
+        {":secret@h:25", HOSTSPEC_NO_USER},
+        {":secret@[::1]:25", HOSTSPEC_NO_USER},
         {"", HOSTSPEC_NO_HOST},
         {":25", HOSTSPEC_NO_HOST},
         {"u:p@", HOSTSPEC_NO_HOST},
