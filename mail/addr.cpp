@@ -218,11 +218,38 @@ bool starts_with_ace_prefix(const char *p, size_t len)
            p[3] == '-';
 }
 
+// Whether an "xn--" label (of at most 63 bytes) decodes to one of the
+// characters the STD3 rules refuse beside the ASCII ones: U+2260, U+226E
+// and U+226F, whose decomposed forms are "=", "<" and ">" with a
+// combining stroke.
+bool decodes_to_std3_refused(const char *label, size_t len)
+{
+    if (!starts_with_ace_prefix(label, len))
+        return false;
+    uint32_t cps[kLabelMax];
+    uint64_t count = kLabelMax;
+    if (addr_punycode_decode(len - 4, label + 4, &count, cps, nullptr) != PUNY_SUCCESS)
+        return true;
+    for (uint64_t i = 0; i < count; i++)
+        if (cps[i] == 0x2260 || cps[i] == 0x226e || cps[i] == 0x226f)
+            return true;
+    return false;
+}
+
 // One label as IDNA looks it up (UTS #46 nontransitional processing with
 // NFC: case folded, normalised, then "xn--" and Punycode), checked as
 // IDNA2008 checks it; an "xn--" label must be Punycode that decodes to a
 // valid U-label. The mapping may give more than one label (an ideographic
 // full stop maps to "."). Into out (ADDR_BUF_SIZE bytes) with its length.
+//
+// The STD3 rules hold as well: every label the mapping gives is letters,
+// digits and inner hyphens, and no U-label holds what STD3 refuses.
+// Full-width and compatibility forms map to ASCII (U+FF0C to ",", U+FF20
+// to "@", U+FF1E to ">", U+3000 to a blank), which would end the address
+// or add words to the command it stands in.
+// libidn2's own IDN2_USE_STD3_ASCII_RULES is not asked for: libidn2 2.3
+// then leaves such characters out instead of refusing them ("a" U+FF0C "b"
+// becomes "ab", another domain), so the mapped labels are checked here.
 int idna_label(const char *label, size_t len, char *out, size_t *out_len)
 {
     char in[ADDR_BUF_SIZE];
@@ -245,7 +272,8 @@ int idna_label(const char *label, size_t len, char *out, size_t *out_len)
     size_t n = strlen(text);
     if (n >= ADDR_BUF_SIZE)
         return ADDR_IDN_DOMAIN_TOO_LONG;
-    // Every label the mapping gave: none empty, none too long.
+    // Every label the mapping gave: none empty, none too long, each of
+    // letters, digits and inner hyphens.
     for (size_t start = 0;;) {
         const char *dot = static_cast<const char *>(memchr(text + start, '.', n - start));
         size_t end = dot ? static_cast<size_t>(dot - text) : n;
@@ -253,6 +281,8 @@ int idna_label(const char *label, size_t len, char *out, size_t *out_len)
             return ADDR_IDN_INVALID;
         if (end - start > kLabelMax)
             return ADDR_IDN_LABEL_TOO_LONG;
+        if (!text_is_ldh_label(text + start, end - start) || decodes_to_std3_refused(text + start, end - start))
+            return ADDR_IDN_NOT_LDH;
         if (!dot)
             break;
         start = end + 1;
@@ -369,10 +399,127 @@ const char *addr_idn_reason(int status)
         return "the domain does not fit";
     case ADDR_IDN_NOMEM:
         return "out of memory";
+    case ADDR_IDN_NOT_LDH:
+        return "a label does not map to letters, digits and hyphens";
     default:
         return "a label is not a valid IDNA label";
     }
 }
+
+namespace {
+
+// Appends the UTF-8 form of the code point cp (at most U+10FFFF).
+bool append_utf8(char *out, size_t size, size_t *used, uint32_t cp)
+{
+    char b[4];
+    size_t n;
+    if (cp < 0x80) {
+        b[0] = static_cast<char>(cp);
+        n = 1;
+    } else if (cp < 0x800) {
+        b[0] = static_cast<char>(0xc0 | cp >> 6);
+        n = 2;
+    } else if (cp < 0x10000) {
+        b[0] = static_cast<char>(0xe0 | cp >> 12);
+        n = 3;
+    } else {
+        b[0] = static_cast<char>(0xf0 | cp >> 18);
+        n = 4;
+    }
+    for (size_t i = 1; i < n; i++)
+        b[i] = static_cast<char>(0x80 | (cp >> (6 * (n - 1 - i)) & 0x3f));
+    return append_bounded(out, size, used, b, n);
+}
+
+// Appends one label of an ASCII form in its Unicode form: an "xn--" label
+// decoded from its Punycode, any other as it stands.
+int append_unicode_label(char *out, size_t size, size_t *used, const char *label, size_t len)
+{
+    if (!starts_with_ace_prefix(label, len))
+        return append_bounded(out, size, used, label, len) ? ADDR_IDN_OK : ADDR_IDN_NO_ROOM;
+    uint32_t cps[kLabelMax];
+    uint64_t count = kLabelMax;
+    if (addr_punycode_decode(len - 4, label + 4, &count, cps, nullptr) != PUNY_SUCCESS)
+        return ADDR_IDN_INVALID;
+    for (uint64_t i = 0; i < count; i++)
+        if (!append_utf8(out, size, used, cps[i]))
+            return ADDR_IDN_NO_ROOM;
+    return ADDR_IDN_OK;
+}
+
+} // namespace
+
+int addr_idn_unicode(const char *domain, char *out, size_t size)
+{
+    if (!domain || str_is_ascii(domain))
+        return addr_idn_convert(domain, out, size);
+    if (!out || size == 0)
+        return ADDR_IDN_NO_ROOM;
+    out[0] = '\0';
+    // The ASCII form of a mapped domain has no empty label and none over
+    // 63 bytes, at most 253 bytes in all.
+    char ascii[ADDR_BUF_SIZE];
+    int status = addr_idn_convert(domain, ascii, sizeof ascii);
+    if (status != ADDR_IDN_OK)
+        return status;
+    size_t used = 0;
+    for (const char *p = ascii;;) {
+        const char *dot = strchr(p, '.');
+        size_t len = dot ? static_cast<size_t>(dot - p) : strlen(p);
+        size_t mark = used;
+        if (used)
+            status = append_bounded(out, size, &used, ".", 1) ? ADDR_IDN_OK : ADDR_IDN_NO_ROOM;
+        if (status == ADDR_IDN_OK)
+            status = append_unicode_label(out, size, &used, p, len);
+        if (status != ADDR_IDN_OK) {
+            out[mark] = '\0';
+            return status;
+        }
+        if (!dot)
+            return ADDR_IDN_OK;
+        p = dot + 1;
+    }
+}
+
+namespace {
+
+// The forms of an address's domain the preparation writes.
+enum DomainForm { FORM_ASCII, FORM_UNICODE };
+
+// The local part and its "@" as they are, then the domain: with SMTPUTF8 an
+// ASCII domain as written (once it has an ASCII form), else the form asked
+// for; built aside, so that out stays untouched on every failure. limit is
+// the size the whole may take.
+char *prepare(const char *address, char *out, size_t size, size_t limit, int smtputf8, DomainForm form)
+{
+    const char *at = strrchr(address, '@');
+    const char *domain = at + 1;
+    char work[ADDR_SHOWN_BUF_SIZE];
+    size_t used = 0;
+    work[0] = '\0';
+    if (!append_bounded(work, limit, &used, address, static_cast<size_t>(domain - address)))
+        return nullptr;
+    int status;
+    if (smtputf8 && str_is_ascii(domain)) {
+        char ascii[ADDR_BUF_SIZE];
+        status = addr_idn_convert(domain, ascii, sizeof ascii);
+        if (status == ADDR_IDN_OK && !append_bounded(work, limit, &used, domain, strlen(domain)))
+            status = ADDR_IDN_NO_ROOM;
+    } else if (smtputf8 && form == FORM_UNICODE) {
+        status = addr_idn_unicode(domain, work + used, limit - used);
+    } else {
+        status = addr_idn_convert(domain, work + used, limit - used);
+    }
+    if (status != ADDR_IDN_OK)
+        return nullptr;
+    size_t whole = used + strlen(work + used);
+    if (whole >= size)
+        return nullptr;
+    memcpy(out, work, whole + 1);
+    return out;
+}
+
+} // namespace
 
 char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *kind, int smtputf8)
 {
@@ -381,29 +528,12 @@ char *addr_prepare_for_smtp(const char *address, char *out, size_t size, int *ki
         *kind = k;
     if (k == ADDR_KIND_BAD || (k == ADDR_KIND_UTF8_LOCAL && !smtputf8) || !out)
         return nullptr;
-    size_t len = strlen(address);
-    const char *at = strrchr(address, '@');
-    if (smtputf8) {
-        // The address goes as written, but only with a domain that has an
-        // ASCII form: one IDNA refuses is no domain at all.
-        char ascii[ADDR_BUF_SIZE];
-        if (len >= size || !addr_idn_domain(at + 1, ascii, sizeof ascii))
-            return nullptr;
-        memcpy(out, address, len + 1);
-        return out;
-    }
-    // Built aside so that out stays untouched on every failure.
-    size_t local = static_cast<size_t>(at - address);
-    char work[ADDR_BUF_SIZE];
-    size_t used = 0;
-    work[0] = '\0';
-    if (!append_bounded(work, sizeof work, &used, address, local + 1))
+    return prepare(address, out, size, ADDR_BUF_SIZE, smtputf8, FORM_ASCII);
+}
+
+char *addr_prepare_for_header(const char *address, char *out, size_t size, int smtputf8)
+{
+    if (addr_classify(address) == ADDR_KIND_BAD || !out)
         return nullptr;
-    if (!addr_idn_domain(at + 1, work + used, sizeof work - used))
-        return nullptr;
-    size_t whole = used + strlen(work + used);
-    if (whole >= size)
-        return nullptr;
-    memcpy(out, work, whole + 1);
-    return out;
+    return prepare(address, out, size, ADDR_SHOWN_BUF_SIZE, smtputf8, FORM_UNICODE);
 }

@@ -84,6 +84,11 @@ int text_is_visible_ascii(const char *text, int colon_allowed)
     return 1;
 }
 
+int text_is_ldh_label(const char *label, size_t len)
+{
+    return label && is_ldh_label(label, len);
+}
+
 int text_is_helo_name(const char *text)
 {
     size_t len = text ? strlen(text) : 0;

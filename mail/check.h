@@ -27,6 +27,12 @@ int text_is_clean_n(const char *text, size_t len, int tab_rule);
 // name, with it the rule of an SMTP parameter value such as the ENVID.
 int text_is_visible_ascii(const char *text, int colon_allowed);
 
+// 1 when the len bytes are one label of a host name (RFC 1123): letters,
+// digits and inner hyphens, 1 to 63 of them; else 0. What an IDN mapping
+// gives must be such labels: a mapped comma, "@" or ">" would end the
+// address or the command it stands in.
+int text_is_ldh_label(const char *label, size_t len);
+
 // The longest EHLO name taken (RFC 5321 caps a domain at 255 bytes).
 enum { HELO_NAME_MAX = 255 };
 

@@ -279,13 +279,14 @@ int Field::write(MimeOut &out) const
     return out.status;
 }
 
-// The address as the header shows it: prepared for the server's abilities;
-// an address that has no prepared form (a non-ASCII local part without
-// SMTPUTF8) is shown as it was given.
+// The address as the header shows it: its domain in the one mapped form
+// the server's abilities allow (the U-labels with SMTPUTF8, else and in
+// File mode the A-label); an address that has no prepared form (one the
+// recipient callback gave without "@") is shown as it was given.
 std::string prepared(const MailContext *ctx, const char *address)
 {
-    char buf[ADDR_BUF_SIZE];
-    if (addr_prepare_for_smtp(address, buf, sizeof buf, nullptr, (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0))
+    char buf[ADDR_SHOWN_BUF_SIZE];
+    if (addr_prepare_for_header(address, buf, sizeof buf, (ctx->flags2 & MAILF2_SERVER_SMTPUTF8) != 0))
         return buf;
     return address ? address : "";
 }

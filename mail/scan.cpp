@@ -455,6 +455,10 @@ public:
                 break;
             }
             case T_LT: {
+                // Words carried over a comma join the display name of
+                // this mailbox only: without one they have none to join.
+                if (carried && !words)
+                    return fail(carried, kNoAngle);
                 const char *name_end = tok_.begin;
                 advance();
                 if (!skip_route() || !addr_spec())
@@ -471,6 +475,10 @@ public:
                 break;
             }
             case T_COLON:
+                // A group name holds no comma: words before one are no
+                // part of it.
+                if (carried)
+                    return fail(carried, kNoAngle);
                 if (!words)
                     return fail(start, "a \":\" without a group name");
                 if (group)

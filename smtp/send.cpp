@@ -25,11 +25,11 @@ bool is_accepting_rcpt(int code)
     return code >= 250 && code <= 252;
 }
 
-// An address that goes as it stands only with SMTPUTF8.
+// An address that goes into the envelope only with SMTPUTF8: its domain
+// goes as its A-label in any case, a non-ASCII local part as it stands.
 bool non_ascii(const char *address)
 {
-    int kind = addr_classify(address);
-    return kind == ADDR_KIND_UTF8_DOMAIN || kind == ADDR_KIND_UTF8_LOCAL;
+    return addr_classify(address) == ADDR_KIND_UTF8_LOCAL;
 }
 
 // An envelope recipient the recipient callback gave, kept from before MAIL
@@ -60,13 +60,17 @@ bool composes_header(const MailContext *ctx)
     return !(ctx->email_file && (ctx->flags & MAILF_RAW_HEADERS));
 }
 
+// Whether a header address shows a byte above 127 when SMTPUTF8 is in
+// force (a non-ASCII local part, or the U-labels of its domain).
 int shows_non_ascii(void *, const char *, const char *address)
 {
-    return !str_is_ascii(address);
+    char shown[ADDR_SHOWN_BUF_SIZE];
+    const char *text = addr_prepare_for_header(address, shown, sizeof shown, 1);
+    return !str_is_ascii(text ? text : address);
 }
 
 // RFC 6531: MAIL FROM says SMTPUTF8 when the envelope or the header
-// carries an address beyond ASCII (which, with SMTPUTF8, goes as it stands).
+// carries an address beyond ASCII.
 bool needs_smtputf8(MailContext *ctx, const char *sender, const CallbackRecipients &taken)
 {
     if (non_ascii(sender))

@@ -84,3 +84,18 @@ inline std::string fuzz_no_nul(std::string s)
     s.erase(std::remove(s.begin(), s.end(), '\0'), s.end());
     return s;
 }
+
+// Whether every dot-separated label of text from byte from on passes
+// label_ok (a function of the label's bytes and length).
+template <class LabelOk> bool fuzz_every_label(const std::string &text, size_t from, LabelOk &&label_ok)
+{
+    for (size_t start = from;;) {
+        size_t dot = text.find('.', start);
+        size_t end = dot == std::string::npos ? text.size() : dot;
+        if (!label_ok(text.data() + start, end - start))
+            return false;
+        if (dot == std::string::npos)
+            return true;
+        start = dot + 1;
+    }
+}

@@ -3,14 +3,19 @@
 // envelope agrees with it: it refuses exactly the bad kinds (and a
 // non-ASCII local part without SMTPUTF8), keeps the local part, writes the
 // domain as the IDN conversion does, fits its buffer and leaves the buffer
-// untouched when it refuses. An address the header writer takes as safe is
+// untouched when it refuses; a non-ASCII domain goes as its A-label, with
+// SMTPUTF8 too, and an ASCII one as written with SMTPUTF8. The header form
+// keeps the local part and shows the domain in its one mapped form (the
+// U-labels with SMTPUTF8). An address the header writer takes as safe is
 // never a bad one. The domain follows the last "@" (a quoted local part may
 // hold one).
 #include <vector>
 
 #include "fuzz.h"
 #include "mail/addr.h"
+#include "mail/check.h"
 #include "mail/writer.h"
+#include "support/str.h"
 
 namespace {
 
@@ -51,6 +56,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (hdr_address_is_safe(a))
         FUZZ_CHECK(kind != ADDR_KIND_BAD);
 
+    size_t at = address.rfind('@');
+    const std::string local = at == std::string::npos ? "" : address.substr(0, at + 1);
+    const char *domain_in = at == std::string::npos ? "" : a + at + 1;
+    const bool ascii_domain = str_is_ascii(domain_in);
+    char domain[ADDR_BUF_SIZE];
+    const bool has_domain = addr_idn_domain(domain_in, domain, sizeof domain) != nullptr;
+
+    // The header form: the local part as it is, the domain mapped.
+    std::vector<char> shown(ADDR_SHOWN_BUF_SIZE, '#');
+    char *h = addr_prepare_for_header(a, shown.data(), shown.size(), smtputf8);
+    FUZZ_CHECK((h != nullptr) == (kind != ADDR_KIND_BAD && has_domain));
+    if (h) {
+        std::string text = h;
+        FUZZ_CHECK(text.compare(0, local.size(), local) == 0);
+        char unicode[ADDR_SHOWN_BUF_SIZE];
+        FUZZ_CHECK(addr_idn_unicode(domain_in, unicode, sizeof unicode) == ADDR_IDN_OK);
+        const std::string want = smtputf8 ? (ascii_domain ? std::string(domain_in) : std::string(unicode)) : domain;
+        FUZZ_CHECK(text.substr(local.size()) == want);
+    }
+
     std::vector<char> out(room, '#');
     int got_kind = -1;
     char *r = addr_prepare_for_smtp(a, out.data(), out.size(), &got_kind, smtputf8);
@@ -59,12 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (char c : out)
             FUZZ_CHECK(c == '#');
         bool refusable = kind == ADDR_KIND_BAD || (kind == ADDR_KIND_UTF8_LOCAL && !smtputf8);
-        if (!refusable && smtputf8) {
+        if (!refusable) {
             // The only other reasons: it does not fit, or its domain has no
             // ASCII form.
-            char domain[ADDR_BUF_SIZE];
-            FUZZ_CHECK(address.size() >= room ||
-                       !addr_idn_domain(address.c_str() + address.rfind('@') + 1, domain, sizeof domain));
+            size_t whole = local.size() + (smtputf8 && ascii_domain ? strlen(domain_in) : strlen(domain));
+            FUZZ_CHECK(!has_domain || whole >= room || whole >= ADDR_BUF_SIZE);
         }
         return 0;
     }
@@ -72,16 +96,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(kind != ADDR_KIND_BAD && (kind != ADDR_KIND_UTF8_LOCAL || smtputf8));
     std::string prepared(out.data(), strnlen(out.data(), out.size()));
     FUZZ_CHECK(prepared.size() < out.size());
-    if (smtputf8) {
+    FUZZ_CHECK(has_domain);
+    FUZZ_CHECK(prepared.compare(0, local.size(), local) == 0);
+    if (smtputf8 && ascii_domain) {
         FUZZ_CHECK(prepared == address);
         return 0;
     }
-    size_t at = address.rfind('@');
-    FUZZ_CHECK(prepared.compare(0, at + 1, address, 0, at + 1) == 0);
-    char domain[ADDR_BUF_SIZE];
-    FUZZ_CHECK(addr_idn_domain(address.c_str() + at + 1, domain, sizeof domain) != nullptr);
-    FUZZ_CHECK(prepared.substr(at + 1) == domain);
-    for (unsigned char c : prepared)
-        FUZZ_CHECK(c >= 0x20 && c < 0x7f);
+    FUZZ_CHECK(prepared.substr(local.size()) == domain);
+    for (size_t i = local.size(); i < prepared.size(); i++)
+        FUZZ_CHECK(prepared[i] >= 0x20 && prepared[i] < 0x7f);
+    // A mapped domain is letters, digits and inner hyphens.
+    if (!ascii_domain && domain[0] != '[')
+        FUZZ_CHECK(fuzz_every_label(prepared, local.size(), text_is_ldh_label));
+    if (!smtputf8)
+        for (unsigned char c : prepared)
+            FUZZ_CHECK(c >= 0x20 && c < 0x7f);
     return 0;
 }

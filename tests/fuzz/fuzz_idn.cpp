@@ -1,13 +1,18 @@
 // IDN domains: the result is printable ASCII in labels of at most 63 bytes,
-// at most 253 bytes in all; an ASCII domain keeps its labels as written;
-// every "xn--" label the mapping writes is Punycode that our own coder
-// decodes and encodes back to the same text, and the result maps to
-// itself; a smaller output buffer holds a prefix of the result, cut
-// between labels, and is never overrun.
+// at most 253 bytes in all; an ASCII domain keeps its labels as written, a
+// mapped one is letters, digits and inner hyphens throughout (no full-width
+// comma, "@" or ">" comes out as its ASCII twin); every "xn--" label the
+// mapping writes is Punycode that our own coder decodes and encodes back
+// to the same text, and the result maps to itself; the Unicode form is
+// UTF-8 that maps back to the same result and is its own Unicode form; a
+// smaller output buffer holds a prefix of the result, cut between labels,
+// and is never overrun.
 #include <vector>
 
 #include "fuzz.h"
 #include "mail/addr.h"
+#include "mail/check.h"
+#include "support/str.h"
 
 namespace {
 
@@ -57,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(printable_ascii(result));
         if (domain[0] == '[') {
             FUZZ_CHECK(result == domain);
+            char unicode[ADDR_SHOWN_BUF_SIZE];
+            FUZZ_CHECK(addr_idn_unicode(domain.c_str(), unicode, sizeof unicode) == ADDR_IDN_OK);
+            FUZZ_CHECK(unicode == result);
         } else {
             FUZZ_CHECK(result.size() <= 253);
             std::vector<std::string> in = labels(domain), out = labels(result);
@@ -64,6 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 FUZZ_CHECK(label.size() <= 63);
             if (printable_ascii(domain))
                 FUZZ_CHECK(in == out);
+            else
+                for (const std::string &label : out)
+                    FUZZ_CHECK(text_is_ldh_label(label.data(), label.size()));
             for (const std::string &label : out) {
                 if (label.size() < 4 || (label.compare(0, 4, "xn--") != 0 && label.compare(0, 4, "XN--") != 0))
                     continue;
@@ -79,7 +90,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             char again[4096];
             FUZZ_CHECK(addr_idn_domain(result.c_str(), again, sizeof again) != nullptr);
             FUZZ_CHECK(result == again);
+            char unicode[ADDR_SHOWN_BUF_SIZE], back[ADDR_BUF_SIZE], twice[ADDR_SHOWN_BUF_SIZE];
+            FUZZ_CHECK(addr_idn_unicode(domain.c_str(), unicode, sizeof unicode) == ADDR_IDN_OK);
+            FUZZ_CHECK(utf8_valid(unicode));
+            FUZZ_CHECK(addr_idn_domain(unicode, back, sizeof back) != nullptr);
+            FUZZ_CHECK(lower(result) == lower(back));
+            FUZZ_CHECK(addr_idn_unicode(unicode, twice, sizeof twice) == ADDR_IDN_OK);
+            FUZZ_CHECK(printable_ascii(domain) ? std::string(unicode) == result : std::string(unicode) == twice);
         }
+    } else {
+        char unicode[ADDR_SHOWN_BUF_SIZE];
+        FUZZ_CHECK(addr_idn_unicode(domain.c_str(), unicode, sizeof unicode) != ADDR_IDN_OK);
     }
 
     // A small buffer of exactly its size: a prefix of the full result,

@@ -3,7 +3,9 @@
 // end with a blank, and every field value is read by the address-list
 // grammar: each address has an "@", at most 255 bytes and no line break,
 // each name lies inside the value, and a value that cannot be read names
-// an item inside it and a reason; the streaming end finder agrees with the
+// an item inside it and a reason; an address with a non-ASCII domain goes
+// into the envelope with a domain of letters, digits and inner hyphens
+// only, or not at all; the streaming end finder agrees with the
 // scan wherever the text is cut. Unfolding the text never makes it longer and leaves no
 // fold behind.
 #include <cstdlib>
@@ -11,7 +13,10 @@
 #include <vector>
 
 #include "fuzz.h"
+#include "mail/addr.h"
+#include "mail/check.h"
 #include "mail/scan.h"
+#include "support/str.h"
 
 namespace {
 
@@ -39,6 +44,12 @@ void check_field(void *user, const char *name, size_t nlen, const char *value, s
         FUZZ_CHECK(!nl || (n >= in->begin && n + nl <= in->end));
         std::string name(n ? n : "", nl);
         FUZZ_CHECK(addr_trim_name(name.data(), name.size()) <= nl);
+        std::string address(a, strnlen(a, al)); // as the session takes it: up to a NUL
+        size_t at = address.rfind('@');
+        char out[ADDR_BUF_SIZE];
+        if (at != std::string::npos && !str_is_ascii(address.c_str() + at + 1) &&
+            addr_prepare_for_smtp(address.c_str(), out, sizeof out, nullptr, 1))
+            FUZZ_CHECK(fuzz_every_label(out, strrchr(out, '@') + 1 - out, text_is_ldh_label));
         in->fields++;
         return 1;
     }, &error);

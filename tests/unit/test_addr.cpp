@@ -382,6 +382,17 @@ TEST(AddrIdn, RefusesLabelsThatAreNotValid)
         {std::string(64, 'l') + ".example", ADDR_IDN_LABEL_TOO_LONG},
         {"b\xc3\xbc" "cher.\xe3\x80\x82" "example", ADDR_IDN_INVALID}, // mapping gives an empty label
         {"[192.0.2.1\xc3\xa4]", ADDR_IDN_BAD_BYTES},
+        // Mappings to ASCII that is no letter, digit or hyphen (STD3), and
+        // the three characters whose decomposition begins with "=", "<", ">".
+        {"good.example\xef\xbc\x8c" "bob\xef\xbc\xa0" "evil.example", ADDR_IDN_NOT_LDH}, // U+FF0C U+FF20
+        {"b\xc3\xbc" "cher.example\xef\xbc\xa0" "evil.example", ADDR_IDN_NOT_LDH},
+        {"good.example\xef\xbc\x9e\xe3\x80\x80" "NOTIFY=NEVER", ADDR_IDN_NOT_LDH},    // U+FF1E U+3000
+        {"a\xef\xbc\xbf" "b.example", ADDR_IDN_NOT_LDH},     // full-width low line
+        {"\xe2\x91\xb4.example", ADDR_IDN_NOT_LDH},         // U+2474 maps to "(1)"
+        {"a\xe2\x89\xa0" "b.example", ADDR_IDN_NOT_LDH},     // U+2260
+        {"a=\xcc\xb8" "b.example", ADDR_IDN_NOT_LDH},         // its decomposed form
+        {"a\xe2\x89\xaf" "b.example", ADDR_IDN_NOT_LDH},     // U+226F
+        {"b\xc3\xbc" "cher_x.example", ADDR_IDN_NOT_LDH},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(to_hex(c.domain));
@@ -431,40 +442,59 @@ TEST(AddrIdn, OutputThatDoesNotFitFailsAtEveryBoundary)
 TEST(AddrPrepare, WithAndWithoutSmtputf8)
 {
     const std::string l254 = std::string(250, 'a') + "@b.c";
+    const std::string bucher = "b\xc3\xbc" "cher.example";
     struct Case {
         std::string address;
         int smtputf8;
-        const char *expect; // NULL: refused, output untouched
+        const char *envelope; // NULL: refused, output untouched
         int kind;
+        std::string header;   // empty: refused, output untouched
     } cases[] = {
-        {"user@example.com", 0, "user@example.com", ADDR_KIND_ASCII},
-        {"user@example.com", 1, "user@example.com", ADDR_KIND_ASCII},
-        {"user@a..example.com.", 0, "user@a.example.com", ADDR_KIND_ASCII},
-        {"user@a..example.com.", 1, "user@a..example.com.", ADDR_KIND_ASCII},
-        {"user@b\xc3\xbc" "cher.example", 0, "user@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN},
-        {"user@b\xc3\xbc" "cher.example", 1, "user@b\xc3\xbc" "cher.example",
-         ADDR_KIND_UTF8_DOMAIN},
-        {"Mixed.Case@B\xc3\xbc" "cher.Example", 0, "Mixed.Case@xn--bcher-kva.example",
-         ADDR_KIND_UTF8_DOMAIN},
-        {"@b\xc3\xbc" "cher", 0, "@xn--bcher-kva", ADDR_KIND_UTF8_DOMAIN},
-        {"j\xc3\xb6rg@example.com", 0, nullptr, ADDR_KIND_UTF8_LOCAL},
-        {"j\xc3\xb6rg@example.com", 1, "j\xc3\xb6rg@example.com", ADDR_KIND_UTF8_LOCAL},
-        {"j\xc3\xb6rg@b\xc3\xbc" "cher", 0, nullptr, ADDR_KIND_UTF8_LOCAL},
-        {"user@\x80" "bad.example", 0, nullptr, ADDR_KIND_UTF8_DOMAIN}, // cannot convert
-        {"user@\x80" "bad.example", 1, nullptr, ADDR_KIND_UTF8_DOMAIN},
-        {"user@xn--.example", 1, nullptr, ADDR_KIND_ASCII}, // no domain with or without SMTPUTF8
-        {"user@xn--.example", 0, nullptr, ADDR_KIND_ASCII},
-        {"user@[192.0.2.1]", 0, "user@[192.0.2.1]", ADDR_KIND_ASCII},
+        {"user@example.com", 0, "user@example.com", ADDR_KIND_ASCII, "user@example.com"},
+        {"user@example.com", 1, "user@example.com", ADDR_KIND_ASCII, "user@example.com"},
+        {"user@a..example.com.", 0, "user@a.example.com", ADDR_KIND_ASCII, "user@a.example.com"},
+        {"user@a..example.com.", 1, "user@a..example.com.", ADDR_KIND_ASCII, "user@a..example.com."},
+        {"user@Example.COM", 1, "user@Example.COM", ADDR_KIND_ASCII, "user@Example.COM"},
+        {"user@XN--BCHER-KVA.example", 1, "user@XN--BCHER-KVA.example", ADDR_KIND_ASCII,
+         "user@XN--BCHER-KVA.example"},
+        // A non-ASCII domain goes as its A-label into the envelope, with
+        // SMTPUTF8 too; the header shows its U-labels with SMTPUTF8.
+        {"user@" + bucher, 0, "user@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN, "user@xn--bcher-kva.example"},
+        {"user@" + bucher, 1, "user@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN, "user@" + bucher},
+        {"Mixed.Case@B\xc3\xbc" "cher.Example", 0, "Mixed.Case@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN,
+         "Mixed.Case@xn--bcher-kva.example"},
+        {"Mixed.Case@B\xc3\xbc" "cher.Example", 1, "Mixed.Case@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN,
+         "Mixed.Case@b\xc3\xbc" "cher.example"},
+        {"u@bu\xcc\x88" "cher\xe3\x80\x82" "EXAMPLE", 1, "u@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN,
+         "u@" + bucher}, // NFD, an ideographic full stop, capitals
+        {"u@\xef\xbd\x85\xef\xbd\x98.org", 1, "u@ex.org", ADDR_KIND_UTF8_DOMAIN, "u@ex.org"}, // full-width letters
+        {"@b\xc3\xbc" "cher", 0, "@xn--bcher-kva", ADDR_KIND_UTF8_DOMAIN, "@xn--bcher-kva"},
+        // A non-ASCII local part needs SMTPUTF8 in the envelope; the header
+        // keeps it, its domain mapped all the same.
+        {"j\xc3\xb6rg@example.com", 0, nullptr, ADDR_KIND_UTF8_LOCAL, "j\xc3\xb6rg@example.com"},
+        {"j\xc3\xb6rg@example.com", 1, "j\xc3\xb6rg@example.com", ADDR_KIND_UTF8_LOCAL, "j\xc3\xb6rg@example.com"},
+        {"j\xc3\xb6rg@B\xc3\xbc" "cher.example", 0, nullptr, ADDR_KIND_UTF8_LOCAL,
+         "j\xc3\xb6rg@xn--bcher-kva.example"},
+        {"j\xc3\xb6rg@B\xc3\xbc" "cher.example", 1, "j\xc3\xb6rg@xn--bcher-kva.example", ADDR_KIND_UTF8_LOCAL,
+         "j\xc3\xb6rg@" + bucher},
+        {"user@\x80" "bad.example", 0, nullptr, ADDR_KIND_UTF8_DOMAIN, ""}, // cannot convert
+        {"user@\x80" "bad.example", 1, nullptr, ADDR_KIND_UTF8_DOMAIN, ""},
+        {"user@xn--.example", 1, nullptr, ADDR_KIND_ASCII, ""}, // no domain with or without SMTPUTF8
+        {"user@xn--.example", 0, nullptr, ADDR_KIND_ASCII, ""},
+        {"a@good.example\xef\xbc\x8c" "b\xef\xbc\xa0" "evil.example", 1, nullptr, ADDR_KIND_UTF8_DOMAIN, ""},
+        {"a@good.example\xef\xbc\x8c" "b\xef\xbc\xa0" "evil.example", 0, nullptr, ADDR_KIND_UTF8_DOMAIN, ""},
+        {"user@[192.0.2.1]", 0, "user@[192.0.2.1]", ADDR_KIND_ASCII, "user@[192.0.2.1]"},
         // A quoted local part may hold "@": the domain follows the last one.
-        {"\"a@b\"@b\xc3\xbc" "cher.example", 0, "\"a@b\"@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN},
-        {"\"j\xc3\xb6rg@x\"@example.com", 0, nullptr, ADDR_KIND_UTF8_LOCAL},
-        {"no-at-sign", 0, nullptr, ADDR_KIND_BAD},
-        {"no-at-sign", 1, nullptr, ADDR_KIND_BAD},
-        {"", 1, nullptr, ADDR_KIND_BAD},
-        {"user@example.com\r\nDATA", 1, nullptr, ADDR_KIND_BAD},
-        {"user@example.com\r\nDATA", 0, nullptr, ADDR_KIND_BAD},
-        {std::string(251, 'a') + "@b.c", 1, nullptr, ADDR_KIND_BAD}, // 255 bytes
-        {l254, 0, l254.c_str(), ADDR_KIND_ASCII},
+        {"\"a@b\"@" + bucher, 0, "\"a@b\"@xn--bcher-kva.example", ADDR_KIND_UTF8_DOMAIN,
+         "\"a@b\"@xn--bcher-kva.example"},
+        {"\"j\xc3\xb6rg@x\"@example.com", 0, nullptr, ADDR_KIND_UTF8_LOCAL, "\"j\xc3\xb6rg@x\"@example.com"},
+        {"no-at-sign", 0, nullptr, ADDR_KIND_BAD, ""},
+        {"no-at-sign", 1, nullptr, ADDR_KIND_BAD, ""},
+        {"", 1, nullptr, ADDR_KIND_BAD, ""},
+        {"user@example.com\r\nDATA", 1, nullptr, ADDR_KIND_BAD, ""},
+        {"user@example.com\r\nDATA", 0, nullptr, ADDR_KIND_BAD, ""},
+        {std::string(251, 'a') + "@b.c", 1, nullptr, ADDR_KIND_BAD, ""}, // 255 bytes
+        {l254, 0, l254.c_str(), ADDR_KIND_ASCII, l254},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(to_hex(c.address) + " smtputf8 " + std::to_string(c.smtputf8));
@@ -473,9 +503,9 @@ TEST(AddrPrepare, WithAndWithoutSmtputf8)
         int kind = -1;
         char *r = addr_prepare_for_smtp(c.address.c_str(), out, sizeof out, &kind, c.smtputf8);
         EXPECT_EQ(kind, c.kind);
-        if (c.expect) {
+        if (c.envelope) {
             EXPECT_EQ(r, out);
-            EXPECT_STREQ(out, c.expect);
+            EXPECT_STREQ(out, c.envelope);
         } else {
             EXPECT_EQ(r, nullptr);
             EXPECT_STREQ(out, "untouched");
@@ -484,7 +514,12 @@ TEST(AddrPrepare, WithAndWithoutSmtputf8)
         char again[ADDR_BUF_SIZE];
         EXPECT_EQ(addr_prepare_for_smtp(c.address.c_str(), again, sizeof again, nullptr,
                                         c.smtputf8) != nullptr,
-                  c.expect != nullptr);
+                  c.envelope != nullptr);
+        char shown[ADDR_SHOWN_BUF_SIZE];
+        strcpy(shown, "untouched");
+        r = addr_prepare_for_header(c.address.c_str(), shown, sizeof shown, c.smtputf8);
+        EXPECT_STREQ(shown, c.header.empty() ? "untouched" : c.header.c_str());
+        EXPECT_EQ(r, c.header.empty() ? nullptr : shown);
     }
 }
 
@@ -493,11 +528,14 @@ TEST(AddrPrepare, RefusesAResultThatDoesNotFit)
     struct Case {
         const char *address;
         int smtputf8;
+        bool header;
         const char *expect;
     } cases[] = {
-        {"user@b\xc3\xbc" "cher.example", 0, "user@xn--bcher-kva.example"},
-        {"user@b\xc3\xbc" "cher.example", 1, "user@b\xc3\xbc" "cher.example"},
-        {"user@example.com", 0, "user@example.com"},
+        {"user@b\xc3\xbc" "cher.example", 0, false, "user@xn--bcher-kva.example"},
+        {"user@b\xc3\xbc" "cher.example", 1, false, "user@xn--bcher-kva.example"},
+        {"user@B\xc3\xbc" "cher.example.m\xc3\xbcnchen.de", 1, true, "user@b\xc3\xbc" "cher.example.m\xc3\xbcnchen.de"},
+        {"user@example.com", 0, false, "user@example.com"},
+        {"user@example.com", 1, true, "user@example.com"},
     };
     for (const Case &c : cases) {
         size_t need = strlen(c.expect) + 1;
@@ -505,7 +543,8 @@ TEST(AddrPrepare, RefusesAResultThatDoesNotFit)
             SCOPED_TRACE(std::string(c.expect) + " size " + std::to_string(size));
             std::vector<char> buf(need + 16, 'Z');
             int kind = -1;
-            char *r = addr_prepare_for_smtp(c.address, buf.data(), size, &kind, c.smtputf8);
+            char *r = c.header ? addr_prepare_for_header(c.address, buf.data(), size, c.smtputf8)
+                               : addr_prepare_for_smtp(c.address, buf.data(), size, &kind, c.smtputf8);
             EXPECT_NE(kind, ADDR_KIND_BAD);
             if (size == need) {
                 EXPECT_EQ(r, buf.data());
@@ -517,16 +556,56 @@ TEST(AddrPrepare, RefusesAResultThatDoesNotFit)
             }
         }
     }
-    // A 254-byte address whose conversion outgrows 255 bytes is refused.
+    // A 254-byte address whose conversion outgrows 255 bytes is refused
+    // for the envelope.
     std::string address = std::string(200, 'a') + "@";
     while (address.size() + 7 <= 254)
         address += "\xc3\xa9\xc3\xa9.";
     address += "x";
     ASSERT_LE(address.size(), 254u);
-    char out[ADDR_BUF_SIZE];
+    char out[ADDR_SHOWN_BUF_SIZE];
     int kind = -1;
     EXPECT_EQ(addr_prepare_for_smtp(address.c_str(), out, sizeof out, &kind, 0), nullptr);
     EXPECT_EQ(kind, ADDR_KIND_UTF8_DOMAIN);
+    // A mapping may make a domain longer than its input: U+337F maps to
+    // four characters. The header form of the longest such domain fits.
+    std::string grown = "a@";
+    for (int label = 0; label < 4; label++) {
+        for (int i = 0; i < 4; i++)
+            grown += "\xe3\x8d\xbf";
+        grown += label < 3 ? "." : "";
+    }
+    char shown[ADDR_SHOWN_BUF_SIZE];
+    ASSERT_NE(addr_prepare_for_header(grown.c_str(), shown, sizeof shown, 1), nullptr);
+    EXPECT_GT(strlen(shown), grown.size());
+    EXPECT_TRUE(utf8_valid(shown));
+}
+
+// The Unicode form is the A-label decoded: it maps to the same A-label and
+// is its own Unicode form.
+TEST(AddrIdn, UnicodeFormRoundTrips)
+{
+    const char *domains[] = {
+        "B\xc3\xbc" "cher.Example",
+        "\xe4\xbe\x8b\xe3\x81\x88.\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88",
+        "\xef\xbc\xa2\xc3\x9c" "cher\xe3\x80\x82" "example",
+        "\xf0\x9d\x90\x80.com",
+        "stra\xc3\x9f" "e.de",
+        "xn--bcher-kva.example",
+    };
+    for (const char *d : domains) {
+        SCOPED_TRACE(to_hex(d));
+        char ascii[ADDR_BUF_SIZE], unicode[ADDR_SHOWN_BUF_SIZE], again[ADDR_BUF_SIZE], twice[ADDR_SHOWN_BUF_SIZE];
+        ASSERT_EQ(addr_idn_convert(d, ascii, sizeof ascii), ADDR_IDN_OK);
+        ASSERT_EQ(addr_idn_unicode(d, unicode, sizeof unicode), ADDR_IDN_OK);
+        ASSERT_EQ(addr_idn_convert(unicode, again, sizeof again), ADDR_IDN_OK);
+        EXPECT_STREQ(again, ascii);
+        ASSERT_EQ(addr_idn_unicode(unicode, twice, sizeof twice), ADDR_IDN_OK);
+        EXPECT_STREQ(twice, str_is_ascii(d) ? d : unicode);
+    }
+    char out[ADDR_SHOWN_BUF_SIZE];
+    EXPECT_EQ(addr_idn_unicode("a\xef\xbc\x8c" "b.example", out, sizeof out), ADDR_IDN_NOT_LDH);
+    EXPECT_STREQ(out, "");
 }
 
 // ---- Punycode ------------------------------------------------------------------

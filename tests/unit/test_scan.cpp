@@ -135,6 +135,13 @@ TEST(ScanField, AddressListGrammar)
         {"Word a@b.com", {}, "Word a@b.com", no_angle},
         {"Doe, a@b.com", {}, "Doe, a@b.com", no_angle},
         {"Only Words", {}, "Only Words", no_angle},
+        // Words before a comma join no angle address without a name, nor
+        // a group's name: a phrase holds no comma.
+        {"alice, <bob@example.org>", {}, "alice, <bob@example.org>", no_angle},
+        {"alice, Team: bob@example.org;", {}, "alice, Team: bob@example.org;", no_angle},
+        {"a@x.org, Doe, Jane, <j@x.org>", {}, "Doe, Jane, <j@x.org>", no_angle},
+        {"team: alice, <b@x.org>;", {}, "alice, <b@x.org>;", no_angle},
+        {"alice (c), <b@x.org>, c@x.org", {}, "alice (c), <b@x.org>", no_angle},
         {"g: a@b.com", {}, "g: a@b.com", "a group without its closing \";\""},
         {"g: h: a@b.com;;", {}, "h: a@b.com;;", "a group inside a group"},
         {"a@b.com;", {}, "a@b.com;", comma},

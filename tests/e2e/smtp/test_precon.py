@@ -206,7 +206,7 @@ HEADER_CASES = [
     (["To: t@example.org", "Bcc: b1@[192.0.2.1], b2@example.org"],
      ["t@example.org", "b1@[192.0.2.1]", "b2@example.org"], "ann@example.com", False),
     (["To: j\u00f6rg@b\u00fccher.example, z@example.org"],
-     ["j\u00f6rg@b\u00fccher.example", "z@example.org"], "ann@example.com", True),
+     ["j\u00f6rg@xn--bcher-kva.example", "z@example.org"], "ann@example.com", True),
     (["To: t@example.org", "Bcc:hid@example.org"], ["t@example.org", "hid@example.org"],
      "ann@example.com", False),
     (["From: J\u00f6rg <me@example.org>", "To: t@example.org"], ["t@example.org"],
@@ -271,6 +271,12 @@ class HeaderAddressTests(SmtpTestCase):
             (["To: t@example.org", "Bcc: .a@example.org"],
              'The Bcc field of the message file holds an address that cannot be used: ".a@example.org" '
              '(The recipient address is not a valid mailbox)'),
+            (["To: alice, <bob@example.org>"],
+             'The To field of the message file cannot be read at "alice, <bob@example.org>" '
+             '(a display name without an address in angle brackets)'),
+            (["To: t@example.org", "Cc: alice, Team: bob@example.org;"],
+             'The Cc field of the message file cannot be read at "alice, Team: bob@example.org;" '
+             '(a display name without an address in angle brackets)'),
             (["From: J\u00f6rg me@example.org", "To: t@example.org"],
              'The From field of the message file cannot be read at "J\u00f6rg me@example.org" '
              '(a display name without an address in angle brackets)'),

@@ -1052,7 +1052,10 @@ class AiosmtpdTests(SmtpTestCase):
         got = peer.messages[-1]
         self.assertTrue(got.smtp_utf8)
         self.assertEqual(got.mail_from, sender)
-        self.assertIn(recipient, got.rcpt_tos)
+        # The domain goes as its A-label in the envelope, as its U-label in
+        # the header.
+        self.assertIn("r\u00e9ka@xn--bcher-kva.example", got.rcpt_tos)
+        self.assertIn(("To: %s,\r\n" % recipient).encode(), got.content)
         # Without SMTPUTF8 a non-ASCII local part cannot go, a domain goes as
         # Punycode.
         # The sender (From, or the return path that stands for it in the
