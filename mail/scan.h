@@ -1,6 +1,9 @@
 // Reading addresses out of text: recipient list files (one mailbox after
 // another, separated by commas, blanks or line ends) and the header block
-// of a ready message file (its To, Cc, Bcc and From fields).
+// of a ready message file (its To, Cc, Bcc and From fields). Each grammar
+// has its own file: mail/scan_list.cpp the list file's, mail/scan_header.cpp
+// the header block's and RFC 5322's address list; mail/scan.cpp holds the
+// session's scans that read the files and take what they find.
 //
 // The list scanner is a finite automaton on bytes driven by tables: a
 // class for every byte and a next state for every state and class. Every
@@ -28,7 +31,8 @@
 // of empty list elements, routes in angle addresses and words joined by
 // dots across white space. A display name may also hold unquoted commas,
 // as in "Doe, Jane <j@example.org>": a list element of words alone goes on
-// into the next one.
+// into the next one, which must be an angle address with a name of its
+// own.
 #pragma once
 
 #include <cstddef>
