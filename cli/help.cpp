@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@
 namespace {
 
 const uint64_t S = HELP_MODE_SMTP, F = HELP_MODE_FILE, P = HELP_MODE_PRECON;
-const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY, PLAIN = HELP_PLAIN_ONLY;
+const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY;
 
 HelpRow title(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_TITLE}; }
 HelpRow para(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_PARAGRAPH}; }
@@ -40,11 +41,7 @@ const HelpRow help_table[] = {
     para("Settings come from three sources, applied in this order: the default configuration "
          "file, every -config: file in command-line order, then the command line. A setting "
          "that takes one value keeps the last one given; settings that add (recipients, "
-         "attachments, header fields, DKIM keys) add from every source.", FULL),
-    para("Settings come from three sources, applied in this order: the default configuration "
-         "file, every -config: file in command-line order, then the command line. A setting "
-         "that takes one value keeps the last one given; settings that add (recipients, "
-         "attachments, header fields) add from every source.", PLAIN),
+         "attachments, header fields{, DKIM keys}) add from every source."),
     para(""),
     para("Arguments are taken as UTF-8, as this system passes them: no code page conversion is "
          "made, and -clutf8 changes nothing."),
@@ -201,11 +198,9 @@ const HelpRow help_table[] = {
      "secure).", HELP_OPTION},
     {"-tls-protocols:proto[,proto...]", S | P | FULL, "TLS protocol versions in libtls syntax "
      "(for example tlsv1.2,tlsv1.3).", HELP_OPTION},
-    {"-timeout:seconds", S | P | FULL, "Time-out of every network wait in seconds (300 by default); "
-     "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is ignored.",
+    {"-timeout:seconds", S | P, "Time-out of every network wait in seconds (300 by default){; "
+     "a TLS handshake waits at most 5 seconds at a time}. A value outside 1 to 2147483 is ignored.",
      HELP_OPTION},
-    {"-timeout:seconds", S | P | PLAIN, "Time-out of every network wait in seconds (300 by default). "
-     "A value outside 1 to 2147483 is ignored.", HELP_OPTION},
     end(),
 
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),
@@ -267,22 +262,46 @@ const HelpRow help_table[] = {
 
 namespace {
 
-// The rows this program shows, up to the end row: the full-only rows are
-// left out where the program does not know those words, the plain-only
-// rows where it does.
-std::vector<const HelpRow *> shown_rows(const HelpRow *table)
+// The one place where the words of the two programs' help part: a text
+// in this program's words. What stands in braces only the full program
+// says; the plain program's help leaves it out.
+std::string program_text(const char *text)
 {
-    uint64_t left_out = mail_full_program ? HELP_PLAIN_ONLY : HELP_FULL_ONLY;
-    std::vector<const HelpRow *> rows;
-    for (const HelpRow *row = table; row->type != HELP_END; row++)
-        if (!(row->modes & left_out))
-            rows.push_back(row);
-    return rows;
+    std::string out;
+    bool full_only = false;
+    for (const char *p = text; *p; p++) {
+        if (*p == '{' || *p == '}')
+            full_only = *p == '{';
+        else if (mail_full_program || !full_only)
+            out += *p;
+    }
+    return out;
 }
 
-bool next_is_paragraph(const std::vector<const HelpRow *> &rows, size_t i)
+// The rows this program shows, up to the end row, with their texts in its
+// words (program_text): the full-only rows are left out where the program
+// does not know those words.
+struct ShownRows {
+    std::vector<HelpRow> rows;
+    std::deque<std::string> texts; // the rows' texts: a deque keeps them in place
+};
+
+ShownRows shown_rows(const HelpRow *table)
 {
-    return i + 1 < rows.size() && rows[i + 1]->type == HELP_PARAGRAPH;
+    ShownRows shown;
+    for (const HelpRow *row = table; row->type != HELP_END; row++) {
+        if ((row->modes & HELP_FULL_ONLY) && !mail_full_program)
+            continue;
+        shown.texts.push_back(program_text(row->text));
+        shown.rows.push_back(*row);
+        shown.rows.back().text = shown.texts.back().c_str();
+    }
+    return shown;
+}
+
+bool next_is_paragraph(const std::vector<HelpRow> &rows, size_t i)
+{
+    return i + 1 < rows.size() && rows[i + 1].type == HELP_PARAGRAPH;
 }
 
 int letter_count(const char *letters)
@@ -390,16 +409,17 @@ int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *
 {
     HelpOut out{sink, user};
     size_t w = static_cast<size_t>(width > 0 ? width : plat_console_width());
-    std::vector<const HelpRow *> rows = shown_rows(table);
+    ShownRows shown = shown_rows(table);
+    const std::vector<HelpRow> &rows = shown.rows;
     size_t longest = 0;
-    for (const HelpRow *row : rows)
-        if (row->type == HELP_OPTION && strlen(row->option) > longest)
-            longest = strlen(row->option);
+    for (const HelpRow &row : rows)
+        if (row.type == HELP_OPTION && strlen(row.option) > longest)
+            longest = strlen(row.option);
     int count = letter_count(letters);
     // Option text, padding to column longest + 1, letters, one blank.
     size_t column = longest + static_cast<size_t>(count) + 2;
     for (size_t i = 0; i < rows.size(); i++) {
-        const HelpRow &row = *rows[i];
+        const HelpRow &row = rows[i];
         switch (row.type) {
         case HELP_TITLE: {
             std::string line = std::string("## ") + row.text + " ##";
@@ -524,10 +544,11 @@ char *help_build_asciidoc(StrBuf *sb, const char *banner, const char *title, con
 {
     help_asciidoc_heading(sb, title, 2);
     sbuf_printf(sb, "%s\n\n", banner ? banner : "");
-    std::vector<const HelpRow *> rows = shown_rows(table);
+    ShownRows shown = shown_rows(table);
+    const std::vector<HelpRow> &rows = shown.rows;
     int count = letter_count(letters);
     for (size_t i = 0; i < rows.size(); i++) {
-        const HelpRow &row = *rows[i];
+        const HelpRow &row = rows[i];
         switch (row.type) {
         case HELP_TITLE: {
             char *escaped = help_asciidoc_escape(row.text);
