@@ -51,6 +51,8 @@ int cli_main(int argc, char **argv);
 
 // The banner, then the usage hint, on standard output.
 void cli_print_banner(void);
+// The usage hint alone ('Use "tarvex /?" for help.' and a line end).
+std::string cli_usage_hint(void);
 // The banner text (without the usage hint) into buf of size bytes; returns
 // buf. The banner is short: size 1024 always holds it.
 char *cli_format_banner(char *buf, size_t size);
@@ -68,6 +70,10 @@ int cli_option_status(MailContext *ctx, char *word);
 // The same, ending the process (cli_end_run) instead of returning a
 // status; returns 1.
 int cli_apply_option(MailContext *ctx, char *word);
+
+// 1 when this program knows the option word (as cli_option_status takes
+// it), 0 for a word it reports as unknown.
+int cli_option_known(const char *word);
 
 // "Unknown option: <word>" on standard error, the word shown only up to and
 // including its first ":" (what follows may be a password: for

@@ -591,22 +591,35 @@ const AddressKind address_kinds[] = {
 
 } // namespace
 
-int cli_option_status(MailContext *ctx, char *word)
+namespace {
+
+// The entry of the table that takes word: the first that matches, or NULL
+// when none does or this program does not know the word it matches (the
+// full-only words in the plain program).
+const CliOption *find_option(const char *word)
 {
     for (const CliOption &opt : cli_options) {
-        size_t len = strlen(opt.word);
         bool hit = opt.match == MATCH_EXACT ? strcmp(word, opt.word) == 0
-                                            : strncmp(word, opt.word, len) == 0;
-        if (!hit)
-            continue;
-        if ((opt.flags & CLI_FULL_ONLY) && !mail_full_program)
-            break;
-        char *value = opt.match == MATCH_PREFIX ? word + len : word + strlen(word);
-        if ((opt.flags & CLI_EMPTY_IGNORED) && !*value)
-            return EXIT_OK;
-        return opt.handler(ctx, word, value, opt);
+                                            : strncmp(word, opt.word, strlen(opt.word)) == 0;
+        if (hit)
+            return (opt.flags & CLI_FULL_ONLY) && !mail_full_program ? nullptr : &opt;
     }
-    return cli_unknown_option(word);
+    return nullptr;
+}
+
+} // namespace
+
+int cli_option_known(const char *word) { return find_option(word) != nullptr; }
+
+int cli_option_status(MailContext *ctx, char *word)
+{
+    const CliOption *opt = find_option(word);
+    if (!opt)
+        return cli_unknown_option(word);
+    char *value = opt->match == MATCH_PREFIX ? word + strlen(opt->word) : word + strlen(word);
+    if ((opt->flags & CLI_EMPTY_IGNORED) && !*value)
+        return EXIT_OK;
+    return opt->handler(ctx, word, value, *opt);
 }
 
 int cli_unknown_option(const char *word)

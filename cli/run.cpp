@@ -83,11 +83,15 @@ char *cli_format_banner(char *buf, size_t size)
     return buf;
 }
 
+std::string cli_usage_hint(void)
+{
+    return std::string("Use \"") + cli_program_name + " /?\" for help.\n";
+}
+
 void cli_print_banner(void)
 {
     char banner[1024];
-    cli_out("%s\n\nUse \"%s /?\" for help.\n\n", cli_format_banner(banner, sizeof banner),
-            cli_program_name);
+    cli_out("%s\n\n%s\n", cli_format_banner(banner, sizeof banner), cli_usage_hint().c_str());
 }
 
 void cli_end_run(MailContext *ctx, int status)
@@ -113,6 +117,14 @@ struct SessionGuard {
 bool starts_with(const char *text, const char *prefix)
 {
     return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// After the message about a word of the command line that this program
+// does not know: where its words are listed.
+int point_to_help(int status)
+{
+    cli_error("%s", cli_usage_hint().c_str());
+    return status;
 }
 
 // The status of a failed session call that must not fail: memory running
@@ -228,7 +240,7 @@ int encrypt_password(const Prescan &found)
         return status;
     // The value is a password: the message names the word only.
     cli_error("Unknown option: %s\n", encryptpass_word);
-    return EXIT_UNKNOWN_OPTION;
+    return point_to_help(EXIT_UNKNOWN_OPTION);
 }
 
 // The default configuration file; one that is missing or cannot be read
@@ -273,14 +285,15 @@ int apply_command_line(MailContext *ctx, int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         if (argv[i][0] != '-')
-            return cli_unknown_option(argv[i]);
+            return point_to_help(cli_unknown_option(argv[i]));
         // The dispatcher writes into its word, and the word may hold a
         // password: it works on a copy that is wiped afterwards.
         SecretText word(argv[i] + 1);
         if (!word.ok())
             return EXIT_NOMEM;
+        bool known = cli_option_known(word.data());
         if (int status = cli_option_status(ctx, word.data()))
-            return status;
+            return known ? status : point_to_help(status);
     }
     return EXIT_OK;
 }

@@ -33,6 +33,10 @@ PLAIN_BANNER_RE = re.compile(
     r'Use "tarvex /\?" for help\.\n\n\Z')
 BANNER_RE = {"tarvex": FULL_BANNER_RE, "tarvex-plain": PLAIN_BANNER_RE}
 
+# What follows the message about a word of the command line that the
+# programs do not know: the usage hint of the bare program.
+HINT = 'Use "tarvex /?" for help.\n'
+
 DIRECTORY = object()  # a folder where a file is expected
 # What a run prints on standard error around a body typed on a terminal; a
 # piped standard input gets neither line.
@@ -217,19 +221,19 @@ def no_attachment(test, msg):
 RUN_CASES = [
     Run([], 1, "banner", ""),
     # Arguments that are not option words, and words the programs do not know.
-    Run(["bare"], 2, "", "Unknown option: bare\n"),
+    Run(["bare"], 2, "", "Unknown option: bare\n" + HINT),
     # Options apply in order: the first refusal ends the run.
-    Run(["-subject:x", "bare", "-passdelim:"], 2, "", "Unknown option: bare\n"),
+    Run(["-subject:x", "bare", "-passdelim:"], 2, "", "Unknown option: bare\n" + HINT),
     Run(["-passdelim:", "bare"], 1, "", "Missing delimiter character in -passdelim:\n"),
-    Run([""], 2, "", "Unknown option: \n"),
-    Run(["-docs"], 2, "", "Unknown option: docs\n"),
+    Run([""], 2, "", "Unknown option: \n" + HINT),
+    Run(["-docs"], 2, "", "Unknown option: docs\n" + HINT),
     # An unknown word is shown up to its first ":": what follows may be a
     # password.
-    Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:\n"),
-    Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:\n"),
+    Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:\n" + HINT),
+    Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:\n" + HINT),
     Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
     # -bindpass counts only together with -encryptpass:.
-    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
+    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n" + HINT),
     Run(["-awild:r:*.txt"], 10, "", "Invalid awild option 'r'\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
@@ -238,19 +242,19 @@ RUN_CASES = [
     Run(["-dkim-algo:rsa-sha512"], 2, "", "Unknown DKIM signing/verification algorithm: rsa-sha512\n",
         programs=("tarvex",)),
     Run(["-dkim-canon:x/y"], 2, "", "Unknown DKIM canonical form: x/y\n", programs=("tarvex",)),
-    Run(["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:\n",
+    Run(["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:\n" + HINT,
         programs=("tarvex-plain",)),
-    Run(["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:\n",
+    Run(["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:\n" + HINT,
         programs=("tarvex-plain",)),
-    Run(["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:\n",
+    Run(["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:\n" + HINT,
         programs=("tarvex-plain",)),
-    Run(["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:\n", programs=("tarvex-plain",)),
-    Run(["-no-dkim"], 2, "", "Unknown option: no-dkim\n", programs=("tarvex-plain",)),
+    Run(["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:\n" + HINT, programs=("tarvex-plain",)),
+    Run(["-no-dkim"], 2, "", "Unknown option: no-dkim\n" + HINT, programs=("tarvex-plain",)),
     # The value of -encryptpass: is a password: the plain program, which
     # cannot encrypt, never shows it, and the word ends the run before any
     # configuration is read.
     Run(["-file:out.eml", "-config:" + MISSING, "-encryptpass:s3cret"] + SENDER, 2, "",
-        "Unknown option: -encryptpass:\n", programs=("tarvex-plain",)),
+        "Unknown option: -encryptpass:\n" + HINT, programs=("tarvex-plain",)),
     # Long enough to be encrypted, but no type and marker: a plain password
     # in both programs.
     Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 1, "", connect_failed("mx.example")),
@@ -368,7 +372,7 @@ RUN_CASES = [
 for _word in FULL_ONLY_WORDS:
     RUN_CASES.append(Run([_word, "-file:out.eml"] + SENDER, 0, "", "", programs=("tarvex",)))
     RUN_CASES.append(Run([_word, "-file:out.eml"] + SENDER, 2, "",
-                         "Unknown option: %s\n" % re.sub(":.*", ":", _word[1:]), programs=("tarvex-plain",)))
+                         "Unknown option: %s\n" % re.sub(":.*", ":", _word[1:]) + HINT, programs=("tarvex-plain",)))
 
 
 class RunSequenceTest(SandboxTest):
@@ -587,7 +591,9 @@ class ConfigurationTest(SandboxTest):
                     with self.subTest(program=program, where=where, word=word):
                         box = self.fresh()
                         if where == "command line":
-                            args, expected = ["-" + word], stderr
+                            # An unknown word there is followed by the hint.
+                            args = ["-" + word]
+                            expected = stderr + (HINT if status == 2 else "")
                         else:
                             # A file's message names the file and the line.
                             name, args = self.placed(box, where, word + "\n")
@@ -598,7 +604,7 @@ class ConfigurationTest(SandboxTest):
                         self.assertFalse(os.path.exists(box.path("out.eml")))
         # An argument without a dash is shown as far as an option word is.
         result = self.box.run("tarvex", ["ann:s3cret@mail.example.com", "-file:out.eml"] + SENDER)
-        self.assertRun(result, 2, "", "Unknown option: ann:\n")
+        self.assertRun(result, 2, "", "Unknown option: ann:\n" + HINT)
 
     def test_default_file_with_full_only_words(self):
         name = self.box.default_config("starttls\nsubject:Full\n")

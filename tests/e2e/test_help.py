@@ -206,14 +206,42 @@ class HelpTest(unittest.TestCase):
                 # No encrypted password was printed.
                 self.assertIsNone(re.search(r"^\$[A-Za-z0-9_-]{11,}$", run.stdout, re.M), run)
 
+    def usage_hint(self, program):
+        """The last line the bare program prints: its usage hint."""
+        run = self.run_program(program, [])
+        self.assertEqual(run.status, 1, run)
+        return run.stdout.rstrip("\n").split("\n")[-1]
+
     def test_words_that_only_look_like_help_switches_are_unknown(self):
+        hint = self.usage_hint(PLAIN)
         for args, shown in ((["-docs"], "docs"), (["-Doc"], "Doc"), (["/??"], "/??"),
                             (["-nodefault", "-doc:"], "doc:")):
             with self.subTest(args=args):
                 run = self.run_program(PLAIN, args)
                 self.assertEqual(run.status, 2, run)
-                self.assertEqual(run.stderr, "Unknown option: %s\n" % shown)
+                self.assertEqual(run.stderr, "Unknown option: %s\n%s\n" % (shown, hint))
                 self.assertNotIn("##", run.stdout)
+
+    def test_help_words_of_other_programs_point_to_the_help(self):
+        # Each is an unknown word (status 2, nothing on standard output),
+        # and the message is followed by the hint the bare program prints.
+        cases = [(["--help"], "-help"), (["-h"], "h"), (["-help"], "help"),
+                 (["--version"], "-version"), (["-?"], None),
+                 (["-subject:x", "help"], "help"), (["-nodefault", "--help", "-h"], "-help")]
+        for name, program in PROGRAMS.items():
+            hint = self.usage_hint(program)
+            self.assertRegex(hint, r"\AUse \"\S+ /\?\" for help\.\Z")
+            for args, shown in cases:
+                with self.subTest(name, args=args):
+                    run = self.run_program(program, args)
+                    self.assertEqual(run.status, 2, run)
+                    self.assertEqual(run.stdout, "")
+                    lines = run.stderr.split("\n")
+                    self.assertEqual(len(lines), 3, run)
+                    if shown is not None:
+                        self.assertEqual(lines[0], "Unknown option: " + shown)
+                    self.assertTrue(lines[0].startswith("Unknown option: "), run)
+                    self.assertEqual(lines[1:], [hint, ""])
 
     def test_every_option_in_the_help_is_a_word_the_program_takes(self):
         for name, program in PROGRAMS.items():
