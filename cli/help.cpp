@@ -166,6 +166,8 @@ const HelpRow help_table[] = {
 
     title("Connection Options"),
     start(),
+    {"-passdelim:char", S | P, "Makes this character, instead of \":\", separate the user "
+     "name from the password in the -host: values that follow it.", HELP_OPTION},
     {"-4", S | P, "Connects over IPv4 only.", HELP_OPTION},
     {"-6", S | P, "Connects over IPv6 only.", HELP_OPTION},
     {"-authtypes:type[,type...]", S | P, "Login mechanisms allowed, written in capitals: CRAM-MD5, "
@@ -255,6 +257,12 @@ const HelpRow help_table[] = {
     {"-nodefault", S | F | P | CMD, "Skips the default configuration file.", HELP_OPTION},
     {"-skipnofile", S | F | CMD, "Leaves out an attachment whose file cannot be added instead "
      "of ending the run.", HELP_OPTION},
+    {"/?", CMD, "Prints this help wrapped to the width of the terminal (80 columns when the "
+     "output is no terminal) and ends with status 1; nothing is sent.", HELP_OPTION},
+    {"-doc", CMD, "Prints this help at 120 columns, for reading in a file, and ends with status 0.",
+     HELP_OPTION},
+    {"-asciidoc", CMD, "Prints this help as AsciiDoc and ends with status 0 (any word that begins "
+     "with -asciidoc does).", HELP_OPTION},
     end(),
 
     {"", 0, "", HELP_END},

@@ -23,9 +23,9 @@ PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 PROGRAMS = {"tarvex": FULL, "tarvex-plain": PLAIN}
 ASCIIDOCTOR = "/usr/bin/asciidoctor"
 
-# An option row of the plain text: the option text at column 0, blanks,
-# the three mode letters, one blank, the description.
-OPTION_ROW = re.compile(r"^(-.*?) +([S-][F-][P-]) ")
+# An option row of the plain text: the option text at column 0 ("-" or
+# "/?"), blanks, the three mode letters, one blank, the description.
+OPTION_ROW = re.compile(r"^(-.*?|/\?) +([S-][F-][P-]) ")
 
 # Values for words whose bare form is no word of the dispatcher.
 SAMPLE_VALUES = {
@@ -164,6 +164,22 @@ class HelpTest(unittest.TestCase):
                     self.assertIn("<strong>(S)</strong>MTP", html)
                     self.assertIn("&#42;.pdf", html)  # the star of the example
                     self.assertIn("<em>-from:</em>", html)
+
+    def test_help_lists_the_help_switches_and_passdelim(self):
+        for name, program in PROGRAMS.items():
+            for args in (["-doc"], ["/?"]):
+                with self.subTest(name, args=args):
+                    rows = {m.group(1): m.group(2) for m in
+                            map(OPTION_ROW.match, self.run_program(program, args).stdout.split("\n"))
+                            if m}
+                    self.assertEqual({option: rows.get(option) for option in
+                                      ("-passdelim:char", "/?", "-doc", "-asciidoc")},
+                                     {"-passdelim:char": "S-P", "/?": "---", "-doc": "---",
+                                      "-asciidoc": "---"})
+            with self.subTest(name, args="-asciidoc"):
+                text = self.run_program(program, ["-asciidoc"]).stdout
+                for option in ("-passdelim:char", "/?", "-doc", "-asciidoc"):
+                    self.assertIn("|*%s* | *" % option, text)
 
     def test_plain_program_has_no_dkim_section_and_no_tls_options(self):
         full, plain = self.help_text(FULL), self.help_text(PLAIN)

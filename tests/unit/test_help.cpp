@@ -82,7 +82,7 @@ TEST(HelpText, WrapsEveryLineWithinTheWidth)
                 if (line.size() < size_t(width))
                     continue;
                 // An option line begins with the option text and its letters.
-                bool option_line = line[0] == '-' && line.size() > desc && line[desc - 1] == ' ' &&
+                bool option_line = (line[0] == '-' || line[0] == '/') && line.size() > desc && line[desc - 1] == ' ' &&
                                    line.substr(desc - 4, 3).find_first_not_of("SFP-") == std::string::npos;
                 ASSERT_EQ(words_of(option_line ? line.substr(desc) : line).size(), 1u)
                     << "line too long: [" << line << "]";
@@ -259,19 +259,22 @@ TEST(HelpLetters, ShowsOneLetterPerModeBit)
     EXPECT_STREQ(help_mode_letters(1, "SFP", -1, out), "");
 }
 
-// The help documents the dispatcher's words and no others. Words the
-// dispatcher takes that users are not meant to use stay out of the help.
+// The help documents the dispatcher's words and no others, and the help
+// switches the run looks for before it. Words the dispatcher takes that
+// users are not meant to use stay out of the help.
 TEST(HelpTable, NamesEveryWordTheDispatcherKnows)
 {
-    const std::set<std::string> internal = {"body--html:", "passdelim:", "ign:"};
+    const std::set<std::string> internal = {"body--html:", "ign:"};
     std::set<std::string> documented;
     for (const HelpRow *row = help_table; row->type != HELP_END; row++) {
         if (row->type != HELP_OPTION)
             continue;
-        std::string option = row->option + 1; // without the dash
+        std::string option = row->option + (row->option[0] == '-'); // without the dash
         size_t colon = option.find(':');
         documented.insert(colon == std::string::npos ? option : option.substr(0, colon + 1));
     }
+    for (const char *help_switch : {"/?", "doc", "asciidoc"})
+        EXPECT_TRUE(documented.count(help_switch)) << "not in the help: " << help_switch;
     for (size_t i = 0; const char *word = cli_option_word(i); i++) {
         std::string w = word;
         if (internal.count(w))
