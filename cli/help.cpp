@@ -340,20 +340,33 @@ struct HelpOut {
 
 const char word_breaks[] = " \t\r\n";
 
-// Prints text word by word from column col; a line that would reach width
-// is broken first, continuation lines start at column indent. A line
-// holds at most width - 1 characters unless its one word is longer. The
-// blank after a word counts in the column at once but is written only
-// when another word follows on the same line, so no line ends in a blank.
-// blank: the text follows a blank of the caller's that is not written yet.
-void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t col, bool blank = false)
+// The words of a text, split at blanks, TABs and line ends (a run of them
+// is one break).
+std::vector<std::string> words_of(const char *text)
 {
-    size_t line_start = col;
+    std::vector<std::string> words;
     for (const char *p = text + strspn(text, word_breaks); *p; p += strspn(p, word_breaks)) {
         size_t len = strcspn(p, word_breaks);
+        words.emplace_back(p, len);
+        p += len;
+    }
+    return words;
+}
+
+// Prints words from column col; a line that would reach width is broken
+// first, continuation lines start at column indent. A line holds at most
+// width - 1 characters unless its one word is longer. The blank after a
+// word counts in the column at once but is written only when another word
+// follows on the same line, so no line ends in a blank.
+// blank: the words follow a blank of the caller's that is not written yet.
+void wrap(HelpOut &out, const std::vector<std::string> &words, size_t width, size_t indent, size_t col,
+          bool blank = false)
+{
+    size_t line_start = col;
+    for (const std::string &word : words) {
         // A word alone on its line stays there even when it is too long:
         // breaking first would only add an empty line.
-        if (col + len >= width && col > line_start) {
+        if (col + word.size() >= width && col > line_start) {
             out.put("\n");
             out.spaces(indent);
             col = line_start = indent;
@@ -361,14 +374,32 @@ void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t co
         }
         if (blank)
             out.put(" ");
-        out.put(p, len);
-        col += len;
-        p += len;
+        out.put(word.data(), word.size());
+        col += word.size();
         blank = col + 1 < width;
         if (blank)
             col++;
     }
 }
+
+// A title between "##" marks. Wrapped when it is wider than the line, each
+// mark kept with its neighbouring word, so that no line holds a mark alone.
+std::vector<std::string> title_words(const char *text)
+{
+    std::vector<std::string> words = words_of(text);
+    if (words.empty())
+        return {"## ##"};
+    words.front() = "## " + words.front();
+    words.back() += " ##";
+    return words;
+}
+
+// Where the description of an option row goes when the width leaves too
+// little room for it beside the option column: below the option, indented
+// this much.
+const size_t stacked_indent = 4;
+// The room beside the option column that a description needs at least.
+const size_t description_room_min = 30;
 
 // What a failed write to standard output means: a reader that has gone
 // (a closed pipe, as "| head" leaves) is told apart from a real failure.
@@ -426,29 +457,39 @@ int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *
     int count = letter_count(letters);
     // Option text, padding to column longest + 1, letters, one blank.
     size_t column = longest + static_cast<size_t>(count) + 2;
+    // Lines hold at most w - 1 characters: beside the option column when
+    // the room there is wide enough, else below the option.
+    bool beside = w > column + description_room_min;
     for (size_t i = 0; i < rows.size(); i++) {
         const HelpRow &row = rows[i];
         switch (row.type) {
-        case HELP_TITLE: {
-            std::string line = std::string("## ") + row.text + " ##";
-            // A title wider than the line is wrapped like a paragraph.
-            if (line.size() < w)
-                out.put(line.c_str());
-            else
-                wrap(out, line.c_str(), w, 0, 0);
+        case HELP_TITLE:
+            wrap(out, title_words(row.text), w, 0, 0);
             out.put("\n\n");
             break;
-        }
         case HELP_PARAGRAPH:
-            wrap(out, row.text, w, 0, 0);
+            wrap(out, words_of(row.text), w, 0, 0);
             out.put(next_is_paragraph(rows, i) ? "\n" : "\n\n");
             break;
         case HELP_OPTION: {
-            char shown[HELP_LETTERS_SIZE];
-            out.put(row.option);
-            out.spaces(longest + 1 - strlen(row.option));
-            out.put(help_mode_letters(row.modes, letters, count, shown));
-            wrap(out, row.text, w, column, column, true);
+            char marks[HELP_LETTERS_SIZE];
+            help_mode_letters(row.modes, letters, count, marks);
+            std::vector<std::string> description = words_of(row.text);
+            if (beside) {
+                out.put(row.option);
+                out.spaces(longest + 1 - strlen(row.option));
+                out.put(marks);
+                wrap(out, description, w, column, column, true);
+            } else {
+                std::vector<std::string> head = words_of(row.option);
+                head.push_back(marks);
+                wrap(out, head, w, stacked_indent, 0);
+                if (!description.empty()) {
+                    out.put("\n");
+                    out.spaces(stacked_indent);
+                    wrap(out, description, w, stacked_indent, stacked_indent);
+                }
+            }
             out.put("\n\n");
             break;
         }

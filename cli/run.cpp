@@ -158,6 +158,14 @@ MailContext *start_up(void)
     return ctx;
 }
 
+// The banner over the help, without the usage hint: it would only point
+// to the help being read.
+void print_help_banner(void)
+{
+    char banner[1024];
+    cli_out("%s\n\n", cli_format_banner(banner, sizeof banner));
+}
+
 // The help switches end the run before anything else is read: the first
 // of them in argument order wins, also over -encryptpass: wherever it
 // stands. "-asciidoc" is a prefix, "-doc" and "/?" whole words. Returns
@@ -173,11 +181,11 @@ int print_help_if_asked(int argc, char **argv)
                                           help_letters);
             status = EXIT_OK;
         } else if (strcmp(arg, "-doc") == 0) {
-            cli_print_banner();
+            print_help_banner();
             printed = help_print_text(help_table, help_letters, HELP_DOC_WIDTH);
             status = EXIT_OK;
         } else if (strcmp(arg, "/?") == 0) {
-            cli_print_banner();
+            print_help_banner();
             printed = help_print_text(help_table, help_letters, HELP_CONSOLE_WIDTH);
             status = EXIT_USAGE;
         } else {

@@ -85,18 +85,20 @@ class HelpTest(unittest.TestCase):
         status = proc.wait(timeout=60)
         return status, b"".join(chunks).decode("utf-8").replace("\r\n", "\n")
 
-    def assert_wrapped(self, text, width):
-        """No line reaches the width unless it holds one word that does not
-        fit (after an option row's text and letters). The banner before the
-        help is one line of its own."""
-        help_start = text.index("## Configuration ##")
-        for line in text[help_start:].split("\n"):
-            if len(line) < width:
-                continue
-            row = OPTION_ROW.match(line)
-            rest = line[row.end():] if row else line
-            self.assertEqual(len(rest.split()), 1, "line of %d columns at width %d: %r"
-                             % (len(line), width, line))
+    def assert_fits(self, text, width):
+        """Every line after the banner (the first line) holds at most
+        width - 1 characters, unless it is a single word longer than that;
+        no title mark stands alone, and the usage hint is not there."""
+        lines = text.split("\n")[1:]
+        for line in lines:
+            if len(line) >= width:
+                self.assertEqual(len(line.split()), 1, "line of %d columns at width %d: %r"
+                                 % (len(line), width, line))
+        self.assertEqual([line for line in lines if line == "##"], [])
+        self.assertEqual(text.count("for help."), 0)
+        title = "## Delivery Status Notification (DSN) / Message Disposition Notification (MDN) ##"
+        start = text.index("## Delivery")
+        self.assertEqual(" ".join(text[start:start + 2 * len(title)].split()[:11]), title)
 
     def help_text(self, program):
         run = self.run_program(program, ["-doc"])
@@ -114,8 +116,11 @@ class HelpTest(unittest.TestCase):
                 self.assertEqual(run.status, 1, run)
                 self.assertEqual(run.stderr, "")
                 self.assertTrue(run.stdout.startswith("Tarvex "), run)
-                self.assertIn('Use "tarvex /?" for help.\n\n## Configuration ##\n\n', run.stdout)
-                self.assert_wrapped(run.stdout, 80)
+                # The banner, then the help: the usage hint would only
+                # point to it.
+                self.assertRegex(run.stdout, r"\ATarvex [^\n]*\n\n(\n\n)?## Configuration ##\n\n")
+                self.assertNotIn("for help.", run.stdout)
+                self.assert_fits(run.stdout, 80)
                 # Wrapped at 80, not at some narrower width.
                 self.assertGreater(max(map(len, run.stdout.split("\n"))), 70)
                 # The same text as -doc, wrapped differently.
@@ -127,17 +132,43 @@ class HelpTest(unittest.TestCase):
                 status, out = self.run_in_terminal(FULL, ["/?"], columns)
                 self.assertEqual(status, 1)
                 self.assertIn("## Configuration ##", out)
-                self.assert_wrapped(out, columns)
+                self.assert_fits(out, columns)
                 longest = max(map(len, out.split("\n")))
                 self.assertGreater(longest, columns - 12, out)
                 if columns == 50:
                     self.assertLess(longest, 80, out)
 
+    def test_help_fits_the_terminal_at_40_80_and_120_columns(self):
+        # Beside the option column while the room there is wide enough;
+        # below the option, 4 columns in, where it is not.
+        from_row = {
+            40: ["-from:address[:alias] SFP", "    Sender address, with an optional",
+                 "    display name.", ""],
+            80: ["-from:address[:alias]           SFP Sender address, with an optional display",
+                 " " * 36 + "name.", ""],
+            120: ["-from:address[:alias]           SFP Sender address, with an optional display name.",
+                  ""],
+        }
+        for name, program in PROGRAMS.items():
+            for columns in (40, 80, 120):
+                with self.subTest(name, columns=columns):
+                    status, out = self.run_in_terminal(program, ["/?"], columns)
+                    self.assertEqual(status, 1)
+                    self.assertIn("## Configuration ##", out)
+                    self.assert_fits(out, columns)
+                    lines = out.split("\n")
+                    start = lines.index(from_row[columns][0])
+                    self.assertEqual(lines[start:start + len(from_row[columns])], from_row[columns])
+                    # Nothing lost or reordered: the same words as -doc.
+                    self.assertEqual(out.split()[1:], self.help_text(program).split()[1:])
+            with self.subTest(name, form="-doc"):
+                self.assert_fits(self.help_text(program), 120)
+
     def test_doc_wraps_at_120_columns_and_ends_with_status_0(self):
         run = self.run_program(FULL, ["-doc"])
         self.assertEqual(run.status, 0, run)
         self.assertEqual(run.stderr, "")
-        self.assert_wrapped(run.stdout, 120)
+        self.assert_fits(run.stdout, 120)
         self.assertGreater(max(map(len, run.stdout.split("\n"))), 100)
         # Every option row ends with a blank line.
         lines = run.stdout.split("\n")
