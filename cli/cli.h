@@ -34,6 +34,10 @@ extern char cli_password_delimiter;   // -passdelim:, ":" at start
 extern int cli_no_dkim;               // -no-dkim: the message goes out unsigned
 extern int cli_send_succeeded;        // the session reported the message data accepted
 extern std::string cli_failure_printed; // a failure the status callback printed itself (AUTH)
+// Where the last -host: and -file: were given, as messages name it: the
+// configuration file and line ("tarvex.conf:12") or "the command line".
+extern std::string cli_host_origin;
+extern std::string cli_file_origin;
 
 // Puts every switch back to its value at start (for tests and a second run).
 void cli_reset_switches(void);
@@ -189,6 +193,9 @@ void cli_out(const char *format, ...);
 // the command line: while set, every message of cli_error begins with it
 // and ": ". The text is the caller's and must outlive the setting.
 void cli_set_message_origin(const char *origin);
+// Where the option being applied stands, as a message names it: the
+// origin set, or "the command line".
+std::string cli_message_origin(void);
 // A value as it may be shown in a message: control bytes (TAB included),
 // the C1 controls and every byte that is no part of well-formed UTF-8
 // become "\xHH" (each byte), so that nothing can drive the terminal or

@@ -386,7 +386,17 @@ int opt_host(MailContext *ctx, char *, char *value, const CliOption &opt)
     session_set(ctx, MAILOPT_CREDENTIALS | MAILOPT_CLEAR, nullptr);
     if (*parts.user && !session_set(ctx, MAILOPT_CREDENTIALS, parts.user, password))
         return refused(ctx, opt, value);
+    cli_host_origin = cli_message_origin();
     return EXIT_OK;
+}
+
+// -file: where it was given is kept, as for -host:.
+int opt_output_file(MailContext *ctx, char *word, char *value, const CliOption &opt)
+{
+    int status = opt_value(ctx, word, value, opt);
+    if (status == EXIT_OK)
+        cli_file_origin = cli_message_origin();
+    return status;
 }
 
 int opt_passdelim(MailContext *, char *, char *value, const CliOption &)
@@ -530,7 +540,7 @@ const CliOption cli_options[] = {
      REFUSAL_INVALID, nullptr, nullptr, 0},
     {"proxytype:HTTPS", MATCH_PREFIX, opt_switch, MAILOPT_PROXY | MAILOPT_PROXY_HTTPS,
      REFUSAL_INVALID, nullptr, nullptr, 0},
-    {"file:", MATCH_PREFIX, opt_value, MAILOPT_OUTPUT_FILE, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"file:", MATCH_PREFIX, opt_output_file, MAILOPT_OUTPUT_FILE, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"emailfile:", MATCH_PREFIX, opt_value, MAILOPT_EMAIL_FILE, REFUSAL_FILE, nullptr,
      "Failed to find emailfile (%s)", 0},
     {"helo:", MATCH_PREFIX, opt_value, MAILOPT_HELO, REFUSAL_INVALID, nullptr, nullptr, 0},

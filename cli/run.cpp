@@ -53,6 +53,8 @@ char cli_password_delimiter = ':';
 int cli_no_dkim = 0;
 int cli_send_succeeded = 0;
 std::string cli_failure_printed;
+std::string cli_host_origin;
+std::string cli_file_origin;
 
 void cli_reset_switches(void)
 {
@@ -67,6 +69,8 @@ void cli_reset_switches(void)
     cli_password_delimiter = ':';
     cli_send_succeeded = 0;
     cli_failure_printed.clear();
+    cli_host_origin.clear();
+    cli_file_origin.clear();
 }
 
 // ---- banner ----------------------------------------------------------------------
@@ -324,7 +328,9 @@ int apply_options(MailContext *ctx, int argc, char **argv)
 int check_settings(MailContext *ctx)
 {
     if (ctx->server_host && ctx->output_file) {
-        cli_error("Concurrent send and output to file not supported\n");
+        // One of them may come from a configuration file the user forgot.
+        cli_error("Concurrent send and output to file not supported (-host: from %s, -file: from %s)\n",
+                  cli_host_origin.c_str(), cli_file_origin.c_str());
         return EXIT_USAGE;
     }
     // A message file gives the sender and the recipients that the options

@@ -276,7 +276,8 @@ RUN_CASES = [
     Run(["-config:/proc/self/mem"], 1, "", "Unable to open configuration file /proc/self/mem: Input/output error\n"),
     # Checks after the options.
     Run(["-host:mx.example", "-file:out.eml"] + SENDER, 1, "",
-        "Concurrent send and output to file not supported\n"),
+        "Concurrent send and output to file not supported (-host: from the command line, "
+        "-file: from the command line)\n"),
     Run(["-host:mx.example"], 1, "banner", "No from address specified\nNo recipients specified\n"),
     Run(["-from:a@example.com"], 1, "banner",
         "No host or output file specified\nNo recipients specified\n"),
@@ -562,6 +563,31 @@ class ConfigurationTest(SandboxTest):
                         result = box.run(program, args + ["-file:out.eml"] + SENDER)
                         self.assertRun(result, status, "", stderr.replace("CONF", name))
                         self.assertFalse(os.path.exists(box.path("out.eml")))
+
+    def test_send_and_file_together_name_where_each_was_given(self):
+        # The last one given of each counts, wherever it stood; a line
+        # number counts the lines before it.
+        cases = [
+            ("host:mx.example\n", "subject:x\nfile:out.eml\n", [],
+             "-host: from DEFAULT:1, -file: from CONF:2"),
+            ("file:out.eml\nhost:mx.example\n", "", ["-file:out.eml"],
+             "-host: from DEFAULT:2, -file: from the command line"),
+            ("host:mx.example\n", "host:mx2.example\n", ["-file:out.eml"],
+             "-host: from CONF:1, -file: from the command line"),
+            ("host:mx.example\n", "file:out.eml\n", ["-host:mx2.example"],
+             "-host: from the command line, -file: from CONF:1"),
+        ]
+        for program in PROGRAMS:
+            for default, config, args, origins in cases:
+                with self.subTest(program=program, default=default, config=config, args=args):
+                    box = self.fresh()
+                    default_name = box.default_config(default)
+                    config_name = box.write("my.conf", config)
+                    result = box.run(program, ["-config:" + config_name] + args + SENDER)
+                    self.assertRun(result, 1, "", "Concurrent send and output to file not supported "
+                                   "(%s)\n" % origins.replace("DEFAULT", default_name)
+                                   .replace("CONF", config_name))
+                    self.assertFalse(os.path.exists(box.path("out.eml")))
 
     def test_mistyped_and_refused_words_never_show_their_secret(self):
         # (word, status, stderr): on the command line (with its dash) and as
