@@ -8,10 +8,15 @@ The program is the one named by TARVEX_BIN.
 import email
 import email.policy
 import os
+import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "smtp"))
+from peers import AioPeer  # noqa: E402
 
 FULL = os.environ.get("TARVEX_BIN", "")
 README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
@@ -21,14 +26,18 @@ def readme_blocks():
     """The README's indented code blocks, each as its text without the
     indent."""
     blocks, current = [], []
-    with open(README, encoding="utf-8") as f:
-        for line in f.read().split("\n"):
-            if line.startswith("    "):
-                current.append(line[4:])
-            elif current:
-                blocks.append("\n".join(current) + "\n")
-                current = []
+    for line in readme_text().split("\n"):
+        if line.startswith("    "):
+            current.append(line[4:])
+        elif current:
+            blocks.append("\n".join(current) + "\n")
+            current = []
     return blocks
+
+
+def readme_text():
+    with open(README, encoding="utf-8") as f:
+        return f.read()
 
 
 def block_with(*needles, without=()):
@@ -95,6 +104,54 @@ class QuickStartTest(ReadmeTest):
         self.assertEqual([a.addr_spec for a in msg["to"].addresses], ["bob@example.org"])
         self.assertEqual(str(msg["subject"]), "Hello")
         self.assertEqual(msg.get_body(("plain",)).get_content().rstrip("\r\n"), "Hi Bob")
+
+
+class EncryptedPasswordTest(ReadmeTest):
+    def encrypted(self):
+        """A new encrypted form of "s3cret" whose "$" a shell would take
+        for the start of a variable name."""
+        while True:
+            run = self.bash("build/cli/tarvex -encryptpass:s3cret")
+            self.assertEqual(run.returncode, 0, run)
+            text = run.stdout.decode().strip()
+            self.assertEqual(text[0], "$")
+            if text[1].isalpha():
+                return text
+
+    def test_the_readme_forms_reach_the_program_whole(self):
+        # The README's command with a text of this computer, sent to a
+        # server on loopback (no TLS there) that takes only ann's password.
+        block = block_with("-host:'ann:$")
+        example = re.search(r"-host:'ann:(\$[A-Za-z0-9_-]+)@", block).group(1)
+        text = self.encrypted()
+        peer = AioPeer(accounts={"ann": "s3cret"})
+        self.addCleanup(peer.close)
+
+        def local(command):
+            self.assertEqual(command.count(example), 1, command)
+            self.assertEqual(command.count("mail.example.com:587"), 1, command)
+            return (command.replace(example, text)
+                    .replace("mail.example.com:587", "127.0.0.1:%d" % peer.port)
+                    .replace(" -requiretls -verify", ""))
+
+        run = self.bash(local(block))
+        self.assertEqual((run.returncode, run.stderr), (0, b""), run)
+        self.assertEqual([m.login for m in peer.messages], [b"ann"])
+
+        # In double quotes the shell takes the text apart: no login.
+        run = self.bash(local(block).replace("'", '"'))
+        self.assertNotEqual(run.returncode, 0, run)
+        self.assertEqual(len(peer.messages), 1)
+
+        # A configuration file takes the line as printed, without quotes.
+        line = re.search(r"`(host:ann:\$[^`]*)`", readme_text()).group(1)
+        conf = os.path.join(self.home, ".config", "tarvex.conf")
+        os.makedirs(os.path.dirname(conf))
+        with open(conf, "w") as f:
+            f.write(local(line) + "\n")
+        run = self.bash("build/cli/tarvex -from:ann@example.com -to:bob@example.org -body:Hi")
+        self.assertEqual((run.returncode, run.stderr), (0, b""), run)
+        self.assertEqual([m.login for m in peer.messages], [b"ann", b"ann"])
 
 
 if __name__ == "__main__":
