@@ -16,7 +16,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "smtp"))
-from peers import AioPeer  # noqa: E402
+from peers import AioPeer, Certificates, free_port  # noqa: E402
 
 FULL = os.environ.get("TARVEX_BIN", "")
 README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
@@ -152,6 +152,64 @@ class EncryptedPasswordTest(ReadmeTest):
         run = self.bash("build/cli/tarvex -from:ann@example.com -to:bob@example.org -body:Hi")
         self.assertEqual((run.returncode, run.stderr), (0, b""), run)
         self.assertEqual([m.login for m in peer.messages], [b"ann", b"ann"])
+
+
+class TlsServer:
+    """openssl s_server on a loopback port with a certificate of the given
+    set, for one connection: once TLS is up it greets with a refusal (421),
+    so a run that verified the certificate ends with that reply. Ready
+    when it says that it accepts."""
+
+    GREETING = b"421 4.3.2 Test server closing\r\n"
+
+    def __init__(self, certs):
+        self.port = free_port()
+        self.proc = subprocess.Popen(
+            ["openssl", "s_server", "-naccept", "1", "-accept", "127.0.0.1:%d" % self.port,
+             "-cert", certs.cert, "-key", certs.key],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.proc.stdin.write(self.GREETING)
+        self.proc.stdin.close()
+        for line in self.proc.stdout:
+            if line.startswith(b"ACCEPT"):
+                return
+        raise RuntimeError("openssl s_server ended: status %r" % self.proc.wait())
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+
+
+class PrivateCaTest(ReadmeTest):
+    def test_verify_trusts_the_ca_the_environment_names(self):
+        # The README's command against a server whose certificate a CA
+        # made here signed; the README's CA path and server are replaced.
+        certs = Certificates()
+        self.addCleanup(certs.close)
+        command = block_with("SSL_CERT_FILE=", "-verify")
+        example_ca = re.match(r"SSL_CERT_FILE=(\S+) ", command).group(1)
+        self.assertEqual(command.count("mail.internal.example:465"), 1, command)
+        folder = os.path.join(self.root, "cas")
+        os.makedirs(folder)
+        shutil.copy(certs.ca, folder)
+        subprocess.run(["openssl", "rehash", folder], check=True, capture_output=True)
+        refused = "Message send failed (%s)\n" % TlsServer.GREETING.decode().strip()
+        cases = [
+            ("SSL_CERT_FILE", command.replace(example_ca, certs.ca), 165, refused),
+            ("SSL_CERT_DIR", command.replace("SSL_CERT_FILE=" + example_ca, "SSL_CERT_DIR=" + folder),
+             165, refused),
+            # Without either, the CA is unknown and nothing is read.
+            ("neither", command.replace("SSL_CERT_FILE=" + example_ca + " ", ""), 1,
+             "Message send failed (certificate verification failed: unable to get local issuer "
+             "certificate)\n"),
+        ]
+        for name, script, status, stderr in cases:
+            with self.subTest(name):
+                server = TlsServer(certs)
+                self.addCleanup(server.close)
+                run = self.bash(script.replace("mail.internal.example:465", "127.0.0.1:%d" % server.port))
+                self.assertEqual((run.returncode, run.stdout, run.stderr.decode()), (status, b"", stderr))
 
 
 if __name__ == "__main__":
