@@ -34,6 +34,10 @@ extern char cli_password_delimiter;   // -passdelim:, ":" at start
 extern int cli_no_dkim;               // -no-dkim: the message goes out unsigned
 extern int cli_send_succeeded;        // the session reported the message data accepted
 extern int cli_failure_printed;       // the status callback printed the failure itself (AUTH)
+// Where the last -host: and -file: were given, as messages name it: the
+// configuration file and line ("tarvex.conf:12") or "the command line".
+extern std::string cli_host_origin;
+extern std::string cli_file_origin;
 
 // Puts every switch back to its value at start (for tests and a second run).
 void cli_reset_switches(void);
@@ -51,6 +55,8 @@ int cli_main(int argc, char **argv);
 
 // The banner, then the usage hint, on standard output.
 void cli_print_banner(void);
+// The usage hint alone ('Use "tarvex /?" for help.' and a line end).
+std::string cli_usage_hint(void);
 // The banner text (without the usage hint) into buf of size bytes; returns
 // buf. The banner is short: size 1024 always holds it.
 char *cli_format_banner(char *buf, size_t size);
@@ -68,6 +74,10 @@ int cli_option_status(MailContext *ctx, char *word);
 // The same, ending the process (cli_end_run) instead of returning a
 // status; returns 1.
 int cli_apply_option(MailContext *ctx, char *word);
+
+// 1 when this program knows the option word (as cli_option_status takes
+// it), 0 for a word it reports as unknown.
+int cli_option_known(const char *word);
 
 // "Unknown option: <word>" on standard error, the word shown only up to and
 // including its first byte that is no ASCII letter, digit or "-" (what
@@ -184,6 +194,9 @@ void cli_out(const char *format, ...);
 // the command line: while set, every message of cli_error begins with it
 // and ": ". The text is the caller's and must outlive the setting.
 void cli_set_message_origin(const char *origin);
+// Where the option being applied stands, as a message names it: the
+// origin set, or "the command line".
+std::string cli_message_origin(void);
 // A value as it may be shown in a message: control bytes (TAB included),
 // the C1 controls and every byte that is no part of well-formed UTF-8
 // become "\xHH" (each byte), so that nothing can drive the terminal or

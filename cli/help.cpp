@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@
 namespace {
 
 const uint64_t S = HELP_MODE_SMTP, F = HELP_MODE_FILE, P = HELP_MODE_PRECON;
-const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY, PLAIN = HELP_PLAIN_ONLY;
+const uint64_t CMD = HELP_COMMAND_LINE_ONLY, FULL = HELP_FULL_ONLY;
 
 HelpRow title(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_TITLE}; }
 HelpRow para(const char *text, uint64_t flags = 0) { return {"", flags, text, HELP_PARAGRAPH}; }
@@ -40,11 +41,7 @@ const HelpRow help_table[] = {
     para("Settings come from three sources, applied in this order: the default configuration "
          "file, every -config: file in command-line order, then the command line. A setting "
          "that takes one value keeps the last one given; settings that add (recipients, "
-         "attachments, header fields, DKIM keys) add from every source.", FULL),
-    para("Settings come from three sources, applied in this order: the default configuration "
-         "file, every -config: file in command-line order, then the command line. A setting "
-         "that takes one value keeps the last one given; settings that add (recipients, "
-         "attachments, header fields) add from every source.", PLAIN),
+         "attachments, header fields{, DKIM keys}) add from every source."),
     para(""),
     para("Arguments are taken as UTF-8, as this system passes them: no code page conversion is "
          "made, and -clutf8 changes nothing."),
@@ -169,6 +166,8 @@ const HelpRow help_table[] = {
 
     title("Connection Options"),
     start(),
+    {"-passdelim:char", S | P, "Makes this character, instead of \":\", separate the user "
+     "name from the password in the -host: values that follow it.", HELP_OPTION},
     {"-4", S | P, "Connects over IPv4 only.", HELP_OPTION},
     {"-6", S | P, "Connects over IPv6 only.", HELP_OPTION},
     {"-authtypes:type[,type...]", S | P, "Login mechanisms allowed, written in capitals: CRAM-MD5, "
@@ -201,11 +200,9 @@ const HelpRow help_table[] = {
      "secure).", HELP_OPTION},
     {"-tls-protocols:proto[,proto...]", S | P | FULL, "TLS protocol versions in libtls syntax "
      "(for example tlsv1.2,tlsv1.3).", HELP_OPTION},
-    {"-timeout:seconds", S | P | FULL, "Time-out of every network wait in seconds (300 by default); "
-     "a TLS handshake waits at most 5 seconds at a time. A value outside 1 to 2147483 is refused.",
+    {"-timeout:seconds", S | P, "Time-out of every network wait in seconds (300 by default){; "
+     "a TLS handshake waits at most 5 seconds at a time}. A value outside 1 to 2147483 is refused.",
      HELP_OPTION},
-    {"-timeout:seconds", S | P | PLAIN, "Time-out of every network wait in seconds (300 by default). "
-     "A value outside 1 to 2147483 is refused.", HELP_OPTION},
     end(),
 
     title("Delivery Status Notification (DSN) / Message Disposition Notification (MDN)"),
@@ -260,6 +257,12 @@ const HelpRow help_table[] = {
     {"-nodefault", S | F | P | CMD, "Skips the default configuration file.", HELP_OPTION},
     {"-skipnofile", S | F | CMD, "Leaves out an attachment whose file cannot be added instead "
      "of ending the run.", HELP_OPTION},
+    {"/?", CMD, "Prints this help wrapped to the width of the terminal (80 columns when the "
+     "output is no terminal) and ends with status 1; nothing is sent.", HELP_OPTION},
+    {"-doc", CMD, "Prints this help at 120 columns, for reading in a file, and ends with status 0.",
+     HELP_OPTION},
+    {"-asciidoc", CMD, "Prints this help as AsciiDoc and ends with status 0 (any word that begins "
+     "with -asciidoc does).", HELP_OPTION},
     end(),
 
     {"", 0, "", HELP_END},
@@ -267,22 +270,46 @@ const HelpRow help_table[] = {
 
 namespace {
 
-// The rows this program shows, up to the end row: the full-only rows are
-// left out where the program does not know those words, the plain-only
-// rows where it does.
-std::vector<const HelpRow *> shown_rows(const HelpRow *table)
+// The one place where the words of the two programs' help part: a text
+// in this program's words. What stands in braces only the full program
+// says; the plain program's help leaves it out.
+std::string program_text(const char *text)
 {
-    uint64_t left_out = mail_full_program ? HELP_PLAIN_ONLY : HELP_FULL_ONLY;
-    std::vector<const HelpRow *> rows;
-    for (const HelpRow *row = table; row->type != HELP_END; row++)
-        if (!(row->modes & left_out))
-            rows.push_back(row);
-    return rows;
+    std::string out;
+    bool full_only = false;
+    for (const char *p = text; *p; p++) {
+        if (*p == '{' || *p == '}')
+            full_only = *p == '{';
+        else if (mail_full_program || !full_only)
+            out += *p;
+    }
+    return out;
 }
 
-bool next_is_paragraph(const std::vector<const HelpRow *> &rows, size_t i)
+// The rows this program shows, up to the end row, with their texts in its
+// words (program_text): the full-only rows are left out where the program
+// does not know those words.
+struct ShownRows {
+    std::vector<HelpRow> rows;
+    std::deque<std::string> texts; // the rows' texts: a deque keeps them in place
+};
+
+ShownRows shown_rows(const HelpRow *table)
 {
-    return i + 1 < rows.size() && rows[i + 1]->type == HELP_PARAGRAPH;
+    ShownRows shown;
+    for (const HelpRow *row = table; row->type != HELP_END; row++) {
+        if ((row->modes & HELP_FULL_ONLY) && !mail_full_program)
+            continue;
+        shown.texts.push_back(program_text(row->text));
+        shown.rows.push_back(*row);
+        shown.rows.back().text = shown.texts.back().c_str();
+    }
+    return shown;
+}
+
+bool next_is_paragraph(const std::vector<HelpRow> &rows, size_t i)
+{
+    return i + 1 < rows.size() && rows[i + 1].type == HELP_PARAGRAPH;
 }
 
 int letter_count(const char *letters)
@@ -313,20 +340,33 @@ struct HelpOut {
 
 const char word_breaks[] = " \t\r\n";
 
-// Prints text word by word from column col; a line that would reach width
-// is broken first, continuation lines start at column indent. A line
-// holds at most width - 1 characters unless its one word is longer. The
-// blank after a word counts in the column at once but is written only
-// when another word follows on the same line, so no line ends in a blank.
-// blank: the text follows a blank of the caller's that is not written yet.
-void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t col, bool blank = false)
+// The words of a text, split at blanks, TABs and line ends (a run of them
+// is one break).
+std::vector<std::string> words_of(const char *text)
 {
-    size_t line_start = col;
+    std::vector<std::string> words;
     for (const char *p = text + strspn(text, word_breaks); *p; p += strspn(p, word_breaks)) {
         size_t len = strcspn(p, word_breaks);
+        words.emplace_back(p, len);
+        p += len;
+    }
+    return words;
+}
+
+// Prints words from column col; a line that would reach width is broken
+// first, continuation lines start at column indent. A line holds at most
+// width - 1 characters unless its one word is longer. The blank after a
+// word counts in the column at once but is written only when another word
+// follows on the same line, so no line ends in a blank.
+// blank: the words follow a blank of the caller's that is not written yet.
+void wrap(HelpOut &out, const std::vector<std::string> &words, size_t width, size_t indent, size_t col,
+          bool blank = false)
+{
+    size_t line_start = col;
+    for (const std::string &word : words) {
         // A word alone on its line stays there even when it is too long:
         // breaking first would only add an empty line.
-        if (col + len >= width && col > line_start) {
+        if (col + word.size() >= width && col > line_start) {
             out.put("\n");
             out.spaces(indent);
             col = line_start = indent;
@@ -334,14 +374,32 @@ void wrap(HelpOut &out, const char *text, size_t width, size_t indent, size_t co
         }
         if (blank)
             out.put(" ");
-        out.put(p, len);
-        col += len;
-        p += len;
+        out.put(word.data(), word.size());
+        col += word.size();
         blank = col + 1 < width;
         if (blank)
             col++;
     }
 }
+
+// A title between "##" marks. Wrapped when it is wider than the line, each
+// mark kept with its neighbouring word, so that no line holds a mark alone.
+std::vector<std::string> title_words(const char *text)
+{
+    std::vector<std::string> words = words_of(text);
+    if (words.empty())
+        return {"## ##"};
+    words.front() = "## " + words.front();
+    words.back() += " ##";
+    return words;
+}
+
+// Where the description of an option row goes when the width leaves too
+// little room for it beside the option column: below the option, indented
+// this much.
+const size_t stacked_indent = 4;
+// The room beside the option column that a description needs at least.
+const size_t description_room_min = 30;
 
 // What a failed write to standard output means: a reader that has gone
 // (a closed pipe, as "| head" leaves) is told apart from a real failure.
@@ -390,37 +448,48 @@ int help_write_text(FmtSink sink, void *user, const HelpRow *table, const char *
 {
     HelpOut out{sink, user};
     size_t w = static_cast<size_t>(width > 0 ? width : plat_console_width());
-    std::vector<const HelpRow *> rows = shown_rows(table);
+    ShownRows shown = shown_rows(table);
+    const std::vector<HelpRow> &rows = shown.rows;
     size_t longest = 0;
-    for (const HelpRow *row : rows)
-        if (row->type == HELP_OPTION && strlen(row->option) > longest)
-            longest = strlen(row->option);
+    for (const HelpRow &row : rows)
+        if (row.type == HELP_OPTION && strlen(row.option) > longest)
+            longest = strlen(row.option);
     int count = letter_count(letters);
     // Option text, padding to column longest + 1, letters, one blank.
     size_t column = longest + static_cast<size_t>(count) + 2;
+    // Lines hold at most w - 1 characters: beside the option column when
+    // the room there is wide enough, else below the option.
+    bool beside = w > column + description_room_min;
     for (size_t i = 0; i < rows.size(); i++) {
-        const HelpRow &row = *rows[i];
+        const HelpRow &row = rows[i];
         switch (row.type) {
-        case HELP_TITLE: {
-            std::string line = std::string("## ") + row.text + " ##";
-            // A title wider than the line is wrapped like a paragraph.
-            if (line.size() < w)
-                out.put(line.c_str());
-            else
-                wrap(out, line.c_str(), w, 0, 0);
+        case HELP_TITLE:
+            wrap(out, title_words(row.text), w, 0, 0);
             out.put("\n\n");
             break;
-        }
         case HELP_PARAGRAPH:
-            wrap(out, row.text, w, 0, 0);
+            wrap(out, words_of(row.text), w, 0, 0);
             out.put(next_is_paragraph(rows, i) ? "\n" : "\n\n");
             break;
         case HELP_OPTION: {
-            char shown[HELP_LETTERS_SIZE];
-            out.put(row.option);
-            out.spaces(longest + 1 - strlen(row.option));
-            out.put(help_mode_letters(row.modes, letters, count, shown));
-            wrap(out, row.text, w, column, column, true);
+            char marks[HELP_LETTERS_SIZE];
+            help_mode_letters(row.modes, letters, count, marks);
+            std::vector<std::string> description = words_of(row.text);
+            if (beside) {
+                out.put(row.option);
+                out.spaces(longest + 1 - strlen(row.option));
+                out.put(marks);
+                wrap(out, description, w, column, column, true);
+            } else {
+                std::vector<std::string> head = words_of(row.option);
+                head.push_back(marks);
+                wrap(out, head, w, stacked_indent, 0);
+                if (!description.empty()) {
+                    out.put("\n");
+                    out.spaces(stacked_indent);
+                    wrap(out, description, w, stacked_indent, stacked_indent);
+                }
+            }
             out.put("\n\n");
             break;
         }
@@ -524,10 +593,11 @@ char *help_build_asciidoc(StrBuf *sb, const char *banner, const char *title, con
 {
     help_asciidoc_heading(sb, title, 2);
     sbuf_printf(sb, "%s\n\n", banner ? banner : "");
-    std::vector<const HelpRow *> rows = shown_rows(table);
+    ShownRows shown = shown_rows(table);
+    const std::vector<HelpRow> &rows = shown.rows;
     int count = letter_count(letters);
     for (size_t i = 0; i < rows.size(); i++) {
-        const HelpRow &row = *rows[i];
+        const HelpRow &row = rows[i];
         switch (row.type) {
         case HELP_TITLE: {
             char *escaped = help_asciidoc_escape(row.text);

@@ -2,7 +2,8 @@
 // at the console width, -doc at 120 columns) or as AsciiDoc (-asciidoc).
 // The table serves both programs; rows that only the full program has are
 // marked and left out at print time when the program does not know the
-// full-only option words.
+// full-only option words, and so are the words of a text that stand in
+// braces ("header fields{, DKIM keys}").
 #pragma once
 
 #include <cstddef>
@@ -28,9 +29,6 @@ enum : uint64_t {
     // The row exists only in the program that knows the full-only option
     // words (TLS, DKIM, password encryption). Far above any letter.
     HELP_FULL_ONLY = uint64_t(1) << 48,
-    // The row exists only in the program without them: the plain
-    // program's wording of a row whose full form speaks of TLS or DKIM.
-    HELP_PLAIN_ONLY = uint64_t(1) << 49,
 };
 
 struct HelpRow {

@@ -390,7 +390,17 @@ int opt_host(MailContext *ctx, char *, char *value, const CliOption &opt)
     session_set(ctx, MAILOPT_CREDENTIALS | MAILOPT_CLEAR, nullptr);
     if (*parts.user && !session_set(ctx, MAILOPT_CREDENTIALS, parts.user, password))
         return refused(ctx, opt, value);
+    cli_host_origin = cli_message_origin();
     return EXIT_OK;
+}
+
+// -file: where it was given is kept, as for -host:.
+int opt_output_file(MailContext *ctx, char *word, char *value, const CliOption &opt)
+{
+    int status = opt_value(ctx, word, value, opt);
+    if (status == EXIT_OK)
+        cli_file_origin = cli_message_origin();
+    return status;
 }
 
 int opt_passdelim(MailContext *, char *, char *value, const CliOption &)
@@ -588,7 +598,7 @@ const CliOption cli_options[] = {
      REFUSAL_INVALID, nullptr, nullptr, 0},
     {"proxytype:HTTPS", MATCH_PREFIX, opt_switch, MAILOPT_PROXY | MAILOPT_PROXY_HTTPS,
      REFUSAL_INVALID, nullptr, nullptr, 0},
-    {"file:", MATCH_PREFIX, opt_value, MAILOPT_OUTPUT_FILE, REFUSAL_INVALID, nullptr, nullptr, 0},
+    {"file:", MATCH_PREFIX, opt_output_file, MAILOPT_OUTPUT_FILE, REFUSAL_INVALID, nullptr, nullptr, 0},
     {"emailfile:", MATCH_PREFIX, opt_value, MAILOPT_EMAIL_FILE, REFUSAL_FILE, nullptr,
      "Failed to find emailfile (%s)", 0},
     {"helo:", MATCH_PREFIX, opt_value, MAILOPT_HELO, REFUSAL_INVALID, nullptr, nullptr, 0},
@@ -649,22 +659,35 @@ const AddressKind address_kinds[] = {
 
 } // namespace
 
-int cli_option_status(MailContext *ctx, char *word)
+namespace {
+
+// The entry of the table that takes word: the first that matches, or NULL
+// when none does or this program does not know the word it matches (the
+// full-only words in the plain program).
+const CliOption *find_option(const char *word)
 {
     for (const CliOption &opt : cli_options) {
-        size_t len = strlen(opt.word);
         bool hit = opt.match == MATCH_EXACT ? strcmp(word, opt.word) == 0
-                                            : strncmp(word, opt.word, len) == 0;
-        if (!hit)
-            continue;
-        if ((opt.flags & CLI_FULL_ONLY) && !mail_full_program)
-            break;
-        char *value = opt.match == MATCH_PREFIX ? word + len : word + strlen(word);
-        if ((opt.flags & CLI_EMPTY_IGNORED) && !*value)
-            return EXIT_OK;
-        return opt.handler(ctx, word, value, opt);
+                                            : strncmp(word, opt.word, strlen(opt.word)) == 0;
+        if (hit)
+            return (opt.flags & CLI_FULL_ONLY) && !mail_full_program ? nullptr : &opt;
     }
-    return cli_unknown_option(word);
+    return nullptr;
+}
+
+} // namespace
+
+int cli_option_known(const char *word) { return find_option(word) != nullptr; }
+
+int cli_option_status(MailContext *ctx, char *word)
+{
+    const CliOption *opt = find_option(word);
+    if (!opt)
+        return cli_unknown_option(word);
+    char *value = opt->match == MATCH_PREFIX ? word + strlen(opt->word) : word + strlen(word);
+    if ((opt->flags & CLI_EMPTY_IGNORED) && !*value)
+        return EXIT_OK;
+    return opt->handler(ctx, word, value, *opt);
 }
 
 namespace {

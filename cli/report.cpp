@@ -69,6 +69,8 @@ const char *message_origin = nullptr;
 
 void cli_set_message_origin(const char *origin) { message_origin = origin; }
 
+std::string cli_message_origin(void) { return message_origin ? message_origin : "the command line"; }
+
 void cli_error(const char *format, ...)
 {
     // What standard output holds goes out first, so that a message printed

@@ -53,6 +53,8 @@ char cli_password_delimiter = ':';
 int cli_no_dkim = 0;
 int cli_send_succeeded = 0;
 int cli_failure_printed = 0;
+std::string cli_host_origin;
+std::string cli_file_origin;
 
 void cli_reset_switches(void)
 {
@@ -67,6 +69,8 @@ void cli_reset_switches(void)
     cli_password_delimiter = ':';
     cli_send_succeeded = 0;
     cli_failure_printed = 0;
+    cli_host_origin.clear();
+    cli_file_origin.clear();
 }
 
 // ---- banner ----------------------------------------------------------------------
@@ -83,11 +87,15 @@ char *cli_format_banner(char *buf, size_t size)
     return buf;
 }
 
+std::string cli_usage_hint(void)
+{
+    return std::string("Use \"") + cli_program_name + " /?\" for help.\n";
+}
+
 void cli_print_banner(void)
 {
     char banner[1024];
-    cli_out("%s\n\nUse \"%s /?\" for help.\n\n", cli_format_banner(banner, sizeof banner),
-            cli_program_name);
+    cli_out("%s\n\n%s\n", cli_format_banner(banner, sizeof banner), cli_usage_hint().c_str());
 }
 
 void cli_end_run(MailContext *ctx, int status)
@@ -113,6 +121,14 @@ struct SessionGuard {
 bool starts_with(const char *text, const char *prefix)
 {
     return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// After the message about a word of the command line that this program
+// does not know: where its words are listed.
+int point_to_help(int status)
+{
+    cli_error("%s", cli_usage_hint().c_str());
+    return status;
 }
 
 // The status of a failed session call that must not fail: memory running
@@ -146,6 +162,14 @@ MailContext *start_up(void)
     return ctx;
 }
 
+// The banner over the help, without the usage hint: it would only point
+// to the help being read.
+void print_help_banner(void)
+{
+    char banner[1024];
+    cli_out("%s\n\n", cli_format_banner(banner, sizeof banner));
+}
+
 // The help switches end the run before anything else is read: the first
 // of them in argument order wins, also over -encryptpass: wherever it
 // stands. "-asciidoc" is a prefix, "-doc" and "/?" whole words. Returns
@@ -161,11 +185,11 @@ int print_help_if_asked(int argc, char **argv)
                                           help_letters);
             status = EXIT_OK;
         } else if (strcmp(arg, "-doc") == 0) {
-            cli_print_banner();
+            print_help_banner();
             printed = help_print_text(help_table, help_letters, HELP_DOC_WIDTH);
             status = EXIT_OK;
         } else if (strcmp(arg, "/?") == 0) {
-            cli_print_banner();
+            print_help_banner();
             printed = help_print_text(help_table, help_letters, HELP_CONSOLE_WIDTH);
             status = EXIT_USAGE;
         } else {
@@ -228,7 +252,7 @@ int encrypt_password(const Prescan &found)
         return status;
     // The value is a password: the message names the word only.
     cli_error("Unknown option: %s\n", encryptpass_word);
-    return EXIT_UNKNOWN_OPTION;
+    return point_to_help(EXIT_UNKNOWN_OPTION);
 }
 
 // The default configuration file; one that is missing or cannot be read
@@ -273,14 +297,15 @@ int apply_command_line(MailContext *ctx, int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         if (argv[i][0] != '-')
-            return cli_unknown_option(argv[i]);
+            return point_to_help(cli_unknown_option(argv[i]));
         // The dispatcher writes into its word, and the word may hold a
         // password: it works on a copy that is wiped afterwards.
         SecretText word(argv[i] + 1);
         if (!word.ok())
             return EXIT_NOMEM;
+        bool known = cli_option_known(word.data());
         if (int status = cli_option_status(ctx, word.data()))
-            return status;
+            return known ? status : point_to_help(status);
     }
     return EXIT_OK;
 }
@@ -303,7 +328,9 @@ int apply_options(MailContext *ctx, int argc, char **argv)
 int check_settings(MailContext *ctx)
 {
     if (ctx->server_host && ctx->output_file) {
-        cli_error("Concurrent send and output to file not supported\n");
+        // One of them may come from a configuration file the user forgot.
+        cli_error("Concurrent send and output to file not supported (-host: from %s, -file: from %s)\n",
+                  cli_host_origin.c_str(), cli_file_origin.c_str());
         return EXIT_USAGE;
     }
     // A message file gives the sender and the recipients that the options

@@ -33,6 +33,10 @@ PLAIN_BANNER_RE = re.compile(
     r'Use "tarvex /\?" for help\.\n\n\Z')
 BANNER_RE = {"tarvex": FULL_BANNER_RE, "tarvex-plain": PLAIN_BANNER_RE}
 
+# What follows the message about a word of the command line that the
+# programs do not know: the usage hint of the bare program.
+HINT = 'Use "tarvex /?" for help.\n'
+
 DIRECTORY = object()  # a folder where a file is expected
 # What a run prints on standard error around a body typed on a terminal; a
 # piped standard input gets neither line.
@@ -218,19 +222,19 @@ def no_attachment(test, msg):
 RUN_CASES = [
     Run([], 1, "banner", ""),
     # Arguments that are not option words, and words the programs do not know.
-    Run(["bare"], 2, "", "Unknown option: bare\n"),
+    Run(["bare"], 2, "", "Unknown option: bare\n" + HINT),
     # Options apply in order: the first refusal ends the run.
-    Run(["-subject:x", "bare", "-passdelim:"], 2, "", "Unknown option: bare\n"),
+    Run(["-subject:x", "bare", "-passdelim:"], 2, "", "Unknown option: bare\n" + HINT),
     Run(["-passdelim:", "bare"], 1, "", "Missing delimiter character in -passdelim:\n"),
-    Run([""], 2, "", "Unknown option: \n"),
-    Run(["-docs"], 2, "", "Unknown option: docs\n"),
+    Run([""], 2, "", "Unknown option: \n" + HINT),
+    Run(["-docs"], 2, "", "Unknown option: docs\n" + HINT),
     # An unknown word is shown up to its first byte that is no letter,
     # digit or "-": what follows may be a password.
-    Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:\n"),
-    Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:\n"),
+    Run(["-nosuch:value"], 2, "", "Unknown option: nosuch:\n" + HINT),
+    Run(["-proxytype:socks"], 2, "", "Unknown option: proxytype:\n" + HINT),
     Run(["-authtypes:FOO,BAR"], 2, "", "Unknown authentication types: FOO,BAR\n"),
     # -bindpass counts only together with -encryptpass:.
-    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n"),
+    Run(["-bindpass"], 2, "", "Unknown option: bindpass\n" + HINT),
     Run(["-awild:r:*.txt"], 10, "", "Invalid awild option 'r'\n"),
     # DKIM: the full program's words; the plain program does not know them.
     Run(["-dkim:example.com:s:key.pem"], 10, "",
@@ -239,19 +243,19 @@ RUN_CASES = [
     Run(["-dkim-algo:rsa-sha512"], 2, "", "Unknown DKIM signing/verification algorithm: rsa-sha512\n",
         programs=("tarvex",)),
     Run(["-dkim-canon:x/y"], 2, "", "Unknown DKIM canonical form: x/y\n", programs=("tarvex",)),
-    Run(["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:\n",
+    Run(["-dkim:example.com:s:key.pem"], 2, "", "Unknown option: dkim:\n" + HINT,
         programs=("tarvex-plain",)),
-    Run(["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:\n",
+    Run(["-dkim-default:example.com"], 2, "", "Unknown option: dkim-default:\n" + HINT,
         programs=("tarvex-plain",)),
-    Run(["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:\n",
+    Run(["-dkim-algo:rsa-sha256"], 2, "", "Unknown option: dkim-algo:\n" + HINT,
         programs=("tarvex-plain",)),
-    Run(["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:\n", programs=("tarvex-plain",)),
-    Run(["-no-dkim"], 2, "", "Unknown option: no-dkim\n", programs=("tarvex-plain",)),
+    Run(["-dkim-canon:r/r"], 2, "", "Unknown option: dkim-canon:\n" + HINT, programs=("tarvex-plain",)),
+    Run(["-no-dkim"], 2, "", "Unknown option: no-dkim\n" + HINT, programs=("tarvex-plain",)),
     # The value of -encryptpass: is a password: the plain program, which
     # cannot encrypt, never shows it, and the word ends the run before any
     # configuration is read.
     Run(["-file:out.eml", "-config:" + MISSING, "-encryptpass:s3cret"] + SENDER, 2, "",
-        "Unknown option: -encryptpass:\n", programs=("tarvex-plain",)),
+        "Unknown option: -encryptpass:\n" + HINT, programs=("tarvex-plain",)),
     # Long enough to be encrypted, but no type and marker: a plain password
     # in both programs.
     Run(["-host:me:$AAAAAAAAAAAAAAAA@mx.example"] + SENDER, 1, "", connect_failed("mx.example")),
@@ -273,7 +277,8 @@ RUN_CASES = [
     Run(["-config:/proc/self/mem"], 1, "", "Unable to open configuration file /proc/self/mem: Input/output error\n"),
     # Checks after the options.
     Run(["-host:mx.example", "-file:out.eml"] + SENDER, 1, "",
-        "Concurrent send and output to file not supported\n"),
+        "Concurrent send and output to file not supported (-host: from the command line, "
+        "-file: from the command line)\n"),
     Run(["-host:mx.example"], 1, "banner", "No from address specified\nNo recipients specified\n"),
     Run(["-from:a@example.com"], 1, "banner",
         "No host or output file specified\nNo recipients specified\n"),
@@ -387,7 +392,7 @@ RUN_CASES = [
 for _word in FULL_ONLY_WORDS:
     RUN_CASES.append(Run([_word, "-file:out.eml"] + SENDER, 0, "", "", programs=("tarvex",)))
     RUN_CASES.append(Run([_word, "-file:out.eml"] + SENDER, 2, "",
-                         "Unknown option: %s\n" % re.sub(":.*", ":", _word[1:]), programs=("tarvex-plain",)))
+                         "Unknown option: %s\n" % re.sub(":.*", ":", _word[1:]) + HINT, programs=("tarvex-plain",)))
 
 
 class RunSequenceTest(SandboxTest):
@@ -578,6 +583,31 @@ class ConfigurationTest(SandboxTest):
                         self.assertRun(result, status, "", stderr.replace("CONF", name))
                         self.assertFalse(os.path.exists(box.path("out.eml")))
 
+    def test_send_and_file_together_name_where_each_was_given(self):
+        # The last one given of each counts, wherever it stood; a line
+        # number counts the lines before it.
+        cases = [
+            ("host:mx.example\n", "subject:x\nfile:out.eml\n", [],
+             "-host: from DEFAULT:1, -file: from CONF:2"),
+            ("file:out.eml\nhost:mx.example\n", "", ["-file:out.eml"],
+             "-host: from DEFAULT:2, -file: from the command line"),
+            ("host:mx.example\n", "host:mx2.example\n", ["-file:out.eml"],
+             "-host: from CONF:1, -file: from the command line"),
+            ("host:mx.example\n", "file:out.eml\n", ["-host:mx2.example"],
+             "-host: from the command line, -file: from CONF:1"),
+        ]
+        for program in PROGRAMS:
+            for default, config, args, origins in cases:
+                with self.subTest(program=program, default=default, config=config, args=args):
+                    box = self.fresh()
+                    default_name = box.default_config(default)
+                    config_name = box.write("my.conf", config)
+                    result = box.run(program, ["-config:" + config_name] + args + SENDER)
+                    self.assertRun(result, 1, "", "Concurrent send and output to file not supported "
+                                   "(%s)\n" % origins.replace("DEFAULT", default_name)
+                                   .replace("CONF", config_name))
+                    self.assertFalse(os.path.exists(box.path("out.eml")))
+
     def test_mistyped_and_refused_words_never_show_their_secret(self):
         # (word, status, stderr): on the command line (with its dash) and as
         # a line of the default and of a -config: file.
@@ -612,7 +642,9 @@ class ConfigurationTest(SandboxTest):
                     with self.subTest(program=program, where=where, word=word):
                         box = self.fresh()
                         if where == "command line":
-                            args, expected = ["-" + word], stderr
+                            # An unknown word there is followed by the hint.
+                            args = ["-" + word]
+                            expected = stderr + (HINT if status == 2 else "")
                         else:
                             # A file's message names the file and the line.
                             name, args = self.placed(box, where, word + "\n")
@@ -623,7 +655,7 @@ class ConfigurationTest(SandboxTest):
                         self.assertFalse(os.path.exists(box.path("out.eml")))
         # An argument without a dash is shown as far as an option word is.
         result = self.box.run("tarvex", ["ann:s3cret@mail.example.com", "-file:out.eml"] + SENDER)
-        self.assertRun(result, 2, "", "Unknown option: ann:\n")
+        self.assertRun(result, 2, "", "Unknown option: ann:\n" + HINT)
 
     def test_default_file_with_full_only_words(self):
         name = self.box.default_config("starttls\nsubject:Full\n")

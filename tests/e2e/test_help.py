@@ -23,9 +23,9 @@ PLAIN = os.environ.get("TARVEX_PLAIN_BIN", "")
 PROGRAMS = {"tarvex": FULL, "tarvex-plain": PLAIN}
 ASCIIDOCTOR = "/usr/bin/asciidoctor"
 
-# An option row of the plain text: the option text at column 0, blanks,
-# the three mode letters, one blank, the description.
-OPTION_ROW = re.compile(r"^(-.*?) +([S-][F-][P-]) ")
+# An option row of the plain text: the option text at column 0 ("-" or
+# "/?"), blanks, the three mode letters, one blank, the description.
+OPTION_ROW = re.compile(r"^(-.*?|/\?) +([S-][F-][P-]) ")
 
 # Values for words whose bare form is no word of the dispatcher.
 SAMPLE_VALUES = {
@@ -85,18 +85,20 @@ class HelpTest(unittest.TestCase):
         status = proc.wait(timeout=60)
         return status, b"".join(chunks).decode("utf-8").replace("\r\n", "\n")
 
-    def assert_wrapped(self, text, width):
-        """No line reaches the width unless it holds one word that does not
-        fit (after an option row's text and letters). The banner before the
-        help is one line of its own."""
-        help_start = text.index("## Configuration ##")
-        for line in text[help_start:].split("\n"):
-            if len(line) < width:
-                continue
-            row = OPTION_ROW.match(line)
-            rest = line[row.end():] if row else line
-            self.assertEqual(len(rest.split()), 1, "line of %d columns at width %d: %r"
-                             % (len(line), width, line))
+    def assert_fits(self, text, width):
+        """Every line after the banner (the first line) holds at most
+        width - 1 characters, unless it is a single word longer than that;
+        no title mark stands alone, and the usage hint is not there."""
+        lines = text.split("\n")[1:]
+        for line in lines:
+            if len(line) >= width:
+                self.assertEqual(len(line.split()), 1, "line of %d columns at width %d: %r"
+                                 % (len(line), width, line))
+        self.assertEqual([line for line in lines if line == "##"], [])
+        self.assertEqual(text.count("for help."), 0)
+        title = "## Delivery Status Notification (DSN) / Message Disposition Notification (MDN) ##"
+        start = text.index("## Delivery")
+        self.assertEqual(" ".join(text[start:start + 2 * len(title)].split()[:11]), title)
 
     def help_text(self, program):
         run = self.run_program(program, ["-doc"])
@@ -114,8 +116,11 @@ class HelpTest(unittest.TestCase):
                 self.assertEqual(run.status, 1, run)
                 self.assertEqual(run.stderr, "")
                 self.assertTrue(run.stdout.startswith("Tarvex "), run)
-                self.assertIn('Use "tarvex /?" for help.\n\n## Configuration ##\n\n', run.stdout)
-                self.assert_wrapped(run.stdout, 80)
+                # The banner, then the help: the usage hint would only
+                # point to it.
+                self.assertRegex(run.stdout, r"\ATarvex [^\n]*\n\n(\n\n)?## Configuration ##\n\n")
+                self.assertNotIn("for help.", run.stdout)
+                self.assert_fits(run.stdout, 80)
                 # Wrapped at 80, not at some narrower width.
                 self.assertGreater(max(map(len, run.stdout.split("\n"))), 70)
                 # The same text as -doc, wrapped differently.
@@ -127,17 +132,43 @@ class HelpTest(unittest.TestCase):
                 status, out = self.run_in_terminal(FULL, ["/?"], columns)
                 self.assertEqual(status, 1)
                 self.assertIn("## Configuration ##", out)
-                self.assert_wrapped(out, columns)
+                self.assert_fits(out, columns)
                 longest = max(map(len, out.split("\n")))
                 self.assertGreater(longest, columns - 12, out)
                 if columns == 50:
                     self.assertLess(longest, 80, out)
 
+    def test_help_fits_the_terminal_at_40_80_and_120_columns(self):
+        # Beside the option column while the room there is wide enough;
+        # below the option, 4 columns in, where it is not.
+        from_row = {
+            40: ["-from:address[:alias] SFP", "    Sender address, with an optional",
+                 "    display name.", ""],
+            80: ["-from:address[:alias]           SFP Sender address, with an optional display",
+                 " " * 36 + "name.", ""],
+            120: ["-from:address[:alias]           SFP Sender address, with an optional display name.",
+                  ""],
+        }
+        for name, program in PROGRAMS.items():
+            for columns in (40, 80, 120):
+                with self.subTest(name, columns=columns):
+                    status, out = self.run_in_terminal(program, ["/?"], columns)
+                    self.assertEqual(status, 1)
+                    self.assertIn("## Configuration ##", out)
+                    self.assert_fits(out, columns)
+                    lines = out.split("\n")
+                    start = lines.index(from_row[columns][0])
+                    self.assertEqual(lines[start:start + len(from_row[columns])], from_row[columns])
+                    # Nothing lost or reordered: the same words as -doc.
+                    self.assertEqual(out.split()[1:], self.help_text(program).split()[1:])
+            with self.subTest(name, form="-doc"):
+                self.assert_fits(self.help_text(program), 120)
+
     def test_doc_wraps_at_120_columns_and_ends_with_status_0(self):
         run = self.run_program(FULL, ["-doc"])
         self.assertEqual(run.status, 0, run)
         self.assertEqual(run.stderr, "")
-        self.assert_wrapped(run.stdout, 120)
+        self.assert_fits(run.stdout, 120)
         self.assertGreater(max(map(len, run.stdout.split("\n"))), 100)
         # Every option row ends with a blank line.
         lines = run.stdout.split("\n")
@@ -164,6 +195,22 @@ class HelpTest(unittest.TestCase):
                     self.assertIn("<strong>(S)</strong>MTP", html)
                     self.assertIn("&#42;.pdf", html)  # the star of the example
                     self.assertIn("<em>-from:</em>", html)
+
+    def test_help_lists_the_help_switches_and_passdelim(self):
+        for name, program in PROGRAMS.items():
+            for args in (["-doc"], ["/?"]):
+                with self.subTest(name, args=args):
+                    rows = {m.group(1): m.group(2) for m in
+                            map(OPTION_ROW.match, self.run_program(program, args).stdout.split("\n"))
+                            if m}
+                    self.assertEqual({option: rows.get(option) for option in
+                                      ("-passdelim:char", "/?", "-doc", "-asciidoc")},
+                                     {"-passdelim:char": "S-P", "/?": "---", "-doc": "---",
+                                      "-asciidoc": "---"})
+            with self.subTest(name, args="-asciidoc"):
+                text = self.run_program(program, ["-asciidoc"]).stdout
+                for option in ("-passdelim:char", "/?", "-doc", "-asciidoc"):
+                    self.assertIn("|*%s* | *" % option, text)
 
     def test_plain_program_has_no_dkim_section_and_no_tls_options(self):
         full, plain = self.help_text(FULL), self.help_text(PLAIN)
@@ -206,14 +253,42 @@ class HelpTest(unittest.TestCase):
                 # No encrypted password was printed.
                 self.assertIsNone(re.search(r"^\$[A-Za-z0-9_-]{11,}$", run.stdout, re.M), run)
 
+    def usage_hint(self, program):
+        """The last line the bare program prints: its usage hint."""
+        run = self.run_program(program, [])
+        self.assertEqual(run.status, 1, run)
+        return run.stdout.rstrip("\n").split("\n")[-1]
+
     def test_words_that_only_look_like_help_switches_are_unknown(self):
+        hint = self.usage_hint(PLAIN)
         for args, shown in ((["-docs"], "docs"), (["-Doc"], "Doc"), (["/??"], "/"),
                             (["-nodefault", "-doc:"], "doc:")):
             with self.subTest(args=args):
                 run = self.run_program(PLAIN, args)
                 self.assertEqual(run.status, 2, run)
-                self.assertEqual(run.stderr, "Unknown option: %s\n" % shown)
+                self.assertEqual(run.stderr, "Unknown option: %s\n%s\n" % (shown, hint))
                 self.assertNotIn("##", run.stdout)
+
+    def test_help_words_of_other_programs_point_to_the_help(self):
+        # Each is an unknown word (status 2, nothing on standard output),
+        # and the message is followed by the hint the bare program prints.
+        cases = [(["--help"], "-help"), (["-h"], "h"), (["-help"], "help"),
+                 (["--version"], "-version"), (["-?"], None),
+                 (["-subject:x", "help"], "help"), (["-nodefault", "--help", "-h"], "-help")]
+        for name, program in PROGRAMS.items():
+            hint = self.usage_hint(program)
+            self.assertRegex(hint, r"\AUse \"\S+ /\?\" for help\.\Z")
+            for args, shown in cases:
+                with self.subTest(name, args=args):
+                    run = self.run_program(program, args)
+                    self.assertEqual(run.status, 2, run)
+                    self.assertEqual(run.stdout, "")
+                    lines = run.stderr.split("\n")
+                    self.assertEqual(len(lines), 3, run)
+                    if shown is not None:
+                        self.assertEqual(lines[0], "Unknown option: " + shown)
+                    self.assertTrue(lines[0].startswith("Unknown option: "), run)
+                    self.assertEqual(lines[1:], [hint, ""])
 
     def test_every_option_in_the_help_is_a_word_the_program_takes(self):
         for name, program in PROGRAMS.items():

@@ -64,8 +64,8 @@ const HelpRow wrap_table[] = {
 };
 
 // Every line fits in width - 1 columns unless it holds one word that does
-// not (an option line also holds the option text and its letters), and
-// continuation lines of a description start at its column.
+// not (an option line beside its description also holds the option text
+// and its letters), and the lines of a description start at its column.
 TEST(HelpText, WrapsEveryLineWithinTheWidth)
 {
     const size_t column = strlen("-longer-option:value") + 3 + 2;
@@ -82,17 +82,24 @@ TEST(HelpText, WrapsEveryLineWithinTheWidth)
                 if (line.size() < size_t(width))
                     continue;
                 // An option line begins with the option text and its letters.
-                bool option_line = line[0] == '-' && line.size() > desc && line[desc - 1] == ' ' &&
+                bool option_line = (line[0] == '-' || line[0] == '/') && line.size() > desc && line[desc - 1] == ' ' &&
                                    line.substr(desc - 4, 3).find_first_not_of("SFP-") == std::string::npos;
-                ASSERT_EQ(words_of(option_line ? line.substr(desc) : line).size(), 1u)
-                    << "line too long: [" << line << "]";
+                // The "##" marks of a title go with its words.
+                std::vector<std::string> words = words_of(option_line ? line.substr(desc) : line);
+                words.erase(std::remove(words.begin(), words.end(), "##"), words.end());
+                ASSERT_EQ(words.size(), 1u) << "line too long: [" << line << "]";
             }
         }
+        // Continuation lines start at the description column, or where
+        // the width leaves less than 30 columns beside it, every line of a
+        // description starts 4 columns in, below its option.
         std::string out = write_text(wrap_table, width);
+        const size_t indent = size_t(width) > column + 30 ? column : 4;
         for (const std::string &line : lines_of(out)) {
+            EXPECT_NE(line, "##");
             if (line.empty() || line[0] != ' ')
                 continue;
-            EXPECT_EQ(line.find_first_not_of(' '), column) << "[" << line << "]";
+            EXPECT_EQ(line.find_first_not_of(' '), indent) << "[" << line << "]";
         }
         // Nothing is lost or reordered by the wrapping.
         std::vector<std::string> all = words_of(out), expected = words_of(long_text);
@@ -131,24 +138,40 @@ TEST(HelpText, LaysOutTitlesParagraphsAndOptions)
                                      "after the table\n\n");
     // No line ends in a blank: the blank after a word is written only
     // before the next word on the same line.
-    // At a width where the first description word does not fit, it stays
-    // on the option line rather than leaving that line empty.
-    // A title wider than the line is wrapped too.
+    // Where the width leaves too little room beside the option column, the
+    // description goes below the option, 4 columns in.
     EXPECT_EQ(write_text(table, 14), "## Title ##\n\n"
                                      "one two\n"
                                      "three\n"
                                      "\n"
                                      "four\n\n"
-                                     "-a:file SF- Attaches\n"
-                                     "            a\n"
-                                     "            file.\n\n"
-                                     "-mdn    SFP Asks\n"
-                                     "            for\n"
-                                     "            a\n"
-                                     "            notification.\n\n"
+                                     "-a:file SF-\n"
+                                     "    Attaches\n"
+                                     "    a file.\n\n"
+                                     "-mdn SFP\n"
+                                     "    Asks for\n"
+                                     "    a\n"
+                                     "    notification.\n\n"
                                      "after the\n"
                                      "table\n\n");
-    EXPECT_EQ(write_text(table, 10).substr(0, 13), "## Title\n##\n\n");
+    // An option text with a blank in it, too long for the line, is broken
+    // there; its letters follow as one more word.
+    const HelpRow subject[] = {
+        {"", 0, "", HELP_TABLE_START},
+        {"-subject:subject text", SFP, "Subject.", HELP_OPTION},
+        {"", 0, "", HELP_TABLE_END},
+        {"", 0, "", HELP_END},
+    };
+    EXPECT_EQ(write_text(subject, 20), "-subject:subject\n    text SFP\n    Subject.\n\n");
+    // A title wider than the line is wrapped with each "##" kept beside a
+    // word; one that is a single word stays whole.
+    const HelpRow titles[] = {
+        {"", 0, "Delivery Status (DSN)", HELP_TITLE},
+        {"", 0, "Title", HELP_TITLE},
+        {"", 0, "", HELP_END},
+    };
+    EXPECT_EQ(write_text(titles, 14), "## Delivery\nStatus\n(DSN) ##\n\n## Title ##\n\n");
+    EXPECT_EQ(write_text(titles, 10), "## Delivery\nStatus\n(DSN) ##\n\n## Title ##\n\n");
 }
 
 TEST(HelpText, FailingSinkIsReportedAndNotCalledAgain)
@@ -259,19 +282,22 @@ TEST(HelpLetters, ShowsOneLetterPerModeBit)
     EXPECT_STREQ(help_mode_letters(1, "SFP", -1, out), "");
 }
 
-// The help documents the dispatcher's words and no others. Words the
-// dispatcher takes that users are not meant to use stay out of the help.
+// The help documents the dispatcher's words and no others, and the help
+// switches the run looks for before it. Words the dispatcher takes that
+// users are not meant to use stay out of the help.
 TEST(HelpTable, NamesEveryWordTheDispatcherKnows)
 {
-    const std::set<std::string> internal = {"body--html:", "passdelim:", "ign:"};
+    const std::set<std::string> internal = {"body--html:", "ign:"};
     std::set<std::string> documented;
     for (const HelpRow *row = help_table; row->type != HELP_END; row++) {
         if (row->type != HELP_OPTION)
             continue;
-        std::string option = row->option + 1; // without the dash
+        std::string option = row->option + (row->option[0] == '-'); // without the dash
         size_t colon = option.find(':');
         documented.insert(colon == std::string::npos ? option : option.substr(0, colon + 1));
     }
+    for (const char *help_switch : {"/?", "doc", "asciidoc"})
+        EXPECT_TRUE(documented.count(help_switch)) << "not in the help: " << help_switch;
     for (size_t i = 0; const char *word = cli_option_word(i); i++) {
         std::string w = word;
         if (internal.count(w))
