@@ -211,6 +211,21 @@ const size_t kLabelMax = 63, kDomainMax = 253;
 struct FreeIdn2 {
     void operator()(uint8_t *p) const { idn2_free(p); }
 };
+using Idn2Text = std::unique_ptr<uint8_t, FreeIdn2>;
+
+// libidn2's lookup of text (UTS #46 nontransitional, NFC) into *mapped:
+// ADDR_IDN_OK, ADDR_IDN_NOMEM, ADDR_IDN_LABEL_TOO_LONG or ADDR_IDN_INVALID.
+int idn2_map(const char *text, Idn2Text *mapped)
+{
+    uint8_t *raw = nullptr;
+    int rc = idn2_lookup_u8(reinterpret_cast<const uint8_t *>(text), &raw, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
+    mapped->reset(raw);
+    if (rc == IDN2_MALLOC)
+        return ADDR_IDN_NOMEM;
+    if (rc == IDN2_TOO_BIG_LABEL || rc == IDN2_PUNYCODE_BIG_OUTPUT || rc == IDN2_TOO_BIG_DOMAIN)
+        return ADDR_IDN_LABEL_TOO_LONG;
+    return rc == IDN2_OK && raw ? ADDR_IDN_OK : ADDR_IDN_INVALID;
+}
 
 bool starts_with_ace_prefix(const char *p, size_t len)
 {
@@ -218,22 +233,44 @@ bool starts_with_ace_prefix(const char *p, size_t len)
            p[3] == '-';
 }
 
-// Whether an "xn--" label (of at most 63 bytes) decodes to one of the
-// characters the STD3 rules refuse beside the ASCII ones: U+2260, U+226E
-// and U+226F, whose decomposed forms are "=", "<" and ">" with a
-// combining stroke.
-bool decodes_to_std3_refused(const char *label, size_t len)
+// Appends the UTF-8 form of the code point cp (at most U+10FFFF) to the
+// used bytes of out (size bytes, kept NUL-terminated).
+bool append_utf8(char *out, size_t size, size_t *used, uint32_t cp);
+
+// How an "xn--" label (of at most 63 bytes) stands as an A-label: ADDR_IDN_OK
+// when it is one (or is no "xn--" label at all). libidn2 looks such a label
+// up without decoding it, so it is decoded here and its U-label looked up
+// again: that must give the label back (RFC 5891 5.4), which refuses a
+// U-label that holds what no domain may (U+00A0, a full stop, a form that
+// is not NFC). The STD3 rules refuse three characters beside the ASCII
+// ones that the lookup lets through: U+2260, U+226E and U+226F, whose
+// decomposed forms are "=", "<" and ">" with a combining stroke.
+int ace_label_status(const char *label, size_t len)
 {
     if (!starts_with_ace_prefix(label, len))
-        return false;
+        return ADDR_IDN_OK;
     uint32_t cps[kLabelMax];
     uint64_t count = kLabelMax;
     if (addr_punycode_decode(len - 4, label + 4, &count, cps, nullptr) != PUNY_SUCCESS)
-        return true;
-    for (uint64_t i = 0; i < count; i++)
+        return ADDR_IDN_INVALID;
+    char ulabel[4 * kLabelMax + 1];
+    size_t used = 0;
+    ulabel[0] = '\0';
+    for (uint64_t i = 0; i < count; i++) {
         if (cps[i] == 0x2260 || cps[i] == 0x226e || cps[i] == 0x226f)
-            return true;
-    return false;
+            return ADDR_IDN_NOT_LDH;
+        if (cps[i] > 0x10ffff || (cps[i] >= 0xd800 && cps[i] <= 0xdfff) ||
+            !append_utf8(ulabel, sizeof ulabel, &used, cps[i]))
+            return ADDR_IDN_INVALID;
+    }
+    Idn2Text again;
+    int status = idn2_map(ulabel, &again);
+    if (status == ADDR_IDN_NOMEM)
+        return status;
+    const char *text = reinterpret_cast<const char *>(again.get());
+    if (status != ADDR_IDN_OK || strlen(text) != len || str_ncasecmp(text, label, static_cast<long>(len)) != 0)
+        return ADDR_IDN_INVALID;
+    return ADDR_IDN_OK;
 }
 
 // One label as IDNA looks it up (UTS #46 nontransitional processing with
@@ -259,15 +296,9 @@ int idna_label(const char *label, size_t len, char *out, size_t *out_len)
     in[len] = '\0';
     if (!utf8_valid(in))
         return ADDR_IDN_BAD_BYTES;
-    uint8_t *raw = nullptr;
-    int rc = idn2_lookup_u8(reinterpret_cast<const uint8_t *>(in), &raw, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
-    std::unique_ptr<uint8_t, FreeIdn2> mapped(raw);
-    if (rc == IDN2_MALLOC)
-        return ADDR_IDN_NOMEM;
-    if (rc == IDN2_TOO_BIG_LABEL || rc == IDN2_PUNYCODE_BIG_OUTPUT || rc == IDN2_TOO_BIG_DOMAIN)
-        return ADDR_IDN_LABEL_TOO_LONG;
-    if (rc != IDN2_OK || !mapped)
-        return ADDR_IDN_INVALID;
+    Idn2Text mapped;
+    if (int status = idn2_map(in, &mapped))
+        return status;
     const char *text = reinterpret_cast<const char *>(mapped.get());
     size_t n = strlen(text);
     if (n >= ADDR_BUF_SIZE)
@@ -281,8 +312,10 @@ int idna_label(const char *label, size_t len, char *out, size_t *out_len)
             return ADDR_IDN_INVALID;
         if (end - start > kLabelMax)
             return ADDR_IDN_LABEL_TOO_LONG;
-        if (!text_is_ldh_label(text + start, end - start) || decodes_to_std3_refused(text + start, end - start))
+        if (!text_is_ldh_label(text + start, end - start))
             return ADDR_IDN_NOT_LDH;
+        if (int status = ace_label_status(text + start, end - start))
+            return status;
         if (!dot)
             break;
         start = end + 1;
@@ -408,7 +441,6 @@ const char *addr_idn_reason(int status)
 
 namespace {
 
-// Appends the UTF-8 form of the code point cp (at most U+10FFFF).
 bool append_utf8(char *out, size_t size, size_t *used, uint32_t cp)
 {
     char b[4];

@@ -47,6 +47,10 @@ FORMS = [
     # Refused by IDNA.
     "xn--.example",
     "xn--zz-zzzzzzzzzz.example",
+    "xn--bucher-xyd.example",   # Punycode of a U-label that is not NFC
+    "xn--abc-.example",         # Punycode of an ASCII label
+    "xn--ab-1ca.example",       # decodes to "a", a no-break space, "b"
+    "bücher.xn--ab-1ca.example",
     "ä" * 70 + ".example",
     "bücher-.example",
     "\U0001F4A9.example",
