@@ -311,7 +311,8 @@ bool is_goodbye(int code) { return code == 221 || code == 421; }
 int quit_in_step(MailContext *ctx)
 {
     SmtpReply r;
-    if (wire_reply_waiting(ctx)) {
+    const int quit = wire_quit(ctx);
+    if (quit == WIRE_QUIT_REPLY_WAITING) {
         // QUIT cannot go: only a goodbye (the server leaves first) fits.
         if (!smtp_read_reply(ctx, &r)) {
             mail_set_errorf(ctx, "Server is out of step (%s before the QUIT command)", r.reason);
@@ -323,8 +324,7 @@ int quit_in_step(MailContext *ctx)
         out_of_step_at_quit(ctx, r.line, "the QUIT command");
         return 0;
     }
-    wire_command(ctx, "QUIT", "quit\r\n");
-    if (!smtp_read_reply(ctx, &r) || is_goodbye(r.code))
+    if (quit == WIRE_QUIT_FAILED || !smtp_read_reply(ctx, &r) || is_goodbye(r.code))
         return 1;
     // The answer is copied first: the look for more may reuse the buffer
     // it stands in.
@@ -343,8 +343,7 @@ int quit_in_step(MailContext *ctx)
 // waited for.
 void quit_as_decided(MailContext *ctx)
 {
-    if (!wire_reply_waiting(ctx))
-        wire_command(ctx, "QUIT", "quit\r\n");
+    wire_quit(ctx);
     SmtpReply r;
     smtp_read_reply(ctx, &r);
 }

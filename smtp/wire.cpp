@@ -177,6 +177,19 @@ int wire_command(MailContext *ctx, const char *name, const char *format, ...)
     return ok;
 }
 
+int wire_quit(MailContext *ctx)
+{
+    Connection *c = ctx->connection;
+    if (!c)
+        return WIRE_QUIT_FAILED;
+    // One look, then the command: a look of its own inside the command, as
+    // wire_command makes, could find a reply that came in between and end
+    // the dialogue with that reply unread.
+    if (waiting(c))
+        return WIRE_QUIT_REPLY_WAITING;
+    return ip_printf(c, "quit\r\n") ? WIRE_QUIT_SENT : WIRE_QUIT_FAILED;
+}
+
 int wire_send_secret(MailContext *ctx, const char *name, const char *prefix, const char *secret)
 {
     if (!command_may_go(ctx, name))

@@ -59,6 +59,12 @@ int wire_reply_after_write_failure(MailContext *ctx);
 // reason "Server sent data before the RCPT TO command (...)") or the
 // connection has failed; else 1.
 int wire_command(MailContext *ctx, const char *name, const char *format, ...);
+// QUIT, as wire_command sends it, unless bytes the server sent already
+// wait unread: then nothing is sent and the dialogue is left as it is, so
+// that the caller reads what came. A reply that comes after the look is
+// read as the answer to QUIT.
+enum { WIRE_QUIT_SENT = 1, WIRE_QUIT_REPLY_WAITING = 0, WIRE_QUIT_FAILED = -1 };
+int wire_quit(MailContext *ctx);
 // The line prefix + secret + CR LF, as wire_command sends it; the trace
 // shows the secret as one "*" per character.
 int wire_send_secret(MailContext *ctx, const char *name, const char *prefix, const char *secret);
