@@ -2,9 +2,10 @@
 // as the recipient is to read it. The generated header block goes in front
 // (unless raw headers are asked for), the file's fields that the session
 // names for removal are left out (so are those the generated block replaces,
-// and Bcc and Resent-Bcc always), the session's custom fields close the header, and every
-// line is copied with CR LF. The file is read as a stream through one slice
-// buffer; lines of any length pass through without being held whole.
+// and Bcc and Resent-Bcc always), the session's custom fields close the
+// header, and every line is copied with CR LF. The file is read as a stream
+// through one slice buffer; lines of any length pass through without being
+// held whole.
 #include <cstdint>
 #include <cstring>
 #include <memory>

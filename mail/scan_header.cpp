@@ -157,7 +157,7 @@ const char kNoGroupName[] = "a \":\" without a group name";
 const char kTooLong[] = "an address longer than 255 bytes";
 
 // The words and dots that begin a list element, read once: the display
-// name of a name-addr or a group, or the local part of an addr-spec, as
+// name of a name-addr or a group, or the local part of an addr_spec, as
 // the token after them tells.
 struct Lead {
     const char *start = nullptr;     // where the element begins, or the name it carries on
@@ -272,7 +272,7 @@ private:
         }
     }
 
-    // mailbox = name-addr / addr-spec, after the words that begin it.
+    // mailbox = name-addr / addr_spec, after the words that begin it.
     int mailbox(const Lead &lead, bool in_group)
     {
         const char *start = lead.start;
@@ -294,7 +294,7 @@ private:
         }
     }
 
-    // A mailbox that is an addr-spec: the words read were its local part.
+    // A mailbox that is an addr_spec: the words read were its local part.
     int addr_spec_mailbox(const Lead &lead, bool in_group)
     {
         if (lead.local_why)
@@ -316,7 +316,7 @@ private:
         return take(lead.start, lead.start, static_cast<size_t>(name_end - lead.start));
     }
 
-    // angle-addr = [CFWS] "<" addr-spec ">" [CFWS] / obs-angle-addr, from
+    // angle-addr = [CFWS] "<" addr_spec ">" [CFWS] / obs-angle-addr, from
     // its "<".
     bool angle_addr()
     {
@@ -329,7 +329,7 @@ private:
         return true;
     }
 
-    // obs-route before an addr-spec in angle brackets
+    // obs-route before an addr_spec in angle brackets
     // ("<@relay.example:user@example.org>"), passed over.
     bool skip_route()
     {
@@ -344,7 +344,7 @@ private:
         return true;
     }
 
-    // addr-spec = local-part "@" domain
+    // addr_spec = local-part "@" domain
     bool addr_spec()
     {
         Lead local;
